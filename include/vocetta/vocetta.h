@@ -1,0 +1,224 @@
+/*
+ * vocetta.h: the whole contract between a host and libvocetta.so.
+ *
+ * Read top to bottom:
+ *   1. Loading. Open the library, look up "duzuv.initialize" and call it once, before anything
+ *      else, with a resolver that answers the three host-service names below. The library picks
+ *      its SSE2 or AVX2 code for the whole process there and then.
+ *   2. Services. The library never allocates on its own: every scratch array comes from the
+ *      host's MallocTracked (alignment 4, label VOCETTA_ALLOCATOR_TEMP, last argument 0) and goes
+ *      back through FreeTracked within the call that made it. Abort is called only for a broken
+ *      allocator label and must not return.
+ *   3. Entries. VOCETTA_ENTRIES lists the 23 entry points in table order: the exported symbol
+ *      (a forwarder through the dispatch table), its name and its signature. Every symbol also
+ *      exists with the suffixes "_x64_sse2" and "_avx2"; a host may call a variant directly, the
+ *      AVX2 one only on a processor with AVX2, FMA and F16C.
+ *   4. Records. Jobs are plain records that the host fills and passes by pointer; their layouts
+ *      are fixed below and checked at compile time.
+ *
+ * Threads: after initialisation every entry may be called from any thread at once, as long as
+ * concurrent calls write to distinct arrays. The floating-point control word is per thread.
+ */
+#ifndef VOCETTA_VOCETTA_H
+#define VOCETTA_VOCETTA_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+namespace Vocetta {
+extern "C" {
+#endif
+
+/* ---- Host services --------------------------------------------------------------------- */
+
+#define VOCETTA_INITIALIZE_SYMBOL "duzuv.initialize"
+#define VOCETTA_SERVICE_ABORT "duzuv_abort"
+#define VOCETTA_SERVICE_MALLOC_TRACKED "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::MallocTracked"
+#define VOCETTA_SERVICE_FREE_TRACKED "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::FreeTracked"
+
+/* The exception type and message of the one abort the library can raise. */
+#define VOCETTA_ABORT_EXCEPTION_TYPE "System.InvalidOperationException"
+#define VOCETTA_ABORT_INVALID_ALLOCATOR_MESSAGE \
+    "The NativeArray can not be Disposed because it was not allocated with a valid allocator."
+
+/* Allocator labels. Every array the library creates carries VOCETTA_ALLOCATOR_TEMP. */
+enum {
+    VOCETTA_ALLOCATOR_INVALID = 0,
+    VOCETTA_ALLOCATOR_NONE = 1,
+    VOCETTA_ALLOCATOR_TEMP = 2
+};
+
+/* Returns a writable block of at least `size` bytes; the library fills it before reading. */
+typedef void* (*VocettaMallocTracked)(int64_t size, int32_t alignment, int32_t allocatorLabel,
+                                      int32_t callstacksToSkip);
+typedef void (*VocettaFreeTracked)(void* pointer, int32_t allocatorLabel);
+/* Must not return to the library. */
+typedef void (*VocettaAbort)(const char* exceptionType, const char* message);
+/* Called 69 times by one initialisation: three names per entry, the last answer wins. */
+typedef void* (*VocettaResolver)(const char* name);
+typedef void (*VocettaInitialize)(VocettaResolver resolver);
+
+/* ---- Records ---------------------------------------------------------------------------- */
+
+/* A view of host memory: first element, element count, allocator label. */
+typedef struct NativeArray {
+    void* pointer;
+    int32_t length;
+    int32_t allocatorLabel;
+} NativeArray;
+
+/* Values of LipSyncJob.scoreMethod; any other value scores every phoneme 0. */
+enum ScoreMethod {
+    MeanAbsoluteDistance = 0,
+    RootMeanSquareDistance = 1,
+    CosineSimilarity = 2
+};
+
+typedef struct LipSyncResult {
+    float volume;         /* root mean square of the raw block */
+    int32_t phonemeIndex; /* best phoneme, lowest index on a tie; -1 when scores is empty */
+} LipSyncResult;
+
+/* One block of captured audio and everything needed to score it. The job writes only the
+ * elements of mfcc and scores and element 0 of result. It reads the lengths of input (L), mfcc
+ * (M) and scores (P); means and standardDeviations need M elements, phonemeProfiles P x M
+ * (row-major), result 1. */
+typedef struct LipSyncJob {
+    NativeArray input;        /* float ring buffer, L samples at sampleRate */
+    int32_t startIndex;       /* oldest sample of the ring */
+    int32_t sampleRate;       /* Hz */
+    int32_t targetSampleRate; /* Hz, the analysis rate */
+    int32_t melDiv;           /* mel channels; M must not exceed melDiv - 1 */
+    int32_t scoreMethod;      /* enum ScoreMethod */
+    NativeArray means;
+    NativeArray standardDeviations;
+    NativeArray phonemeProfiles;
+    NativeArray mfcc;   /* output, M coefficients (1 ... M of the cepstrum) */
+    NativeArray scores; /* output, P normalised scores */
+    NativeArray result; /* output, LipSyncResult element 0 */
+} LipSyncJob;
+
+/* Pixels are 32 bits: red in bits 0-7, green 8-15, blue 16-23, alpha 24-31. */
+typedef struct ColorMapJob {
+    NativeArray pixels; /* output, width x height */
+    NativeArray values; /* float, width x height, row after row */
+    int32_t width;
+    int32_t height;
+    float minValue; /* cold end of the ramp */
+    float maxValue; /* hot end of the ramp */
+} ColorMapJob;
+
+typedef struct PhonemeColor {
+    float red;
+    float green;
+    float blue;
+    float alpha; /* not used */
+} PhonemeColor;
+
+typedef struct PhonemeTextureJob {
+    NativeArray pixels;        /* output, width x height, row after row */
+    NativeArray phonemeColors; /* PhonemeColor; its length is the number of colours */
+    NativeArray scores;        /* float, width x phonemeCount, frame after frame */
+    NativeArray levels;        /* float, one per column */
+    int32_t width;
+    int32_t height;
+    int32_t phonemeCount;
+    float blendFactor; /* share of the new colour taken at each column */
+} PhonemeTextureJob;
+
+/* ---- Entries ----------------------------------------------------------------------------- */
+
+/*
+ * X(order, symbol, name, result, (parameters), (arguments)), in the order of the dispatch table
+ * and of the initialisation walks. `name` is the kernel's name in the library's Algorithm class,
+ * or <Record>_Execute for a job.
+ */
+#define VOCETTA_ENTRIES(X)                                                                    \
+    X(1, "8c2be93e18276203cbd918daa2748a10", _ReturnOne, int32_t, (void), ())                 \
+    X(7, "da352d92cabf024fc9986011d52a4537", _SetControlWord, void, (int32_t value), (value)) \
+    X(12, "8632364a433195a5066eb606a849fb4b", _PeakMagnitude, float,                          \
+      (const float* data, int32_t length), (data, length))                                    \
+    X(13, "8ce16e31562290bef990263d92a73051", _RootMeanSquare, float,                         \
+      (const float* data, int32_t length), (data, length))                                    \
+    X(15, "bb38cdaa033c6ec2f495e91c143f15c3", _EuclideanNorm, float,                          \
+      (const float* data, int32_t length), (data, length))                                    \
+    X(22, "89425a97f3f500fa810ad03f0c382542", _GetControlWord, int32_t, (void), ())           \
+    X(23, "6123c2bc7ac3b1fa374a19863bb2e708", _UnrollRingBuffer, void,                        \
+      (const float* source, float* destination, int32_t length, int32_t startIndex),          \
+      (source, destination, length, startIndex))
+
+/* VocettaEntry<name>: the function type of each entry, for example VocettaEntry_FFT. */
+#define VOCETTA_DECLARE_ENTRY_TYPE(order, symbol, name, Result, Parameters, Arguments) \
+    typedef Result(*VocettaEntry##name) Parameters;
+VOCETTA_ENTRIES(VOCETTA_DECLARE_ENTRY_TYPE)
+#undef VOCETTA_DECLARE_ENTRY_TYPE
+
+#define VOCETTA_VARIANT_SUFFIX_SSE2 "_x64_sse2"
+#define VOCETTA_VARIANT_SUFFIX_AVX2 "_avx2"
+
+#ifdef __cplusplus
+} /* extern "C" */
+} /* namespace Vocetta */
+#endif
+
+#ifdef __cplusplus
+#define VOCETTA_STATIC_ASSERT static_assert
+#else
+#define VOCETTA_STATIC_ASSERT _Static_assert
+#endif
+
+#ifdef __cplusplus
+#define VOCETTA_RECORD(type) Vocetta::type
+#else
+#define VOCETTA_RECORD(type) type
+#endif
+
+/* The layouts hosts fill, byte for byte. */
+VOCETTA_STATIC_ASSERT(sizeof(VOCETTA_RECORD(NativeArray)) == 16, "NativeArray layout");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(NativeArray), length) == 8, "NativeArray");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(NativeArray), allocatorLabel) == 12,
+                      "NativeArray");
+VOCETTA_STATIC_ASSERT(sizeof(VOCETTA_RECORD(LipSyncResult)) == 8, "LipSyncResult layout");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncResult), phonemeIndex) == 4,
+                      "LipSyncResult");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), startIndex) == 16, "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), sampleRate) == 20, "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), targetSampleRate) == 24,
+                      "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), melDiv) == 28, "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), scoreMethod) == 32, "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), means) == 40, "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), standardDeviations) == 56,
+                      "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), phonemeProfiles) == 72,
+                      "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), mfcc) == 88, "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), scores) == 104, "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), result) == 120, "job");
+VOCETTA_STATIC_ASSERT(sizeof(VOCETTA_RECORD(LipSyncJob)) == 136, "LipSyncJob layout");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(ColorMapJob), values) == 16, "colour");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(ColorMapJob), width) == 32, "colour");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(ColorMapJob), height) == 36, "colour");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(ColorMapJob), minValue) == 40, "colour");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(ColorMapJob), maxValue) == 44, "colour");
+VOCETTA_STATIC_ASSERT(sizeof(VOCETTA_RECORD(ColorMapJob)) == 48, "ColorMapJob layout");
+VOCETTA_STATIC_ASSERT(sizeof(VOCETTA_RECORD(PhonemeColor)) == 16, "PhonemeColor layout");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(PhonemeTextureJob), phonemeColors) == 16,
+                      "texture");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(PhonemeTextureJob), scores) == 32,
+                      "texture");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(PhonemeTextureJob), levels) == 48,
+                      "texture");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(PhonemeTextureJob), width) == 64,
+                      "texture");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(PhonemeTextureJob), height) == 68,
+                      "texture");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(PhonemeTextureJob), phonemeCount) == 72,
+                      "texture");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(PhonemeTextureJob), blendFactor) == 76,
+                      "texture");
+VOCETTA_STATIC_ASSERT(sizeof(VOCETTA_RECORD(PhonemeTextureJob)) == 80, "PhonemeTextureJob layout");
+
+#undef VOCETTA_RECORD
+
+#endif /* VOCETTA_VOCETTA_H */

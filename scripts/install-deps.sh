@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what building, testing and running vocetta needs on Debian 12.
+set -euo pipefail
+packages=(
+  cmake g++ make pkg-config binutils
+  libsleef-dev                           # the library's one dependency
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsndfile1-dev libpng-dev              # the command-line tool
+  espeak-ng sox                           # regenerating the default profile and the sample
+)
+sudo_if_needed=()
+if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_if_needed[@]}" apt-get update -qq
+"${sudo_if_needed[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null

@@ -1,0 +1,264 @@
+#include "vocetta/host_services.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+
+namespace Vocetta::Host {
+namespace {
+
+// Every block starts 16 bytes after a header that says where it came from.
+struct alignas(16) Header {
+    void* base;          // what malloc returned
+    uint32_t sizeClass;  // index into the thread caches, or kUncached
+    uint32_t magic;
+};
+static_assert(sizeof(Header) == 16);
+
+constexpr uint32_t kMagicLive = 0x766F6361;  // "voca"
+constexpr uint32_t kUncached = ~0u;
+constexpr int kClasses = 17;              // 16 bytes ... 1 MiB
+constexpr uint32_t kMaxCachedPerClass = 64;
+
+constexpr int64_t ClassBytes(uint32_t sizeClass) { return int64_t{16} << sizeClass; }
+
+uint32_t SizeClassOf(int64_t size) {
+    uint32_t sizeClass = 0;
+    while (sizeClass < kClasses && ClassBytes(sizeClass) < size) ++sizeClass;
+    return sizeClass < kClasses ? sizeClass : kUncached;
+}
+
+// Free lists of one thread. A block freed on another thread joins that thread's lists.
+struct ThreadCache {
+    std::array<Header*, kClasses> head{};
+    std::array<uint32_t, kClasses> count{};
+
+    ~ThreadCache() {
+        for (Header* block : head) {
+            while (block != nullptr) {
+                Header* next = *reinterpret_cast<Header**>(block + 1);
+                std::free(block->base);
+                block = next;
+            }
+        }
+    }
+};
+
+thread_local ThreadCache tCache;
+
+void* AllocateBlock(int64_t size, int32_t alignment) {
+    const uint32_t sizeClass = alignment <= 16 ? SizeClassOf(size) : kUncached;
+    if (sizeClass != kUncached) {
+        if (Header* block = tCache.head[sizeClass]) {
+            tCache.head[sizeClass] = *reinterpret_cast<Header**>(block + 1);
+            --tCache.count[sizeClass];
+            block->magic = kMagicLive;
+            return block + 1;
+        }
+        auto* block = static_cast<Header*>(std::malloc(sizeof(Header) + ClassBytes(sizeClass)));
+        if (block == nullptr) throw std::bad_alloc();
+        *block = Header{block, sizeClass, kMagicLive};
+        return block + 1;
+    }
+    const size_t padding = alignment > 16 ? static_cast<size_t>(alignment) : 0;
+    void* base = std::malloc(sizeof(Header) + static_cast<size_t>(size) + padding);
+    if (base == nullptr) throw std::bad_alloc();
+    auto address = reinterpret_cast<uintptr_t>(base) + sizeof(Header);
+    if (padding != 0) address = (address + padding - 1) & ~(uintptr_t{padding} - 1);
+    auto* header = reinterpret_cast<Header*>(address) - 1;
+    *header = Header{base, kUncached, kMagicLive};
+    return header + 1;
+}
+
+void ReleaseBlock(void* pointer) {
+    Header* header = static_cast<Header*>(pointer) - 1;
+    if (header->magic != kMagicLive) {
+        // Not ours or released before: freeing it would corrupt the heap.
+        throw AllocatorError("FreeTracked: the block was not allocated by MallocTracked or was "
+                             "already released");
+    }
+    header->magic = 0;
+    const uint32_t sizeClass = header->sizeClass;
+    if (sizeClass != kUncached && tCache.count[sizeClass] < kMaxCachedPerClass) {
+        *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
+        tCache.head[sizeClass] = header;
+        ++tCache.count[sizeClass];
+        return;
+    }
+    std::free(header->base);
+}
+
+struct Block {
+    int64_t size;
+    int32_t label;
+    size_t callIndex;
+    bool live;
+};
+
+struct Recording {
+    mutable std::mutex mutex;
+    std::vector<ServiceCall> calls;
+    std::vector<AllocatorFault> faults;
+    std::unordered_map<const void*, Block> blocks;
+    size_t allocations = 0, releases = 0;
+};
+
+std::atomic<Recording*> gRecording{nullptr};
+
+}  // namespace
+
+AbortError::AbortError(std::string exceptionType, const std::string& message)
+    : std::runtime_error(exceptionType + ": " + message), exceptionType_(std::move(exceptionType)) {}
+
+void* MallocTracked(int64_t size, int32_t alignment, int32_t allocatorLabel, int32_t last) {
+    if (size < 0) {
+        throw AllocatorError("MallocTracked: negative size " + std::to_string(size));
+    }
+    if (alignment <= 0 || (alignment & (alignment - 1)) != 0) {
+        throw AllocatorError("MallocTracked: alignment " + std::to_string(alignment) +
+                             " is not a power of two");
+    }
+    void* pointer = AllocateBlock(size, alignment);
+    if (Recording* recording = gRecording.load(std::memory_order_acquire)) {
+        std::lock_guard lock(recording->mutex);
+        const size_t callIndex = recording->calls.size();
+        recording->calls.push_back(
+            {ServiceCall::Kind::Allocate, pointer, size, alignment, allocatorLabel, last, {}, {}});
+        recording->blocks[pointer] = Block{size, allocatorLabel, callIndex, true};
+        ++recording->allocations;
+    }
+    return pointer;
+}
+
+void FreeTracked(void* pointer, int32_t allocatorLabel) {
+    if (Recording* recording = gRecording.load(std::memory_order_acquire)) {
+        std::lock_guard lock(recording->mutex);
+        recording->calls.push_back(
+            {ServiceCall::Kind::Release, pointer, 0, 0, allocatorLabel, 0, {}, {}});
+        ++recording->releases;
+        using Kind = AllocatorFault::Kind;
+        if (pointer == nullptr) {
+            recording->faults.push_back({Kind::NullRelease, pointer, allocatorLabel, 0});
+            return;
+        }
+        auto found = recording->blocks.find(pointer);
+        if (found == recording->blocks.end()) {
+            recording->faults.push_back({Kind::UnknownRelease, pointer, allocatorLabel, 0});
+            return;
+        }
+        Block& block = found->second;
+        if (!block.live) {
+            recording->faults.push_back(
+                {Kind::DoubleRelease, pointer, allocatorLabel, block.label});
+            return;
+        }
+        if (block.label != allocatorLabel) {
+            recording->faults.push_back(
+                {Kind::LabelMismatch, pointer, allocatorLabel, block.label});
+        }
+        block.live = false;
+        ReleaseBlock(pointer);
+        return;
+    }
+    if (pointer == nullptr) return;
+    ReleaseBlock(pointer);
+}
+
+void Abort(const char* exceptionType, const char* message) {
+    const std::string type = exceptionType != nullptr ? exceptionType : "";
+    const std::string text = message != nullptr ? message : "";
+    if (Recording* recording = gRecording.load(std::memory_order_acquire)) {
+        std::lock_guard lock(recording->mutex);
+        recording->calls.push_back({ServiceCall::Kind::Abort, nullptr, 0, 0, 0, 0, type, text});
+    }
+    throw AbortError(type, text);
+}
+
+std::string AllocatorFault::describe() const {
+    char address[32];
+    std::snprintf(address, sizeof address, "%p", pointer);
+    switch (kind) {
+        case Kind::UnknownRelease:
+            return std::string("release of unknown block ") + address;
+        case Kind::DoubleRelease:
+            return std::string("second release of block ") + address;
+        case Kind::LabelMismatch:
+            return std::string("block ") + address + " allocated with label " +
+                   std::to_string(expectedLabel) + " released with label " +
+                   std::to_string(label);
+        case Kind::NullRelease:
+            return "release of a null pointer";
+    }
+    return "unknown fault";
+}
+
+Accounting::Accounting() {
+    Recording* expected = nullptr;
+    auto* recording = new Recording();
+    if (!gRecording.compare_exchange_strong(expected, recording)) {
+        delete recording;
+        throw std::logic_error("Vocetta::Host::Accounting: another accounting is active");
+    }
+}
+
+Accounting::~Accounting() {
+    Recording* recording = gRecording.exchange(nullptr);
+    // Calls already inside the services finish under the lock before the record goes.
+    { std::lock_guard lock(recording->mutex); }
+    delete recording;
+}
+
+std::vector<ServiceCall> Accounting::calls() const {
+    Recording* recording = gRecording.load();
+    std::lock_guard lock(recording->mutex);
+    return recording->calls;
+}
+
+std::vector<AllocatorFault> Accounting::faults() const {
+    Recording* recording = gRecording.load();
+    std::lock_guard lock(recording->mutex);
+    return recording->faults;
+}
+
+std::vector<Leak> Accounting::leaks() const {
+    Recording* recording = gRecording.load();
+    std::lock_guard lock(recording->mutex);
+    std::vector<Leak> leaks;
+    for (const auto& [pointer, block] : recording->blocks) {
+        if (block.live) leaks.push_back({pointer, block.size, block.label, block.callIndex});
+    }
+    std::sort(leaks.begin(), leaks.end(),
+              [](const Leak& a, const Leak& b) { return a.callIndex < b.callIndex; });
+    return leaks;
+}
+
+size_t Accounting::allocationCount() const {
+    Recording* recording = gRecording.load();
+    std::lock_guard lock(recording->mutex);
+    return recording->allocations;
+}
+
+size_t Accounting::releaseCount() const {
+    Recording* recording = gRecording.load();
+    std::lock_guard lock(recording->mutex);
+    return recording->releases;
+}
+
+void Accounting::clear() {
+    Recording* recording = gRecording.load();
+    std::lock_guard lock(recording->mutex);
+    recording->calls.clear();
+    recording->faults.clear();
+    recording->allocations = recording->releases = 0;
+    for (auto it = recording->blocks.begin(); it != recording->blocks.end();) {
+        it = it->second.live ? std::next(it) : recording->blocks.erase(it);
+    }
+}
+
+}  // namespace Vocetta::Host

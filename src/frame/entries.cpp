@@ -1,0 +1,37 @@
+// The exported symbols of one build (SSE2 or AVX2), generated from VOCETTA_ENTRIES: for every
+// entry the variant symbol itself, its externals step and its statics step. Compiled once per
+// build, like the kernels.
+#include "algorithm/algorithm.h"
+#include "frame/services.h"
+#include "frame/variant.h"
+
+namespace Vocetta::VOCETTA_VARIANT {
+
+// Where each entry's name leads: kernels are Algorithm's statics, jobs run their record.
+struct EntryTargets : Algorithm {};
+
+}  // namespace Vocetta::VOCETTA_VARIANT
+
+#define VOCETTA_CONCAT_(a, b) a##b
+#define VOCETTA_CONCAT(a, b) VOCETTA_CONCAT_(a, b)
+#define VOCETTA_IN_VARIANT(name) VOCETTA_CONCAT(name, VOCETTA_CONCAT(_, VOCETTA_VARIANT))
+
+#define VOCETTA_DEFINE_ENTRY(order, symbol, name, Result, Parameters, Arguments)            \
+    extern "C" VOCETTA_EXPORT Result VOCETTA_IN_VARIANT(name) Parameters                     \
+        VOCETTA_SYMBOL(symbol VOCETTA_VARIANT_SUFFIX);                                       \
+    extern "C" Result VOCETTA_IN_VARIANT(name) Parameters {                                  \
+        return Vocetta::VOCETTA_VARIANT::EntryTargets::name Arguments;                       \
+    }                                                                                        \
+    extern "C" VOCETTA_EXPORT void VOCETTA_IN_VARIANT(Externals##name)(                      \
+        Vocetta::VocettaResolver resolver)                                                   \
+        VOCETTA_SYMBOL("duzuv.initialize.externals." symbol VOCETTA_VARIANT_SUFFIX);         \
+    extern "C" void VOCETTA_IN_VARIANT(Externals##name)(Vocetta::VocettaResolver resolver) { \
+        Vocetta::Frame::ResolveHostServices(resolver);                                       \
+    }                                                                                        \
+    extern "C" VOCETTA_EXPORT void VOCETTA_IN_VARIANT(Statics##name)()                       \
+        VOCETTA_SYMBOL("duzuv.initialize.statics." symbol VOCETTA_VARIANT_SUFFIX);           \
+    extern "C" void VOCETTA_IN_VARIANT(Statics##name)() {}
+
+namespace Vocetta {
+VOCETTA_ENTRIES(VOCETTA_DEFINE_ENTRY)
+}

@@ -1,0 +1,148 @@
+// The one place where the SSE2 and AVX2 builds of the library differ.
+//
+// Every kernel source is compiled twice, once with VOCETTA_AVX2=0 and once with VOCETTA_AVX2=1,
+// and everything it defines lives in the namespace Vocetta::VOCETTA_VARIANT. Keeping each
+// build's code in its own namespace is what stops the linker from merging an inline function
+// of the AVX2 build into the SSE2 path (the build checks that no weak symbol escapes it).
+//
+// Kernels see only this vocabulary: kLanes, the Floats vector with its operators, the vector and
+// scalar SLEEF functions, and the rounding helpers.
+#pragma once
+
+#include <immintrin.h>
+#include <stdint.h>
+
+#include "frame/sleef.h"
+
+#ifndef VOCETTA_AVX2
+#error "compile kernels through the vocetta_variant_* targets, which set VOCETTA_AVX2"
+#endif
+
+#if VOCETTA_AVX2
+#define VOCETTA_VARIANT avx2
+#define VOCETTA_VARIANT_SUFFIX "_avx2"
+#else
+#define VOCETTA_VARIANT x64_sse2
+#define VOCETTA_VARIANT_SUFFIX "_x64_sse2"
+#endif
+
+namespace Vocetta::VOCETTA_VARIANT {
+
+#if VOCETTA_AVX2
+using NativeFloats = __m256;
+inline constexpr int32_t kLanes = 8;
+#else
+using NativeFloats = __m128;
+inline constexpr int32_t kLanes = 4;
+#endif
+
+// kLanes single-precision values. Each operator is one rounded IEEE operation: the builds use
+// -ffp-contract=off, so a product followed by a sum never becomes a fused multiply-add.
+struct Floats {
+    NativeFloats v;
+
+#if VOCETTA_AVX2
+    static Floats Load(const float* p) { return {_mm256_loadu_ps(p)}; }
+    static Floats Broadcast(float x) { return {_mm256_set1_ps(x)}; }
+    // i, i + 1, ..., i + kLanes - 1 as floats, each exactly float(i + lane) for |i| < 2^24.
+    static Floats Ramp(int32_t i) {
+        return {_mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(i),
+                                                    _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)))};
+    }
+    void Store(float* p) const { _mm256_storeu_ps(p, v); }
+    friend Floats operator+(Floats a, Floats b) { return {_mm256_add_ps(a.v, b.v)}; }
+    friend Floats operator-(Floats a, Floats b) { return {_mm256_sub_ps(a.v, b.v)}; }
+    friend Floats operator*(Floats a, Floats b) { return {_mm256_mul_ps(a.v, b.v)}; }
+    friend Floats operator/(Floats a, Floats b) { return {_mm256_div_ps(a.v, b.v)}; }
+#else
+    static Floats Load(const float* p) { return {_mm_loadu_ps(p)}; }
+    static Floats Broadcast(float x) { return {_mm_set1_ps(x)}; }
+    static Floats Ramp(int32_t i) {
+        return {_mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(i), _mm_setr_epi32(0, 1, 2, 3)))};
+    }
+    void Store(float* p) const { _mm_storeu_ps(p, v); }
+    friend Floats operator+(Floats a, Floats b) { return {_mm_add_ps(a.v, b.v)}; }
+    friend Floats operator-(Floats a, Floats b) { return {_mm_sub_ps(a.v, b.v)}; }
+    friend Floats operator*(Floats a, Floats b) { return {_mm_mul_ps(a.v, b.v)}; }
+    friend Floats operator/(Floats a, Floats b) { return {_mm_div_ps(a.v, b.v)}; }
+#endif
+};
+
+#if VOCETTA_AVX2
+inline Floats Max(Floats a, Floats b) { return {_mm256_max_ps(a.v, b.v)}; }
+inline Floats Min(Floats a, Floats b) { return {_mm256_min_ps(a.v, b.v)}; }
+inline Floats AndNot(Floats mask, Floats x) { return {_mm256_andnot_ps(mask.v, x.v)}; }
+#else
+inline Floats Max(Floats a, Floats b) { return {_mm_max_ps(a.v, b.v)}; }
+inline Floats Min(Floats a, Floats b) { return {_mm_min_ps(a.v, b.v)}; }
+inline Floats AndNot(Floats mask, Floats x) { return {_mm_andnot_ps(mask.v, x.v)}; }
+#endif
+
+// Largest lane; for lanes that hold no NaN.
+inline float HorizontalMax(Floats x) {
+    float lanes[kLanes];
+    x.Store(lanes);
+    float best = lanes[0];
+    for (int32_t i = 1; i < kLanes; ++i) best = lanes[i] > best ? lanes[i] : best;
+    return best;
+}
+
+// SLEEF, by explicit name. Vector forms follow the build; scalar work uses the portable non-FMA
+// forms in both builds, so a scalar tail computes the same bits on either.
+#if VOCETTA_AVX2
+inline Floats Sin(Floats x) { return {Sleef_sinf8_u35avx2(x.v)}; }
+inline Floats Cos(Floats x) { return {Sleef_cosf8_u35avx2(x.v)}; }
+inline Floats Log10(Floats x) { return {Sleef_log10f8_u10avx2(x.v)}; }
+#else
+inline Floats Sin(Floats x) { return {Sleef_sinf4_u35sse2(x.v)}; }
+inline Floats Cos(Floats x) { return {Sleef_cosf4_u35sse2(x.v)}; }
+inline Floats Log10(Floats x) { return {Sleef_log10f4_u10sse2(x.v)}; }
+#endif
+inline float Sin(float x) { return Sleef_sinf1_u35purec(x); }
+inline float Cos(float x) { return Sleef_cosf1_u35purec(x); }
+inline float Log10(float x) { return Sleef_log10f1_u10purec(x); }
+inline float Log(float x) { return Sleef_logf1_u35purec(x); }
+inline float Exp(float x) { return Sleef_expf1_u10purec(x); }
+inline float Pow(float x, float y) { return Sleef_powf1_u10purec(x, y); }
+
+// Rounding to an integral float. rintf follows the calling thread's MXCSR rounding mode.
+#if VOCETTA_AVX2
+inline float Floor(float x) {
+    __m128 v = _mm_set_ss(x);
+    return _mm_cvtss_f32(_mm_round_ss(v, v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+}
+inline float Ceil(float x) {
+    __m128 v = _mm_set_ss(x);
+    return _mm_cvtss_f32(_mm_round_ss(v, v, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC));
+}
+inline float Rint(float x) {
+    __m128 v = _mm_set_ss(x);
+    return _mm_cvtss_f32(_mm_round_ss(v, v, _MM_FROUND_CUR_DIRECTION));
+}
+inline double Trunc(double x) {
+    __m128d v = _mm_set_sd(x);
+    return _mm_cvtsd_f64(_mm_round_sd(v, v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+}
+#else
+}  // namespace Vocetta::VOCETTA_VARIANT
+extern "C" float floorf(float);
+extern "C" float ceilf(float);
+extern "C" float rintf(float);
+extern "C" double trunc(double);
+namespace Vocetta::VOCETTA_VARIANT {
+// The SSE2 baseline has no rounding instruction: use the library's own exported functions.
+inline float Floor(float x) { return floorf(x); }
+inline float Ceil(float x) { return ceilf(x); }
+inline float Rint(float x) { return rintf(x); }
+inline double Trunc(double x) { return trunc(x); }
+#endif
+
+// Float to int32 as the processor converts: truncation toward zero, and INT32_MIN for NaN and
+// for values out of range, where a plain C++ conversion would be undefined.
+inline int32_t TruncateToInt32(float x) { return _mm_cvttss_si32(_mm_set_ss(x)); }
+
+inline float Abs(float x) { return __builtin_fabsf(x); }
+inline float Sqrt(float x) { return __builtin_sqrtf(x); }
+inline bool IsNaN(float x) { return x != x; }
+
+}  // namespace Vocetta::VOCETTA_VARIANT

@@ -1,0 +1,53 @@
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "command.hpp"
+
+namespace {
+
+using namespace Vocetta::Tool;
+
+constexpr Command kCommands[] = {
+    {"info", "show the processor's feature level, the selected build and the entries", RunInfo},
+};
+
+void PrintUsage(std::FILE* stream) {
+    std::fprintf(stream, "usage: vocetta <command> [options]\n\ncommands:\n");
+    for (const Command& command : kCommands) {
+        std::fprintf(stream, "  %-10s %s\n", command.name, command.summary);
+    }
+    std::fprintf(stream, "\nRun 'vocetta <command> --help' for a command's options.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    const char* name = argv[1];
+    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
+        std::strcmp(name, "help") == 0) {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
+    if (std::strcmp(name, "--version") == 0) {
+        std::printf("vocetta %s\n", VOCETTA_VERSION);
+        return kExitOk;
+    }
+    for (const Command& command : kCommands) {
+        if (std::strcmp(name, command.name) == 0) {
+            try {
+                return command.run(Arguments(argv + 2, argv + argc));
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "vocetta %s: %s\n", name, error.what());
+                return kExitFailure;
+            }
+        }
+    }
+    std::fprintf(stderr, "vocetta: unknown command '%s'\n\n", name);
+    PrintUsage(stderr);
+    return kExitUsage;
+}
