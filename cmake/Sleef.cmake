@@ -15,8 +15,9 @@ set(VOCETTA_REFERENCE_BUILD "" CACHE PATH
 
 add_library(vocetta_sleef INTERFACE)
 
+# Debian's library is found in both modes: host-side code (tests) may use it as a reference.
+find_library(VOCETTA_SLEEF_LIBRARY NAMES libsleef.so.3 sleef REQUIRED)
 if(VOCETTA_SLEEF_SOURCE_DIR STREQUAL "")
-  find_library(VOCETTA_SLEEF_LIBRARY NAMES libsleef.so.3 sleef REQUIRED)
   target_link_libraries(vocetta_sleef INTERFACE ${VOCETTA_SLEEF_LIBRARY})
   set(VOCETTA_SLEEF_MODE shared)
   return()
