@@ -52,9 +52,10 @@ Ints VectorPixels(Floats values, Floats minValue, Floats range) {
     const Floats t = (values - minValue) / range;
     const Floats cosine = Cos(t * Floats::Broadcast(kPi));
     const Floats h = ((one - cosine) * Floats::Broadcast(-0.5f) + one) * Floats::Broadcast(5.0f);
-    // h lies in [0, 5] or is NaN, so trunc(h / 2) is 0, 1 or 2 and the remainder is h, h - 2 or
-    // h - 4: exact in single precision, hence the very bits of the double-precision remainder
-    // (NaN passes through the subtraction).
+    // With |cos| <= 1, h lies in [0, 5] (or is NaN), so trunc(h / 2) is 0, 1 or 2 and the
+    // remainder is h, h - 2 or h - 4. Each of these is exact in single precision, so the lanes
+    // give the double-precision remainder exactly for any h in (-2, 6), and NaN passes
+    // through the subtraction.
     const Floats whole =
         Select(GreaterOrEqual(h, four), four, Select(GreaterOrEqual(h, two), two, zero));
     const Floats m = h - whole;
