@@ -366,6 +366,14 @@ TEST_P(PhonemeTexture, NoPhonemesPaintBlack) {
         EXPECT_EQ(pixel, 0xFF000000u);
 }
 
+// No colours to index would be a division by zero; the column stays black instead.
+TEST_P(PhonemeTexture, NoColoursPaintBlack) {
+    Texture texture = Uniform(1.0f, 2, 3);
+    texture.colors.clear();
+    for (uint32_t pixel : Paint(texture))
+        EXPECT_EQ(pixel, 0xFF000000u);
+}
+
 TEST_P(PhonemeTexture, EmptyTextureWritesNothing) {
     const Host::Accounting accounting;
     for (const auto& [width, height] :

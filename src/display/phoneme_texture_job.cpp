@@ -26,9 +26,11 @@ void Execute(PhonemeTextureJob* job) {
     for (int32_t c = 0; c < width; ++c) {
         const float* frame = scores + static_cast<int64_t>(c) * phonemeCount;
         float red = 0.0f, green = 0.0f, blue = 0.0f;
-        // The colour index is p mod colorCount, counted up instead of divided.
+        // The colour index is p mod colorCount, counted up instead of divided. Without colours
+        // there is nothing to mix: the column stays black rather than divide by zero.
         uint32_t colorIndex = 0;
-        for (int32_t p = 0; p < phonemeCount; ++p) {
+        const int32_t mixed = colorCount != 0 ? phonemeCount : 0;
+        for (int32_t p = 0; p < mixed; ++p) {
             const float s = frame[p];
             const PhonemeColor& color = colors[colorIndex];
             red = red + color.red * s;
