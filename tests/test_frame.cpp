@@ -188,18 +188,19 @@ struct RestoreServices {
 };
 
 TEST(Initialisation, AsksThreeServicesPerEntryInOrderAndKeepsTheLastAnswers) {
+    const Host::Library& library = Library();  // loaded and initialised before the test
     const RestoreServices restore;
     gResolverCalls.clear();
     // Opening the same path again reaches the already loaded image and initialises it anew.
     const Host::Library again(VOCETTA_LIBRARY_PATH, &RecordingResolver);
-    ASSERT_EQ(again.symbol("duzuv_abort_Ptr"), Library().symbol("duzuv_abort_Ptr"));
+    ASSERT_EQ(again.symbol("duzuv_abort_Ptr"), library.symbol("duzuv_abort_Ptr"));
 
     const size_t entries = Host::EntryTable().size();
     ASSERT_EQ(gResolverCalls.size(), 3 * entries);
     const char* const ownNames[] = {
-        static_cast<const char*>(Library().symbol("duzuv.string.808e8e7f94567b9f878889686ba14eb1")),
-        static_cast<const char*>(Library().symbol("duzuv.string.22ec91e5bc43e7e512fc53c9ce97a8e0")),
-        static_cast<const char*>(Library().symbol("duzuv.string.ffbfa8f9468181ee01437772260f8c26")),
+        static_cast<const char*>(library.symbol("duzuv.string.808e8e7f94567b9f878889686ba14eb1")),
+        static_cast<const char*>(library.symbol("duzuv.string.22ec91e5bc43e7e512fc53c9ce97a8e0")),
+        static_cast<const char*>(library.symbol("duzuv.string.ffbfa8f9468181ee01437772260f8c26")),
     };
     const char* const texts[] = {"duzuv_abort",
                                  "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::FreeTracked",

@@ -330,7 +330,7 @@ TEST_P(ControlWord, RoundingAndFlushingFollowTheWord) {
     EXPECT_EQ(flushed, 0.0f);
     EXPECT_EQ(nearest, 1.0f);
     EXPECT_EQ(subnormal, 0x1p-127f);
-    EXPECT_EQ(_mm_getcsr(), saved_);
+    EXPECT_EQ(_mm_getcsr() & ~0x3Fu, saved_ & ~0x3Fu);  // the sums above raise sticky flags
 }
 
 // A word with reserved bits would fault in the processor; only the supported bits are loaded
