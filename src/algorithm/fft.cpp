@@ -14,9 +14,10 @@ namespace {
 
 constexpr float kMinusTwoPi = -6.2831855f;
 constexpr int32_t kMaxDepth = 32;  // lengths below 2^31 halve at most 30 times
-// Levels of up to this many butterflies keep their twiddles on the stack for the whole call. The
-// halves shrink at least geometrically, so all such levels fit in twice that (16 KiB in all);
-// a larger level runs once or a few times per call and evaluates its twiddles in chunks.
+// Levels of up to this many butterflies keep their twiddles on the stack for the whole call. Each
+// level has at most half the butterflies of the one above, so all such levels fit in twice that
+// (16 KiB in all); a larger level runs once or a few times per call and evaluates its twiddles
+// in chunks.
 constexpr int32_t kTabledHalf = 1024;
 constexpr int32_t kTableCapacity = 2 * kTabledHalf;
 constexpr int32_t kChunk = 256;  // a multiple of kLanes: chunks keep the lane groups from k = 0
@@ -113,15 +114,61 @@ __attribute__((noinline)) void CombineUntabled(float* re, float* im, int32_t n,
     }
 }
 
+// Half of all blocks have length 2 or 3 and a quarter length 4 or 5: these run with constant
+// sizes (the zero fills become single stores) and their values in registers. Their levels are
+// always in the table. A block of 2 or 3 has halves of one element, which need no transform.
+void TransformPair(float* re, float* im, float c, float s) {
+    const float evenRe = re[0], evenIm = im[0], oddRe = re[1], oddIm = im[1];
+    const Halves halves{AllocateZeroed(1), AllocateZeroed(1), AllocateZeroed(1), AllocateZeroed(1)};
+    halves.evenRe[0] = evenRe;
+    halves.evenIm[0] = evenIm;
+    halves.oddRe[0] = oddRe;
+    halves.oddIm[0] = oddIm;
+    const float tRe = oddRe * c - oddIm * s;
+    const float tIm = oddRe * s + oddIm * c;
+    re[0] = evenRe + tRe;
+    im[0] = evenIm + tIm;
+    re[1] = evenRe - tRe;
+    im[1] = evenIm - tIm;
+    Release(halves.evenRe);
+    Release(halves.evenIm);
+    Release(halves.oddRe);
+    Release(halves.oddIm);
+}
+
+void TransformQuad(float* re, float* im, int32_t depth, const Twiddles& twiddles) {
+    const Halves halves{AllocateZeroed(2), AllocateZeroed(2), AllocateZeroed(2), AllocateZeroed(2)};
+    Split(re, im, 2, halves);
+    const float c = twiddles.cosine[depth + 1][0], s = twiddles.sine[depth + 1][0];
+    TransformPair(halves.evenRe, halves.evenIm, c, s);
+    TransformPair(halves.oddRe, halves.oddIm, c, s);
+    Butterflies(re, im, 2, halves, twiddles.cosine[depth], twiddles.sine[depth], 0, 2);
+    Release(halves.evenRe);
+    Release(halves.evenIm);
+    Release(halves.oddRe);
+    Release(halves.oddIm);
+}
+
+void Transform(float* re, float* im, int32_t n, int32_t depth, const Twiddles& twiddles);
+
 // One block of length n >= 2 at recursion depth `depth`.
+void TransformBlock(float* re, float* im, int32_t n, int32_t depth, const Twiddles& twiddles) {
+    const int32_t h = n / 2;
+    if (h == 1) {
+        TransformPair(re, im, twiddles.cosine[depth][0], twiddles.sine[depth][0]);
+    } else if (h == 2) {
+        TransformQuad(re, im, depth, twiddles);
+    } else {
+        Transform(re, im, n, depth, twiddles);
+    }
+}
+
 void Transform(float* re, float* im, int32_t n, int32_t depth, const Twiddles& twiddles) {
     const int32_t h = n / 2;
     const Halves halves{AllocateZeroed(h), AllocateZeroed(h), AllocateZeroed(h), AllocateZeroed(h)};
     Split(re, im, h, halves);
-    if (h >= 2) {
-        Transform(halves.evenRe, halves.evenIm, h, depth + 1, twiddles);
-        Transform(halves.oddRe, halves.oddIm, h, depth + 1, twiddles);
-    }
+    TransformBlock(halves.evenRe, halves.evenIm, h, depth + 1, twiddles);
+    TransformBlock(halves.oddRe, halves.oddIm, h, depth + 1, twiddles);
     if (twiddles.cosine[depth] != nullptr) {
         Butterflies(re, im, h, halves, twiddles.cosine[depth], twiddles.sine[depth], 0, h);
     } else {
@@ -153,7 +200,7 @@ void Algorithm::_FFT(float* spectrumRe, float* spectrumIm, int32_t N) {
     int32_t used = 0, depth = 0;
     for (int32_t n = N; n >= 2; n /= 2, ++depth) {
         const int32_t h = n / 2;
-        if (h <= kTabledHalf && used + h <= kTableCapacity) {
+        if (h <= kTabledHalf) {
             FillTwiddles(cosines + used, sines + used, 0, h, n);
             twiddles.cosine[depth] = cosines + used;
             twiddles.sine[depth] = sines + used;
@@ -163,7 +210,7 @@ void Algorithm::_FFT(float* spectrumRe, float* spectrumIm, int32_t N) {
             twiddles.sine[depth] = nullptr;
         }
     }
-    Transform(spectrumRe, spectrumIm, N, 0, twiddles);
+    TransformBlock(spectrumRe, spectrumIm, N, 0, twiddles);
 }
 
 // A negative N is taken as 0: it would otherwise ask the host for a negative-sized block.
