@@ -75,8 +75,8 @@ struct ExpectedCall {
     size_t block;  // which allocation a release hands back
 };
 
-// The spec'd recursion as a call trace: a block of n >= 2 takes four arrays of n / 2 floats, runs
-// its two halves, and returns the four in creation order.
+// The transform's recursion as a call trace: a block of n >= 2 takes four arrays of n / 2 floats,
+// runs its two halves, and returns the four in creation order.
 void ExpectLevel(int32_t n, std::vector<ExpectedCall>& trace, size_t& allocations) {
     if (n < 2) return;
     const size_t first = allocations;
@@ -116,7 +116,7 @@ std::vector<ExpectedCall> TransformTrace(int32_t n, size_t firstBlock = 0) {
     return trace;
 }
 
-// ---- The spec'd arithmetic, rendered naively ------------------------------------------------
+// ---- The defined arithmetic, rendered naively ----------------------------------------------
 
 // SLEEF from the library's own dependency, for a bit-exact rendering of the transform.
 template <typename Function>
