@@ -137,6 +137,10 @@ typedef struct PhonemeTextureJob {
     X(1, "8c2be93e18276203cbd918daa2748a10", _ReturnOne, int32_t, (void), ())                 \
     X(3, "66ce1dc03be5c70a6261ca7e5731da21", ColorMapJob_Execute, void, (ColorMapJob* job),   \
       (job))                                                                                  \
+    X(4, "c0aac24009351f2fd703980e06a91fe5", _DCT, void,                                      \
+      (const float* input, float* output, int32_t length), (input, output, length))           \
+    X(6, "1f185357d8f7184329fa69e18e086449", _FFT, void,                                      \
+      (float* spectrumRe, float* spectrumIm, int32_t N), (spectrumRe, spectrumIm, N))         \
     X(7, "da352d92cabf024fc9986011d52a4537", _SetControlWord, void, (int32_t value), (value)) \
     X(11, "555c521bf09951a4b69fda34ca5ca261", PhonemeTextureJob_Execute, void,                \
       (PhonemeTextureJob* job), (job))                                                        \
@@ -144,8 +148,16 @@ typedef struct PhonemeTextureJob {
       (const float* data, int32_t length), (data, length))                                    \
     X(13, "8ce16e31562290bef990263d92a73051", _RootMeanSquare, float,                         \
       (const float* data, int32_t length), (data, length))                                    \
+    X(14, "85693707a63104c1dbc30ff71b42a9ef", _MelToFrequency, float,                         \
+      (float mel, uint8_t use2595), (mel, use2595))                                           \
     X(15, "bb38cdaa033c6ec2f495e91c143f15c3", _EuclideanNorm, float,                          \
       (const float* data, int32_t length), (data, length))                                    \
+    X(18, "f33689f09ebffcd5ffd83dbdb40ae4e9", _FrequencyToMel, float,                         \
+      (float frequency, uint8_t use2595), (frequency, use2595))                               \
+    X(19, "3769af9721f0b3f0001f17d7e8d8334d", FFT, void,                                      \
+      (const float* data, float* spectrum, int32_t N), (data, spectrum, N))                   \
+    X(20, "ba2154a5d816f1f1f3f450d1d303ab73", _PowerToDecibel, void,                          \
+      (float* data, int32_t length), (data, length))                                          \
     X(22, "89425a97f3f500fa810ad03f0c382542", _GetControlWord, int32_t, (void), ())           \
     X(23, "6123c2bc7ac3b1fa374a19863bb2e708", _UnrollRingBuffer, void,                        \
       (const float* source, float* destination, int32_t length, int32_t startIndex),          \
