@@ -33,7 +33,8 @@ extern "C" {
 
 #define VOCETTA_INITIALIZE_SYMBOL "duzuv.initialize"
 #define VOCETTA_SERVICE_ABORT "duzuv_abort"
-#define VOCETTA_SERVICE_MALLOC_TRACKED "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::MallocTracked"
+#define VOCETTA_SERVICE_MALLOC_TRACKED \
+    "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::MallocTracked"
 #define VOCETTA_SERVICE_FREE_TRACKED "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::FreeTracked"
 
 /* The exception type and message of the one abort the library can raise. */
@@ -42,11 +43,7 @@ extern "C" {
     "The NativeArray can not be Disposed because it was not allocated with a valid allocator."
 
 /* Allocator labels. Every array the library creates carries VOCETTA_ALLOCATOR_TEMP. */
-enum {
-    VOCETTA_ALLOCATOR_INVALID = 0,
-    VOCETTA_ALLOCATOR_NONE = 1,
-    VOCETTA_ALLOCATOR_TEMP = 2
-};
+enum { VOCETTA_ALLOCATOR_INVALID = 0, VOCETTA_ALLOCATOR_NONE = 1, VOCETTA_ALLOCATOR_TEMP = 2 };
 
 /* Returns a writable block of at least `size` bytes; the library fills it before reading. */
 typedef void* (*VocettaMallocTracked)(int64_t size, int32_t alignment, int32_t allocatorLabel,
@@ -68,11 +65,7 @@ typedef struct NativeArray {
 } NativeArray;
 
 /* Values of LipSyncJob.scoreMethod; any other value scores every phoneme 0. */
-enum ScoreMethod {
-    MeanAbsoluteDistance = 0,
-    RootMeanSquareDistance = 1,
-    CosineSimilarity = 2
-};
+enum ScoreMethod { MeanAbsoluteDistance = 0, RootMeanSquareDistance = 1, CosineSimilarity = 2 };
 
 typedef struct LipSyncResult {
     float volume;         /* root mean square of the raw block */
@@ -133,18 +126,19 @@ typedef struct PhonemeTextureJob {
  * and of the initialisation walks. `name` is the kernel's name in the library's Algorithm class,
  * or <Record>_Execute for a job.
  */
-#define VOCETTA_ENTRIES(X)                                                                    \
-    X(1, "8c2be93e18276203cbd918daa2748a10", _ReturnOne, int32_t, (void), ())                 \
-    X(7, "da352d92cabf024fc9986011d52a4537", _SetControlWord, void, (int32_t value), (value)) \
-    X(12, "8632364a433195a5066eb606a849fb4b", _PeakMagnitude, float,                          \
-      (const float* data, int32_t length), (data, length))                                    \
-    X(13, "8ce16e31562290bef990263d92a73051", _RootMeanSquare, float,                         \
-      (const float* data, int32_t length), (data, length))                                    \
-    X(15, "bb38cdaa033c6ec2f495e91c143f15c3", _EuclideanNorm, float,                          \
-      (const float* data, int32_t length), (data, length))                                    \
-    X(22, "89425a97f3f500fa810ad03f0c382542", _GetControlWord, int32_t, (void), ())           \
-    X(23, "6123c2bc7ac3b1fa374a19863bb2e708", _UnrollRingBuffer, void,                        \
-      (const float* source, float* destination, int32_t length, int32_t startIndex),          \
+#define VOCETTA_ENTRIES(X)                                                                         \
+    X(1, "8c2be93e18276203cbd918daa2748a10", _ReturnOne, int32_t, (void), ())                      \
+    X(7, "da352d92cabf024fc9986011d52a4537", _SetControlWord, void, (int32_t value), (value))      \
+    X(10, "c5a316b7c86bb17f6511d5c3a58d2180", LipSyncJob_Execute, void, (LipSyncJob * job), (job)) \
+    X(12, "8632364a433195a5066eb606a849fb4b", _PeakMagnitude, float,                               \
+      (const float* data, int32_t length), (data, length))                                         \
+    X(13, "8ce16e31562290bef990263d92a73051", _RootMeanSquare, float,                              \
+      (const float* data, int32_t length), (data, length))                                         \
+    X(15, "bb38cdaa033c6ec2f495e91c143f15c3", _EuclideanNorm, float,                               \
+      (const float* data, int32_t length), (data, length))                                         \
+    X(22, "89425a97f3f500fa810ad03f0c382542", _GetControlWord, int32_t, (void), ())                \
+    X(23, "6123c2bc7ac3b1fa374a19863bb2e708", _UnrollRingBuffer, void,                             \
+      (const float* source, float* destination, int32_t length, int32_t startIndex),               \
       (source, destination, length, startIndex))
 
 /* VocettaEntry<name>: the function type of each entry, for example VocettaEntry_FFT. */
@@ -190,8 +184,7 @@ VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), scoreMethod
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), means) == 40, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), standardDeviations) == 56,
                       "job");
-VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), phonemeProfiles) == 72,
-                      "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), phonemeProfiles) == 72, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), mfcc) == 88, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), scores) == 104, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), result) == 120, "job");

@@ -4,11 +4,14 @@
 #include "algorithm/algorithm.h"
 #include "frame/services.h"
 #include "frame/variant.h"
+#include "job/lip_sync_job.h"
 
 namespace Vocetta::VOCETTA_VARIANT {
 
 // Where each entry's name leads: kernels are Algorithm's statics, jobs run their record.
-struct EntryTargets : Algorithm {};
+struct EntryTargets : Algorithm {
+    static void LipSyncJob_Execute(LipSyncJob* job) { Execute(job); }
+};
 
 }  // namespace Vocetta::VOCETTA_VARIANT
 
@@ -16,9 +19,9 @@ struct EntryTargets : Algorithm {};
 #define VOCETTA_CONCAT(a, b) VOCETTA_CONCAT_(a, b)
 #define VOCETTA_IN_VARIANT(name) VOCETTA_CONCAT(name, VOCETTA_CONCAT(_, VOCETTA_VARIANT))
 
-#define VOCETTA_DEFINE_ENTRY(order, symbol, name, Result, Parameters, Arguments)            \
-    extern "C" VOCETTA_EXPORT Result VOCETTA_IN_VARIANT(name) Parameters                     \
-        VOCETTA_SYMBOL(symbol VOCETTA_VARIANT_SUFFIX);                                       \
+#define VOCETTA_DEFINE_ENTRY(order, symbol, name, Result, Parameters, Arguments)             \
+    extern "C" VOCETTA_EXPORT Result VOCETTA_IN_VARIANT(name)                                \
+    Parameters VOCETTA_SYMBOL(symbol VOCETTA_VARIANT_SUFFIX);                                \
     extern "C" Result VOCETTA_IN_VARIANT(name) Parameters {                                  \
         return Vocetta::VOCETTA_VARIANT::EntryTargets::name Arguments;                       \
     }                                                                                        \
