@@ -33,7 +33,8 @@ extern "C" {
 
 #define VOCETTA_INITIALIZE_SYMBOL "duzuv.initialize"
 #define VOCETTA_SERVICE_ABORT "duzuv_abort"
-#define VOCETTA_SERVICE_MALLOC_TRACKED "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::MallocTracked"
+#define VOCETTA_SERVICE_MALLOC_TRACKED \
+    "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::MallocTracked"
 #define VOCETTA_SERVICE_FREE_TRACKED "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::FreeTracked"
 
 /* The exception type and message of the one abort the library can raise. */
@@ -42,11 +43,7 @@ extern "C" {
     "The NativeArray can not be Disposed because it was not allocated with a valid allocator."
 
 /* Allocator labels. Every array the library creates carries VOCETTA_ALLOCATOR_TEMP. */
-enum {
-    VOCETTA_ALLOCATOR_INVALID = 0,
-    VOCETTA_ALLOCATOR_NONE = 1,
-    VOCETTA_ALLOCATOR_TEMP = 2
-};
+enum { VOCETTA_ALLOCATOR_INVALID = 0, VOCETTA_ALLOCATOR_NONE = 1, VOCETTA_ALLOCATOR_TEMP = 2 };
 
 /* Returns a writable block of at least `size` bytes; the library fills it before reading. */
 typedef void* (*VocettaMallocTracked)(int64_t size, int32_t alignment, int32_t allocatorLabel,
@@ -68,11 +65,7 @@ typedef struct NativeArray {
 } NativeArray;
 
 /* Values of LipSyncJob.scoreMethod; any other value scores every phoneme 0. */
-enum ScoreMethod {
-    MeanAbsoluteDistance = 0,
-    RootMeanSquareDistance = 1,
-    CosineSimilarity = 2
-};
+enum ScoreMethod { MeanAbsoluteDistance = 0, RootMeanSquareDistance = 1, CosineSimilarity = 2 };
 
 typedef struct LipSyncResult {
     float volume;         /* root mean square of the raw block */
@@ -155,6 +148,8 @@ typedef struct PhonemeTextureJob {
       (data, source, length, coefficient))                                                    \
     X(9, "0570e1f81685bb7aa99359006d8f7516", _ApplyHammingWindow, void,                       \
       (float* data, int32_t length), (data, length))                                          \
+    X(10, "c5a316b7c86bb17f6511d5c3a58d2180", LipSyncJob_Execute, void, (LipSyncJob* job),    \
+      (job))                                                                                  \
     X(11, "555c521bf09951a4b69fda34ca5ca261", PhonemeTextureJob_Execute, void,                \
       (PhonemeTextureJob* job), (job))                                                        \
     X(12, "8632364a433195a5066eb606a849fb4b", _PeakMagnitude, float,                          \
@@ -228,8 +223,7 @@ VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), scoreMethod
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), means) == 40, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), standardDeviations) == 56,
                       "job");
-VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), phonemeProfiles) == 72,
-                      "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), phonemeProfiles) == 72, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), mfcc) == 88, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), scores) == 104, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), result) == 120, "job");
