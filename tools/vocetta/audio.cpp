@@ -1,0 +1,86 @@
+#include "audio.hpp"
+
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "error.hpp"
+
+namespace Vocetta::Tool {
+namespace {
+
+struct CloseFile {
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+
+}  // namespace
+
+Recording LoadRecording(const std::string& path) {
+    // libsndfile says "System error" for both a missing and an unreadable file; the system's own
+    // words are clearer.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        throw ToolError(path + ": cannot open: " + std::strerror(errno));
+    }
+    if (S_ISDIR(status.st_mode)) throw ToolError(path + ": is a directory, not a recording");
+    if (FILE* probe = std::fopen(path.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        throw ToolError(path + ": cannot open: " + std::strerror(errno));
+    }
+
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, CloseFile> file(sf_open(path.c_str(), SFM_READ, &info));
+    if (!file) {
+        throw ToolError(path + ": not a supported audio file (" + sf_strerror(nullptr) + ")");
+    }
+    Recording recording;
+    recording.path = path;
+    recording.sampleRate = info.samplerate;
+    recording.channels = info.channels;
+    if (info.channels < 1) throw ToolError(path + ": the file declares no audio channels");
+    if (info.samplerate <= 0) throw ToolError(path + ": the file declares no sample rate");
+
+    // Floats at full scale +-1 whatever the stored format; integer formats are not clipped.
+    sf_command(file.get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+    const int channels = info.channels;
+    constexpr sf_count_t kChunkFrames = 16384;
+    std::vector<float> chunk(static_cast<size_t>(kChunkFrames) * channels);
+    if (info.frames > 0 && info.frames != SF_COUNT_MAX) {
+        recording.samples.reserve(static_cast<size_t>(info.frames));
+    }
+    sf_count_t total = 0;
+    for (;;) {
+        const sf_count_t got = sf_readf_float(file.get(), chunk.data(), kChunkFrames);
+        if (got < 0) break;
+        for (sf_count_t frame = 0; frame < got; ++frame) {
+            const float* values = &chunk[static_cast<size_t>(frame) * channels];
+            float sum = 0;
+            for (int c = 0; c < channels; ++c)
+                sum += values[c];
+            recording.samples.push_back(channels == 1 ? sum : sum / static_cast<float>(channels));
+        }
+        total += got;
+        if (got < kChunkFrames) break;
+    }
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
+        throw ToolError(path + ": cannot decode: " + sf_strerror(file.get()));
+    }
+    if (info.frames != SF_COUNT_MAX && info.frames > 0 && total < info.frames) {
+        throw ToolError(path + ": truncated: the header promises " + std::to_string(info.frames) +
+                        " sample frames, the file holds " + std::to_string(total));
+    }
+    if (recording.samples.empty()) throw ToolError(path + ": the recording is empty (no samples)");
+    for (float sample : recording.samples) {
+        if (!std::isfinite(sample)) {
+            throw ToolError(path + ": the recording holds samples that are not finite numbers");
+        }
+    }
+    return recording;
+}
+
+}  // namespace Vocetta::Tool

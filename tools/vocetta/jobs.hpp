@@ -1,0 +1,42 @@
+// The three job entries the tool drives, looked up through the host SDK.
+#pragma once
+
+#include <vector>
+
+#include "error.hpp"
+#include "vocetta/library.hpp"
+
+namespace Vocetta::Tool {
+
+using LipSyncExecute = void (*)(LipSyncJob* job);
+using ColorMapExecute = void (*)(ColorMapJob* job);
+using PhonemeTextureExecute = void (*)(PhonemeTextureJob* job);
+
+template <typename Entry>
+Entry JobEntry(const Host::Library& library, const char* symbol, const char* what) {
+    void* address = library.symbol(symbol);
+    if (address == nullptr) {
+        throw ToolError(library.path() + ": the library has no " + what + " job");
+    }
+    return reinterpret_cast<Entry>(address);
+}
+
+inline LipSyncExecute LipSyncEntry(const Host::Library& library) {
+    return JobEntry<LipSyncExecute>(library, "c5a316b7c86bb17f6511d5c3a58d2180", "lip-sync");
+}
+inline ColorMapExecute ColorMapEntry(const Host::Library& library) {
+    return JobEntry<ColorMapExecute>(library, "66ce1dc03be5c70a6261ca7e5731da21", "colour-map");
+}
+inline PhonemeTextureExecute PhonemeTextureEntry(const Host::Library& library) {
+    return JobEntry<PhonemeTextureExecute>(library, "555c521bf09951a4b69fda34ca5ca261",
+                                           "phoneme-texture");
+}
+
+// A view of memory the tool owns: label "none", so the library never releases it.
+template <typename T>
+NativeArray View(const std::vector<T>& values) {
+    return {const_cast<T*>(values.data()), static_cast<int32_t>(values.size()),
+            VOCETTA_ALLOCATOR_NONE};
+}
+
+}  // namespace Vocetta::Tool
