@@ -70,11 +70,30 @@ Recording LoadRecording(const std::string& path) {
     if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
         throw ToolError(path + ": cannot decode: " + sf_strerror(file.get()));
     }
+    // For WAV and AIFF, libsndfile shortens the audio chunk to what the file holds and only logs
+    // the difference ("data : 88200 (should be 200)").
+    char log[4096] = {};
+    sf_command(file.get(), SFC_GET_LOG_INFO, log, sizeof log);
+    for (const char* line = log; *line != '\0';) {
+        const char* end = std::strchr(line, '\n');
+        std::string text(line, end != nullptr ? end : line + std::strlen(line));
+        text.erase(0, text.find_first_not_of(' '));
+        if ((text.starts_with("data :") || text.starts_with("SSND :")) &&
+            text.find("should be") != std::string::npos) {
+            throw ToolError(path +
+                            ": truncated: the audio chunk is shorter than its header says (" +
+                            text + ")");
+        }
+        if (end == nullptr) break;
+        line = end + 1;
+    }
     if (info.frames != SF_COUNT_MAX && info.frames > 0 && total < info.frames) {
         throw ToolError(path + ": truncated: the header promises " + std::to_string(info.frames) +
                         " sample frames, the file holds " + std::to_string(total));
     }
-    if (recording.samples.empty()) throw ToolError(path + ": the recording is empty (no samples)");
+    if (recording.samples.empty()) {
+        throw ToolError(path + ": the recording is empty (no samples could be decoded)");
+    }
     for (float sample : recording.samples) {
         if (!std::isfinite(sample)) {
             throw ToolError(path + ": the recording holds samples that are not finite numbers");

@@ -57,7 +57,6 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::fprintf(stderr, "vocetta: unknown command '%s'\n\n", name);
-    PrintUsage(stderr);
+    std::fprintf(stderr, "vocetta: unknown command '%s' (see 'vocetta --help')\n", name);
     return kExitUsage;
 }

@@ -212,11 +212,11 @@ Profile ParseProfile(const std::string& text, const std::string& origin) {
     Json json;
     try {
         json = Json::parse(text);
-    } catch (const Json::parse_error& error) {
+    } catch (const Json::exception& error) {
         // nlohmann's text starts with its own prefix; keep the part that says where and what.
         std::string what = error.what();
-        if (const auto colon = what.find("parse error"); colon != std::string::npos) {
-            what = what.substr(colon);
+        if (const auto bracket = what.find("] "); bracket != std::string::npos) {
+            what = what.substr(bracket + 2);
         }
         reader.Fail("", "not valid JSON: " + what);
     }
