@@ -135,7 +135,11 @@ typedef struct PhonemeTextureJob {
  */
 #define VOCETTA_ENTRIES(X)                                                                    \
     X(1, "8c2be93e18276203cbd918daa2748a10", _ReturnOne, int32_t, (void), ())                 \
+    X(3, "66ce1dc03be5c70a6261ca7e5731da21", ColorMapJob_Execute, void, (ColorMapJob* job),   \
+      (job))                                                                                  \
     X(7, "da352d92cabf024fc9986011d52a4537", _SetControlWord, void, (int32_t value), (value)) \
+    X(11, "555c521bf09951a4b69fda34ca5ca261", PhonemeTextureJob_Execute, void,                \
+      (PhonemeTextureJob* job), (job))                                                        \
     X(12, "8632364a433195a5066eb606a849fb4b", _PeakMagnitude, float,                          \
       (const float* data, int32_t length), (data, length))                                    \
     X(13, "8ce16e31562290bef990263d92a73051", _RootMeanSquare, float,                         \

@@ -2,13 +2,17 @@
 // entry the variant symbol itself, its externals step and its statics step. Compiled once per
 // build, like the kernels.
 #include "algorithm/algorithm.h"
+#include "display/display.h"
 #include "frame/services.h"
 #include "frame/variant.h"
 
 namespace Vocetta::VOCETTA_VARIANT {
 
 // Where each entry's name leads: kernels are Algorithm's statics, jobs run their record.
-struct EntryTargets : Algorithm {};
+struct EntryTargets : Algorithm {
+    static void ColorMapJob_Execute(ColorMapJob* job) { Execute(job); }
+    static void PhonemeTextureJob_Execute(PhonemeTextureJob* job) { Execute(job); }
+};
 
 }  // namespace Vocetta::VOCETTA_VARIANT
 

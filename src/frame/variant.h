@@ -78,6 +78,59 @@ inline Floats Min(Floats a, Floats b) { return {_mm_min_ps(a.v, b.v)}; }
 inline Floats AndNot(Floats mask, Floats x) { return {_mm_andnot_ps(mask.v, x.v)}; }
 #endif
 
+// Lane masks: all ones where the comparison holds, zero where it fails (a NaN operand fails).
+#if VOCETTA_AVX2
+inline Floats LessThan(Floats a, Floats b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)}; }
+inline Floats GreaterOrEqual(Floats a, Floats b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_GE_OQ)}; }
+// mask ? a : b, lane by lane, for masks from the comparisons above.
+inline Floats Select(Floats mask, Floats a, Floats b) {
+    return {_mm256_blendv_ps(b.v, a.v, mask.v)};
+}
+#else
+inline Floats LessThan(Floats a, Floats b) { return {_mm_cmplt_ps(a.v, b.v)}; }
+inline Floats GreaterOrEqual(Floats a, Floats b) { return {_mm_cmpge_ps(a.v, b.v)}; }
+inline Floats Select(Floats mask, Floats a, Floats b) {
+    return {_mm_or_ps(_mm_and_ps(mask.v, a.v), _mm_andnot_ps(mask.v, b.v))};
+}
+#endif
+inline Floats Abs(Floats x) { return AndNot(Floats::Broadcast(-0.0f), x); }
+
+// kLanes 32-bit integers, for packing results into pixels and the like.
+#if VOCETTA_AVX2
+using NativeInts = __m256i;
+struct Ints {
+    NativeInts v;
+    static Ints Load(const void* p) { return {_mm256_loadu_si256(static_cast<const __m256i*>(p))}; }
+    static Ints Broadcast(int32_t x) { return {_mm256_set1_epi32(x)}; }
+    void Store(void* p) const { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+    friend Ints operator|(Ints a, Ints b) { return {_mm256_or_si256(a.v, b.v)}; }
+};
+// Rounds to an integral value in the thread's rounding mode, as Rint does, and converts; lanes
+// beyond int32 range (and NaN) become INT32_MIN, never undefined behaviour.
+inline Ints RoundToInt32(Floats x) { return {_mm256_cvtps_epi32(x.v)}; }
+template <int kBits>
+inline Ints ShiftLeft(Ints x) { return {_mm256_slli_epi32(x.v, kBits)}; }
+// The bits of x in lanes where mask is clear, zero where it is set.
+inline Ints AndNot(Floats mask, Ints x) {
+    return {_mm256_andnot_si256(_mm256_castps_si256(mask.v), x.v)};
+}
+#else
+using NativeInts = __m128i;
+struct Ints {
+    NativeInts v;
+    static Ints Load(const void* p) { return {_mm_loadu_si128(static_cast<const __m128i*>(p))}; }
+    static Ints Broadcast(int32_t x) { return {_mm_set1_epi32(x)}; }
+    void Store(void* p) const { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+    friend Ints operator|(Ints a, Ints b) { return {_mm_or_si128(a.v, b.v)}; }
+};
+inline Ints RoundToInt32(Floats x) { return {_mm_cvtps_epi32(x.v)}; }
+template <int kBits>
+inline Ints ShiftLeft(Ints x) { return {_mm_slli_epi32(x.v, kBits)}; }
+inline Ints AndNot(Floats mask, Ints x) {
+    return {_mm_andnot_si128(_mm_castps_si128(mask.v), x.v)};
+}
+#endif
+
 // Largest lane; for lanes that hold no NaN.
 inline float HorizontalMax(Floats x) {
     float lanes[kLanes];
