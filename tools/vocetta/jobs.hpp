@@ -25,11 +25,10 @@ inline LipSyncExecute LipSyncEntry(const Host::Library& library) {
     return JobEntry<LipSyncExecute>(library, "c5a316b7c86bb17f6511d5c3a58d2180", "lip-sync");
 }
 inline ColorMapExecute ColorMapEntry(const Host::Library& library) {
-    return JobEntry<ColorMapExecute>(library, "66ce1dc03be5c70a6261ca7e5731da21", "colour-map");
+    return library.entries().ColorMapJob_Execute;
 }
 inline PhonemeTextureExecute PhonemeTextureEntry(const Host::Library& library) {
-    return JobEntry<PhonemeTextureExecute>(library, "555c521bf09951a4b69fda34ca5ca261",
-                                           "phoneme-texture");
+    return library.entries().PhonemeTextureJob_Execute;
 }
 
 // A view of memory the tool owns: label "none", so the library never releases it.
