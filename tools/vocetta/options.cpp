@@ -28,6 +28,16 @@ Options::Options(const std::vector<std::string>& arguments,
             name = argument.substr(0, equals);
             inlineValue = argument.substr(equals + 1);
         }
+        // "-j2": a short option with its value attached.
+        if (!argument.starts_with("--") && argument.size() > 2) {
+            for (const OptionSpec& spec : specs) {
+                if (spec.shortName != nullptr && spec.takesValue &&
+                    argument.starts_with(spec.shortName)) {
+                    name = spec.shortName;
+                    inlineValue = argument.substr(2);
+                }
+            }
+        }
         const OptionSpec* match = nullptr;
         for (const OptionSpec& spec : specs) {
             if ((spec.shortName != nullptr && name == spec.shortName) || name == spec.longName) {
