@@ -23,8 +23,8 @@ WORK = os.path.join(ROOT, "build", "profile-search")
 METHODS = ["MeanAbsoluteDistance", "RootMeanSquareDistance", "CosineSimilarity"]
 
 # Chosen by the search (see --search); the profile's analysis parameters and calibration choices.
-CHOSEN = {"target": 16000, "block": 1024, "mel": 30, "coefficients": 12,
-          "method": "RootMeanSquareDistance", "trim": 0, "min_volume": -30}
+CHOSEN = {"target": 16000, "block": 256, "mel": 20, "coefficients": 16,
+          "method": "MeanAbsoluteDistance", "trim": 80, "min_volume": -25}
 
 
 def run(arguments):
