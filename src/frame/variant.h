@@ -131,6 +131,31 @@ inline Ints AndNot(Floats mask, Ints x) {
 }
 #endif
 
+// Correctly rounded per lane, so the same bits as the scalar square root.
+#if VOCETTA_AVX2
+inline Floats Sqrt(Floats x) { return {_mm256_sqrt_ps(x.v)}; }
+#else
+inline Floats Sqrt(Floats x) { return {_mm_sqrt_ps(x.v)}; }
+#endif
+
+// Splits the 2 x kLanes floats from p into the even-indexed and the odd-indexed ones, in order.
+#if VOCETTA_AVX2
+inline void Deinterleave(const float* p, Floats& even, Floats& odd) {
+    const __m256 low = _mm256_loadu_ps(p), high = _mm256_loadu_ps(p + 8);
+    // Per 128-bit half: p0 p2 p8 p10 | p4 p6 p12 p14; then the two middle quarters swap.
+    const __m256 e = _mm256_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m256 o = _mm256_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
+    even.v = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(e), _MM_SHUFFLE(3, 1, 2, 0)));
+    odd.v = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(o), _MM_SHUFFLE(3, 1, 2, 0)));
+}
+#else
+inline void Deinterleave(const float* p, Floats& even, Floats& odd) {
+    const __m128 low = _mm_loadu_ps(p), high = _mm_loadu_ps(p + 4);
+    even.v = _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));
+    odd.v = _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
+}
+#endif
+
 // Largest lane; for lanes that hold no NaN.
 inline float HorizontalMax(Floats x) {
     float lanes[kLanes];

@@ -12,4 +12,25 @@ extern "C" {
 VOCETTA_EXPORT void TestingDispose(NativeArray* view) VOCETTA_TESTING_SYMBOL("dispose");
 void TestingDispose(NativeArray* view) { Dispose(*view); }
 
+VOCETTA_EXPORT void TestingMelFilterBank(NativeArray* spectrum, NativeArray* melSpectrum,
+                                         float sampleRate, int32_t melDiv)
+    VOCETTA_TESTING_SYMBOL("mel_filter_bank");
+void TestingMelFilterBank(NativeArray* spectrum, NativeArray* melSpectrum, float sampleRate,
+                          int32_t melDiv) {
+    Algorithm::MelFilterBank(*spectrum, *melSpectrum, sampleRate, melDiv);
+}
+
+VOCETTA_EXPORT void TestingLowPassFilter(NativeArray* data, float sampleRate, float cutoff,
+                                         float range) VOCETTA_TESTING_SYMBOL("low_pass_filter");
+void TestingLowPassFilter(NativeArray* data, float sampleRate, float cutoff, float range) {
+    Algorithm::LowPassFilter(*data, sampleRate, cutoff, range);
+}
+
+VOCETTA_EXPORT void TestingDownSample(NativeArray* input, NativeArray* output, int32_t sampleRate,
+                                      int32_t targetSampleRate)
+    VOCETTA_TESTING_SYMBOL("down_sample");
+void TestingDownSample(NativeArray* input, NativeArray* output, int32_t sampleRate,
+                       int32_t targetSampleRate) {
+    Algorithm::DownSample(*input, *output, sampleRate, targetSampleRate);
+}
 }

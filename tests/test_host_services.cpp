@@ -1,0 +1,339 @@
+// The SDK's host services: the tracked allocator with and without accounting, and the abort
+// service as the library's disposal rule reaches it.
+#include <malloc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "support.hpp"
+
+namespace Vocetta::Testing {
+namespace {
+
+using Host::Accounting;
+using Host::AllocatorFault;
+using Host::ServiceCall;
+
+// ---- Accounting ------------------------------------------------------------------------------
+
+TEST(Accounting, ReportsLeaksUntilReleased) {
+    Accounting accounting;
+    void* kept = Host::MallocTracked(100, 4, 2, 0);
+    void* returned = Host::MallocTracked(8, 4, 2, 0);
+    Host::FreeTracked(returned, 2);
+    const auto leaks = accounting.leaks();
+    ASSERT_EQ(leaks.size(), 1u);
+    EXPECT_EQ(leaks[0].pointer, kept);
+    EXPECT_EQ(leaks[0].size, 100);
+    EXPECT_EQ(leaks[0].label, 2);
+    EXPECT_EQ(leaks[0].callIndex, 0u);
+    Host::FreeTracked(kept, 2);
+    EXPECT_TRUE(accounting.leaks().empty());
+    EXPECT_TRUE(accounting.faults().empty());
+}
+
+TEST(Accounting, FlagsDoubleReleaseLabelMismatchNullAndUnknownBlocks) {
+    void* early = Host::MallocTracked(16, 4, 2, 0);  // allocated before anyone was counting
+    {
+        Accounting accounting;
+        void* twice = Host::MallocTracked(32, 4, 2, 0);
+        Host::FreeTracked(twice, 2);
+        Host::FreeTracked(twice, 2);
+        void* relabelled = Host::MallocTracked(32, 4, 2, 0);
+        Host::FreeTracked(relabelled, 4);
+        Host::FreeTracked(nullptr, 2);
+        Host::FreeTracked(early, 2);
+        int onTheStack = 0;
+        Host::FreeTracked(&onTheStack, 2);
+
+        using Kind = AllocatorFault::Kind;
+        const auto faults = accounting.faults();
+        ASSERT_EQ(faults.size(), 5u);
+        EXPECT_EQ(faults[0].kind, Kind::DoubleRelease);
+        EXPECT_EQ(faults[0].pointer, twice);
+        EXPECT_EQ(faults[1].kind, Kind::LabelMismatch);
+        EXPECT_EQ(faults[1].pointer, relabelled);
+        EXPECT_EQ(faults[1].label, 4);
+        EXPECT_EQ(faults[1].expectedLabel, 2);
+        EXPECT_EQ(faults[2].kind, Kind::NullRelease);
+        EXPECT_EQ(faults[3].kind, Kind::UnknownRelease);
+        EXPECT_EQ(faults[3].pointer, early);
+        EXPECT_EQ(faults[4].kind, Kind::UnknownRelease);
+        EXPECT_EQ(faults[4].pointer, &onTheStack);
+        for (const auto& fault : faults)
+            EXPECT_FALSE(fault.describe().empty());
+        // A mismatched label still returns the block; every call counts.
+        EXPECT_TRUE(accounting.leaks().empty());
+        EXPECT_EQ(accounting.allocationCount(), 2u);
+        EXPECT_EQ(accounting.releaseCount(), 6u);
+    }
+    Host::FreeTracked(early, 2);  // the unknown release left it alone
+}
+
+TEST(Accounting, RecordsEveryCallInOrder) {
+    Accounting accounting;
+    void* first = Host::MallocTracked(40, 4, 2, 0);
+    void* second = Host::MallocTracked(12, 64, 3, 7);
+    Host::FreeTracked(second, 3);
+    EXPECT_THROW(Host::Abort("Some.Type", "some message"), Host::AbortError);
+    Host::FreeTracked(first, 2);
+
+    const auto calls = accounting.calls();
+    ASSERT_EQ(calls.size(), 5u);
+    using Kind = ServiceCall::Kind;
+    EXPECT_EQ(calls[0].kind, Kind::Allocate);
+    EXPECT_EQ(calls[0].pointer, first);
+    EXPECT_EQ(calls[0].size, 40);
+    EXPECT_EQ(calls[0].alignment, 4);
+    EXPECT_EQ(calls[0].label, 2);
+    EXPECT_EQ(calls[0].last, 0);
+    EXPECT_EQ(calls[1].kind, Kind::Allocate);
+    EXPECT_EQ(calls[1].pointer, second);
+    EXPECT_EQ(calls[1].size, 12);
+    EXPECT_EQ(calls[1].alignment, 64);
+    EXPECT_EQ(calls[1].label, 3);
+    EXPECT_EQ(calls[1].last, 7);
+    EXPECT_EQ(calls[2].kind, Kind::Release);
+    EXPECT_EQ(calls[2].pointer, second);
+    EXPECT_EQ(calls[2].label, 3);
+    EXPECT_EQ(calls[3].kind, Kind::Abort);
+    EXPECT_EQ(calls[3].exceptionType, "Some.Type");
+    EXPECT_EQ(calls[3].message, "some message");
+    EXPECT_EQ(calls[4].kind, Kind::Release);
+    EXPECT_EQ(calls[4].pointer, first);
+    ExpectCleanTraffic(accounting);
+
+    accounting.clear();
+    EXPECT_TRUE(accounting.calls().empty());
+    EXPECT_EQ(accounting.allocationCount(), 0u);
+}
+
+TEST(Accounting, ClearKeepsLiveBlocksTracked) {
+    Accounting accounting;
+    void* live = Host::MallocTracked(24, 4, 2, 0);
+    accounting.clear();
+    EXPECT_EQ(accounting.leaks().size(), 1u);
+    Host::FreeTracked(live, 2);
+    ExpectCleanTraffic(accounting);
+}
+
+TEST(Accounting, OneAtATime) {
+    Accounting accounting;
+    EXPECT_THROW(Accounting second, std::logic_error);
+}
+
+// ---- Allocator -------------------------------------------------------------------------------
+
+TEST(Allocator, ZeroSizeBlocksAreDistinctAndUsable) {
+    std::set<void*> blocks;
+    for (int i = 0; i < 200; ++i) {
+        void* block = Host::MallocTracked(0, 4, 2, 0);
+        ASSERT_NE(block, nullptr);
+        *static_cast<volatile char*>(block) = 1;
+        EXPECT_TRUE(blocks.insert(block).second) << "block handed out twice";
+    }
+    for (void* block : blocks)
+        Host::FreeTracked(block, 2);
+}
+
+TEST(Allocator, HonoursAlignment) {
+    std::vector<void*> blocks;
+    for (const int32_t alignment : {1, 2, 4, 8, 16, 32, 64, 128, 4096}) {
+        for (const int64_t size : {0, 1, 4, 63, 64, 65, 1000, 70000, 3000000}) {
+            void* block = Host::MallocTracked(size, alignment, 2, 0);
+            ASSERT_NE(block, nullptr);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignment, 0u)
+                << "size " << size << ", alignment " << alignment;
+            std::memset(block, 0xA5, static_cast<size_t>(size));
+            blocks.push_back(block);
+        }
+    }
+    for (void* block : blocks)
+        Host::FreeTracked(block, 2);
+}
+
+TEST(Allocator, RejectsImpossibleRequests) {
+    Accounting accounting;
+    EXPECT_THROW(Host::MallocTracked(-1, 4, 2, 0), Host::AllocatorError);
+    EXPECT_THROW(Host::MallocTracked(INT64_MIN, 4, 2, 0), Host::AllocatorError);
+    EXPECT_THROW(Host::MallocTracked(16, 0, 2, 0), Host::AllocatorError);
+    EXPECT_THROW(Host::MallocTracked(16, 12, 2, 0), Host::AllocatorError);
+    EXPECT_TRUE(accounting.calls().empty());
+}
+
+TEST(Allocator, NullReleaseWithoutAccountingDoesNothing) {
+    EXPECT_NO_THROW(Host::FreeTracked(nullptr, 2));
+}
+
+// Threads allocate, fill, check and release blocks of many sizes, half of them on another thread
+// than the one that allocated them. A block handed out twice shows as a broken fill.
+void Churn(int threads, int rounds) {
+    std::mutex handOverMutex;
+    std::vector<std::pair<void*, int64_t>> handOver;
+    std::atomic<int> broken{0};
+
+    auto check = [&](void* block, int64_t size) {
+        const auto* bytes = static_cast<const unsigned char*>(block);
+        const auto expected = static_cast<unsigned char>(size * 31 + 7);
+        for (int64_t i = 0; i < size; i += 61) {
+            if (bytes[i] != expected) {
+                ++broken;
+                break;
+            }
+        }
+        Host::FreeTracked(block, 2);
+    };
+    auto work = [&](uint32_t seed) {
+        std::mt19937 generator(seed);
+        std::vector<std::pair<void*, int64_t>> mine;
+        for (int i = 0; i < rounds; ++i) {
+            const int64_t size = generator() % 5 == 0 ? generator() % 300000 : generator() % 4096;
+            const int32_t alignment = generator() % 7 == 0 ? 64 : 4;
+            void* block = Host::MallocTracked(size, alignment, 2, 0);
+            std::memset(block, static_cast<int>(size * 31 + 7), static_cast<size_t>(size));
+            if (generator() % 2) {
+                std::lock_guard lock(handOverMutex);
+                handOver.emplace_back(block, size);
+            } else {
+                mine.emplace_back(block, size);
+            }
+            if (mine.size() > 40) {
+                for (const auto& [kept, keptSize] : mine)
+                    check(kept, keptSize);
+                mine.clear();
+            }
+            std::pair<void*, int64_t> other{nullptr, 0};
+            {
+                std::lock_guard lock(handOverMutex);
+                if (handOver.size() > 20) {
+                    other = handOver.front();
+                    handOver.erase(handOver.begin());
+                }
+            }
+            if (other.first != nullptr) check(other.first, other.second);
+        }
+        for (const auto& [kept, keptSize] : mine)
+            check(kept, keptSize);
+    };
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back(work, 1000u + t);
+    for (auto& thread : pool)
+        thread.join();
+    // The last blocks go back on a thread that ends too, so that no thread cache outlives the
+    // churn.
+    std::thread([&] {
+        for (const auto& [block, size] : handOver)
+            check(block, size);
+    }).join();
+    EXPECT_EQ(broken.load(), 0);
+}
+
+TEST(Allocator, ManyThreadsUnderAccountingLeaveNothingBehind) {
+    Accounting accounting;
+    Churn(8, 1500);
+    EXPECT_EQ(accounting.allocationCount(), 8u * 1500u);
+    EXPECT_EQ(accounting.releaseCount(), 8u * 1500u);
+    ExpectCleanTraffic(accounting);
+}
+
+size_t HeapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+// Without accounting nothing can list the blocks, but the heap must not grow from round to
+// round: every block goes back, and thread caches return theirs when their thread ends.
+TEST(Allocator, ManyThreadsWithoutAccountingLeaveNothingBehind) {
+    Churn(8, 1500);
+    const size_t before = HeapInUse();
+    for (int round = 0; round < 4; ++round)
+        Churn(8, 1500);
+    const size_t after = HeapInUse();
+    EXPECT_LT(after, before + (size_t{1} << 20)) << "heap grew from " << before << " to " << after;
+}
+
+// ---- Abort and the disposal rule -------------------------------------------------------------
+
+class Disposal : public BuildTest {
+  protected:
+    using DisposeFn = void (*)(NativeArray*);
+    DisposeFn dispose() const {
+        return TestingSymbol<DisposeFn>("vocetta_testing_dispose", build());
+    }
+};
+
+TEST_P(Disposal, InvalidLabelRaisesTheHostException) {
+    float data[4] = {};
+    NativeArray view{data, 4, VOCETTA_ALLOCATOR_INVALID};
+    Accounting accounting;
+    try {
+        dispose()(&view);
+        ADD_FAILURE() << "no exception";
+    } catch (const Host::AbortError& error) {
+        EXPECT_EQ(error.exceptionType(), "System.InvalidOperationException");
+        EXPECT_EQ(std::string(error.what()),
+                  "System.InvalidOperationException: The NativeArray can not be Disposed because "
+                  "it was not allocated with a valid allocator.");
+    }
+    const auto calls = accounting.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, ServiceCall::Kind::Abort);
+    EXPECT_EQ(calls[0].exceptionType, "System.InvalidOperationException");
+    EXPECT_EQ(calls[0].message,
+              "The NativeArray can not be Disposed because it was not allocated with a valid "
+              "allocator.");
+}
+
+TEST_P(Disposal, UnownedViewIsOnlyForgotten) {
+    float data[4] = {};
+    NativeArray view{data, 4, VOCETTA_ALLOCATOR_NONE};
+    Accounting accounting;
+    dispose()(&view);
+    EXPECT_EQ(view.pointer, nullptr);
+    EXPECT_EQ(view.length, 4);
+    EXPECT_EQ(view.allocatorLabel, VOCETTA_ALLOCATOR_NONE);
+    EXPECT_TRUE(accounting.calls().empty());
+}
+
+TEST_P(Disposal, OwnedViewIsReleasedWithItsLabel) {
+    for (const int32_t label : {2, 5}) {
+        Accounting accounting;
+        void* block = Host::MallocTracked(64, 4, label, 0);
+        NativeArray view{block, 16, label};
+        dispose()(&view);
+        EXPECT_EQ(view.pointer, nullptr);
+        EXPECT_EQ(view.length, 16);
+        EXPECT_EQ(view.allocatorLabel, VOCETTA_ALLOCATOR_INVALID);
+        const auto calls = accounting.calls();
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(calls[1].kind, ServiceCall::Kind::Release);
+        EXPECT_EQ(calls[1].pointer, block);
+        EXPECT_EQ(calls[1].label, label);
+        ExpectCleanTraffic(accounting);
+    }
+}
+
+TEST_P(Disposal, NullViewIsLeftAlone) {
+    for (const int32_t label : {0, 1, 2}) {
+        NativeArray view{nullptr, 7, label};
+        Accounting accounting;
+        dispose()(&view);
+        EXPECT_EQ(view.pointer, nullptr);
+        EXPECT_EQ(view.length, 7);
+        EXPECT_EQ(view.allocatorLabel, label);
+        EXPECT_TRUE(accounting.calls().empty());
+    }
+}
+
+VOCETTA_TEST_EACH_BUILD(Disposal);
+
+}  // namespace
+}  // namespace Vocetta::Testing
