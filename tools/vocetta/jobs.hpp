@@ -3,7 +3,6 @@
 
 #include <vector>
 
-#include "error.hpp"
 #include "vocetta/library.hpp"
 
 namespace Vocetta::Tool {
@@ -12,17 +11,8 @@ using LipSyncExecute = void (*)(LipSyncJob* job);
 using ColorMapExecute = void (*)(ColorMapJob* job);
 using PhonemeTextureExecute = void (*)(PhonemeTextureJob* job);
 
-template <typename Entry>
-Entry JobEntry(const Host::Library& library, const char* symbol, const char* what) {
-    void* address = library.symbol(symbol);
-    if (address == nullptr) {
-        throw ToolError(library.path() + ": the library has no " + what + " job");
-    }
-    return reinterpret_cast<Entry>(address);
-}
-
 inline LipSyncExecute LipSyncEntry(const Host::Library& library) {
-    return JobEntry<LipSyncExecute>(library, "c5a316b7c86bb17f6511d5c3a58d2180", "lip-sync");
+    return library.entries().LipSyncJob_Execute;
 }
 inline ColorMapExecute ColorMapEntry(const Host::Library& library) {
     return library.entries().ColorMapJob_Execute;
