@@ -13,22 +13,25 @@ const bool kRegistered = [] {
              {"PeakMagnitude", &Host::Entries::_PeakMagnitude},
              {"RootMeanSquare", &Host::Entries::_RootMeanSquare},
              {"EuclideanNorm", &Host::Entries::_EuclideanNorm}}) {
-        RegisterEachBuild(name + "/1024", [block, pick](benchmark::State& state,
-                                                        const Host::Entries& entries,
-                                                        Host::Variant) {
-            const auto measure = entries.*pick;
-            for (auto _ : state) benchmark::DoNotOptimize(measure(block.data(), kBlock));
-            state.SetItemsProcessed(state.iterations() * kBlock);
-        });
+        RegisterEachBuild(
+            name + "/1024",
+            [block, pick](benchmark::State& state, const Host::Entries& entries, Host::Variant) {
+                const auto measure = entries.*pick;
+                for (auto _ : state)
+                    benchmark::DoNotOptimize(measure(block.data(), kBlock));
+                state.SetItemsProcessed(state.iterations() * kBlock);
+            });
     }
     // _ReturnOne does nothing, so these two time the call itself.
     benchmark::RegisterBenchmark("Call/forwarder", [](benchmark::State& state) {
         const auto returnOne = Library().entries()._ReturnOne;
-        for (auto _ : state) benchmark::DoNotOptimize(returnOne());
+        for (auto _ : state)
+            benchmark::DoNotOptimize(returnOne());
     });
     benchmark::RegisterBenchmark("Call/variant", [](benchmark::State& state) {
         const auto returnOne = Library().variant(Host::SelectedVariant())._ReturnOne;
-        for (auto _ : state) benchmark::DoNotOptimize(returnOne());
+        for (auto _ : state)
+            benchmark::DoNotOptimize(returnOne());
     });
     return true;
 }();

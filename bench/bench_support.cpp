@@ -21,11 +21,10 @@ benchmark::internal::Benchmark* RegisterEachBuild(
     benchmark::internal::Benchmark* last = nullptr;
     for (Host::Variant variant : {Host::Variant::Sse2, Host::Variant::Avx2}) {
         if (!Host::Supports(variant)) continue;
-        last = benchmark::RegisterBenchmark(
-            (name + "/" + Host::VariantName(variant)).c_str(),
-            [body, variant](benchmark::State& state) {
-                body(state, Library().variant(variant), variant);
-            });
+        last = benchmark::RegisterBenchmark((name + "/" + Host::VariantName(variant)).c_str(),
+                                            [body, variant](benchmark::State& state) {
+                                                body(state, Library().variant(variant), variant);
+                                            });
         if (configure) configure(last);
     }
     return last;

@@ -25,8 +25,9 @@ Function TestingSymbol(const std::string& name, Host::Variant variant) {
 // `body` receives the state and the build's entries.
 using BuildBody =
     std::function<void(benchmark::State&, const Host::Entries&, Host::Variant variant)>;
-benchmark::internal::Benchmark* RegisterEachBuild(const std::string& name, BuildBody body,
-                                                  const std::function<void(benchmark::internal::Benchmark*)>& configure = {});
+benchmark::internal::Benchmark* RegisterEachBuild(
+    const std::string& name, BuildBody body,
+    const std::function<void(benchmark::internal::Benchmark*)>& configure = {});
 
 // Deterministic test signal: a few harmonics and a little noise, in [-1, 1].
 std::vector<float> SpeechLikeSignal(int32_t length, float sampleRate, uint32_t seed = 1);

@@ -33,8 +33,8 @@ void ExpectCleanTraffic(const Host::Accounting& accounting) {
         ADD_FAILURE() << "allocator fault: " << fault.describe();
     }
     for (const Host::Leak& leak : accounting.leaks()) {
-        ADD_FAILURE() << "leak: " << leak.size << " bytes, label " << leak.label
-                      << ", allocation #" << leak.callIndex;
+        ADD_FAILURE() << "leak: " << leak.size << " bytes, label " << leak.label << ", allocation #"
+                      << leak.callIndex;
     }
 }
 

@@ -34,7 +34,7 @@ Function TestingSymbol(const std::string& name, Host::Variant variant) {
 
 // Runs each test once per build; AVX2 is skipped on processors without it.
 class BuildTest : public ::testing::TestWithParam<Host::Variant> {
-protected:
+  protected:
     void SetUp() override {
         if (!Host::Supports(GetParam())) GTEST_SKIP() << "this processor cannot run AVX2";
     }
@@ -45,13 +45,15 @@ protected:
 std::string BuildName(const ::testing::TestParamInfo<Host::Variant>& info);
 
 #define VOCETTA_TEST_EACH_BUILD(Suite)                                                     \
-    INSTANTIATE_TEST_SUITE_P(Builds, Suite,                                                \
-                             ::testing::Values(::Vocetta::Host::Variant::Sse2,             \
-                                               ::Vocetta::Host::Variant::Avx2),            \
-                             ::Vocetta::Testing::BuildName)
+    INSTANTIATE_TEST_SUITE_P(                                                              \
+        Builds, Suite,                                                                     \
+        ::testing::Values(::Vocetta::Host::Variant::Sse2, ::Vocetta::Host::Variant::Avx2), \
+        ::Vocetta::Testing::BuildName)
 
 // Bit-level equality, so that NaN equals NaN and -0 differs from +0.
-inline bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+inline bool SameBits(float a, float b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Units in the last place between two finite floats of the same sign.
 int64_t UlpDistance(float a, float b);

@@ -198,7 +198,8 @@ TEST(Initialisation, AsksThreeServicesPerEntryInOrderAndKeepsTheLastAnswers) {
     ASSERT_EQ(again.symbol("duzuv_abort_Ptr"), library.symbol("duzuv_abort_Ptr"));
 
     const size_t entries = Host::EntryTable().size();
-    ASSERT_EQ(gResolverCalls.size(), 3 * entries);
+    ASSERT_EQ(entries, 23u);
+    ASSERT_EQ(gResolverCalls.size(), 69u);
     const char* const ownNames[] = {
         static_cast<const char*>(library.symbol("duzuv.string.808e8e7f94567b9f878889686ba14eb1")),
         static_cast<const char*>(library.symbol("duzuv.string.22ec91e5bc43e7e512fc53c9ce97a8e0")),

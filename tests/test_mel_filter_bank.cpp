@@ -286,20 +286,23 @@ TEST_P(MelFilterBank, ViewFormCreatesItsOutputAndMatchesTheRawForm) {
     ExpectCleanTraffic(accounting);
 }
 
+// A negative band count is no bands too, never a negative allocation.
 TEST_P(MelFilterBank, ViewFormWithoutBandsStoresAnEmptyArray) {
     std::vector<float> spectrum(1024, 1.0f);
     NativeArray input{spectrum.data(), 1024, VOCETTA_ALLOCATOR_NONE};
-    NativeArray output{nullptr, 0, 0};
-    Host::Accounting accounting;
-    door()(&input, &output, 16000.0f, 0);
-    const std::vector<Host::ServiceCall> calls = accounting.calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].size, 0);
-    EXPECT_EQ(output.pointer, calls[0].pointer);
-    EXPECT_EQ(output.length, 0);
-    EXPECT_EQ(output.allocatorLabel, VOCETTA_ALLOCATOR_TEMP);
-    Host::FreeTracked(output.pointer, output.allocatorLabel);
-    ExpectCleanTraffic(accounting);
+    for (int32_t melDiv : {0, -5}) {
+        NativeArray output{nullptr, 0, 0};
+        Host::Accounting accounting;
+        door()(&input, &output, 16000.0f, melDiv);
+        const std::vector<Host::ServiceCall> calls = accounting.calls();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].size, 0);
+        EXPECT_EQ(output.pointer, calls[0].pointer);
+        EXPECT_EQ(output.length, 0);
+        EXPECT_EQ(output.allocatorLabel, VOCETTA_ALLOCATOR_TEMP);
+        Host::FreeTracked(output.pointer, output.allocatorLabel);
+        ExpectCleanTraffic(accounting);
+    }
 }
 
 // The centre index rounds in the thread's mode: band 0's centre quotient 3.79 becomes 3 when

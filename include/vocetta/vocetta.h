@@ -33,7 +33,8 @@ extern "C" {
 
 #define VOCETTA_INITIALIZE_SYMBOL "duzuv.initialize"
 #define VOCETTA_SERVICE_ABORT "duzuv_abort"
-#define VOCETTA_SERVICE_MALLOC_TRACKED "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::MallocTracked"
+#define VOCETTA_SERVICE_MALLOC_TRACKED \
+    "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::MallocTracked"
 #define VOCETTA_SERVICE_FREE_TRACKED "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::FreeTracked"
 
 /* The exception type and message of the one abort the library can raise. */
@@ -42,11 +43,7 @@ extern "C" {
     "The NativeArray can not be Disposed because it was not allocated with a valid allocator."
 
 /* Allocator labels. Every array the library creates carries VOCETTA_ALLOCATOR_TEMP. */
-enum {
-    VOCETTA_ALLOCATOR_INVALID = 0,
-    VOCETTA_ALLOCATOR_NONE = 1,
-    VOCETTA_ALLOCATOR_TEMP = 2
-};
+enum { VOCETTA_ALLOCATOR_INVALID = 0, VOCETTA_ALLOCATOR_NONE = 1, VOCETTA_ALLOCATOR_TEMP = 2 };
 
 /* Returns a writable block of at least `size` bytes; the library fills it before reading. */
 typedef void* (*VocettaMallocTracked)(int64_t size, int32_t alignment, int32_t allocatorLabel,
@@ -68,11 +65,7 @@ typedef struct NativeArray {
 } NativeArray;
 
 /* Values of LipSyncJob.scoreMethod; any other value scores every phoneme 0. */
-enum ScoreMethod {
-    MeanAbsoluteDistance = 0,
-    RootMeanSquareDistance = 1,
-    CosineSimilarity = 2
-};
+enum ScoreMethod { MeanAbsoluteDistance = 0, RootMeanSquareDistance = 1, CosineSimilarity = 2 };
 
 typedef struct LipSyncResult {
     float volume;         /* root mean square of the raw block */
@@ -133,56 +126,56 @@ typedef struct PhonemeTextureJob {
  * and of the initialisation walks. `name` is the kernel's name in the library's Algorithm class,
  * or <Record>_Execute for a job.
  */
-#define VOCETTA_ENTRIES(X)                                                                    \
-    X(1, "8c2be93e18276203cbd918daa2748a10", _ReturnOne, int32_t, (void), ())                 \
-    X(2, "98ac2cfd507eec0954d57b50347eb0b5", _Interpolate, void,                              \
-      (const float* input, int32_t inputLength, float* output, int32_t outputLength,          \
-       float ratio),                                                                          \
-      (input, inputLength, output, outputLength, ratio))                                      \
-    X(3, "66ce1dc03be5c70a6261ca7e5731da21", ColorMapJob_Execute, void, (ColorMapJob* job),   \
-      (job))                                                                                  \
-    X(4, "c0aac24009351f2fd703980e06a91fe5", _DCT, void,                                      \
-      (const float* input, float* output, int32_t length), (input, output, length))           \
-    X(5, "8f0138e7140625344e44e939bbcdc7d9", _MelFilterBank, void,                            \
-      (const float* spectrum, float* melSpectrum, int32_t spectrumLength, float sampleRate,   \
-       int32_t melDiv),                                                                       \
-      (spectrum, melSpectrum, spectrumLength, sampleRate, melDiv))                            \
-    X(6, "1f185357d8f7184329fa69e18e086449", _FFT, void,                                      \
-      (float* spectrumRe, float* spectrumIm, int32_t N), (spectrumRe, spectrumIm, N))         \
-    X(7, "da352d92cabf024fc9986011d52a4537", _SetControlWord, void, (int32_t value), (value)) \
-    X(8, "aa83f1cff52adb6154731fa964bf261c", _ApplyPreEmphasis, void,                         \
-      (float* data, const float* source, int32_t length, float coefficient),                  \
-      (data, source, length, coefficient))                                                    \
-    X(9, "0570e1f81685bb7aa99359006d8f7516", _ApplyHammingWindow, void,                       \
-      (float* data, int32_t length), (data, length))                                          \
-    X(11, "555c521bf09951a4b69fda34ca5ca261", PhonemeTextureJob_Execute, void,                \
-      (PhonemeTextureJob* job), (job))                                                        \
-    X(12, "8632364a433195a5066eb606a849fb4b", _PeakMagnitude, float,                          \
-      (const float* data, int32_t length), (data, length))                                    \
-    X(13, "8ce16e31562290bef990263d92a73051", _RootMeanSquare, float,                         \
-      (const float* data, int32_t length), (data, length))                                    \
-    X(14, "85693707a63104c1dbc30ff71b42a9ef", _MelToFrequency, float,                         \
-      (float mel, uint8_t use2595), (mel, use2595))                                           \
-    X(15, "bb38cdaa033c6ec2f495e91c143f15c3", _EuclideanNorm, float,                          \
-      (const float* data, int32_t length), (data, length))                                    \
-    X(16, "d2b195d97a724ecc1124c75a0db4da7c", _Decimate, void,                                \
-      (const float* input, float* output, int32_t outputLength, int32_t step),                \
-      (input, output, outputLength, step))                                                    \
-    X(17, "50dd115dae5a86d1aa01d8fc1b60dbb0", _LowPassFilter, void,                           \
-      (float* data, int32_t dataLength, const float* source, float* taps, int32_t tapCount,   \
-       float normalizedCutoff),                                                               \
-      (data, dataLength, source, taps, tapCount, normalizedCutoff))                           \
-    X(18, "f33689f09ebffcd5ffd83dbdb40ae4e9", _FrequencyToMel, float,                         \
-      (float frequency, uint8_t use2595), (frequency, use2595))                               \
-    X(19, "3769af9721f0b3f0001f17d7e8d8334d", FFT, void,                                      \
-      (const float* data, float* spectrum, int32_t N), (data, spectrum, N))                   \
-    X(20, "ba2154a5d816f1f1f3f450d1d303ab73", _PowerToDecibel, void,                          \
-      (float* data, int32_t length), (data, length))                                          \
-    X(21, "92df5bc693208af8734a92516c934e75", _ScaleToPeak, void,                             \
-      (float* data, int32_t length, float targetPeak), (data, length, targetPeak))            \
-    X(22, "89425a97f3f500fa810ad03f0c382542", _GetControlWord, int32_t, (void), ())           \
-    X(23, "6123c2bc7ac3b1fa374a19863bb2e708", _UnrollRingBuffer, void,                        \
-      (const float* source, float* destination, int32_t length, int32_t startIndex),          \
+#define VOCETTA_ENTRIES(X)                                                                         \
+    X(1, "8c2be93e18276203cbd918daa2748a10", _ReturnOne, int32_t, (void), ())                      \
+    X(2, "98ac2cfd507eec0954d57b50347eb0b5", _Interpolate, void,                                   \
+      (const float* input, int32_t inputLength, float* output, int32_t outputLength, float ratio), \
+      (input, inputLength, output, outputLength, ratio))                                           \
+    X(3, "66ce1dc03be5c70a6261ca7e5731da21", ColorMapJob_Execute, void, (ColorMapJob * job),       \
+      (job))                                                                                       \
+    X(4, "c0aac24009351f2fd703980e06a91fe5", _DCT, void,                                           \
+      (const float* input, float* output, int32_t length), (input, output, length))                \
+    X(5, "8f0138e7140625344e44e939bbcdc7d9", _MelFilterBank, void,                                 \
+      (const float* spectrum, float* melSpectrum, int32_t spectrumLength, float sampleRate,        \
+       int32_t melDiv),                                                                            \
+      (spectrum, melSpectrum, spectrumLength, sampleRate, melDiv))                                 \
+    X(6, "1f185357d8f7184329fa69e18e086449", _FFT, void,                                           \
+      (float* spectrumRe, float* spectrumIm, int32_t N), (spectrumRe, spectrumIm, N))              \
+    X(7, "da352d92cabf024fc9986011d52a4537", _SetControlWord, void, (int32_t value), (value))      \
+    X(8, "aa83f1cff52adb6154731fa964bf261c", _ApplyPreEmphasis, void,                              \
+      (float* data, const float* source, int32_t length, float coefficient),                       \
+      (data, source, length, coefficient))                                                         \
+    X(9, "0570e1f81685bb7aa99359006d8f7516", _ApplyHammingWindow, void,                            \
+      (float* data, int32_t length), (data, length))                                               \
+    X(10, "c5a316b7c86bb17f6511d5c3a58d2180", LipSyncJob_Execute, void, (LipSyncJob * job), (job)) \
+    X(11, "555c521bf09951a4b69fda34ca5ca261", PhonemeTextureJob_Execute, void,                     \
+      (PhonemeTextureJob * job), (job))                                                            \
+    X(12, "8632364a433195a5066eb606a849fb4b", _PeakMagnitude, float,                               \
+      (const float* data, int32_t length), (data, length))                                         \
+    X(13, "8ce16e31562290bef990263d92a73051", _RootMeanSquare, float,                              \
+      (const float* data, int32_t length), (data, length))                                         \
+    X(14, "85693707a63104c1dbc30ff71b42a9ef", _MelToFrequency, float,                              \
+      (float mel, uint8_t use2595), (mel, use2595))                                                \
+    X(15, "bb38cdaa033c6ec2f495e91c143f15c3", _EuclideanNorm, float,                               \
+      (const float* data, int32_t length), (data, length))                                         \
+    X(16, "d2b195d97a724ecc1124c75a0db4da7c", _Decimate, void,                                     \
+      (const float* input, float* output, int32_t outputLength, int32_t step),                     \
+      (input, output, outputLength, step))                                                         \
+    X(17, "50dd115dae5a86d1aa01d8fc1b60dbb0", _LowPassFilter, void,                                \
+      (float* data, int32_t dataLength, const float* source, float* taps, int32_t tapCount,        \
+       float normalizedCutoff),                                                                    \
+      (data, dataLength, source, taps, tapCount, normalizedCutoff))                                \
+    X(18, "f33689f09ebffcd5ffd83dbdb40ae4e9", _FrequencyToMel, float,                              \
+      (float frequency, uint8_t use2595), (frequency, use2595))                                    \
+    X(19, "3769af9721f0b3f0001f17d7e8d8334d", FFT, void,                                           \
+      (const float* data, float* spectrum, int32_t N), (data, spectrum, N))                        \
+    X(20, "ba2154a5d816f1f1f3f450d1d303ab73", _PowerToDecibel, void,                               \
+      (float* data, int32_t length), (data, length))                                               \
+    X(21, "92df5bc693208af8734a92516c934e75", _ScaleToPeak, void,                                  \
+      (float* data, int32_t length, float targetPeak), (data, length, targetPeak))                 \
+    X(22, "89425a97f3f500fa810ad03f0c382542", _GetControlWord, int32_t, (void), ())                \
+    X(23, "6123c2bc7ac3b1fa374a19863bb2e708", _UnrollRingBuffer, void,                             \
+      (const float* source, float* destination, int32_t length, int32_t startIndex),               \
       (source, destination, length, startIndex))
 
 /* VocettaEntry<name>: the function type of each entry, for example VocettaEntry_FFT. */
@@ -228,8 +221,7 @@ VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), scoreMethod
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), means) == 40, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), standardDeviations) == 56,
                       "job");
-VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), phonemeProfiles) == 72,
-                      "job");
+VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), phonemeProfiles) == 72, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), mfcc) == 88, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), scores) == 104, "job");
 VOCETTA_STATIC_ASSERT(__builtin_offsetof(VOCETTA_RECORD(LipSyncJob), result) == 120, "job");

@@ -23,14 +23,17 @@ static_assert(sizeof(Header) == 16);
 
 constexpr uint32_t kMagicLive = 0x766F6361;  // "voca"
 constexpr uint32_t kUncached = ~0u;
-constexpr int kClasses = 17;              // 16 bytes ... 1 MiB
+constexpr int kClasses = 17;  // 16 bytes ... 1 MiB
 constexpr uint32_t kMaxCachedPerClass = 64;
 
-constexpr int64_t ClassBytes(uint32_t sizeClass) { return int64_t{16} << sizeClass; }
+constexpr int64_t ClassBytes(uint32_t sizeClass) {
+    return int64_t{16} << sizeClass;
+}
 
 uint32_t SizeClassOf(int64_t size) {
     uint32_t sizeClass = 0;
-    while (sizeClass < kClasses && ClassBytes(sizeClass) < size) ++sizeClass;
+    while (sizeClass < kClasses && ClassBytes(sizeClass) < size)
+        ++sizeClass;
     return sizeClass < kClasses ? sizeClass : kUncached;
 }
 
@@ -80,8 +83,9 @@ void ReleaseBlock(void* pointer) {
     Header* header = static_cast<Header*>(pointer) - 1;
     if (header->magic != kMagicLive) {
         // Not ours or released before: freeing it would corrupt the heap.
-        throw AllocatorError("FreeTracked: the block was not allocated by MallocTracked or was "
-                             "already released");
+        throw AllocatorError(
+            "FreeTracked: the block was not allocated by MallocTracked or was "
+            "already released");
     }
     header->magic = 0;
     const uint32_t sizeClass = header->sizeClass;
@@ -114,7 +118,8 @@ std::atomic<Recording*> gRecording{nullptr};
 }  // namespace
 
 AbortError::AbortError(std::string exceptionType, const std::string& message)
-    : std::runtime_error(exceptionType + ": " + message), exceptionType_(std::move(exceptionType)) {}
+    : std::runtime_error(exceptionType + ": " + message),
+      exceptionType_(std::move(exceptionType)) {}
 
 void* MallocTracked(int64_t size, int32_t alignment, int32_t allocatorLabel, int32_t last) {
     if (size < 0) {
@@ -190,8 +195,7 @@ std::string AllocatorFault::describe() const {
             return std::string("second release of block ") + address;
         case Kind::LabelMismatch:
             return std::string("block ") + address + " allocated with label " +
-                   std::to_string(expectedLabel) + " released with label " +
-                   std::to_string(label);
+                   std::to_string(expectedLabel) + " released with label " + std::to_string(label);
         case Kind::NullRelease:
             return "release of a null pointer";
     }

@@ -15,7 +15,8 @@ namespace Vocetta::Host {
 
 const std::vector<EntryInfo>& EntryTable() {
     static const std::vector<EntryInfo> table = {
-#define VOCETTA_ENTRY_INFO(order, symbol, name, Result, Parameters, Arguments) {order, symbol, #name},
+#define VOCETTA_ENTRY_INFO(order, symbol, name, Result, Parameters, Arguments) \
+    {order, symbol, #name},
         VOCETTA_ENTRIES(VOCETTA_ENTRY_INFO)
 #undef VOCETTA_ENTRY_INFO
     };
@@ -75,8 +76,8 @@ Library::Library(const std::string& path, VocettaResolver resolver) : path_(path
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
         const char* reason = dlerror();
-        throw LibraryError(path + ": cannot load the library: " +
-                           (reason != nullptr ? reason : "unknown error"));
+        throw LibraryError(
+            path + ": cannot load the library: " + (reason != nullptr ? reason : "unknown error"));
     }
     initialize_ = reinterpret_cast<VocettaInitialize>(symbol(VOCETTA_INITIALIZE_SYMBOL));
     if (initialize_ == nullptr) {
@@ -89,8 +90,8 @@ Library::Library(const std::string& path, VocettaResolver resolver) : path_(path
         if (address == nullptr) missing += (missing.empty() ? "" : ", ") + name;
         return address;
     };
-#define VOCETTA_LOOK_UP(order, symbol, name, Result, Parameters, Arguments)                    \
-    forwarders_.name = reinterpret_cast<VocettaEntry##name>(find(symbol));                     \
+#define VOCETTA_LOOK_UP(order, symbol, name, Result, Parameters, Arguments)                      \
+    forwarders_.name = reinterpret_cast<VocettaEntry##name>(find(symbol));                       \
     sse2_.name = reinterpret_cast<VocettaEntry##name>(find(symbol VOCETTA_VARIANT_SUFFIX_SSE2)); \
     avx2_.name = reinterpret_cast<VocettaEntry##name>(find(symbol VOCETTA_VARIANT_SUFFIX_AVX2));
     VOCETTA_ENTRIES(VOCETTA_LOOK_UP)
@@ -102,7 +103,9 @@ Library::Library(const std::string& path, VocettaResolver resolver) : path_(path
     initialize(resolver);
 }
 
-Library::~Library() { close(); }
+Library::~Library() {
+    close();
+}
 
 Library::Library(Library&& other) noexcept
     : path_(std::move(other.path_)),
@@ -125,9 +128,13 @@ Library& Library::operator=(Library&& other) noexcept {
     return *this;
 }
 
-void Library::initialize(VocettaResolver resolver) const { initialize_(resolver); }
+void Library::initialize(VocettaResolver resolver) const {
+    initialize_(resolver);
+}
 
-void* Library::symbol(const char* name) const { return dlsym(handle_, name); }
+void* Library::symbol(const char* name) const {
+    return dlsym(handle_, name);
+}
 
 void Library::close() {
     if (handle_ != nullptr) dlclose(handle_);

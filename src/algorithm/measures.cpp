@@ -8,13 +8,16 @@ namespace {
 // One accumulator in index order: the sum's rounding is part of the result, so no lanes.
 float SumOfSquares(const float* data, int32_t length) {
     float sum = 0.0f;
-    for (int32_t i = 0; i < length; ++i) sum = sum + data[i] * data[i];
+    for (int32_t i = 0; i < length; ++i)
+        sum = sum + data[i] * data[i];
     return sum;
 }
 
 }  // namespace
 
-int32_t Algorithm::_ReturnOne() { return 1; }
+int32_t Algorithm::_ReturnOne() {
+    return 1;
+}
 
 // The largest |x| skipping NaN. max is exact, so lanes give the bits of the sequential scan;
 // maxps returns its second operand when the first is NaN, which is the skip.
@@ -67,6 +70,8 @@ void Algorithm::_SetControlWord(int32_t value) {
     _mm_setcsr(static_cast<uint32_t>(value) & mask);
 }
 
-int32_t Algorithm::_GetControlWord() { return static_cast<int32_t>(_mm_getcsr()); }
+int32_t Algorithm::_GetControlWord() {
+    return static_cast<int32_t>(_mm_getcsr());
+}
 
 }  // namespace Vocetta::VOCETTA_VARIANT

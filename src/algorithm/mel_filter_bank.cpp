@@ -118,7 +118,8 @@ void MelBands(const float* spectrum, float* melSpectrum, int32_t spectrumLength,
 
 void Algorithm::MelFilterBank(NativeArray& spectrum, NativeArray& melSpectrum, float sampleRate,
                               int32_t melDiv) {
-    float* bands = CreateInto(melSpectrum, melDiv);
+    // A negative band count describes no bands; it must not become a negative allocation.
+    float* bands = CreateInto(melSpectrum, melDiv > 0 ? melDiv : 0);
     if (melDiv <= 0) return;
     MelBands(FloatsOf(spectrum), bands, spectrum.length, sampleRate, melDiv);
 }

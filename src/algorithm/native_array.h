@@ -15,14 +15,17 @@ using Vocetta::NativeArray;
 
 inline constexpr int32_t kTempAllocator = VOCETTA_ALLOCATOR_TEMP;
 
-inline float* FloatsOf(const NativeArray& view) { return static_cast<float*>(view.pointer); }
+inline float* FloatsOf(const NativeArray& view) {
+    return static_cast<float*>(view.pointer);
+}
 
 inline void ZeroFill(float* data, int32_t count) {
     if (count > 0) __builtin_memset(data, 0, static_cast<uint64_t>(count) * sizeof(float));
 }
 
 inline void CopyFloats(float* destination, const float* source, int32_t count) {
-    if (count > 0) __builtin_memcpy(destination, source, static_cast<uint64_t>(count) * sizeof(float));
+    if (count > 0)
+        __builtin_memcpy(destination, source, static_cast<uint64_t>(count) * sizeof(float));
 }
 
 // Scratch of `count` floats, uninitialised: the caller fills it before anything reads it.

@@ -10,7 +10,9 @@ constexpr uint32_t kVendorAmd = 0x68747541;    // "Auth"
 
 enum Register { kEax, kEbx, kEcx, kEdx };
 
-constexpr uint32_t Bit(uint32_t word, int bit) { return (word >> bit) & 1u; }
+constexpr uint32_t Bit(uint32_t word, int bit) {
+    return (word >> bit) & 1u;
+}
 
 void HardwareCpuid(void*, uint32_t leaf, uint32_t subleaf, uint32_t r[4]) {
     __cpuid_count(leaf, subleaf, r[kEax], r[kEbx], r[kEcx], r[kEdx]);
@@ -24,7 +26,9 @@ uint64_t HardwareXgetbv(void*, uint32_t index) {
 
 }  // namespace
 
-ProcessorQueries HardwareQueries() { return {HardwareCpuid, HardwareXgetbv, nullptr}; }
+ProcessorQueries HardwareQueries() {
+    return {HardwareCpuid, HardwareXgetbv, nullptr};
+}
 
 int32_t ProbeProcessor(CpuModel& model, const ProcessorQueries& queries) {
     if (model.vendor != 0) return 0;

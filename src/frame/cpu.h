@@ -43,6 +43,8 @@ int32_t ProbeProcessor(CpuModel& model, const ProcessorQueries& queries);
 int32_t FeatureLevel(uint32_t features);
 
 // Levels 6 and 7 run the AVX2 build, every other level the SSE2 build.
-inline bool SelectsAvx2(int32_t level) { return static_cast<uint32_t>(level - 6) < 2; }
+inline bool SelectsAvx2(int32_t level) {
+    return static_cast<uint32_t>(level - 6) < 2;
+}
 
 }  // namespace Vocetta::Frame

@@ -5,6 +5,7 @@
 #include "display/display.h"
 #include "frame/services.h"
 #include "frame/variant.h"
+#include "job/lip_sync_job.h"
 
 namespace Vocetta::VOCETTA_VARIANT {
 
@@ -12,6 +13,7 @@ namespace Vocetta::VOCETTA_VARIANT {
 struct EntryTargets : Algorithm {
     static void ColorMapJob_Execute(ColorMapJob* job) { Execute(job); }
     static void PhonemeTextureJob_Execute(PhonemeTextureJob* job) { Execute(job); }
+    static void LipSyncJob_Execute(LipSyncJob* job) { Execute(job); }
 };
 
 }  // namespace Vocetta::VOCETTA_VARIANT
@@ -20,9 +22,9 @@ struct EntryTargets : Algorithm {
 #define VOCETTA_CONCAT(a, b) VOCETTA_CONCAT_(a, b)
 #define VOCETTA_IN_VARIANT(name) VOCETTA_CONCAT(name, VOCETTA_CONCAT(_, VOCETTA_VARIANT))
 
-#define VOCETTA_DEFINE_ENTRY(order, symbol, name, Result, Parameters, Arguments)            \
-    extern "C" VOCETTA_EXPORT Result VOCETTA_IN_VARIANT(name) Parameters                     \
-        VOCETTA_SYMBOL(symbol VOCETTA_VARIANT_SUFFIX);                                       \
+#define VOCETTA_DEFINE_ENTRY(order, symbol, name, Result, Parameters, Arguments)             \
+    extern "C" VOCETTA_EXPORT Result VOCETTA_IN_VARIANT(name)                                \
+    Parameters VOCETTA_SYMBOL(symbol VOCETTA_VARIANT_SUFFIX);                                \
     extern "C" Result VOCETTA_IN_VARIANT(name) Parameters {                                  \
         return Vocetta::VOCETTA_VARIANT::EntryTargets::name Arguments;                       \
     }                                                                                        \

@@ -9,17 +9,17 @@
 namespace Vocetta::Frame {
 
 // Both builds' symbols, as the entry list names them.
-#define VOCETTA_DECLARE_VARIANTS(order, symbol, name, Result, Parameters, Arguments)          \
-    extern "C" Result name##_x64_sse2 Parameters VOCETTA_SYMBOL(symbol "_x64_sse2");          \
-    extern "C" Result name##_avx2 Parameters VOCETTA_SYMBOL(symbol "_avx2");                  \
-    extern "C" void Externals##name##_x64_sse2(VocettaResolver)                               \
-        VOCETTA_SYMBOL("duzuv.initialize.externals." symbol "_x64_sse2");                     \
-    extern "C" void Externals##name##_avx2(VocettaResolver)                                   \
-        VOCETTA_SYMBOL("duzuv.initialize.externals." symbol "_avx2");                         \
-    extern "C" void Statics##name##_x64_sse2() VOCETTA_SYMBOL("duzuv.initialize.statics." symbol \
-                                                              "_x64_sse2");                   \
-    extern "C" void Statics##name##_avx2() VOCETTA_SYMBOL("duzuv.initialize.statics." symbol  \
-                                                          "_avx2");
+#define VOCETTA_DECLARE_VARIANTS(order, symbol, name, Result, Parameters, Arguments) \
+    extern "C" Result name##_x64_sse2 Parameters VOCETTA_SYMBOL(symbol "_x64_sse2"); \
+    extern "C" Result name##_avx2 Parameters VOCETTA_SYMBOL(symbol "_avx2");         \
+    extern "C" void Externals##name##_x64_sse2(VocettaResolver)                      \
+        VOCETTA_SYMBOL("duzuv.initialize.externals." symbol "_x64_sse2");            \
+    extern "C" void Externals##name##_avx2(VocettaResolver)                          \
+        VOCETTA_SYMBOL("duzuv.initialize.externals." symbol "_avx2");                \
+    extern "C" void Statics##name##_x64_sse2()                                       \
+        VOCETTA_SYMBOL("duzuv.initialize.statics." symbol "_x64_sse2");              \
+    extern "C" void Statics##name##_avx2()                                           \
+        VOCETTA_SYMBOL("duzuv.initialize.statics." symbol "_avx2");
 VOCETTA_ENTRIES(VOCETTA_DECLARE_VARIANTS)
 #undef VOCETTA_DECLARE_VARIANTS
 
@@ -33,10 +33,8 @@ struct Variant {
 #undef VOCETTA_VARIANT_MEMBERS
 };
 
-#define VOCETTA_VARIANT_FIELDS(suffix)                                                        \
-    {                                                                                         \
-        VOCETTA_ENTRIES(VOCETTA_VARIANT_FIELD_##suffix)                                       \
-    }
+#define VOCETTA_VARIANT_FIELDS(suffix) \
+    { VOCETTA_ENTRIES(VOCETTA_VARIANT_FIELD_##suffix) }
 #define VOCETTA_VARIANT_FIELD_x64_sse2(order, symbol, name, Result, Parameters, Arguments) \
     name##_x64_sse2, Externals##name##_x64_sse2, Statics##name##_x64_sse2,
 #define VOCETTA_VARIANT_FIELD_avx2(order, symbol, name, Result, Parameters, Arguments) \
@@ -52,7 +50,8 @@ constexpr bool Ascending() {
     for (size_t i = 1; i < sizeof(kEntryOrder) / sizeof(kEntryOrder[0]); ++i) {
         if (kEntryOrder[i] <= kEntryOrder[i - 1]) return false;
     }
-    return kEntryOrder[0] >= 1 && kEntryOrder[sizeof(kEntryOrder) / sizeof(kEntryOrder[0]) - 1] <= 23;
+    return kEntryOrder[0] >= 1 &&
+           kEntryOrder[sizeof(kEntryOrder) / sizeof(kEntryOrder[0]) - 1] <= 23;
 }
 static_assert(Ascending(), "VOCETTA_ENTRIES must list the entries in table order");
 
@@ -105,9 +104,11 @@ void Initialize(Vocetta::VocettaResolver resolver) {
 }
 
 // The forwarders: one indirect jump each, arguments and results untouched.
-#define VOCETTA_DEFINE_FORWARDER(order, symbol, name, Result, Parameters, Arguments) \
-    extern "C" VOCETTA_EXPORT Result Forward##name Parameters VOCETTA_SYMBOL(symbol);  \
-    extern "C" Result Forward##name Parameters { return gDispatchTable.name Arguments; }
+#define VOCETTA_DEFINE_FORWARDER(order, symbol, name, Result, Parameters, Arguments)  \
+    extern "C" VOCETTA_EXPORT Result Forward##name Parameters VOCETTA_SYMBOL(symbol); \
+    extern "C" Result Forward##name Parameters {                                      \
+        return gDispatchTable.name Arguments;                                         \
+    }
 
 namespace Vocetta {
 VOCETTA_ENTRIES(VOCETTA_DEFINE_FORWARDER)

@@ -10,13 +10,17 @@
 
 namespace {
 
-constexpr float kTwoPow23 = 8388608.0f;   // floats at or above it are integral
+constexpr float kTwoPow23 = 8388608.0f;  // floats at or above it are integral
 constexpr double kTwoPow52 = 4503599627370496.0;
 
-float CopySign(float magnitude, float sign) { return __builtin_copysignf(magnitude, sign); }
+float CopySign(float magnitude, float sign) {
+    return __builtin_copysignf(magnitude, sign);
+}
 
 // Truncation through the integer unit; only for |x| < 2^31.
-float TruncateSmall(float x) { return static_cast<float>(_mm_cvttss_si32(_mm_set_ss(x))); }
+float TruncateSmall(float x) {
+    return static_cast<float>(_mm_cvttss_si32(_mm_set_ss(x)));
+}
 
 }  // namespace
 
@@ -31,7 +35,8 @@ void* memcpy(void* destination, const void* source, size_t count) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
     }
-    for (; count > 0; --count) *d++ = *s++;
+    for (; count > 0; --count)
+        *d++ = *s++;
     return destination;
 }
 
@@ -39,15 +44,18 @@ void* memmove(void* destination, const void* source, size_t count) {
     auto* d = static_cast<unsigned char*>(destination);
     const auto* s = static_cast<const unsigned char*>(source);
     if (d <= s || d >= s + count) return memcpy(destination, source, count);
-    for (size_t i = count; i > 0; --i) d[i - 1] = s[i - 1];
+    for (size_t i = count; i > 0; --i)
+        d[i - 1] = s[i - 1];
     return destination;
 }
 
 void* memset(void* destination, int value, size_t count) {
     auto* d = static_cast<unsigned char*>(destination);
     const __m128i fill = _mm_set1_epi8(static_cast<char>(value));
-    for (; count >= 16; count -= 16, d += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(d), fill);
-    for (; count > 0; --count) *d++ = static_cast<unsigned char>(value);
+    for (; count >= 16; count -= 16, d += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), fill);
+    for (; count > 0; --count)
+        *d++ = static_cast<unsigned char>(value);
     return destination;
 }
 

@@ -15,8 +15,12 @@ VOCETTA_EXPORT int32_t vocetta_testing_feature_level(uint32_t features) {
     return FeatureLevel(features);
 }
 
-VOCETTA_EXPORT int32_t vocetta_testing_selects_avx2(int32_t level) { return SelectsAvx2(level); }
+VOCETTA_EXPORT int32_t vocetta_testing_selects_avx2(int32_t level) {
+    return SelectsAvx2(level);
+}
 
 extern CpuModel __cpu_model;
-VOCETTA_EXPORT const CpuModel* vocetta_testing_cpu_model() { return &__cpu_model; }
+VOCETTA_EXPORT const CpuModel* vocetta_testing_cpu_model() {
+    return &__cpu_model;
+}
 }

@@ -10,7 +10,9 @@ using namespace Vocetta::VOCETTA_VARIANT;
 extern "C" {
 
 VOCETTA_EXPORT void TestingDispose(NativeArray* view) VOCETTA_TESTING_SYMBOL("dispose");
-void TestingDispose(NativeArray* view) { Dispose(*view); }
+void TestingDispose(NativeArray* view) {
+    Dispose(*view);
+}
 
 VOCETTA_EXPORT void TestingMelFilterBank(NativeArray* spectrum, NativeArray* melSpectrum,
                                          float sampleRate, int32_t melDiv)

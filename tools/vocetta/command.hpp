@@ -1,5 +1,6 @@
 // The vocetta tool's subcommands. Each one gets its arguments after the subcommand name and
-// returns the process exit status; it reports problems on stderr itself.
+// returns the process exit status; problems are thrown as ToolError or UsageError (error.hpp),
+// which main prints as one line on stderr.
 #pragma once
 
 #include <string>
@@ -21,5 +22,9 @@ inline constexpr int kExitFailure = 1;  // bad input: a file, a profile, a recor
 inline constexpr int kExitUsage = 2;    // bad options
 
 int RunInfo(const Arguments& arguments);
+int RunAnalyze(const Arguments& arguments);
+int RunCalibrate(const Arguments& arguments);
+int RunRender(const Arguments& arguments);
+int RunEvaluate(const Arguments& arguments);
 
 }  // namespace Vocetta::Tool

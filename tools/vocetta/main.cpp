@@ -3,12 +3,18 @@
 #include <exception>
 
 #include "command.hpp"
+#include "error.hpp"
 
 namespace {
 
 using namespace Vocetta::Tool;
 
 constexpr Command kCommands[] = {
+    {"analyze", "phoneme timelines of recordings (frames or segments; CSV, TSV, JSON)", RunAnalyze},
+    {"calibrate", "build a profile from labelled recordings", RunCalibrate},
+    {"render", "paint the phoneme texture or the MFCC matrix of a recording as PNG", RunRender},
+    {"evaluate", "frame accuracy and confusion matrix of a profile on labelled recordings",
+     RunEvaluate},
     {"info", "show the processor's feature level, the selected build and the entries", RunInfo},
 };
 
@@ -41,13 +47,16 @@ int main(int argc, char** argv) {
         if (std::strcmp(name, command.name) == 0) {
             try {
                 return command.run(Arguments(argv + 2, argv + argc));
+            } catch (const UsageError& error) {
+                std::fprintf(stderr, "vocetta %s: %s (see 'vocetta %s --help')\n", name,
+                             error.what(), name);
+                return kExitUsage;
             } catch (const std::exception& error) {
                 std::fprintf(stderr, "vocetta %s: %s\n", name, error.what());
                 return kExitFailure;
             }
         }
     }
-    std::fprintf(stderr, "vocetta: unknown command '%s'\n\n", name);
-    PrintUsage(stderr);
+    std::fprintf(stderr, "vocetta: unknown command '%s' (see 'vocetta --help')\n", name);
     return kExitUsage;
 }

@@ -22,18 +22,18 @@ void FreeTracked(void* pointer, int32_t allocatorLabel);
 
 // What the library raised through the abort service.
 class AbortError : public std::runtime_error {
-public:
+  public:
     AbortError(std::string exceptionType, const std::string& message);
     const std::string& exceptionType() const { return exceptionType_; }
 
-private:
+  private:
     std::string exceptionType_;
 };
 
 // A request the allocator cannot honour (a negative size, an alignment that is not a power of
 // two): a fault in the caller, raised rather than answered with memory that is not there.
 class AllocatorError : public std::logic_error {
-public:
+  public:
     using std::logic_error::logic_error;
 };
 
@@ -66,7 +66,7 @@ struct Leak {
 
 // Records and checks every service call while alive. One at a time per process.
 class Accounting {
-public:
+  public:
     Accounting();
     ~Accounting();
     Accounting(const Accounting&) = delete;

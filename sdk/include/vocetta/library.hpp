@@ -45,12 +45,12 @@ Variant SelectedVariant();
 bool Supports(Variant variant);
 
 class LibraryError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class Library {
-public:
+  public:
     // Answers the three service names with the SDK's services, anything else with null.
     static void* DefaultResolver(const char* name);
 
@@ -76,7 +76,7 @@ public:
     void* symbol(const char* name) const;
     const std::string& path() const { return path_; }
 
-private:
+  private:
     void close();
 
     std::string path_;

@@ -1,0 +1,157 @@
+// The analysis chains the kernels in a fixed order, and every scratch array it needs comes from
+// the host and goes back before the call returns. The arithmetic of each stage is the exported
+// kernel's own code, so a host that chains the kernels gets the job's numbers bit for bit.
+#include "job/lip_sync_job.h"
+
+#include "algorithm/algorithm.h"
+
+namespace Vocetta::VOCETTA_VARIANT {
+
+namespace {
+
+constexpr float kLowPassRange = 500.0f;  // Hz of transition band below the cutoff
+constexpr float kPreEmphasis = 0.97f;
+constexpr float kNormalisedPeak = 1.0f;
+
+const float* ReadFloats(const NativeArray& view) {
+    return static_cast<const float*>(view.pointer);
+}
+
+// Cepstral coefficients 1 ... M go to `mfcc`; coefficient 0 (the level) is dropped. A record that
+// asks for more coefficients than the mel channels give gets NaN in the rest: they do not exist,
+// and NaN makes any use of them visible (every score then becomes 0) instead of comparing
+// made-up values.
+void CopyCoefficients(const float* cepstrum, int32_t cepstrumLength, float* mfcc, int32_t count) {
+    const int32_t available = cepstrumLength > 1 ? cepstrumLength - 1 : 0;
+    const int32_t copied = count < available ? count : available;
+    CopyFloats(mfcc, cepstrum + 1, copied);
+    for (int32_t i = copied; i < count; ++i)
+        mfcc[i] = __builtin_nanf("");
+}
+
+// Scores sum to 1, or are all 0 when their total is not positive (all 0, underflow, NaN).
+// Returns the best index: the first strictly highest score; -1 without phonemes.
+int32_t NormaliseAndPickBest(float* scores, int32_t count, float total) {
+    if (count <= 0) return -1;
+    if (total > 0.0f) {
+        for (int32_t i = 0; i < count; ++i)
+            scores[i] = scores[i] / total;
+    } else {
+        ZeroFill(scores, count);
+    }
+    float best = -1.0f;
+    int32_t bestIndex = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        if (scores[i] > best) {
+            bestIndex = i;
+            best = scores[i];
+        }
+    }
+    return bestIndex;
+}
+
+}  // namespace
+
+float CalcScore(const LipSyncJob* job, int32_t index) {
+    const float* mfcc = ReadFloats(job->mfcc);
+    const float* means = ReadFloats(job->means);
+    const float* deviations = ReadFloats(job->standardDeviations);
+    const int32_t count = job->mfcc.length;
+    const float* profile = ReadFloats(job->phonemeProfiles) + static_cast<int64_t>(index) * count;
+
+    // Both vectors are standardised with the same statistics before they are compared.
+    auto block = [&](int32_t i) { return (mfcc[i] - means[i]) / deviations[i]; };
+    auto reference = [&](int32_t i) { return (profile[i] - means[i]) / deviations[i]; };
+
+    switch (job->scoreMethod) {
+        case MeanAbsoluteDistance: {
+            float distance = 0.0f;
+            for (int32_t i = 0; i < count; ++i)
+                distance = distance + Abs(block(i) - reference(i));
+            return Pow(10.0f, -distance / static_cast<float>(count));
+        }
+        case RootMeanSquareDistance: {
+            float distance = 0.0f;
+            for (int32_t i = 0; i < count; ++i) {
+                const float difference = block(i) - reference(i);
+                distance = distance + difference * difference;
+            }
+            return Pow(10.0f, -Sqrt(distance / static_cast<float>(count)));
+        }
+        case CosineSimilarity: {
+            float dot = 0.0f, blockNorm = 0.0f, referenceNorm = 0.0f;
+            for (int32_t i = 0; i < count; ++i) {
+                const float a = block(i), b = reference(i);
+                dot = dot + a * b;
+                blockNorm = blockNorm + a * a;
+                referenceNorm = referenceNorm + b * b;
+            }
+            float cosine = dot / (Sqrt(blockNorm) * Sqrt(referenceNorm));
+            if (!(cosine > 0.0f)) cosine = 0.0f;  // opposite, orthogonal or undefined: no match
+            // The high power keeps only near-parallel vectors in the running.
+            return Pow(cosine, 100.0f);
+        }
+        default:
+            return 0.0f;
+    }
+}
+
+void Execute(LipSyncJob* job) {
+    const float* input = ReadFloats(job->input);
+    // A negative length describes no samples; it must not become a negative allocation.
+    const int32_t blockLength = job->input.length > 0 ? job->input.length : 0;
+
+    // Time order: the ring's oldest sample first.
+    NativeArray buffer{AllocateUnfilled(blockLength), blockLength, kTempAllocator};
+    Algorithm::_UnrollRingBuffer(input, FloatsOf(buffer), blockLength, job->startIndex);
+
+    // Down to the analysis rate, anti-aliased at half of it.
+    Algorithm::LowPassFilter(buffer, static_cast<float>(job->sampleRate),
+                             static_cast<float>(job->targetSampleRate / 2), kLowPassRange);
+    NativeArray data{nullptr, 0, VOCETTA_ALLOCATOR_INVALID};
+    Algorithm::DownSample(buffer, data, job->sampleRate, job->targetSampleRate);
+    float* frame = FloatsOf(data);
+    const int32_t frameLength = data.length;
+
+    // Pre-emphasis reads the unmodified frame, so it works from a copy.
+    float* unemphasised = AllocateCopy(frame, frameLength);
+    Algorithm::_ApplyPreEmphasis(frame, unemphasised, frameLength, kPreEmphasis);
+    Release(unemphasised);
+    Algorithm::_ApplyHammingWindow(frame, frameLength);
+    Algorithm::_ScaleToPeak(frame, frameLength, kNormalisedPeak);
+
+    NativeArray spectrum{AllocateZeroed(frameLength), frameLength, kTempAllocator};
+    Algorithm::FFT(frame, FloatsOf(spectrum), frameLength);
+
+    // The mel scale is laid over the analysis rate, whatever rate the frame kept.
+    NativeArray melSpectrum{nullptr, 0, VOCETTA_ALLOCATOR_INVALID};
+    Algorithm::MelFilterBank(spectrum, melSpectrum, static_cast<float>(job->targetSampleRate),
+                             job->melDiv);
+    const int32_t channels = melSpectrum.length;
+    Algorithm::_PowerToDecibel(FloatsOf(melSpectrum), channels);
+    float* cepstrum = AllocateZeroed(channels);
+    Algorithm::_DCT(FloatsOf(melSpectrum), cepstrum, channels);
+    CopyCoefficients(cepstrum, channels, static_cast<float*>(job->mfcc.pointer), job->mfcc.length);
+
+    // The volume is that of the raw block, before any filtering or normalisation.
+    const float volume = Algorithm::_RootMeanSquare(input, blockLength);
+
+    float* scores = static_cast<float*>(job->scores.pointer);
+    const int32_t phonemes = job->scores.length;
+    float total = 0.0f;
+    for (int32_t i = 0; i < phonemes; ++i) {
+        const float score = CalcScore(job, i);
+        scores[i] = score;
+        total = total + score;
+    }
+    const int32_t best = NormaliseAndPickBest(scores, phonemes, total);
+    *static_cast<LipSyncResult*>(job->result.pointer) = LipSyncResult{volume, best};
+
+    Dispose(buffer);
+    Dispose(data);
+    Dispose(spectrum);
+    Dispose(melSpectrum);
+    Release(cepstrum);
+}
+
+}  // namespace Vocetta::VOCETTA_VARIANT

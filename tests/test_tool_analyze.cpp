@@ -1,0 +1,272 @@
+// The tool end to end: timelines, threads, sample rates, channels, calibration, evaluation and
+// rendering, checked against what the recordings were made of.
+#include <dlfcn.h>
+
+#include <nlohmann/json.hpp>
+
+#include "test_tool_support.hpp"
+
+namespace Vocetta::Testing {
+namespace {
+
+using Json = nlohmann::json;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line, char separator = ',') {
+    std::vector<std::string> fields;
+    std::istringstream stream(line);
+    for (std::string field; std::getline(stream, field, separator);)
+        fields.push_back(field);
+    return fields;
+}
+
+// Formant pairs of three made-up vowels, far apart, and pitches to vary the "speaker".
+struct VowelShape {
+    const char* name;
+    double formant1, formant2;
+};
+constexpr VowelShape kShapes[] = {{"A", 750, 1250}, {"I", 300, 2300}, {"U", 330, 800}};
+
+class ToolAnalyze : public ToolTest {
+  protected:
+    void SetUp() override {
+        ToolTest::SetUp();
+        // The library the tool loads: $VOCETTA_LIBRARY, else the one beside it.
+        const char* chosen = std::getenv("VOCETTA_LIBRARY");
+        void* handle = dlopen(chosen != nullptr ? chosen : VOCETTA_LIBRARY_PATH, RTLD_LAZY);
+        const bool hasJob =
+            handle != nullptr && dlsym(handle, "c5a316b7c86bb17f6511d5c3a58d2180") != nullptr;
+        if (handle != nullptr) dlclose(handle);
+        if (!hasJob) GTEST_SKIP() << "this libvocetta has no lip-sync job yet";
+    }
+
+    std::string WriteWav(const std::string& name, int rate, const std::vector<float>& samples,
+                         int channels = 1) {
+        const std::string path = Path(name);
+        Write(path, WavBytes(rate, channels, samples));
+        return path;
+    }
+
+    // Calibrates a three-vowel profile (plus quiet noise as silence) from synthetic vowels.
+    std::string CalibratedProfile() {
+        std::string manifest = "file,phoneme\n";
+        for (const VowelShape& shape : kShapes) {
+            for (double scale : {0.95, 1.05}) {
+                const std::string name = std::string(shape.name) + std::to_string(scale) + ".wav";
+                WriteWav(name, 16000,
+                         Vowel(16000, 0.6, shape.formant1 * scale, shape.formant2 * scale));
+                manifest += name + "," + shape.name + "\n";
+            }
+        }
+        std::vector<float> hiss(16000);
+        uint32_t state = 1;
+        for (float& sample : hiss) {
+            state = state * 1664525u + 1013904223u;
+            sample = static_cast<float>(static_cast<int32_t>(state)) * 1e-12f;
+        }
+        WriteWav("hiss.wav", 16000, hiss);
+        manifest += "hiss.wav,sil\n";
+        Write(Path("calibration.csv"), manifest);
+        const ToolRun run = Run({"calibrate", Path("calibration.csv"), "-o", Path("vowels.json"),
+                                 "--phonemes", "A,I,U,sil", "-q"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        return Path("vowels.json");
+    }
+};
+
+TEST_F(ToolAnalyze, SampleTimelineHasOneRowPerHop) {
+    const std::string sample = VOCETTA_SOURCE_DIR "/samples/sample.flac";
+    const ToolRun run = Run({"analyze", sample, "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_GT(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "time,phoneme,volume,A,I,U,E,O,sil");
+    // 16000 Hz: a ring of 256 samples, a hop of 160; frames start once the ring is full.
+    const ToolRun length = Run({"analyze", sample, "-f", "json", "-q"});
+    const Json json = Json::parse(length.out);
+    EXPECT_EQ(json["blockSamples"], 256);
+    EXPECT_EQ(json["hopSamples"], 160);
+    const size_t frames = json["frames"].size();
+    EXPECT_EQ(lines.size() - 1, frames);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const auto fields = Fields(lines[i]);
+        ASSERT_EQ(fields.size(), 9u) << lines[i];
+        EXPECT_NEAR(std::stod(fields[0]), 0.008 + 0.01 * double(i - 1), 1e-6);
+        double sum = 0;
+        for (size_t p = 3; p < 9; ++p)
+            sum += std::stod(fields[p]);
+        EXPECT_TRUE(std::fabs(sum - 1) < 1e-4 || sum == 0) << lines[i];
+    }
+}
+
+TEST_F(ToolAnalyze, ThreadsAndProfileFileChangeNothing) {
+    const std::string sample = VOCETTA_SOURCE_DIR "/samples/sample.flac";
+    const ToolRun one = Run({"analyze", sample, "-j", "1", "-q"});
+    const ToolRun two = Run({"analyze", sample, "-j2", "-q"});
+    const ToolRun file =
+        Run({"analyze", sample, "-q", "-p", VOCETTA_SOURCE_DIR "/profiles/default.json"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, two.out);
+    EXPECT_EQ(one.out, file.out);
+}
+
+TEST_F(ToolAnalyze, RingLengthMakesOneBlockAtTheAnalysisRate) {
+    for (const int rate : {16000, 22050, 32000, 44100, 48000, 96000}) {
+        SCOPED_TRACE(rate);
+        const std::string path =
+            WriteWav("rate" + std::to_string(rate) + ".wav", rate, Vowel(rate, 0.4, 700, 1200));
+        const ToolRun run = Run({"analyze", path, "-f", "json", "-q"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const int ring = Json::parse(run.out)["blockSamples"];
+        // The down-sampler's output length, worked independently.
+        int produced;
+        if (rate % 16000 == 0) {
+            produced = ring / (rate / 16000);
+        } else {
+            const float ratio = static_cast<float>(rate) / 16000.0f;
+            produced = static_cast<int>(std::rint(static_cast<float>(ring) / ratio));
+        }
+        EXPECT_EQ(produced, 256) << "ring " << ring;
+        EXPECT_NEAR(ring, 256.0 * rate / 16000, 2.0);
+    }
+}
+
+TEST_F(ToolAnalyze, ChannelsAreMixedToMono) {
+    const auto mono = Vowel(16000, 0.3, 700, 1200);
+    std::vector<float> twin, half;
+    for (float sample : mono) {
+        twin.insert(twin.end(), {sample, sample});
+        half.insert(half.end(), {sample, 0.0f});
+    }
+    const ToolRun single = Run({"analyze", WriteWav("mono.wav", 16000, mono), "-q"});
+    const ToolRun both = Run({"analyze", WriteWav("twin.wav", 16000, twin, 2), "-q"});
+    const ToolRun left = Run({"analyze", WriteWav("half.wav", 16000, half, 2), "-q"});
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_EQ(single.out, both.out);
+    // One silent channel halves every sample, so the volume and nothing else.
+    const auto a = Lines(single.out), b = Lines(left.out);
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 1; i < a.size(); ++i) {
+        EXPECT_NEAR(std::stod(Fields(b[i])[2]), 0.5 * std::stod(Fields(a[i])[2]), 1e-4);
+    }
+}
+
+TEST_F(ToolAnalyze, CalibratedProfileRecognisesOtherSpeakers) {
+    const std::string profile = CalibratedProfile();
+    const Json json = Json::parse(Read(profile));
+    EXPECT_EQ(json["version"], 1);
+    ASSERT_EQ(json["phonemes"].size(), 4u);
+    EXPECT_EQ(json["phonemes"][3]["name"], "sil");
+    // The means are the means of the references, weighted by frames: all equal here but
+    // silence's, so check the statistics are sensible rather than exact.
+    for (double deviation : json["standardDeviations"])
+        EXPECT_GT(deviation, 0);
+
+    std::string manifest = "phoneme,take,file\n";
+    for (const VowelShape& shape : kShapes) {
+        const std::string name = std::string("test-") + shape.name + ".wav";
+        WriteWav(name, 22050, Vowel(22050, 0.5, shape.formant1, shape.formant2, 0.5));
+        manifest += std::string(shape.name) + ",1," + name + "\n";
+    }
+    Write(Path("test.csv"), manifest);
+    const ToolRun run = Run({"evaluate", Path("test.csv"), "-p", profile, "--json", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json result = Json::parse(run.out);
+    EXPECT_GE(result["accuracy"].get<double>(), 0.95) << run.out;
+    EXPECT_EQ(result["per_phoneme"].size(), 3u);
+    size_t frames = 0;
+    for (const auto& entry : result["per_phoneme"]) {
+        frames += entry["frames"].get<size_t>();
+    }
+    EXPECT_EQ(result["frames"], frames);
+}
+
+TEST_F(ToolAnalyze, SegmentsFollowTheRecording) {
+    const std::string profile = CalibratedProfile();
+    std::vector<float> samples = Vowel(16000, 0.6, 750, 1250);
+    samples.resize(samples.size() + 6400, 0.0f);  // 0.4 s of silence
+    const auto second = Vowel(16000, 0.6, 300, 2300);
+    samples.insert(samples.end(), second.begin(), second.end());
+    const std::string path = WriteWav("phrase.wav", 16000, samples);
+    const ToolRun run =
+        Run({"analyze", path, "-p", profile, "--segments", "--min-segment", "30", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    EXPECT_EQ(lines[0], "start,end,phoneme");
+    const auto a = Fields(lines[1]), gap = Fields(lines[2]), i = Fields(lines[3]);
+    EXPECT_EQ(a[2], "A");
+    EXPECT_EQ(gap[2], "sil");
+    EXPECT_EQ(i[2], "I");
+    EXPECT_EQ(std::stod(a[0]), 0.0);
+    EXPECT_NEAR(std::stod(a[1]), 0.6, 0.07);
+    EXPECT_EQ(a[1], gap[0]);
+    EXPECT_NEAR(std::stod(gap[1]), 1.0, 0.07);
+    EXPECT_NEAR(std::stod(i[1]), 1.6, 1e-3);
+    // The same in JSON and TSV.
+    const Json json = Json::parse(
+        Run({"analyze", path, "-p", profile, "-s", "--min-segment", "30", "-f", "json", "-q"}).out);
+    ASSERT_EQ(json["segments"].size(), 3u);
+    EXPECT_EQ(json["segments"][1]["phoneme"], "sil");
+    const auto tsv = Lines(
+        Run({"analyze", path, "-p", profile, "-s", "--min-segment", "30", "-f", "tsv", "-q"}).out);
+    ASSERT_EQ(tsv.size(), 4u);
+    EXPECT_EQ(tsv[0], "start\tend\tphoneme");
+}
+
+TEST_F(ToolAnalyze, ManyFilesEachToItsOwnOutput) {
+    const std::string good = WriteWav("good.wav", 16000, Vowel(16000, 0.3, 700, 1200));
+    const std::string bad = Path("bad.wav");
+    Write(bad, "not audio");
+    const ToolRun run = Run({"analyze", good, bad, "-o", Path("out"), "-f", "tsv", "-j", "2"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(bad), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(Path("out/good.tsv")));
+    EXPECT_FALSE(std::filesystem::exists(Path("out/bad.tsv")));
+    EXPECT_EQ(Lines(Read(Path("out/good.tsv")))[0].substr(0, 13), "time\tphoneme\t");
+}
+
+TEST_F(ToolAnalyze, RenderWritesPng) {
+    const std::string path = WriteWav("voice.wav", 16000, Vowel(16000, 0.5, 700, 1200));
+    const size_t frames = (8000 - 256) / 160 + 1;
+    for (const bool mfcc : {false, true}) {
+        SCOPED_TRACE(mfcc);
+        std::vector<std::string> arguments = {"render", path,       "-o", Path("picture.png"),
+                                              "-q",     "--height", "48"};
+        if (mfcc) arguments.push_back("--mfcc");
+        const ToolRun run = Run(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string png = Read(Path("picture.png"));
+        ASSERT_GT(png.size(), 24u);
+        EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+        auto be32 = [&](size_t at) {
+            return (uint32_t(uint8_t(png[at])) << 24) | (uint32_t(uint8_t(png[at + 1])) << 16) |
+                   (uint32_t(uint8_t(png[at + 2])) << 8) | uint32_t(uint8_t(png[at + 3]));
+        };
+        EXPECT_EQ(png.substr(12, 4), "IHDR");
+        EXPECT_EQ(be32(16), frames);
+        EXPECT_EQ(be32(20), 48u);  // with --mfcc: 16 coefficients x 3 rows
+        EXPECT_EQ(png[25], 6);     // RGBA
+    }
+}
+
+TEST_F(ToolAnalyze, CalibrationNeedsFramesOfEveryPhoneme) {
+    WriteWav("loud.wav", 16000, Vowel(16000, 0.5, 700, 1200));
+    WriteWav("quiet.wav", 16000, Vowel(16000, 0.5, 300, 2300, 0.001));
+    Write(Path("m.csv"), "file,phoneme\nloud.wav,A\nquiet.wav,I\n");
+    const ToolRun run = Run({"calibrate", Path("m.csv"), "-o", Path("result.json"), "-q"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("phoneme 'I': no usable frames"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("quiet.wav"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("result.json")));
+}
+
+}  // namespace
+}  // namespace Vocetta::Testing

@@ -1,0 +1,154 @@
+#include "analysis.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "error.hpp"
+#include "jobs.hpp"
+
+namespace Vocetta::Tool {
+namespace {
+
+constexpr int64_t kMaxRingLength = int64_t{1} << 24;
+
+// The down-sampler's own output length for a block of `length` samples (fractional ratio).
+int InterpolatedLength(int length, int sampleRate, int targetRate) {
+    const float ratio = static_cast<float>(sampleRate) / static_cast<float>(targetRate);
+    return static_cast<int>(std::rint(static_cast<float>(length) / ratio));
+}
+
+}  // namespace
+
+int RingLength(const Profile& profile, int sampleRate, const std::string& origin) {
+    const int target = profile.targetSampleRate;
+    const int block = profile.blockLength;
+    if (sampleRate < target) {
+        throw ToolError(origin + ": sample rate " + std::to_string(sampleRate) +
+                        " Hz is below the profile's analysis rate of " + std::to_string(target) +
+                        " Hz (the job does not up-sample); use a recording at " +
+                        std::to_string(target) + " Hz or more");
+    }
+    if (sampleRate % target == 0) {
+        const int64_t length = int64_t{block} * (sampleRate / target);
+        if (length > kMaxRingLength) {
+            throw ToolError(origin + ": sample rate " + std::to_string(sampleRate) +
+                            " Hz is too high to analyse");
+        }
+        return static_cast<int>(length);
+    }
+    const auto guess = static_cast<int64_t>(std::llround(double(block) * sampleRate / target));
+    if (guess > kMaxRingLength) {
+        throw ToolError(origin + ": sample rate " + std::to_string(sampleRate) +
+                        " Hz is too high to analyse");
+    }
+    for (int64_t offset = 0; offset <= 4; ++offset) {
+        for (int64_t candidate : {guess - offset, guess + offset}) {
+            if (candidate > 0 &&
+                InterpolatedLength(static_cast<int>(candidate), sampleRate, target) == block) {
+                return static_cast<int>(candidate);
+            }
+        }
+    }
+    throw ToolError(origin + ": sample rate " + std::to_string(sampleRate) +
+                    " Hz gives no block that resamples to " + std::to_string(block) +
+                    " samples at " + std::to_string(target) + " Hz");
+}
+
+size_t PlannedFrames(size_t samples, int ringLength, int hop) {
+    const auto length = static_cast<size_t>(ringLength);
+    if (samples <= length) return 1;
+    return (samples - length) / static_cast<size_t>(hop) + 1;
+}
+
+Analysis PrepareAnalysis(const Profile& profile, const Recording& recording, double hopSeconds,
+                         bool scorePhonemes) {
+    Analysis analysis;
+    analysis.sampleRate = recording.sampleRate;
+    analysis.ringLength = RingLength(profile, recording.sampleRate, recording.path);
+    analysis.hop = std::max(1, static_cast<int>(std::lround(hopSeconds * recording.sampleRate)));
+    analysis.phonemes = scorePhonemes ? static_cast<int>(profile.phonemes.size()) : 0;
+    analysis.coefficients = profile.coefficients;
+    analysis.seconds = recording.Seconds();
+    const size_t frames =
+        PlannedFrames(recording.samples.size(), analysis.ringLength, analysis.hop);
+    analysis.frames.resize(frames);
+    analysis.scores.resize(frames * static_cast<size_t>(analysis.phonemes));
+    analysis.mfcc.resize(frames * static_cast<size_t>(analysis.coefficients));
+    return analysis;
+}
+
+void AnalyzeRange(const Host::Library& library, const Profile& profile, const Recording& recording,
+                  Analysis& analysis, size_t first, size_t last) {
+    if (first >= last) return;
+    const LipSyncExecute execute = LipSyncEntry(library);
+    const int length = analysis.ringLength;
+    const auto ringSize = static_cast<size_t>(length);
+    const auto hop = static_cast<size_t>(analysis.hop);
+    const std::vector<float>& samples = recording.samples;
+    auto sampleAt = [&](size_t index) { return index < samples.size() ? samples[index] : 0.0f; };
+
+    // The capture ring: `write` is where the next sample goes, which is also the oldest sample.
+    std::vector<float> ring(ringSize);
+    size_t write = 0;
+    size_t end = first * hop;  // one past the newest sample in the ring
+    for (size_t i = 0; i < ringSize; ++i)
+        ring[i] = sampleAt(end + i);
+    end += ringSize;
+
+    std::vector<float> profiles;
+    for (const Phoneme& phoneme : profile.phonemes) {
+        profiles.insert(profiles.end(), phoneme.reference.begin(), phoneme.reference.end());
+    }
+    LipSyncResult result{};
+    LipSyncJob job{};
+    job.input = {ring.data(), length, VOCETTA_ALLOCATOR_NONE};
+    job.sampleRate = analysis.sampleRate;
+    job.targetSampleRate = profile.targetSampleRate;
+    job.melDiv = profile.melChannels;
+    job.scoreMethod = profile.scoreMethod;
+    job.means = View(profile.means);
+    job.standardDeviations = View(profile.standardDeviations);
+    job.phonemeProfiles = View(profiles);
+    job.result = {&result, 1, VOCETTA_ALLOCATOR_NONE};
+
+    for (size_t frame = first; frame < last; ++frame) {
+        if (frame != first) {
+            if (hop >= ringSize) {
+                write = 0;
+                end += hop - ringSize;
+                for (size_t i = 0; i < ringSize; ++i)
+                    ring[i] = sampleAt(end + i);
+                end += ringSize;
+            } else {
+                for (size_t i = 0; i < hop; ++i) {
+                    ring[write] = sampleAt(end++);
+                    if (++write == ringSize) write = 0;
+                }
+            }
+        }
+        job.startIndex = static_cast<int32_t>(write);
+        job.mfcc = {analysis.mfcc.data() + frame * analysis.coefficients, analysis.coefficients,
+                    VOCETTA_ALLOCATOR_NONE};
+        job.scores = {analysis.scores.data() + frame * analysis.phonemes, analysis.phonemes,
+                      VOCETTA_ALLOCATOR_NONE};
+        execute(&job);
+        FrameResult& out = analysis.frames[frame];
+        out.time = (static_cast<double>(end) - 0.5 * length) / analysis.sampleRate;
+        out.volume = result.volume;
+        out.best = result.phonemeIndex;
+    }
+}
+
+std::string FrameLabel(const Profile& profile, const Analysis& analysis, size_t frame,
+                       float silenceVolume) {
+    const FrameResult& result = analysis.frames[frame];
+    if (!(result.volume >= silenceVolume) || result.best < 0 ||
+        result.best >= static_cast<int>(profile.phonemes.size())) {
+        return kSilenceLabel;
+    }
+    const float* scores = analysis.Scores(frame);
+    if (!(scores[result.best] > 0)) return kSilenceLabel;
+    return profile.phonemes[static_cast<size_t>(result.best)].name;
+}
+
+}  // namespace Vocetta::Tool

@@ -1,0 +1,117 @@
+// vocetta analyze: phoneme timelines of recordings.
+#include <cstdio>
+#include <filesystem>
+
+#include "command.hpp"
+#include "common.hpp"
+#include "error.hpp"
+#include "output.hpp"
+#include "timeline.hpp"
+
+namespace Vocetta::Tool {
+namespace {
+
+constexpr const char* kHelp =
+    "usage: vocetta analyze [options] AUDIO...\n"
+    "\n"
+    "Runs the lip-sync job over each recording (WAV, FLAC, Ogg/Vorbis, AIFF, ...; several\n"
+    "channels are mixed to mono) and writes one row per frame: time (centre of the block, s),\n"
+    "phoneme, volume (RMS) and every phoneme's score. With --segments, frames are merged into\n"
+    "timed segments (start, end, phoneme) for animation.\n"
+    "\n"
+    "  -o, --output PATH    output file ('-' for standard output, the default for one input);\n"
+    "                       with several inputs a directory that receives NAME.csv etc.\n"
+    "  -f, --format FMT     csv, tsv or json (default: from the output's extension, else csv)\n"
+    "  -s, --segments       write segments instead of frames\n"
+    "      --silence DB     frames quieter than this RMS level in dBFS are 'sil' (default -40)\n"
+    "      --min-segment MS segments shorter than this join a neighbour (default 0)\n";
+
+struct Target {
+    std::string path;  // "-" for standard output
+};
+
+Format ChooseFormat(const Options& options, const std::string& output) {
+    if (const auto name = options.Value("--format")) return ParseFormat(*name);
+    const std::string extension = std::filesystem::path(output).extension().string();
+    if (extension == ".tsv") return Format::Tsv;
+    if (extension == ".json") return Format::Json;
+    return Format::Csv;
+}
+
+}  // namespace
+
+int RunAnalyze(const Arguments& arguments) {
+    const Options options(
+        arguments,
+        {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
+         OptionSpec{"-f", "--format", true}, OptionSpec{"-s", "--segments", false},
+         OptionSpec{nullptr, "--silence", true}, OptionSpec{nullptr, "--min-segment", true}});
+    if (options.Has("--help")) {
+        std::printf("%s%s", kHelp, kCommonHelp);
+        return kExitOk;
+    }
+    const std::vector<std::string>& inputs = options.Positional();
+    if (inputs.empty()) throw UsageError("no recording given");
+    const std::string output = options.Text("--output", "-");
+    const Format format = ChooseFormat(options, output);
+    const float silence = SilenceVolume(options);
+    const double minSegment = options.Number("--min-segment", 0.0, 0.0, 60000.0) / 1000.0;
+    const bool segments = options.Has("--segments");
+    const BatchSettings settings = BatchFromOptions(options, "vocetta analyze");
+
+    // Where each input's result goes.
+    std::vector<std::string> targets;
+    const bool intoDirectory = inputs.size() > 1 || std::filesystem::is_directory(output);
+    if (intoDirectory) {
+        if (output == "-") {
+            throw UsageError("several recordings need -o DIRECTORY (each gets its own file)");
+        }
+        std::error_code error;
+        std::filesystem::create_directories(output, error);
+        if (error || !std::filesystem::is_directory(output)) {
+            throw ToolError(output + ": cannot create the output directory" +
+                            (error ? ": " + error.message() : ""));
+        }
+        for (const std::string& input : inputs) {
+            const auto name =
+                std::filesystem::path(input).stem().string() + FormatExtension(format);
+            targets.push_back((std::filesystem::path(output) / name).string());
+        }
+        for (size_t i = 0; i < targets.size(); ++i) {
+            for (size_t j = 0; j < i; ++j) {
+                if (targets[i] == targets[j]) {
+                    throw UsageError(inputs[j] + " and " + inputs[i] + " would both write " +
+                                     targets[i]);
+                }
+            }
+        }
+    } else {
+        targets.push_back(output);
+    }
+
+    const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
+    const Host::Library library = OpenLibrary(options);
+    size_t failures = 0;
+    RunBatch(
+        library, profile, inputs, settings,
+        [&](size_t index, const Recording& recording, const Analysis& analysis) {
+            const std::string text =
+                segments
+                    ? FormatSegments(recording,
+                                     MergeSegments(profile, analysis, silence, minSegment), format)
+                    : FormatFrames(profile, recording, analysis, silence, format);
+            try {
+                WriteOutput(targets[index], text);
+            } catch (const ToolError& error) {
+                std::fprintf(stderr, "vocetta analyze: %s\n", error.what());
+                ++failures;
+            }
+        },
+        [&](size_t, const std::string& message) {
+            (void)message;
+            ++failures;
+        });
+    return failures == 0 ? kExitOk : kExitFailure;
+}
+
+}  // namespace Vocetta::Tool

@@ -1,0 +1,150 @@
+// vocetta evaluate: frame accuracy and confusion matrix of a profile on labelled recordings.
+#include <cstdio>
+
+#include "command.hpp"
+#include "common.hpp"
+#include "error.hpp"
+#include "manifest.hpp"
+#include "output.hpp"
+
+namespace Vocetta::Tool {
+namespace {
+
+constexpr const char* kHelp =
+    "usage: vocetta evaluate [options] MANIFEST\n"
+    "\n"
+    "Frame accuracy (overall and per phoneme) and the confusion matrix of a profile on labelled\n"
+    "recordings. MANIFEST is a CSV file with the columns 'file' and 'phoneme'; each file holds\n"
+    "one sustained phoneme, so every frame of it carries that label. Frames are labelled as\n"
+    "'vocetta analyze' labels them.\n"
+    "\n"
+    "      --json           print the result as one JSON object\n"
+    "      --silence DB     frames quieter than this RMS level in dBFS are 'sil' (default -40)\n";
+
+}  // namespace
+
+int RunEvaluate(const Arguments& arguments) {
+    const Options options(arguments, {VOCETTA_COMMON_OPTIONS, OptionSpec{nullptr, "--json", false},
+                                      OptionSpec{nullptr, "--silence", true}});
+    if (options.Has("--help")) {
+        std::printf("%s%s", kHelp, kCommonHelp);
+        return kExitOk;
+    }
+    if (options.Positional().size() != 1) throw UsageError("name one manifest");
+    const float silence = SilenceVolume(options);
+    const BatchSettings settings = BatchFromOptions(options, "vocetta evaluate");
+    const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
+    const std::string& manifestPath = options.Positional()[0];
+    const std::vector<LabelledFile> files = LoadManifest(manifestPath);
+
+    // Labels: the profile's phonemes, and silence when the profile has no phoneme of that name.
+    std::vector<std::string> labels;
+    for (const Phoneme& phoneme : profile.phonemes)
+        labels.push_back(phoneme.name);
+    if (profile.IndexOf(kSilenceLabel) < 0) labels.push_back(kSilenceLabel);
+    auto labelIndex = [&](const std::string& name) -> size_t {
+        for (size_t i = 0; i < labels.size(); ++i) {
+            if (labels[i] == name) return i;
+        }
+        return labels.size();
+    };
+    for (const LabelledFile& file : files) {
+        if (labelIndex(file.phoneme) == labels.size()) {
+            throw ToolError(manifestPath + ":" + std::to_string(file.line) + ": phoneme '" +
+                            file.phoneme + "' is not in the profile");
+        }
+    }
+
+    const size_t n = labels.size();
+    std::vector<size_t> confusion(n * n, 0);  // [truth][predicted]
+    std::vector<std::string> paths;
+    for (const LabelledFile& file : files)
+        paths.push_back(file.path);
+    const Host::Library library = OpenLibrary(options);
+    size_t failures = 0;
+    RunBatch(
+        library, profile, paths, settings,
+        [&](size_t index, const Recording&, const Analysis& analysis) {
+            const size_t truth = labelIndex(files[index].phoneme);
+            for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
+                const size_t predicted = labelIndex(FrameLabel(profile, analysis, frame, silence));
+                ++confusion[truth * n + predicted];
+            }
+        },
+        [&](size_t, const std::string&) { ++failures; });
+    if (failures != 0) {
+        throw ToolError(manifestPath + ": " + std::to_string(failures) +
+                        " recording(s) could not be evaluated");
+    }
+
+    size_t frames = 0, correct = 0;
+    std::vector<size_t> rowFrames(n, 0);
+    for (size_t t = 0; t < n; ++t) {
+        for (size_t p = 0; p < n; ++p)
+            rowFrames[t] += confusion[t * n + p];
+        frames += rowFrames[t];
+        correct += confusion[t * n + t];
+    }
+    auto ratio = [](size_t a, size_t b) { return b == 0 ? 0.0 : double(a) / double(b); };
+
+    std::string out;
+    if (options.Has("--json")) {
+        out += "{\"accuracy\": " + JsonNumber(ratio(correct, frames)) +
+               ", \"frames\": " + std::to_string(frames) +
+               ", \"correct\": " + std::to_string(correct) + ", \"per_phoneme\": {";
+        bool first = true;
+        for (size_t t = 0; t < n; ++t) {
+            if (rowFrames[t] == 0) continue;
+            out += (first ? "" : ", ") + JsonString(labels[t]) +
+                   ": {\"accuracy\": " + JsonNumber(ratio(confusion[t * n + t], rowFrames[t])) +
+                   ", \"frames\": " + std::to_string(rowFrames[t]) + "}";
+            first = false;
+        }
+        out += "}, \"labels\": [";
+        for (size_t i = 0; i < n; ++i)
+            out += (i == 0 ? "" : ", ") + JsonString(labels[i]);
+        out += "], \"confusion\": [";
+        for (size_t t = 0; t < n; ++t) {
+            out += t == 0 ? "[" : ", [";
+            for (size_t p = 0; p < n; ++p) {
+                out += (p == 0 ? "" : ", ") + std::to_string(confusion[t * n + p]);
+            }
+            out += "]";
+        }
+        out += "]}\n";
+    } else {
+        char line[256];
+        std::snprintf(line, sizeof line, "frame accuracy: %.2f %% (%zu of %zu frames)\n\n",
+                      100.0 * ratio(correct, frames), correct, frames);
+        out += line;
+        out += "per phoneme:\n";
+        for (size_t t = 0; t < n; ++t) {
+            if (rowFrames[t] == 0) continue;
+            std::snprintf(line, sizeof line, "  %-8s %6.2f %%  (%zu frames)\n", labels[t].c_str(),
+                          100.0 * ratio(confusion[t * n + t], rowFrames[t]), rowFrames[t]);
+            out += line;
+        }
+        out += "\nconfusion (rows: true phoneme, columns: recognised):\n  ";
+        std::snprintf(line, sizeof line, "%-8s", "");
+        out += line;
+        for (const std::string& label : labels) {
+            std::snprintf(line, sizeof line, "%8s", label.c_str());
+            out += line;
+        }
+        out += "\n";
+        for (size_t t = 0; t < n; ++t) {
+            if (rowFrames[t] == 0) continue;
+            std::snprintf(line, sizeof line, "  %-8s", labels[t].c_str());
+            out += line;
+            for (size_t p = 0; p < n; ++p) {
+                std::snprintf(line, sizeof line, "%8zu", confusion[t * n + p]);
+                out += line;
+            }
+            out += "\n";
+        }
+    }
+    WriteOutput("-", out);
+    return kExitOk;
+}
+
+}  // namespace Vocetta::Tool

@@ -1,0 +1,94 @@
+#include "manifest.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "error.hpp"
+
+namespace Vocetta::Tool {
+namespace {
+
+std::string Trim(const std::string& text) {
+    const auto begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string::npos) return "";
+    const auto end = text.find_last_not_of(" \t\r");
+    return text.substr(begin, end - begin + 1);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCsvLine(const std::string& line) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                fields.back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                fields.back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    for (std::string& field : fields)
+        field = Trim(field);
+    return fields;
+}
+
+std::vector<LabelledFile> LoadManifest(const std::string& path) {
+    std::ifstream stream(path);
+    if (!stream) throw ToolError(path + ": cannot open the manifest: " + std::strerror(errno));
+    std::string line;
+    int number = 0;
+    int fileColumn = -1, phonemeColumn = -1;
+    std::vector<LabelledFile> files;
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    while (std::getline(stream, line)) {
+        ++number;
+        if (Trim(line).empty()) continue;
+        const std::vector<std::string> fields = SplitCsvLine(line);
+        if (fileColumn < 0) {
+            for (size_t i = 0; i < fields.size(); ++i) {
+                if (fields[i] == "file") fileColumn = static_cast<int>(i);
+                if (fields[i] == "phoneme") phonemeColumn = static_cast<int>(i);
+            }
+            if (fileColumn < 0 || phonemeColumn < 0) {
+                throw ToolError(path + ":" + std::to_string(number) +
+                                ": the header must name the columns \"file\" and \"phoneme\"");
+            }
+            continue;
+        }
+        const auto needed = static_cast<size_t>(std::max(fileColumn, phonemeColumn));
+        if (fields.size() <= needed) {
+            throw ToolError(path + ":" + std::to_string(number) + ": the row has " +
+                            std::to_string(fields.size()) + " fields, the header more");
+        }
+        LabelledFile entry;
+        entry.line = number;
+        entry.phoneme = fields[static_cast<size_t>(phonemeColumn)];
+        const std::string file = fields[static_cast<size_t>(fileColumn)];
+        if (file.empty() || entry.phoneme.empty()) {
+            throw ToolError(path + ":" + std::to_string(number) + ": empty file or phoneme");
+        }
+        const std::filesystem::path filePath(file);
+        entry.path = filePath.is_absolute() ? file : (folder / filePath).string();
+        files.push_back(std::move(entry));
+    }
+    if (stream.bad()) throw ToolError(path + ": cannot read the manifest");
+    if (fileColumn < 0) throw ToolError(path + ": the manifest is empty");
+    if (files.empty()) throw ToolError(path + ": the manifest lists no recordings");
+    return files;
+}
+
+}  // namespace Vocetta::Tool
