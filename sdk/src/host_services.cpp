@@ -202,19 +202,32 @@ std::string AllocatorFault::describe() const {
     return "unknown fault";
 }
 
+namespace {
+
+// One record serves every accounting in turn and is never destroyed: a thread may have read the
+// pointer just before an accounting ends and lock it afterwards.
+Recording& SharedRecording() {
+    static Recording* const recording = new Recording();
+    return *recording;
+}
+
+}  // namespace
+
 Accounting::Accounting() {
+    Recording& recording = SharedRecording();
     Recording* expected = nullptr;
-    auto* recording = new Recording();
-    if (!gRecording.compare_exchange_strong(expected, recording)) {
-        delete recording;
+    std::lock_guard lock(recording.mutex);
+    if (!gRecording.compare_exchange_strong(expected, &recording)) {
         throw std::logic_error("Vocetta::Host::Accounting: another accounting is active");
     }
+    recording.calls.clear();
+    recording.faults.clear();
+    recording.blocks.clear();
+    recording.allocations = recording.releases = 0;
 }
 
 Accounting::~Accounting() {
     Recording* recording = gRecording.exchange(nullptr);
-    // A thread may have read the pointer just before the exchange and be about to lock it, so the
-    // shell stays alive (a few hundred bytes per accounting) and only its contents go.
     std::lock_guard lock(recording->mutex);
     recording->calls = {};
     recording->faults = {};
