@@ -1,6 +1,11 @@
 # Fails when a kernel object defines a weak (mergeable) symbol outside its build's namespace:
 # the linker could then keep the AVX2 copy of an inline function for the SSE2 build.
-#   cmake -DOBJECTS=a.o;b.o -DNAMESPACE=x64_sse2 -P CheckVariantObjects.cmake
+#   cmake "-DOBJECTS=a.o|b.o" -DNAMESPACE=x64_sse2 -P CheckVariantObjects.cmake
+string(REPLACE "|" ";" OBJECTS "${OBJECTS}")
+list(LENGTH OBJECTS count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no objects to check")
+endif()
 set(offenders)
 foreach(object IN LISTS OBJECTS)
   execute_process(COMMAND nm -C --defined-only ${object} OUTPUT_VARIABLE symbols
@@ -15,6 +20,7 @@ foreach(object IN LISTS OBJECTS)
     endif()
   endforeach()
 endforeach()
+message(STATUS "checked ${count} objects of the ${NAMESPACE} build for shared inline code")
 if(offenders)
   list(JOIN offenders "\n  " report)
   message(FATAL_ERROR "weak symbols outside Vocetta::${NAMESPACE}:\n  ${report}")
