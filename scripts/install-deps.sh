@@ -2,7 +2,7 @@
 # Installs what building, testing and running vocetta needs on Debian 12.
 set -euo pipefail
 packages=(
-  cmake g++ make pkg-config binutils
+  cmake g++ make pkg-config binutils clang-format
   libsleef-dev                           # the library's one dependency
   libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libpng-dev nlohmann-json3-dev  # the command-line tool
