@@ -1,6 +1,7 @@
 #include "support.hpp"
 
 #include <cstdlib>
+#include <random>
 
 namespace Vocetta::Testing {
 
@@ -16,6 +17,15 @@ const Host::Library& TestingLibrary() {
 
 std::string BuildName(const ::testing::TestParamInfo<Host::Variant>& info) {
     return Host::VariantName(info.param);
+}
+
+std::vector<float> RandomBlock(int64_t length, uint32_t seed, float scale) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> uniform(-scale, scale);
+    std::vector<float> block(static_cast<size_t>(length));
+    for (float& x : block)
+        x = uniform(random);
+    return block;
 }
 
 int64_t UlpDistance(float a, float b) {

@@ -55,6 +55,9 @@ inline bool SameBits(float a, float b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// `length` floats drawn uniformly from [-scale, scale], the same for the same seed.
+std::vector<float> RandomBlock(int64_t length, uint32_t seed, float scale = 1.0f);
+
 // Units in the last place between two finite floats of the same sign.
 int64_t UlpDistance(float a, float b);
 

@@ -17,15 +17,6 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr double kPi = 3.14159265358979323846;
 
-std::vector<float> RandomBlock(size_t length, uint32_t seed) {
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
-    std::vector<float> block(length);
-    for (float& x : block)
-        x = uniform(random);
-    return block;
-}
-
 class Conditioning : public BuildTest {};
 
 // ---- Pre-emphasis ---------------------------------------------------------------------------

@@ -17,15 +17,6 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-std::vector<float> RandomBlock(size_t length, uint32_t seed, float scale = 1.0f) {
-    std::mt19937 generator(seed);
-    std::uniform_real_distribution<float> uniform(-scale, scale);
-    std::vector<float> block(length);
-    for (float& x : block)
-        x = uniform(generator);
-    return block;
-}
-
 // ---- Peak magnitude --------------------------------------------------------------------------
 
 class PeakMagnitude : public BuildTest {};

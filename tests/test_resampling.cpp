@@ -20,15 +20,6 @@ constexpr double kPi = 3.14159265358979323846;
 using LowPassFilterDoor = void (*)(NativeArray*, float, float, float);
 using DownSampleDoor = void (*)(NativeArray*, NativeArray*, int32_t, int32_t);
 
-std::vector<float> RandomBlock(int32_t length, uint32_t seed) {
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
-    std::vector<float> block(static_cast<size_t>(length));
-    for (float& x : block)
-        x = uniform(random);
-    return block;
-}
-
 // The taps the exported core writes for `tapCount` and `normalizedCutoff`.
 std::vector<float> Taps(const Host::Entries& entries, int32_t tapCount, float normalizedCutoff) {
     std::vector<float> taps(static_cast<size_t>(tapCount), kNaN);
