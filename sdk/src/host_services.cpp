@@ -1,8 +1,8 @@
 #include "vocetta/host_services.hpp"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,19 +31,27 @@ constexpr int64_t ClassBytes(uint32_t sizeClass) {
 }
 
 uint32_t SizeClassOf(int64_t size) {
-    uint32_t sizeClass = 0;
-    while (sizeClass < kClasses && ClassBytes(sizeClass) < size)
-        ++sizeClass;
+    if (size <= 16) return 0;
+    const auto sizeClass =
+        static_cast<uint32_t>(std::bit_width(static_cast<uint64_t>(size - 1))) - 4;
     return sizeClass < kClasses ? sizeClass : kUncached;
 }
 
-// Free lists of one thread. A block freed on another thread joins that thread's lists.
+// Free lists of one thread. A block freed on another thread joins that thread's lists. Trivial,
+// so that reaching it is one thread-pointer offset with no initialisation check on every call.
 struct ThreadCache {
-    std::array<Header*, kClasses> head{};
-    std::array<uint32_t, kClasses> count{};
+    Header* head[kClasses];
+    uint32_t count[kClasses];
+};
 
-    ~ThreadCache() {
-        for (Header* block : head) {
+thread_local ThreadCache tCache;
+
+// Gives a thread's cached blocks back when the thread ends; armed on the first block a thread
+// takes from malloc, off the fast path.
+struct CacheReaper {
+    bool armed = false;
+    ~CacheReaper() {
+        for (Header*& block : tCache.head) {
             while (block != nullptr) {
                 Header* next = *reinterpret_cast<Header**>(block + 1);
                 std::free(block->base);
@@ -53,7 +61,7 @@ struct ThreadCache {
     }
 };
 
-thread_local ThreadCache tCache;
+thread_local CacheReaper tReaper;
 
 void* AllocateBlock(int64_t size, int32_t alignment) {
     const uint32_t sizeClass = alignment <= 16 ? SizeClassOf(size) : kUncached;
@@ -64,6 +72,7 @@ void* AllocateBlock(int64_t size, int32_t alignment) {
             block->magic = kMagicLive;
             return block + 1;
         }
+        tReaper.armed = true;
         auto* block = static_cast<Header*>(std::malloc(sizeof(Header) + ClassBytes(sizeClass)));
         if (block == nullptr) throw std::bad_alloc();
         *block = Header{block, sizeClass, kMagicLive};
