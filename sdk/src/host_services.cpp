@@ -46,8 +46,8 @@ struct ThreadCache {
 
 thread_local ThreadCache tCache;
 
-// Gives a thread's cached blocks back when the thread ends; armed on the first block a thread
-// takes from malloc, off the fast path.
+// Gives a thread's cached blocks back when the thread ends. Reaching it runs an initialisation
+// check, so the fast paths test the trivial tReaperArmed instead.
 struct CacheReaper {
     bool armed = false;
     ~CacheReaper() {
@@ -62,6 +62,15 @@ struct CacheReaper {
 };
 
 thread_local CacheReaper tReaper;
+thread_local bool tReaperArmed;
+
+// Every thread that caches a block must have its reaper armed: also one that only frees.
+inline void ArmReaper() {
+    if (!tReaperArmed) {
+        tReaperArmed = true;
+        tReaper.armed = true;
+    }
+}
 
 void* AllocateBlock(int64_t size, int32_t alignment) {
     const uint32_t sizeClass = alignment <= 16 ? SizeClassOf(size) : kUncached;
@@ -72,7 +81,6 @@ void* AllocateBlock(int64_t size, int32_t alignment) {
             block->magic = kMagicLive;
             return block + 1;
         }
-        tReaper.armed = true;
         auto* block = static_cast<Header*>(std::malloc(sizeof(Header) + ClassBytes(sizeClass)));
         if (block == nullptr) throw std::bad_alloc();
         *block = Header{block, sizeClass, kMagicLive};
@@ -99,6 +107,7 @@ void ReleaseBlock(void* pointer) {
     header->magic = 0;
     const uint32_t sizeClass = header->sizeClass;
     if (sizeClass != kUncached && tCache.count[sizeClass] < kMaxCachedPerClass) {
+        ArmReaper();
         *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
         tCache.head[sizeClass] = header;
         ++tCache.count[sizeClass];
