@@ -1,6 +1,6 @@
 // The DCT, decibels and the mel scale.
 #include "algorithm/algorithm.h"
-#include "algorithm/spectral.h"
+#include "algorithm/analysis_loops.h"
 
 namespace Vocetta::VOCETTA_VARIANT {
 

@@ -6,7 +6,7 @@
 // how often a twiddle is evaluated: every block of one recursion level has the same length, so
 // a level's cosines and sines are computed once per call and shared by all its blocks.
 #include "algorithm/algorithm.h"
-#include "algorithm/spectral.h"
+#include "algorithm/analysis_loops.h"
 
 namespace Vocetta::VOCETTA_VARIANT {
 
