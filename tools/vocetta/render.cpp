@@ -12,48 +12,56 @@
 namespace Vocetta::Tool {
 namespace {
 
-constexpr const char* kHelp =
-    "usage: vocetta render [options] AUDIO -o FILE.png\n"
-    "\n"
+constexpr const char* kSummary =
     "Paints the phoneme texture of the whole recording, one column per frame: the column's\n"
     "colour mixes the phonemes' display colours by their scores, its opaque band grows with\n"
     "the frame's volume (relative to the loudest frame). With --mfcc, paints the MFCC matrix\n"
     "instead (coefficient 1 at the bottom, from purple at the lowest value to red at the\n"
-    "highest).\n"
-    "\n"
-    "  -o, --output FILE    the PNG file to write (required)\n"
-    "      --mfcc           paint the MFCCs instead of the phonemes\n"
-    "      --height N       image height in pixels (default 96)\n"
-    "      --blend F        share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)\n";
+    "highest).";
+
+struct RenderOptions {
+    CommonOptions common;
+    std::vector<std::string> inputs;
+    std::string output;
+    bool mfcc = false;
+    int height = 96;
+    double blend = 0.5;
+};
+
+void AddOptions(CommandLine& line, RenderOptions& options) {
+    line.Positional("AUDIO", options.inputs, "the recording to paint");
+    line.Text("-o,--output", options.output, "FILE", "the PNG file to write (required)");
+    line.Flag("--mfcc", options.mfcc, "paint the MFCCs instead of the phonemes");
+    line.Integer("--height", options.height, 1, 8192, "N", "image height in pixels (default 96)");
+    line.Number("--blend", options.blend, 0.0, 1.0, "F",
+                "share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)");
+    AddCommonOptions(line, options.common);
+}
 
 }  // namespace
 
 int RunRender(const Arguments& arguments) {
-    const Options options(
-        arguments, {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
-                    OptionSpec{nullptr, "--mfcc", false}, OptionSpec{nullptr, "--height", true},
-                    OptionSpec{nullptr, "--blend", true}});
-    if (options.Has("--help")) {
-        std::printf("%s%s", kHelp, kCommonHelp);
-        return kExitOk;
-    }
-    if (options.Positional().size() != 1) throw UsageError("name one recording");
-    const auto output = options.Value("--output");
-    if (!output || output->empty() || *output == "-") {
+    RenderOptions options;
+    CommandLine line("render", kSummary);
+    AddOptions(line, options);
+    if (!line.Parse(arguments)) return kExitOk;
+    if (options.inputs.size() != 1) throw UsageError("name one recording");
+    const std::string* output = &options.output;
+    if (output->empty() || *output == "-") {
         throw UsageError("name the PNG file to write with -o FILE.png");
     }
-    const int height = options.Integer("--height", 96, 1, 8192);
-    const auto blend = static_cast<float>(options.Number("--blend", 0.5, 0.0, 1.0));
-    const bool mfcc = options.Has("--mfcc");
-    const BatchSettings settings = BatchFromOptions(options, "vocetta render");
-    const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
-    const Host::Library library = OpenLibrary(options);
+    const int height = options.height;
+    const auto blend = static_cast<float>(options.blend);
+    const bool mfcc = options.mfcc;
+    const BatchSettings settings = BatchFromOptions(options.common, "vocetta render");
+    const Profile profile = LoadProfileOrDefault(options.common.profile);
+    const Host::Library library = OpenLibrary(options.common.library);
     const ColorMapExecute colorMap = ColorMapEntry(library);
     const PhonemeTextureExecute phonemeTexture = PhonemeTextureEntry(library);
 
     bool ok = false;
     RunBatch(
-        library, profile, options.Positional(), settings,
+        library, profile, options.inputs, settings,
         [&](size_t, const Recording&, const Analysis& analysis) {
             const auto width = static_cast<int>(analysis.FrameCount());
             const auto columns = static_cast<size_t>(width);
