@@ -191,8 +191,11 @@ void MouthShapes::Update(std::span<const float> scores, float volume, double ela
         for (float& weight : target_)
             weight = static_cast<float>(weight / sum);
         const double silence = std::max<double>(settings_.silenceVolume, 1e-10);
-        jawTarget = std::clamp(
-            std::log(volume / silence) / std::log(settings_.loudVolume / silence), 0.0, 1.0);
+        // The jaw opens with the volume, as far as the mouth is not at rest.
+        jawTarget =
+            (1.0 - target_[static_cast<size_t>(rest_)]) *
+            std::clamp(std::log(volume / silence) / std::log(settings_.loudVolume / silence), 0.0,
+                       1.0);
     } else {
         target_[static_cast<size_t>(rest_)] = 1.0f;
     }
@@ -221,6 +224,8 @@ std::vector<MouthCue> BuildCues(std::span<const double> times, std::span<const i
                                 double duration, int restShape, const CueSettings& settings) {
     // Boundaries in whole ticks of the resolution, so that lengths compare exactly.
     const double tick = settings.resolutionSeconds > 0 ? settings.resolutionSeconds : 0.01;
+    // Dividing by the ticks per second gives 0.03, not 3 x 0.01 = 0.030000000000000002.
+    const double perSecond = 1.0 / tick;
     const auto ticks = [tick](double seconds) {
         return static_cast<int64_t>(std::llround(seconds / tick));
     };
@@ -308,8 +313,8 @@ std::vector<MouthCue> BuildCues(std::span<const double> times, std::span<const i
     std::vector<MouthCue> cues;
     cues.reserve(runs.size());
     for (const Run& run : runs) {
-        cues.push_back({static_cast<double>(run.start) * tick, static_cast<double>(run.end) * tick,
-                        run.shape});
+        cues.push_back({static_cast<double>(run.start) / perSecond,
+                        static_cast<double>(run.end) / perSecond, run.shape});
     }
     cues.front().start = 0;
     cues.back().end = std::max(0.0, duration);

@@ -106,7 +106,8 @@ class MouthShapes {
     // The smoothed weights; they sum to 1 when attack and release are equal, otherwise they
     // run above or below 1 during a change.
     std::span<const float> Weights() const { return weights_; }
-    // Jaw opening, 0 (closed) ... 1 (fully open), smoothed like the weights.
+    // Jaw opening, 0 (closed) ... 1 (fully open), smoothed like the weights: the volume's share,
+    // scaled by how far the frame's shapes are from rest.
     float Jaw() const { return jaw_; }
     // The shape with the highest smoothed weight (the lower index on equal weights).
     int Dominant() const;
