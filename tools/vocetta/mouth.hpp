@@ -1,0 +1,54 @@
+// From an analysis to mouth shapes and cues, with the options every subcommand that draws or
+// writes mouths shares (analyze --cues, preview, render --cues).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analysis.hpp"
+#include "command_line.hpp"
+#include "cue_export.hpp"
+#include "vocetta/mouth_shapes.hpp"
+
+namespace Vocetta::Tool {
+
+// Chosen on speech: 70 ms keeps a closure of the lips visible at 24 frames per second while
+// folding the flicker of single frames.
+inline constexpr double kDefaultMinHoldMs = 70.0;
+
+// The mouth options as given on the command line.
+struct MouthArguments {
+    std::string shapes = "cartoon";
+    double minHoldMs = kDefaultMinHoldMs;
+    double attackMs = 20.0;
+    double releaseMs = 50.0;
+    double sharpness = 3.0;
+};
+
+// --shapes, --min-hold, --attack, --release, --sharpness.
+void AddMouthOptions(CommandLine& line, MouthArguments& arguments);
+
+struct MouthOptions {
+    Host::ShapeSet set = Host::ShapeSet::Cartoon;
+    Host::MouthSettings mouth;
+    Host::CueSettings cues;
+};
+
+// `silenceVolume` is the RMS level below which the mouth rests (--silence).
+MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolume);
+
+// The profile's phonemes mapped onto the set; ToolError naming `origin` when a phoneme has no
+// shape.
+Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin);
+
+// The winning shape of every frame after smoothing, as a host running MouthShapes would see it.
+std::vector<int> DominantShapes(const Host::ShapeMap& map, const MouthOptions& options,
+                                const Analysis& analysis);
+
+CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
+                       const Recording& recording, const Analysis& analysis);
+
+// Where a profile came from, for messages: the file (-p), or the built-in profile.
+std::string ProfileOrigin(const std::string& profilePath);
+
+}  // namespace Vocetta::Tool
