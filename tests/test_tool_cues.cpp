@@ -165,5 +165,49 @@ TEST_F(ToolCues, BadOptionsAndProfilesLeaveNoOutput) {
     EXPECT_FALSE(std::filesystem::exists(Path("out.tsv")));
 }
 
+// The preview page in a real browser: seeking to a time draws that time's cue, and the page needs
+// nothing from a network.
+TEST_F(ToolCues, PreviewPageDrawsTheCueOfTheSeekedTime) {
+    if (std::system("command -v chromium >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "chromium is not installed";
+    }
+    const std::string profile = CalibratedProfile();
+    const std::string phrase = Phrase();
+    const ToolRun run = Run({"preview", phrase, "-p", profile, "-q", "-o", Path("page.html")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string page = Read(Path("page.html"));
+    EXPECT_NE(page.find("src=\"data:audio/wav;base64,UklGR"), std::string::npos);  // "RIFF"
+    EXPECT_EQ(page.find("http:"), std::string::npos);
+    EXPECT_EQ(page.find("https:"), std::string::npos);
+    const auto tsv = ParseTsv(Run({"analyze", phrase, "-p", profile, "--cues", "-q"}).out);
+
+    for (const auto& [seconds, expected] : std::vector<std::pair<const char*, const char*>>{
+             {"0.2", "X"}, {"0.7", "D"}, {"1.6", "F"}}) {
+        SCOPED_TRACE(seconds);
+        EXPECT_EQ(ShapeAt(tsv, std::stod(seconds)), expected);
+        const std::string command =
+            "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic "
+            "--no-first-run --disable-background-networking --disable-component-update "
+            "--disable-sync --user-data-dir=" +
+            Quote(Path("browser")) + " --dump-dom " +
+            Quote("file://" + Path("page.html") + "#t=" + seconds) + " >" + Quote(Path("dom")) +
+            " 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const std::string dom = Read(Path("dom"));
+        EXPECT_NE(dom.find(std::string("id=\"mouth\" data-shape=\"") + expected + "\""),
+                  std::string::npos)
+            << dom.substr(0, 2000);
+        // Exactly the one shape is drawn.
+        EXPECT_NE(dom.find(std::string("data-shape=\"") + expected + "\" display=\"inline\""),
+                  std::string::npos);
+        size_t shown = 0;
+        for (size_t at = dom.find("display=\"inline\""); at != std::string::npos;
+             at = dom.find("display=\"inline\"", at + 1))
+            ++shown;
+        EXPECT_EQ(shown, 1u);
+        EXPECT_NE(dom.find(std::string(expected) + "  " + seconds + "0 s"), std::string::npos);
+    }
+}
+
 }  // namespace
 }  // namespace Vocetta::Testing
