@@ -1,6 +1,8 @@
 // vocetta analyze --cues end to end: a phrase of made-up vowels and pauses becomes rest, open and
 // rounded mouths at the right times, in every format, with the hold and the set asked for; bad
 // options and profiles are refused without output.
+#include <png.h>
+
 #include <nlohmann/json.hpp>
 
 #include "test_tool_support.hpp"
@@ -163,6 +165,35 @@ TEST_F(ToolCues, BadOptionsAndProfilesLeaveNoOutput) {
     EXPECT_NE(run.err.find(Path("ah.json") + ": phonemes[0] (\"ah\").shapes"), std::string::npos)
         << run.err;
     EXPECT_FALSE(std::filesystem::exists(Path("out.tsv")));
+}
+
+// render --cues: a black row, then a band in which each frame's column has its cue's colour.
+TEST_F(ToolCues, RenderDrawsTheCueBandUnderTheTexture) {
+    const std::string profile = CalibratedProfile();
+    const std::string phrase = Phrase();
+    const ToolRun run = Run({"render", phrase, "-p", profile, "--cues", "--height", "48", "-q",
+                             "-o", Path("cues.png")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&image, Path("cues.png").c_str()), 0);
+    image.format = PNG_FORMAT_RGBA;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    ASSERT_NE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr), 0);
+    const size_t frames = (36800 - 256) / 160 + 1;
+    ASSERT_EQ(image.width, frames);
+    ASSERT_EQ(image.height, 48u + 1 + 12);  // texture, separator, a band a quarter as high
+    auto rgb = [&](size_t x, size_t y) {
+        const uint8_t* p = &pixels[(y * image.width + x) * 4];
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(rgb(100, 48), (std::array<int, 3>{0, 0, 0}));
+    // Frame k is centred at 8 + 10 k ms: 0.2 s rests (grey), 0.7 s is D (the fourth colour),
+    // 1.6 s is F (the sixth).
+    EXPECT_EQ(rgb(19, 60), (std::array<int, 3>{0x9a, 0xa0, 0xa6}));
+    EXPECT_EQ(rgb(69, 55), (std::array<int, 3>{0x43, 0x63, 0xd8}));
+    EXPECT_EQ(rgb(159, 49), (std::array<int, 3>{0x91, 0x1e, 0xb4}));
+    EXPECT_EQ(Run({"render", phrase, "--cues", "--mfcc", "-o", Path("x.png"), "-q"}).status, 2);
 }
 
 // The preview page in a real browser: seeking to a time draws that time's cue, and the page needs

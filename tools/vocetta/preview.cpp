@@ -124,13 +124,11 @@ std::string MouthGroup(const std::string& name, const Drawing& d) {
     return g + "</g>";
 }
 
-// A distinct, steady colour per shape for the cue track.
-std::string ShapeColour(int shape, int rest) {
-    if (shape == rest) return "#9aa0a6";
-    static const char* const kPalette[] = {"#e6194b", "#3cb44b", "#ffe119", "#4363d8", "#f58231",
-                                           "#911eb4", "#46f0f0", "#f032e6", "#bcf60c", "#fabebe",
-                                           "#008080", "#e6beff", "#9a6324", "#800000", "#aaffc3"};
-    return kPalette[shape % 15];
+std::string HexColour(int shape, int rest) {
+    const std::array<uint8_t, 3> rgb = ShapeColour(shape, rest);
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+    return text;
 }
 
 std::string Base64(const std::string& bytes) {
@@ -280,7 +278,7 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording) {
         const double x = cue.start * scale, width = (cue.end - cue.start) * scale;
         page += "<rect class=\"cue\" data-shape=\"" + HtmlText(names[cue.shape]) + "\" x=\"" +
                 Number(x) + "\" y=\"0\" width=\"" + Number(width) + "\" height=\"36\" fill=\"" +
-                ShapeColour(cue.shape, rest) + "\"><title>" + HtmlText(names[cue.shape]) + " " +
+                HexColour(cue.shape, rest) + "\"><title>" + HtmlText(names[cue.shape]) + " " +
                 Number(cue.start) + " - " + Number(cue.end) + " s</title></rect>";
         if (width >= 14) {
             page += "<text x=\"" + Number(x + width / 2) +
