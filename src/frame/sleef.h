@@ -20,6 +20,7 @@ __m128 Sleef_cosf4_u35sse2(__m128);
 __m128 Sleef_log10f4_u10sse2(__m128);
 
 #ifdef __AVX2__
+__m256 Sleef_cosf8_u35avx(__m256);  // AVX without FMA: the scalar form's operations per lane
 __m256 Sleef_sinf8_u35avx2(__m256);
 __m256 Sleef_cosf8_u35avx2(__m256);
 __m256 Sleef_log10f8_u10avx2(__m256);

@@ -240,6 +240,12 @@ inline Floats Cos(Floats x) {
 inline Floats Log10(Floats x) {
     return {Sleef_log10f8_u10avx2(x.v)};
 }
+// The cosine without fused multiply-adds: lane for lane the scalar Cos's bits, as long as every
+// lane takes the argument reduction that lane 0 takes (see ReductionRange) and the thread rounds
+// to nearest.
+inline Floats UnfusedCos(Floats x) {
+    return {Sleef_cosf8_u35avx(x.v)};
+}
 #else
 inline Floats Sin(Floats x) {
     return {Sleef_sinf4_u35sse2(x.v)};
@@ -250,7 +256,16 @@ inline Floats Cos(Floats x) {
 inline Floats Log10(Floats x) {
     return {Sleef_log10f4_u10sse2(x.v)};
 }
+inline Floats UnfusedCos(Floats x) {
+    return {Sleef_cosf4_u35sse2(x.v)};
+}
 #endif
+// SLEEF's single-precision sine and cosine reduce |x| below 125, below 39000 and beyond in three
+// different ways, and a vector takes the way its largest lane needs.
+inline int32_t ReductionRange(float x) {
+    const float magnitude = __builtin_fabsf(x);
+    return magnitude < 125.0f ? 0 : magnitude < 39000.0f ? 1 : 2;
+}
 inline float Sin(float x) {
     return Sleef_sinf1_u35purec(x);
 }
