@@ -7,7 +7,7 @@ namespace {
 class ToolCommandLine : public ToolTest {};
 
 TEST_F(ToolCommandLine, HelpIsOneTextReachedEveryWay) {
-    for (const char* command : {"analyze", "calibrate", "render", "evaluate", "info"}) {
+    for (const char* command : {"analyze", "calibrate", "render", "evaluate", "preview", "info"}) {
         SCOPED_TRACE(command);
         const ToolRun help = Run({"help", command});
         const ToolRun flag = Run({command, "--help"});
