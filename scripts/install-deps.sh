@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libpng-dev nlohmann-json3-dev  # the command-line tool
   espeak-ng sox                           # regenerating the default profile and the sample
+  chromium                                # the preview page's test in a headless browser
   help2man                                # the man pages, from the tool's --help
 )
 sudo_if_needed=()

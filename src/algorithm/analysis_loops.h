@@ -19,4 +19,9 @@ void DecibelsInPlace(float* data, int32_t length);
 // input[j], one accumulator per row. Row i reads `input` after rows 0 ... i - 1 were written.
 void CosineTransform(const float* input, float* output, int32_t length);
 
+// Rows first ... first + count - 1 of CosineTransform's output into rows[0 ... count - 1], the
+// same bits, for 0 <= first and first + count <= length.
+void CosineTransformRows(const float* input, int32_t length, int32_t first, int32_t count,
+                         float* rows);
+
 }  // namespace Vocetta::VOCETTA_VARIANT
