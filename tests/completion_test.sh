@@ -39,12 +39,12 @@ reject() {
     done
 }
 
-expect "analyze calibrate render evaluate info" ""
+expect "analyze calibrate render preview evaluate info" ""
 expect "analyze" an
 reject "calibrate render" an
 expect "--segments --silence" analyze --s
 reject "--output" analyze --s
-expect "--profile --output" analyze -q --
+expect "--profile --output --cues" analyze -q --
 expect "csv tsv json" analyze -f ""
 expect "csv" analyze --format c
 reject "csv tsv json" analyze --hop ""

@@ -26,11 +26,14 @@ _vocetta() {
     fi
 
     # One "option ARGUMENT" line per option of the subcommand, from lines like
-    # "  -p, --profile FILE   profile to use"; ARGUMENT is "-" for a flag.
+    # "  -p,--profile FILE   profile to use" (or "-p, --profile"); ARGUMENT is "-" for a flag.
     local table
     table=$(_vocetta_help "$tool" "$sub" | awk '/^ +-/ {
         n = 0
-        for (f = 1; f <= NF && $f ~ /^-/; f++) { o = $f; sub(/,$/, "", o); names[++n] = o }
+        for (f = 1; f <= NF && $f ~ /^-/; f++) {
+            m = split($f, parts, ",")
+            for (k = 1; k <= m; k++) if (parts[k] != "") names[++n] = parts[k]
+        }
         argument = (f <= NF && $f ~ /^[A-Z][A-Z_.]*$/) ? $f : "-"
         for (k = 1; k <= n; k++) print names[k], argument
     }')
@@ -41,7 +44,7 @@ _vocetta() {
     if [[ $prev == -* ]]; then
         case $(awk -v o="$prev" '$1 == o { print $2 }' <<<"$table") in
             "" | -) ;;
-            FMT) COMPREPLY=($(compgen -W "csv tsv json" -- "$cur")); return ;;
+            FMT) COMPREPLY=($(compgen -W "csv tsv json xml dat" -- "$cur")); return ;;
             FILE | PATH | AUDIO | DIR) COMPREPLY=($(compgen -f -- "$cur")); return ;;
             *) COMPREPLY=(); return ;;
         esac
