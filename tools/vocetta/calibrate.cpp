@@ -107,7 +107,7 @@ int RunCalibrate(const Arguments& arguments) {
         check.phonemes = {{"x", {0, 0, 0}, std::vector<float>(m, 0.0f)}};
         try {
             ValidateProfile(check, "calibration parameters");
-        } catch (const ToolError& error) {
+        } catch (const Host::ProfileError& error) {
             throw UsageError(error.what());
         }
     }
