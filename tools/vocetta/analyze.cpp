@@ -23,7 +23,6 @@ constexpr const char* kHelp =
     "                       with several inputs a directory that receives NAME.csv etc.\n"
     "  -f, --format FMT     csv, tsv or json (default: from the output's extension, else csv)\n"
     "  -s, --segments       write segments instead of frames\n"
-    "      --silence DB     frames quieter than this RMS level in dBFS are 'sil' (default -40)\n"
     "      --min-segment MS segments shorter than this join a neighbour (default 0)\n";
 
 struct Target {
@@ -42,19 +41,18 @@ Format ChooseFormat(const Options& options, const std::string& output) {
 
 int RunAnalyze(const Arguments& arguments) {
     const Options options(
-        arguments,
-        {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
-         OptionSpec{"-f", "--format", true}, OptionSpec{"-s", "--segments", false},
-         OptionSpec{nullptr, "--silence", true}, OptionSpec{nullptr, "--min-segment", true}});
+        arguments, {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
+                    OptionSpec{"-f", "--format", true}, OptionSpec{"-s", "--segments", false},
+                    OptionSpec{nullptr, "--min-segment", true}, VOCETTA_LABEL_OPTIONS});
     if (options.Has("--help")) {
-        std::printf("%s%s", kHelp, kCommonHelp);
+        std::printf("%s%s%s", kHelp, kLabelHelp, kCommonHelp);
         return kExitOk;
     }
     const std::vector<std::string>& inputs = options.Positional();
     if (inputs.empty()) throw UsageError("no recording given");
     const std::string output = options.Text("--output", "-");
     const Format format = ChooseFormat(options, output);
-    const float silence = SilenceVolume(options);
+    const LabelSettings labelling = LabelSettingsFromOptions(options);
     const double minSegment = options.Number("--min-segment", 0.0, 0.0, 60000.0) / 1000.0;
     const bool segments = options.Has("--segments");
     const BatchSettings settings = BatchFromOptions(options, "vocetta analyze");
@@ -95,11 +93,11 @@ int RunAnalyze(const Arguments& arguments) {
     RunBatch(
         library, profile, inputs, settings,
         [&](size_t index, const Recording& recording, const Analysis& analysis) {
+            const FrameLabels labels = LabelFrames(profile, analysis, labelling);
             const std::string text =
                 segments
-                    ? FormatSegments(recording,
-                                     MergeSegments(profile, analysis, silence, minSegment), format)
-                    : FormatFrames(profile, recording, analysis, silence, format);
+                    ? FormatSegments(recording, MergeSegments(labels, analysis, minSegment), format)
+                    : FormatFrames(profile, recording, analysis, labels, format);
             try {
                 WriteOutput(targets[index], text);
             } catch (const ToolError& error) {

@@ -4,6 +4,7 @@
 #include <map>
 #include <sstream>
 
+#include "clustering.hpp"
 #include "command.hpp"
 #include "common.hpp"
 #include "error.hpp"
@@ -34,13 +35,18 @@ constexpr const char* kHelp =
     "                          the silence phoneme keeps all its frames\n"
     "      --silence-phoneme N the phoneme that stands for silence (default sil)\n"
     "      --trim MS           leave out frames whose block reaches within MS of a file's start\n"
-    "                          or end, where sustained sounds begin and fade (default 0)\n";
+    "                          or end, where sustained sounds begin and fade (default 0)\n"
+    "      --references K      references per phoneme: its frames in K clusters, or 'auto'\n"
+    "                          (default: one per 1000 frames, 1 ... 4)\n"
+    "      --folding F         Sum or Maximum: how the references' scores become the\n"
+    "                          phoneme's (default Sum)\n";
 
 constexpr double kDefaultMinVolumeDb = -30.0;
+constexpr int kMaxReferences = 64;
 
 struct Sums {
     size_t frames = 0;
-    std::vector<double> sum;
+    std::vector<float> kept;  // the kept frames' MFCCs, one vector after the other
     std::vector<std::string> files;
 };
 
@@ -73,7 +79,8 @@ int RunCalibrate(const Arguments& arguments) {
          OptionSpec{nullptr, "--mel-channels", true}, OptionSpec{nullptr, "--coefficients", true},
          OptionSpec{nullptr, "--block", true}, OptionSpec{nullptr, "--score-method", true},
          OptionSpec{nullptr, "--phonemes", true}, OptionSpec{nullptr, "--min-volume", true},
-         OptionSpec{nullptr, "--silence-phoneme", true}, OptionSpec{nullptr, "--trim", true}});
+         OptionSpec{nullptr, "--silence-phoneme", true}, OptionSpec{nullptr, "--trim", true},
+         OptionSpec{nullptr, "--references", true}, OptionSpec{nullptr, "--folding", true}});
     if (options.Has("--help")) {
         std::printf("%s%s", kHelp, kCommonHelp);
         return kExitOk;
@@ -104,7 +111,7 @@ int RunCalibrate(const Arguments& arguments) {
         const auto m = static_cast<size_t>(std::max(check.coefficients, 0));
         check.means.assign(m, 0.0f);
         check.standardDeviations.assign(m, 1.0f);
-        check.phonemes = {{"x", {0, 0, 0}, std::vector<float>(m, 0.0f)}};
+        check.phonemes = {{"x", {0, 0, 0}, {std::vector<float>(m, 0.0f)}, {}}};
         try {
             ValidateProfile(check, "calibration parameters");
         } catch (const Host::ProfileError& error) {
@@ -114,6 +121,20 @@ int RunCalibrate(const Arguments& arguments) {
     const float minVolume = SilenceVolume(options, "--min-volume", kDefaultMinVolumeDb);
     const std::string silenceName = options.Text("--silence-phoneme", kSilenceLabel);
     const double trim = options.Number("--trim", 0.0, 0.0, 60000.0) / 1000.0;
+    const std::string referencesText = options.Text("--references", "auto");
+    const size_t references =
+        referencesText == "auto"
+            ? 0
+            : static_cast<size_t>(options.Integer("--references", 1, 1, kMaxReferences));
+    if (const auto folding = options.Value("--folding")) {
+        if (*folding == "Sum") {
+            profile.folding = Host::Folding::Sum;
+        } else if (*folding == "Maximum") {
+            profile.folding = Host::Folding::Maximum;
+        } else {
+            throw UsageError("unknown folding '" + *folding + "' (Sum or Maximum)");
+        }
+    }
 
     std::vector<LabelledFile> files;
     for (const std::string& manifest : options.Positional()) {
@@ -139,8 +160,6 @@ int RunCalibrate(const Arguments& arguments) {
 
     const auto m = static_cast<size_t>(profile.coefficients);
     std::map<std::string, Sums> sums;
-    for (const std::string& name : order)
-        sums[name].sum.assign(m, 0.0);
     for (const LabelledFile& file : files)
         sums[file.phoneme].files.push_back(file.path);
     std::vector<double> total(m, 0.0), squares(m, 0.0);
@@ -172,8 +191,8 @@ int RunCalibrate(const Arguments& arguments) {
                 for (size_t i = 0; i < m; ++i)
                     finite = finite && std::isfinite(mfcc[i]);
                 if (!finite) continue;
+                target.kept.insert(target.kept.end(), mfcc, mfcc + m);
                 for (size_t i = 0; i < m; ++i) {
-                    target.sum[i] += mfcc[i];
                     total[i] += mfcc[i];
                     squares[i] += double(mfcc[i]) * mfcc[i];
                 }
@@ -212,24 +231,28 @@ int RunCalibrate(const Arguments& arguments) {
     }
     const Profile base = profile;
     profile.phonemes.clear();
+    size_t referenceCount = 0;
     for (size_t p = 0; p < order.size(); ++p) {
         Phoneme phoneme;
         phoneme.name = order[p];
         const int known = base.IndexOf(order[p]);
         phoneme.color = known >= 0 ? base.phonemes[static_cast<size_t>(known)].color
                                    : kPalette[p % kPalette.size()];
+        if (known >= 0) phoneme.shapes = base.phonemes[static_cast<size_t>(known)].shapes;
         const Sums& phonemeSums = sums[order[p]];
-        for (size_t i = 0; i < m; ++i) {
-            phoneme.reference.push_back(
-                static_cast<float>(phonemeSums.sum[i] / double(phonemeSums.frames)));
-        }
+        phoneme.references = ClusterMeans(
+            phonemeSums.kept, m, profile.standardDeviations,
+            references == 0 ? AutomaticReferenceCount(phonemeSums.frames) : references);
+        referenceCount += phoneme.references.size();
         profile.phonemes.push_back(std::move(phoneme));
     }
     ValidateProfile(profile, *output);
     WriteOutput(*output, SerializeProfile(profile));
     if (!options.Has("--quiet")) {
-        std::fprintf(stderr, "vocetta calibrate: %s: %zu phonemes from %zu frames of %zu files\n",
-                     output->c_str(), order.size(), totalFrames, files.size());
+        std::fprintf(stderr,
+                     "vocetta calibrate: %s: %zu phonemes (%zu references) from %zu frames of "
+                     "%zu files\n",
+                     output->c_str(), order.size(), referenceCount, totalFrames, files.size());
     }
     return kExitOk;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "batch.hpp"
+#include "labels.hpp"
 #include "options.hpp"
 #include "vocetta/library.hpp"
 
@@ -28,6 +29,31 @@ inline constexpr const char* kCommonHelp =
     "  -j, --jobs N         threads to use (default: one per processor)\n"
     "  -q, --quiet          no progress bar\n"
     "      --library PATH   libvocetta.so to load (default: beside the tool)\n";
+
+// How frames become phonemes: the silence gate and the smoothing (labels.hpp).
+#define VOCETTA_LABEL_OPTIONS                                                    \
+    OptionSpec{nullptr, "--silence", true}, OptionSpec{nullptr, "--gate", true}, \
+        OptionSpec{nullptr, "--no-smoothing", false}, OptionSpec {               \
+        nullptr, "--switch-cost", true                                           \
+    }
+
+inline constexpr const char* kLabelHelp =
+    "      --gate DB        frames more than DB below the recording's level (its 95th-\n"
+    "                       percentile frame volume) are 'sil' (default -30)\n"
+    "      --silence DB     a fixed gate instead: frames quieter than DB dBFS are 'sil'\n"
+    "      --no-smoothing   label every frame by its own best score\n"
+    "      --switch-cost C  log-score cost of a change of phoneme when smoothing (default 4)\n";
+
+inline LabelSettings LabelSettingsFromOptions(const Options& options) {
+    LabelSettings settings;
+    if (options.Has("--silence"))
+        settings.absoluteDb = options.Number("--silence", 0.0, -200.0, 0.0);
+    settings.gateDb = options.Number("--gate", kDefaultGateDb, -200.0, 0.0);
+    settings.smoothing = !options.Has("--no-smoothing");
+    settings.switchCost =
+        static_cast<float>(options.Number("--switch-cost", kDefaultSwitchCost, 0.0, 1.0e6));
+    return settings;
+}
 
 inline Host::Library OpenLibrary(const Options& options) {
     return Host::Library(options.Text("--library", Host::Library::DefaultPath()));

@@ -18,20 +18,19 @@ constexpr const char* kHelp =
     "one sustained phoneme, so every frame of it carries that label. Frames are labelled as\n"
     "'vocetta analyze' labels them.\n"
     "\n"
-    "      --json           print the result as one JSON object\n"
-    "      --silence DB     frames quieter than this RMS level in dBFS are 'sil' (default -40)\n";
+    "      --json           print the result as one JSON object\n";
 
 }  // namespace
 
 int RunEvaluate(const Arguments& arguments) {
     const Options options(arguments, {VOCETTA_COMMON_OPTIONS, OptionSpec{nullptr, "--json", false},
-                                      OptionSpec{nullptr, "--silence", true}});
+                                      VOCETTA_LABEL_OPTIONS});
     if (options.Has("--help")) {
-        std::printf("%s%s", kHelp, kCommonHelp);
+        std::printf("%s%s%s", kHelp, kLabelHelp, kCommonHelp);
         return kExitOk;
     }
     if (options.Positional().size() != 1) throw UsageError("name one manifest");
-    const float silence = SilenceVolume(options);
+    const LabelSettings labelling = LabelSettingsFromOptions(options);
     const BatchSettings settings = BatchFromOptions(options, "vocetta evaluate");
     const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
     const std::string& manifestPath = options.Positional()[0];
@@ -66,8 +65,9 @@ int RunEvaluate(const Arguments& arguments) {
         library, profile, paths, settings,
         [&](size_t index, const Recording&, const Analysis& analysis) {
             const size_t truth = labelIndex(files[index].phoneme);
+            const FrameLabels frameLabels = LabelFrames(profile, analysis, labelling);
             for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
-                const size_t predicted = labelIndex(FrameLabel(profile, analysis, frame, silence));
+                const size_t predicted = labelIndex(frameLabels.Name(frame));
                 ++confusion[truth * n + predicted];
             }
         },

@@ -17,7 +17,9 @@ constexpr const char* kHelp =
     "\n"
     "Paints the phoneme texture of the whole recording, one column per frame: the column's\n"
     "colour mixes the phonemes' display colours by their scores, its opaque band grows with\n"
-    "the frame's volume (relative to the loudest frame). With --mfcc, paints the MFCC matrix\n"
+    "the frame's volume (relative to the loudest frame). Smoothed, as 'vocetta analyze' labels\n"
+    "frames, a column shows its phoneme's colour alone and silence stays empty; with\n"
+    "--no-smoothing it mixes the raw scores. With --mfcc, paints the MFCC matrix\n"
     "instead (coefficient 1 at the bottom, from purple at the lowest value to red at the\n"
     "highest).\n"
     "\n"
@@ -32,9 +34,9 @@ int RunRender(const Arguments& arguments) {
     const Options options(
         arguments, {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
                     OptionSpec{nullptr, "--mfcc", false}, OptionSpec{nullptr, "--height", true},
-                    OptionSpec{nullptr, "--blend", true}});
+                    OptionSpec{nullptr, "--blend", true}, VOCETTA_LABEL_OPTIONS});
     if (options.Has("--help")) {
-        std::printf("%s%s", kHelp, kCommonHelp);
+        std::printf("%s%s%s", kHelp, kLabelHelp, kCommonHelp);
         return kExitOk;
     }
     if (options.Positional().size() != 1) throw UsageError("name one recording");
@@ -45,6 +47,7 @@ int RunRender(const Arguments& arguments) {
     const int height = options.Integer("--height", 96, 1, 8192);
     const auto blend = static_cast<float>(options.Number("--blend", 0.5, 0.0, 1.0));
     const bool mfcc = options.Has("--mfcc");
+    const LabelSettings labelling = LabelSettingsFromOptions(options);
     const BatchSettings settings = BatchFromOptions(options, "vocetta render");
     const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
     const Host::Library library = OpenLibrary(options);
@@ -107,11 +110,26 @@ int RunRender(const Arguments& arguments) {
                 for (const FrameResult& frame : analysis.frames) {
                     levels.push_back(loudest > 0 ? frame.volume / loudest : 0.0f);
                 }
+                // Smoothed: each frame scores its track's phoneme 1 (silence scores nothing).
+                std::vector<float> scores = analysis.scores;
+                if (labelling.smoothing) {
+                    const FrameLabels labels = LabelFrames(profile, analysis, labelling);
+                    const auto phonemes = static_cast<size_t>(analysis.phonemes);
+                    std::fill(scores.begin(), scores.end(), 0.0f);
+                    for (size_t frame = 0; frame < columns; ++frame) {
+                        const auto label = static_cast<size_t>(labels.frames[frame]);
+                        if (labels.Name(frame) == kSilenceLabel) {
+                            levels[frame] = 0;
+                        } else if (label < phonemes) {
+                            scores[frame * phonemes + label] = 1.0f;
+                        }
+                    }
+                }
                 pixels.assign(columns * static_cast<size_t>(height), 0);
                 PhonemeTextureJob job{};
                 job.pixels = View(pixels);
                 job.phonemeColors = View(colors);
-                job.scores = View(analysis.scores);
+                job.scores = View(scores);
                 job.levels = View(levels);
                 job.width = width;
                 job.height = height;
