@@ -19,7 +19,7 @@ benchmark::internal::Benchmark* RegisterEachBuild(
     const std::string& name, BuildBody body,
     const std::function<void(benchmark::internal::Benchmark*)>& configure) {
     benchmark::internal::Benchmark* last = nullptr;
-    for (Host::Variant variant : {Host::Variant::Sse2, Host::Variant::Avx2}) {
+    for (Host::Variant variant : Host::kVariants) {
         if (!Host::Supports(variant)) continue;
         last = benchmark::RegisterBenchmark((name + "/" + Host::VariantName(variant)).c_str(),
                                             [body, variant](benchmark::State& state) {

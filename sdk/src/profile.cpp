@@ -379,7 +379,7 @@ Profile ParseProfile(const std::string& text, const std::string& origin) {
                     }
                     auto& into = phoneme.shapes[set];
                     for (const auto& [shape, weight] : weights.items()) {
-                        into[shape] = reader.Number(weight, path + "." + shape);
+                        into[shape] = reader.Number(weight, path + "." + shape);  // a float
                     }
                 }
             }
@@ -427,7 +427,7 @@ std::string SerializeProfile(const Profile& profile) {
                 for (const auto& [set, weights] : phoneme.shapes) {
                     Json named = Json::object();
                     for (const auto& [shape, weight] : weights)
-                        named[shape] = FloatValue(weight);
+                        named[shape] = FloatValue(static_cast<float>(weight));
                     shapes[set] = std::move(named);
                 }
                 entry["shapes"] = std::move(shapes);

@@ -35,8 +35,8 @@ enum class Folding {
 };
 
 // Mouth-shape weights: shape set name -> shape name -> weight (what they mean is the
-// mouth-shape layer's business; the profile only carries them).
-using ShapeWeights = std::map<std::string, std::map<std::string, float>>;
+// mouth-shape layer's business, vocetta/mouth_shapes.hpp, which declares the same type).
+using ShapeWeights = std::map<std::string, std::map<std::string, double>>;
 
 struct Phoneme {
     std::string name;

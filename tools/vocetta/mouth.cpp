@@ -1,0 +1,70 @@
+#include "mouth.hpp"
+
+#include "error.hpp"
+
+namespace Vocetta::Tool {
+
+MouthOptions MouthFromOptions(const Options& options, float silenceVolume) {
+    MouthOptions mouth;
+    const std::string set = options.Text("--shapes", "cartoon");
+    const auto parsed = Host::ShapeSetFromName(set);
+    if (!parsed) throw UsageError("unknown shape set '" + set + "' (cartoon or visemes)");
+    mouth.set = *parsed;
+    mouth.cues.minHoldSeconds =
+        options.Number("--min-hold", kDefaultMinHoldMs, 0.0, 10000.0) / 1000.0;
+    mouth.mouth.attackSeconds = options.Number("--attack", 20.0, 0.0, 10000.0) / 1000.0;
+    mouth.mouth.releaseSeconds = options.Number("--release", 50.0, 0.0, 10000.0) / 1000.0;
+    mouth.mouth.sharpness = options.Number("--sharpness", 3.0, 1.0, 100.0);
+    mouth.mouth.silenceVolume = silenceVolume;
+    // The jaw opens over the 28 dB above the silence level.
+    mouth.mouth.loudVolume = silenceVolume * 25.0f > 0 ? silenceVolume * 25.0f : 0.25f;
+    return mouth;
+}
+
+Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin) {
+    std::vector<std::string> names;
+    for (const Phoneme& phoneme : profile.phonemes)
+        names.push_back(phoneme.name);
+    try {
+        return Host::BuildShapeMap(set, names, {}, origin);
+    } catch (const Host::ShapeError& error) {
+        throw ToolError(error.what());
+    }
+}
+
+std::vector<int> DominantShapes(const Host::ShapeMap& map, const MouthOptions& options,
+                                const Analysis& analysis) {
+    Host::MouthShapes mouth(map, options.mouth);
+    const double elapsed = static_cast<double>(analysis.hop) / analysis.sampleRate;
+    std::vector<int> shapes;
+    shapes.reserve(analysis.FrameCount());
+    for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
+        mouth.Update({analysis.Scores(frame), static_cast<size_t>(analysis.phonemes)},
+                     analysis.frames[frame].volume, elapsed);
+        shapes.push_back(mouth.Dominant());
+    }
+    return shapes;
+}
+
+CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
+                       const Recording& recording, const Analysis& analysis) {
+    const std::vector<int> shapes = DominantShapes(map, options, analysis);
+    std::vector<double> times;
+    times.reserve(analysis.FrameCount());
+    for (const FrameResult& frame : analysis.frames)
+        times.push_back(frame.time);
+    CueTrack track;
+    track.soundFile = recording.path;
+    track.duration = recording.Seconds();
+    track.set = map.set;
+    track.cues =
+        Host::BuildCues(times, shapes, track.duration, Host::RestShape(map.set), options.cues);
+    return track;
+}
+
+std::string ProfileOrigin(const Options& options) {
+    const std::string path = options.Text("--profile", "");
+    return path.empty() ? "built-in default profile" : path;
+}
+
+}  // namespace Vocetta::Tool
