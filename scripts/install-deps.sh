@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libpng-dev nlohmann-json3-dev  # the command-line tool
   espeak-ng sox                           # regenerating the default profile and the sample
+  chromium                                # the preview page's test in a headless browser
 )
 sudo_if_needed=()
 if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi

@@ -752,7 +752,14 @@ Job RandomJob(std::mt19937& random) {
     auto below = [&](int32_t n) {
         return static_cast<int32_t>(random() % static_cast<uint32_t>(n));
     };
-    const int32_t sampleRate = RandomRate(random), targetRate = RandomRate(random);
+    int32_t sampleRate = RandomRate(random), targetRate = RandomRate(random);
+    // Whole-number ratios take their own path through the down-sampler.
+    if (below(4) == 0) {
+        const int32_t step = 2 + below(12);
+        targetRate = sampleRate / step;
+        sampleRate = targetRate * step;
+    }
+    if (below(8) == 0) targetRate = sampleRate;
     int32_t length = below(16) == 0 ? below(8193) : below(1100);
     if (below(10) == 0) length = below(9);
     const int32_t melDiv = 2 + below(63);
@@ -796,6 +803,22 @@ void ExpectSameCalls(const std::vector<GarbageHost::Call>& actual,
     }
 }
 
+// Sets the thread's rounding control (0 nearest, 1 down, 2 up, 3 toward zero) for its lifetime.
+class RoundingMode {
+  public:
+    RoundingMode(const Host::Entries& entries, int32_t mode)
+        : entries_(entries), saved_(entries._GetControlWord()) {
+        entries._SetControlWord((saved_ & ~0x6000) | (mode << 13));
+    }
+    ~RoundingMode() { entries_._SetControlWord(saved_); }
+    RoundingMode(const RoundingMode&) = delete;
+    RoundingMode& operator=(const RoundingMode&) = delete;
+
+  private:
+    const Host::Entries& entries_;
+    int32_t saved_;
+};
+
 // Random records, through the job and through the exported kernels chained, on a garbage host:
 // every output word (up to NaN payloads, which are not part of any result) and every host call.
 void RunRandomRecords(const Host::Entries& entries, uint32_t seed, int records) {
@@ -805,12 +828,15 @@ void RunRandomRecords(const Host::Entries& entries, uint32_t seed, int records) 
         Job job = RandomJob(random);
         const LipSyncJob& r = job.record;
         host.clearCalls();
+        // Now and then a thread that rounds otherwise: both sides run under that mode.
+        const int32_t rounding = random() % 8 == 0 ? static_cast<int32_t>(random() % 3 + 1) : 0;
         SCOPED_TRACE(testing::Message()
                      << "record " << n << " of seed " << seed << ": " << r.input.length
                      << " samples, " << r.sampleRate << " -> " << r.targetSampleRate
                      << " Hz, melDiv " << r.melDiv << ", M " << r.mfcc.length << ", P "
                      << r.scores.length << ", method " << r.scoreMethod << ", start "
-                     << r.startIndex);
+                     << r.startIndex << ", rounding mode " << rounding);
+        const RoundingMode mode(entries, rounding);
         const Expected expected = ChainKernels(entries, job, &GarbageHost::TraceLength);
         const std::vector<GarbageHost::Call> fftCalls(
             host.calls().begin() + static_cast<std::ptrdiff_t>(expected.fftBegin),

@@ -1,6 +1,8 @@
 // vocetta analyze --cues end to end: a phrase of made-up vowels and pauses becomes rest, open and
 // rounded mouths at the right times, in every format, with the hold and the set asked for; bad
 // options and profiles are refused without output.
+#include <png.h>
+
 #include <nlohmann/json.hpp>
 
 #include "test_tool_support.hpp"
@@ -163,6 +165,79 @@ TEST_F(ToolCues, BadOptionsAndProfilesLeaveNoOutput) {
     EXPECT_NE(run.err.find(Path("ah.json") + ": phonemes[0] (\"ah\").shapes"), std::string::npos)
         << run.err;
     EXPECT_FALSE(std::filesystem::exists(Path("out.tsv")));
+}
+
+// render --cues: a black row, then a band in which each frame's column has its cue's colour.
+TEST_F(ToolCues, RenderDrawsTheCueBandUnderTheTexture) {
+    const std::string profile = CalibratedProfile();
+    const std::string phrase = Phrase();
+    const ToolRun run = Run({"render", phrase, "-p", profile, "--cues", "--height", "48", "-q",
+                             "-o", Path("cues.png")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&image, Path("cues.png").c_str()), 0);
+    image.format = PNG_FORMAT_RGBA;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    ASSERT_NE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr), 0);
+    const size_t frames = (36800 - 256) / 160 + 1;
+    ASSERT_EQ(image.width, frames);
+    ASSERT_EQ(image.height, 48u + 1 + 12);  // texture, separator, a band a quarter as high
+    auto rgb = [&](size_t x, size_t y) {
+        const uint8_t* p = &pixels[(y * image.width + x) * 4];
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(rgb(100, 48), (std::array<int, 3>{0, 0, 0}));
+    // Frame k is centred at 8 + 10 k ms: 0.2 s rests (grey), 0.7 s is D (the fourth colour),
+    // 1.6 s is F (the sixth).
+    EXPECT_EQ(rgb(19, 60), (std::array<int, 3>{0x9a, 0xa0, 0xa6}));
+    EXPECT_EQ(rgb(69, 55), (std::array<int, 3>{0x43, 0x63, 0xd8}));
+    EXPECT_EQ(rgb(159, 49), (std::array<int, 3>{0x91, 0x1e, 0xb4}));
+    EXPECT_EQ(Run({"render", phrase, "--cues", "--mfcc", "-o", Path("x.png"), "-q"}).status, 2);
+}
+
+// The preview page in a real browser: seeking to a time draws that time's cue, and the page needs
+// nothing from a network.
+TEST_F(ToolCues, PreviewPageDrawsTheCueOfTheSeekedTime) {
+    if (std::system("command -v chromium >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "chromium is not installed";
+    }
+    const std::string profile = CalibratedProfile();
+    const std::string phrase = Phrase();
+    const ToolRun run = Run({"preview", phrase, "-p", profile, "-q", "-o", Path("page.html")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string page = Read(Path("page.html"));
+    EXPECT_NE(page.find("src=\"data:audio/wav;base64,UklGR"), std::string::npos);  // "RIFF"
+    EXPECT_EQ(page.find("http:"), std::string::npos);
+    EXPECT_EQ(page.find("https:"), std::string::npos);
+    const auto tsv = ParseTsv(Run({"analyze", phrase, "-p", profile, "--cues", "-q"}).out);
+
+    for (const auto& [seconds, expected] : std::vector<std::pair<const char*, const char*>>{
+             {"0.2", "X"}, {"0.7", "D"}, {"1.6", "F"}}) {
+        SCOPED_TRACE(seconds);
+        EXPECT_EQ(ShapeAt(tsv, std::stod(seconds)), expected);
+        const std::string command =
+            "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic "
+            "--no-first-run --disable-background-networking --disable-component-update "
+            "--disable-sync --user-data-dir=" +
+            Quote(Path("browser")) + " --dump-dom " +
+            Quote("file://" + Path("page.html") + "#t=" + seconds) + " >" + Quote(Path("dom")) +
+            " 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const std::string dom = Read(Path("dom"));
+        EXPECT_NE(dom.find(std::string("id=\"mouth\" data-shape=\"") + expected + "\""),
+                  std::string::npos)
+            << dom.substr(0, 2000);
+        // Exactly the one shape is drawn.
+        EXPECT_NE(dom.find(std::string("data-shape=\"") + expected + "\" display=\"inline\""),
+                  std::string::npos);
+        size_t shown = 0;
+        for (size_t at = dom.find("display=\"inline\""); at != std::string::npos;
+             at = dom.find("display=\"inline\"", at + 1))
+            ++shown;
+        EXPECT_EQ(shown, 1u);
+        EXPECT_NE(dom.find(std::string(expected) + "  " + seconds + "0 s"), std::string::npos);
+    }
 }
 
 }  // namespace

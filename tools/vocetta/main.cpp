@@ -13,6 +13,8 @@ constexpr Command kCommands[] = {
     {"analyze", "phoneme timelines of recordings (frames or segments; CSV, TSV, JSON)", RunAnalyze},
     {"calibrate", "build a profile from labelled recordings", RunCalibrate},
     {"render", "paint the phoneme texture or the MFCC matrix of a recording as PNG", RunRender},
+    {"preview", "an HTML page that plays a recording with its mouth cues and a drawn mouth",
+     RunPreview},
     {"evaluate", "frame accuracy and confusion matrix of a profile on labelled recordings",
      RunEvaluate},
     {"info", "show the processor's feature level, the selected build and the entries", RunInfo},

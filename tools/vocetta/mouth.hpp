@@ -2,6 +2,8 @@
 // writes mouths shares (analyze --cues, preview, render --cues).
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,9 @@ std::vector<int> DominantShapes(const Host::ShapeMap& map, const MouthOptions& o
 
 CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
                        const Recording& recording, const Analysis& analysis);
+
+// A distinct, steady colour per shape (red, green, blue) for cue tracks; the rest shape is grey.
+std::array<uint8_t, 3> ShapeColour(int shape, int restShape);
 
 // Where a profile came from, for messages: the file, or the built-in profile.
 std::string ProfileOrigin(const Options& options);

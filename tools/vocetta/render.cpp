@@ -7,6 +7,7 @@
 #include "common.hpp"
 #include "error.hpp"
 #include "jobs.hpp"
+#include "mouth.hpp"
 #include "png.hpp"
 
 namespace Vocetta::Tool {
@@ -26,7 +27,35 @@ constexpr const char* kHelp =
     "  -o, --output FILE    the PNG file to write (required)\n"
     "      --mfcc           paint the MFCCs instead of the phonemes\n"
     "      --height N       image height in pixels (default 96)\n"
-    "      --blend F        share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)\n";
+    "      --blend F        share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)\n"
+    "      --cues           draw the mouth cues under the phoneme texture: a band of one colour\n"
+    "                       per shape (grey for rest), a dark column where a cue starts; the\n"
+    "                       mouth rests below --silence (default -40 dBFS)\n";
+
+// The cue track as a band under the texture: a black separating row, then rows of each frame's
+// shape colour, a dark column where a new cue starts.
+void AppendCueBand(const CueTrack& track, const Analysis& analysis, std::vector<uint32_t>& pixels,
+                   int& height) {
+    const size_t width = analysis.FrameCount();
+    const int rest = Host::RestShape(track.set);
+    const int band = std::max(8, height / 4);
+    auto pack = [](uint32_t r, uint32_t g, uint32_t b) {
+        return r | g << 8 | b << 16 | 0xff000000u;
+    };
+    std::vector<uint32_t> row(width);
+    int previous = -1;
+    for (size_t column = 0; column < width; ++column) {
+        const int shape = Host::ShapeAt(track.cues, analysis.frames[column].time, rest);
+        const std::array<uint8_t, 3> rgb = ShapeColour(shape, rest);
+        row[column] =
+            column > 0 && shape != previous ? pack(0x20, 0x21, 0x24) : pack(rgb[0], rgb[1], rgb[2]);
+        previous = shape;
+    }
+    pixels.insert(pixels.end(), width, pack(0, 0, 0));
+    for (int r = 0; r < band; ++r)
+        pixels.insert(pixels.end(), row.begin(), row.end());
+    height += 1 + band;
+}
 
 }  // namespace
 
@@ -34,9 +63,10 @@ int RunRender(const Arguments& arguments) {
     const Options options(
         arguments, {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
                     OptionSpec{nullptr, "--mfcc", false}, OptionSpec{nullptr, "--height", true},
-                    OptionSpec{nullptr, "--blend", true}, VOCETTA_LABEL_OPTIONS});
+                    OptionSpec{nullptr, "--blend", true}, OptionSpec{nullptr, "--cues", false},
+                    VOCETTA_MOUTH_OPTIONS, VOCETTA_LABEL_OPTIONS});
     if (options.Has("--help")) {
-        std::printf("%s%s%s", kHelp, kLabelHelp, kCommonHelp);
+        std::printf("%s%s%s%s", kHelp, kLabelHelp, kMouthHelp, kCommonHelp);
         return kExitOk;
     }
     if (options.Positional().size() != 1) throw UsageError("name one recording");
@@ -48,8 +78,13 @@ int RunRender(const Arguments& arguments) {
     const auto blend = static_cast<float>(options.Number("--blend", 0.5, 0.0, 1.0));
     const bool mfcc = options.Has("--mfcc");
     const LabelSettings labelling = LabelSettingsFromOptions(options);
+    const bool cues = options.Has("--cues");
+    if (cues && mfcc) throw UsageError("--cues goes with the phoneme texture, not --mfcc");
+    const MouthOptions mouth = MouthFromOptions(options, SilenceVolume(options));
     const BatchSettings settings = BatchFromOptions(options, "vocetta render");
     const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
+    const Host::ShapeMap shapeMap =
+        cues ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options)) : Host::ShapeMap{};
     const Host::Library library = OpenLibrary(options);
     const ColorMapExecute colorMap = ColorMapEntry(library);
     const PhonemeTextureExecute phonemeTexture = PhonemeTextureEntry(library);
@@ -57,7 +92,7 @@ int RunRender(const Arguments& arguments) {
     bool ok = false;
     RunBatch(
         library, profile, options.Positional(), settings,
-        [&](size_t, const Recording&, const Analysis& analysis) {
+        [&](size_t, const Recording& recording, const Analysis& analysis) {
             const auto width = static_cast<int>(analysis.FrameCount());
             const auto columns = static_cast<size_t>(width);
             std::vector<uint32_t> pixels;
@@ -136,6 +171,10 @@ int RunRender(const Arguments& arguments) {
                 job.phonemeCount = analysis.phonemes;
                 job.blendFactor = blend;
                 phonemeTexture(&job);
+                if (cues) {
+                    AppendCueBand(BuildCueTrack(shapeMap, mouth, recording, analysis), analysis,
+                                  pixels, imageHeight);
+                }
             }
             WritePng(*output, width, imageHeight, pixels);
             ok = true;

@@ -27,6 +27,13 @@ inline float HorizontalMax(Floats x) {
     return best;
 }
 
+// SLEEF's single-precision sine and cosine reduce |x| below 125, below 39000 and beyond in three
+// different ways, and a vector takes the way its largest lane needs.
+inline int32_t ReductionRange(float x) {
+    const float magnitude = __builtin_fabsf(x);
+    return magnitude < 125.0f ? 0 : magnitude < 39000.0f ? 1 : 2;
+}
+
 // Scalar SLEEF uses the portable non-FMA forms in every build, so a scalar tail computes the
 // same bits on either.
 inline float Sin(float x) {

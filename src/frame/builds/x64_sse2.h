@@ -109,6 +109,10 @@ inline Floats Cos(Floats x) {
 inline Floats Log10(Floats x) {
     return {Sleef_log10f4_u10sse2(x.v)};
 }
+// SSE2 has no fused multiply-add: the vector cosine is already the unfused one.
+inline Floats UnfusedCos(Floats x) {
+    return Cos(x);
+}
 
 // Rounding to an integral float; rintf follows the calling thread's MXCSR rounding mode.
 inline float Floor(float x) {
