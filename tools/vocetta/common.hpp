@@ -2,11 +2,12 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "batch.hpp"
+#include "command_line.hpp"
 #include "labels.hpp"
-#include "options.hpp"
 #include "vocetta/library.hpp"
 
 namespace Vocetta::Tool {
@@ -16,61 +17,39 @@ inline constexpr double kDefaultHopMs = 10.0;
 // Blocks quieter than this (RMS, dB relative to full scale) count as silence.
 inline constexpr double kDefaultSilenceDb = -40.0;
 
-#define VOCETTA_COMMON_OPTIONS                                                   \
-    OptionSpec{"-p", "--profile", true}, OptionSpec{nullptr, "--library", true}, \
-        OptionSpec{nullptr, "--hop", true}, OptionSpec{"-j", "--jobs", true},    \
-        OptionSpec{"-q", "--quiet", false}, OptionSpec {                         \
-        "-h", "--help", false                                                    \
-    }
+struct CommonOptions {
+    std::string profile;  // empty: the built-in profile
+    std::string library;  // empty: the default search
+    double hopMs = kDefaultHopMs;
+    int jobs = DefaultThreads();
+    bool quiet = false;
+};
 
-inline constexpr const char* kCommonHelp =
-    "  -p, --profile FILE   profile to use (default: the built-in vowel profile)\n"
-    "      --hop MS         time between analysed frames in milliseconds (default 10)\n"
-    "  -j, --jobs N         threads to use (default: one per processor)\n"
-    "  -q, --quiet          no progress bar\n"
-    "      --library PATH   libvocetta.so to load (default: beside the tool)\n";
+// -p (unless the subcommand names its profile otherwise), --hop, -j, -q and --library.
+void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfile = true);
+// --library alone, for subcommands that analyse nothing.
+void AddLibraryOption(CommandLine& line, std::string& path);
 
-// How frames become phonemes: the silence gate and the smoothing (labels.hpp).
-#define VOCETTA_LABEL_OPTIONS                                                    \
-    OptionSpec{nullptr, "--silence", true}, OptionSpec{nullptr, "--gate", true}, \
-        OptionSpec{nullptr, "--no-smoothing", false}, OptionSpec {               \
-        nullptr, "--switch-cost", true                                           \
-    }
+Host::Library OpenLibrary(const std::string& path);
+BatchSettings BatchFromOptions(const CommonOptions& options, const char* label);
 
-inline constexpr const char* kLabelHelp =
-    "      --gate DB        frames more than DB below the recording's level (its 95th-\n"
-    "                       percentile frame volume) are 'sil' (default -30)\n"
-    "      --silence DB     a fixed gate instead: frames quieter than DB dBFS are 'sil'\n"
-    "      --no-smoothing   label every frame by its own best score\n"
-    "      --switch-cost C  log-score cost of a change of phoneme when smoothing (default 4)\n";
+// How frames become phonemes, as given on the command line (labels.hpp).
+struct LabelArguments {
+    double silenceDb = std::numeric_limits<double>::quiet_NaN();  // NaN: the relative gate
+    double gateDb = kDefaultGateDb;
+    bool noSmoothing = false;
+    double switchCost = kDefaultSwitchCost;
 
-inline LabelSettings LabelSettingsFromOptions(const Options& options) {
-    LabelSettings settings;
-    if (options.Has("--silence"))
-        settings.absoluteDb = options.Number("--silence", 0.0, -200.0, 0.0);
-    settings.gateDb = options.Number("--gate", kDefaultGateDb, -200.0, 0.0);
-    settings.smoothing = !options.Has("--no-smoothing");
-    settings.switchCost =
-        static_cast<float>(options.Number("--switch-cost", kDefaultSwitchCost, 0.0, 1.0e6));
-    return settings;
-}
+    // The fixed gate when one was given, else the old default (for the mouth's rest level).
+    double FixedSilenceDb() const { return std::isnan(silenceDb) ? kDefaultSilenceDb : silenceDb; }
+};
 
-inline Host::Library OpenLibrary(const Options& options) {
-    return Host::Library(options.Text("--library", Host::Library::DefaultPath()));
-}
+// --gate, --silence, --no-smoothing, --switch-cost.
+void AddLabelOptions(CommandLine& line, LabelArguments& arguments);
+LabelSettings LabelSettingsFrom(const LabelArguments& arguments);
 
-inline BatchSettings BatchFromOptions(const Options& options, const char* label) {
-    BatchSettings settings;
-    settings.hopSeconds = options.Number("--hop", kDefaultHopMs, 0.01, 10000.0) / 1000.0;
-    settings.threads = options.Integer("--jobs", DefaultThreads(), 1, 256);
-    settings.progress = !options.Has("--quiet");
-    settings.command = label;
-    return settings;
-}
-
-inline float SilenceVolume(const Options& options, const char* name = "--silence",
-                           double fallbackDb = kDefaultSilenceDb) {
-    const double decibels = options.Number(name, fallbackDb, -200.0, 0.0);
+// An RMS level in dBFS as a linear volume.
+inline float VolumeFromDb(double decibels) {
     return static_cast<float>(std::pow(10.0, decibels / 20.0));
 }
 

@@ -1,0 +1,55 @@
+#include "common.hpp"
+
+namespace Vocetta::Tool {
+
+void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfile) {
+    if (withProfile) {
+        line.Text("-p,--profile", options.profile, "FILE",
+                  "profile to use (default: the built-in vowel profile)");
+    }
+    line.Number("--hop", options.hopMs, 0.01, 10000.0, "MS",
+                "time between analysed frames in milliseconds (default 10)");
+    line.Integer("-j,--jobs", options.jobs, 1, 256, "N",
+                 "threads to use (default: one per processor)");
+    line.Flag("-q,--quiet", options.quiet, "no progress bar");
+    AddLibraryOption(line, options.library);
+}
+
+void AddLibraryOption(CommandLine& line, std::string& path) {
+    line.Text("--library", path, "PATH", "libvocetta.so to load (default: beside the tool)");
+}
+
+Host::Library OpenLibrary(const std::string& path) {
+    return Host::Library(path.empty() ? Host::Library::DefaultPath() : path);
+}
+
+BatchSettings BatchFromOptions(const CommonOptions& options, const char* label) {
+    BatchSettings settings;
+    settings.hopSeconds = options.hopMs / 1000.0;
+    settings.threads = options.jobs;
+    settings.progress = !options.quiet;
+    settings.command = label;
+    return settings;
+}
+
+void AddLabelOptions(CommandLine& line, LabelArguments& arguments) {
+    line.Number("--gate", arguments.gateDb, -200.0, 0.0, "DB",
+                "frames more than DB below the recording's level (its 95th-percentile frame "
+                "volume) are 'sil' (default -30)");
+    line.Number("--silence", arguments.silenceDb, -200.0, 0.0, "DB",
+                "a fixed gate instead: frames quieter than DB dBFS are 'sil'");
+    line.Flag("--no-smoothing", arguments.noSmoothing, "label every frame by its own best score");
+    line.Number("--switch-cost", arguments.switchCost, 0.0, 1.0e6, "C",
+                "log-score cost of a change of phoneme when smoothing (default 4)");
+}
+
+LabelSettings LabelSettingsFrom(const LabelArguments& arguments) {
+    LabelSettings settings;
+    if (!std::isnan(arguments.silenceDb)) settings.absoluteDb = arguments.silenceDb;
+    settings.gateDb = arguments.gateDb;
+    settings.smoothing = !arguments.noSmoothing;
+    settings.switchCost = static_cast<float>(arguments.switchCost);
+    return settings;
+}
+
+}  // namespace Vocetta::Tool
