@@ -12,6 +12,10 @@ MouthOptions MouthFromOptions(const Options& options, float silenceVolume) {
     mouth.set = *parsed;
     mouth.cues.minHoldSeconds =
         options.Number("--min-hold", kDefaultMinHoldMs, 0.0, 10000.0) / 1000.0;
+    mouth.cues.closureSeconds =
+        options.Number("--closure", kDefaultClosureMs, 0.0, 10000.0) / 1000.0;
+    mouth.cues.closedShape =
+        Host::ShapeIndex(mouth.set, mouth.set == Host::ShapeSet::Visemes ? "PP" : "A");
     mouth.mouth.attackSeconds = options.Number("--attack", 20.0, 0.0, 10000.0) / 1000.0;
     mouth.mouth.releaseSeconds = options.Number("--release", 50.0, 0.0, 10000.0) / 1000.0;
     mouth.mouth.sharpness = options.Number("--sharpness", 3.0, 1.0, 100.0);

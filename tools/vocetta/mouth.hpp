@@ -17,11 +17,12 @@ namespace Vocetta::Tool {
 // Chosen on speech: 70 ms keeps a closure of the lips visible at 24 frames per second while
 // folding the flicker of single frames.
 inline constexpr double kDefaultMinHoldMs = 70.0;
+inline constexpr double kDefaultClosureMs = 0.0;
 
 #define VOCETTA_MOUTH_OPTIONS                                                          \
     OptionSpec{nullptr, "--shapes", true}, OptionSpec{nullptr, "--min-hold", true},    \
-        OptionSpec{nullptr, "--attack", true}, OptionSpec{nullptr, "--release", true}, \
-        OptionSpec {                                                                   \
+        OptionSpec{nullptr, "--closure", true}, OptionSpec{nullptr, "--attack", true}, \
+        OptionSpec{nullptr, "--release", true}, OptionSpec {                           \
         nullptr, "--sharpness", true                                                   \
     }
 
@@ -29,6 +30,8 @@ inline constexpr const char* kMouthHelp =
     "      --shapes SET     cartoon (A-H and X, the default) or visemes (sil PP FF TH DD kk CH\n"
     "                       SS nn RR aa E ih oh ou)\n"
     "      --min-hold MS    every cue but the last lasts at least this long (default 70)\n"
+    "      --closure MS     a rest shorter than this inside speech shows closed lips (A, PP)\n"
+    "                       (default 0: none)\n"
     "      --attack MS      time constant of a shape's rise (default 20)\n"
     "      --release MS     time constant of a shape's fall (default 50)\n"
     "      --sharpness K    exponent that lets the winning shape dominate, 1 = none (default 3)\n";
