@@ -13,7 +13,7 @@ scripts/make-corpus.py, which writes the validation voices' sentences there), ru
   pauses   steps inside pauses of 100 ms or more that get X                   goal >= 90 %
   closures steps inside m, b and p that get A (closed lips)                   goal >= 50 %
 
---search runs a grid of --min-hold, --sharpness, --attack and --release and prints every row,
+--search runs a grid of --min-hold, --sharpness, --attack, --release and --closure and prints every row,
 best last (the smallest shortfall from the three goals); use it on validation voices only.
 """
 import argparse
@@ -132,10 +132,10 @@ def main():
                                                                      arguments.extra)))
         return
     rows = []
-    for hold, sharpness, (attack, release) in itertools.product(
-            [40, 60, 70, 80, 100], [1, 3, 6], [(0, 0), (20, 50), (40, 80)]):
+    for hold, sharpness, (attack, release), closure in itertools.product(
+            [40, 60, 70, 80, 100], [1, 3, 6], [(0, 0), (20, 50), (40, 80)], [0, 100]):
         options = ["--min-hold", str(hold), "--sharpness", str(sharpness), "--attack",
-                   str(attack), "--release", str(release)]
+                   str(attack), "--release", str(release), "--closure", str(closure)]
         result = measure(arguments.tool, files, options + arguments.extra)
         rows.append((shortfall(result), " ".join(options), result))
         print(line(" ".join(options), result), flush=True)

@@ -752,7 +752,14 @@ Job RandomJob(std::mt19937& random) {
     auto below = [&](int32_t n) {
         return static_cast<int32_t>(random() % static_cast<uint32_t>(n));
     };
-    const int32_t sampleRate = RandomRate(random), targetRate = RandomRate(random);
+    int32_t sampleRate = RandomRate(random), targetRate = RandomRate(random);
+    // Whole-number ratios take their own path through the down-sampler.
+    if (below(4) == 0) {
+        const int32_t step = 2 + below(12);
+        targetRate = sampleRate / step;
+        sampleRate = targetRate * step;
+    }
+    if (below(8) == 0) targetRate = sampleRate;
     int32_t length = below(16) == 0 ? below(8193) : below(1100);
     if (below(10) == 0) length = below(9);
     const int32_t melDiv = 2 + below(63);

@@ -106,13 +106,22 @@ void Execute(LipSyncJob* job) {
     NativeArray buffer{AllocateUnfilled(blockLength), blockLength, kTempAllocator};
     Algorithm::_UnrollRingBuffer(input, FloatsOf(buffer), blockLength, job->startIndex);
 
-    // Down to the analysis rate, anti-aliased at half of it.
-    Algorithm::LowPassFilter(buffer, static_cast<float>(job->sampleRate),
-                             static_cast<float>(job->targetSampleRate / 2), kLowPassRange);
-    NativeArray data{nullptr, 0, VOCETTA_ALLOCATOR_INVALID};
-    Algorithm::DownSample(buffer, data, job->sampleRate, job->targetSampleRate);
+    // Down to the analysis rate, anti-aliased at half of it. The host lends the filter's scratch
+    // and the frame as LowPassFilter and DownSample would ask for them, but the filter computes
+    // only the samples the down-sampler reads, and no array is cleared that is filled anyway.
+    const LowPassDesign design =
+        DesignLowPass(static_cast<float>(job->sampleRate),
+                      static_cast<float>(job->targetSampleRate / 2), kLowPassRange);
+    const DownSamplePlan plan = PlanDownSample(blockLength, job->sampleRate, job->targetSampleRate);
+    float* filterSource = AllocateUnfilled(blockLength);
+    float* taps = AllocateUnfilled(design.tapCount);
+    LowPassForDownSample(FloatsOf(buffer), blockLength, filterSource, taps, design, plan);
+    Release(filterSource);
+    Release(taps);
+    NativeArray data{AllocateUnfilled(plan.length), plan.length, kTempAllocator};
     float* frame = FloatsOf(data);
     const int32_t frameLength = data.length;
+    DownSampleFiltered(FloatsOf(buffer), blockLength, plan, frame);
 
     // Pre-emphasis reads the unmodified frame, so it works from a copy.
     float* unemphasised = AllocateCopy(frame, frameLength);

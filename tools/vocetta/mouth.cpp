@@ -4,21 +4,37 @@
 
 namespace Vocetta::Tool {
 
-MouthOptions MouthFromOptions(const Options& options, float silenceVolume) {
+void AddMouthOptions(CommandLine& line, MouthArguments& arguments) {
+    line.Text("--shapes", arguments.shapes, "SET",
+              "cartoon (A-H and X, the default) or visemes (sil PP FF TH DD kk CH SS nn RR aa E "
+              "ih oh ou)");
+    line.Number("--min-hold", arguments.minHoldMs, 0.0, 10000.0, "MS",
+                "every cue but the last lasts at least this long (default 60)");
+    line.Number("--closure", arguments.closureMs, 0.0, 10000.0, "MS",
+                "a rest shorter than this between two other cues shows closed lips (A, PP); "
+                "0 keeps every rest (default 100)");
+    line.Number("--attack", arguments.attackMs, 0.0, 10000.0, "MS",
+                "time constant of a shape's rise (default 20)");
+    line.Number("--release", arguments.releaseMs, 0.0, 10000.0, "MS",
+                "time constant of a shape's fall (default 50)");
+    line.Number("--sharpness", arguments.sharpness, 1.0, 100.0, "K",
+                "exponent that lets the winning shape dominate, 1 = none (default 3)");
+}
+
+MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolume) {
     MouthOptions mouth;
-    const std::string set = options.Text("--shapes", "cartoon");
-    const auto parsed = Host::ShapeSetFromName(set);
-    if (!parsed) throw UsageError("unknown shape set '" + set + "' (cartoon or visemes)");
+    const auto parsed = Host::ShapeSetFromName(arguments.shapes);
+    if (!parsed) {
+        throw UsageError("unknown shape set '" + arguments.shapes + "' (cartoon or visemes)");
+    }
     mouth.set = *parsed;
-    mouth.cues.minHoldSeconds =
-        options.Number("--min-hold", kDefaultMinHoldMs, 0.0, 10000.0) / 1000.0;
-    mouth.cues.closureSeconds =
-        options.Number("--closure", kDefaultClosureMs, 0.0, 10000.0) / 1000.0;
+    mouth.cues.minHoldSeconds = arguments.minHoldMs / 1000.0;
+    mouth.cues.closureSeconds = arguments.closureMs / 1000.0;
     mouth.cues.closedShape =
         Host::ShapeIndex(mouth.set, mouth.set == Host::ShapeSet::Visemes ? "PP" : "A");
-    mouth.mouth.attackSeconds = options.Number("--attack", 20.0, 0.0, 10000.0) / 1000.0;
-    mouth.mouth.releaseSeconds = options.Number("--release", 50.0, 0.0, 10000.0) / 1000.0;
-    mouth.mouth.sharpness = options.Number("--sharpness", 3.0, 1.0, 100.0);
+    mouth.mouth.attackSeconds = arguments.attackMs / 1000.0;
+    mouth.mouth.releaseSeconds = arguments.releaseMs / 1000.0;
+    mouth.mouth.sharpness = arguments.sharpness;
     mouth.mouth.silenceVolume = silenceVolume;
     // The jaw opens over the 28 dB above the silence level.
     mouth.mouth.loudVolume = silenceVolume * 25.0f > 0 ? silenceVolume * 25.0f : 0.25f;
@@ -76,9 +92,8 @@ std::array<uint8_t, 3> ShapeColour(int shape, int restShape) {
     return kPalette[static_cast<size_t>(shape) % 15];
 }
 
-std::string ProfileOrigin(const Options& options) {
-    const std::string path = options.Text("--profile", "");
-    return path.empty() ? "built-in default profile" : path;
+std::string ProfileOrigin(const std::string& profilePath) {
+    return profilePath.empty() ? "built-in default profile" : profilePath;
 }
 
 }  // namespace Vocetta::Tool

@@ -8,33 +8,30 @@
 #include <vector>
 
 #include "analysis.hpp"
+#include "command_line.hpp"
 #include "cue_export.hpp"
-#include "options.hpp"
 #include "vocetta/mouth_shapes.hpp"
 
 namespace Vocetta::Tool {
 
-// Chosen on speech: 70 ms keeps a closure of the lips visible at 24 frames per second while
-// folding the flicker of single frames.
-inline constexpr double kDefaultMinHoldMs = 70.0;
-inline constexpr double kDefaultClosureMs = 0.0;
+// Chosen on the validation voices' sentences (scripts/evaluate-mouth.py): 60 ms folds the
+// flicker of single frames and still shows a closure of the lips at 24 frames per second; rests
+// under 100 ms inside speech are stop closures rather than pauses.
+inline constexpr double kDefaultMinHoldMs = 60.0;
+inline constexpr double kDefaultClosureMs = 100.0;
 
-#define VOCETTA_MOUTH_OPTIONS                                                          \
-    OptionSpec{nullptr, "--shapes", true}, OptionSpec{nullptr, "--min-hold", true},    \
-        OptionSpec{nullptr, "--closure", true}, OptionSpec{nullptr, "--attack", true}, \
-        OptionSpec{nullptr, "--release", true}, OptionSpec {                           \
-        nullptr, "--sharpness", true                                                   \
-    }
+// The mouth options as given on the command line.
+struct MouthArguments {
+    std::string shapes = "cartoon";
+    double minHoldMs = kDefaultMinHoldMs;
+    double closureMs = kDefaultClosureMs;
+    double attackMs = 20.0;
+    double releaseMs = 50.0;
+    double sharpness = 3.0;
+};
 
-inline constexpr const char* kMouthHelp =
-    "      --shapes SET     cartoon (A-H and X, the default) or visemes (sil PP FF TH DD kk CH\n"
-    "                       SS nn RR aa E ih oh ou)\n"
-    "      --min-hold MS    every cue but the last lasts at least this long (default 70)\n"
-    "      --closure MS     a rest shorter than this inside speech shows closed lips (A, PP)\n"
-    "                       (default 0: none)\n"
-    "      --attack MS      time constant of a shape's rise (default 20)\n"
-    "      --release MS     time constant of a shape's fall (default 50)\n"
-    "      --sharpness K    exponent that lets the winning shape dominate, 1 = none (default 3)\n";
+// --shapes, --min-hold, --closure, --attack, --release, --sharpness.
+void AddMouthOptions(CommandLine& line, MouthArguments& arguments);
 
 struct MouthOptions {
     Host::ShapeSet set = Host::ShapeSet::Cartoon;
@@ -43,7 +40,7 @@ struct MouthOptions {
 };
 
 // `silenceVolume` is the RMS level below which the mouth rests (--silence).
-MouthOptions MouthFromOptions(const Options& options, float silenceVolume);
+MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolume);
 
 // The profile's phonemes mapped onto the set; ToolError naming `origin` when a phoneme has no
 // shape.
@@ -59,7 +56,7 @@ CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
 // A distinct, steady colour per shape (red, green, blue) for cue tracks; the rest shape is grey.
 std::array<uint8_t, 3> ShapeColour(int shape, int restShape);
 
-// Where a profile came from, for messages: the file, or the built-in profile.
-std::string ProfileOrigin(const Options& options);
+// Where a profile came from, for messages: the file (-p), or the built-in profile.
+std::string ProfileOrigin(const std::string& profilePath);
 
 }  // namespace Vocetta::Tool

@@ -15,16 +15,28 @@
 namespace Vocetta::Tool {
 namespace {
 
-constexpr const char* kHelp =
-    "usage: vocetta preview [options] AUDIO -o PAGE.html\n"
-    "\n"
+constexpr const char* kSummary =
     "Writes one self-contained HTML page (the audio embedded, nothing fetched from a network):\n"
     "the waveform, the mouth cues of 'analyze --cues' as a track under it, and a drawn mouth that\n"
     "shows the current cue while the recording plays. Click the waveform or the track to seek;\n"
-    "open the page with #t=SECONDS to start there.\n"
-    "\n"
-    "  -o, --output FILE    the HTML file to write (required)\n"
-    "      --silence DB     frames quieter than this RMS level in dBFS rest the mouth (-40)\n";
+    "open the page with #t=SECONDS to start there.";
+
+struct PreviewOptions {
+    CommonOptions common;
+    MouthArguments mouth;
+    std::vector<std::string> inputs;
+    std::string output;
+    double silenceDb = kDefaultSilenceDb;
+};
+
+void AddOptions(CommandLine& line, PreviewOptions& options) {
+    line.Positional("AUDIO", options.inputs, "the recording to preview");
+    line.Text("-o,--output", options.output, "FILE", "the HTML file to write (required)");
+    line.Number("--silence", options.silenceDb, -200.0, 0.0, "DB",
+                "frames quieter than this RMS level in dBFS rest the mouth (default -40)");
+    AddMouthOptions(line, options.mouth);
+    AddCommonOptions(line, options.common);
+}
 
 constexpr int kColumns = 1000;  // waveform resolution, in the page's own units
 
@@ -309,27 +321,25 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording) {
 }  // namespace
 
 int RunPreview(const Arguments& arguments) {
-    const Options options(arguments,
-                          {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
-                           OptionSpec{nullptr, "--silence", true}, VOCETTA_MOUTH_OPTIONS});
-    if (options.Has("--help")) {
-        std::printf("%s%s%s", kHelp, kMouthHelp, kCommonHelp);
-        return kExitOk;
-    }
-    if (options.Positional().size() != 1) throw UsageError("name one recording");
-    const auto output = options.Value("--output");
-    if (!output || output->empty() || *output == "-") {
+    PreviewOptions options;
+    CommandLine line("preview", kSummary);
+    AddOptions(line, options);
+    if (!line.Parse(arguments)) return kExitOk;
+    if (options.inputs.size() != 1) throw UsageError("name one recording");
+    const std::string* output = &options.output;
+    if (output->empty() || *output == "-") {
         throw UsageError("name the HTML file to write with -o PAGE.html");
     }
-    const MouthOptions mouth = MouthFromOptions(options, SilenceVolume(options));
-    const BatchSettings settings = BatchFromOptions(options, "vocetta preview");
-    const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
-    const Host::ShapeMap map = ShapeMapFor(profile, mouth.set, ProfileOrigin(options));
-    const Host::Library library = OpenLibrary(options);
+    const MouthOptions mouth = MouthFromOptions(options.mouth, VolumeFromDb(options.silenceDb));
+    const BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
+    const Profile profile = LoadProfileOrDefault(options.common.profile);
+    const Host::ShapeMap map =
+        ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile));
+    const Host::Library library = OpenLibrary(options.common.library);
 
     bool ok = false;
     RunBatch(
-        library, profile, options.Positional(), settings,
+        library, profile, options.inputs, settings,
         [&](size_t, const Recording& recording, const Analysis& analysis) {
             WriteOutput(*output,
                         PreviewPage(BuildCueTrack(map, mouth, recording, analysis), recording));

@@ -13,22 +13,39 @@
 namespace Vocetta::Tool {
 namespace {
 
-constexpr const char* kHelp =
-    "usage: vocetta render [options] AUDIO -o FILE.png\n"
-    "\n"
+constexpr const char* kSummary =
     "Paints the phoneme texture of the whole recording, one column per frame: the column's\n"
     "colour mixes the phonemes' display colours by their scores, its opaque band grows with\n"
     "the frame's volume (relative to the loudest frame). With --mfcc, paints the MFCC matrix\n"
     "instead (coefficient 1 at the bottom, from purple at the lowest value to red at the\n"
-    "highest).\n"
-    "\n"
-    "  -o, --output FILE    the PNG file to write (required)\n"
-    "      --mfcc           paint the MFCCs instead of the phonemes\n"
-    "      --height N       image height in pixels (default 96)\n"
-    "      --blend F        share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)\n"
-    "      --cues           draw the mouth cues under the phoneme texture: a band of one colour\n"
-    "                       per shape (grey for rest), a dark column where a cue starts\n"
-    "      --silence DB     with --cues: frames quieter than this rest the mouth (default -40)\n";
+    "highest). With --cues, draws the mouth cues under the phoneme texture: a band of one\n"
+    "colour per shape (grey for rest), a dark column where a cue starts.";
+
+struct RenderOptions {
+    CommonOptions common;
+    MouthArguments mouth;
+    std::vector<std::string> inputs;
+    std::string output;
+    bool mfcc = false;
+    int height = 96;
+    double blend = 0.5;
+    bool cues = false;
+    double silenceDb = kDefaultSilenceDb;
+};
+
+void AddOptions(CommandLine& line, RenderOptions& options) {
+    line.Positional("AUDIO", options.inputs, "the recording to paint");
+    line.Text("-o,--output", options.output, "FILE", "the PNG file to write (required)");
+    line.Flag("--mfcc", options.mfcc, "paint the MFCCs instead of the phonemes");
+    line.Integer("--height", options.height, 1, 8192, "N", "image height in pixels (default 96)");
+    line.Number("--blend", options.blend, 0.0, 1.0, "F",
+                "share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)");
+    line.Flag("--cues", options.cues, "draw the mouth cues under the phoneme texture");
+    line.Number("--silence", options.silenceDb, -200.0, 0.0, "DB",
+                "with --cues: frames quieter than this rest the mouth (default -40)");
+    AddMouthOptions(line, options.mouth);
+    AddCommonOptions(line, options.common);
+}
 
 // The cue track as a band under the texture: a black separating row, then rows of each frame's
 // shape colour, a dark column where a new cue starts.
@@ -58,37 +75,33 @@ void AppendCueBand(const CueTrack& track, const Analysis& analysis, std::vector<
 }  // namespace
 
 int RunRender(const Arguments& arguments) {
-    const Options options(
-        arguments, {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
-                    OptionSpec{nullptr, "--mfcc", false}, OptionSpec{nullptr, "--height", true},
-                    OptionSpec{nullptr, "--blend", true}, OptionSpec{nullptr, "--cues", false},
-                    OptionSpec{nullptr, "--silence", true}, VOCETTA_MOUTH_OPTIONS});
-    if (options.Has("--help")) {
-        std::printf("%s%s%s", kHelp, kMouthHelp, kCommonHelp);
-        return kExitOk;
-    }
-    if (options.Positional().size() != 1) throw UsageError("name one recording");
-    const auto output = options.Value("--output");
-    if (!output || output->empty() || *output == "-") {
+    RenderOptions options;
+    CommandLine line("render", kSummary);
+    AddOptions(line, options);
+    if (!line.Parse(arguments)) return kExitOk;
+    if (options.inputs.size() != 1) throw UsageError("name one recording");
+    const std::string* output = &options.output;
+    if (output->empty() || *output == "-") {
         throw UsageError("name the PNG file to write with -o FILE.png");
     }
-    const int height = options.Integer("--height", 96, 1, 8192);
-    const auto blend = static_cast<float>(options.Number("--blend", 0.5, 0.0, 1.0));
-    const bool mfcc = options.Has("--mfcc");
-    const bool cues = options.Has("--cues");
+    const int height = options.height;
+    const auto blend = static_cast<float>(options.blend);
+    const bool mfcc = options.mfcc;
+    const bool cues = options.cues;
     if (cues && mfcc) throw UsageError("--cues goes with the phoneme texture, not --mfcc");
-    const MouthOptions mouth = MouthFromOptions(options, SilenceVolume(options));
-    const BatchSettings settings = BatchFromOptions(options, "vocetta render");
-    const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
+    const MouthOptions mouth = MouthFromOptions(options.mouth, VolumeFromDb(options.silenceDb));
+    const BatchSettings settings = BatchFromOptions(options.common, "vocetta render");
+    const Profile profile = LoadProfileOrDefault(options.common.profile);
     const Host::ShapeMap shapeMap =
-        cues ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options)) : Host::ShapeMap{};
-    const Host::Library library = OpenLibrary(options);
+        cues ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile))
+             : Host::ShapeMap{};
+    const Host::Library library = OpenLibrary(options.common.library);
     const ColorMapExecute colorMap = ColorMapEntry(library);
     const PhonemeTextureExecute phonemeTexture = PhonemeTextureEntry(library);
 
     bool ok = false;
     RunBatch(
-        library, profile, options.Positional(), settings,
+        library, profile, options.inputs, settings,
         [&](size_t, const Recording& recording, const Analysis& analysis) {
             const auto width = static_cast<int>(analysis.FrameCount());
             const auto columns = static_cast<size_t>(width);
