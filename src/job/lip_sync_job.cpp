@@ -130,7 +130,7 @@ void Execute(LipSyncJob* job) {
     Algorithm::_ApplyHammingWindow(frame, frameLength);
     Algorithm::_ScaleToPeak(frame, frameLength, kNormalisedPeak);
 
-    NativeArray spectrum{AllocateZeroed(frameLength), frameLength, kTempAllocator};
+    NativeArray spectrum{AllocateUnfilled(frameLength), frameLength, kTempAllocator};
     Algorithm::FFT(frame, FloatsOf(spectrum), frameLength);
 
     // The mel scale is laid over the analysis rate, whatever rate the frame kept.
