@@ -20,7 +20,8 @@
 namespace Vocetta::Bench {
 namespace {
 
-constexpr int32_t kBlock = 1024, kTarget = 16000, kMelDiv = 30, kCoefficients = 12, kPhonemes = 5;
+constexpr int32_t kBlock = JobRecord::kBlock, kMelDiv = JobRecord::kMelDiv,
+                  kCoefficients = JobRecord::kCoefficients;
 
 // ---- Hosts ----------------------------------------------------------------------------------
 
@@ -80,38 +81,9 @@ class HostServices {
 
 // ---- The job --------------------------------------------------------------------------------
 
-struct Record {
-    std::vector<float> input, means, deviations, profiles, mfcc, scores;
-    LipSyncResult result[1] = {};
-    LipSyncJob job{};
-
-    explicit Record(int32_t rate)
-        : input(SpeechLikeSignal(kBlock, static_cast<float>(rate))),
-          means(kCoefficients, 0.0f),
-          deviations(kCoefficients, 10.0f),
-          profiles(kCoefficients * kPhonemes, 1.0f),
-          mfcc(kCoefficients),
-          scores(kPhonemes) {
-        auto view = [](std::vector<float>& v) {
-            return NativeArray{v.data(), static_cast<int32_t>(v.size()), VOCETTA_ALLOCATOR_NONE};
-        };
-        job.input = view(input);
-        job.sampleRate = rate;
-        job.targetSampleRate = kTarget;
-        job.melDiv = kMelDiv;
-        job.scoreMethod = MeanAbsoluteDistance;
-        job.means = view(means);
-        job.standardDeviations = view(deviations);
-        job.phonemeProfiles = view(profiles);
-        job.mfcc = view(mfcc);
-        job.scores = view(scores);
-        job.result = {result, 1, VOCETTA_ALLOCATOR_NONE};
-    }
-};
-
 void Execute(benchmark::State& state, const Vocetta::Host::Entries& entries, int32_t rate,
              const HostKind& host) {
-    Record record(rate);
+    JobRecord record(rate, MeanAbsoluteDistance);
     const HostServices services(host);
     for (auto _ : state) {
         BumpArena::used = 0;
@@ -132,7 +104,7 @@ struct Replay {
 };
 
 Replay RecordReplay(const Vocetta::Host::Entries& entries, int32_t rate) {
-    Record record(rate);
+    JobRecord record(rate, MeanAbsoluteDistance);
     Replay replay;
     Vocetta::Host::Accounting accounting;
     entries.LipSyncJob_Execute(&record.job);
