@@ -19,7 +19,7 @@ benchmark::internal::Benchmark* RegisterEachBuild(
     const std::string& name, BuildBody body,
     const std::function<void(benchmark::internal::Benchmark*)>& configure) {
     benchmark::internal::Benchmark* last = nullptr;
-    for (Host::Variant variant : {Host::Variant::Sse2, Host::Variant::Avx2}) {
+    for (Host::Variant variant : Host::kVariants) {
         if (!Host::Supports(variant)) continue;
         last = benchmark::RegisterBenchmark((name + "/" + Host::VariantName(variant)).c_str(),
                                             [body, variant](benchmark::State& state) {
@@ -28,6 +28,29 @@ benchmark::internal::Benchmark* RegisterEachBuild(
         if (configure) configure(last);
     }
     return last;
+}
+
+JobRecord::JobRecord(int32_t rate, int32_t method)
+    : input(SpeechLikeSignal(kBlock, static_cast<float>(rate))),
+      means(kCoefficients, 0.0f),
+      deviations(kCoefficients, 10.0f),
+      profiles(kCoefficients * kPhonemes, 1.0f),
+      mfcc(kCoefficients),
+      scores(kPhonemes) {
+    auto view = [](std::vector<float>& v) {
+        return NativeArray{v.data(), static_cast<int32_t>(v.size()), VOCETTA_ALLOCATOR_NONE};
+    };
+    job.input = view(input);
+    job.sampleRate = rate;
+    job.targetSampleRate = kTarget;
+    job.melDiv = kMelDiv;
+    job.scoreMethod = method;
+    job.means = view(means);
+    job.standardDeviations = view(deviations);
+    job.phonemeProfiles = view(profiles);
+    job.mfcc = view(mfcc);
+    job.scores = view(scores);
+    job.result = {result, 1, VOCETTA_ALLOCATOR_NONE};
 }
 
 std::vector<float> SpeechLikeSignal(int32_t length, float sampleRate, uint32_t seed) {

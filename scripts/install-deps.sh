@@ -5,8 +5,10 @@ packages=(
   cmake g++ make pkg-config binutils clang-format
   libsleef-dev                           # the library's one dependency
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsndfile1-dev libpng-dev nlohmann-json3-dev  # the command-line tool
+  libaubio-dev                           # the peer in the benchmarks
+  libsndfile1-dev libpng-dev nlohmann-json3-dev libcli11-dev libsoxr-dev  # the command-line tool
   espeak-ng sox                           # regenerating the default profile and the sample
+  chromium                                # the preview page's test in a headless browser
 )
 sudo_if_needed=()
 if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi

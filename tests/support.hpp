@@ -32,11 +32,12 @@ Function TestingSymbol(const std::string& name, Host::Variant variant) {
     return TestingSymbol<Function>(name + Host::VariantSuffix(variant));
 }
 
-// Runs each test once per build; AVX2 is skipped on processors without it.
+// Runs each test once per build; a build the processor cannot run is skipped.
 class BuildTest : public ::testing::TestWithParam<Host::Variant> {
   protected:
     void SetUp() override {
-        if (!Host::Supports(GetParam())) GTEST_SKIP() << "this processor cannot run AVX2";
+        if (!Host::Supports(GetParam()))
+            GTEST_SKIP() << "this processor cannot run " << Host::VariantName(GetParam());
     }
     Host::Variant build() const { return GetParam(); }
     const Host::Entries& entries() const { return Library().variant(GetParam()); }
@@ -44,11 +45,9 @@ class BuildTest : public ::testing::TestWithParam<Host::Variant> {
 
 std::string BuildName(const ::testing::TestParamInfo<Host::Variant>& info);
 
-#define VOCETTA_TEST_EACH_BUILD(Suite)                                                     \
-    INSTANTIATE_TEST_SUITE_P(                                                              \
-        Builds, Suite,                                                                     \
-        ::testing::Values(::Vocetta::Host::Variant::Sse2, ::Vocetta::Host::Variant::Avx2), \
-        ::Vocetta::Testing::BuildName)
+#define VOCETTA_TEST_EACH_BUILD(Suite)                                                       \
+    INSTANTIATE_TEST_SUITE_P(Builds, Suite, ::testing::ValuesIn(::Vocetta::Host::kVariants), \
+                             ::Vocetta::Testing::BuildName)
 
 // Bit-level equality, so that NaN equals NaN and -0 differs from +0.
 inline bool SameBits(float a, float b) {

@@ -170,6 +170,92 @@ TEST_P(CepstrumTest, MelFlagReadsOnlyBitZero) {
     }
 }
 
+// The job computes only the DCT rows it keeps, the rows in vector lanes. Lane for lane that
+// vector cosine must give the scalar cosine's bits whenever a group's first and last lanes share
+// a reduction range (below 125, below 39000, beyond); this checks every angle the job's groups
+// reach for up to 256 channels, samples of larger channel counts, and dense angles of each range,
+// against the SLEEF that this library was linked with.
+class LaneCosineTest : public BuildTest {
+  protected:
+    using Cosines = int32_t (*)(const float*, int32_t, float*, float*);
+    static int32_t Range(float x) { return x < 125.0f ? 0 : x < 39000.0f ? 1 : 2; }
+
+    // Compares each group of `lanes` angles that stays in one range; returns the groups checked.
+    size_t ExpectSameBitsWithinRanges(const std::vector<float>& angles, int32_t lanes,
+                                      const char* what) const {
+        const auto cosines = TestingSymbol<Cosines>("vocetta_testing_cosines", build());
+        std::vector<float> vector(angles.size()), scalar(angles.size());
+        cosines(angles.data(), static_cast<int32_t>(angles.size()), vector.data(), scalar.data());
+        size_t checked = 0, mismatches = 0;
+        for (size_t g = 0; g + lanes <= angles.size(); g += lanes) {
+            if (Range(angles[g]) != Range(angles[g + lanes - 1])) continue;
+            ++checked;
+            for (size_t i = g; i < g + lanes; ++i) {
+                if (!SameBits(vector[i], scalar[i]) && ++mismatches <= 5) {
+                    ADD_FAILURE() << what << ": cos(" << angles[i] << ") is " << vector[i]
+                                  << " in lanes and " << scalar[i] << " alone";
+                }
+            }
+        }
+        EXPECT_EQ(mismatches, 0u) << what;
+        return checked;
+    }
+
+    int32_t Lanes() const {
+        const auto cosines = TestingSymbol<Cosines>("vocetta_testing_cosines", build());
+        return cosines(nullptr, 0, nullptr, nullptr);
+    }
+
+    // The angles of rows first ... first + lanes - 1 at input j, as the job forms them.
+    static void AppendGroup(std::vector<float>& angles, int32_t channels, int32_t first, int32_t j,
+                            int32_t lanes) {
+        const float s = 3.1415927f / static_cast<float>(channels);
+        for (int32_t lane = 0; lane < lanes; ++lane) {
+            const float t = (static_cast<float>(j) + 0.5f) * static_cast<float>(first + lane);
+            angles.push_back(t * s);
+        }
+    }
+};
+VOCETTA_TEST_EACH_BUILD(LaneCosineTest);
+
+TEST_P(LaneCosineTest, EqualsTheScalarCosineOverTheJobsAngles) {
+    const int32_t lanes = Lanes();
+    ASSERT_EQ(lanes, build() == Host::Variant::Avx2 ? 8 : 4);
+    std::vector<float> angles;
+    for (int32_t channels = 2; channels <= 256; ++channels) {
+        for (int32_t first = 1; first < channels; first += lanes) {
+            for (int32_t j = 0; j < channels; ++j)
+                AppendGroup(angles, channels, first, j, lanes);
+        }
+    }
+    std::mt19937 random(16);
+    for (int32_t channels : {300, 1000, 4096, 12413, 12500, 50000, 1 << 20}) {
+        for (int n = 0; n < 4000; ++n) {
+            const int32_t first =
+                1 + lanes * static_cast<int32_t>(random() % ((channels - 1 + lanes - 1) / lanes));
+            AppendGroup(angles, channels, first, static_cast<int32_t>(random() % channels), lanes);
+        }
+    }
+    // Nearly every group stays in one range, so nearly all of them were compared.
+    const size_t groups = angles.size() / static_cast<size_t>(lanes);
+    EXPECT_GT(ExpectSameBitsWithinRanges(angles, lanes, "the job's angles"), groups * 9 / 10);
+}
+
+TEST_P(LaneCosineTest, EqualsTheScalarCosineThroughoutEachReductionRange) {
+    const int32_t lanes = Lanes();
+    std::mt19937 random(17);
+    for (auto [low, high] : {std::pair{0.0f, 125.0f}, {125.0f, 39000.0f}, {39000.0f, 1e7f}}) {
+        std::uniform_real_distribution<float> angle(low, high);
+        std::vector<float> angles(200000);
+        for (float& a : angles)
+            a = angle(random);
+        // Lanes near either end of the range, and the ends themselves.
+        angles[0] = low;
+        angles[lanes - 1] = std::nextafter(high, 0.0f);
+        ExpectSameBitsWithinRanges(angles, lanes, "dense angles");
+    }
+}
+
 TEST(CepstrumBuilds, AgreeAndForwardersFollowTheSelection) {
     if (!Host::Supports(Host::Variant::Avx2)) GTEST_SKIP() << "this processor cannot run AVX2";
     const Host::Entries& sse2 = Library().variant(Host::Variant::Sse2);

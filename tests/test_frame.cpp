@@ -378,13 +378,14 @@ struct FakeProcessor {
     Outcome probe() {
         using ProbeFn = int32_t (*)(CpuModel*, const ProcessorQueries*);
         using LevelFn = int32_t (*)(uint32_t);
-        using SelectsFn = int32_t (*)(int32_t);
+        using SelectedFn = int32_t (*)(int32_t);
         const ProcessorQueries queries{&Cpuid, &Xgetbv, this};
         Outcome outcome{};
         outcome.result = TestingSymbol<ProbeFn>("vocetta_testing_probe")(&outcome.model, &queries);
         outcome.level =
             TestingSymbol<LevelFn>("vocetta_testing_feature_level")(outcome.model.features);
-        outcome.avx2 = TestingSymbol<SelectsFn>("vocetta_testing_selects_avx2")(outcome.level) != 0;
+        outcome.avx2 = TestingSymbol<SelectedFn>("vocetta_testing_selected_build")(outcome.level) ==
+                       static_cast<int32_t>(Host::Variant::Avx2);
         return outcome;
     }
 };
@@ -565,9 +566,9 @@ TEST(ProcessorProbe, LevelsFollowTheLowerFeatureSets) {
 
 TEST(ProcessorProbe, FeatureMasksAndVariantChoice) {
     using LevelFn = int32_t (*)(uint32_t);
-    using SelectsFn = int32_t (*)(int32_t);
+    using SelectedFn = int32_t (*)(int32_t);
     const auto level = TestingSymbol<LevelFn>("vocetta_testing_feature_level");
-    const auto selects = TestingSymbol<SelectsFn>("vocetta_testing_selects_avx2");
+    const auto selected = TestingSymbol<SelectedFn>("vocetta_testing_selected_build");
     EXPECT_EQ(level(0xC7B4), 6);
     EXPECT_EQ(level(0xFFFFFFFF), 6);
     EXPECT_EQ(level(0xC7B4 & ~Frame::kF16c), 5);
@@ -583,10 +584,13 @@ TEST(ProcessorProbe, FeatureMasksAndVariantChoice) {
     EXPECT_EQ(level(0), 0);
     EXPECT_EQ(level(0xC7B4 | 1u << 6), 6);  // SSSE3 and other bits change nothing
 
+    // Levels 6 and 7 run AVX2; every other level, however odd, falls back to the baseline.
+    const auto avx2 = static_cast<int32_t>(Host::Variant::Avx2);
+    const auto sse2 = static_cast<int32_t>(Host::Variant::Sse2);
     for (int32_t l = -2; l <= 9; ++l)
-        EXPECT_EQ(selects(l) != 0, l == 6 || l == 7) << l;
-    EXPECT_FALSE(selects(INT32_MIN));
-    EXPECT_FALSE(selects(INT32_MAX));
+        EXPECT_EQ(selected(l), l == 6 || l == 7 ? avx2 : sse2) << l;
+    EXPECT_EQ(selected(INT32_MIN), sse2);
+    EXPECT_EQ(selected(INT32_MAX), sse2);
 }
 
 TEST(Symbols, RuntimeFunctionsComeFromTheLibrary) {

@@ -1,12 +1,15 @@
 // The lip-sync job against its own parts: the exported kernels chained in the order of the
 // analysis, the scoring formulas written out here, and the host traffic predicted from the sizes
 // each stage must request.
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <random>
 #include <thread>
+#include <unordered_map>
 
 #include "support.hpp"
 
@@ -95,10 +98,13 @@ struct Expected {
     std::vector<float> mfcc, scores;
     float volume;
     int32_t best;
+    size_t fftBegin = 0, fftEnd = 0;  // the magnitude spectrum's host calls, by `traceLength`
 };
 
-Expected ChainKernels(const Host::Entries& e, Job& job) {
+// `traceLength`, when given, counts the host calls so far, to find those of the spectrum.
+Expected ChainKernels(const Host::Entries& e, Job& job, size_t (*traceLength)() = nullptr) {
     const LipSyncJob& r = job.record;
+    Expected expected;
     const int32_t length = r.input.length;
     std::vector<float> buffer(static_cast<size_t>(length));
     e._UnrollRingBuffer(job.input.data(), buffer.data(), length, r.startIndex);
@@ -136,7 +142,9 @@ Expected ChainKernels(const Host::Entries& e, Job& job) {
     e._ApplyHammingWindow(data.data(), n);
     e._ScaleToPeak(data.data(), n, 1.0f);
     std::vector<float> spectrum(static_cast<size_t>(n));
+    if (traceLength != nullptr) expected.fftBegin = traceLength();
     e.FFT(data.data(), spectrum.data(), n);
+    if (traceLength != nullptr) expected.fftEnd = traceLength();
     std::vector<float> mel(static_cast<size_t>(r.melDiv));
     e._MelFilterBank(spectrum.data(), mel.data(), n, static_cast<float>(r.targetSampleRate),
                      r.melDiv);
@@ -144,8 +152,9 @@ Expected ChainKernels(const Host::Entries& e, Job& job) {
     std::vector<float> cepstrum(static_cast<size_t>(r.melDiv));
     e._DCT(mel.data(), cepstrum.data(), r.melDiv);
 
-    Expected expected;
-    expected.mfcc.assign(cepstrum.begin() + 1, cepstrum.begin() + 1 + r.mfcc.length);
+    // Coefficients beyond the channels do not exist and come out as NaN.
+    for (int32_t i = 1; i <= r.mfcc.length; ++i)
+        expected.mfcc.push_back(i < r.melDiv ? cepstrum[static_cast<size_t>(i)] : kNaN);
     expected.volume = e._RootMeanSquare(job.input.data(), length);
 
     const int32_t m = r.mfcc.length;
@@ -527,6 +536,344 @@ TEST_P(LipSyncJobTest, ConcurrentRecordsMatchSequentialOnes) {
         ExpectSameBits(concurrent[i].mfcc, sequential[i].mfcc, "mfcc");
         ExpectSameBits(concurrent[i].scores, sequential[i].scores, "scores");
     }
+}
+
+// A host that hands out garbage: every block is filled with random floats and fenced on both
+// sides by random bytes that are checked when it comes back, and blocks are aligned to 4 bytes
+// only. Reading scratch that was never written, or writing past a block, changes the results or
+// trips a fence. Every call is traced: kind, size, alignment, label, last argument, and for a
+// release the position in the trace of the allocation it returns.
+class GarbageHost {
+  public:
+    struct Call {
+        ServiceCall::Kind kind;
+        int64_t size;
+        int32_t alignment, label, last;
+        int64_t block;  // Release: trace position of the allocation, -1 if unknown
+    };
+
+    explicit GarbageHost(uint64_t seed) : state_(seed) {
+        current_ = this;
+        Library().initialize(&Resolve);
+    }
+    ~GarbageHost() {
+        Library().initialize(&Host::Library::DefaultResolver);
+        current_ = nullptr;
+        for (auto& [pointer, block] : live_)
+            std::free(block.base);
+    }
+    GarbageHost(const GarbageHost&) = delete;
+    GarbageHost& operator=(const GarbageHost&) = delete;
+
+    const std::vector<Call>& calls() const { return calls_; }
+    const std::vector<std::string>& faults() const { return faults_; }
+    size_t liveBlocks() const { return live_.size(); }
+    // Forgets the calls so far, between records whose blocks have all come back.
+    void clearCalls() { calls_.clear(); }
+    static size_t TraceLength() { return current_->calls_.size(); }
+
+  private:
+    static constexpr size_t kFence = 64;
+    struct Block {
+        uint8_t* base;
+        size_t offset;  // of the block from base
+        int64_t size;
+        size_t call;
+        uint64_t fenceSeed;
+    };
+
+    uint64_t Next() {  // splitmix64
+        uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    // Fences are whole words of a sequence that depends on the block: no value they hold is
+    // likely to be written there by chance.
+    static void FillFence(uint8_t* p, size_t words, uint64_t seed) {
+        for (size_t i = 0; i < words; ++i) {
+            const uint32_t word = static_cast<uint32_t>((seed + i) * 0x9E3779B97F4A7C15ull >> 32);
+            std::memcpy(p + 4 * i, &word, 4);
+        }
+    }
+    static bool FenceIntact(const uint8_t* p, size_t words, uint64_t seed) {
+        uint8_t expected[kFence + 16];
+        FillFence(expected, words, seed);
+        return std::memcmp(p, expected, 4 * words) == 0;
+    }
+
+    static void* Malloc(int64_t size, int32_t alignment, int32_t label, int32_t last) {
+        GarbageHost& host = *current_;
+        host.calls_.push_back({ServiceCall::Kind::Allocate, size, alignment, label, last, -1});
+        if (size < 0) {
+            host.faults_.push_back("negative allocation");
+            size = 0;
+        }
+        const size_t offset = kFence + 4 * (host.Next() % 4);  // 4-byte aligned, rarely 16
+        const size_t bytes = static_cast<size_t>(size);
+        auto* base = static_cast<uint8_t*>(std::malloc(offset + bytes + kFence));
+        Block block{base, offset, size, host.calls_.size() - 1, host.Next()};
+        FillFence(base, offset / 4, block.fenceSeed);
+        FillFence(base + offset + bytes, kFence / 4, ~block.fenceSeed);
+        // Finite garbage of moderate size: it changes results instead of turning them all
+        // into NaN, which would hide the difference.
+        uint8_t* data = base + offset;
+        for (size_t i = 0; i < bytes; i += 4) {
+            const auto bits = static_cast<uint32_t>(host.Next());
+            const uint32_t garbage = (bits & 0x807FFFFFu) | ((123u + (bits >> 23) % 8u) << 23);
+            std::memcpy(data + i, &garbage, std::min<size_t>(4, bytes - i));
+        }
+        host.live_[data] = block;
+        return data;
+    }
+
+    static void Free(void* pointer, int32_t label) {
+        GarbageHost& host = *current_;
+        const auto found = host.live_.find(pointer);
+        if (found == host.live_.end()) {
+            host.calls_.push_back({ServiceCall::Kind::Release, 0, 0, label, 0, -1});
+            host.faults_.push_back("release of a block that is not live");
+            return;
+        }
+        const Block block = found->second;
+        host.live_.erase(found);
+        host.calls_.push_back(
+            {ServiceCall::Kind::Release, 0, 0, label, 0, static_cast<int64_t>(block.call)});
+        const size_t bytes = static_cast<size_t>(block.size);
+        if (!FenceIntact(block.base, block.offset / 4, block.fenceSeed) ||
+            !FenceIntact(block.base + block.offset + bytes, kFence / 4, ~block.fenceSeed)) {
+            host.faults_.push_back("fence overwritten around the block of call " +
+                                   std::to_string(block.call));
+        }
+        std::free(block.base);
+    }
+
+    static void Abort(const char* type, const char* message) {
+        current_->calls_.push_back({ServiceCall::Kind::Abort, 0, 0, 0, 0, -1});
+        throw Host::AbortError(type, message);
+    }
+
+    static void* Resolve(const char* name) {
+        const std::string text(name);
+        if (text == VOCETTA_SERVICE_MALLOC_TRACKED) return reinterpret_cast<void*>(&Malloc);
+        if (text == VOCETTA_SERVICE_FREE_TRACKED) return reinterpret_cast<void*>(&Free);
+        if (text == VOCETTA_SERVICE_ABORT) return reinterpret_cast<void*>(&Abort);
+        return nullptr;
+    }
+
+    static inline GarbageHost* current_ = nullptr;
+    uint64_t state_;
+    std::vector<Call> calls_;
+    std::vector<std::string> faults_;
+    std::unordered_map<const void*, Block> live_;
+};
+
+// The job's host calls as the stages must make them, with the magnitude spectrum's own calls
+// (taken from the exported kernel) spliced in. Allocation ids are trace positions.
+std::vector<GarbageHost::Call> PredictJobCalls(const LipSyncJob& r,
+                                               const std::vector<GarbageHost::Call>& fftCalls,
+                                               int64_t fftOrigin) {
+    std::vector<GarbageHost::Call> calls;
+    auto allocate = [&](int64_t count) {
+        calls.push_back({ServiceCall::Kind::Allocate, count * 4, 4, VOCETTA_ALLOCATOR_TEMP, 0, -1});
+        return static_cast<int64_t>(calls.size() - 1);
+    };
+    auto release = [&](int64_t id) {
+        calls.push_back({ServiceCall::Kind::Release, 0, 0, VOCETTA_ALLOCATOR_TEMP, 0, id});
+    };
+    const int64_t length = r.input.length > 0 ? r.input.length : 0;
+    int32_t tapCount = static_cast<int32_t>(std::rint(3.1f / (500.0f / r.sampleRate)));
+    tapCount += tapCount % 2;
+    int64_t frame = length;
+    if (r.sampleRate > r.targetSampleRate && r.sampleRate % r.targetSampleRate == 0) {
+        frame = length / (r.sampleRate / r.targetSampleRate);
+    } else if (r.sampleRate > r.targetSampleRate) {
+        const float ratio =
+            static_cast<float>(r.sampleRate) / static_cast<float>(r.targetSampleRate);
+        frame = static_cast<int64_t>(std::rint(static_cast<float>(length) / ratio));
+    }
+    const int64_t buffer = allocate(length);
+    const int64_t source = allocate(length), taps = allocate(tapCount);
+    release(source);
+    release(taps);
+    const int64_t data = allocate(frame);
+    release(allocate(frame));  // the pre-emphasis copy
+    const int64_t spectrum = allocate(frame);
+    const int64_t shift = static_cast<int64_t>(calls.size()) - fftOrigin;
+    for (GarbageHost::Call call : fftCalls) {
+        if (call.kind == ServiceCall::Kind::Release) call.block += shift;
+        calls.push_back(call);
+    }
+    const int64_t mel = allocate(r.melDiv), cepstrum = allocate(r.melDiv);
+    for (int64_t id : {buffer, data, spectrum, mel, cepstrum})
+        release(id);
+    return calls;
+}
+
+// A float that ordinary, tiny, special and invalid values all turn up in.
+float RandomValue(std::mt19937& random, float scale, bool specials) {
+    std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
+    if (specials) {
+        switch (std::uniform_int_distribution<int>(0, 40)(random)) {
+            case 0:
+                return 0.0f;
+            case 1:
+                return -0.0f;
+            case 2:
+                return 1e-40f * uniform(random);  // denormal
+            case 3:
+                return std::numeric_limits<float>::denorm_min();
+            case 4:
+                return std::numeric_limits<float>::infinity();
+            case 5:
+                return -std::numeric_limits<float>::infinity();
+            case 6: {  // NaN, random payload
+                const uint32_t bits = 0x7FC00000u | (random() & 0x803FFFFFu);
+                float nan;
+                std::memcpy(&nan, &bits, sizeof nan);
+                return nan;
+            }
+            case 7:
+                return 3e38f * uniform(random);
+            default:
+                break;
+        }
+    }
+    return scale * uniform(random);
+}
+
+int32_t RandomRate(std::mt19937& random) {
+    const int32_t common[] = {8000, 11025, 16000, 22050, 24000, 32000, 44100, 48000, 88200, 96000};
+    if (random() % 2 == 0) return common[random() % 10];
+    return std::uniform_int_distribution<int32_t>(8000, 96000)(random);
+}
+
+Job RandomJob(std::mt19937& random) {
+    auto below = [&](int32_t n) {
+        return static_cast<int32_t>(random() % static_cast<uint32_t>(n));
+    };
+    int32_t sampleRate = RandomRate(random), targetRate = RandomRate(random);
+    // Whole-number ratios take their own path through the down-sampler.
+    if (below(4) == 0) {
+        const int32_t step = 2 + below(12);
+        targetRate = sampleRate / step;
+        sampleRate = targetRate * step;
+    }
+    if (below(8) == 0) targetRate = sampleRate;
+    int32_t length = below(16) == 0 ? below(8193) : below(1100);
+    if (below(10) == 0) length = below(9);
+    const int32_t melDiv = 2 + below(63);
+    int32_t coefficients = below(melDiv);
+    if (below(20) == 0) coefficients = melDiv + below(3);
+    const int32_t phonemes = below(7), method = below(4);
+    const bool specials = below(3) == 0;
+    const float scale = std::ldexp(1.0f, below(40) - 25);
+
+    std::vector<float> samples(static_cast<size_t>(length));
+    const int32_t kind = below(12);
+    for (float& x : samples)
+        x = kind == 0 ? 0.0f : RandomValue(random, scale, specials);
+    if (kind == 1 && length > 0) std::fill(samples.begin(), samples.end(), samples[0]);
+    Job job(std::move(samples), sampleRate, targetRate, melDiv, coefficients, phonemes, method,
+            random());
+    if (below(6) == 0) {
+        for (float& x : job.profiles)
+            x = RandomValue(random, 30.0f, true);
+    }
+    job.record.startIndex =
+        below(4) == 0 ? static_cast<int32_t>(random() & 0x7FFFFFFF) : below(3 * length + 1);
+    return job;
+}
+
+bool SameValue(float a, float b) {
+    return SameBits(a, b) || (std::isnan(a) && std::isnan(b));
+}
+
+void ExpectSameCalls(const std::vector<GarbageHost::Call>& actual,
+                     const std::vector<GarbageHost::Call>& expected) {
+    ASSERT_EQ(actual.size(), expected.size()) << "host calls";
+    for (size_t i = 0; i < actual.size(); ++i) {
+        const GarbageHost::Call &a = actual[i], &e = expected[i];
+        const bool same = a.kind == e.kind && a.size == e.size && a.alignment == e.alignment &&
+                          a.label == e.label && a.last == e.last && a.block == e.block;
+        ASSERT_TRUE(same) << "host call #" << i << ": kind " << static_cast<int>(a.kind) << " size "
+                          << a.size << " label " << a.label << " block " << a.block
+                          << ", expected kind " << static_cast<int>(e.kind) << " size " << e.size
+                          << " label " << e.label << " block " << e.block;
+    }
+}
+
+// Sets the thread's rounding control (0 nearest, 1 down, 2 up, 3 toward zero) for its lifetime.
+class RoundingMode {
+  public:
+    RoundingMode(const Host::Entries& entries, int32_t mode)
+        : entries_(entries), saved_(entries._GetControlWord()) {
+        entries._SetControlWord((saved_ & ~0x6000) | (mode << 13));
+    }
+    ~RoundingMode() { entries_._SetControlWord(saved_); }
+    RoundingMode(const RoundingMode&) = delete;
+    RoundingMode& operator=(const RoundingMode&) = delete;
+
+  private:
+    const Host::Entries& entries_;
+    int32_t saved_;
+};
+
+// Random records, through the job and through the exported kernels chained, on a garbage host:
+// every output word (up to NaN payloads, which are not part of any result) and every host call.
+void RunRandomRecords(const Host::Entries& entries, uint32_t seed, int records) {
+    std::mt19937 random(seed);
+    GarbageHost host(seed);
+    for (int n = 0; n < records; ++n) {
+        Job job = RandomJob(random);
+        const LipSyncJob& r = job.record;
+        host.clearCalls();
+        // Now and then a thread that rounds otherwise: both sides run under that mode.
+        const int32_t rounding = random() % 8 == 0 ? static_cast<int32_t>(random() % 3 + 1) : 0;
+        SCOPED_TRACE(testing::Message()
+                     << "record " << n << " of seed " << seed << ": " << r.input.length
+                     << " samples, " << r.sampleRate << " -> " << r.targetSampleRate
+                     << " Hz, melDiv " << r.melDiv << ", M " << r.mfcc.length << ", P "
+                     << r.scores.length << ", method " << r.scoreMethod << ", start "
+                     << r.startIndex << ", rounding mode " << rounding);
+        const RoundingMode mode(entries, rounding);
+        const Expected expected = ChainKernels(entries, job, &GarbageHost::TraceLength);
+        const std::vector<GarbageHost::Call> fftCalls(
+            host.calls().begin() + static_cast<std::ptrdiff_t>(expected.fftBegin),
+            host.calls().begin() + static_cast<std::ptrdiff_t>(expected.fftEnd));
+
+        const LipSyncJob before = job.record;
+        const size_t origin = host.calls().size();
+        entries.LipSyncJob_Execute(&job.record);
+        ASSERT_EQ(std::memcmp(&before, &job.record, sizeof before), 0) << "the record changed";
+
+        std::vector<GarbageHost::Call> calls(
+            host.calls().begin() + static_cast<std::ptrdiff_t>(origin), host.calls().end());
+        for (GarbageHost::Call& call : calls)
+            call.block -=
+                call.kind == ServiceCall::Kind::Release ? static_cast<int64_t>(origin) : 0;
+        ExpectSameCalls(calls,
+                        PredictJobCalls(r, fftCalls, static_cast<int64_t>(expected.fftBegin)));
+        for (size_t i = 0; i < job.mfcc.size(); ++i)
+            ASSERT_TRUE(SameValue(job.mfcc[i], expected.mfcc[i]))
+                << "mfcc[" << i << "] = " << job.mfcc[i] << ", expected " << expected.mfcc[i];
+        for (size_t i = 0; i < job.scores.size(); ++i)
+            ASSERT_TRUE(SameValue(job.scores[i], expected.scores[i]))
+                << "scores[" << i << "] = " << job.scores[i] << ", expected " << expected.scores[i];
+        ASSERT_TRUE(SameValue(job.result[0].volume, expected.volume));
+        ASSERT_EQ(job.result[0].phonemeIndex, expected.best);
+        ASSERT_TRUE(host.faults().empty()) << host.faults().front();
+        ASSERT_EQ(host.liveBlocks(), 0u);
+    }
+}
+
+// Split in two so that ctest runs the halves side by side.
+TEST_P(LipSyncJobTest, RandomRecordsEqualTheKernelsChainedWordForWord) {
+    RunRandomRecords(entries(), 20261208, 1200);
+}
+
+TEST_P(LipSyncJobTest, MoreRandomRecordsEqualTheKernelsChainedWordForWord) {
+    RunRandomRecords(entries(), 4049, 1200);
 }
 
 VOCETTA_TEST_EACH_BUILD(LipSyncJobTest);

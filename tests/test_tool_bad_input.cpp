@@ -137,7 +137,7 @@ TEST_F(ToolBadInput, BadOptions) {
     ExpectFailure({"analyze", "--hop", "soon", wav}, 2, {"--hop", "not a number"});
     ExpectFailure({"analyze", "-j", "0", wav}, 2, {"--jobs", "outside"});
     ExpectFailure({"analyze", "-f", "xml", wav}, 2, {"unknown format 'xml'"});
-    ExpectFailure({"analyze", wav, "-o"}, 2, {"'-o' needs a value"});
+    ExpectFailure({"analyze", wav, "-o"}, 2, {"'--output' needs a value"});
     ExpectFailure({"analyze", wav, wav}, 2, {"-o DIRECTORY"});
     ExpectFailure({"analyze"}, 2, {"no recording"});
     ExpectFailure({"render", wav}, 2, {"-o FILE.png"});

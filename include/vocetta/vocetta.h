@@ -184,6 +184,18 @@ typedef struct PhonemeTextureJob {
 VOCETTA_ENTRIES(VOCETTA_DECLARE_ENTRY_TYPE)
 #undef VOCETTA_DECLARE_ENTRY_TYPE
 
+/*
+ * X(name, Name, firstLevel, lastLevel, extensions): the builds every entry exists in, the
+ * baseline first. An entry's symbol in a build is the forwarder's symbol followed by "_" #name.
+ * Initialisation runs the build whose levels firstLevel ... lastLevel hold the processor's
+ * feature level, and the baseline for any level no other build claims; a build needs the
+ * instruction-set extensions listed (beyond x86-64's SSE2) and runs on any processor that can
+ * run a later build of the list.
+ */
+#define VOCETTA_BUILDS(X)       \
+    X(x64_sse2, Sse2, 0, 5, "") \
+    X(avx2, Avx2, 6, 7, "avx2 fma f16c popcnt sse4.2")
+
 #define VOCETTA_VARIANT_SUFFIX_SSE2 "_x64_sse2"
 #define VOCETTA_VARIANT_SUFFIX_AVX2 "_avx2"
 

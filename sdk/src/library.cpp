@@ -24,11 +24,25 @@ const std::vector<EntryInfo>& EntryTable() {
 }
 
 const char* VariantName(Variant variant) {
-    return variant == Variant::Avx2 ? "avx2" : "x64_sse2";
+    switch (variant) {
+#define VOCETTA_VARIANT_NAME(name, Name, firstLevel, lastLevel, extensions) \
+    case Variant::Name:                                                     \
+        return #name;
+        VOCETTA_BUILDS(VOCETTA_VARIANT_NAME)
+#undef VOCETTA_VARIANT_NAME
+    }
+    return "";
 }
 
 const char* VariantSuffix(Variant variant) {
-    return variant == Variant::Avx2 ? VOCETTA_VARIANT_SUFFIX_AVX2 : VOCETTA_VARIANT_SUFFIX_SSE2;
+    switch (variant) {
+#define VOCETTA_VARIANT_SUFFIX(name, Name, firstLevel, lastLevel, extensions) \
+    case Variant::Name:                                                       \
+        return "_" #name;
+        VOCETTA_BUILDS(VOCETTA_VARIANT_SUFFIX)
+#undef VOCETTA_VARIANT_SUFFIX
+    }
+    return "";
 }
 
 // The library's own probe, compiled into the SDK from the same source.
@@ -39,11 +53,12 @@ int32_t ProcessorFeatureLevel() {
 }
 
 Variant SelectedVariant() {
-    return Frame::SelectsAvx2(ProcessorFeatureLevel()) ? Variant::Avx2 : Variant::Sse2;
+    return static_cast<Variant>(Frame::SelectedBuild(ProcessorFeatureLevel()));
 }
 
+// Each build needs a subset of what the later ones need.
 bool Supports(Variant variant) {
-    return variant == Variant::Sse2 || SelectedVariant() == Variant::Avx2;
+    return variant <= SelectedVariant();
 }
 
 void* Library::DefaultResolver(const char* name) {
@@ -90,12 +105,18 @@ Library::Library(const std::string& path, VocettaResolver resolver) : path_(path
         if (address == nullptr) missing += (missing.empty() ? "" : ", ") + name;
         return address;
     };
-#define VOCETTA_LOOK_UP(order, symbol, name, Result, Parameters, Arguments)                      \
-    forwarders_.name = reinterpret_cast<VocettaEntry##name>(find(symbol));                       \
-    sse2_.name = reinterpret_cast<VocettaEntry##name>(find(symbol VOCETTA_VARIANT_SUFFIX_SSE2)); \
-    avx2_.name = reinterpret_cast<VocettaEntry##name>(find(symbol VOCETTA_VARIANT_SUFFIX_AVX2));
+#define VOCETTA_LOOK_UP(order, symbol, name, Result, Parameters, Arguments) \
+    forwarders_.name = reinterpret_cast<VocettaEntry##name>(find(symbol));
     VOCETTA_ENTRIES(VOCETTA_LOOK_UP)
 #undef VOCETTA_LOOK_UP
+    for (Variant variant : kVariants) {
+        Entries& entries = variants_[static_cast<size_t>(variant)];
+        const std::string suffix = VariantSuffix(variant);
+#define VOCETTA_LOOK_UP_VARIANT(order, symbol, name, Result, Parameters, Arguments) \
+    entries.name = reinterpret_cast<VocettaEntry##name>(find(symbol + suffix));
+        VOCETTA_ENTRIES(VOCETTA_LOOK_UP_VARIANT)
+#undef VOCETTA_LOOK_UP_VARIANT
+    }
     if (!missing.empty()) {
         close();
         throw LibraryError(path + ": the library lacks entries this SDK needs: " + missing);
@@ -112,8 +133,7 @@ Library::Library(Library&& other) noexcept
       handle_(std::exchange(other.handle_, nullptr)),
       initialize_(other.initialize_),
       forwarders_(other.forwarders_),
-      sse2_(other.sse2_),
-      avx2_(other.avx2_) {}
+      variants_(other.variants_) {}
 
 Library& Library::operator=(Library&& other) noexcept {
     if (this != &other) {
@@ -122,8 +142,7 @@ Library& Library::operator=(Library&& other) noexcept {
         handle_ = std::exchange(other.handle_, nullptr);
         initialize_ = other.initialize_;
         forwarders_ = other.forwarders_;
-        sse2_ = other.sse2_;
-        avx2_ = other.avx2_;
+        variants_ = other.variants_;
     }
     return *this;
 }

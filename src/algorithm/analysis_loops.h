@@ -1,5 +1,6 @@
-// The element loops of the spectral kernels, shared with the analysis job so that a frame's
-// magnitudes, decibels and cepstrum are the same bits whichever path computed them.
+// The loops of the kernels that the analysis job shares, so that a frame's samples, magnitudes,
+// decibels and cepstrum are the same bits whichever path computed them; and the parts of them
+// that the job runs for only the values an output depends on.
 #pragma once
 
 #include <stdint.h>
@@ -18,5 +19,38 @@ void DecibelsInPlace(float* data, int32_t length);
 // Unnormalised DCT-II: output[i] = sum over j in order of cos((j + 0.5) * i * pi / length) *
 // input[j], one accumulator per row. Row i reads `input` after rows 0 ... i - 1 were written.
 void CosineTransform(const float* input, float* output, int32_t length);
+
+// Rows first ... first + count - 1 of CosineTransform's output into rows[0 ... count - 1], the
+// same bits, for 0 <= first and first + count <= length.
+void CosineTransformRows(const float* input, int32_t length, int32_t first, int32_t count,
+                         float* rows);
+
+// The low-pass filter's length and cutoff for a sample rate, a cutoff and a transition range,
+// as LowPassFilter derives them. tapCount 0: no filter.
+struct LowPassDesign {
+    int32_t tapCount;
+    float normalizedCutoff;
+};
+LowPassDesign DesignLowPass(float sampleRate, float cutoff, float range);
+
+// How DownSample takes a block of n samples from sampleRate to targetSampleRate: m samples,
+// copied, every step-th one, or interpolated at `ratio`.
+struct DownSamplePlan {
+    enum Kind { kCopy, kDecimate, kInterpolate } kind;
+    int32_t length;  // m
+    int32_t step;    // kDecimate
+    float ratio;     // kInterpolate
+};
+DownSamplePlan PlanDownSample(int32_t n, int32_t sampleRate, int32_t targetSampleRate);
+
+// The low-pass filter and the down-sampler of the analysis, in two steps around the host calls
+// between them, computing only the filtered samples that the down-sampler reads. First, with the
+// filter's scratch `source` (n floats) and `taps` (design.tapCount floats): `block` then holds
+// those samples (for kDecimate the m of them in order, otherwise all n). Then DownSampleFiltered
+// writes the m samples of the frame: together, what DownSample makes of what LowPassFilter makes
+// of the block.
+void LowPassForDownSample(float* block, int32_t n, float* source, float* taps,
+                          const LowPassDesign& design, const DownSamplePlan& plan);
+void DownSampleFiltered(const float* block, int32_t n, const DownSamplePlan& plan, float* frame);
 
 }  // namespace Vocetta::VOCETTA_VARIANT

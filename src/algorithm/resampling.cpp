@@ -1,6 +1,7 @@
 // Low-pass filter and down-sampling: a truncated-sinc FIR in direct form, then whole-number
 // decimation or linear interpolation to the analysis rate.
 #include "algorithm/algorithm.h"
+#include "algorithm/analysis_loops.h"
 
 namespace Vocetta::VOCETTA_VARIANT {
 
@@ -121,7 +122,190 @@ void DecimateLoop(const float* input, float* output, int32_t outputLength, int32
     }
 }
 
+// Whole-number decimation by `step` reads only every step-th filtered sample, so the analysis
+// filters only those, in lanes of consecutive outputs. Output i (sample step x i) adds
+// taps[k] x x[step x i - k]; with the block dealt into polyphase rows, row p holding x[p],
+// x[p + step], x[p + 2 step], ..., that sample is element i - ceil(k / step) of row
+// (step - k mod step) mod step, so the lanes of each tap read consecutive elements of one row.
+// Every lane keeps its own output's chain in the kernel's order: the sum starts at x[step x i]
+// and adds one rounded product per tap, k ascending.
+struct PolyphaseRows {
+    float* rows;  // row p starts at p x quotient + min(p, remainder); row 0 at 0
+    int32_t step;
+    int32_t quotient, remainder;  // n = step x quotient + remainder
+
+    const float* Row(int32_t p) const {
+        return rows + static_cast<int64_t>(p) * quotient + (p < remainder ? p : remainder);
+    }
+};
+
+PolyphaseRows DealIntoRows(const float* block, int32_t n, int32_t step, float* rows) {
+    const PolyphaseRows dealt{rows, step, n / step, n % step};
+    float* to = rows;
+    for (int32_t p = 0; p < step && p < n; ++p) {
+        for (int32_t j = p; j < n; j += step)
+            *to++ = block[j];
+    }
+    return dealt;
+}
+
+// Where tap k finds its sample for output 0: offsets[k] from `rows`, so that output i reads
+// rows[offsets[k] + i]. Its row holds x[step x i - k] at element i - ceil(k / step).
+void TapOffsets(const PolyphaseRows& r, int32_t tapCount, int32_t* offsets) {
+    int32_t whole = 0, part = 0;  // k = whole x step + part
+    for (int32_t k = 0; k < tapCount; ++k) {
+        const int64_t start = part == 0 ? 0 : r.Row(r.step - part) - r.rows;
+        offsets[k] = static_cast<int32_t>(start) - whole - (part == 0 ? 0 : 1);
+        if (++part == r.step) {
+            part = 0;
+            ++whole;
+        }
+    }
+}
+
+// Outputs i0 ... i0 + kBlocks x kLanes - 1, each block of kLanes taking the taps that all its
+// lanes reach (up to its first lane's step x i, at most tapCount); the sums replace the outputs'
+// own samples in row 0, which no output below i0 reads. Returns the taps of the first block.
+template <int32_t kBlocks>
+void PolyphaseLanes(const PolyphaseRows& r, const float* taps, const int32_t* offsets,
+                    int32_t tapCount, int32_t i0, int32_t (&limits)[kBlocks]) {
+    Floats sums[kBlocks];
+    for (int32_t b = 0; b < kBlocks; ++b) {
+        const int64_t reach = int64_t{r.step} * (i0 + b * kLanes) + 1;
+        limits[b] = reach < tapCount ? static_cast<int32_t>(reach) : tapCount;
+        sums[b] = Floats::Load(r.rows + i0 + b * kLanes);
+    }
+    const float* outputs = r.rows + i0;
+    // The taps that every block takes, then those of the later blocks only.
+    int32_t k = 0;
+    for (; k < limits[0]; ++k) {
+        const Floats tap = Floats::Broadcast(taps[k]);
+        const float* from = outputs + offsets[k];
+        for (int32_t b = 0; b < kBlocks; ++b)
+            sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
+    }
+    for (; k < limits[kBlocks - 1]; ++k) {
+        const Floats tap = Floats::Broadcast(taps[k]);
+        const float* from = outputs + offsets[k];
+        for (int32_t b = 1; b < kBlocks; ++b) {
+            if (k < limits[b]) sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
+        }
+    }
+    for (int32_t b = 0; b < kBlocks; ++b)
+        sums[b].Store(r.rows + i0 + b * kLanes);
+}
+
+// Continues outputs i0 ... i0 + width - 1 from tap `fromTap` (their sum so far in row 0) to their
+// last tap min(step x i, tapCount - 1), reading the block itself.
+void PolyphaseRemainder(const PolyphaseRows& r, const float* block, const float* taps,
+                        int32_t tapCount, int32_t i0, int32_t width, int32_t fromTap) {
+    for (int32_t i = i0; i < i0 + width; ++i) {
+        const int32_t j = r.step * i;
+        const int32_t lastTap = j < tapCount - 1 ? j : tapCount - 1;
+        float sum = fromTap == 0 ? block[j] : r.rows[i];
+        for (int32_t k = fromTap; k <= lastTap; ++k)
+            sum = taps[k] * block[j - k] + sum;
+        r.rows[i] = sum;
+    }
+}
+
+// Filters the m = n / step samples the decimation reads into block[0 ... m - 1], with `rows` (n
+// floats) as scratch. Groups of outputs go from the top down: each writes only row 0 elements at
+// or above its first output, and every group below reads row 0 only below its own. Filters too
+// long for the offset table (rates above 300 kHz) filter every sample and decimate.
+constexpr int32_t kTabledTaps = 2048;
+
+void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, int32_t tapCount,
+                     int32_t step) {
+    const int32_t m = n / step;
+    if (m <= 0) return;
+    if (tapCount > kTabledTaps) {
+        CopyFloats(rows, block, n);
+        Convolve(block, n, rows, taps, tapCount);
+        DecimateLoop(block, block, m, step);
+        return;
+    }
+    const PolyphaseRows r = DealIntoRows(block, n, step, rows);
+    int32_t offsets[kTabledTaps];
+    TapOffsets(r, tapCount, offsets);
+    constexpr int32_t kWide = 4;
+    int32_t i = m;
+    while (i >= kLanes) {
+        // Near the start the outputs reach back less far: the lanes of a block share the taps of
+        // its first, and each continues alone.
+        if (i >= kWide * kLanes) {
+            i -= kWide * kLanes;
+            int32_t limits[kWide];
+            PolyphaseLanes<kWide>(r, taps, offsets, tapCount, i, limits);
+            for (int32_t b = 0; b < kWide; ++b) {
+                if (limits[b] < tapCount) {
+                    PolyphaseRemainder(r, block, taps, tapCount, i + b * kLanes, kLanes, limits[b]);
+                }
+            }
+        } else {
+            i -= kLanes;
+            int32_t limits[1];
+            PolyphaseLanes<1>(r, taps, offsets, tapCount, i, limits);
+            if (limits[0] < tapCount) {
+                PolyphaseRemainder(r, block, taps, tapCount, i, kLanes, limits[0]);
+            }
+        }
+    }
+    PolyphaseRemainder(r, block, taps, tapCount, 0, i, 0);
+    CopyFloats(block, rows, m);
+}
+
 }  // namespace
+
+LowPassDesign DesignLowPass(float sampleRate, float cutoff, float range) {
+    const float width = range / sampleRate;
+    int32_t tapCount = TruncateToInt32(Rint(3.1f / width));
+    if ((tapCount & 1) != 0) tapCount += 1;
+    // A negative range or rate (or a NaN) gives no meaningful filter length: no filter at all.
+    if (tapCount < 0) tapCount = 0;
+    return {tapCount, (cutoff - range) / sampleRate};
+}
+
+DownSamplePlan PlanDownSample(int32_t n, int32_t sampleRate, int32_t targetSampleRate) {
+    if (sampleRate <= targetSampleRate) return {DownSamplePlan::kCopy, n, 1, 1.0f};
+    // There is no positive rate to reach: the limit of ever lower targets, an empty block.
+    if (targetSampleRate <= 0) return {DownSamplePlan::kDecimate, 0, 1, 1.0f};
+    if (sampleRate % targetSampleRate == 0) {
+        const int32_t step = sampleRate / targetSampleRate;
+        return {DownSamplePlan::kDecimate, n / step, step, 1.0f};
+    }
+    const float ratio = static_cast<float>(sampleRate) / static_cast<float>(targetSampleRate);
+    const int32_t m = TruncateToInt32(Rint(static_cast<float>(n) / ratio));
+    return {DownSamplePlan::kInterpolate, m, 1, ratio};
+}
+
+void LowPassForDownSample(float* block, int32_t n, float* source, float* taps,
+                          const LowPassDesign& design, const DownSamplePlan& plan) {
+    const int32_t tapCount = design.tapCount;
+    if (tapCount != 0) GenerateTaps(taps, tapCount, design.normalizedCutoff);
+    if (plan.kind == DownSamplePlan::kDecimate) {
+        if (tapCount != 0) {
+            FilterDecimated(block, n, source, taps, tapCount, plan.step);
+        } else if (plan.length > 0) {
+            DecimateLoop(block, block, plan.length, plan.step);  // in place: i <= step x i
+        }
+        return;
+    }
+    // Copying and interpolation read (nearly) every sample.
+    if (tapCount != 0 && n > 0) {
+        CopyFloats(source, block, n);
+        Convolve(block, n, source, taps, tapCount);
+    }
+}
+
+void DownSampleFiltered(const float* block, int32_t n, const DownSamplePlan& plan, float* frame) {
+    if (plan.length <= 0) return;
+    if (plan.kind == DownSamplePlan::kInterpolate) {
+        InterpolateLoop(block, n, frame, plan.length, plan.ratio);
+    } else {
+        CopyFloats(frame, block, plan.length);
+    }
+}
 
 void Algorithm::_LowPassFilter(float* data, int32_t dataLength, const float* source, float* taps,
                                int32_t tapCount, float normalizedCutoff) {
@@ -146,16 +330,10 @@ void Algorithm::LowPassFilter(NativeArray& data, float sampleRate, float cutoff,
     float* samples = FloatsOf(data);
     const int32_t length = data.length;
     float* source = AllocateCopy(samples, length);
-
-    const float width = range / sampleRate;
-    int32_t tapCount = TruncateToInt32(Rint(3.1f / width));
-    if ((tapCount & 1) != 0) tapCount += 1;
-    // A negative range or rate (or a NaN) gives no meaningful filter length: no filter at all.
-    if (tapCount < 0) tapCount = 0;
-
-    float* taps = AllocateZeroed(tapCount);
-    if (tapCount != 0) {
-        _LowPassFilter(samples, length, source, taps, tapCount, (cutoff - range) / sampleRate);
+    const LowPassDesign design = DesignLowPass(sampleRate, cutoff, range);
+    float* taps = AllocateUnfilled(design.tapCount);  // the core writes every tap
+    if (design.tapCount != 0) {
+        _LowPassFilter(samples, length, source, taps, design.tapCount, design.normalizedCutoff);
     }
     Release(source);
     Release(taps);
@@ -165,27 +343,18 @@ void Algorithm::DownSample(NativeArray& input, NativeArray& output, int32_t samp
                            int32_t targetSampleRate) {
     const float* samples = FloatsOf(input);
     const int32_t n = input.length;
-    if (sampleRate <= targetSampleRate) {
-        float* copy = AllocateCopy(samples, n);
-        output = NativeArray{copy, n, kTempAllocator};
+    const DownSamplePlan plan = PlanDownSample(n, sampleRate, targetSampleRate);
+    if (plan.kind == DownSamplePlan::kCopy) {
+        output = NativeArray{AllocateCopy(samples, n), n, kTempAllocator};
         return;
     }
-    // There is no positive rate to reach: the limit of ever lower targets, an empty block.
-    if (targetSampleRate <= 0) {
-        CreateInto(output, 0);
-        return;
+    float* resampled = CreateInto(output, plan.length);
+    if (plan.length == 0) return;
+    if (plan.kind == DownSamplePlan::kDecimate) {
+        DecimateLoop(samples, resampled, plan.length, plan.step);
+    } else {
+        InterpolateLoop(samples, n, resampled, plan.length, plan.ratio);
     }
-    if (sampleRate % targetSampleRate == 0) {
-        const int32_t step = sampleRate / targetSampleRate;
-        const int32_t m = n / step;
-        float* decimated = CreateInto(output, m);
-        if (m != 0) DecimateLoop(samples, decimated, m, step);
-        return;
-    }
-    const float ratio = static_cast<float>(sampleRate) / static_cast<float>(targetSampleRate);
-    const int32_t m = TruncateToInt32(Rint(static_cast<float>(n) / ratio));
-    float* interpolated = CreateInto(output, m);
-    if (m != 0) InterpolateLoop(samples, n, interpolated, m, ratio);
 }
 
 }  // namespace Vocetta::VOCETTA_VARIANT

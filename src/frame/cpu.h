@@ -1,9 +1,10 @@
 // Processor probe: CPUID and XCR0 reduced to feature bits, the bits to a level from 0 to 6, and
-// the level to a code variant. The reduction takes its answers from a ProcessorQueries so that a
+// the level to a build. The reduction takes its answers from a ProcessorQueries so that a
 // test can play any processor; the library plays the real one.
 #pragma once
 
 #include <stdint.h>
+#include <vocetta/vocetta.h>
 
 namespace Vocetta::Frame {
 
@@ -42,9 +43,22 @@ int32_t ProbeProcessor(CpuModel& model, const ProcessorQueries& queries);
 // Highest level whose feature mask is complete: 6, 5, 4, 3, 2; else 1 with SSE2, else 0.
 int32_t FeatureLevel(uint32_t features);
 
-// Levels 6 and 7 run the AVX2 build, every other level the SSE2 build.
-inline bool SelectsAvx2(int32_t level) {
-    return static_cast<uint32_t>(level - 6) < 2;
+// The builds of VOCETTA_BUILDS by their index in the list, 0 being the baseline.
+inline constexpr int32_t kBuildCount = 0
+#define VOCETTA_COUNT_BUILD(name, Name, firstLevel, lastLevel, extensions) +1
+    VOCETTA_BUILDS(VOCETTA_COUNT_BUILD)
+#undef VOCETTA_COUNT_BUILD
+    ;
+
+// The build that runs at `level`: the one whose levels hold it, else the baseline.
+inline int32_t SelectedBuild(int32_t level) {
+    int32_t selected = 0, build = 0;
+#define VOCETTA_CLAIM_LEVEL(name, Name, firstLevel, lastLevel, extensions)            \
+    if (build > 0 && level >= (firstLevel) && level <= (lastLevel)) selected = build; \
+    ++build;
+    VOCETTA_BUILDS(VOCETTA_CLAIM_LEVEL)
+#undef VOCETTA_CLAIM_LEVEL
+    return selected;
 }
 
 }  // namespace Vocetta::Frame

@@ -1,8 +1,9 @@
-// The exported symbols of one build (SSE2 or AVX2), generated from VOCETTA_ENTRIES: for every
-// entry the variant symbol itself, its externals step and its statics step. Compiled once per
-// build, like the kernels.
+// The exported symbols of one build, generated from VOCETTA_ENTRIES: for every entry the
+// variant symbol itself, its externals step and its statics step, and the build's table of them
+// for duzuv.initialize. Compiled once per build, like the kernels.
 #include "algorithm/algorithm.h"
 #include "display/display.h"
+#include "frame/build_table.h"
 #include "frame/services.h"
 #include "frame/variant.h"
 #include "job/lip_sync_job.h"
@@ -40,4 +41,13 @@ struct EntryTargets : Algorithm {
 
 namespace Vocetta {
 VOCETTA_ENTRIES(VOCETTA_DEFINE_ENTRY)
+}
+
+#define VOCETTA_BUILD_TABLE_FIELDS(order, symbol, name, Result, Parameters, Arguments) \
+    VOCETTA_IN_VARIANT(name), VOCETTA_IN_VARIANT(Externals##name),                     \
+        VOCETTA_IN_VARIANT(Statics##name),
+
+namespace Vocetta {
+extern "C" const Frame::BuildTable VOCETTA_IN_VARIANT(gBuildTable) = {
+    VOCETTA_ENTRIES(VOCETTA_BUILD_TABLE_FIELDS)};
 }

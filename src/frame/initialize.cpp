@@ -1,44 +1,27 @@
 // Initialisation, the dispatch table and the forwarders the host calls, generated from
-// VOCETTA_ENTRIES. Built once, for the SSE2 baseline, since it runs before any choice is made.
+// VOCETTA_ENTRIES. Built once, for the baseline, since it runs before any choice is made.
 #include <stddef.h>
 #include <vocetta/vocetta.h>
 
+#include "frame/build_table.h"
 #include "frame/cpu.h"
 #include "frame/symbol.h"
 
 namespace Vocetta::Frame {
 
-// Both builds' symbols, as the entry list names them.
-#define VOCETTA_DECLARE_VARIANTS(order, symbol, name, Result, Parameters, Arguments) \
-    extern "C" Result name##_x64_sse2 Parameters VOCETTA_SYMBOL(symbol "_x64_sse2"); \
-    extern "C" Result name##_avx2 Parameters VOCETTA_SYMBOL(symbol "_avx2");         \
-    extern "C" void Externals##name##_x64_sse2(VocettaResolver)                      \
-        VOCETTA_SYMBOL("duzuv.initialize.externals." symbol "_x64_sse2");            \
-    extern "C" void Externals##name##_avx2(VocettaResolver)                          \
-        VOCETTA_SYMBOL("duzuv.initialize.externals." symbol "_avx2");                \
-    extern "C" void Statics##name##_x64_sse2()                                       \
-        VOCETTA_SYMBOL("duzuv.initialize.statics." symbol "_x64_sse2");              \
-    extern "C" void Statics##name##_avx2()                                           \
-        VOCETTA_SYMBOL("duzuv.initialize.statics." symbol "_avx2");
-VOCETTA_ENTRIES(VOCETTA_DECLARE_VARIANTS)
-#undef VOCETTA_DECLARE_VARIANTS
+// Every build's table, in the order of VOCETTA_BUILDS, defined by that build's entries.cpp.
+#define VOCETTA_DECLARE_BUILD_TABLE(name, Name, firstLevel, lastLevel, extensions) \
+    extern "C" __attribute__((visibility("hidden"))) const BuildTable gBuildTable_##name;
+VOCETTA_BUILDS(VOCETTA_DECLARE_BUILD_TABLE)
+#undef VOCETTA_DECLARE_BUILD_TABLE
 
-// One build's entries, steps and all, in table order.
-struct Variant {
-#define VOCETTA_VARIANT_MEMBERS(order, symbol, name, Result, Parameters, Arguments) \
-    VocettaEntry##name name;                                                        \
-    void (*Externals##name)(VocettaResolver);                                       \
-    void (*Statics##name)();
-    VOCETTA_ENTRIES(VOCETTA_VARIANT_MEMBERS)
-#undef VOCETTA_VARIANT_MEMBERS
+constexpr const BuildTable* kBuildTables[] = {
+#define VOCETTA_BUILD_TABLE_ADDRESS(name, Name, firstLevel, lastLevel, extensions) \
+    &gBuildTable_##name,
+    VOCETTA_BUILDS(VOCETTA_BUILD_TABLE_ADDRESS)
+#undef VOCETTA_BUILD_TABLE_ADDRESS
 };
-
-#define VOCETTA_VARIANT_FIELDS(suffix) \
-    { VOCETTA_ENTRIES(VOCETTA_VARIANT_FIELD_##suffix) }
-#define VOCETTA_VARIANT_FIELD_x64_sse2(order, symbol, name, Result, Parameters, Arguments) \
-    name##_x64_sse2, Externals##name##_x64_sse2, Statics##name##_x64_sse2,
-#define VOCETTA_VARIANT_FIELD_avx2(order, symbol, name, Result, Parameters, Arguments) \
-    name##_avx2, Externals##name##_avx2, Statics##name##_avx2,
+static_assert(sizeof(kBuildTables) / sizeof(kBuildTables[0]) == kBuildCount);
 
 // The list must follow the table order that the initialisation walks.
 constexpr int32_t kEntryOrder[] = {
@@ -54,9 +37,6 @@ constexpr bool Ascending() {
            kEntryOrder[sizeof(kEntryOrder) / sizeof(kEntryOrder[0]) - 1] <= 23;
 }
 static_assert(Ascending(), "VOCETTA_ENTRIES must list the entries in table order");
-
-constexpr Variant kSse2Build = VOCETTA_VARIANT_FIELDS(x64_sse2);
-constexpr Variant kAvx2Build = VOCETTA_VARIANT_FIELDS(avx2);
 
 // The dispatch table: the selected build's address of every entry, written only by
 // duzuv.initialize and read by the forwarders.
@@ -90,13 +70,13 @@ VOCETTA_EXPORT void Initialize(Vocetta::VocettaResolver resolver)
 
 void Initialize(Vocetta::VocettaResolver resolver) {
     using namespace Vocetta::Frame;
-    const Variant& variant = SelectsAvx2(CpuGetFeatureX86_64()) ? kAvx2Build : kSse2Build;
+    const BuildTable& build = *kBuildTables[SelectedBuild(CpuGetFeatureX86_64())];
 #define VOCETTA_RUN_EXTERNALS(order, symbol, name, Result, Parameters, Arguments) \
-    variant.Externals##name(resolver);
+    build.Externals##name(resolver);
 #define VOCETTA_RUN_STATICS(order, symbol, name, Result, Parameters, Arguments) \
-    variant.Statics##name();
+    build.Statics##name();
 #define VOCETTA_FILL_SLOT(order, symbol, name, Result, Parameters, Arguments) \
-    gDispatchTable.name = variant.name;
+    gDispatchTable.name = build.name;
     VOCETTA_ENTRIES(VOCETTA_RUN_EXTERNALS)
     VOCETTA_ENTRIES(VOCETTA_RUN_STATICS)
     VOCETTA_ENTRIES(VOCETTA_FILL_SLOT)

@@ -1,9 +1,12 @@
 // The analysis chains the kernels in a fixed order, and every scratch array it needs comes from
-// the host and goes back before the call returns. The arithmetic of each stage is the exported
-// kernel's own code, so a host that chains the kernels gets the job's numbers bit for bit.
+// the host and goes back before the call returns, in the order and sizes the kernels would ask
+// for them. Each stage computes with the exported kernel's own loops, or only the part of them an
+// output depends on (the filtered samples the down-sampler reads, the DCT rows that reach `mfcc`),
+// so a host that chains the kernels gets the job's numbers bit for bit (NaN payloads aside).
 #include "job/lip_sync_job.h"
 
 #include "algorithm/algorithm.h"
+#include "algorithm/analysis_loops.h"
 
 namespace Vocetta::VOCETTA_VARIANT {
 
@@ -17,15 +20,15 @@ const float* ReadFloats(const NativeArray& view) {
     return static_cast<const float*>(view.pointer);
 }
 
-// Cepstral coefficients 1 ... M go to `mfcc`; coefficient 0 (the level) is dropped. A record that
-// asks for more coefficients than the mel channels give gets NaN in the rest: they do not exist,
-// and NaN makes any use of them visible (every score then becomes 0) instead of comparing
-// made-up values.
-void CopyCoefficients(const float* cepstrum, int32_t cepstrumLength, float* mfcc, int32_t count) {
-    const int32_t available = cepstrumLength > 1 ? cepstrumLength - 1 : 0;
-    const int32_t copied = count < available ? count : available;
-    CopyFloats(mfcc, cepstrum + 1, copied);
-    for (int32_t i = copied; i < count; ++i)
+// Cepstral coefficients 1 ... M go to `mfcc`, and only those rows of the DCT are computed;
+// coefficient 0 (the level) is dropped. A record that asks for more coefficients than the mel
+// channels give gets NaN in the rest: they do not exist, and NaN makes any use of them visible
+// (every score then becomes 0) instead of comparing made-up values.
+void WriteCoefficients(const float* decibels, int32_t channels, float* mfcc, int32_t count) {
+    const int32_t available = channels > 1 ? channels - 1 : 0;
+    const int32_t computed = count < available ? count : available;
+    CosineTransformRows(decibels, channels, 1, computed, mfcc);
+    for (int32_t i = computed; i < count; ++i)
         mfcc[i] = __builtin_nanf("");
 }
 
@@ -105,13 +108,22 @@ void Execute(LipSyncJob* job) {
     NativeArray buffer{AllocateUnfilled(blockLength), blockLength, kTempAllocator};
     Algorithm::_UnrollRingBuffer(input, FloatsOf(buffer), blockLength, job->startIndex);
 
-    // Down to the analysis rate, anti-aliased at half of it.
-    Algorithm::LowPassFilter(buffer, static_cast<float>(job->sampleRate),
-                             static_cast<float>(job->targetSampleRate / 2), kLowPassRange);
-    NativeArray data{nullptr, 0, VOCETTA_ALLOCATOR_INVALID};
-    Algorithm::DownSample(buffer, data, job->sampleRate, job->targetSampleRate);
+    // Down to the analysis rate, anti-aliased at half of it. The host lends the filter's scratch
+    // and the frame as LowPassFilter and DownSample would ask for them, but the filter computes
+    // only the samples the down-sampler reads, and no array is cleared that is filled anyway.
+    const LowPassDesign design =
+        DesignLowPass(static_cast<float>(job->sampleRate),
+                      static_cast<float>(job->targetSampleRate / 2), kLowPassRange);
+    const DownSamplePlan plan = PlanDownSample(blockLength, job->sampleRate, job->targetSampleRate);
+    float* filterSource = AllocateUnfilled(blockLength);
+    float* taps = AllocateUnfilled(design.tapCount);
+    LowPassForDownSample(FloatsOf(buffer), blockLength, filterSource, taps, design, plan);
+    Release(filterSource);
+    Release(taps);
+    NativeArray data{AllocateUnfilled(plan.length), plan.length, kTempAllocator};
     float* frame = FloatsOf(data);
     const int32_t frameLength = data.length;
+    DownSampleFiltered(FloatsOf(buffer), blockLength, plan, frame);
 
     // Pre-emphasis reads the unmodified frame, so it works from a copy.
     float* unemphasised = AllocateCopy(frame, frameLength);
@@ -120,7 +132,7 @@ void Execute(LipSyncJob* job) {
     Algorithm::_ApplyHammingWindow(frame, frameLength);
     Algorithm::_ScaleToPeak(frame, frameLength, kNormalisedPeak);
 
-    NativeArray spectrum{AllocateZeroed(frameLength), frameLength, kTempAllocator};
+    NativeArray spectrum{AllocateUnfilled(frameLength), frameLength, kTempAllocator};
     Algorithm::FFT(frame, FloatsOf(spectrum), frameLength);
 
     // The mel scale is laid over the analysis rate, whatever rate the frame kept.
@@ -129,9 +141,10 @@ void Execute(LipSyncJob* job) {
                              job->melDiv);
     const int32_t channels = melSpectrum.length;
     Algorithm::_PowerToDecibel(FloatsOf(melSpectrum), channels);
-    float* cepstrum = AllocateZeroed(channels);
-    Algorithm::_DCT(FloatsOf(melSpectrum), cepstrum, channels);
-    CopyCoefficients(cepstrum, channels, static_cast<float*>(job->mfcc.pointer), job->mfcc.length);
+    // The host still lends the cepstrum's array; the coefficients go straight to `mfcc`.
+    float* cepstrum = AllocateUnfilled(channels);
+    WriteCoefficients(FloatsOf(melSpectrum), channels, static_cast<float*>(job->mfcc.pointer),
+                      job->mfcc.length);
 
     // The volume is that of the raw block, before any filtering or normalisation.
     const float volume = Algorithm::_RootMeanSquare(input, blockLength);

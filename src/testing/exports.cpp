@@ -15,8 +15,9 @@ VOCETTA_EXPORT int32_t vocetta_testing_feature_level(uint32_t features) {
     return FeatureLevel(features);
 }
 
-VOCETTA_EXPORT int32_t vocetta_testing_selects_avx2(int32_t level) {
-    return SelectsAvx2(level);
+// The index in VOCETTA_BUILDS of the build that runs at `level`.
+VOCETTA_EXPORT int32_t vocetta_testing_selected_build(int32_t level) {
+    return SelectedBuild(level);
 }
 
 extern CpuModel __cpu_model;

@@ -36,3 +36,18 @@ void TestingDownSample(NativeArray* input, NativeArray* output, int32_t sampleRa
     Algorithm::DownSample(*input, *output, sampleRate, targetSampleRate);
 }
 }
+
+extern "C" {
+
+// The lane cosine of the DCT rows and the scalar one, over `count` angles (a multiple of the
+// build's lanes, which it returns): each group of lanes through one vector call.
+VOCETTA_EXPORT int32_t TestingCosines(const float* angles, int32_t count, float* lanes,
+                                      float* scalars) VOCETTA_TESTING_SYMBOL("cosines");
+int32_t TestingCosines(const float* angles, int32_t count, float* lanes, float* scalars) {
+    for (int32_t i = 0; i + kLanes <= count; i += kLanes)
+        UnfusedCos(Floats::Load(angles + i)).Store(lanes + i);
+    for (int32_t i = 0; i < count; ++i)
+        scalars[i] = Cos(angles[i]);
+    return kLanes;
+}
+}

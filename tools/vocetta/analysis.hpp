@@ -10,13 +10,11 @@
 #include "audio.hpp"
 #include "profile.hpp"
 #include "vocetta/library.hpp"
+#include "vocetta/ring.hpp"
 
 namespace Vocetta::Tool {
 
-// The ring length L at `sampleRate` for which the job's down-sampler yields exactly the profile's
-// block length at the analysis rate. Throws ToolError (naming `origin`) for rates the job cannot
-// analyse: below the analysis rate (the job does not up-sample) or without such an L.
-int RingLength(const Profile& profile, int sampleRate, const std::string& origin);
+using Host::RingLength;
 
 struct FrameResult {
     double time = 0;  // seconds, the centre of the analysed block

@@ -4,35 +4,69 @@
 
 #include "command.hpp"
 #include "common.hpp"
+#include "cue_export.hpp"
 #include "error.hpp"
+#include "mouth.hpp"
 #include "output.hpp"
 #include "timeline.hpp"
 
 namespace Vocetta::Tool {
 namespace {
 
-constexpr const char* kHelp =
-    "usage: vocetta analyze [options] AUDIO...\n"
-    "\n"
+constexpr const char* kSummary =
     "Runs the lip-sync job over each recording (WAV, FLAC, Ogg/Vorbis, AIFF, ...; several\n"
     "channels are mixed to mono) and writes one row per frame: time (centre of the block, s),\n"
     "phoneme, volume (RMS) and every phoneme's score. With --segments, frames are merged into\n"
-    "timed segments (start, end, phoneme) for animation.\n"
-    "\n"
-    "  -o, --output PATH    output file ('-' for standard output, the default for one input);\n"
-    "                       with several inputs a directory that receives NAME.csv etc.\n"
-    "  -f, --format FMT     csv, tsv or json (default: from the output's extension, else csv)\n"
-    "  -s, --segments       write segments instead of frames\n"
-    "      --silence DB     frames quieter than this RMS level in dBFS are 'sil' (default -40)\n"
-    "      --min-segment MS segments shorter than this join a neighbour (default 0)\n";
+    "timed segments (start, end, phoneme) for animation. With --cues, writes mouth cues:\n"
+    "contiguous spans from 0 to the end of the recording, each showing one mouth shape.";
 
-struct Target {
-    std::string path;  // "-" for standard output
+struct AnalyzeOptions {
+    CommonOptions common;
+    MouthArguments mouth;
+    std::vector<std::string> inputs;
+    std::string output = "-";
+    std::string format;  // empty: from the output's extension
+    bool segments = false;
+    double silenceDb = kDefaultSilenceDb;
+    double minSegmentMs = 0;
+    bool cues = false;
+    int fps = 24;
+    bool keyframes = false;
 };
 
-Format ChooseFormat(const Options& options, const std::string& output) {
-    if (const auto name = options.Value("--format")) return ParseFormat(*name);
-    const std::string extension = std::filesystem::path(output).extension().string();
+void AddOptions(CommandLine& line, AnalyzeOptions& options) {
+    line.Positional("AUDIO", options.inputs, "recordings to analyse");
+    line.Text("-o,--output", options.output, "PATH",
+              "output file, '-' (the default) for standard output; a directory for several inputs");
+    line.Text("-f,--format", options.format, "FMT",
+              "csv, tsv or json (default: from the output's extension, else csv); with --cues "
+              "tsv, json, xml or dat (default: extension, else tsv)");
+    line.Flag("-s,--segments", options.segments, "write segments instead of frames");
+    line.Number("--silence", options.silenceDb, -200.0, 0.0, "DB",
+                "frames quieter than this RMS level in dBFS are 'sil' (default -40)");
+    line.Number("--min-segment", options.minSegmentMs, 0.0, 60000.0, "MS",
+                "segments shorter than this join a neighbour (default 0)");
+    line.Flag("--cues", options.cues, "write mouth cues instead of frames");
+    line.Integer("--fps", options.fps, 1, 1000, "N",
+                 "animation frame rate of dat files and keyframes (default 24)");
+    line.Flag("--keyframes", options.keyframes,
+              "tsv and json cues: the shape of every animation frame as well");
+    AddMouthOptions(line, options.mouth);
+    AddCommonOptions(line, options.common);
+}
+
+CueFormat ChooseCueFormat(const AnalyzeOptions& options) {
+    if (!options.format.empty()) return ParseCueFormat(options.format);
+    const std::string extension = std::filesystem::path(options.output).extension().string();
+    for (CueFormat format : {CueFormat::Json, CueFormat::Xml, CueFormat::Dat}) {
+        if (extension == CueFormatExtension(format)) return format;
+    }
+    return CueFormat::Tsv;
+}
+
+Format ChooseFormat(const AnalyzeOptions& options) {
+    if (!options.format.empty()) return ParseFormat(options.format);
+    const std::string extension = std::filesystem::path(options.output).extension().string();
     if (extension == ".tsv") return Format::Tsv;
     if (extension == ".json") return Format::Json;
     return Format::Csv;
@@ -41,23 +75,27 @@ Format ChooseFormat(const Options& options, const std::string& output) {
 }  // namespace
 
 int RunAnalyze(const Arguments& arguments) {
-    const Options options(
-        arguments,
-        {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
-         OptionSpec{"-f", "--format", true}, OptionSpec{"-s", "--segments", false},
-         OptionSpec{nullptr, "--silence", true}, OptionSpec{nullptr, "--min-segment", true}});
-    if (options.Has("--help")) {
-        std::printf("%s%s", kHelp, kCommonHelp);
-        return kExitOk;
-    }
-    const std::vector<std::string>& inputs = options.Positional();
+    AnalyzeOptions options;
+    CommandLine line("analyze", kSummary);
+    AddOptions(line, options);
+    if (!line.Parse(arguments)) return kExitOk;
+    const std::vector<std::string>& inputs = options.inputs;
     if (inputs.empty()) throw UsageError("no recording given");
-    const std::string output = options.Text("--output", "-");
-    const Format format = ChooseFormat(options, output);
-    const float silence = SilenceVolume(options);
-    const double minSegment = options.Number("--min-segment", 0.0, 0.0, 60000.0) / 1000.0;
-    const bool segments = options.Has("--segments");
-    const BatchSettings settings = BatchFromOptions(options, "vocetta analyze");
+    const std::string& output = options.output;
+    const bool cues = options.cues;
+    const bool segments = options.segments;
+    if (cues && segments) throw UsageError("--cues and --segments exclude each other");
+    const Format format = cues ? Format::Csv : ChooseFormat(options);
+    const CueFormat cueFormat = cues ? ChooseCueFormat(options) : CueFormat::Tsv;
+    const float silence = VolumeFromDb(options.silenceDb);
+    const double minSegment = options.minSegmentMs / 1000.0;
+    const MouthOptions mouth = MouthFromOptions(options.mouth, silence);
+    const CueLayout layout{options.fps, options.keyframes};
+    if (layout.keyframes && !cues) throw UsageError("--keyframes needs --cues");
+    if (cues && layout.keyframes && cueFormat != CueFormat::Tsv && cueFormat != CueFormat::Json) {
+        throw UsageError("--keyframes needs the tsv or json format");
+    }
+    const BatchSettings settings = BatchFromOptions(options.common, "vocetta analyze");
 
     // Where each input's result goes.
     std::vector<std::string> targets;
@@ -73,8 +111,8 @@ int RunAnalyze(const Arguments& arguments) {
                             (error ? ": " + error.message() : ""));
         }
         for (const std::string& input : inputs) {
-            const auto name =
-                std::filesystem::path(input).stem().string() + FormatExtension(format);
+            const auto name = std::filesystem::path(input).stem().string() +
+                              (cues ? CueFormatExtension(cueFormat) : FormatExtension(format));
             targets.push_back((std::filesystem::path(output) / name).string());
         }
         for (size_t i = 0; i < targets.size(); ++i) {
@@ -89,14 +127,19 @@ int RunAnalyze(const Arguments& arguments) {
         targets.push_back(output);
     }
 
-    const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
-    const Host::Library library = OpenLibrary(options);
+    const Profile profile = LoadProfileOrDefault(options.common.profile);
+    const Host::ShapeMap shapeMap =
+        cues ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile))
+             : Host::ShapeMap{};
+    const Host::Library library = OpenLibrary(options.common.library);
     size_t failures = 0;
     RunBatch(
         library, profile, inputs, settings,
         [&](size_t index, const Recording& recording, const Analysis& analysis) {
             const std::string text =
-                segments
+                cues ? FormatCues(BuildCueTrack(shapeMap, mouth, recording, analysis), cueFormat,
+                                  layout)
+                : segments
                     ? FormatSegments(recording,
                                      MergeSegments(profile, analysis, silence, minSegment), format)
                     : FormatFrames(profile, recording, analysis, silence, format);

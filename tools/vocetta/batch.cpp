@@ -27,13 +27,20 @@ void RunBatch(const Host::Library& library, const Profile& profile,
     for (size_t index = 0; index < paths.size(); ++index) {
         Recording recording;
         Analysis analysis;
+        // A file that cannot be read or analysed is reported and skipped; the rest go on.
+        auto skip = [&](const std::exception& error) {
+            progress.Message(settings.command + ": " + error.what());
+            failed(index, error.what());
+        };
         try {
             recording = LoadRecording(paths[index]);
             analysis =
                 PrepareAnalysis(profile, recording, settings.hopSeconds, settings.scorePhonemes);
         } catch (const ToolError& error) {
-            progress.Message(settings.command + ": " + error.what());
-            failed(index, error.what());
+            skip(error);
+            continue;
+        } catch (const Host::ProfileError& error) {
+            skip(error);
             continue;
         }
         const size_t frames = analysis.FrameCount();

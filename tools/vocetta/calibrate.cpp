@@ -13,30 +13,52 @@
 namespace Vocetta::Tool {
 namespace {
 
-constexpr const char* kHelp =
-    "usage: vocetta calibrate [options] MANIFEST... -o PROFILE.json\n"
-    "\n"
+constexpr const char* kSummary =
     "Builds a profile from labelled recordings. Each MANIFEST is a CSV file with the columns\n"
     "'file' and 'phoneme' (one sustained phoneme per file; several files per phoneme). Every\n"
     "frame's MFCCs come from the lip-sync job itself; the profile holds the mean and standard\n"
-    "deviation of each coefficient over all kept frames, and each phoneme's mean vector.\n"
-    "\n"
-    "  -o, --output FILE       the profile to write (required)\n"
-    "      --base PROFILE      analysis parameters and colours to start from\n"
-    "                          (default: the built-in profile's)\n"
-    "      --target-rate HZ    analysis sample rate\n"
-    "      --mel-channels N    mel filter-bank channels\n"
-    "      --coefficients M    MFCCs per frame (below the mel channel count)\n"
-    "      --block N           block length at the analysis rate (a power of two)\n"
-    "      --score-method M    MeanAbsoluteDistance, RootMeanSquareDistance, CosineSimilarity\n"
-    "      --phonemes A,B,...  phoneme order in the profile (default: order of appearance)\n"
-    "      --min-volume DB     leave out frames quieter than this, in dBFS (default -30);\n"
-    "                          the silence phoneme keeps all its frames\n"
-    "      --silence-phoneme N the phoneme that stands for silence (default sil)\n"
-    "      --trim MS           leave out frames whose block reaches within MS of a file's start\n"
-    "                          or end, where sustained sounds begin and fade (default 0)\n";
+    "deviation of each coefficient over all kept frames, and each phoneme's mean vector.";
+constexpr const char* kDetails =
+    "The silence phoneme keeps all its frames whatever --min-volume says; --trim leaves out the\n"
+    "frames where sustained sounds begin and fade.";
 
 constexpr double kDefaultMinVolumeDb = -30.0;
+
+// Analysis parameters left at 0 (or empty) come from the base profile.
+struct CalibrateOptions {
+    CommonOptions common;
+    std::vector<std::string> manifests;
+    std::string output, base, scoreMethod, phonemes;
+    int targetRate = 0, melChannels = 0, coefficients = 0, block = 0;
+    double minVolumeDb = kDefaultMinVolumeDb;
+    std::string silencePhoneme = kSilenceLabel;
+    double trimMs = 0;
+};
+
+void AddOptions(CommandLine& line, CalibrateOptions& options) {
+    line.Positional("MANIFEST", options.manifests, "the labelled recordings");
+    line.Text("-o,--output", options.output, "FILE", "the profile to write (required)");
+    line.Text("--base", options.base, "PROFILE",
+              "parameters and colours to start from (default: built-in profile's)");
+    line.Integer("--target-rate", options.targetRate, 1, 1 << 30, "HZ", "analysis sample rate");
+    line.Integer("--mel-channels", options.melChannels, 1, 1 << 20, "N",
+                 "mel filter-bank channels");
+    line.Integer("--coefficients", options.coefficients, 1, 1 << 20, "M",
+                 "MFCCs per frame (below the mel channel count)");
+    line.Integer("--block", options.block, 1, 1 << 30, "N",
+                 "block length at the analysis rate (a power of two)");
+    line.Text("--score-method", options.scoreMethod, "M",
+              "MeanAbsoluteDistance, RootMeanSquareDistance, CosineSimilarity");
+    line.Text("--phonemes", options.phonemes, "A,B,...",
+              "phoneme order in the profile (default: order of appearance)");
+    line.Number("--min-volume", options.minVolumeDb, -200.0, 0.0, "DB",
+                "leave out frames quieter than this in dBFS, except silence's (default -30)");
+    line.Text("--silence-phoneme", options.silencePhoneme, "N",
+              "the phoneme that stands for silence (default sil)");
+    line.Number("--trim", options.trimMs, 0.0, 60000.0, "MS",
+                "leave out frames within MS of a file's start or end (default 0)");
+    AddCommonOptions(line, options.common, false);
+}
 
 struct Sums {
     size_t frames = 0;
@@ -66,35 +88,28 @@ constexpr std::array<std::array<float, 3>, 8> kPalette = {{{0.9f, 0.2f, 0.2f},
 }  // namespace
 
 int RunCalibrate(const Arguments& arguments) {
-    const Options options(
-        arguments,
-        {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
-         OptionSpec{nullptr, "--base", true}, OptionSpec{nullptr, "--target-rate", true},
-         OptionSpec{nullptr, "--mel-channels", true}, OptionSpec{nullptr, "--coefficients", true},
-         OptionSpec{nullptr, "--block", true}, OptionSpec{nullptr, "--score-method", true},
-         OptionSpec{nullptr, "--phonemes", true}, OptionSpec{nullptr, "--min-volume", true},
-         OptionSpec{nullptr, "--silence-phoneme", true}, OptionSpec{nullptr, "--trim", true}});
-    if (options.Has("--help")) {
-        std::printf("%s%s", kHelp, kCommonHelp);
-        return kExitOk;
-    }
-    if (options.Has("--profile")) throw UsageError("use --base to start from another profile");
-    if (options.Positional().empty()) throw UsageError("no manifest given");
-    const auto output = options.Value("--output");
-    if (!output || *output == "-" || output->empty()) {
+    CalibrateOptions options;
+    CommandLine line("calibrate", kSummary, kDetails);
+    AddOptions(line, options);
+    if (!line.Parse(arguments)) return kExitOk;
+    if (options.manifests.empty()) throw UsageError("no manifest given");
+    const std::string* output = &options.output;
+    if (output->empty() || *output == "-") {
         throw UsageError("name the profile to write with -o FILE");
     }
 
-    Profile profile = LoadProfileOrDefault(options.Text("--base", ""));
-    profile.targetSampleRate =
-        options.Integer("--target-rate", profile.targetSampleRate, 1, 1 << 30);
-    profile.melChannels = options.Integer("--mel-channels", profile.melChannels, 1, 1 << 20);
-    profile.coefficients = options.Integer("--coefficients", profile.coefficients, 1, 1 << 20);
-    profile.blockLength = options.Integer("--block", profile.blockLength, 1, 1 << 30);
-    if (const auto method = options.Value("--score-method")) {
-        profile.scoreMethod = ScoreMethodFromName(*method);
+    Profile profile = LoadProfileOrDefault(options.base);
+    auto override = [](int& parameter, int value) {
+        if (value != 0) parameter = value;
+    };
+    override(profile.targetSampleRate, options.targetRate);
+    override(profile.melChannels, options.melChannels);
+    override(profile.coefficients, options.coefficients);
+    override(profile.blockLength, options.block);
+    if (!options.scoreMethod.empty()) {
+        profile.scoreMethod = ScoreMethodFromName(options.scoreMethod);
         if (profile.scoreMethod < 0) {
-            throw UsageError("unknown score method '" + *method +
+            throw UsageError("unknown score method '" + options.scoreMethod +
                              "' (MeanAbsoluteDistance, RootMeanSquareDistance, CosineSimilarity)");
         }
     }
@@ -107,22 +122,22 @@ int RunCalibrate(const Arguments& arguments) {
         check.phonemes = {{"x", {0, 0, 0}, std::vector<float>(m, 0.0f)}};
         try {
             ValidateProfile(check, "calibration parameters");
-        } catch (const ToolError& error) {
+        } catch (const Host::ProfileError& error) {
             throw UsageError(error.what());
         }
     }
-    const float minVolume = SilenceVolume(options, "--min-volume", kDefaultMinVolumeDb);
-    const std::string silenceName = options.Text("--silence-phoneme", kSilenceLabel);
-    const double trim = options.Number("--trim", 0.0, 0.0, 60000.0) / 1000.0;
+    const float minVolume = VolumeFromDb(options.minVolumeDb);
+    const std::string& silenceName = options.silencePhoneme;
+    const double trim = options.trimMs / 1000.0;
 
     std::vector<LabelledFile> files;
-    for (const std::string& manifest : options.Positional()) {
+    for (const std::string& manifest : options.manifests) {
         const auto listed = LoadManifest(manifest);
         files.insert(files.end(), listed.begin(), listed.end());
     }
     std::vector<std::string> order;
-    if (const auto list = options.Value("--phonemes")) {
-        order = SplitList(*list);
+    if (!options.phonemes.empty()) {
+        order = SplitList(options.phonemes);
         for (const LabelledFile& file : files) {
             if (std::find(order.begin(), order.end(), file.phoneme) == order.end()) {
                 throw UsageError("the manifest labels " + file.path + " as '" + file.phoneme +
@@ -149,9 +164,9 @@ int RunCalibrate(const Arguments& arguments) {
     std::vector<std::string> paths;
     for (const LabelledFile& file : files)
         paths.push_back(file.path);
-    BatchSettings settings = BatchFromOptions(options, "vocetta calibrate");
+    BatchSettings settings = BatchFromOptions(options.common, "vocetta calibrate");
     settings.scorePhonemes = false;
-    const Host::Library library = OpenLibrary(options);
+    const Host::Library library = OpenLibrary(options.common.library);
     size_t failures = 0;
     RunBatch(
         library, profile, paths, settings,
@@ -227,7 +242,7 @@ int RunCalibrate(const Arguments& arguments) {
     }
     ValidateProfile(profile, *output);
     WriteOutput(*output, SerializeProfile(profile));
-    if (!options.Has("--quiet")) {
+    if (!options.common.quiet) {
         std::fprintf(stderr, "vocetta calibrate: %s: %zu phonemes from %zu frames of %zu files\n",
                      output->c_str(), order.size(), totalFrames, files.size());
     }

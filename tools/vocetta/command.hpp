@@ -26,5 +26,6 @@ int RunAnalyze(const Arguments& arguments);
 int RunCalibrate(const Arguments& arguments);
 int RunRender(const Arguments& arguments);
 int RunEvaluate(const Arguments& arguments);
+int RunPreview(const Arguments& arguments);
 
 }  // namespace Vocetta::Tool

@@ -10,31 +10,39 @@
 namespace Vocetta::Tool {
 namespace {
 
-constexpr const char* kHelp =
-    "usage: vocetta evaluate [options] MANIFEST\n"
-    "\n"
+constexpr const char* kSummary =
     "Frame accuracy (overall and per phoneme) and the confusion matrix of a profile on labelled\n"
     "recordings. MANIFEST is a CSV file with the columns 'file' and 'phoneme'; each file holds\n"
     "one sustained phoneme, so every frame of it carries that label. Frames are labelled as\n"
-    "'vocetta analyze' labels them.\n"
-    "\n"
-    "      --json           print the result as one JSON object\n"
-    "      --silence DB     frames quieter than this RMS level in dBFS are 'sil' (default -40)\n";
+    "'vocetta analyze' labels them.";
+
+struct EvaluateOptions {
+    CommonOptions common;
+    std::vector<std::string> manifests;
+    bool json = false;
+    double silenceDb = kDefaultSilenceDb;
+};
+
+void AddOptions(CommandLine& line, EvaluateOptions& options) {
+    line.Positional("MANIFEST", options.manifests, "the labelled recordings");
+    line.Flag("--json", options.json, "print the result as one JSON object");
+    line.Number("--silence", options.silenceDb, -200.0, 0.0, "DB",
+                "frames quieter than this RMS level in dBFS are 'sil' (default -40)");
+    AddCommonOptions(line, options.common);
+}
 
 }  // namespace
 
 int RunEvaluate(const Arguments& arguments) {
-    const Options options(arguments, {VOCETTA_COMMON_OPTIONS, OptionSpec{nullptr, "--json", false},
-                                      OptionSpec{nullptr, "--silence", true}});
-    if (options.Has("--help")) {
-        std::printf("%s%s", kHelp, kCommonHelp);
-        return kExitOk;
-    }
-    if (options.Positional().size() != 1) throw UsageError("name one manifest");
-    const float silence = SilenceVolume(options);
-    const BatchSettings settings = BatchFromOptions(options, "vocetta evaluate");
-    const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
-    const std::string& manifestPath = options.Positional()[0];
+    EvaluateOptions options;
+    CommandLine line("evaluate", kSummary);
+    AddOptions(line, options);
+    if (!line.Parse(arguments)) return kExitOk;
+    if (options.manifests.size() != 1) throw UsageError("name one manifest");
+    const float silence = VolumeFromDb(options.silenceDb);
+    const BatchSettings settings = BatchFromOptions(options.common, "vocetta evaluate");
+    const Profile profile = LoadProfileOrDefault(options.common.profile);
+    const std::string& manifestPath = options.manifests[0];
     const std::vector<LabelledFile> files = LoadManifest(manifestPath);
 
     // Labels: the profile's phonemes, and silence when the profile has no phoneme of that name.
@@ -60,7 +68,7 @@ int RunEvaluate(const Arguments& arguments) {
     std::vector<std::string> paths;
     for (const LabelledFile& file : files)
         paths.push_back(file.path);
-    const Host::Library library = OpenLibrary(options);
+    const Host::Library library = OpenLibrary(options.common.library);
     size_t failures = 0;
     RunBatch(
         library, profile, paths, settings,
@@ -88,7 +96,7 @@ int RunEvaluate(const Arguments& arguments) {
     auto ratio = [](size_t a, size_t b) { return b == 0 ? 0.0 : double(a) / double(b); };
 
     std::string out;
-    if (options.Has("--json")) {
+    if (options.json) {
         out += "{\"accuracy\": " + JsonNumber(ratio(correct, frames)) +
                ", \"frames\": " + std::to_string(frames) +
                ", \"correct\": " + std::to_string(correct) + ", \"per_phoneme\": {";

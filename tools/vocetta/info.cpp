@@ -2,24 +2,18 @@
 #include <cstdio>
 
 #include "command.hpp"
-#include "vocetta/library.hpp"
+#include "common.hpp"
 
 namespace Vocetta::Tool {
 
 int RunInfo(const Arguments& arguments) {
-    std::string path = Host::Library::DefaultPath();
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == "--library" && i + 1 < arguments.size()) {
-            path = arguments[++i];
-        } else if (arguments[i] == "--help") {
-            std::printf("usage: vocetta info [--library PATH]\n");
-            return kExitOk;
-        } else {
-            std::fprintf(stderr, "vocetta info: unknown option '%s'\n", arguments[i].c_str());
-            return kExitUsage;
-        }
-    }
-    const Host::Library library(path);
+    std::string path;
+    CommandLine line("info",
+                     "Shows the processor's feature level, the build the library selects "
+                     "for it and the library's entries.");
+    AddLibraryOption(line, path);
+    if (!line.Parse(arguments)) return kExitOk;
+    const Host::Library library = OpenLibrary(path);
     std::printf("library:       %s\n", library.path().c_str());
     std::printf("feature level: %d\n", Host::ProcessorFeatureLevel());
     std::printf("build:         %s\n", Host::VariantName(Host::SelectedVariant()));

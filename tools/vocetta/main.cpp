@@ -13,6 +13,8 @@ constexpr Command kCommands[] = {
     {"analyze", "phoneme timelines of recordings (frames or segments; CSV, TSV, JSON)", RunAnalyze},
     {"calibrate", "build a profile from labelled recordings", RunCalibrate},
     {"render", "paint the phoneme texture or the MFCC matrix of a recording as PNG", RunRender},
+    {"preview", "an HTML page that plays a recording with its mouth cues and a drawn mouth",
+     RunPreview},
     {"evaluate", "frame accuracy and confusion matrix of a profile on labelled recordings",
      RunEvaluate},
     {"info", "show the processor's feature level, the selected build and the entries", RunInfo},
@@ -23,7 +25,9 @@ void PrintUsage(std::FILE* stream) {
     for (const Command& command : kCommands) {
         std::fprintf(stream, "  %-10s %s\n", command.name, command.summary);
     }
-    std::fprintf(stream, "\nRun 'vocetta <command> --help' for a command's options.\n");
+    std::fprintf(
+        stream,
+        "\nRun 'vocetta help <command>' or 'vocetta <command> --help' for a command's options.\n");
 }
 
 }  // namespace
@@ -34,8 +38,13 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     const char* name = argv[1];
-    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
-        std::strcmp(name, "help") == 0) {
+    Arguments arguments(argv + 2, argv + argc);
+    if (std::strcmp(name, "help") == 0 && argc > 2) {
+        // "vocetta help analyze" is "vocetta analyze --help".
+        name = argv[2];
+        arguments = {"--help"};
+    } else if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
+               std::strcmp(name, "help") == 0) {
         PrintUsage(stdout);
         return kExitOk;
     }
@@ -46,7 +55,7 @@ int main(int argc, char** argv) {
     for (const Command& command : kCommands) {
         if (std::strcmp(name, command.name) == 0) {
             try {
-                return command.run(Arguments(argv + 2, argv + argc));
+                return command.run(arguments);
             } catch (const UsageError& error) {
                 std::fprintf(stderr, "vocetta %s: %s (see 'vocetta %s --help')\n", name,
                              error.what(), name);

@@ -1,48 +1,27 @@
-// A profile: the analysis parameters and the reference data one LipSyncJob needs, as stored in a
-// versioned JSON file (docs/profile-format.md).
+// The tool's view of profiles: the SDK's loader and serializer, plus the profile built into the
+// tool so that it works without any file beside it.
 #pragma once
 
-#include <array>
 #include <string>
-#include <vector>
+
+#include "vocetta/profile.hpp"
 
 namespace Vocetta::Tool {
 
-inline constexpr int kProfileVersion = 1;
-inline constexpr const char* kProfileFormat = "vocetta-profile";
+using Host::kProfileFormat;
+using Host::kProfileVersion;
+using Host::LoadProfile;
+using Host::ParseProfile;
+using Host::Phoneme;
+using Host::Profile;
+using Host::ScoreMethodFromName;
+using Host::ScoreMethodName;
+using Host::SerializeProfile;
+using Host::ValidateProfile;
 
-struct Phoneme {
-    std::string name;
-    std::array<float, 3> color{};  // red, green, blue in 0 ... 1
-    std::vector<float> reference;  // one value per coefficient
-};
-
-struct Profile {
-    int targetSampleRate = 16000;  // Hz, the analysis rate
-    int melChannels = 30;          // melDiv
-    int coefficients = 12;         // M, at most melChannels - 1
-    int blockLength = 1024;        // samples per analysed block at the analysis rate
-    int scoreMethod = 1;           // ScoreMethod
-    std::vector<float> means, standardDeviations;
-    std::vector<Phoneme> phonemes;
-
-    int IndexOf(const std::string& name) const;  // -1 when absent
-};
-
-// The names of the three scoring methods as the file spells them.
-const char* ScoreMethodName(int method);
-int ScoreMethodFromName(const std::string& name);  // -1 when unknown
-
-// Parses and validates; `origin` names the file in every message.
-Profile ParseProfile(const std::string& text, const std::string& origin);
-Profile LoadProfile(const std::string& path);
 // The profile built into the tool (profiles/default.json at build time).
 Profile DefaultProfile();
 // `path` when given, else the built-in profile.
 Profile LoadProfileOrDefault(const std::string& path);
-
-std::string SerializeProfile(const Profile& profile);
-// Checks what ParseProfile checks, for profiles built in memory (calibrate).
-void ValidateProfile(const Profile& profile, const std::string& origin);
 
 }  // namespace Vocetta::Tool

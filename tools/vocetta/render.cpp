@@ -7,54 +7,102 @@
 #include "common.hpp"
 #include "error.hpp"
 #include "jobs.hpp"
+#include "mouth.hpp"
 #include "png.hpp"
 
 namespace Vocetta::Tool {
 namespace {
 
-constexpr const char* kHelp =
-    "usage: vocetta render [options] AUDIO -o FILE.png\n"
-    "\n"
+constexpr const char* kSummary =
     "Paints the phoneme texture of the whole recording, one column per frame: the column's\n"
     "colour mixes the phonemes' display colours by their scores, its opaque band grows with\n"
     "the frame's volume (relative to the loudest frame). With --mfcc, paints the MFCC matrix\n"
     "instead (coefficient 1 at the bottom, from purple at the lowest value to red at the\n"
-    "highest).\n"
-    "\n"
-    "  -o, --output FILE    the PNG file to write (required)\n"
-    "      --mfcc           paint the MFCCs instead of the phonemes\n"
-    "      --height N       image height in pixels (default 96)\n"
-    "      --blend F        share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)\n";
+    "highest). With --cues, draws the mouth cues under the phoneme texture: a band of one\n"
+    "colour per shape (grey for rest), a dark column where a cue starts.";
+
+struct RenderOptions {
+    CommonOptions common;
+    MouthArguments mouth;
+    std::vector<std::string> inputs;
+    std::string output;
+    bool mfcc = false;
+    int height = 96;
+    double blend = 0.5;
+    bool cues = false;
+    double silenceDb = kDefaultSilenceDb;
+};
+
+void AddOptions(CommandLine& line, RenderOptions& options) {
+    line.Positional("AUDIO", options.inputs, "the recording to paint");
+    line.Text("-o,--output", options.output, "FILE", "the PNG file to write (required)");
+    line.Flag("--mfcc", options.mfcc, "paint the MFCCs instead of the phonemes");
+    line.Integer("--height", options.height, 1, 8192, "N", "image height in pixels (default 96)");
+    line.Number("--blend", options.blend, 0.0, 1.0, "F",
+                "share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)");
+    line.Flag("--cues", options.cues, "draw the mouth cues under the phoneme texture");
+    line.Number("--silence", options.silenceDb, -200.0, 0.0, "DB",
+                "with --cues: frames quieter than this rest the mouth (default -40)");
+    AddMouthOptions(line, options.mouth);
+    AddCommonOptions(line, options.common);
+}
+
+// The cue track as a band under the texture: a black separating row, then rows of each frame's
+// shape colour, a dark column where a new cue starts.
+void AppendCueBand(const CueTrack& track, const Analysis& analysis, std::vector<uint32_t>& pixels,
+                   int& height) {
+    const size_t width = analysis.FrameCount();
+    const int rest = Host::RestShape(track.set);
+    const int band = std::max(8, height / 4);
+    auto pack = [](uint32_t r, uint32_t g, uint32_t b) {
+        return r | g << 8 | b << 16 | 0xff000000u;
+    };
+    std::vector<uint32_t> row(width);
+    int previous = -1;
+    for (size_t column = 0; column < width; ++column) {
+        const int shape = Host::ShapeAt(track.cues, analysis.frames[column].time, rest);
+        const std::array<uint8_t, 3> rgb = ShapeColour(shape, rest);
+        row[column] =
+            column > 0 && shape != previous ? pack(0x20, 0x21, 0x24) : pack(rgb[0], rgb[1], rgb[2]);
+        previous = shape;
+    }
+    pixels.insert(pixels.end(), width, pack(0, 0, 0));
+    for (int r = 0; r < band; ++r)
+        pixels.insert(pixels.end(), row.begin(), row.end());
+    height += 1 + band;
+}
 
 }  // namespace
 
 int RunRender(const Arguments& arguments) {
-    const Options options(
-        arguments, {VOCETTA_COMMON_OPTIONS, OptionSpec{"-o", "--output", true},
-                    OptionSpec{nullptr, "--mfcc", false}, OptionSpec{nullptr, "--height", true},
-                    OptionSpec{nullptr, "--blend", true}});
-    if (options.Has("--help")) {
-        std::printf("%s%s", kHelp, kCommonHelp);
-        return kExitOk;
-    }
-    if (options.Positional().size() != 1) throw UsageError("name one recording");
-    const auto output = options.Value("--output");
-    if (!output || output->empty() || *output == "-") {
+    RenderOptions options;
+    CommandLine line("render", kSummary);
+    AddOptions(line, options);
+    if (!line.Parse(arguments)) return kExitOk;
+    if (options.inputs.size() != 1) throw UsageError("name one recording");
+    const std::string* output = &options.output;
+    if (output->empty() || *output == "-") {
         throw UsageError("name the PNG file to write with -o FILE.png");
     }
-    const int height = options.Integer("--height", 96, 1, 8192);
-    const auto blend = static_cast<float>(options.Number("--blend", 0.5, 0.0, 1.0));
-    const bool mfcc = options.Has("--mfcc");
-    const BatchSettings settings = BatchFromOptions(options, "vocetta render");
-    const Profile profile = LoadProfileOrDefault(options.Text("--profile", ""));
-    const Host::Library library = OpenLibrary(options);
+    const int height = options.height;
+    const auto blend = static_cast<float>(options.blend);
+    const bool mfcc = options.mfcc;
+    const bool cues = options.cues;
+    if (cues && mfcc) throw UsageError("--cues goes with the phoneme texture, not --mfcc");
+    const MouthOptions mouth = MouthFromOptions(options.mouth, VolumeFromDb(options.silenceDb));
+    const BatchSettings settings = BatchFromOptions(options.common, "vocetta render");
+    const Profile profile = LoadProfileOrDefault(options.common.profile);
+    const Host::ShapeMap shapeMap =
+        cues ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile))
+             : Host::ShapeMap{};
+    const Host::Library library = OpenLibrary(options.common.library);
     const ColorMapExecute colorMap = ColorMapEntry(library);
     const PhonemeTextureExecute phonemeTexture = PhonemeTextureEntry(library);
 
     bool ok = false;
     RunBatch(
-        library, profile, options.Positional(), settings,
-        [&](size_t, const Recording&, const Analysis& analysis) {
+        library, profile, options.inputs, settings,
+        [&](size_t, const Recording& recording, const Analysis& analysis) {
             const auto width = static_cast<int>(analysis.FrameCount());
             const auto columns = static_cast<size_t>(width);
             std::vector<uint32_t> pixels;
@@ -118,6 +166,10 @@ int RunRender(const Arguments& arguments) {
                 job.phonemeCount = analysis.phonemes;
                 job.blendFactor = blend;
                 phonemeTexture(&job);
+                if (cues) {
+                    AppendCueBand(BuildCueTrack(shapeMap, mouth, recording, analysis), analysis,
+                                  pixels, imageHeight);
+                }
             }
             WritePng(*output, width, imageHeight, pixels);
             ok = true;

@@ -5,12 +5,15 @@
 //
 // The constructor opens the shared object, initialises it once with the SDK's services
 // (host_services.hpp) and looks up every entry: the forwarders that follow the library's own
-// choice of build, and both builds' variant symbols for tests and benchmarks.
+// choice of build, and every build's variant symbols for tests and benchmarks.
 #pragma once
 
 #include <vocetta/vocetta.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -33,7 +36,18 @@ struct EntryInfo {
 // The entries this SDK knows, in table order.
 const std::vector<EntryInfo>& EntryTable();
 
-enum class Variant { Sse2, Avx2 };
+// The library's builds, in the order of VOCETTA_BUILDS (the baseline first).
+enum class Variant {
+#define VOCETTA_VARIANT_ENUMERATOR(name, Name, firstLevel, lastLevel, extensions) Name,
+    VOCETTA_BUILDS(VOCETTA_VARIANT_ENUMERATOR)
+#undef VOCETTA_VARIANT_ENUMERATOR
+};
+inline constexpr Variant kVariants[] = {
+#define VOCETTA_VARIANT_VALUE(name, Name, firstLevel, lastLevel, extensions) Variant::Name,
+    VOCETTA_BUILDS(VOCETTA_VARIANT_VALUE)
+#undef VOCETTA_VARIANT_VALUE
+};
+inline constexpr size_t kVariantCount = std::size(kVariants);
 const char* VariantName(Variant variant);    // "x64_sse2", "avx2"
 const char* VariantSuffix(Variant variant);  // "_x64_sse2", "_avx2"
 
@@ -68,7 +82,7 @@ class Library {
 
     const Entries& entries() const { return forwarders_; }  // what a host calls
     const Entries& variant(Variant variant) const {
-        return variant == Variant::Avx2 ? avx2_ : sse2_;
+        return variants_[static_cast<size_t>(variant)];
     }
     // Runs duzuv.initialize again with `resolver`.
     void initialize(VocettaResolver resolver) const;
@@ -82,7 +96,8 @@ class Library {
     std::string path_;
     void* handle_ = nullptr;
     VocettaInitialize initialize_ = nullptr;
-    Entries forwarders_, sse2_, avx2_;
+    Entries forwarders_;
+    std::array<Entries, kVariantCount> variants_;
 };
 
 }  // namespace Vocetta::Host

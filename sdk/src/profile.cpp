@@ -1,0 +1,300 @@
+#include "vocetta/profile.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+namespace Vocetta::Host {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr const char* kScoreMethodNames[] = {"MeanAbsoluteDistance", "RootMeanSquareDistance",
+                                             "CosineSimilarity"};
+
+// Limits that keep every job the tool builds inside the library's preconditions: a positive
+// analysis rate whose half differs from the 500 Hz filter range, a power-of-two block (the FFT is a
+// DFT only then), at least one coefficient below the mel channel count.
+constexpr int kMinTargetRate = 4000, kMaxTargetRate = 192000;
+constexpr int kMinBlock = 64, kMaxBlock = 65536;
+constexpr int kMaxMelChannels = 512;
+
+class Reader {
+  public:
+    explicit Reader(std::string origin) : origin_(std::move(origin)) {}
+
+    [[noreturn]] void Fail(const std::string& where, const std::string& problem) const {
+        throw ProfileError(origin_ + ": " + (where.empty() ? "" : where + ": ") + problem);
+    }
+
+    const Json& Member(const Json& object, const char* key, const std::string& where) const {
+        const auto found = object.find(key);
+        if (found == object.end()) {
+            Fail(where, std::string("missing \"") + key + "\"");
+        }
+        return *found;
+    }
+
+    int Integer(const Json& object, const char* key, const std::string& where, int low,
+                int high) const {
+        const Json& value = Member(object, key, where);
+        const std::string path = Join(where, key);
+        if (!value.is_number_integer()) Fail(path, "must be a whole number");
+        const auto number = value.get<int64_t>();
+        if (number < low || number > high) {
+            Fail(path, std::to_string(number) + " is outside " + std::to_string(low) + " ... " +
+                           std::to_string(high));
+        }
+        return static_cast<int>(number);
+    }
+
+    float Number(const Json& value, const std::string& path) const {
+        if (!value.is_number()) Fail(path, "must be a number");
+        const double number = value.get<double>();
+        const auto single = static_cast<float>(number);
+        if (!std::isfinite(number) || !std::isfinite(single)) {
+            Fail(path, "is not a finite single-precision number");
+        }
+        return single;
+    }
+
+    std::vector<float> Numbers(const Json& object, const char* key, const std::string& where,
+                               size_t expected, const std::string& why) const {
+        const Json& value = Member(object, key, where);
+        const std::string path = Join(where, key);
+        if (!value.is_array()) Fail(path, "must be an array of numbers");
+        if (value.size() != expected) {
+            Fail(path, "has " + std::to_string(value.size()) + " values, expected " +
+                           std::to_string(expected) + " (" + why + ")");
+        }
+        std::vector<float> numbers;
+        numbers.reserve(expected);
+        for (size_t i = 0; i < value.size(); ++i) {
+            numbers.push_back(Number(value[i], path + "[" + std::to_string(i) + "]"));
+        }
+        return numbers;
+    }
+
+    static std::string Join(const std::string& where, const std::string& key) {
+        return where.empty() ? key : where + "." + key;
+    }
+
+  private:
+    std::string origin_;
+};
+
+// The shortest decimal that reads back as the same float, kept as a JSON number.
+Json FloatValue(float value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    double number = 0;
+    std::from_chars(text, end, number);
+    return number;
+}
+
+Json FloatArray(const std::vector<float>& values) {
+    Json array = Json::array();
+    for (float value : values)
+        array.push_back(FloatValue(value));
+    return array;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) {
+        throw ProfileError(path + ": cannot open the profile: " + std::strerror(errno));
+    }
+    std::ostringstream text;
+    text << stream.rdbuf();
+    if (stream.bad()) throw ProfileError(path + ": cannot read the profile");
+    return text.str();
+}
+
+}  // namespace
+
+int Profile::IndexOf(const std::string& name) const {
+    for (size_t i = 0; i < phonemes.size(); ++i) {
+        if (phonemes[i].name == name) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+const char* ScoreMethodName(int method) {
+    return method >= 0 && method < 3 ? kScoreMethodNames[method] : "unknown";
+}
+
+int ScoreMethodFromName(const std::string& name) {
+    for (int method = 0; method < 3; ++method) {
+        if (name == kScoreMethodNames[method]) return method;
+    }
+    return -1;
+}
+
+void ValidateProfile(const Profile& profile, const std::string& origin) {
+    const Reader reader(origin);
+    if (profile.targetSampleRate < kMinTargetRate || profile.targetSampleRate > kMaxTargetRate) {
+        reader.Fail("analysis.targetSampleRate",
+                    std::to_string(profile.targetSampleRate) + " Hz is outside " +
+                        std::to_string(kMinTargetRate) + " ... " + std::to_string(kMaxTargetRate));
+    }
+    if (profile.blockLength < kMinBlock || profile.blockLength > kMaxBlock ||
+        (profile.blockLength & (profile.blockLength - 1)) != 0) {
+        reader.Fail("analysis.blockLength",
+                    std::to_string(profile.blockLength) + " is not a power of two in " +
+                        std::to_string(kMinBlock) + " ... " + std::to_string(kMaxBlock));
+    }
+    if (profile.melChannels < 2 || profile.melChannels > kMaxMelChannels) {
+        reader.Fail("analysis.melChannels", std::to_string(profile.melChannels) +
+                                                " is outside 2 ... " +
+                                                std::to_string(kMaxMelChannels));
+    }
+    if (profile.coefficients < 1 || profile.coefficients >= profile.melChannels) {
+        reader.Fail("analysis.coefficients",
+                    std::to_string(profile.coefficients) +
+                        " must be at least 1 and below the mel channel count " +
+                        std::to_string(profile.melChannels));
+    }
+    if (profile.scoreMethod < 0 || profile.scoreMethod > 2) {
+        reader.Fail("analysis.scoreMethod", "unknown scoring method");
+    }
+    const auto coefficients = static_cast<size_t>(profile.coefficients);
+    auto checkVector = [&](const std::vector<float>& values, const std::string& path) {
+        if (values.size() != coefficients) {
+            reader.Fail(path, "has " + std::to_string(values.size()) + " values, expected " +
+                                  std::to_string(coefficients) + " (the coefficient count)");
+        }
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (!std::isfinite(values[i])) {
+                reader.Fail(path + "[" + std::to_string(i) + "]", "is not finite");
+            }
+        }
+    };
+    checkVector(profile.means, "means");
+    checkVector(profile.standardDeviations, "standardDeviations");
+    for (size_t i = 0; i < coefficients; ++i) {
+        if (!(profile.standardDeviations[i] > 0)) {
+            reader.Fail("standardDeviations[" + std::to_string(i) + "]",
+                        "must be greater than 0 (coefficients are divided by it)");
+        }
+    }
+    if (profile.phonemes.empty()) reader.Fail("phonemes", "the profile has no phonemes");
+    std::set<std::string> names;
+    for (size_t p = 0; p < profile.phonemes.size(); ++p) {
+        const Phoneme& phoneme = profile.phonemes[p];
+        const std::string where = "phonemes[" + std::to_string(p) + "]";
+        if (phoneme.name.empty()) reader.Fail(where + ".name", "is empty");
+        if (!names.insert(phoneme.name).second) {
+            reader.Fail(where + ".name", "\"" + phoneme.name + "\" appears twice");
+        }
+        for (size_t c = 0; c < 3; ++c) {
+            if (!(phoneme.color[c] >= 0 && phoneme.color[c] <= 1)) {
+                reader.Fail(where + ".color[" + std::to_string(c) + "]", "must lie in 0 ... 1");
+            }
+        }
+        checkVector(phoneme.reference, where + ".reference");
+    }
+}
+
+Profile ParseProfile(const std::string& text, const std::string& origin) {
+    const Reader reader(origin);
+    Json json;
+    try {
+        json = Json::parse(text);
+    } catch (const Json::exception& error) {
+        // nlohmann's text starts with its own prefix; keep the part that says where and what.
+        std::string what = error.what();
+        if (const auto bracket = what.find("] "); bracket != std::string::npos) {
+            what = what.substr(bracket + 2);
+        }
+        reader.Fail("", "not valid JSON: " + what);
+    }
+    if (!json.is_object()) reader.Fail("", "a profile is a JSON object");
+    const Json& format = reader.Member(json, "format", "");
+    if (!format.is_string() || format.get<std::string>() != kProfileFormat) {
+        reader.Fail("format", std::string("must be \"") + kProfileFormat + "\"");
+    }
+    const Json& version = reader.Member(json, "version", "");
+    if (!version.is_number_integer()) reader.Fail("version", "must be a whole number");
+    if (version.get<int64_t>() != kProfileVersion) {
+        reader.Fail("version", "unknown version " + version.dump() + " (this tool reads version " +
+                                   std::to_string(kProfileVersion) + ")");
+    }
+
+    Profile profile;
+    const Json& analysis = reader.Member(json, "analysis", "");
+    if (!analysis.is_object()) reader.Fail("analysis", "must be an object");
+    profile.targetSampleRate =
+        reader.Integer(analysis, "targetSampleRate", "analysis", kMinTargetRate, kMaxTargetRate);
+    profile.melChannels = reader.Integer(analysis, "melChannels", "analysis", 2, kMaxMelChannels);
+    profile.coefficients = reader.Integer(analysis, "coefficients", "analysis", 1, kMaxMelChannels);
+    profile.blockLength = reader.Integer(analysis, "blockLength", "analysis", kMinBlock, kMaxBlock);
+    const Json& method = reader.Member(analysis, "scoreMethod", "analysis");
+    profile.scoreMethod = method.is_string() ? ScoreMethodFromName(method.get<std::string>()) : -1;
+    if (profile.scoreMethod < 0) {
+        reader.Fail("analysis.scoreMethod",
+                    "must be \"MeanAbsoluteDistance\", \"RootMeanSquareDistance\" or "
+                    "\"CosineSimilarity\"");
+    }
+    if (profile.coefficients >= profile.melChannels) {
+        reader.Fail("analysis.coefficients", std::to_string(profile.coefficients) +
+                                                 " must be below the mel channel count " +
+                                                 std::to_string(profile.melChannels));
+    }
+
+    const auto count = static_cast<size_t>(profile.coefficients);
+    profile.means = reader.Numbers(json, "means", "", count, "the coefficient count");
+    profile.standardDeviations =
+        reader.Numbers(json, "standardDeviations", "", count, "the coefficient count");
+    const Json& phonemes = reader.Member(json, "phonemes", "");
+    if (!phonemes.is_array()) reader.Fail("phonemes", "must be an array");
+    for (size_t p = 0; p < phonemes.size(); ++p) {
+        const std::string where = "phonemes[" + std::to_string(p) + "]";
+        const Json& entry = phonemes[p];
+        if (!entry.is_object()) reader.Fail(where, "must be an object");
+        Phoneme phoneme;
+        const Json& name = reader.Member(entry, "name", where);
+        if (!name.is_string()) reader.Fail(where + ".name", "must be a string");
+        phoneme.name = name.get<std::string>();
+        const auto color = reader.Numbers(entry, "color", where, 3, "red, green, blue");
+        std::copy(color.begin(), color.end(), phoneme.color.begin());
+        phoneme.reference =
+            reader.Numbers(entry, "reference", where, count, "the coefficient count");
+        profile.phonemes.push_back(std::move(phoneme));
+    }
+    ValidateProfile(profile, origin);
+    return profile;
+}
+
+Profile LoadProfile(const std::string& path) {
+    return ParseProfile(ReadWholeFile(path), path);
+}
+
+std::string SerializeProfile(const Profile& profile) {
+    Json json;
+    json["format"] = kProfileFormat;
+    json["version"] = kProfileVersion;
+    json["analysis"] = {{"targetSampleRate", profile.targetSampleRate},
+                        {"melChannels", profile.melChannels},
+                        {"coefficients", profile.coefficients},
+                        {"blockLength", profile.blockLength},
+                        {"scoreMethod", ScoreMethodName(profile.scoreMethod)}};
+    json["means"] = FloatArray(profile.means);
+    json["standardDeviations"] = FloatArray(profile.standardDeviations);
+    Json phonemes = Json::array();
+    for (const Phoneme& phoneme : profile.phonemes) {
+        phonemes.push_back({{"name", phoneme.name},
+                            {"color", FloatArray({phoneme.color.begin(), phoneme.color.end()})},
+                            {"reference", FloatArray(phoneme.reference)}});
+    }
+    json["phonemes"] = std::move(phonemes);
+    return json.dump(2) + "\n";
+}
+
+}  // namespace Vocetta::Host

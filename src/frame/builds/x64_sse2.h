@@ -1,0 +1,133 @@
+// The SSE2 baseline's vocabulary: 4 lanes, nothing beyond x86-64's own SSE2, so it runs on
+// every processor the library loads on.
+#pragma once
+
+#include <immintrin.h>
+#include <stdint.h>
+
+#define VOCETTA_VARIANT x64_sse2
+#define VOCETTA_VARIANT_SUFFIX "_x64_sse2"
+
+extern "C" {
+__m128 Sleef_sinf4_u35sse2(__m128);
+__m128 Sleef_cosf4_u35sse2(__m128);
+__m128 Sleef_log10f4_u10sse2(__m128);
+// The baseline has no rounding instruction: these are the library's own exported functions.
+float floorf(float);
+float ceilf(float);
+float rintf(float);
+double trunc(double);
+}
+
+namespace Vocetta::VOCETTA_VARIANT {
+
+using NativeFloats = __m128;
+inline constexpr int32_t kLanes = 4;
+
+// kLanes single-precision values. Each operator is one rounded IEEE operation: the builds use
+// -ffp-contract=off, so a product followed by a sum never becomes a fused multiply-add.
+struct Floats {
+    NativeFloats v;
+
+    static Floats Load(const float* p) { return {_mm_loadu_ps(p)}; }
+    static Floats Broadcast(float x) { return {_mm_set1_ps(x)}; }
+    // i, i + 1, ..., i + kLanes - 1 as floats, each exactly float(i + lane) for |i| < 2^24.
+    static Floats Ramp(int32_t i) {
+        return {_mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(i), _mm_setr_epi32(0, 1, 2, 3)))};
+    }
+    void Store(float* p) const { _mm_storeu_ps(p, v); }
+    friend Floats operator+(Floats a, Floats b) { return {_mm_add_ps(a.v, b.v)}; }
+    friend Floats operator-(Floats a, Floats b) { return {_mm_sub_ps(a.v, b.v)}; }
+    friend Floats operator*(Floats a, Floats b) { return {_mm_mul_ps(a.v, b.v)}; }
+    friend Floats operator/(Floats a, Floats b) { return {_mm_div_ps(a.v, b.v)}; }
+};
+
+inline Floats Max(Floats a, Floats b) {
+    return {_mm_max_ps(a.v, b.v)};
+}
+inline Floats Min(Floats a, Floats b) {
+    return {_mm_min_ps(a.v, b.v)};
+}
+inline Floats AndNot(Floats mask, Floats x) {
+    return {_mm_andnot_ps(mask.v, x.v)};
+}
+
+// Lane masks: all ones where the comparison holds, zero where it fails (a NaN operand fails).
+inline Floats LessThan(Floats a, Floats b) {
+    return {_mm_cmplt_ps(a.v, b.v)};
+}
+inline Floats GreaterOrEqual(Floats a, Floats b) {
+    return {_mm_cmpge_ps(a.v, b.v)};
+}
+// mask ? a : b, lane by lane, for masks from the comparisons above; SSE2 has no blend.
+inline Floats Select(Floats mask, Floats a, Floats b) {
+    return {_mm_or_ps(_mm_and_ps(mask.v, a.v), _mm_andnot_ps(mask.v, b.v))};
+}
+
+// kLanes 32-bit integers, for packing results into pixels and the like.
+using NativeInts = __m128i;
+struct Ints {
+    NativeInts v;
+    static Ints Load(const void* p) { return {_mm_loadu_si128(static_cast<const __m128i*>(p))}; }
+    static Ints Broadcast(int32_t x) { return {_mm_set1_epi32(x)}; }
+    void Store(void* p) const { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+    friend Ints operator|(Ints a, Ints b) { return {_mm_or_si128(a.v, b.v)}; }
+};
+// Rounds to an integral value in the thread's rounding mode, as Rint does, and converts; lanes
+// beyond int32 range (and NaN) become INT32_MIN, never undefined behaviour.
+inline Ints RoundToInt32(Floats x) {
+    return {_mm_cvtps_epi32(x.v)};
+}
+template <int kBits>
+inline Ints ShiftLeft(Ints x) {
+    return {_mm_slli_epi32(x.v, kBits)};
+}
+// The bits of x in lanes where mask is clear, zero where it is set.
+inline Ints AndNot(Floats mask, Ints x) {
+    return {_mm_andnot_si128(_mm_castps_si128(mask.v), x.v)};
+}
+
+// Correctly rounded per lane, so the same bits as the scalar square root.
+inline Floats Sqrt(Floats x) {
+    return {_mm_sqrt_ps(x.v)};
+}
+
+// Splits the 2 x kLanes floats from p into the even-indexed and the odd-indexed ones, in order.
+inline void Deinterleave(const float* p, Floats& even, Floats& odd) {
+    const __m128 low = _mm_loadu_ps(p), high = _mm_loadu_ps(p + 4);
+    even.v = _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));
+    odd.v = _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
+}
+
+// SLEEF's vector forms for this build.
+inline Floats Sin(Floats x) {
+    return {Sleef_sinf4_u35sse2(x.v)};
+}
+inline Floats Cos(Floats x) {
+    return {Sleef_cosf4_u35sse2(x.v)};
+}
+inline Floats Log10(Floats x) {
+    return {Sleef_log10f4_u10sse2(x.v)};
+}
+// SSE2 has no fused multiply-add: the vector cosine is already the unfused one.
+inline Floats UnfusedCos(Floats x) {
+    return Cos(x);
+}
+
+// Rounding to an integral float; rintf follows the calling thread's MXCSR rounding mode.
+inline float Floor(float x) {
+    return floorf(x);
+}
+inline float Ceil(float x) {
+    return ceilf(x);
+}
+inline float Rint(float x) {
+    return rintf(x);
+}
+inline double Trunc(double x) {
+    return trunc(x);
+}
+
+}  // namespace Vocetta::VOCETTA_VARIANT
+
+#include "frame/builds/common.h"

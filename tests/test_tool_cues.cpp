@@ -1,0 +1,244 @@
+// vocetta analyze --cues end to end: a phrase of made-up vowels and pauses becomes rest, open and
+// rounded mouths at the right times, in every format, with the hold and the set asked for; bad
+// options and profiles are refused without output.
+#include <png.h>
+
+#include <nlohmann/json.hpp>
+
+#include "test_tool_support.hpp"
+
+namespace Vocetta::Testing {
+namespace {
+
+using Json = nlohmann::json;
+
+struct Cue {
+    int start, end;  // hundredths of a second, as written
+    std::string shape;
+};
+
+int Centiseconds(const std::string& text) {
+    return static_cast<int>(std::lround(std::stod(text) * 100));
+}
+
+// Cues from the tsv form: start and shape per line, the last line the end.
+std::vector<Cue> ParseTsv(const std::string& text) {
+    std::vector<Cue> cues;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        const auto tab = line.find('\t');
+        EXPECT_NE(tab, std::string::npos) << line;
+        const int time = Centiseconds(line.substr(0, tab));
+        if (!cues.empty()) cues.back().end = time;
+        cues.push_back({time, -1, line.substr(tab + 1)});
+    }
+    if (!cues.empty()) cues.pop_back();  // the end line
+    return cues;
+}
+
+std::string ShapeAt(const std::vector<Cue>& cues, double seconds) {
+    const int at = static_cast<int>(std::lround(seconds * 100));
+    for (const Cue& cue : cues) {
+        if (cue.start <= at && at < cue.end) return cue.shape;
+    }
+    return "none";
+}
+
+class ToolCues : public CalibratedToolTest {
+  protected:
+    // Pause 0.4 s, "ah" 0.6 s, pause 0.3 s, "oo" 0.6 s, pause 0.4 s: 2.3 s in all.
+    std::string Phrase() {
+        std::vector<float> samples(6400, 0.0f);
+        for (const VowelShape* vowel : {&kShapes[0], &kShapes[2]}) {
+            const auto sound = Vowel(16000, 0.6, vowel->formant1, vowel->formant2);
+            samples.insert(samples.end(), sound.begin(), sound.end());
+            samples.resize(samples.size() + (vowel == &kShapes[0] ? 4800 : 6400), 0.0f);
+        }
+        return WriteWav("phrase.wav", 16000, samples);
+    }
+};
+
+TEST_F(ToolCues, PausesRestAndVowelsOpenTheMouthForTheWholeFile) {
+    const std::string profile = CalibratedProfile();
+    const std::string phrase = Phrase();
+    const ToolRun run = Run({"analyze", phrase, "-p", profile, "--cues", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto cues = ParseTsv(run.out);
+    ASSERT_GE(cues.size(), 5u) << run.out;
+    EXPECT_EQ(cues.front().start, 0);
+    EXPECT_EQ(cues.back().end, 230);
+    for (size_t i = 0; i < cues.size(); ++i) {
+        if (i > 0) {
+            EXPECT_NE(cues[i].shape, cues[i - 1].shape) << run.out;
+        }
+        if (i + 1 < cues.size()) {
+            EXPECT_GE(cues[i].end - cues[i].start, 7) << run.out;
+        }
+    }
+    EXPECT_EQ(run.out.substr(run.out.size() - 7), "2.30\tX\n");
+    EXPECT_EQ(ShapeAt(cues, 0.2), "X");
+    EXPECT_EQ(ShapeAt(cues, 0.7), "D");  // "ah" wide open
+    EXPECT_EQ(ShapeAt(cues, 1.15), "X");
+    EXPECT_EQ(ShapeAt(cues, 1.6), "F");  // "oo" puckered
+    EXPECT_EQ(ShapeAt(cues, 2.2), "X");
+
+    // The visemes, and a hold longer than any blip.
+    const auto visemes = ParseTsv(
+        Run({"analyze", phrase, "-p", profile, "--cues", "--shapes", "visemes", "-q"}).out);
+    EXPECT_EQ(ShapeAt(visemes, 0.2), "sil");
+    EXPECT_EQ(ShapeAt(visemes, 0.7), "aa");
+    EXPECT_EQ(ShapeAt(visemes, 1.6), "ou");
+    const auto held =
+        ParseTsv(Run({"analyze", phrase, "-p", profile, "--cues", "--min-hold", "250", "-q"}).out);
+    for (size_t i = 0; i + 1 < held.size(); ++i)
+        EXPECT_GE(held[i].end - held[i].start, 25);
+}
+
+TEST_F(ToolCues, FormatsFollowTheOptionOrTheExtension) {
+    const std::string profile = CalibratedProfile();
+    const std::string phrase = Phrase();
+    const auto tsv = ParseTsv(Run({"analyze", phrase, "-p", profile, "--cues", "-q"}).out);
+
+    ASSERT_EQ(Run({"analyze", phrase, "-p", profile, "--cues", "-q", "-o", Path("c.json")}).status,
+              0);
+    const Json json = Json::parse(Read(Path("c.json")));
+    EXPECT_EQ(json["metadata"]["soundFile"], phrase);
+    EXPECT_DOUBLE_EQ(json["metadata"]["duration"].get<double>(), 2.3);
+    ASSERT_EQ(json["mouthCues"].size(), tsv.size());
+    for (size_t i = 0; i < tsv.size(); ++i) {
+        EXPECT_EQ(std::lround(json["mouthCues"][i]["start"].get<double>() * 100), tsv[i].start);
+        EXPECT_EQ(std::lround(json["mouthCues"][i]["end"].get<double>() * 100), tsv[i].end);
+        EXPECT_EQ(json["mouthCues"][i]["value"], tsv[i].shape);
+    }
+
+    const ToolRun xml = Run({"analyze", phrase, "-p", profile, "--cues", "-f", "xml", "-q"});
+    ASSERT_EQ(xml.status, 0) << xml.err;
+    EXPECT_EQ(xml.out.find("<?xml"), 0u);
+    size_t elements = 0;
+    for (size_t at = xml.out.find("<mouthCue "); at != std::string::npos;
+         at = xml.out.find("<mouthCue ", at + 1))
+        ++elements;
+    EXPECT_EQ(elements, tsv.size());
+
+    // dat at 25 fps: frame numbers from 1, a frame every 40 ms; keyframes every 40 ms too.
+    ASSERT_EQ(
+        Run({"analyze", phrase, "-p", profile, "--cues", "--fps", "25", "-q", "-o", Path("c.dat")})
+            .status,
+        0);
+    const std::string dat = Read(Path("c.dat"));
+    EXPECT_EQ(dat.substr(0, 12), "MohoSwitch1\n");
+    EXPECT_EQ(dat.substr(12, 4), "1 X\n");
+    const Json frames = Json::parse(Run({"analyze", phrase, "-p", profile, "--cues", "--fps", "25",
+                                         "--keyframes", "-f", "json", "-q"})
+                                        .out);
+    ASSERT_EQ(frames["keyframes"].size(), 58u);  // frames 0 ... 57 cover 2.3 s at 25 fps
+    EXPECT_EQ(frames["keyframes"][5]["value"], ShapeAt(tsv, 0.2));
+    EXPECT_EQ(frames["keyframes"][40]["value"], ShapeAt(tsv, 1.6));
+}
+
+TEST_F(ToolCues, BadOptionsAndProfilesLeaveNoOutput) {
+    const std::string phrase = Phrase();
+    for (const std::vector<std::string>& options : {std::vector<std::string>{"--shapes", "faces"},
+                                                    {"--keyframes"},
+                                                    {"--keyframes", "-f", "xml"},
+                                                    {"--segments"},
+                                                    {"-f", "csv"},
+                                                    {"--min-hold", "-5"},
+                                                    {"--sharpness", "0.5"},
+                                                    {"--fps", "0"}}) {
+        std::vector<std::string> arguments = {"analyze", phrase, "-q", "-o", Path("out.tsv")};
+        if (options[0] != "--keyframes" || options.size() > 1) arguments.push_back("--cues");
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const ToolRun run = Run(arguments);
+        EXPECT_EQ(run.status, 2) << options[0] << ": " << run.err;
+        EXPECT_FALSE(std::filesystem::exists(Path("out.tsv"))) << options[0];
+    }
+    // A phoneme the built-in shapes do not know.
+    std::string text = Read(VOCETTA_SOURCE_DIR "/profiles/default.json");
+    const auto at = text.find("\"name\": \"A\"");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 11, "\"name\": \"ah\"");
+    Write(Path("ah.json"), text);
+    const ToolRun run =
+        Run({"analyze", phrase, "-p", Path("ah.json"), "--cues", "-q", "-o", Path("out.tsv")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(Path("ah.json") + ": phonemes[0] (\"ah\").shapes"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("out.tsv")));
+}
+
+// render --cues: a black row, then a band in which each frame's column has its cue's colour.
+TEST_F(ToolCues, RenderDrawsTheCueBandUnderTheTexture) {
+    const std::string profile = CalibratedProfile();
+    const std::string phrase = Phrase();
+    const ToolRun run = Run({"render", phrase, "-p", profile, "--cues", "--height", "48", "-q",
+                             "-o", Path("cues.png")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&image, Path("cues.png").c_str()), 0);
+    image.format = PNG_FORMAT_RGBA;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    ASSERT_NE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr), 0);
+    const size_t frames = (36800 - 256) / 160 + 1;
+    ASSERT_EQ(image.width, frames);
+    ASSERT_EQ(image.height, 48u + 1 + 12);  // texture, separator, a band a quarter as high
+    auto rgb = [&](size_t x, size_t y) {
+        const uint8_t* p = &pixels[(y * image.width + x) * 4];
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(rgb(100, 48), (std::array<int, 3>{0, 0, 0}));
+    // Frame k is centred at 8 + 10 k ms: 0.2 s rests (grey), 0.7 s is D (the fourth colour),
+    // 1.6 s is F (the sixth).
+    EXPECT_EQ(rgb(19, 60), (std::array<int, 3>{0x9a, 0xa0, 0xa6}));
+    EXPECT_EQ(rgb(69, 55), (std::array<int, 3>{0x43, 0x63, 0xd8}));
+    EXPECT_EQ(rgb(159, 49), (std::array<int, 3>{0x91, 0x1e, 0xb4}));
+    EXPECT_EQ(Run({"render", phrase, "--cues", "--mfcc", "-o", Path("x.png"), "-q"}).status, 2);
+}
+
+// The preview page in a real browser: seeking to a time draws that time's cue, and the page needs
+// nothing from a network.
+TEST_F(ToolCues, PreviewPageDrawsTheCueOfTheSeekedTime) {
+    if (std::system("command -v chromium >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "chromium is not installed";
+    }
+    const std::string profile = CalibratedProfile();
+    const std::string phrase = Phrase();
+    const ToolRun run = Run({"preview", phrase, "-p", profile, "-q", "-o", Path("page.html")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string page = Read(Path("page.html"));
+    EXPECT_NE(page.find("src=\"data:audio/wav;base64,UklGR"), std::string::npos);  // "RIFF"
+    EXPECT_EQ(page.find("http:"), std::string::npos);
+    EXPECT_EQ(page.find("https:"), std::string::npos);
+    const auto tsv = ParseTsv(Run({"analyze", phrase, "-p", profile, "--cues", "-q"}).out);
+
+    for (const auto& [seconds, expected] : std::vector<std::pair<const char*, const char*>>{
+             {"0.2", "X"}, {"0.7", "D"}, {"1.6", "F"}}) {
+        SCOPED_TRACE(seconds);
+        EXPECT_EQ(ShapeAt(tsv, std::stod(seconds)), expected);
+        const std::string command =
+            "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic "
+            "--no-first-run --disable-background-networking --disable-component-update "
+            "--disable-sync --user-data-dir=" +
+            Quote(Path("browser")) + " --dump-dom " +
+            Quote("file://" + Path("page.html") + "#t=" + seconds) + " >" + Quote(Path("dom")) +
+            " 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const std::string dom = Read(Path("dom"));
+        EXPECT_NE(dom.find(std::string("id=\"mouth\" data-shape=\"") + expected + "\""),
+                  std::string::npos)
+            << dom.substr(0, 2000);
+        // Exactly the one shape is drawn.
+        EXPECT_NE(dom.find(std::string("data-shape=\"") + expected + "\" display=\"inline\""),
+                  std::string::npos);
+        size_t shown = 0;
+        for (size_t at = dom.find("display=\"inline\""); at != std::string::npos;
+             at = dom.find("display=\"inline\"", at + 1))
+            ++shown;
+        EXPECT_EQ(shown, 1u);
+        EXPECT_NE(dom.find(std::string(expected) + "  " + seconds + "0 s"), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace Vocetta::Testing

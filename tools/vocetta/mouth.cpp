@@ -1,0 +1,99 @@
+#include "mouth.hpp"
+
+#include "error.hpp"
+
+namespace Vocetta::Tool {
+
+void AddMouthOptions(CommandLine& line, MouthArguments& arguments) {
+    line.Text("--shapes", arguments.shapes, "SET",
+              "cartoon (A-H and X, the default) or visemes (sil PP FF TH DD kk CH SS nn RR aa E "
+              "ih oh ou)");
+    line.Number("--min-hold", arguments.minHoldMs, 0.0, 10000.0, "MS",
+                "every cue but the last lasts at least this long (default 60)");
+    line.Number("--closure", arguments.closureMs, 0.0, 10000.0, "MS",
+                "a rest shorter than this between two other cues shows closed lips (A, PP); "
+                "0 keeps every rest (default 100)");
+    line.Number("--attack", arguments.attackMs, 0.0, 10000.0, "MS",
+                "time constant of a shape's rise (default 20)");
+    line.Number("--release", arguments.releaseMs, 0.0, 10000.0, "MS",
+                "time constant of a shape's fall (default 50)");
+    line.Number("--sharpness", arguments.sharpness, 1.0, 100.0, "K",
+                "exponent that lets the winning shape dominate, 1 = none (default 3)");
+}
+
+MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolume) {
+    MouthOptions mouth;
+    const auto parsed = Host::ShapeSetFromName(arguments.shapes);
+    if (!parsed) {
+        throw UsageError("unknown shape set '" + arguments.shapes + "' (cartoon or visemes)");
+    }
+    mouth.set = *parsed;
+    mouth.cues.minHoldSeconds = arguments.minHoldMs / 1000.0;
+    mouth.cues.closureSeconds = arguments.closureMs / 1000.0;
+    mouth.cues.closedShape =
+        Host::ShapeIndex(mouth.set, mouth.set == Host::ShapeSet::Visemes ? "PP" : "A");
+    mouth.mouth.attackSeconds = arguments.attackMs / 1000.0;
+    mouth.mouth.releaseSeconds = arguments.releaseMs / 1000.0;
+    mouth.mouth.sharpness = arguments.sharpness;
+    mouth.mouth.silenceVolume = silenceVolume;
+    // The jaw opens over the 28 dB above the silence level.
+    mouth.mouth.loudVolume = silenceVolume * 25.0f > 0 ? silenceVolume * 25.0f : 0.25f;
+    return mouth;
+}
+
+Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin) {
+    std::vector<std::string> names;
+    for (const Phoneme& phoneme : profile.phonemes)
+        names.push_back(phoneme.name);
+    try {
+        return Host::BuildShapeMap(set, names, {}, origin);
+    } catch (const Host::ShapeError& error) {
+        throw ToolError(error.what());
+    }
+}
+
+std::vector<int> DominantShapes(const Host::ShapeMap& map, const MouthOptions& options,
+                                const Analysis& analysis) {
+    Host::MouthShapes mouth(map, options.mouth);
+    const double elapsed = static_cast<double>(analysis.hop) / analysis.sampleRate;
+    std::vector<int> shapes;
+    shapes.reserve(analysis.FrameCount());
+    for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
+        mouth.Update({analysis.Scores(frame), static_cast<size_t>(analysis.phonemes)},
+                     analysis.frames[frame].volume, elapsed);
+        shapes.push_back(mouth.Dominant());
+    }
+    return shapes;
+}
+
+CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
+                       const Recording& recording, const Analysis& analysis) {
+    const std::vector<int> shapes = DominantShapes(map, options, analysis);
+    std::vector<double> times;
+    times.reserve(analysis.FrameCount());
+    for (const FrameResult& frame : analysis.frames)
+        times.push_back(frame.time);
+    CueTrack track;
+    track.soundFile = recording.path;
+    track.duration = recording.Seconds();
+    track.set = map.set;
+    track.cues =
+        Host::BuildCues(times, shapes, track.duration, Host::RestShape(map.set), options.cues);
+    return track;
+}
+
+std::array<uint8_t, 3> ShapeColour(int shape, int restShape) {
+    if (shape == restShape) return {0x9a, 0xa0, 0xa6};
+    static constexpr std::array<uint8_t, 3> kPalette[] = {
+        {0xe6, 0x19, 0x4b}, {0x3c, 0xb4, 0x4b}, {0xff, 0xe1, 0x19}, {0x43, 0x63, 0xd8},
+        {0xf5, 0x82, 0x31}, {0x91, 0x1e, 0xb4}, {0x46, 0xf0, 0xf0}, {0xf0, 0x32, 0xe6},
+        {0xbc, 0xf6, 0x0c}, {0xfa, 0xbe, 0xbe}, {0x00, 0x80, 0x80}, {0xe6, 0xbe, 0xff},
+        {0x9a, 0x63, 0x24}, {0x80, 0x00, 0x00}, {0xaa, 0xff, 0xc3}};
+    return kPalette[static_cast<size_t>(shape) % 15];
+}
+
+std::string ProfileOrigin(const std::string& profilePath) {
+    return profilePath.empty() ? "built-in default profile" : profilePath;
+}
+
+}  // namespace Vocetta::Tool

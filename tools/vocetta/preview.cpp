@@ -1,0 +1,352 @@
+// vocetta preview: one HTML page that plays a recording with its waveform, its mouth cues and a
+// drawn mouth that follows playback. Everything is inside the page (the audio as a data URL), so
+// it opens offline and can be mailed around.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+#include "command.hpp"
+#include "common.hpp"
+#include "error.hpp"
+#include "mouth.hpp"
+#include "output.hpp"
+
+namespace Vocetta::Tool {
+namespace {
+
+constexpr const char* kSummary =
+    "Writes one self-contained HTML page (the audio embedded, nothing fetched from a network):\n"
+    "the waveform, the mouth cues of 'analyze --cues' as a track under it, and a drawn mouth that\n"
+    "shows the current cue while the recording plays. Click the waveform or the track to seek;\n"
+    "open the page with #t=SECONDS to start there.";
+
+struct PreviewOptions {
+    CommonOptions common;
+    MouthArguments mouth;
+    std::vector<std::string> inputs;
+    std::string output;
+    double silenceDb = kDefaultSilenceDb;
+};
+
+void AddOptions(CommandLine& line, PreviewOptions& options) {
+    line.Positional("AUDIO", options.inputs, "the recording to preview");
+    line.Text("-o,--output", options.output, "FILE", "the HTML file to write (required)");
+    line.Number("--silence", options.silenceDb, -200.0, 0.0, "DB",
+                "frames quieter than this RMS level in dBFS rest the mouth (default -40)");
+    AddMouthOptions(line, options.mouth);
+    AddCommonOptions(line, options.common);
+}
+
+constexpr int kColumns = 1000;  // waveform resolution, in the page's own units
+
+// How a shape is drawn: mouth width and opening (page units), how round the lips are, which
+// teeth show, where the tongue is, whether the upper teeth rest on the lower lip.
+struct Drawing {
+    double width, open, round;
+    int teeth;   // 0 none, 1 upper, 2 upper and lower
+    int tongue;  // 0 none, 1 low, 2 raised to the teeth, 3 between the teeth
+    bool bite;
+};
+
+Drawing DrawingFor(Host::ShapeSet set, const std::string& shape) {
+    const Drawing closed{60, 0, 0, 0, 0, false}, clenched{62, 9, 0.1, 2, 0, false},
+        open{60, 24, 0.2, 1, 1, false}, wide{66, 40, 0.3, 1, 1, false},
+        rounded{46, 26, 0.7, 1, 0, false}, puckered{26, 16, 1.0, 0, 0, false},
+        bite{56, 10, 0.1, 1, 0, true}, tongue{58, 28, 0.2, 1, 2, false},
+        rest{52, 2, 0, 0, 0, false};
+    if (set == Host::ShapeSet::Cartoon) {
+        const Drawing drawings[] = {closed,   clenched, open,   wide, rounded,
+                                    puckered, bite,     tongue, rest};
+        return drawings[Host::ShapeIndex(set, shape)];
+    }
+    // sil PP FF TH DD kk CH SS nn RR aa E ih oh ou
+    const Drawing between{58, 12, 0.1, 2, 3, false}, small{58, 16, 0.2, 1, 2, false},
+        back{60, 20, 0.2, 1, 1, false}, forward{40, 14, 0.6, 2, 0, false};
+    const Drawing drawings[] = {rest, closed,  bite,     between, small,
+                                back, forward, clenched, tongue,  rounded,
+                                wide, open,    clenched, rounded, puckered};
+    return drawings[Host::ShapeIndex(set, shape)];
+}
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
+
+std::string HtmlText(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '&') {
+            out += "&amp;";
+        } else if (c == '<') {
+            out += "&lt;";
+        } else if (c == '>') {
+            out += "&gt;";
+        } else if (c == '"') {
+            out += "&quot;";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// The mouth of one shape as an SVG group, centred on (100, 100).
+std::string MouthGroup(const std::string& name, const Drawing& d) {
+    const double half = d.width / 2, top = 100 - d.open / 2 - 4, bottom = 100 + d.open / 2 + 4;
+    const double bend = 6 + d.round * 10;
+    std::string g = "<g class=\"shape\" data-shape=\"" + HtmlText(name) + "\" display=\"none\">";
+    // Lips: an outer outline that bulges with the opening and the rounding.
+    g += "<path fill=\"#c0505a\" d=\"M" + Number(100 - half - 6) + " 100 C" + Number(100 - half) +
+         " " + Number(top - bend) + " " + Number(100 + half) + " " + Number(top - bend) + " " +
+         Number(100 + half + 6) + " 100 C" + Number(100 + half) + " " + Number(bottom + bend) +
+         " " + Number(100 - half) + " " + Number(bottom + bend) + " " + Number(100 - half - 6) +
+         " 100 Z\"/>";
+    if (d.open > 0) {
+        const double inner = half * (1 - 0.15 * d.round);
+        g += "<ellipse fill=\"#3a1014\" cx=\"100\" cy=\"100\" rx=\"" + Number(inner) + "\" ry=\"" +
+             Number(d.open / 2) + "\"/>";
+        if (d.teeth >= 1) {
+            g += "<rect fill=\"#f4f1ea\" x=\"" + Number(100 - inner * 0.7) + "\" y=\"" +
+                 Number(100 - d.open / 2) + "\" width=\"" + Number(inner * 1.4) + "\" height=\"" +
+                 Number(std::min(6.0, d.open / 2)) + "\"/>";
+        }
+        if (d.teeth >= 2) {
+            g += "<rect fill=\"#f4f1ea\" x=\"" + Number(100 - inner * 0.6) + "\" y=\"" +
+                 Number(100 + d.open / 2 - std::min(5.0, d.open / 2)) + "\" width=\"" +
+                 Number(inner * 1.2) + "\" height=\"" + Number(std::min(5.0, d.open / 2)) + "\"/>";
+        }
+        if (d.tongue > 0) {
+            const double y = d.tongue == 1   ? 100 + d.open * 0.3
+                             : d.tongue == 2 ? 100 - d.open * 0.15
+                                             : 100;
+            g += "<ellipse fill=\"#d86a78\" cx=\"100\" cy=\"" + Number(y) + "\" rx=\"" +
+                 Number(inner * 0.55) + "\" ry=\"" + Number(std::max(2.0, d.open * 0.2)) + "\"/>";
+        }
+    } else {
+        g += "<path stroke=\"#6e1f28\" stroke-width=\"2\" fill=\"none\" d=\"M" +
+             Number(100 - half - 4) + " 100 L" + Number(100 + half + 4) + " 100\"/>";
+    }
+    if (d.bite) {
+        g += "<rect fill=\"#f4f1ea\" x=\"" + Number(100 - half * 0.5) + "\" y=\"" +
+             Number(100 - 2) + "\" width=\"" + Number(half) + "\" height=\"6\"/>";
+    }
+    return g + "</g>";
+}
+
+std::string HexColour(int shape, int rest) {
+    const std::array<uint8_t, 3> rgb = ShapeColour(shape, rest);
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+    return text;
+}
+
+std::string Base64(const std::string& bytes) {
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t group = uint32_t(uint8_t(bytes[i])) << 16;
+        if (i + 1 < bytes.size()) group |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+        if (i + 2 < bytes.size()) group |= uint32_t(uint8_t(bytes[i + 2]));
+        out += kDigits[(group >> 18) & 63];
+        out += kDigits[(group >> 12) & 63];
+        out += i + 1 < bytes.size() ? kDigits[(group >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kDigits[group & 63] : '=';
+    }
+    return out;
+}
+
+// The mono mix as 16-bit PCM WAV, which every browser plays.
+std::string WavFile(const Recording& recording) {
+    auto u32 = [](uint32_t v) {
+        return std::string{char(v & 255), char((v >> 8) & 255), char((v >> 16) & 255),
+                           char(v >> 24)};
+    };
+    auto u16 = [](uint32_t v) { return std::string{char(v & 255), char((v >> 8) & 255)}; };
+    const auto rate = static_cast<uint32_t>(recording.sampleRate);
+    const auto bytes = static_cast<uint32_t>(recording.samples.size() * 2);
+    std::string out = "RIFF" + u32(36 + bytes) + "WAVEfmt " + u32(16) + u16(1) + u16(1) +
+                      u32(rate) + u32(rate * 2) + u16(2) + u16(16) + "data" + u32(bytes);
+    out.reserve(out.size() + bytes);
+    for (const float sample : recording.samples) {
+        const float clamped = std::isfinite(sample) ? std::clamp(sample, -1.0f, 1.0f) : 0.0f;
+        const auto value = static_cast<uint16_t>(static_cast<int16_t>(std::lrint(clamped * 32767)));
+        out += u16(value);
+    }
+    return out;
+}
+
+// Vertical strokes from each column's lowest to its highest sample.
+std::string WaveformPath(const Recording& recording) {
+    std::string path;
+    const size_t count = recording.samples.size();
+    if (count == 0) return "M0 50 L1000 50";
+    for (int column = 0; column < kColumns; ++column) {
+        const size_t first = count * static_cast<size_t>(column) / kColumns;
+        const size_t last = std::max(first + 1, count * static_cast<size_t>(column + 1) / kColumns);
+        float low = 0, high = 0;
+        for (size_t i = first; i < std::min(last, count); ++i) {
+            if (!std::isfinite(recording.samples[i])) continue;
+            low = std::min(low, recording.samples[i]);
+            high = std::max(high, recording.samples[i]);
+        }
+        const double top = 50 - 48 * std::clamp(high, -1.0f, 1.0f);
+        const double bottom = std::max(top + 0.5, 50 - 48 * double(std::clamp(low, -1.0f, 1.0f)));
+        path += 'M';
+        path += std::to_string(column);
+        path += ".5 " + Number(top) + "V" + Number(bottom);
+    }
+    return path;
+}
+
+constexpr const char* kStyle = R"css(
+body { font: 14px sans-serif; margin: 24px; color: #202124; background: #fafafa; }
+h1 { font-size: 18px; margin: 0 0 12px; word-break: break-all; }
+.row { display: flex; gap: 24px; align-items: flex-start; }
+#face { width: 220px; height: 220px; background: #f6d7b8; border-radius: 50%; flex: none; }
+#tracks { flex: 1; min-width: 300px; }
+#tracks svg { width: 100%; display: block; cursor: pointer; }
+#wave { height: 120px; background: #fff; border: 1px solid #dadce0; }
+#cues { height: 36px; border: 1px solid #dadce0; border-top: none; }
+#now { font-size: 28px; font-weight: bold; margin: 8px 0; }
+audio { width: 100%; margin-top: 12px; }
+)css";
+
+// Keeps the mouth, the playhead and the page's state on the current cue. window.vocettaPreview
+// holds {time, shape}; the mouth's data-shape attribute says the same for tools that read the DOM.
+constexpr const char* kScript = R"js(
+(function () {
+  const data = JSON.parse(document.getElementById('cue-data').textContent);
+  const audio = document.getElementById('audio');
+  const mouth = document.getElementById('mouth');
+  const shapes = Array.from(mouth.querySelectorAll('g.shape'));
+  const heads = Array.from(document.querySelectorAll('.playhead'));
+  const now = document.getElementById('now');
+  function shapeAt(t) {
+    let low = 0, high = data.cues.length;
+    while (low < high) {
+      const mid = (low + high) >> 1;
+      if (data.cues[mid][0] <= t) low = mid + 1; else high = mid;
+    }
+    if (low === 0) return data.rest;
+    const cue = data.cues[low - 1];
+    return t < cue[1] ? cue[2] : data.rest;
+  }
+  function show(t) {
+    const shape = shapeAt(t);
+    if (mouth.getAttribute('data-shape') !== shape) {
+      mouth.setAttribute('data-shape', shape);
+      for (const g of shapes) g.setAttribute('display', g.dataset.shape === shape ? 'inline' : 'none');
+    }
+    const x = data.duration > 0 ? Math.min(1, t / data.duration) * 1000 : 0;
+    for (const head of heads) { head.setAttribute('x1', x); head.setAttribute('x2', x); }
+    now.textContent = shape + '  ' + t.toFixed(2) + ' s';
+    window.vocettaPreview = { time: t, shape: shape };
+  }
+  function seek(t) { audio.currentTime = t; show(audio.currentTime); }
+  function tick() { show(audio.currentTime); if (!audio.paused) requestAnimationFrame(tick); }
+  audio.addEventListener('play', () => requestAnimationFrame(tick));
+  audio.addEventListener('seeked', () => show(audio.currentTime));
+  audio.addEventListener('timeupdate', () => show(audio.currentTime));
+  for (const svg of document.querySelectorAll('#tracks svg')) {
+    svg.addEventListener('click', (event) => {
+      const box = svg.getBoundingClientRect();
+      seek((event.clientX - box.left) / box.width * data.duration);
+    });
+  }
+  window.vocettaSeek = seek;
+  const start = /^#t=([0-9.]+)$/.exec(location.hash);
+  if (start) seek(parseFloat(start[1])); else show(0);
+})();
+)js";
+
+std::string PreviewPage(const CueTrack& track, const Recording& recording) {
+    const std::vector<std::string>& names = Host::ShapeNames(track.set);
+    const int rest = Host::RestShape(track.set);
+    std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
+    page += "<title>" + HtmlText(track.soundFile) + " - vocetta preview</title>\n";
+    page += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
+    page += "<h1>" + HtmlText(track.soundFile) + "</h1>\n<div class=\"row\">\n";
+
+    page += "<svg id=\"face\" viewBox=\"0 0 200 200\"><g id=\"mouth\" data-shape=\"\">";
+    for (const std::string& name : names)
+        page += MouthGroup(name, DrawingFor(track.set, name));
+    page += "</g></svg>\n<div id=\"tracks\">\n<div id=\"now\"></div>\n";
+
+    page += "<svg id=\"wave\" viewBox=\"0 0 1000 100\" preserveAspectRatio=\"none\">";
+    page += "<path stroke=\"#1a73e8\" stroke-width=\"1\" fill=\"none\" d=\"" +
+            WaveformPath(recording) + "\"/>";
+    page +=
+        "<line class=\"playhead\" x1=\"0\" x2=\"0\" y1=\"0\" y2=\"100\" stroke=\"#d93025\" "
+        "stroke-width=\"2\" vector-effect=\"non-scaling-stroke\"/></svg>\n";
+
+    page += "<svg id=\"cues\" viewBox=\"0 0 1000 36\" preserveAspectRatio=\"none\">";
+    const double scale = track.duration > 0 ? 1000.0 / track.duration : 0.0;
+    for (const Host::MouthCue& cue : track.cues) {
+        const double x = cue.start * scale, width = (cue.end - cue.start) * scale;
+        page += "<rect class=\"cue\" data-shape=\"" + HtmlText(names[cue.shape]) + "\" x=\"" +
+                Number(x) + "\" y=\"0\" width=\"" + Number(width) + "\" height=\"36\" fill=\"" +
+                HexColour(cue.shape, rest) + "\"><title>" + HtmlText(names[cue.shape]) + " " +
+                Number(cue.start) + " - " + Number(cue.end) + " s</title></rect>";
+        if (width >= 14) {
+            page += "<text x=\"" + Number(x + width / 2) +
+                    "\" y=\"24\" font-size=\"16\" text-anchor=\"middle\">" +
+                    HtmlText(names[cue.shape]) + "</text>";
+        }
+    }
+    page +=
+        "<line class=\"playhead\" x1=\"0\" x2=\"0\" y1=\"0\" y2=\"36\" stroke=\"#d93025\" "
+        "stroke-width=\"2\" vector-effect=\"non-scaling-stroke\"/></svg>\n";
+
+    page += "<audio id=\"audio\" controls preload=\"auto\" src=\"data:audio/wav;base64," +
+            Base64(WavFile(recording)) + "\"></audio>\n</div>\n</div>\n";
+
+    // The cues for the script: [start, end, shape] in seconds.
+    std::string cues;
+    for (const Host::MouthCue& cue : track.cues) {
+        cues += (cues.empty() ? "[" : ",[") + Number(cue.start) + "," + Number(cue.end) + "," +
+                JsonString(names[cue.shape]) + "]";
+    }
+    page += "<script type=\"application/json\" id=\"cue-data\">{\"duration\": " +
+            Number(track.duration) + ", \"rest\": " + JsonString(names[rest]) + ", \"cues\": [" +
+            cues + "]}</script>\n";
+    page += "<script>" + std::string(kScript) + "</script>\n</body>\n</html>\n";
+    return page;
+}
+
+}  // namespace
+
+int RunPreview(const Arguments& arguments) {
+    PreviewOptions options;
+    CommandLine line("preview", kSummary);
+    AddOptions(line, options);
+    if (!line.Parse(arguments)) return kExitOk;
+    if (options.inputs.size() != 1) throw UsageError("name one recording");
+    const std::string* output = &options.output;
+    if (output->empty() || *output == "-") {
+        throw UsageError("name the HTML file to write with -o PAGE.html");
+    }
+    const MouthOptions mouth = MouthFromOptions(options.mouth, VolumeFromDb(options.silenceDb));
+    const BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
+    const Profile profile = LoadProfileOrDefault(options.common.profile);
+    const Host::ShapeMap map =
+        ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile));
+    const Host::Library library = OpenLibrary(options.common.library);
+
+    bool ok = false;
+    RunBatch(
+        library, profile, options.inputs, settings,
+        [&](size_t, const Recording& recording, const Analysis& analysis) {
+            WriteOutput(*output,
+                        PreviewPage(BuildCueTrack(map, mouth, recording, analysis), recording));
+            ok = true;
+        },
+        [&](size_t, const std::string&) {});
+    return ok ? kExitOk : kExitFailure;
+}
+
+}  // namespace Vocetta::Tool
