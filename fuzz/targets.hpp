@@ -13,11 +13,11 @@ using Target = int (*)(const uint8_t* data, size_t size);
     X(_ReturnOne)                                                                                  \
     X(_Interpolate)                                                                                \
     X(ColorMapJob_Execute)                                                                         \
-    X(_DCT) X(_MelFilterBank) X(_FFT) X(_SetControlWord) X(_ApplyPreEmphasis)                      \
-        X(_ApplyHammingWindow) X(LipSyncJob_Execute) X(PhonemeTextureJob_Execute)                  \
-            X(_PeakMagnitude) X(_RootMeanSquare) X(_MelToFrequency) X(_EuclideanNorm) X(_Decimate) \
-                X(_LowPassFilter) X(_FrequencyToMel) X(FFT) X(_PowerToDecibel) X(_ScaleToPeak)     \
-                    X(_GetControlWord) X(_UnrollRingBuffer)
+    X(_DCT)                                                                                        \
+    X(_MelFilterBank) X(_FFT) X(_SetControlWord) X(_ApplyPreEmphasis) X(_ApplyHammingWindow)       \
+        X(LipSyncJob_Execute) X(PhonemeTextureJob_Execute) X(_PeakMagnitude) X(_RootMeanSquare)    \
+            X(_MelToFrequency) X(_EuclideanNorm) X(_Decimate) X(_LowPassFilter) X(_FrequencyToMel) \
+                X(FFT) X(_PowerToDecibel) X(_ScaleToPeak) X(_GetControlWord) X(_UnrollRingBuffer)
 
 #define VOCETTA_FUZZ_DECLARE(name) int Entry##name(const uint8_t* data, size_t size);
 VOCETTA_FUZZ_ENTRY_TARGETS(VOCETTA_FUZZ_DECLARE)
@@ -26,10 +26,11 @@ VOCETTA_FUZZ_ENTRY_TARGETS(VOCETTA_FUZZ_DECLARE)
 // The lip-sync job record as a whole: ignored fields, ring positions, realistic audio.
 int JobRecord(const uint8_t* data, size_t size);
 
-// The tool's readers and its ring-length rule (tool.cpp).
+// The readers of files, the ring-length rule and the streaming analyzer (tool.cpp).
 int ProfileLoader(const uint8_t* data, size_t size);
 int ManifestParser(const uint8_t* data, size_t size);
 int AudioReader(const uint8_t* data, size_t size);
 int RingLength(const uint8_t* data, size_t size);
+int StreamingAnalyzer(const uint8_t* data, size_t size);
 
 }  // namespace Vocetta::Fuzz

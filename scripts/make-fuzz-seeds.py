@@ -50,6 +50,8 @@ for n in (1, 2, 3, 5, 256, 341, 1024):
         write(target, f"count-{n}", b"\0\3" + ints(n) + bytes(rng.randrange(256) for _ in range(64)))
 for index in range(4):
     write("job_record", f"seed-{index}", bytes(rng.randrange(256) for _ in range(200)))
+for index in range(3):
+    write("streaming_analyzer", f"seed-{index}", bytes(rng.randrange(256) for _ in range(600)))
 
 # Profiles: a small valid one, variants of it, and broken ones.
 profile = {
