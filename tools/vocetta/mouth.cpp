@@ -43,10 +43,13 @@ MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolu
 
 Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin) {
     std::vector<std::string> names;
-    for (const Phoneme& phoneme : profile.phonemes)
+    std::vector<Host::ShapeWeights> weights;
+    for (const Phoneme& phoneme : profile.phonemes) {
         names.push_back(phoneme.name);
+        weights.push_back(phoneme.shapes);
+    }
     try {
-        return Host::BuildShapeMap(set, names, {}, origin);
+        return Host::BuildShapeMap(set, names, weights, origin);
     } catch (const Host::ShapeError& error) {
         throw ToolError(error.what());
     }

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "vocetta/profile.hpp"
+
 namespace Vocetta::Host {
 
 // Two built-in sets:
@@ -45,9 +47,8 @@ class ShapeError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// What one phoneme of a profile says about shapes (its "shapes" key): set name -> shape name ->
-// weight. A phoneme may name either set, both or none.
-using ShapeWeights = std::map<std::string, std::map<std::string, float>>;
+// What one phoneme of a profile says about shapes is its ShapeWeights (vocetta/profile.hpp, the
+// "shapes" key): set name -> shape name -> weight. A phoneme may name either set, both or none.
 
 // Checks one phoneme's weights: known set and shape names, finite, not negative, and a positive
 // sum for every set named. `where` begins each message (for example "my.json: phonemes[2].shapes").
