@@ -427,7 +427,7 @@ std::string SerializeProfile(const Profile& profile) {
                 for (const auto& [set, weights] : phoneme.shapes) {
                     Json named = Json::object();
                     for (const auto& [shape, weight] : weights)
-                        named[shape] = FloatValue(static_cast<float>(weight));
+                        named[shape] = FloatValue(weight);
                     shapes[set] = std::move(named);
                 }
                 entry["shapes"] = std::move(shapes);

@@ -36,7 +36,7 @@ enum class Folding {
 
 // Mouth-shape weights: shape set name -> shape name -> weight (what they mean is the
 // mouth-shape layer's business, vocetta/mouth_shapes.hpp, which declares the same type).
-using ShapeWeights = std::map<std::string, std::map<std::string, double>>;
+using ShapeWeights = std::map<std::string, std::map<std::string, float>>;
 
 struct Phoneme {
     std::string name;
