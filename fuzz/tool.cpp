@@ -57,13 +57,17 @@ bool SameProfile(const Host::Profile& a, const Host::Profile& b) {
     if (a.targetSampleRate != b.targetSampleRate || a.melChannels != b.melChannels ||
         a.coefficients != b.coefficients || a.blockLength != b.blockLength ||
         a.scoreMethod != b.scoreMethod || !sameFloats(a.means, b.means) ||
-        !sameFloats(a.standardDeviations, b.standardDeviations) ||
+        !sameFloats(a.standardDeviations, b.standardDeviations) || a.folding != b.folding ||
         a.phonemes.size() != b.phonemes.size()) {
         return false;
     }
     for (size_t i = 0; i < a.phonemes.size(); ++i) {
         const Host::Phoneme &p = a.phonemes[i], &q = b.phonemes[i];
-        if (p.name != q.name || !sameFloats(p.reference, q.reference)) return false;
+        if (p.name != q.name || p.references.size() != q.references.size() || p.shapes != q.shapes)
+            return false;
+        for (size_t r = 0; r < p.references.size(); ++r) {
+            if (!sameFloats(p.references[r], q.references[r])) return false;
+        }
         for (size_t c = 0; c < 3; ++c) {
             if (!SameBits(p.color[c], q.color[c])) return false;
         }
@@ -97,8 +101,11 @@ int ProfileLoader(const uint8_t* data, size_t size) {
             "statistics of another length than the coefficients");
     std::set<std::string> names;
     for (const Host::Phoneme& phoneme : profile.phonemes) {
-        Require(phoneme.reference.size() == static_cast<size_t>(profile.coefficients),
-                "a reference of another length than the coefficients");
+        Require(!phoneme.references.empty(), "a phoneme without a reference");
+        for (const std::vector<float>& reference : phoneme.references) {
+            Require(reference.size() == static_cast<size_t>(profile.coefficients),
+                    "a reference of another length than the coefficients");
+        }
         Require(names.insert(phoneme.name).second, "two phonemes of one name");
     }
     for (float deviation : profile.standardDeviations)
@@ -235,8 +242,13 @@ int StreamingAnalyzer(const uint8_t* data, size_t size) {
     for (int p = 0; p < phonemes; ++p) {
         Host::Phoneme phoneme;
         phoneme.name = std::string(1, static_cast<char>('A' + p));
-        for (int i = 0; i < profile.coefficients; ++i)
-            phoneme.reference.push_back(input.FloatIn(-60.0f, 60.0f));
+        const int references = input.IntIn(1, 3);
+        for (int r = 0; r < references; ++r) {
+            std::vector<float> reference;
+            for (int i = 0; i < profile.coefficients; ++i)
+                reference.push_back(input.FloatIn(-60.0f, 60.0f));
+            phoneme.references.push_back(std::move(reference));
+        }
         profile.phonemes.push_back(std::move(phoneme));
     }
     const int sampleRate = input.Bool() ? input.IntIn(1, 96000) : 48000;
