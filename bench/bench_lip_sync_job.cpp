@@ -9,39 +9,11 @@
 namespace Vocetta::Bench {
 namespace {
 
-constexpr int32_t kBlock = 1024, kTarget = 16000, kMelDiv = 30, kCoefficients = 12, kPhonemes = 5;
-
-struct Record {
-    std::vector<float> input, means, deviations, profiles, mfcc, scores;
-    LipSyncResult result[1] = {};
-    LipSyncJob job{};
-
-    explicit Record(int32_t rate)
-        : input(SpeechLikeSignal(kBlock, static_cast<float>(rate))),
-          means(kCoefficients, 0.0f),
-          deviations(kCoefficients, 10.0f),
-          profiles(kCoefficients * kPhonemes, 1.0f),
-          mfcc(kCoefficients),
-          scores(kPhonemes) {
-        auto view = [](std::vector<float>& v) {
-            return NativeArray{v.data(), static_cast<int32_t>(v.size()), VOCETTA_ALLOCATOR_NONE};
-        };
-        job.input = view(input);
-        job.sampleRate = rate;
-        job.targetSampleRate = kTarget;
-        job.melDiv = kMelDiv;
-        job.scoreMethod = CosineSimilarity;
-        job.means = view(means);
-        job.standardDeviations = view(deviations);
-        job.phonemeProfiles = view(profiles);
-        job.mfcc = view(mfcc);
-        job.scores = view(scores);
-        job.result = {result, 1, VOCETTA_ALLOCATOR_NONE};
-    }
-};
+constexpr int32_t kBlock = JobRecord::kBlock, kTarget = JobRecord::kTarget,
+                  kMelDiv = JobRecord::kMelDiv;
 
 void Execute(benchmark::State& state, const Host::Entries& entries, int32_t rate) {
-    Record record(rate);
+    JobRecord record(rate, CosineSimilarity);
     // Host-service calls per block, counted once outside the timed loop.
     size_t serviceCalls;
     {
@@ -61,7 +33,7 @@ void Execute(benchmark::State& state, const Host::Entries& entries, int32_t rate
 // block spent in that stage.
 void Stages(benchmark::State& state, const Host::Entries& e, int32_t rate) {
     using Clock = std::chrono::steady_clock;
-    Record record(rate);
+    JobRecord record(rate, CosineSimilarity);
     const char* names[] = {"ring", "lowpass", "downsample", "condition", "fft", "mel", "cepstrum"};
     double spent[7] = {};
     const float sampleRate = static_cast<float>(rate);

@@ -29,6 +29,20 @@ benchmark::internal::Benchmark* RegisterEachBuild(
     const std::string& name, BuildBody body,
     const std::function<void(benchmark::internal::Benchmark*)>& configure = {});
 
+// A lip-sync record over one block of the signal below: 1,024 samples at `rate`, analysed at
+// 16 kHz with 30 mel channels, 12 coefficients and 5 phonemes scored by `method`.
+struct JobRecord {
+    static constexpr int32_t kBlock = 1024, kTarget = 16000, kMelDiv = 30, kCoefficients = 12,
+                             kPhonemes = 5;
+    std::vector<float> input, means, deviations, profiles, mfcc, scores;
+    LipSyncResult result[1] = {};
+    LipSyncJob job{};
+
+    JobRecord(int32_t rate, int32_t method);
+    JobRecord(const JobRecord&) = delete;  // the record points into its own arrays
+    JobRecord& operator=(const JobRecord&) = delete;
+};
+
 // Deterministic test signal: a few harmonics and a little noise, in [-1, 1].
 std::vector<float> SpeechLikeSignal(int32_t length, float sampleRate, uint32_t seed = 1);
 

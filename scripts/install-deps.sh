@@ -5,9 +5,11 @@ packages=(
   cmake g++ make pkg-config binutils clang-format
   libsleef-dev                           # the library's one dependency
   libgtest-dev libgmock-dev libbenchmark-dev
+  libaubio-dev                           # the peer in the benchmarks
   libsndfile1-dev libpng-dev nlohmann-json3-dev libcli11-dev libsoxr-dev  # the command-line tool
   espeak-ng sox                           # regenerating the default profile and the sample
   chromium                                # the preview page's test in a headless browser
+  help2man                                # the man pages, from the tool's --help
 )
 sudo_if_needed=()
 if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi

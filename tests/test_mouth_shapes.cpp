@@ -162,6 +162,27 @@ TEST(MouthShapes, QuietOrUnscoredBlocksRestTheMouthAndTheJawFollowsTheVolume) {
     }
 }
 
+TEST(MouthShapes, LoudBlocksHoldTheRestShapeBackAndOpenShapesCountTogether) {
+    const auto map = BuildShapeMap(ShapeSet::Cartoon, kVowels, {}, "built-in");
+    MouthShapes mouth(map, Immediate());
+    // sil 0.6, A 0.4 at 0.05 RMS, half way up the jaw's scale: X keeps half of its 0.6, so
+    // X = 0.3 / 0.7, D = 0.4 / 0.7, and the jaw opens 0.5 x (1 - X).
+    const std::vector<float> breathy = {0.4f, 0, 0, 0, 0, 0.6f};
+    mouth.Update(breathy, 0.05f, 0.01);
+    EXPECT_FLOAT_EQ(mouth.Weights()[Cartoon("X")], 0.3f / 0.7f);
+    EXPECT_FLOAT_EQ(mouth.Weights()[Cartoon("D")], 0.4f / 0.7f);
+    EXPECT_NEAR(mouth.Jaw(), 0.5 * 0.4 / 0.7, 1e-6);
+    EXPECT_EQ(mouth.Dominant(), Cartoon("D"));
+    // At the silence level the same scores rest the mouth: X 0.6 outweighs D 0.4.
+    mouth.Update(breathy, 0.01f, 0.01);
+    EXPECT_FLOAT_EQ(mouth.Weights()[Cartoon("X")], 0.6f);
+    EXPECT_EQ(mouth.Dominant(), Cartoon("X"));
+    // X 0.4 against D 0.3 and B 0.3: the open shapes together win, and of the two equal ones
+    // the lower index, B.
+    mouth.Update(std::vector<float>{0.3f, 0.3f, 0, 0, 0, 0.4f}, 0.01f, 0.01);
+    EXPECT_EQ(mouth.Dominant(), Cartoon("B"));
+}
+
 TEST(MouthShapes, StepsRiseWithTheAttackAndFallWithTheReleaseTime) {
     MouthSettings settings;
     settings.attackSeconds = 0.03;
@@ -270,6 +291,33 @@ TEST(Cues, ShortCuesBorrowTimeOrJoinANeighbour) {
     // Xs of 120 ms, joins the earlier, and all is one X.
     ExpectCues(Cues({{"X", 10}, {"C", 2}, {"E", 3}, {"C", 2}, {"X", 10}}, 0.27, 0.07),
                {{0.00, 0.27, "X"}});
+}
+
+TEST(Cues, ShortRestsInsideSpeechCloseTheLips) {
+    std::vector<double> times;
+    std::vector<int> shapes;
+    const std::pair<const char*, int> runs[] = {
+        {"D", 10}, {"X", 5}, {"D", 10}, {"X", 15}, {"F", 10}};
+    for (const auto& [shape, frames] : runs) {
+        for (int i = 0; i < frames; ++i) {
+            times.push_back(0.005 + 0.01 * static_cast<double>(times.size()));
+            shapes.push_back(Cartoon(shape));
+        }
+    }
+    // The 50 ms rest becomes A, which then takes 20 ms from the D after it (both Ds have 30 to
+    // spare; the later wins the tie); the 150 ms rest is a pause and stays.
+    Host::CueSettings settings{0.07, 0.01, 0.1, Cartoon("A")};
+    ExpectCues(Host::BuildCues(times, shapes, 0.5, Cartoon("X"), settings), {{0.00, 0.10, "D"},
+                                                                             {0.10, 0.17, "A"},
+                                                                             {0.17, 0.25, "D"},
+                                                                             {0.25, 0.40, "X"},
+                                                                             {0.40, 0.50, "F"}});
+    settings.closedShape = -1;
+    ExpectCues(Host::BuildCues(times, shapes, 0.5, Cartoon("X"), settings), {{0.00, 0.10, "D"},
+                                                                             {0.10, 0.17, "X"},
+                                                                             {0.17, 0.25, "D"},
+                                                                             {0.25, 0.40, "X"},
+                                                                             {0.40, 0.50, "F"}});
 }
 
 TEST(Cues, TheLastCueMayBeShortAndTheEndIsTheDuration) {

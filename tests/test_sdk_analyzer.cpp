@@ -28,11 +28,10 @@ class SdkAnalyzer : public BuildTest {
         std::vector<float> ring(block.size());
         for (int64_t j = 0; j < length; ++j)
             ring[static_cast<size_t>((end - length + j) % length)] = block[static_cast<size_t>(j)];
-        std::vector<float> profiles, scores(profile_.phonemes.size()),
+        // Every reference is a row of the job's profiles; its scores fold back to phonemes.
+        const std::vector<float> profiles = profile_.ReferenceRows();
+        std::vector<float> rows(profile_.ReferenceCount()), scores(profile_.phonemes.size()),
             mfcc(static_cast<size_t>(profile_.coefficients));
-        for (const Host::Phoneme& phoneme : profile_.phonemes) {
-            profiles.insert(profiles.end(), phoneme.reference.begin(), phoneme.reference.end());
-        }
         auto view = [](const std::vector<float>& values) {
             return NativeArray{const_cast<float*>(values.data()),
                                static_cast<int32_t>(values.size()), VOCETTA_ALLOCATOR_NONE};
@@ -49,10 +48,11 @@ class SdkAnalyzer : public BuildTest {
         job.standardDeviations = view(profile_.standardDeviations);
         job.phonemeProfiles = view(profiles);
         job.mfcc = view(mfcc);
-        job.scores = view(scores);
+        job.scores = view(rows);
         job.result = {&result, 1, VOCETTA_ALLOCATOR_NONE};
         entries().LipSyncJob_Execute(&job);
-        return {0, 0, result.volume, result.phonemeIndex, scores, mfcc};
+        const int best = Host::FoldScores(profile_, rows.data(), scores.data());
+        return {0, 0, result.volume, best, scores, mfcc};
     }
 
     static void ExpectSame(const Seen& a, const Seen& b) {

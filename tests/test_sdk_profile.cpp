@@ -22,8 +22,8 @@ Profile TwoCoefficientProfile() {
     profile.means = {0.1f, -1e-7f};
     profile.standardDeviations = {std::numeric_limits<float>::max(),
                                   std::numeric_limits<float>::denorm_min()};
-    profile.phonemes = {{"A", {1, 0.5f, 0}, {1.0f / 3.0f, -2.5f}},
-                        {"sil", {0, 0, 0}, {0.0f, 16777217.0f}}};
+    profile.phonemes = {{"A", {1, 0.5f, 0}, {{1.0f / 3.0f, -2.5f}}, {}},
+                        {"sil", {0, 0, 0}, {{0.0f, 16777217.0f}}, {}}};
     return profile;
 }
 
@@ -44,7 +44,8 @@ TEST(SdkProfile, SerializedProfileReadsBackBitForBit) {
         EXPECT_TRUE(SameBits(copy.means[i], original.means[i])) << i;
         EXPECT_TRUE(SameBits(copy.standardDeviations[i], original.standardDeviations[i])) << i;
         for (size_t c = 0; c < 2; ++c) {
-            EXPECT_TRUE(SameBits(copy.phonemes[i].reference[c], original.phonemes[i].reference[c]));
+            EXPECT_TRUE(
+                SameBits(copy.phonemes[i].references[0][c], original.phonemes[i].references[0][c]));
         }
         EXPECT_EQ(copy.phonemes[i].name, original.phonemes[i].name);
         EXPECT_EQ(copy.phonemes[i].color, original.phonemes[i].color);

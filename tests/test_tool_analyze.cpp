@@ -216,3 +216,82 @@ TEST_F(ToolAnalyze, CalibrationNeedsFramesOfEveryPhoneme) {
 
 }  // namespace
 }  // namespace Vocetta::Testing
+
+namespace Vocetta::Testing {
+namespace {
+
+// A, a pause of digital silence, I, a pause, U: a short phrase at amplitude `level`.
+std::vector<float> Phrase(float level) {
+    std::vector<float> samples;
+    for (const VowelShape& shape : kShapes) {
+        const auto vowel = Vowel(16000, 0.5, shape.formant1, shape.formant2, level);
+        samples.insert(samples.end(), vowel.begin(), vowel.end());
+        samples.resize(samples.size() + 4800, 0.0f);
+    }
+    return samples;
+}
+
+std::vector<std::string> LabelColumn(const std::string& csv) {
+    std::vector<std::string> labels;
+    const auto lines = Lines(csv);
+    for (size_t i = 1; i < lines.size(); ++i)
+        labels.push_back(Fields(lines[i])[1]);
+    return labels;
+}
+
+TEST_F(ToolAnalyze, RelativeGateLabelsAQuietRecordingAsTheLoudOne) {
+    const std::string profile = CalibratedProfile();
+    const std::string loud = WriteWav("loud.wav", 16000, Phrase(0.5f));
+    const std::string quiet = WriteWav("quiet.wav", 16000, Phrase(0.5f * 0.0316228f));  // -30 dB
+    for (const char* smoothing : {"--switch-cost=4", "--no-smoothing"}) {
+        SCOPED_TRACE(smoothing);
+        const ToolRun a = Run({"analyze", loud, "-p", profile, smoothing, "-q"});
+        const ToolRun b = Run({"analyze", quiet, "-p", profile, smoothing, "-q"});
+        ASSERT_EQ(a.status, 0) << a.err;
+        ASSERT_EQ(b.status, 0) << b.err;
+        const auto labels = LabelColumn(a.out);
+        EXPECT_EQ(LabelColumn(b.out), labels);
+        // Every vowel and the pauses are there.
+        for (const char* name : {"A", "I", "U", "sil"})
+            EXPECT_NE(std::find(labels.begin(), labels.end(), name), labels.end()) << name;
+    }
+    // The fixed gate of -40 dBFS turns the quiet phrase, peaking near -36 dBFS, to silence.
+    const auto fixed =
+        LabelColumn(Run({"analyze", quiet, "-p", profile, "--silence", "-40", "-q"}).out);
+    EXPECT_EQ(std::count(fixed.begin(), fixed.end(), "sil"), static_cast<long>(fixed.size()));
+}
+
+TEST_F(ToolAnalyze, SeveralReferencesPerPhonemeFoldToOneScoreEach) {
+    CalibratedProfile();  // writes calibration.csv: two speakers' scales per vowel
+    const ToolRun run = Run({"calibrate", Path("calibration.csv"), "-o", Path("two.json"),
+                             "--phonemes", "A,I,U,sil", "--references", "2", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json profile = Json::parse(Read(Path("two.json")));
+    EXPECT_EQ(profile["version"], 2);
+    EXPECT_EQ(profile["analysis"]["folding"], "Sum");
+    for (const auto& phoneme : profile["phonemes"]) {
+        EXPECT_EQ(phoneme["references"].size(), 2u) << phoneme["name"];
+    }
+    // One score column per phoneme, summing to 1, and the phrase read as before.
+    const std::string phrase = WriteWav("phrase.wav", 16000, Phrase(0.5f));
+    const ToolRun frames = Run({"analyze", phrase, "-p", Path("two.json"), "-q"});
+    ASSERT_EQ(frames.status, 0) << frames.err;
+    const auto lines = Lines(frames.out);
+    EXPECT_EQ(lines[0], "time,phoneme,volume,A,I,U,sil");
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const auto fields = Fields(lines[i]);
+        double sum = 0;
+        for (size_t p = 3; p < fields.size(); ++p)
+            sum += std::stod(fields[p]);
+        EXPECT_TRUE(std::fabs(sum - 1) < 1e-4 || sum == 0) << lines[i];
+    }
+    const ToolRun segments =
+        Run({"analyze", phrase, "-p", Path("two.json"), "-s", "--min-segment", "30", "-q"});
+    std::vector<std::string> order;
+    for (const auto& line : Lines(segments.out))
+        order.push_back(Fields(line)[2]);
+    EXPECT_EQ(order, (std::vector<std::string>{"phoneme", "A", "sil", "I", "sil", "U", "sil"}));
+}
+
+}  // namespace
+}  // namespace Vocetta::Testing

@@ -165,6 +165,27 @@ TEST_F(ToolCues, BadOptionsAndProfilesLeaveNoOutput) {
     EXPECT_NE(run.err.find(Path("ah.json") + ": phonemes[0] (\"ah\").shapes"), std::string::npos)
         << run.err;
     EXPECT_FALSE(std::filesystem::exists(Path("out.tsv")));
+
+    // With its own shapes (a version 2 profile) it is fine; a shape the set lacks is named.
+    Json profile = Json::parse(text);
+    profile["version"] = 2;
+    for (Json& phoneme : profile["phonemes"]) {
+        phoneme["references"] = Json::array({phoneme["reference"]});
+        phoneme.erase("reference");
+    }
+    profile["phonemes"][0]["shapes"] = {{"cartoon", {{"D", 2}, {"C", 1}}}};
+    Write(Path("ah.json"), profile.dump());
+    const ToolRun own = Run({"analyze", phrase, "-p", Path("ah.json"), "--cues", "-q"});
+    EXPECT_EQ(own.status, 0) << own.err;
+    profile["phonemes"][0]["shapes"]["cartoon"] = {{"Q", 2}};
+    Write(Path("ah.json"), profile.dump());
+    const ToolRun wrong =
+        Run({"analyze", phrase, "-p", Path("ah.json"), "--cues", "-q", "-o", Path("out.tsv")});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.err.find("phonemes[0] (\"ah\").shapes.cartoon.Q: the cartoon set has no such"),
+              std::string::npos)
+        << wrong.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("out.tsv")));
 }
 
 // render --cues: a black row, then a band in which each frame's column has its cue's colour.

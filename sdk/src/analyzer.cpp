@@ -24,11 +24,12 @@ Analyzer::Analyzer(const Entries& entries, const Profile& profile, int sampleRat
       write_(static_cast<size_t>(firstSample % static_cast<int64_t>(ring_.size()))),
       pushed_(firstSample),
       first_(firstSample),
-      nextEnd_(firstSample + static_cast<int64_t>(ring_.size())) {
+      nextEnd_(firstSample + static_cast<int64_t>(ring_.size())),
+      profile_(&profile) {
     if (execute_ == nullptr) throw ProfileError("the analyzer: the library has no lip-sync job");
-    for (const Phoneme& phoneme : profile.phonemes) {
-        profiles_.insert(profiles_.end(), phoneme.reference.begin(), phoneme.reference.end());
-    }
+    // Every reference is a row of the job's profiles; the rows' scores fold back to phonemes.
+    if (scorePhonemes) profiles_ = profile.ReferenceRows();
+    rowScores_.resize(scorePhonemes ? profile.ReferenceCount() : 0);
     scores_.resize(scorePhonemes ? profile.phonemes.size() : 0);
     mfcc_.resize(static_cast<size_t>(profile.coefficients));
     job_.input = View(ring_);
@@ -44,7 +45,7 @@ Analyzer::Analyzer(const Entries& entries, const Profile& profile, int sampleRat
                                VOCETTA_ALLOCATOR_NONE};
     job_.phonemeProfiles = View(profiles_);
     job_.mfcc = View(mfcc_);
-    job_.scores = View(scores_);
+    job_.scores = View(rowScores_);
     job_.result = {&result_, 1, VOCETTA_ALLOCATOR_NONE};
 }
 
@@ -83,7 +84,8 @@ void Analyzer::Run(const Callback& onFrame) {
     frame.time = (static_cast<double>(pushed_) - 0.5 * static_cast<double>(ring_.size())) /
                  static_cast<double>(sampleRate_);
     frame.volume = result_.volume;
-    frame.best = result_.phonemeIndex;
+    frame.best = scores_.empty() ? result_.phonemeIndex
+                                 : FoldScores(*profile_, rowScores_.data(), scores_.data());
     frame.scores = scores_;
     frame.mfcc = mfcc_;
     onFrame(frame);

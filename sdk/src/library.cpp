@@ -79,7 +79,8 @@ std::string Library::DefaultPath() {
     std::error_code error;
     const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
     if (!error) {
-        for (const auto* relative : {"libvocetta.so", "../lib/libvocetta.so"}) {
+        for (const auto* relative : {"libvocetta.so", "../lib/libvocetta.so",
+                                     "../" VOCETTA_INSTALL_LIBDIR "/libvocetta.so"}) {
             const auto candidate = executable.parent_path() / relative;
             if (std::filesystem::exists(candidate, error)) return candidate.lexically_normal();
         }

@@ -181,8 +181,22 @@ void MouthShapes::Update(std::span<const float> scores, float volume, double ela
                     static_cast<float>(share * map_.At(static_cast<int>(p), static_cast<int>(s)));
             }
         }
+        // How far the volume opens the jaw: 0 at the silence level, 1 at the loud level, on a
+        // logarithmic scale. A loud block is not a mouth at rest, whatever the scores say (a
+        // profile's silence class also takes breathy and noisy speech), so the rest shape keeps
+        // only the share the volume leaves it.
+        const double silence = std::max<double>(settings_.silenceVolume, 1e-10);
+        const double loudness = std::clamp(
+            std::log(volume / silence) / std::log(settings_.loudVolume / silence), 0.0, 1.0);
+        const auto rest = static_cast<size_t>(rest_);
+        const float restBefore = target_[rest];
+        target_[rest] = static_cast<float>(target_[rest] * (1.0 - loudness));
+        float strongest = *std::max_element(target_.begin(), target_.end());
+        if (!(strongest > 0)) {  // nothing but rest, and loud: rest it is
+            target_[rest] = restBefore;
+            strongest = restBefore;
+        }
         // Sharpen relative to the strongest shape, so that large exponents cannot underflow.
-        const float strongest = *std::max_element(target_.begin(), target_.end());
         double sum = 0;
         for (float& weight : target_) {
             weight = static_cast<float>(std::pow(weight / strongest, settings_.sharpness));
@@ -190,12 +204,8 @@ void MouthShapes::Update(std::span<const float> scores, float volume, double ela
         }
         for (float& weight : target_)
             weight = static_cast<float>(weight / sum);
-        const double silence = std::max<double>(settings_.silenceVolume, 1e-10);
         // The jaw opens with the volume, as far as the mouth is not at rest.
-        jawTarget =
-            (1.0 - target_[static_cast<size_t>(rest_)]) *
-            std::clamp(std::log(volume / silence) / std::log(settings_.loudVolume / silence), 0.0,
-                       1.0);
+        jawTarget = (1.0 - target_[rest]) * loudness;
     } else {
         target_[static_cast<size_t>(rest_)] = 1.0f;
     }
@@ -217,7 +227,17 @@ void MouthShapes::Update(std::span<const float> scores, float volume, double ela
 }
 
 int MouthShapes::Dominant() const {
-    return static_cast<int>(std::max_element(weights_.begin(), weights_.end()) - weights_.begin());
+    // Open or at rest first, then which open shape: the open shapes share the weight the rest
+    // shape gives up, so the rest shape would win a plain comparison long after the mouth opened.
+    const auto rest = static_cast<size_t>(rest_);
+    double open = 0;
+    size_t best = rest;
+    for (size_t s = 0; s < weights_.size(); ++s) {
+        if (s == rest) continue;
+        open += weights_[s];
+        if (best == rest || weights_[s] > weights_[best]) best = s;
+    }
+    return best != rest && open >= weights_[rest] ? static_cast<int>(best) : rest_;
 }
 
 std::vector<MouthCue> BuildCues(std::span<const double> times, std::span<const int> shapes,
@@ -268,6 +288,17 @@ std::vector<MouthCue> BuildCues(std::span<const double> times, std::span<const i
         }
     };
     tidy();
+
+    const int64_t closure = ticks(settings.closureSeconds);
+    if (settings.closedShape >= 0 && closure > 0) {
+        for (size_t i = 1; i + 1 < runs.size(); ++i) {
+            if (runs[i].shape == restShape && length(i) < closure &&
+                runs[i - 1].shape != restShape && runs[i + 1].shape != restShape) {
+                runs[i].shape = settings.closedShape;
+            }
+        }
+        tidy();
+    }
 
     while (runs.size() > 1) {
         // The shortest cue under the hold; the last is allowed to be short.

@@ -126,6 +126,63 @@ int Profile::IndexOf(const std::string& name) const {
     return -1;
 }
 
+size_t Profile::ReferenceCount() const {
+    size_t count = 0;
+    for (const Phoneme& phoneme : phonemes)
+        count += phoneme.references.size();
+    return count;
+}
+
+std::vector<float> Profile::ReferenceRows() const {
+    std::vector<float> rows;
+    rows.reserve(ReferenceCount() * static_cast<size_t>(coefficients));
+    for (const Phoneme& phoneme : phonemes) {
+        for (const std::vector<float>& reference : phoneme.references)
+            rows.insert(rows.end(), reference.begin(), reference.end());
+    }
+    return rows;
+}
+
+std::vector<int> Profile::ReferenceOwners() const {
+    std::vector<int> owners;
+    for (size_t p = 0; p < phonemes.size(); ++p)
+        owners.insert(owners.end(), phonemes[p].references.size(), static_cast<int>(p));
+    return owners;
+}
+
+int FoldScores(const Profile& profile, const float* referenceScores, float* phonemeScores) {
+    const float* row = referenceScores;
+    float total = 0;
+    for (size_t p = 0; p < profile.phonemes.size(); ++p) {
+        const size_t count = profile.phonemes[p].references.size();
+        float folded = count == 0 ? 0.0f : row[0];
+        for (size_t r = 1; r < count; ++r) {
+            folded = profile.folding == Folding::Sum ? folded + row[r] : std::max(folded, row[r]);
+        }
+        phonemeScores[p] = folded;
+        total += folded;
+        row += count;
+    }
+    // The job's scores already sum to 1; the best rows alone do not, and are scaled as it scales.
+    if (profile.folding == Folding::Maximum) {
+        for (size_t p = 0; p < profile.phonemes.size(); ++p)
+            phonemeScores[p] = total > 0 ? phonemeScores[p] / total : 0.0f;
+    }
+    int best = -1;
+    float bestScore = -1.0f;
+    for (size_t p = 0; p < profile.phonemes.size(); ++p) {
+        if (phonemeScores[p] > bestScore) {
+            best = static_cast<int>(p);
+            bestScore = phonemeScores[p];
+        }
+    }
+    return best;
+}
+
+const char* FoldingName(Folding folding) {
+    return folding == Folding::Maximum ? "Maximum" : "Sum";
+}
+
 const char* ScoreMethodName(int method) {
     return method >= 0 && method < 3 ? kScoreMethodNames[method] : "unknown";
 }
@@ -198,7 +255,22 @@ void ValidateProfile(const Profile& profile, const std::string& origin) {
                 reader.Fail(where + ".color[" + std::to_string(c) + "]", "must lie in 0 ... 1");
             }
         }
-        checkVector(phoneme.reference, where + ".reference");
+        if (phoneme.references.empty()) {
+            reader.Fail(where + ".references", "a phoneme needs at least one reference");
+        }
+        for (size_t r = 0; r < phoneme.references.size(); ++r) {
+            checkVector(phoneme.references[r], where + ".references[" + std::to_string(r) + "]");
+        }
+        for (const auto& [set, weights] : phoneme.shapes) {
+            if (set.empty()) reader.Fail(where + ".shapes", "a shape set has an empty name");
+            for (const auto& [shape, weight] : weights) {
+                const std::string path = where + ".shapes." + set + "." + shape;
+                if (shape.empty()) reader.Fail(where + ".shapes." + set, "a shape has no name");
+                if (!(std::isfinite(weight) && weight >= 0)) {
+                    reader.Fail(path, "must be a finite weight of 0 or more");
+                }
+            }
+        }
     }
 }
 
@@ -222,9 +294,10 @@ Profile ParseProfile(const std::string& text, const std::string& origin) {
     }
     const Json& version = reader.Member(json, "version", "");
     if (!version.is_number_integer()) reader.Fail("version", "must be a whole number");
-    if (version.get<int64_t>() != kProfileVersion) {
-        reader.Fail("version", "unknown version " + version.dump() + " (this tool reads version " +
-                                   std::to_string(kProfileVersion) + ")");
+    const int64_t fileVersion = version.get<int64_t>();
+    if (fileVersion != 1 && fileVersion != 2) {
+        reader.Fail("version",
+                    "unknown version " + version.dump() + " (this tool reads versions 1 and 2)");
     }
 
     Profile profile;
@@ -241,6 +314,16 @@ Profile ParseProfile(const std::string& text, const std::string& origin) {
         reader.Fail("analysis.scoreMethod",
                     "must be \"MeanAbsoluteDistance\", \"RootMeanSquareDistance\" or "
                     "\"CosineSimilarity\"");
+    }
+    if (const auto folding = analysis.find("folding");
+        fileVersion == 2 && folding != analysis.end()) {
+        if (folding->is_string() && folding->get<std::string>() == "Sum") {
+            profile.folding = Folding::Sum;
+        } else if (folding->is_string() && folding->get<std::string>() == "Maximum") {
+            profile.folding = Folding::Maximum;
+        } else {
+            reader.Fail("analysis.folding", "must be \"Sum\" or \"Maximum\"");
+        }
     }
     if (profile.coefficients >= profile.melChannels) {
         reader.Fail("analysis.coefficients", std::to_string(profile.coefficients) +
@@ -264,8 +347,43 @@ Profile ParseProfile(const std::string& text, const std::string& origin) {
         phoneme.name = name.get<std::string>();
         const auto color = reader.Numbers(entry, "color", where, 3, "red, green, blue");
         std::copy(color.begin(), color.end(), phoneme.color.begin());
-        phoneme.reference =
-            reader.Numbers(entry, "reference", where, count, "the coefficient count");
+        if (fileVersion == 1) {
+            phoneme.references.push_back(
+                reader.Numbers(entry, "reference", where, count, "the coefficient count"));
+        } else {
+            const Json& references = reader.Member(entry, "references", where);
+            if (!references.is_array() || references.empty()) {
+                reader.Fail(where + ".references", "must be a non-empty array of references");
+            }
+            for (size_t r = 0; r < references.size(); ++r) {
+                const std::string path = where + ".references[" + std::to_string(r) + "]";
+                if (!references[r].is_array()) reader.Fail(path, "must be an array of numbers");
+                if (references[r].size() != count) {
+                    reader.Fail(path, "has " + std::to_string(references[r].size()) +
+                                          " values, expected " + std::to_string(count) +
+                                          " (the coefficient count)");
+                }
+                std::vector<float> reference;
+                for (size_t i = 0; i < count; ++i) {
+                    reference.push_back(
+                        reader.Number(references[r][i], path + "[" + std::to_string(i) + "]"));
+                }
+                phoneme.references.push_back(std::move(reference));
+            }
+            if (const auto shapes = entry.find("shapes"); shapes != entry.end()) {
+                if (!shapes->is_object()) reader.Fail(where + ".shapes", "must be an object");
+                for (const auto& [set, weights] : shapes->items()) {
+                    const std::string path = where + ".shapes." + set;
+                    if (!weights.is_object()) {
+                        reader.Fail(path, "must be an object of shape names and weights");
+                    }
+                    auto& into = phoneme.shapes[set];
+                    for (const auto& [shape, weight] : weights.items()) {
+                        into[shape] = reader.Number(weight, path + "." + shape);  // a float
+                    }
+                }
+            }
+        }
         profile.phonemes.push_back(std::move(phoneme));
     }
     ValidateProfile(profile, origin);
@@ -277,21 +395,45 @@ Profile LoadProfile(const std::string& path) {
 }
 
 std::string SerializeProfile(const Profile& profile) {
+    // Version 1 whenever it can hold the profile, so that older readers keep reading it.
+    bool needsVersion2 = profile.folding != Folding::Sum;
+    for (const Phoneme& phoneme : profile.phonemes) {
+        needsVersion2 = needsVersion2 || phoneme.references.size() != 1 || !phoneme.shapes.empty();
+    }
     Json json;
     json["format"] = kProfileFormat;
-    json["version"] = kProfileVersion;
+    json["version"] = needsVersion2 ? 2 : 1;
     json["analysis"] = {{"targetSampleRate", profile.targetSampleRate},
                         {"melChannels", profile.melChannels},
                         {"coefficients", profile.coefficients},
                         {"blockLength", profile.blockLength},
                         {"scoreMethod", ScoreMethodName(profile.scoreMethod)}};
+    if (needsVersion2) json["analysis"]["folding"] = FoldingName(profile.folding);
     json["means"] = FloatArray(profile.means);
     json["standardDeviations"] = FloatArray(profile.standardDeviations);
     Json phonemes = Json::array();
     for (const Phoneme& phoneme : profile.phonemes) {
-        phonemes.push_back({{"name", phoneme.name},
-                            {"color", FloatArray({phoneme.color.begin(), phoneme.color.end()})},
-                            {"reference", FloatArray(phoneme.reference)}});
+        Json entry = {{"name", phoneme.name},
+                      {"color", FloatArray({phoneme.color.begin(), phoneme.color.end()})}};
+        if (!needsVersion2) {
+            entry["reference"] = FloatArray(phoneme.references.at(0));
+        } else {
+            Json references = Json::array();
+            for (const std::vector<float>& reference : phoneme.references)
+                references.push_back(FloatArray(reference));
+            entry["references"] = std::move(references);
+            if (!phoneme.shapes.empty()) {
+                Json shapes = Json::object();
+                for (const auto& [set, weights] : phoneme.shapes) {
+                    Json named = Json::object();
+                    for (const auto& [shape, weight] : weights)
+                        named[shape] = FloatValue(weight);
+                    shapes[set] = std::move(named);
+                }
+                entry["shapes"] = std::move(shapes);
+            }
+        }
+        phonemes.push_back(std::move(entry));
     }
     json["phonemes"] = std::move(phonemes);
     return json.dump(2) + "\n";

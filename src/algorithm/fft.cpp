@@ -115,11 +115,12 @@ __attribute__((noinline)) void CombineUntabled(float* re, float* im, int32_t n,
 }
 
 // Half of all blocks have length 2 or 3 and a quarter length 4 or 5: these run with constant
-// sizes (the zero fills become single stores) and their values in registers. Their levels are
+// sizes and their values in registers. Their levels are
 // always in the table. A block of 2 or 3 has halves of one element, which need no transform.
 void TransformPair(float* re, float* im, float c, float s) {
     const float evenRe = re[0], evenIm = im[0], oddRe = re[1], oddIm = im[1];
-    const Halves halves{AllocateZeroed(1), AllocateZeroed(1), AllocateZeroed(1), AllocateZeroed(1)};
+    const Halves halves{AllocateUnfilled(1), AllocateUnfilled(1), AllocateUnfilled(1),
+                        AllocateUnfilled(1)};
     halves.evenRe[0] = evenRe;
     halves.evenIm[0] = evenIm;
     halves.oddRe[0] = oddRe;
@@ -137,7 +138,8 @@ void TransformPair(float* re, float* im, float c, float s) {
 }
 
 void TransformQuad(float* re, float* im, int32_t depth, const Twiddles& twiddles) {
-    const Halves halves{AllocateZeroed(2), AllocateZeroed(2), AllocateZeroed(2), AllocateZeroed(2)};
+    const Halves halves{AllocateUnfilled(2), AllocateUnfilled(2), AllocateUnfilled(2),
+                        AllocateUnfilled(2)};
     Split(re, im, 2, halves);
     const float c = twiddles.cosine[depth + 1][0], s = twiddles.sine[depth + 1][0];
     TransformPair(halves.evenRe, halves.evenIm, c, s);
@@ -165,7 +167,8 @@ void TransformBlock(float* re, float* im, int32_t n, int32_t depth, const Twiddl
 
 void Transform(float* re, float* im, int32_t n, int32_t depth, const Twiddles& twiddles) {
     const int32_t h = n / 2;
-    const Halves halves{AllocateZeroed(h), AllocateZeroed(h), AllocateZeroed(h), AllocateZeroed(h)};
+    const Halves halves{AllocateUnfilled(h), AllocateUnfilled(h), AllocateUnfilled(h),
+                        AllocateUnfilled(h)};
     Split(re, im, h, halves);
     TransformBlock(halves.evenRe, halves.evenIm, h, depth + 1, twiddles);
     TransformBlock(halves.oddRe, halves.oddIm, h, depth + 1, twiddles);
@@ -216,7 +219,7 @@ void Algorithm::_FFT(float* spectrumRe, float* spectrumIm, int32_t N) {
 // A negative N is taken as 0: it would otherwise ask the host for a negative-sized block.
 void Algorithm::FFT(const float* data, float* spectrum, int32_t N) {
     const int32_t count = N > 0 ? N : 0;
-    float* re = AllocateZeroed(count);
+    float* re = AllocateUnfilled(count);  // filled by the copy below
     float* im = AllocateZeroed(count);
     if (count > 0) {
         CopyFloats(re, data, count);  // all of data before any of spectrum, which may alias it

@@ -1,6 +1,6 @@
 // The host's array view and the one way the library makes and returns memory: every array comes
-// from MallocTracked (count x 4 bytes, alignment 4, label 2, 0), is filled at once, and goes back
-// through FreeTracked with label 2; a null pointer is never released.
+// from MallocTracked (count x 4 bytes, alignment 4, label 2, 0), is filled before it is read, and
+// goes back through FreeTracked with label 2; a null pointer is never released.
 #pragma once
 
 #include <stdint.h>
@@ -50,10 +50,10 @@ inline void Release(void* data) {
     if (data != nullptr) FreeTrackedPtr(data, kTempAllocator);
 }
 
-// Hands a new zero-filled array to the caller's view, overwriting all three fields without
-// releasing what the view held.
+// Hands a new array to the caller's view, overwriting all three fields without releasing what
+// the view held. Uninitialised: every caller writes all of it.
 inline float* CreateInto(NativeArray& view, int32_t count) {
-    float* data = AllocateZeroed(count);
+    float* data = AllocateUnfilled(count);
     view = NativeArray{data, count, kTempAllocator};
     return data;
 }

@@ -149,24 +149,46 @@ PolyphaseRows DealIntoRows(const float* block, int32_t n, int32_t step, float* r
     return dealt;
 }
 
-// Taps 0 ... tapsForAll - 1 of outputs i0 ... i0 + kBlocks x kLanes - 1, every one of which
-// reaches back inside the block; the sums replace the outputs' own samples in row 0, which no
-// output below i0 reads.
-template <int32_t kBlocks>
-void PolyphaseLanes(const PolyphaseRows& r, const float* taps, int32_t i0, int32_t tapsForAll) {
-    Floats sums[kBlocks];
-    for (int32_t b = 0; b < kBlocks; ++b)
-        sums[b] = Floats::Load(r.rows + i0 + b * kLanes);
+// Where tap k finds its sample for output 0: offsets[k] from `rows`, so that output i reads
+// rows[offsets[k] + i]. Its row holds x[step x i - k] at element i - ceil(k / step).
+void TapOffsets(const PolyphaseRows& r, int32_t tapCount, int32_t* offsets) {
     int32_t whole = 0, part = 0;  // k = whole x step + part
-    for (int32_t k = 0; k < tapsForAll; ++k) {
-        const float* from =
-            part == 0 ? r.rows + (i0 - whole) : r.Row(r.step - part) + (i0 - whole - 1);
-        const Floats tap = Floats::Broadcast(taps[k]);
-        for (int32_t b = 0; b < kBlocks; ++b)
-            sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
+    for (int32_t k = 0; k < tapCount; ++k) {
+        const int64_t start = part == 0 ? 0 : r.Row(r.step - part) - r.rows;
+        offsets[k] = static_cast<int32_t>(start) - whole - (part == 0 ? 0 : 1);
         if (++part == r.step) {
             part = 0;
             ++whole;
+        }
+    }
+}
+
+// Outputs i0 ... i0 + kBlocks x kLanes - 1, each block of kLanes taking the taps that all its
+// lanes reach (up to its first lane's step x i, at most tapCount); the sums replace the outputs'
+// own samples in row 0, which no output below i0 reads. Returns the taps of the first block.
+template <int32_t kBlocks>
+void PolyphaseLanes(const PolyphaseRows& r, const float* taps, const int32_t* offsets,
+                    int32_t tapCount, int32_t i0, int32_t (&limits)[kBlocks]) {
+    Floats sums[kBlocks];
+    for (int32_t b = 0; b < kBlocks; ++b) {
+        const int64_t reach = int64_t{r.step} * (i0 + b * kLanes) + 1;
+        limits[b] = reach < tapCount ? static_cast<int32_t>(reach) : tapCount;
+        sums[b] = Floats::Load(r.rows + i0 + b * kLanes);
+    }
+    const float* outputs = r.rows + i0;
+    // The taps that every block takes, then those of the later blocks only.
+    int32_t k = 0;
+    for (; k < limits[0]; ++k) {
+        const Floats tap = Floats::Broadcast(taps[k]);
+        const float* from = outputs + offsets[k];
+        for (int32_t b = 0; b < kBlocks; ++b)
+            sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
+    }
+    for (; k < limits[kBlocks - 1]; ++k) {
+        const Floats tap = Floats::Broadcast(taps[k]);
+        const float* from = outputs + offsets[k];
+        for (int32_t b = 1; b < kBlocks; ++b) {
+            if (k < limits[b]) sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
         }
     }
     for (int32_t b = 0; b < kBlocks; ++b)
@@ -188,35 +210,48 @@ void PolyphaseRemainder(const PolyphaseRows& r, const float* block, const float*
 }
 
 // Filters the m = n / step samples the decimation reads into block[0 ... m - 1], with `rows` (n
-// floats) as scratch. Outputs go from the top down: each group writes only row 0 elements at or
-// above its first output, and every group below reads row 0 only below its own.
+// floats) as scratch. Groups of outputs go from the top down: each writes only row 0 elements at
+// or above its first output, and every group below reads row 0 only below its own. Filters too
+// long for the offset table (rates above 300 kHz) filter every sample and decimate.
+constexpr int32_t kTabledTaps = 2048;
+
 void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, int32_t tapCount,
                      int32_t step) {
     const int32_t m = n / step;
     if (m <= 0) return;
+    if (tapCount > kTabledTaps) {
+        CopyFloats(rows, block, n);
+        Convolve(block, n, rows, taps, tapCount);
+        DecimateLoop(block, block, m, step);
+        return;
+    }
     const PolyphaseRows r = DealIntoRows(block, n, step, rows);
-    // From this output on every tap reaches inside the block.
-    const int32_t full = (tapCount - 1 + step - 1) / step;
+    int32_t offsets[kTabledTaps];
+    TapOffsets(r, tapCount, offsets);
     constexpr int32_t kWide = 4;
     int32_t i = m;
-    while (i > 0) {
-        if (i - kWide * kLanes >= full) {
+    while (i >= kLanes) {
+        // Near the start the outputs reach back less far: the lanes of a block share the taps of
+        // its first, and each continues alone.
+        if (i >= kWide * kLanes) {
             i -= kWide * kLanes;
-            PolyphaseLanes<kWide>(r, taps, i, tapCount);
-        } else if (i >= kLanes) {
-            // Near the start the outputs reach back less far: all lanes share the taps of the
-            // first, and each continues alone.
-            i -= kLanes;
-            const int32_t tapsForAll = step * i + 1 < tapCount ? step * i + 1 : tapCount;
-            PolyphaseLanes<1>(r, taps, i, tapsForAll);
-            if (tapsForAll < tapCount) {
-                PolyphaseRemainder(r, block, taps, tapCount, i, kLanes, tapsForAll);
+            int32_t limits[kWide];
+            PolyphaseLanes<kWide>(r, taps, offsets, tapCount, i, limits);
+            for (int32_t b = 0; b < kWide; ++b) {
+                if (limits[b] < tapCount) {
+                    PolyphaseRemainder(r, block, taps, tapCount, i + b * kLanes, kLanes, limits[b]);
+                }
             }
         } else {
-            PolyphaseRemainder(r, block, taps, tapCount, 0, i, 0);
-            i = 0;
+            i -= kLanes;
+            int32_t limits[1];
+            PolyphaseLanes<1>(r, taps, offsets, tapCount, i, limits);
+            if (limits[0] < tapCount) {
+                PolyphaseRemainder(r, block, taps, tapCount, i, kLanes, limits[0]);
+            }
         }
     }
+    PolyphaseRemainder(r, block, taps, tapCount, 0, i, 0);
     CopyFloats(block, rows, m);
 }
 
@@ -296,7 +331,7 @@ void Algorithm::LowPassFilter(NativeArray& data, float sampleRate, float cutoff,
     const int32_t length = data.length;
     float* source = AllocateCopy(samples, length);
     const LowPassDesign design = DesignLowPass(sampleRate, cutoff, range);
-    float* taps = AllocateZeroed(design.tapCount);
+    float* taps = AllocateUnfilled(design.tapCount);  // the core writes every tap
     if (design.tapCount != 0) {
         _LowPassFilter(samples, length, source, taps, design.tapCount, design.normalizedCutoff);
     }

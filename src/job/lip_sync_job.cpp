@@ -1,6 +1,8 @@
 // The analysis chains the kernels in a fixed order, and every scratch array it needs comes from
-// the host and goes back before the call returns. The arithmetic of each stage is the exported
-// kernel's own code, so a host that chains the kernels gets the job's numbers bit for bit.
+// the host and goes back before the call returns, in the order and sizes the kernels would ask
+// for them. Each stage computes with the exported kernel's own loops, or only the part of them an
+// output depends on (the filtered samples the down-sampler reads, the DCT rows that reach `mfcc`),
+// so a host that chains the kernels gets the job's numbers bit for bit (NaN payloads aside).
 #include "job/lip_sync_job.h"
 
 #include "algorithm/algorithm.h"
@@ -130,7 +132,7 @@ void Execute(LipSyncJob* job) {
     Algorithm::_ApplyHammingWindow(frame, frameLength);
     Algorithm::_ScaleToPeak(frame, frameLength, kNormalisedPeak);
 
-    NativeArray spectrum{AllocateZeroed(frameLength), frameLength, kTempAllocator};
+    NativeArray spectrum{AllocateUnfilled(frameLength), frameLength, kTempAllocator};
     Algorithm::FFT(frame, FloatsOf(spectrum), frameLength);
 
     // The mel scale is laid over the analysis rate, whatever rate the frame kept.

@@ -48,10 +48,10 @@ void AnalyzeRange(const Host::Library& library, const Profile& profile, const Re
         ring[i] = sampleAt(end + i);
     end += ringSize;
 
-    std::vector<float> profiles;
-    for (const Phoneme& phoneme : profile.phonemes) {
-        profiles.insert(profiles.end(), phoneme.reference.begin(), phoneme.reference.end());
-    }
+    // Every reference is a row of the job's profiles; the rows' scores fold back to phonemes.
+    const std::vector<float> profiles =
+        analysis.phonemes > 0 ? profile.ReferenceRows() : std::vector<float>{};
+    std::vector<float> rowScores(analysis.phonemes > 0 ? profile.ReferenceCount() : 0);
     LipSyncResult result{};
     LipSyncJob job{};
     job.input = {ring.data(), length, VOCETTA_ALLOCATOR_NONE};
@@ -82,26 +82,16 @@ void AnalyzeRange(const Host::Library& library, const Profile& profile, const Re
         job.startIndex = static_cast<int32_t>(write);
         job.mfcc = {analysis.mfcc.data() + frame * analysis.coefficients, analysis.coefficients,
                     VOCETTA_ALLOCATOR_NONE};
-        job.scores = {analysis.scores.data() + frame * analysis.phonemes, analysis.phonemes,
-                      VOCETTA_ALLOCATOR_NONE};
+        job.scores = View(rowScores);
         execute(&job);
         FrameResult& out = analysis.frames[frame];
         out.time = (static_cast<double>(end) - 0.5 * length) / analysis.sampleRate;
         out.volume = result.volume;
-        out.best = result.phonemeIndex;
+        out.best = analysis.phonemes > 0
+                       ? Host::FoldScores(profile, rowScores.data(),
+                                          analysis.scores.data() + frame * analysis.phonemes)
+                       : result.phonemeIndex;
     }
-}
-
-std::string FrameLabel(const Profile& profile, const Analysis& analysis, size_t frame,
-                       float silenceVolume) {
-    const FrameResult& result = analysis.frames[frame];
-    if (!(result.volume >= silenceVolume) || result.best < 0 ||
-        result.best >= static_cast<int>(profile.phonemes.size())) {
-        return kSilenceLabel;
-    }
-    const float* scores = analysis.Scores(frame);
-    if (!(scores[result.best] > 0)) return kSilenceLabel;
-    return profile.phonemes[static_cast<size_t>(result.best)].name;
 }
 
 }  // namespace Vocetta::Tool

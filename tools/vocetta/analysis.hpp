@@ -52,11 +52,6 @@ void AnalyzeRange(const Host::Library& library, const Profile& profile, const Re
 Analysis PrepareAnalysis(const Profile& profile, const Recording& recording, double hopSeconds,
                          bool scorePhonemes);
 
-// The label of a frame for timelines and evaluation: "sil" when the block is quieter than
-// `silenceVolume` or the job found no phoneme at all (every score 0, as for digital silence),
-// otherwise the best phoneme's name.
-std::string FrameLabel(const Profile& profile, const Analysis& analysis, size_t frame,
-                       float silenceVolume);
 inline constexpr const char* kSilenceLabel = "sil";
 
 }  // namespace Vocetta::Tool

@@ -27,7 +27,7 @@ struct AnalyzeOptions {
     std::string output = "-";
     std::string format;  // empty: from the output's extension
     bool segments = false;
-    double silenceDb = kDefaultSilenceDb;
+    LabelArguments labels;
     double minSegmentMs = 0;
     bool cues = false;
     int fps = 24;
@@ -42,8 +42,6 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
               "csv, tsv or json (default: from the output's extension, else csv); with --cues "
               "tsv, json, xml or dat (default: extension, else tsv)");
     line.Flag("-s,--segments", options.segments, "write segments instead of frames");
-    line.Number("--silence", options.silenceDb, -200.0, 0.0, "DB",
-                "frames quieter than this RMS level in dBFS are 'sil' (default -40)");
     line.Number("--min-segment", options.minSegmentMs, 0.0, 60000.0, "MS",
                 "segments shorter than this join a neighbour (default 0)");
     line.Flag("--cues", options.cues, "write mouth cues instead of frames");
@@ -51,6 +49,7 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
                  "animation frame rate of dat files and keyframes (default 24)");
     line.Flag("--keyframes", options.keyframes,
               "tsv and json cues: the shape of every animation frame as well");
+    AddLabelOptions(line, options.labels);
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
 }
@@ -87,9 +86,10 @@ int RunAnalyze(const Arguments& arguments) {
     if (cues && segments) throw UsageError("--cues and --segments exclude each other");
     const Format format = cues ? Format::Csv : ChooseFormat(options);
     const CueFormat cueFormat = cues ? ChooseCueFormat(options) : CueFormat::Tsv;
-    const float silence = VolumeFromDb(options.silenceDb);
+    const LabelSettings labelling = LabelSettingsFrom(options.labels);
     const double minSegment = options.minSegmentMs / 1000.0;
-    const MouthOptions mouth = MouthFromOptions(options.mouth, silence);
+    // Checked once here; each recording's mouth rests below that recording's silence gate.
+    const MouthOptions mouth = MouthFromOptions(options.mouth, 0.01f);
     const CueLayout layout{options.fps, options.keyframes};
     if (layout.keyframes && !cues) throw UsageError("--keyframes needs --cues");
     if (cues && layout.keyframes && cueFormat != CueFormat::Tsv && cueFormat != CueFormat::Json) {
@@ -136,13 +136,15 @@ int RunAnalyze(const Arguments& arguments) {
     RunBatch(
         library, profile, inputs, settings,
         [&](size_t index, const Recording& recording, const Analysis& analysis) {
+            const FrameLabels labels = LabelFrames(profile, analysis, labelling);
             const std::string text =
-                cues ? FormatCues(BuildCueTrack(shapeMap, mouth, recording, analysis), cueFormat,
-                                  layout)
+                cues ? FormatCues(BuildCueTrack(shapeMap,
+                                                MouthFromOptions(options.mouth, labels.gateVolume),
+                                                recording, analysis),
+                                  cueFormat, layout)
                 : segments
-                    ? FormatSegments(recording,
-                                     MergeSegments(profile, analysis, silence, minSegment), format)
-                    : FormatFrames(profile, recording, analysis, silence, format);
+                    ? FormatSegments(recording, MergeSegments(labels, analysis, minSegment), format)
+                    : FormatFrames(profile, recording, analysis, labels, format);
             try {
                 WriteOutput(targets[index], text);
             } catch (const ToolError& error) {

@@ -1,9 +1,11 @@
 // vocetta calibrate: a profile from labelled recordings.
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <sstream>
 
+#include "clustering.hpp"
 #include "command.hpp"
 #include "common.hpp"
 #include "error.hpp"
@@ -23,6 +25,7 @@ constexpr const char* kDetails =
     "frames where sustained sounds begin and fade.";
 
 constexpr double kDefaultMinVolumeDb = -30.0;
+constexpr int kMaxReferences = 64;
 
 // Analysis parameters left at 0 (or empty) come from the base profile.
 struct CalibrateOptions {
@@ -33,6 +36,8 @@ struct CalibrateOptions {
     double minVolumeDb = kDefaultMinVolumeDb;
     std::string silencePhoneme = kSilenceLabel;
     double trimMs = 0;
+    std::string references = "auto";
+    std::string folding = "Sum";
 };
 
 void AddOptions(CommandLine& line, CalibrateOptions& options) {
@@ -57,14 +62,33 @@ void AddOptions(CommandLine& line, CalibrateOptions& options) {
               "the phoneme that stands for silence (default sil)");
     line.Number("--trim", options.trimMs, 0.0, 60000.0, "MS",
                 "leave out frames within MS of a file's start or end (default 0)");
+    line.Text("--references", options.references, "K",
+              "references per phoneme, its frames in K clusters, or 'auto' (the default: one per "
+              "1000 frames, 1 ... 4)");
+    line.Text("--folding", options.folding, "F",
+              "Sum or Maximum: how the references' scores become the phoneme's (default Sum)");
     AddCommonOptions(line, options.common, false);
 }
 
 struct Sums {
     size_t frames = 0;
-    std::vector<double> sum;
+    std::vector<float> kept;  // the kept frames' MFCCs, one vector after the other
     std::vector<std::string> files;
 };
+
+// 0 for automatic, else 1 ... kMaxReferences.
+size_t ReferenceCount(const std::string& text) {
+    if (text == "auto") return 0;
+    int count = 0;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (parsed.ec != std::errc() || parsed.ptr != text.data() + text.size() || count < 1 ||
+        count > kMaxReferences) {
+        throw UsageError("--references: '" + text +
+                         "' is neither 'auto' nor a whole number in 1 ... " +
+                         std::to_string(kMaxReferences));
+    }
+    return static_cast<size_t>(count);
+}
 
 std::vector<std::string> SplitList(const std::string& text) {
     std::vector<std::string> items;
@@ -119,7 +143,7 @@ int RunCalibrate(const Arguments& arguments) {
         const auto m = static_cast<size_t>(std::max(check.coefficients, 0));
         check.means.assign(m, 0.0f);
         check.standardDeviations.assign(m, 1.0f);
-        check.phonemes = {{"x", {0, 0, 0}, std::vector<float>(m, 0.0f)}};
+        check.phonemes = {{"x", {0, 0, 0}, {std::vector<float>(m, 0.0f)}, {}}};
         try {
             ValidateProfile(check, "calibration parameters");
         } catch (const Host::ProfileError& error) {
@@ -129,6 +153,14 @@ int RunCalibrate(const Arguments& arguments) {
     const float minVolume = VolumeFromDb(options.minVolumeDb);
     const std::string& silenceName = options.silencePhoneme;
     const double trim = options.trimMs / 1000.0;
+    const size_t references = ReferenceCount(options.references);
+    if (options.folding == "Sum") {
+        profile.folding = Host::Folding::Sum;
+    } else if (options.folding == "Maximum") {
+        profile.folding = Host::Folding::Maximum;
+    } else {
+        throw UsageError("--folding: unknown folding '" + options.folding + "' (Sum or Maximum)");
+    }
 
     std::vector<LabelledFile> files;
     for (const std::string& manifest : options.manifests) {
@@ -154,8 +186,6 @@ int RunCalibrate(const Arguments& arguments) {
 
     const auto m = static_cast<size_t>(profile.coefficients);
     std::map<std::string, Sums> sums;
-    for (const std::string& name : order)
-        sums[name].sum.assign(m, 0.0);
     for (const LabelledFile& file : files)
         sums[file.phoneme].files.push_back(file.path);
     std::vector<double> total(m, 0.0), squares(m, 0.0);
@@ -187,8 +217,8 @@ int RunCalibrate(const Arguments& arguments) {
                 for (size_t i = 0; i < m; ++i)
                     finite = finite && std::isfinite(mfcc[i]);
                 if (!finite) continue;
+                target.kept.insert(target.kept.end(), mfcc, mfcc + m);
                 for (size_t i = 0; i < m; ++i) {
-                    target.sum[i] += mfcc[i];
                     total[i] += mfcc[i];
                     squares[i] += double(mfcc[i]) * mfcc[i];
                 }
@@ -227,17 +257,19 @@ int RunCalibrate(const Arguments& arguments) {
     }
     const Profile base = profile;
     profile.phonemes.clear();
+    size_t referenceCount = 0;
     for (size_t p = 0; p < order.size(); ++p) {
         Phoneme phoneme;
         phoneme.name = order[p];
         const int known = base.IndexOf(order[p]);
         phoneme.color = known >= 0 ? base.phonemes[static_cast<size_t>(known)].color
                                    : kPalette[p % kPalette.size()];
+        if (known >= 0) phoneme.shapes = base.phonemes[static_cast<size_t>(known)].shapes;
         const Sums& phonemeSums = sums[order[p]];
-        for (size_t i = 0; i < m; ++i) {
-            phoneme.reference.push_back(
-                static_cast<float>(phonemeSums.sum[i] / double(phonemeSums.frames)));
-        }
+        phoneme.references = ClusterMeans(
+            phonemeSums.kept, m, profile.standardDeviations,
+            references == 0 ? AutomaticReferenceCount(phonemeSums.frames) : references);
+        referenceCount += phoneme.references.size();
         profile.phonemes.push_back(std::move(phoneme));
     }
     ValidateProfile(profile, *output);

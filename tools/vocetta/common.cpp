@@ -32,4 +32,24 @@ BatchSettings BatchFromOptions(const CommonOptions& options, const char* label) 
     return settings;
 }
 
+void AddLabelOptions(CommandLine& line, LabelArguments& arguments) {
+    line.Number("--gate", arguments.gateDb, -200.0, 0.0, "DB",
+                "frames more than DB below the recording's level (its 95th-percentile frame "
+                "volume) are 'sil' (default -30)");
+    line.Number("--silence", arguments.silenceDb, -200.0, 0.0, "DB",
+                "a fixed gate instead: frames quieter than DB dBFS are 'sil'");
+    line.Flag("--no-smoothing", arguments.noSmoothing, "label every frame by its own best score");
+    line.Number("--switch-cost", arguments.switchCost, 0.0, 1.0e6, "C",
+                "log-score cost of a change of phoneme when smoothing (default 4)");
+}
+
+LabelSettings LabelSettingsFrom(const LabelArguments& arguments) {
+    LabelSettings settings;
+    if (!std::isnan(arguments.silenceDb)) settings.absoluteDb = arguments.silenceDb;
+    settings.gateDb = arguments.gateDb;
+    settings.smoothing = !arguments.noSmoothing;
+    settings.switchCost = static_cast<float>(arguments.switchCost);
+    return settings;
+}
+
 }  // namespace Vocetta::Tool

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "batch.hpp"
 #include "command_line.hpp"
+#include "labels.hpp"
 #include "vocetta/library.hpp"
 
 namespace Vocetta::Tool {
@@ -30,6 +32,21 @@ void AddLibraryOption(CommandLine& line, std::string& path);
 
 Host::Library OpenLibrary(const std::string& path);
 BatchSettings BatchFromOptions(const CommonOptions& options, const char* label);
+
+// How frames become phonemes, as given on the command line (labels.hpp).
+struct LabelArguments {
+    double silenceDb = std::numeric_limits<double>::quiet_NaN();  // NaN: the relative gate
+    double gateDb = kDefaultGateDb;
+    bool noSmoothing = false;
+    double switchCost = kDefaultSwitchCost;
+
+    // The fixed gate when one was given, else the old default (for the mouth's rest level).
+    double FixedSilenceDb() const { return std::isnan(silenceDb) ? kDefaultSilenceDb : silenceDb; }
+};
+
+// --gate, --silence, --no-smoothing, --switch-cost.
+void AddLabelOptions(CommandLine& line, LabelArguments& arguments);
+LabelSettings LabelSettingsFrom(const LabelArguments& arguments);
 
 // An RMS level in dBFS as a linear volume.
 inline float VolumeFromDb(double decibels) {

@@ -20,14 +20,13 @@ struct EvaluateOptions {
     CommonOptions common;
     std::vector<std::string> manifests;
     bool json = false;
-    double silenceDb = kDefaultSilenceDb;
+    LabelArguments labels;
 };
 
 void AddOptions(CommandLine& line, EvaluateOptions& options) {
     line.Positional("MANIFEST", options.manifests, "the labelled recordings");
     line.Flag("--json", options.json, "print the result as one JSON object");
-    line.Number("--silence", options.silenceDb, -200.0, 0.0, "DB",
-                "frames quieter than this RMS level in dBFS are 'sil' (default -40)");
+    AddLabelOptions(line, options.labels);
     AddCommonOptions(line, options.common);
 }
 
@@ -39,7 +38,7 @@ int RunEvaluate(const Arguments& arguments) {
     AddOptions(line, options);
     if (!line.Parse(arguments)) return kExitOk;
     if (options.manifests.size() != 1) throw UsageError("name one manifest");
-    const float silence = VolumeFromDb(options.silenceDb);
+    const LabelSettings labelling = LabelSettingsFrom(options.labels);
     const BatchSettings settings = BatchFromOptions(options.common, "vocetta evaluate");
     const Profile profile = LoadProfileOrDefault(options.common.profile);
     const std::string& manifestPath = options.manifests[0];
@@ -74,8 +73,9 @@ int RunEvaluate(const Arguments& arguments) {
         library, profile, paths, settings,
         [&](size_t index, const Recording&, const Analysis& analysis) {
             const size_t truth = labelIndex(files[index].phoneme);
+            const FrameLabels frameLabels = LabelFrames(profile, analysis, labelling);
             for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
-                const size_t predicted = labelIndex(FrameLabel(profile, analysis, frame, silence));
+                const size_t predicted = labelIndex(frameLabels.Name(frame));
                 ++confusion[truth * n + predicted];
             }
         },

@@ -9,7 +9,10 @@ void AddMouthOptions(CommandLine& line, MouthArguments& arguments) {
               "cartoon (A-H and X, the default) or visemes (sil PP FF TH DD kk CH SS nn RR aa E "
               "ih oh ou)");
     line.Number("--min-hold", arguments.minHoldMs, 0.0, 10000.0, "MS",
-                "every cue but the last lasts at least this long (default 70)");
+                "every cue but the last lasts at least this long (default 60)");
+    line.Number("--closure", arguments.closureMs, 0.0, 10000.0, "MS",
+                "a rest shorter than this between two other cues shows closed lips (A, PP); "
+                "0 keeps every rest (default 100)");
     line.Number("--attack", arguments.attackMs, 0.0, 10000.0, "MS",
                 "time constant of a shape's rise (default 20)");
     line.Number("--release", arguments.releaseMs, 0.0, 10000.0, "MS",
@@ -26,6 +29,9 @@ MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolu
     }
     mouth.set = *parsed;
     mouth.cues.minHoldSeconds = arguments.minHoldMs / 1000.0;
+    mouth.cues.closureSeconds = arguments.closureMs / 1000.0;
+    mouth.cues.closedShape =
+        Host::ShapeIndex(mouth.set, mouth.set == Host::ShapeSet::Visemes ? "PP" : "A");
     mouth.mouth.attackSeconds = arguments.attackMs / 1000.0;
     mouth.mouth.releaseSeconds = arguments.releaseMs / 1000.0;
     mouth.mouth.sharpness = arguments.sharpness;
@@ -37,10 +43,13 @@ MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolu
 
 Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin) {
     std::vector<std::string> names;
-    for (const Phoneme& phoneme : profile.phonemes)
+    std::vector<Host::ShapeWeights> weights;
+    for (const Phoneme& phoneme : profile.phonemes) {
         names.push_back(phoneme.name);
+        weights.push_back(phoneme.shapes);
+    }
     try {
-        return Host::BuildShapeMap(set, names, {}, origin);
+        return Host::BuildShapeMap(set, names, weights, origin);
     } catch (const Host::ShapeError& error) {
         throw ToolError(error.what());
     }

@@ -14,20 +14,23 @@
 
 namespace Vocetta::Tool {
 
-// Chosen on speech: 70 ms keeps a closure of the lips visible at 24 frames per second while
-// folding the flicker of single frames.
-inline constexpr double kDefaultMinHoldMs = 70.0;
+// Chosen on the validation voices' sentences (scripts/evaluate-mouth.py): 60 ms folds the
+// flicker of single frames and still shows a closure of the lips at 24 frames per second; rests
+// under 100 ms inside speech are stop closures rather than pauses.
+inline constexpr double kDefaultMinHoldMs = 60.0;
+inline constexpr double kDefaultClosureMs = 100.0;
 
 // The mouth options as given on the command line.
 struct MouthArguments {
     std::string shapes = "cartoon";
     double minHoldMs = kDefaultMinHoldMs;
+    double closureMs = kDefaultClosureMs;
     double attackMs = 20.0;
     double releaseMs = 50.0;
     double sharpness = 3.0;
 };
 
-// --shapes, --min-hold, --attack, --release, --sharpness.
+// --shapes, --min-hold, --closure, --attack, --release, --sharpness.
 void AddMouthOptions(CommandLine& line, MouthArguments& arguments);
 
 struct MouthOptions {

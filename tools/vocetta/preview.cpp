@@ -53,7 +53,7 @@ Drawing DrawingFor(Host::ShapeSet set, const std::string& shape) {
     const Drawing closed{60, 0, 0, 0, 0, false}, clenched{62, 9, 0.1, 2, 0, false},
         open{60, 24, 0.2, 1, 1, false}, wide{66, 40, 0.3, 1, 1, false},
         rounded{46, 26, 0.7, 1, 0, false}, puckered{26, 16, 1.0, 0, 0, false},
-        bite{56, 10, 0.1, 1, 0, true}, tongue{58, 28, 0.2, 1, 2, false},
+        bite{56, 10, 0.1, 0, 0, true}, tongue{58, 28, 0.2, 1, 2, false},
         rest{52, 2, 0, 0, 0, false};
     if (set == Host::ShapeSet::Cartoon) {
         const Drawing drawings[] = {closed,   clenched, open,   wide, rounded,
@@ -129,9 +129,10 @@ std::string MouthGroup(const std::string& name, const Drawing& d) {
         g += "<path stroke=\"#6e1f28\" stroke-width=\"2\" fill=\"none\" d=\"M" +
              Number(100 - half - 4) + " 100 L" + Number(100 + half + 4) + " 100\"/>";
     }
-    if (d.bite) {
+    if (d.bite) {  // the upper teeth reach down over the lower lip
         g += "<rect fill=\"#f4f1ea\" x=\"" + Number(100 - half * 0.5) + "\" y=\"" +
-             Number(100 - 2) + "\" width=\"" + Number(half) + "\" height=\"6\"/>";
+             Number(100 - d.open / 2) + "\" width=\"" + Number(half) + "\" height=\"" +
+             Number(d.open + 5) + "\" rx=\"1.5\"/>";
     }
     return g + "</g>";
 }

@@ -16,7 +16,9 @@ namespace {
 constexpr const char* kSummary =
     "Paints the phoneme texture of the whole recording, one column per frame: the column's\n"
     "colour mixes the phonemes' display colours by their scores, its opaque band grows with\n"
-    "the frame's volume (relative to the loudest frame). With --mfcc, paints the MFCC matrix\n"
+    "the frame's volume (relative to the loudest frame). Smoothed, as 'vocetta analyze' labels\n"
+    "frames, a column shows its phoneme's colour alone and silence stays empty; with\n"
+    "--no-smoothing it mixes the raw scores. With --mfcc, paints the MFCC matrix\n"
     "instead (coefficient 1 at the bottom, from purple at the lowest value to red at the\n"
     "highest). With --cues, draws the mouth cues under the phoneme texture: a band of one\n"
     "colour per shape (grey for rest), a dark column where a cue starts.";
@@ -30,7 +32,7 @@ struct RenderOptions {
     int height = 96;
     double blend = 0.5;
     bool cues = false;
-    double silenceDb = kDefaultSilenceDb;
+    LabelArguments labels;
 };
 
 void AddOptions(CommandLine& line, RenderOptions& options) {
@@ -41,8 +43,7 @@ void AddOptions(CommandLine& line, RenderOptions& options) {
     line.Number("--blend", options.blend, 0.0, 1.0, "F",
                 "share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)");
     line.Flag("--cues", options.cues, "draw the mouth cues under the phoneme texture");
-    line.Number("--silence", options.silenceDb, -200.0, 0.0, "DB",
-                "with --cues: frames quieter than this rest the mouth (default -40)");
+    AddLabelOptions(line, options.labels);
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
 }
@@ -89,7 +90,10 @@ int RunRender(const Arguments& arguments) {
     const bool mfcc = options.mfcc;
     const bool cues = options.cues;
     if (cues && mfcc) throw UsageError("--cues goes with the phoneme texture, not --mfcc");
-    const MouthOptions mouth = MouthFromOptions(options.mouth, VolumeFromDb(options.silenceDb));
+    const LabelSettings labelling = LabelSettingsFrom(options.labels);
+    // The mouth rests below the fixed gate (-40 dBFS unless --silence says otherwise).
+    const MouthOptions mouth =
+        MouthFromOptions(options.mouth, VolumeFromDb(options.labels.FixedSilenceDb()));
     const BatchSettings settings = BatchFromOptions(options.common, "vocetta render");
     const Profile profile = LoadProfileOrDefault(options.common.profile);
     const Host::ShapeMap shapeMap =
@@ -155,11 +159,26 @@ int RunRender(const Arguments& arguments) {
                 for (const FrameResult& frame : analysis.frames) {
                     levels.push_back(loudest > 0 ? frame.volume / loudest : 0.0f);
                 }
+                // Smoothed: each frame scores its track's phoneme 1 (silence scores nothing).
+                std::vector<float> scores = analysis.scores;
+                if (labelling.smoothing) {
+                    const FrameLabels labels = LabelFrames(profile, analysis, labelling);
+                    const auto phonemes = static_cast<size_t>(analysis.phonemes);
+                    std::fill(scores.begin(), scores.end(), 0.0f);
+                    for (size_t frame = 0; frame < columns; ++frame) {
+                        const auto label = static_cast<size_t>(labels.frames[frame]);
+                        if (labels.Name(frame) == kSilenceLabel) {
+                            levels[frame] = 0;
+                        } else if (label < phonemes) {
+                            scores[frame * phonemes + label] = 1.0f;
+                        }
+                    }
+                }
                 pixels.assign(columns * static_cast<size_t>(height), 0);
                 PhonemeTextureJob job{};
                 job.pixels = View(pixels);
                 job.phonemeColors = View(colors);
-                job.scores = View(analysis.scores);
+                job.scores = View(scores);
                 job.levels = View(levels);
                 job.width = width;
                 job.height = height;

@@ -26,12 +26,12 @@ const char* FormatExtension(Format format) {
     return "";
 }
 
-std::vector<Segment> MergeSegments(const Profile& profile, const Analysis& analysis,
-                                   float silenceVolume, double minSeconds) {
+std::vector<Segment> MergeSegments(const FrameLabels& labels, const Analysis& analysis,
+                                   double minSeconds) {
     std::vector<Segment> segments;
     const size_t frames = analysis.FrameCount();
     for (size_t frame = 0; frame < frames; ++frame) {
-        std::string label = FrameLabel(profile, analysis, frame, silenceVolume);
+        std::string label = labels.Name(frame);
         const double start =
             frame == 0 ? 0.0
                        : 0.5 * (analysis.frames[frame - 1].time + analysis.frames[frame].time);
@@ -80,7 +80,7 @@ std::vector<Segment> MergeSegments(const Profile& profile, const Analysis& analy
 }
 
 std::string FormatFrames(const Profile& profile, const Recording& recording,
-                         const Analysis& analysis, float silenceVolume, Format format) {
+                         const Analysis& analysis, const FrameLabels& labels, Format format) {
     std::string out;
     const size_t frames = analysis.FrameCount();
     const size_t phonemes = static_cast<size_t>(analysis.phonemes);
@@ -97,8 +97,8 @@ std::string FormatFrames(const Profile& profile, const Recording& recording,
         for (size_t frame = 0; frame < frames; ++frame) {
             const FrameResult& result = analysis.frames[frame];
             out += frame == 0 ? "\n" : ",\n";
-            out += "    {\"time\": " + JsonNumber(result.time) + ", \"phoneme\": " +
-                   JsonString(FrameLabel(profile, analysis, frame, silenceVolume)) +
+            out += "    {\"time\": " + JsonNumber(result.time) +
+                   ", \"phoneme\": " + JsonString(labels.Name(frame)) +
                    ", \"volume\": " + JsonNumber(result.volume) + ", \"scores\": [";
             const float* scores = analysis.Scores(frame);
             for (size_t p = 0; p < phonemes; ++p) {
@@ -124,7 +124,7 @@ std::string FormatFrames(const Profile& profile, const Recording& recording,
         const FrameResult& result = analysis.frames[frame];
         out += FormatNumber(result.time);
         out += separator;
-        out += CsvField(FrameLabel(profile, analysis, frame, silenceVolume), separator);
+        out += CsvField(labels.Name(frame), separator);
         out += separator;
         out += FormatNumber(result.volume);
         const float* scores = analysis.Scores(frame);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "analysis.hpp"
+#include "labels.hpp"
 
 namespace Vocetta::Tool {
 
@@ -20,11 +21,11 @@ struct Segment {
 // Consecutive frames with the same label form one segment; a boundary lies halfway between the
 // centres of the two frames on either side, the first segment starts at 0 and the last ends with
 // the recording. Segments shorter than `minSeconds` join their longer neighbour.
-std::vector<Segment> MergeSegments(const Profile& profile, const Analysis& analysis,
-                                   float silenceVolume, double minSeconds);
+std::vector<Segment> MergeSegments(const FrameLabels& labels, const Analysis& analysis,
+                                   double minSeconds);
 
 std::string FormatFrames(const Profile& profile, const Recording& recording,
-                         const Analysis& analysis, float silenceVolume, Format format);
+                         const Analysis& analysis, const FrameLabels& labels, Format format);
 std::string FormatSegments(const Recording& recording, const std::vector<Segment>& segments,
                            Format format);
 

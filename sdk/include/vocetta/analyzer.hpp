@@ -30,9 +30,10 @@ struct AnalyzerFrame {
     int64_t end = 0;    // one past the newest sample analysed, counted from the first pushed
     double time = 0;    // seconds from the first pushed sample to the centre of the block
     float volume = 0;   // the job's RMS of the block
-    int32_t best = -1;  // the job's phonemeIndex
-    std::span<const float> scores;  // one per phoneme (empty when phonemes are not scored)
-    std::span<const float> mfcc;    // the profile's coefficient count
+    int32_t best = -1;  // the best phoneme, as the job picks its best row (FoldScores)
+    // One per phoneme, its references' scores folded (empty when phonemes are not scored).
+    std::span<const float> scores;
+    std::span<const float> mfcc;  // the profile's coefficient count
 };
 
 class Analyzer {
@@ -70,7 +71,8 @@ class Analyzer {
     int64_t first_;    // ... and of the first one
     int64_t nextEnd_;  // `pushed_` at which the next frame is due
     int64_t frames_ = 0;
-    std::vector<float> profiles_, scores_, mfcc_;
+    const Profile* profile_;
+    std::vector<float> profiles_, rowScores_, scores_, mfcc_;
     LipSyncResult result_{};
     LipSyncJob job_{};
 };

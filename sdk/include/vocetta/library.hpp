@@ -68,7 +68,8 @@ class Library {
     // Answers the three service names with the SDK's services, anything else with null.
     static void* DefaultResolver(const char* name);
 
-    // libvocetta.so beside the running executable, or in ../lib from it; $VOCETTA_LIBRARY wins.
+    // libvocetta.so beside the running executable, or in ../lib or the installed library
+    // directory from it, else the dynamic loader's search; $VOCETTA_LIBRARY wins.
     static std::string DefaultPath();
 
     // Opens and initialises the library at `path`. `resolver` is what the library's

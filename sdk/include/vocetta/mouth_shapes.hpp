@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "vocetta/profile.hpp"
+
 namespace Vocetta::Host {
 
 // Two built-in sets:
@@ -45,9 +47,8 @@ class ShapeError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// What one phoneme of a profile says about shapes (its "shapes" key): set name -> shape name ->
-// weight. A phoneme may name either set, both or none.
-using ShapeWeights = std::map<std::string, std::map<std::string, double>>;
+// What one phoneme of a profile says about shapes is its ShapeWeights (vocetta/profile.hpp, the
+// "shapes" key): set name -> shape name -> weight. A phoneme may name either set, both or none.
 
 // Checks one phoneme's weights: known set and shape names, finite, not negative, and a positive
 // sum for every set named. `where` begins each message (for example "my.json: phonemes[2].shapes").
@@ -109,7 +110,8 @@ class MouthShapes {
     // Jaw opening, 0 (closed) ... 1 (fully open), smoothed like the weights: the volume's share,
     // scaled by how far the frame's shapes are from rest.
     float Jaw() const { return jaw_; }
-    // The shape with the highest smoothed weight (the lower index on equal weights).
+    // The shape to show: the rest shape while its smoothed weight exceeds that of all other
+    // shapes together, otherwise the strongest other shape (the lower index on equal weights).
     int Dominant() const;
     const ShapeMap& Map() const { return map_; }
     const MouthSettings& Settings() const { return settings_; }
@@ -133,6 +135,11 @@ struct CueSettings {
     double minHoldSeconds = 0.07;
     // Cue boundaries fall on whole multiples of this (seconds, above 0).
     double resolutionSeconds = 0.01;
+    // A rest between two other cues that is shorter than this is a closure inside speech (the
+    // lips meet for m, b, p, or the mouth shuts for another stop) and shows `closedShape`
+    // instead; -1 keeps every rest.
+    double closureSeconds = 0;
+    int closedShape = -1;
 };
 
 // Cues from the winning shape of every frame (`times`: frame centres in seconds, ascending;
@@ -140,8 +147,9 @@ struct CueSettings {
 // either side, rounded to the resolution; the first cue starts at 0, the last ends at `duration`,
 // so the cues cover it without gap or overlap, and neighbours differ. A cue shorter than the
 // hold takes the missing time from a neighbour that can spare it if it lasts at least half the
-// hold (a short closure is worth showing), otherwise it joins its longer neighbour. Without
-// frames the whole duration is one cue of `restShape`.
+// hold (a short closure is worth showing), otherwise it joins its longer neighbour. Short rests
+// inside speech become closures first (CueSettings). Without frames the whole duration is one
+// cue of `restShape`.
 std::vector<MouthCue> BuildCues(std::span<const double> times, std::span<const int> shapes,
                                 double duration, int restShape, const CueSettings& settings);
 

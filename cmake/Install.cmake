@@ -1,0 +1,56 @@
+# What `cmake --install` puts under the prefix: the library (libvocetta.so.MAJOR with the
+# libvocetta.so link that hosts open), the C header, the host SDK and its headers, the CMake
+# package Vocetta (Vocetta::headers, Vocetta::sdk), the pkg-config module vocetta, and with the
+# tool its default profile, man pages and bash completion. The testing library never ships.
+include(CMakePackageConfigHelpers)
+
+set(VOCETTA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Vocetta)
+set(VOCETTA_PROFILE_DIR ${CMAKE_INSTALL_DATADIR}/vocetta/profiles)
+
+install(TARGETS vocetta LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/vocetta/vocetta.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vocetta)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/sdk/include/vocetta
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.hpp")
+install(TARGETS vocetta_headers vocetta_host EXPORT VocettaTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT VocettaTargets NAMESPACE Vocetta:: DESTINATION ${VOCETTA_CMAKE_DIR})
+
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/VocettaConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/VocettaConfig.cmake INSTALL_DESTINATION ${VOCETTA_CMAKE_DIR}
+    PATH_VARS CMAKE_INSTALL_LIBDIR VOCETTA_PROFILE_DIR)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/VocettaConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/VocettaConfig.cmake
+              ${PROJECT_BINARY_DIR}/VocettaConfigVersion.cmake
+        DESTINATION ${VOCETTA_CMAKE_DIR})
+
+# The .pc file finds its prefix from where it lies, so `cmake --install --prefix` may move it.
+file(RELATIVE_PATH VOCETTA_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" VOCETTA_PC_TO_PREFIX "${VOCETTA_PC_TO_PREFIX}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/vocetta.pc.in ${PROJECT_BINARY_DIR}/vocetta.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/vocetta.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+if(VOCETTA_BUILD_TOOL)
+  install(TARGETS vocetta_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/profiles/default.json DESTINATION ${VOCETTA_PROFILE_DIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/vocetta/completion.bash
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vocetta)
+  # Man pages from the tool's own --help, one for vocetta and one per subcommand.
+  find_program(VOCETTA_HELP2MAN help2man)
+  if(VOCETTA_HELP2MAN)
+    set(VOCETTA_MAN_DIR ${PROJECT_BINARY_DIR}/man)
+    add_custom_command(OUTPUT ${VOCETTA_MAN_DIR}/vocetta.1
+      COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:vocetta_tool> -DOUTPUT=${VOCETTA_MAN_DIR}
+              -DVERSION=${PROJECT_VERSION} -DHELP2MAN=${VOCETTA_HELP2MAN}
+              -P ${PROJECT_SOURCE_DIR}/cmake/ManPages.cmake
+      DEPENDS vocetta_tool ${PROJECT_SOURCE_DIR}/cmake/ManPages.cmake
+      COMMENT "Writing the man pages" VERBATIM)
+    add_custom_target(vocetta_man_pages ALL DEPENDS ${VOCETTA_MAN_DIR}/vocetta.1)
+    install(DIRECTORY ${VOCETTA_MAN_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+            FILES_MATCHING PATTERN "*.1")
+  else()
+    message(STATUS "help2man not found: no man pages (scripts/install-deps.sh installs it)")
+  endif()
+endif()

@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""Frame accuracy of a profile on the validation voices of scripts/make-corpus.py.
+
+    scripts/evaluate-corpus.py [-p PROFILE] [--corpus build/corpus] [--json FILE]
+                               [-- extra options for `vocetta analyze`]
+
+Runs `vocetta analyze` (build/vocetta) over every validation recording, as a user would, and
+compares each frame's phoneme with the label of the time at the frame's centre:
+
+- sustained takes (conditions clean, snr20, snr10, level-20, peak-0): every frame whose centre
+  lies at least 40 ms from a boundary between the pause and the phone counts;
+- continuous speech: every frame whose centre lies inside a monophthong vowel.
+
+Accuracy is over the classes A I U E O sil: a vowel frame recognised as a consonant class (M,
+FV, S) is an error; the consonant classes' recall is reported on its own.
+"""
+import argparse
+import csv
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+TOOL = os.path.join(ROOT, "build", "vocetta")
+TARGET = ["A", "I", "U", "E", "O", "sil"]
+CONSONANTS = ["M", "FV", "S"]
+CONDITIONS = ["clean", "snr20", "snr10", "level-20", "peak-0"]
+MARGIN = 0.04
+
+
+def analyze(folder, files, profile, extra, out):
+    arguments = [TOOL, "analyze", "-q", "-j", "2", "-f", "csv", "-o", out]
+    if profile:
+        arguments += ["-p", profile]
+    arguments += extra + [os.path.join(folder, f) for f in files]
+    subprocess.run(arguments, check=True)
+    frames = {}
+    for file in files:
+        with open(os.path.join(out, os.path.splitext(file)[0] + ".csv")) as f:
+            frames[file] = [(float(row["time"]), row["phoneme"]) for row in csv.DictReader(f)]
+    return frames
+
+
+def labels_of(folder):
+    segments = {}
+    with open(os.path.join(folder, "labels.csv")) as f:
+        for row in csv.DictReader(f):
+            segments.setdefault(row["file"], []).append(
+                (float(row["start"]), float(row["end"]), row["label"]))
+    return segments
+
+
+def truth(segments, time, margin, wanted):
+    for start, end, label in segments:
+        if start + margin <= time < end - margin and label in wanted:
+            return label
+    return None
+
+
+def score(folder, profile, extra, margin, wanted, work):
+    segments = labels_of(folder)
+    files = sorted(segments)
+    out = os.path.join(work, os.path.basename(folder))
+    os.makedirs(out, exist_ok=True)
+    frames = analyze(folder, files, profile, extra, out)
+    labels = TARGET + CONSONANTS
+    confusion = {t: {p: 0 for p in labels + ["other"]} for t in labels}
+    for file in files:
+        for time, predicted in frames[file]:
+            label = truth(segments[file], time, margin, wanted)
+            if label is None:
+                continue
+            confusion[label][predicted if predicted in labels else "other"] += 1
+    rows = [t for t in TARGET if sum(confusion[t].values())]
+    correct = sum(confusion[t][t] for t in rows)
+    total = sum(sum(confusion[t].values()) for t in rows)
+    recall = {t: confusion[t][t] / max(1, sum(confusion[t].values()))
+              for t in labels if sum(confusion[t].values())}
+    return {"accuracy": correct / max(1, total), "frames": total, "recall": recall,
+            "confusion": {t: confusion[t] for t in labels if sum(confusion[t].values())}}
+
+
+def evaluate(corpus, profile, extra, work):
+    results = {}
+    everything = set(TARGET + CONSONANTS)
+    for condition in CONDITIONS:
+        results[condition] = score(os.path.join(corpus, "validation", condition), profile, extra,
+                                   MARGIN, everything, work)
+    results["speech"] = score(os.path.join(corpus, "validation", "speech"), profile, extra, 0.0,
+                              {"A", "I", "U", "E", "O"}, work)
+    return results
+
+
+def report(results):
+    lines = ["%-9s %8s %8s  %s" % ("condition", "accuracy", "frames",
+                                   "recall " + " ".join("%5s" % c for c in TARGET + CONSONANTS))]
+    for condition, result in results.items():
+        recall = " ".join("%5.1f" % (100 * result["recall"][c]) if c in result["recall"] else
+                          "    -" for c in TARGET + CONSONANTS)
+        lines.append("%-9s %7.2f%% %8d         %s" % (condition, 100 * result["accuracy"],
+                                                      result["frames"], recall))
+    for condition in ("clean", "snr20", "snr10", "speech"):
+        confusion = results[condition]["confusion"]
+        columns = TARGET + CONSONANTS + ["other"]
+        lines.append("\nconfusion, %s (rows: true, columns: recognised):" % condition)
+        lines.append("      " + "".join("%7s" % c for c in columns))
+        for row, counts in confusion.items():
+            lines.append("%-6s" % row + "".join("%7d" % counts[c] for c in columns))
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("-p", "--profile", default="", help="profile (default: built-in)")
+    parser.add_argument("--corpus", default=os.path.join(ROOT, "build", "corpus"))
+    parser.add_argument("--json", help="also write the figures to this file")
+    parser.add_argument("extra", nargs="*", help="options passed on to vocetta analyze")
+    args = parser.parse_args()
+    if not os.access(TOOL, os.X_OK):
+        sys.exit("build the tool first: cmake -S . -B build && cmake --build build")
+    with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work:
+        results = evaluate(args.corpus, args.profile, args.extra, work)
+    print(report(results))
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump(results, f, indent=1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Measures mouth cues against phone timing on continuous speech.
+
+    scripts/evaluate-mouth.py [--speech build/corpus/validation/speech] [--tool build/vocetta]
+                              [--search] [-- EXTRA ANALYZE OPTIONS]
+
+For every sentence WAV beside its .pho file (the phone timing that drove the synthesiser; see
+scripts/make-corpus.py, which writes the validation voices' sentences there), runs
+`vocetta analyze --cues -f json` and checks the cartoon shape of every 10-ms step (centres at
+5, 15, 25 ... ms) against the phone under it:
+
+  vowels   steps inside monophthong vowels that get an open shape (B to F)    goal >= 90 %
+  pauses   steps inside pauses of 100 ms or more that get X                   goal >= 90 %
+  closures steps inside m, b and p that get A (closed lips)                   goal >= 50 %
+
+--search runs a grid of --min-hold, --sharpness, --attack, --release and --closure and prints every row,
+best last (the smallest shortfall from the three goals); use it on validation voices only.
+"""
+import argparse
+import itertools
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+# Monophthong vowels by the diphone voices' phone names, long or short (as scripts/make-corpus.py
+# labels the sentences).
+MONOPHTHONGS = {"a", "A", "i", "u", "e", "E", "o", "O"}
+CLOSURES = {"m", "b", "p"}
+OPEN = {"B", "C", "D", "E", "F"}
+GOALS = {"vowels": 0.90, "pauses": 0.90, "closures": 0.50}
+
+
+def read_pho(path):
+    """(start, end, phone) per line; consecutive pauses ('_') become one."""
+    segments, time = [], 0.0
+    with open(path) as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) < 2 or fields[0].startswith(";"):
+                continue
+            try:
+                length = float(fields[1]) / 1000.0
+            except ValueError:
+                continue
+            if fields[0] == "_" and segments and segments[-1][2] == "_":
+                segments[-1] = (segments[-1][0], time + length, "_")
+            else:
+                segments.append((time, time + length, fields[0]))
+            time += length
+    return segments
+
+
+def category(phone, start, end):
+    if phone == "_":
+        return "pauses" if end - start >= 0.1 - 1e-9 else None
+    if phone in CLOSURES:
+        return "closures"
+    if phone.rstrip(":") in MONOPHTHONGS:
+        return "vowels"
+    return None
+
+
+def shape_at(cues, t):
+    for cue in cues:
+        if cue["start"] <= t < cue["end"]:
+            return cue["value"]
+    return "X"
+
+
+def measure(tool, files, options):
+    with tempfile.TemporaryDirectory() as folder:
+        command = [tool, "analyze", "--cues", "-f", "json", "-q", "-o", folder] + options + files
+        result = subprocess.run(command, capture_output=True, text=True)
+        if result.returncode != 0:
+            sys.exit("vocetta failed: " + result.stderr.strip())
+        hits = {name: 0 for name in GOALS}
+        steps = {name: 0 for name in GOALS}
+        for wav in files:
+            stem = os.path.splitext(os.path.basename(wav))[0]
+            with open(os.path.join(folder, stem + ".json")) as f:
+                cues = json.load(f)["mouthCues"]
+            for start, end, phone in read_pho(os.path.splitext(wav)[0] + ".pho"):
+                name = category(phone, start, end)
+                if name is None:
+                    continue
+                k = int(start * 100)
+                while True:
+                    t = 0.005 + 0.01 * k
+                    k += 1
+                    if t < start:
+                        continue
+                    if t >= end:
+                        break
+                    shape = shape_at(cues, t)
+                    steps[name] += 1
+                    hits[name] += (shape in OPEN if name == "vowels" else
+                                   shape == "X" if name == "pauses" else shape == "A")
+    return {name: (hits[name] / steps[name] if steps[name] else float("nan"), steps[name])
+            for name in GOALS}
+
+
+def shortfall(result):
+    return sum(max(0.0, GOALS[name] - result[name][0]) for name in GOALS)
+
+
+def line(label, result):
+    return "%-52s " % label + "  ".join(
+        "%s %5.1f %% (%d)" % (name, 100 * result[name][0], result[name][1]) for name in GOALS)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--speech", default=os.path.join(ROOT, "build/corpus/validation/speech"))
+    parser.add_argument("--tool", default=os.path.join(ROOT, "build/vocetta"))
+    parser.add_argument("--search", action="store_true")
+    parser.add_argument("extra", nargs="*", help="further options for vocetta analyze")
+    arguments = parser.parse_args()
+    files = sorted(os.path.join(arguments.speech, name) for name in os.listdir(arguments.speech)
+                   if name.endswith(".wav") and
+                   os.path.exists(os.path.join(arguments.speech, name[:-4] + ".pho")))
+    if not files:
+        sys.exit(arguments.speech + ": no sentences (WAV beside .pho); run scripts/make-corpus.py")
+    voices = sorted({os.path.basename(f).split("-")[0] for f in files})
+    print("%d sentences, voices %s" % (len(files), " ".join(voices)))
+    if not arguments.search:
+        print(line("defaults " + " ".join(arguments.extra), measure(arguments.tool, files,
+                                                                     arguments.extra)))
+        return
+    rows = []
+    for hold, sharpness, (attack, release), closure in itertools.product(
+            [40, 60, 70, 80, 100], [1, 3, 6], [(0, 0), (20, 50), (40, 80)], [0, 100]):
+        options = ["--min-hold", str(hold), "--sharpness", str(sharpness), "--attack",
+                   str(attack), "--release", str(release), "--closure", str(closure)]
+        result = measure(arguments.tool, files, options + arguments.extra)
+        rows.append((shortfall(result), " ".join(options), result))
+        print(line(" ".join(options), result), flush=True)
+    rows.sort(key=lambda row: row[0])
+    print("best:")
+    print(line(rows[0][1], rows[0][2]))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what scripts/make-corpus.py needs (Debian 12, as root): espeak-ng, sox, and the
+# diphone synthesiser with its voices from the contrib and non-free sections, which this adds to
+# the apt sources when they are missing. Safe to run again. CI does not need any of this.
+set -euo pipefail
+
+sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+sources=/etc/apt/sources.list.d/debian.sources
+changed=0
+if [ -f "$sources" ]; then
+    # deb822: every "Components:" line gains the sections it lacks.
+    updated=$(perl -pe 'if (/^Components:/) { for my $s (qw(contrib non-free non-free-firmware)) {
+        s/\s*$/ $s\n/ unless /\s\Q$s\E(\s|$)/ } }' "$sources")
+    if [ "$updated" != "$(cat "$sources")" ]; then
+        printf '%s\n' "$updated" | sudo_if_needed tee "$sources" >/dev/null
+        changed=1
+    fi
+elif [ -f /etc/apt/sources.list ]; then
+    if ! grep -Eq '^deb .* main.*contrib' /etc/apt/sources.list; then
+        sudo_if_needed sed -i -E 's/^(deb .* main)$/\1 contrib non-free non-free-firmware/' \
+            /etc/apt/sources.list
+        changed=1
+    fi
+fi
+
+if [ "$changed" -eq 1 ] || ! apt-cache show mbrola >/dev/null 2>&1; then
+    sudo_if_needed apt-get update
+fi
+
+# The voices the corpus uses (scripts/make-corpus.py lists which are held back).
+voices="de1 de2 de3 de4 de5 de6 de7 en1 es1 es2 es3 es4 fr1 fr2 fr3 fr4 fr5 fr6 fr7 it3 it4 \
+    nl2 pt1 br1 br3 us1 us2 us3 cz2 pl1 ro1"
+packages="mbrola espeak-ng sox"
+for voice in $voices; do
+    if apt-cache show "mbrola-$voice" >/dev/null 2>&1; then
+        packages="$packages mbrola-$voice"
+    fi
+done
+sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $packages

@@ -1,0 +1,46 @@
+// The phoneme of every frame of a recording: the silence gate, then the profile's scores,
+// smoothed over the whole recording unless smoothing is off.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis.hpp"
+
+namespace Vocetta::Tool {
+
+// By default a frame is silence when it is more than 30 dB below the recording's own level
+// (its 95th-percentile frame volume), so a quiet recording is treated like a loud one.
+inline constexpr double kDefaultGateDb = -30.0;
+inline constexpr double kLevelPercentile = 0.95;
+// The log-score penalty of one change of phoneme in the smoothed track.
+inline constexpr float kDefaultSwitchCost = 4.0f;
+
+struct LabelSettings {
+    std::optional<double> absoluteDb;  // a fixed gate in dBFS instead of the relative one
+    double gateDb = kDefaultGateDb;    // relative gate, dB below the recording's level
+    bool smoothing = true;
+    float switchCost = kDefaultSwitchCost;
+};
+
+struct FrameLabels {
+    std::vector<std::string> names;  // the profile's phonemes, then "sil" if it has none
+    std::vector<int> frames;         // index into names, one per frame
+    float gateVolume = 0;            // frames quieter than this RMS volume are silence
+
+    const std::string& Name(size_t frame) const {
+        return names[static_cast<size_t>(frames[frame])];
+    }
+};
+
+// The volume below which frames of `analysis` are silence under `settings`.
+float GateVolume(const Analysis& analysis, const LabelSettings& settings);
+
+// Labels every frame: silence when the frame is below the gate or the job scored nothing
+// (digital silence), otherwise the profile's phonemes by their scores, as one smoothed track or
+// frame by frame.
+FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
+                        const LabelSettings& settings);
+
+}  // namespace Vocetta::Tool
