@@ -24,6 +24,20 @@ std::string TemporaryPath(const std::string& path) {
     return temporary.string();
 }
 
+// The file a chain of symlinks ends at, whether or not it exists yet, so that writing through a
+// link replaces its target and keeps the link.
+std::string FollowLinks(const std::string& path) {
+    std::filesystem::path current(path);
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(current, error)) return current.string();
+        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+        if (error) return current.string();
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    throw ToolError(path + ": too many levels of symbolic links");
+}
+
 }  // namespace
 
 OutputFile::OutputFile(const std::string& path) : path_(path), target_(path) {
@@ -47,12 +61,15 @@ OutputFile::OutputFile(const std::string& path) : path_(path), target_(path) {
         }
     }
     // A symlink keeps being one: the file it points to is replaced.
-    std::error_code error;
-    const auto resolved = std::filesystem::weakly_canonical(path, error);
-    if (!error) target_ = resolved.string();
+    target_ = FollowLinks(path);
     temporary_ = TemporaryPath(target_);
     file_ = std::fopen(temporary_.c_str(), "wb");
     if (file_ == nullptr) throw ToolError(path + ": cannot create: " + std::strerror(errno));
+    // A file that is replaced keeps its permissions.
+    struct stat existing {};
+    if (::stat(target_.c_str(), &existing) == 0) {
+        (void)::fchmod(::fileno(file_), existing.st_mode & 07777);
+    }
 }
 
 OutputFile::~OutputFile() {
