@@ -142,7 +142,6 @@ public sealed class Library {
     // The entries this host calls (VOCETTA_ENTRIES in vocetta.h).
     public const string InitializeSymbol = "duzuv.initialize";
     public const string LipSyncJobExecuteSymbol = "c5a316b7c86bb17f6511d5c3a58d2180";
-    public const string RootMeanSquareSymbol = "8ce16e31562290bef990263d92a73051";
     // The builds' symbol suffixes (VOCETTA_BUILDS).
     public const string Sse2Suffix = "_x64_sse2", Avx2Suffix = "_avx2";
 
@@ -150,8 +149,6 @@ public sealed class Library {
     delegate void InitializeFunction(IntPtr resolver);
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     public delegate void LipSyncExecuteFunction(IntPtr job);
-    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
-    public delegate float MeasureFunction(IntPtr data, int length);
 
     const int RTLD_NOW = 2;
     [DllImport("libdl.so.2")] static extern IntPtr dlopen(string path, int mode);
