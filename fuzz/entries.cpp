@@ -178,7 +178,9 @@ int Entry_FFT(const uint8_t* data, size_t size) {
     const std::vector<float> re = input.Floats(Size(n)), im = input.Floats(Size(n));
     const Outcome outcome = RunEveryBuild(
         [&](const Host::Entries& e, Arena& arena) -> uint64_t {
-            e._FFT(arena.Floats(re, false), arena.Floats(im, false), n);
+            float* spectrumRe = arena.Floats(re, false);
+            float* spectrumIm = arena.Floats(im, false);
+            e._FFT(spectrumRe, spectrumIm, n);
             return 0;
         },
         control);
@@ -456,8 +458,10 @@ int Entry_LowPassFilter(const uint8_t* data, size_t size) {
     const std::vector<float> taps(Size(tapCount), -7.0f);
     const Outcome outcome = RunEveryBuild(
         [&](const Host::Entries& e, Arena& arena) -> uint64_t {
-            e._LowPassFilter(arena.Floats(samples, false), dataLength, arena.Floats(source, true),
-                             arena.Floats(taps, false), tapCount, cutoff);
+            float* filtered = arena.Floats(samples, false);
+            float* filterTaps = arena.Floats(taps, false);
+            e._LowPassFilter(filtered, dataLength, arena.Floats(source, true), filterTaps, tapCount,
+                             cutoff);
             return 0;
         },
         control);

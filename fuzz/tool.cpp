@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <set>
+#include <stdexcept>
 
 #include "audio.hpp"
 #include "error.hpp"
@@ -254,8 +255,10 @@ int StreamingAnalyzer(const uint8_t* data, size_t size) {
     const int sampleRate = input.Bool() ? input.IntIn(1, 96000) : 48000;
     const int hop = input.Bool() ? input.IntIn(-2, 2000) : 160;
     const bool scorePhonemes = input.Bool();
-    const int64_t firstSample = int64_t{std::max(1, hop)} * input.IntIn(0, 50);
+    const int64_t inStream = int64_t{std::max(1, hop)} * input.IntIn(0, 50);
     const std::vector<float> stream = input.Floats(static_cast<size_t>(input.IntIn(0, 12000)));
+    // Now and then a start before the stream, which the analyzer must refuse.
+    const int64_t firstSample = input.Byte() % 4 == 3 ? -1 - inStream : inStream;
 
     // The stream in pieces of fuzzed sizes and in one piece: the same frames, bit for bit.
     auto analyse = [&](bool pieces) {
@@ -302,9 +305,13 @@ int StreamingAnalyzer(const uint8_t* data, size_t size) {
     };
     try {
         const std::vector<Frame> whole = analyse(false);
+        Require(firstSample >= 0, "the analyzer took a first sample before the stream");
         if (analyse(true) != whole) Fail("the analyzer's frames depend on how the stream is cut");
     } catch (const Host::ProfileError& error) {
         RequireNamed(error, "the analyzer");
+    } catch (const std::invalid_argument& error) {
+        RequireNamed(error, "the analyzer");
+        Require(firstSample < 0, "the analyzer refused a first sample in the stream");
     }
     return 0;
 }

@@ -1,7 +1,9 @@
 // The SDK's streaming analyzer against the job called directly on each block it should have
 // analysed: frames at the textbook positions, the same results whatever the push sizes.
 #include <algorithm>
+#include <limits>
 #include <random>
+#include <stdexcept>
 
 #include "support.hpp"
 #include "vocetta/analyzer.hpp"
@@ -16,6 +18,15 @@ struct Seen {
     int32_t best;
     std::vector<float> scores, mfcc;
 };
+
+Seen SeenOf(const Host::AnalyzerFrame& frame) {
+    return {frame.end,
+            frame.time,
+            frame.volume,
+            frame.best,
+            {frame.scores.begin(), frame.scores.end()},
+            {frame.mfcc.begin(), frame.mfcc.end()}};
+}
 
 class SdkAnalyzer : public BuildTest {
   protected:
@@ -72,12 +83,7 @@ class SdkAnalyzer : public BuildTest {
         Host::Analyzer analyzer(entries(), profile_, rate, hop);
         std::vector<Seen> seen;
         const Host::Analyzer::Callback keep = [&](const Host::AnalyzerFrame& frame) {
-            seen.push_back({frame.end,
-                            frame.time,
-                            frame.volume,
-                            frame.best,
-                            {frame.scores.begin(), frame.scores.end()},
-                            {frame.mfcc.begin(), frame.mfcc.end()}});
+            seen.push_back(SeenOf(frame));
         };
         size_t at = 0;
         for (size_t i = 0; at < samples.size(); ++i) {
@@ -146,13 +152,7 @@ TEST_P(SdkAnalyzer, PiecesStartedMidStreamGiveTheSameFrames) {
                        ASSERT_LT(index, whole.size());
                        EXPECT_EQ(frame.end, whole[index].end);
                        EXPECT_DOUBLE_EQ(frame.time, whole[index].time);
-                       ExpectSame({0,
-                                   0,
-                                   frame.volume,
-                                   frame.best,
-                                   {frame.scores.begin(), frame.scores.end()},
-                                   {frame.mfcc.begin(), frame.mfcc.end()}},
-                                  whole[index]);
+                       ExpectSame(SeenOf(frame), whole[index]);
                        ++index;
                    });
         EXPECT_EQ(index, whole.size());
@@ -177,6 +177,34 @@ TEST_P(SdkAnalyzer, EveryBlockTheJobTakesIsReleased) {
     EXPECT_EQ(Stream(samples, 48000, 480, {1000}).size(), 6u);
     EXPECT_GT(accounting.allocationCount(), 0u);
     ExpectCleanTraffic(accounting);
+}
+
+// A negative first sample used to index the ring from before its start.
+TEST_P(SdkAnalyzer, FirstSamplesNoStreamHasAreRefused) {
+    const int rate = 48000, hop = 480, ring = 768;
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    const int64_t last = kMax - ring - hop;  // the last frame's end plus a hop still fits
+    for (const int64_t first : {int64_t{-1}, int64_t{-hop}, -kMax - 1, last + 1, kMax}) {
+        SCOPED_TRACE(first);
+        try {
+            Host::Analyzer analyzer(entries(), profile_, rate, hop, true, first);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(std::string(error.what()), "the analyzer: first sample " +
+                                                     std::to_string(first) + " is outside 0 ... " +
+                                                     std::to_string(last));
+        }
+    }
+    // The last one allowed still gives the job on the latest samples.
+    Host::Analyzer analyzer(entries(), profile_, rate, hop, true, last);
+    ASSERT_EQ(analyzer.ringLength(), ring);
+    const std::vector<float> samples = RandomBlock(ring, 17, 0.5f);
+    std::vector<Seen> seen;
+    analyzer.Push(samples.data(), samples.size(),
+                  [&](const Host::AnalyzerFrame& frame) { seen.push_back(SeenOf(frame)); });
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].end, last + ring);
+    ExpectSame(seen[0], Direct(samples, rate, last + ring));
 }
 
 TEST(SdkAnalyzerRates, RatesTheJobCannotTakeAreRefused) {
