@@ -5,6 +5,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "job_arrays.hpp"
 #include "support.hpp"
 #include "vocetta/analyzer.hpp"
 
@@ -36,34 +37,28 @@ class SdkAnalyzer : public BuildTest {
     // at index i mod L.
     Seen Direct(const std::vector<float>& block, int rate, int64_t end) const {
         const auto length = static_cast<int64_t>(block.size());
-        std::vector<float> ring(block.size());
-        for (int64_t j = 0; j < length; ++j)
-            ring[static_cast<size_t>((end - length + j) % length)] = block[static_cast<size_t>(j)];
+        JobArrays job;
+        job.input.resize(block.size());
+        for (int64_t j = 0; j < length; ++j) {
+            job.input[static_cast<size_t>((end - length + j) % length)] =
+                block[static_cast<size_t>(j)];
+        }
+        job.means = profile_.means;
+        job.deviations = profile_.standardDeviations;
         // Every reference is a row of the job's profiles; its scores fold back to phonemes.
-        const std::vector<float> profiles = profile_.ReferenceRows();
-        std::vector<float> rows(profile_.ReferenceCount()), scores(profile_.phonemes.size()),
-            mfcc(static_cast<size_t>(profile_.coefficients));
-        auto view = [](const std::vector<float>& values) {
-            return NativeArray{const_cast<float*>(values.data()),
-                               static_cast<int32_t>(values.size()), VOCETTA_ALLOCATOR_NONE};
-        };
-        LipSyncResult result{};
-        LipSyncJob job{};
-        job.input = view(ring);
-        job.startIndex = static_cast<int32_t>(end % length);
-        job.sampleRate = rate;
-        job.targetSampleRate = profile_.targetSampleRate;
-        job.melDiv = profile_.melChannels;
-        job.scoreMethod = profile_.scoreMethod;
-        job.means = view(profile_.means);
-        job.standardDeviations = view(profile_.standardDeviations);
-        job.phonemeProfiles = view(profiles);
-        job.mfcc = view(mfcc);
-        job.scores = view(rows);
-        job.result = {&result, 1, VOCETTA_ALLOCATOR_NONE};
-        entries().LipSyncJob_Execute(&job);
-        const int best = Host::FoldScores(profile_, rows.data(), scores.data());
-        return {0, 0, result.volume, best, scores, mfcc};
+        job.profiles = profile_.ReferenceRows();
+        job.scores.resize(profile_.ReferenceCount());
+        job.mfcc.resize(static_cast<size_t>(profile_.coefficients));
+        job.Bind();
+        job.record.startIndex = static_cast<int32_t>(end % length);
+        job.record.sampleRate = rate;
+        job.record.targetSampleRate = profile_.targetSampleRate;
+        job.record.melDiv = profile_.melChannels;
+        job.record.scoreMethod = profile_.scoreMethod;
+        entries().LipSyncJob_Execute(&job.record);
+        std::vector<float> scores(profile_.phonemes.size());
+        const int best = Host::FoldScores(profile_, job.scores.data(), scores.data());
+        return {0, 0, job.result[0].volume, best, scores, job.mfcc};
     }
 
     static void ExpectSame(const Seen& a, const Seen& b) {
