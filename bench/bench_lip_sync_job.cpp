@@ -13,16 +13,16 @@ constexpr int32_t kBlock = JobRecord::kBlock, kTarget = JobRecord::kTarget,
                   kMelDiv = JobRecord::kMelDiv;
 
 void Execute(benchmark::State& state, const Host::Entries& entries, int32_t rate) {
-    JobRecord record(rate, CosineSimilarity);
+    JobRecord job(rate, CosineSimilarity);
     // Host-service calls per block, counted once outside the timed loop.
     size_t serviceCalls;
     {
         Host::Accounting accounting;
-        entries.LipSyncJob_Execute(&record.job);
+        entries.LipSyncJob_Execute(&job.record);
         serviceCalls = accounting.calls().size();
     }
     for (auto _ : state)
-        entries.LipSyncJob_Execute(&record.job);
+        entries.LipSyncJob_Execute(&job.record);
     state.counters["service_calls"] = static_cast<double>(serviceCalls);
     // Seconds of audio analysed per second of computing, one block per call.
     state.counters["realtime_factor"] = benchmark::Counter(
@@ -33,7 +33,7 @@ void Execute(benchmark::State& state, const Host::Entries& entries, int32_t rate
 // block spent in that stage.
 void Stages(benchmark::State& state, const Host::Entries& e, int32_t rate) {
     using Clock = std::chrono::steady_clock;
-    JobRecord record(rate, CosineSimilarity);
+    JobRecord job(rate, CosineSimilarity);
     const char* names[] = {"ring", "lowpass", "downsample", "condition", "fft", "mel", "cepstrum"};
     double spent[7] = {};
     const float sampleRate = static_cast<float>(rate);
@@ -44,7 +44,7 @@ void Stages(benchmark::State& state, const Host::Entries& e, int32_t rate) {
         cepstrum(kMelDiv);
     for (auto _ : state) {
         auto t0 = Clock::now();
-        e._UnrollRingBuffer(record.input.data(), buffer.data(), kBlock, 0);
+        e._UnrollRingBuffer(job.input.data(), buffer.data(), kBlock, 0);
         auto t1 = Clock::now();
         source = buffer;
         e._LowPassFilter(buffer.data(), kBlock, source.data(), tapArray.data(), taps,

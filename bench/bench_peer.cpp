@@ -83,12 +83,12 @@ class HostServices {
 
 void Execute(benchmark::State& state, const Vocetta::Host::Entries& entries, int32_t rate,
              const HostKind& host) {
-    JobRecord record(rate, MeanAbsoluteDistance);
+    JobRecord job(rate, MeanAbsoluteDistance);
     const HostServices services(host);
     for (auto _ : state) {
         BumpArena::used = 0;
-        entries.LipSyncJob_Execute(&record.job);
-        benchmark::DoNotOptimize(record.result[0]);
+        entries.LipSyncJob_Execute(&job.record);
+        benchmark::DoNotOptimize(job.result[0]);
     }
 }
 
@@ -104,10 +104,10 @@ struct Replay {
 };
 
 Replay RecordReplay(const Vocetta::Host::Entries& entries, int32_t rate) {
-    JobRecord record(rate, MeanAbsoluteDistance);
+    JobRecord job(rate, MeanAbsoluteDistance);
     Replay replay;
     Vocetta::Host::Accounting accounting;
-    entries.LipSyncJob_Execute(&record.job);
+    entries.LipSyncJob_Execute(&job.record);
     std::vector<const void*> pointers;
     for (const Vocetta::Host::ServiceCall& call : accounting.calls()) {
         if (call.kind == Vocetta::Host::ServiceCall::Kind::Allocate) {

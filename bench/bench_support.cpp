@@ -30,27 +30,18 @@ benchmark::internal::Benchmark* RegisterEachBuild(
     return last;
 }
 
-JobRecord::JobRecord(int32_t rate, int32_t method)
-    : input(SpeechLikeSignal(kBlock, static_cast<float>(rate))),
-      means(kCoefficients, 0.0f),
-      deviations(kCoefficients, 10.0f),
-      profiles(kCoefficients * kPhonemes, 1.0f),
-      mfcc(kCoefficients),
-      scores(kPhonemes) {
-    auto view = [](std::vector<float>& v) {
-        return NativeArray{v.data(), static_cast<int32_t>(v.size()), VOCETTA_ALLOCATOR_NONE};
-    };
-    job.input = view(input);
-    job.sampleRate = rate;
-    job.targetSampleRate = kTarget;
-    job.melDiv = kMelDiv;
-    job.scoreMethod = method;
-    job.means = view(means);
-    job.standardDeviations = view(deviations);
-    job.phonemeProfiles = view(profiles);
-    job.mfcc = view(mfcc);
-    job.scores = view(scores);
-    job.result = {result, 1, VOCETTA_ALLOCATOR_NONE};
+JobRecord::JobRecord(int32_t rate, int32_t method) {
+    input = SpeechLikeSignal(kBlock, static_cast<float>(rate));
+    means.assign(kCoefficients, 0.0f);
+    deviations.assign(kCoefficients, 10.0f);
+    profiles.assign(kCoefficients * kPhonemes, 1.0f);
+    mfcc.resize(kCoefficients);
+    scores.resize(kPhonemes);
+    record.sampleRate = rate;
+    record.targetSampleRate = kTarget;
+    record.melDiv = kMelDiv;
+    record.scoreMethod = method;
+    Bind();
 }
 
 std::vector<float> SpeechLikeSignal(int32_t length, float sampleRate, uint32_t seed) {

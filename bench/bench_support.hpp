@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "job_arrays.hpp"
 #include "vocetta/library.hpp"
 
 namespace Vocetta::Bench {
@@ -31,16 +32,11 @@ benchmark::internal::Benchmark* RegisterEachBuild(
 
 // A lip-sync record over one block of the signal below: 1,024 samples at `rate`, analysed at
 // 16 kHz with 30 mel channels, 12 coefficients and 5 phonemes scored by `method`.
-struct JobRecord {
+struct JobRecord : Testing::JobArrays {
     static constexpr int32_t kBlock = 1024, kTarget = 16000, kMelDiv = 30, kCoefficients = 12,
                              kPhonemes = 5;
-    std::vector<float> input, means, deviations, profiles, mfcc, scores;
-    LipSyncResult result[1] = {};
-    LipSyncJob job{};
 
     JobRecord(int32_t rate, int32_t method);
-    JobRecord(const JobRecord&) = delete;  // the record points into its own arrays
-    JobRecord& operator=(const JobRecord&) = delete;
 };
 
 // Deterministic test signal: a few harmonics and a little noise, in [-1, 1].

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "harness.hpp"
@@ -65,6 +66,56 @@ float RateIn(Input& input) {
     return input.FloatIn(1.0f, 400000.0f);
 }
 
+// Runs a call that gives nothing back through every build (RunEveryBuild) and checks that it
+// called no host service.
+using Body = std::function<void(const Host::Entries& e, Arena& arena)>;
+Outcome RunWithoutServices(const char* entry, uint32_t control, const Body& body) {
+    const Outcome outcome = RunEveryBuild(
+        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
+            body(e, arena);
+            return 0;
+        },
+        control);
+    RequireNoTraffic(outcome, entry);
+    return outcome;
+}
+
+// What most kernels are given first: a control word, a count up to `maxLength` (now and then one
+// of 0 or below) and that many floats.
+struct Block {
+    uint32_t control;
+    int32_t length;
+    std::vector<float> values;
+};
+
+Block ReadBlock(Input& input, int32_t maxLength = kMaxLength) {
+    Block block;
+    block.control = ControlWordFrom(input);
+    block.length = input.Count(maxLength);
+    block.values = input.Floats(Size(block.length));
+    return block;
+}
+
+// A kernel that rewrites a block in place.
+using InPlace = std::function<void(const Host::Entries& e, float* values, int32_t length)>;
+Outcome RunInPlace(const char* entry, const Block& block, const InPlace& kernel) {
+    return RunWithoutServices(entry, block.control, [&](const Host::Entries& e, Arena& arena) {
+        kernel(e, arena.Floats(block.values, false), block.length);
+    });
+}
+
+// A measure of a block, which it only reads; the outcome's result is the measure's bits.
+using Measure = std::function<float(const Host::Entries& e, const float* values, int32_t length)>;
+Outcome RunMeasure(const char* entry, const Block& block, const Measure& measure) {
+    const Outcome outcome = RunEveryBuild(
+        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
+            return BitsOf(measure(e, arena.Floats(block.values, true), block.length));
+        },
+        block.control);
+    RequireNoTraffic(outcome, entry);
+    return outcome;
+}
+
 }  // namespace
 
 int Entry_ReturnOne(const uint8_t*, size_t) {
@@ -83,14 +134,11 @@ int Entry_Interpolate(const uint8_t* data, size_t size) {
     const float ratio = input.Bool() ? input.AnyFloat() : input.FloatIn(0.0f, 8.0f);
     const std::vector<float> samples = input.Floats(Size(inputLength));
     const std::vector<float> output(Size(outputLength), -7.0f);
-    const Outcome outcome = RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
+    const Outcome outcome =
+        RunWithoutServices("_Interpolate", control, [&](const Host::Entries& e, Arena& arena) {
             e._Interpolate(arena.Floats(samples, true), inputLength, arena.Floats(output, false),
                            outputLength, ratio);
-            return 0;
-        },
-        control);
-    RequireNoTraffic(outcome, "_Interpolate");
+        });
     return 0;
 }
 
@@ -103,8 +151,8 @@ int EntryColorMapJob_Execute(const uint8_t* data, size_t size) {
     const float minValue = input.AnyFloat(), maxValue = input.AnyFloat();
     constexpr uint32_t kUnpainted = 0x5A5A5A5A;
     const std::vector<uint32_t> pixels(pixelCount, kUnpainted);
-    const Outcome outcome = RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
+    const Outcome outcome =
+        RunWithoutServices("ColorMapJob", control, [&](const Host::Entries& e, Arena& arena) {
             ColorMapJob job{};
             job.pixels = {arena.Bytes(pixels.data(), pixels.size() * 4, false),
                           static_cast<int32_t>(pixelCount), VOCETTA_ALLOCATOR_NONE};
@@ -115,10 +163,7 @@ int EntryColorMapJob_Execute(const uint8_t* data, size_t size) {
             job.minValue = minValue;
             job.maxValue = maxValue;
             e.ColorMapJob_Execute(static_cast<ColorMapJob*>(arena.Bytes(&job, sizeof job, true)));
-            return 0;
-        },
-        control);
-    RequireNoTraffic(outcome, "ColorMapJob");
+        });
     // Every pixel is painted, and opaque.
     for (size_t i = 0; i < pixelCount; ++i) {
         if ((WordAt(outcome.written, i) >> 24) != 255) Fail("ColorMapJob left a pixel not opaque");
@@ -128,19 +173,15 @@ int EntryColorMapJob_Execute(const uint8_t* data, size_t size) {
 
 int Entry_DCT(const uint8_t* data, size_t size) {
     Input input(data, size);
-    const uint32_t control = ControlWordFrom(input);
-    const int32_t length = input.Count(256);
-    const std::vector<float> values = input.Floats(Size(length));
-    const std::vector<float> output(Size(length), -7.0f);
-    const Outcome outcome = RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
-            e._DCT(arena.Floats(values, true), arena.Floats(output, false), length);
-            return 0;
-        },
-        control);
-    RequireNoTraffic(outcome, "_DCT");
+    const Block block = ReadBlock(input, 256);
+    const std::vector<float> output(Size(block.length), -7.0f);
+    const Outcome outcome =
+        RunWithoutServices("_DCT", block.control, [&](const Host::Entries& e, Arena& arena) {
+            e._DCT(arena.Floats(block.values, true), arena.Floats(output, false), block.length);
+        });
     // One point: the cosine of 0 is exactly 1.
-    if (length == 1 && control == kDefaultControlWord && std::isfinite(values[0])) {
+    const std::vector<float>& values = block.values;
+    if (block.length == 1 && block.control == kDefaultControlWord && std::isfinite(values[0])) {
         Require(SameBits(FloatAt(outcome.written, 0), values[0] + 0.0f),
                 "_DCT of one value is not that value");
     }
@@ -155,14 +196,11 @@ int Entry_MelFilterBank(const uint8_t* data, size_t size) {
     const int32_t melDiv = input.Count(512);
     const std::vector<float> spectrum = input.Floats(Size(spectrumLength));
     const std::vector<float> bands(Size(melDiv), -7.0f);
-    const Outcome outcome = RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
+    const Outcome outcome =
+        RunWithoutServices("_MelFilterBank", control, [&](const Host::Entries& e, Arena& arena) {
             e._MelFilterBank(arena.Floats(spectrum, true), arena.Floats(bands, false),
                              spectrumLength, sampleRate, melDiv);
-            return 0;
-        },
-        control);
-    RequireNoTraffic(outcome, "_MelFilterBank");
+        });
     // A spectrum of fewer than two bins has no bin inside any band.
     if (spectrumLength < 2) {
         for (size_t i = 0; i < Size(melDiv); ++i)
@@ -173,15 +211,18 @@ int Entry_MelFilterBank(const uint8_t* data, size_t size) {
 
 int Entry_FFT(const uint8_t* data, size_t size) {
     Input input(data, size);
-    const uint32_t control = ControlWordFrom(input);
-    const int32_t n = input.Count(kMaxTransform);
-    const std::vector<float> re = input.Floats(Size(n)), im = input.Floats(Size(n));
+    const Block block = ReadBlock(input, kMaxTransform);
+    const int32_t n = block.length;
+    const std::vector<float>& re = block.values;
+    const std::vector<float> im = input.Floats(Size(n));
     const Outcome outcome = RunEveryBuild(
         [&](const Host::Entries& e, Arena& arena) -> uint64_t {
-            e._FFT(arena.Floats(re, false), arena.Floats(im, false), n);
+            float* spectrumRe = arena.Floats(re, false);
+            float* spectrumIm = arena.Floats(im, false);
+            e._FFT(spectrumRe, spectrumIm, n);
             return 0;
         },
-        control);
+        block.control);
     std::vector<int64_t> expected;
     AppendFftTraffic(n, expected);
     Require(outcome.traffic == expected, "_FFT made other host traffic than its recursion");
@@ -225,8 +266,8 @@ int Entry_ApplyPreEmphasis(const uint8_t* data, size_t size) {
     const size_t sourceOffset =
         layout == 0 ? Size(length) : static_cast<size_t>(-std::min(shift, 0));
 
-    const Outcome outcome = RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
+    const Outcome outcome =
+        RunWithoutServices("_ApplyPreEmphasis", control, [&](const Host::Entries& e, Arena& arena) {
             if (layout == 0) {
                 const std::vector<float> front(initial.begin(), initial.begin() + Size(length));
                 const std::vector<float> back(initial.begin() + Size(length), initial.end());
@@ -237,10 +278,7 @@ int Entry_ApplyPreEmphasis(const uint8_t* data, size_t size) {
                 e._ApplyPreEmphasis(buffer + dataOffset, buffer + sourceOffset, length,
                                     coefficient);
             }
-            return 0;
-        },
-        control);
-    RequireNoTraffic(outcome, "_ApplyPreEmphasis");
+        });
 
     // The defining loop, one element after the other, under the same control word.
     std::vector<float> expected = initial;
@@ -264,16 +302,10 @@ int Entry_ApplyPreEmphasis(const uint8_t* data, size_t size) {
 
 int Entry_ApplyHammingWindow(const uint8_t* data, size_t size) {
     Input input(data, size);
-    const uint32_t control = ControlWordFrom(input);
-    const int32_t length = input.Count(kMaxLength);
-    const std::vector<float> values = input.Floats(Size(length));
-    const Outcome outcome = RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
-            e._ApplyHammingWindow(arena.Floats(values, false), length);
-            return 0;
-        },
-        control);
-    RequireNoTraffic(outcome, "_ApplyHammingWindow");
+    RunInPlace("_ApplyHammingWindow", ReadBlock(input),
+               [](const Host::Entries& e, float* values, int32_t length) {
+                   e._ApplyHammingWindow(values, length);
+               });
     return 0;
 }
 
@@ -289,8 +321,8 @@ int EntryPhonemeTextureJob_Execute(const uint8_t* data, size_t size) {
     const float blendFactor = input.Bool() ? input.AnyFloat() : input.FloatIn(0.0f, 1.0f);
     const size_t pixelCount = Size(width) * Size(height);
     const std::vector<uint32_t> pixels(pixelCount, 0x5A5A5A5A);
-    const Outcome outcome = RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
+    const Outcome outcome =
+        RunWithoutServices("PhonemeTextureJob", control, [&](const Host::Entries& e, Arena& arena) {
             PhonemeTextureJob job{};
             job.pixels = {arena.Bytes(pixels.data(), pixels.size() * 4, false),
                           static_cast<int32_t>(pixelCount), VOCETTA_ALLOCATOR_NONE};
@@ -305,10 +337,7 @@ int EntryPhonemeTextureJob_Execute(const uint8_t* data, size_t size) {
             job.blendFactor = blendFactor;
             e.PhonemeTextureJob_Execute(
                 static_cast<PhonemeTextureJob*>(arena.Bytes(&job, sizeof job, true)));
-            return 0;
-        },
-        control);
-    RequireNoTraffic(outcome, "PhonemeTextureJob");
+        });
     // A column has one colour in every row; alpha is all or nothing.
     for (size_t c = 0; c < Size(width) && height > 0; ++c) {
         const uint32_t top = WordAt(outcome.written, c) & 0xFFFFFFu;
@@ -322,40 +351,17 @@ int EntryPhonemeTextureJob_Execute(const uint8_t* data, size_t size) {
     return 0;
 }
 
-namespace {
-
-// The three measures share a body: any data, any length.
-template <typename Measure>
-Outcome RunMeasure(const uint8_t* data, size_t size, std::vector<float>& values, int32_t& length,
-                   uint32_t& control, Measure measure) {
-    Input input(data, size);
-    control = ControlWordFrom(input);
-    length = input.Count(kMaxLength);
-    values = input.Floats(Size(length));
-    const int32_t count = length;
-    const std::vector<float>& block = values;
-    return RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
-            return BitsOf(measure(e, arena.Floats(block, true), count));
-        },
-        control);
-}
-
-}  // namespace
-
 int Entry_PeakMagnitude(const uint8_t* data, size_t size) {
-    std::vector<float> values;
-    int32_t length;
-    uint32_t control;
+    Input input(data, size);
+    const Block block = ReadBlock(input);
     const Outcome outcome = RunMeasure(
-        data, size, values, length, control,
+        "_PeakMagnitude", block,
         [](const Host::Entries& e, const float* p, int32_t n) { return e._PeakMagnitude(p, n); });
-    RequireNoTraffic(outcome, "_PeakMagnitude");
     // max is exact: the largest magnitude that is not NaN, or 0. Denormals-are-zero may take a
     // denormal peak for 0, so the comparison needs that bit clear.
-    if ((control & (1u << 6)) == 0) {
+    if ((block.control & (1u << 6)) == 0) {
         float peak = 0.0f;
-        for (float value : values) {
+        for (float value : block.values) {
             if (!std::isnan(value)) peak = std::max(peak, std::fabs(value));
         }
         float got;
@@ -367,25 +373,20 @@ int Entry_PeakMagnitude(const uint8_t* data, size_t size) {
 }
 
 int Entry_RootMeanSquare(const uint8_t* data, size_t size) {
-    std::vector<float> values;
-    int32_t length;
-    uint32_t control;
-    const Outcome outcome = RunMeasure(
-        data, size, values, length, control,
+    Input input(data, size);
+    RunMeasure(
+        "_RootMeanSquare", ReadBlock(input),
         [](const Host::Entries& e, const float* p, int32_t n) { return e._RootMeanSquare(p, n); });
-    RequireNoTraffic(outcome, "_RootMeanSquare");
     return 0;
 }
 
 int Entry_EuclideanNorm(const uint8_t* data, size_t size) {
-    std::vector<float> values;
-    int32_t length;
-    uint32_t control;
+    Input input(data, size);
+    const Block block = ReadBlock(input);
     const Outcome outcome = RunMeasure(
-        data, size, values, length, control,
+        "_EuclideanNorm", block,
         [](const Host::Entries& e, const float* p, int32_t n) { return e._EuclideanNorm(p, n); });
-    RequireNoTraffic(outcome, "_EuclideanNorm");
-    if (length <= 0) Require(outcome.result == 0, "_EuclideanNorm of nothing is not +0");
+    if (block.length <= 0) Require(outcome.result == 0, "_EuclideanNorm of nothing is not +0");
     return 0;
 }
 
@@ -433,11 +434,11 @@ int Entry_Decimate(const uint8_t* data, size_t size) {
     const size_t needed = outputLength > 0 ? Size(outputLength - 1) * Size(step) + 1 : 0;
     const std::vector<float> samples = input.Floats(needed + Size(input.IntIn(0, 3)));
     const std::vector<float> output(Size(outputLength), -7.0f);
-    const Outcome outcome = RunEveryBuild([&](const Host::Entries& e, Arena& arena) -> uint64_t {
-        e._Decimate(arena.Floats(samples, true), arena.Floats(output, false), outputLength, step);
-        return 0;
-    });
-    RequireNoTraffic(outcome, "_Decimate");
+    const Outcome outcome = RunWithoutServices(
+        "_Decimate", kDefaultControlWord, [&](const Host::Entries& e, Arena& arena) {
+            e._Decimate(arena.Floats(samples, true), arena.Floats(output, false), outputLength,
+                        step);
+        });
     for (size_t i = 0; i < Size(outputLength); ++i) {
         Require(SameBits(FloatAt(outcome.written, i), samples[i * Size(step)]),
                 "_Decimate did not copy every step-th sample");
@@ -454,14 +455,13 @@ int Entry_LowPassFilter(const uint8_t* data, size_t size) {
     const std::vector<float> samples = input.Floats(Size(dataLength));
     const std::vector<float> source = input.Floats(Size(dataLength));
     const std::vector<float> taps(Size(tapCount), -7.0f);
-    const Outcome outcome = RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
-            e._LowPassFilter(arena.Floats(samples, false), dataLength, arena.Floats(source, true),
-                             arena.Floats(taps, false), tapCount, cutoff);
-            return 0;
-        },
-        control);
-    RequireNoTraffic(outcome, "_LowPassFilter");
+    const Outcome outcome =
+        RunWithoutServices("_LowPassFilter", control, [&](const Host::Entries& e, Arena& arena) {
+            float* filtered = arena.Floats(samples, false);
+            float* filterTaps = arena.Floats(taps, false);
+            e._LowPassFilter(filtered, dataLength, arena.Floats(source, true), filterTaps, tapCount,
+                             cutoff);
+        });
     if (tapCount <= 0) {
         for (size_t i = 0; i < Size(dataLength); ++i)
             Require(SameBits(FloatAt(outcome.written, i), samples[i]),
@@ -508,16 +508,12 @@ int EntryFFT(const uint8_t* data, size_t size) {
 
 int Entry_PowerToDecibel(const uint8_t* data, size_t size) {
     Input input(data, size);
-    const uint32_t control = ControlWordFrom(input);
-    const int32_t length = input.Count(kMaxLength);
-    const std::vector<float> values = input.Floats(Size(length));
-    const Outcome outcome = RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
-            e._PowerToDecibel(arena.Floats(values, false), length);
-            return 0;
-        },
-        control);
-    RequireNoTraffic(outcome, "_PowerToDecibel");
+    const Block block = ReadBlock(input);
+    const Outcome outcome = RunInPlace("_PowerToDecibel", block,
+                                       [](const Host::Entries& e, float* values, int32_t length) {
+                                           e._PowerToDecibel(values, length);
+                                       });
+    const auto& [control, length, values] = block;
     // Exact points: log10(1) = 0, log10(+-0) = -inf, log10(+inf) = +inf, negatives and NaN NaN.
     // Denormals-are-zero reads a denormal as 0.
     const bool denormalsAreZero = (control & (1u << 6)) != 0;
@@ -536,17 +532,11 @@ int Entry_PowerToDecibel(const uint8_t* data, size_t size) {
 
 int Entry_ScaleToPeak(const uint8_t* data, size_t size) {
     Input input(data, size);
-    const uint32_t control = ControlWordFrom(input);
-    const int32_t length = input.Count(kMaxLength);
+    const Block block = ReadBlock(input);
     const float target = input.Bool() ? input.AnyFloat() : 1.0f;
-    const std::vector<float> values = input.Floats(Size(length));
-    const Outcome outcome = RunEveryBuild(
-        [&](const Host::Entries& e, Arena& arena) -> uint64_t {
-            e._ScaleToPeak(arena.Floats(values, false), length, target);
-            return 0;
-        },
-        control);
-    RequireNoTraffic(outcome, "_ScaleToPeak");
+    RunInPlace("_ScaleToPeak", block, [&](const Host::Entries& e, float* values, int32_t length) {
+        e._ScaleToPeak(values, length, target);
+    });
     return 0;
 }
 
@@ -570,12 +560,11 @@ int Entry_UnrollRingBuffer(const uint8_t* data, size_t size) {
     const auto startIndex = static_cast<int32_t>(input.Bits());
     const std::vector<float> ring = input.Floats(Size(length));
     const std::vector<float> output(Size(length), -7.0f);
-    const Outcome outcome = RunEveryBuild([&](const Host::Entries& e, Arena& arena) -> uint64_t {
-        e._UnrollRingBuffer(arena.Floats(ring, true), arena.Floats(output, false), length,
-                            startIndex);
-        return 0;
-    });
-    RequireNoTraffic(outcome, "_UnrollRingBuffer");
+    const Outcome outcome = RunWithoutServices(
+        "_UnrollRingBuffer", kDefaultControlWord, [&](const Host::Entries& e, Arena& arena) {
+            e._UnrollRingBuffer(arena.Floats(ring, true), arena.Floats(output, false), length,
+                                startIndex);
+        });
     // Element i is the ring's element (start + i) modulo the length, in whole numbers.
     for (int64_t i = 0; i < length; ++i) {
         const int64_t index = ((int64_t{startIndex} + i) % length + length) % length;

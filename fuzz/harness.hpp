@@ -89,7 +89,8 @@ class Arena {
     void* Bytes(const void* values, size_t bytes, bool readOnly);
     // Fails when any array's canaries were overwritten.
     void CheckCanaries() const;
-    // The contents of every writable array, in creation order.
+    // The contents of every writable array, in creation order. Make writable arrays in statements
+    // of their own: the arguments of one call are evaluated in an order that varies by compiler.
     std::vector<uint8_t> WrittenBytes() const;
 
   private:

@@ -6,10 +6,12 @@
 
 #include <cmath>
 #include <set>
+#include <stdexcept>
 
 #include "audio.hpp"
 #include "error.hpp"
 #include "harness.hpp"
+#include "job_arrays.hpp"
 #include "manifest.hpp"
 #include "targets.hpp"
 #include "vocetta/analyzer.hpp"
@@ -174,22 +176,19 @@ int RingLength(const uint8_t* data, size_t size) {
     // for (after the ring copy and the low-pass filter's copy and taps), must be exactly one block.
     // The filter's length grows with the rate: rings beyond some 10^7 multiply-adds are left out.
     if (static_cast<int64_t>(length) * sampleRate > int64_t{2000} * 1000 * 1000) return 0;
-    std::vector<float> ring(static_cast<size_t>(length), 0.0f), mfcc(1), scores(1);
-    const std::vector<float> means(1, 0.0f), deviations(1, 1.0f), profiles(1, 0.0f);
-    LipSyncResult result[1];
-    LipSyncJob job{};
-    job.input = {ring.data(), length, VOCETTA_ALLOCATOR_NONE};
-    job.sampleRate = sampleRate;
-    job.targetSampleRate = profile.targetSampleRate;
-    job.melDiv = 4;
-    job.means = {const_cast<float*>(means.data()), 1, VOCETTA_ALLOCATOR_NONE};
-    job.standardDeviations = {const_cast<float*>(deviations.data()), 1, VOCETTA_ALLOCATOR_NONE};
-    job.phonemeProfiles = {const_cast<float*>(profiles.data()), 1, VOCETTA_ALLOCATOR_NONE};
-    job.mfcc = {mfcc.data(), 1, VOCETTA_ALLOCATOR_NONE};
-    job.scores = {scores.data(), 1, VOCETTA_ALLOCATOR_NONE};
-    job.result = {result, 1, VOCETTA_ALLOCATOR_NONE};
+    Testing::JobArrays job;
+    job.input.assign(static_cast<size_t>(length), 0.0f);
+    job.means = {0.0f};
+    job.deviations = {1.0f};
+    job.profiles = {0.0f};
+    job.mfcc.resize(1);
+    job.scores.resize(1);
+    job.Bind();
+    job.record.sampleRate = sampleRate;
+    job.record.targetSampleRate = profile.targetSampleRate;
+    job.record.melDiv = 4;
     Host::Accounting accounting;
-    Library().entries().LipSyncJob_Execute(&job);
+    Library().entries().LipSyncJob_Execute(&job.record);
     int allocations = 0;
     for (const Host::ServiceCall& call : accounting.calls()) {
         if (call.kind != Host::ServiceCall::Kind::Allocate || ++allocations != 4) continue;
@@ -254,8 +253,10 @@ int StreamingAnalyzer(const uint8_t* data, size_t size) {
     const int sampleRate = input.Bool() ? input.IntIn(1, 96000) : 48000;
     const int hop = input.Bool() ? input.IntIn(-2, 2000) : 160;
     const bool scorePhonemes = input.Bool();
-    const int64_t firstSample = int64_t{std::max(1, hop)} * input.IntIn(0, 50);
+    const int64_t inStream = int64_t{std::max(1, hop)} * input.IntIn(0, 50);
     const std::vector<float> stream = input.Floats(static_cast<size_t>(input.IntIn(0, 12000)));
+    // Now and then a start before the stream, which the analyzer must refuse.
+    const int64_t firstSample = input.Byte() % 4 == 3 ? -1 - inStream : inStream;
 
     // The stream in pieces of fuzzed sizes and in one piece: the same frames, bit for bit.
     auto analyse = [&](bool pieces) {
@@ -302,9 +303,13 @@ int StreamingAnalyzer(const uint8_t* data, size_t size) {
     };
     try {
         const std::vector<Frame> whole = analyse(false);
+        Require(firstSample >= 0, "the analyzer took a first sample before the stream");
         if (analyse(true) != whole) Fail("the analyzer's frames depend on how the stream is cut");
     } catch (const Host::ProfileError& error) {
         RequireNamed(error, "the analyzer");
+    } catch (const std::invalid_argument& error) {
+        RequireNamed(error, "the analyzer");
+        Require(firstSample < 0, "the analyzer refused a first sample in the stream");
     }
     return 0;
 }

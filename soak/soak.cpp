@@ -19,15 +19,13 @@
 #include <thread>
 #include <vector>
 
+#include "job_arrays.hpp"
 #include "vocetta/host_services.hpp"
 #include "vocetta/library.hpp"
 
 namespace {
 
 using Vocetta::ColorMapJob;
-using Vocetta::LipSyncJob;
-using Vocetta::LipSyncResult;
-using Vocetta::NativeArray;
 using Vocetta::PhonemeColor;
 using Vocetta::PhonemeTextureJob;
 using Vocetta::Host::Entries;
@@ -83,10 +81,7 @@ class Draw {
     std::mt19937_64 random_;
 };
 
-template <typename T>
-NativeArray View(std::vector<T>& values) {
-    return {values.data(), static_cast<int32_t>(values.size()), Vocetta::VOCETTA_ALLOCATOR_NONE};
-}
+using Vocetta::Testing::View;
 
 // A lip-sync record at a common capture rate, with speech-like statistics.
 void RunJob(const Entries& e, Draw& draw, Hash& hash) {
@@ -97,32 +92,25 @@ void RunJob(const Entries& e, Draw& draw, Hash& hash) {
     const int32_t melDiv = draw.Int(4, 40);
     const int32_t coefficients = draw.Int(0, melDiv - 1);
     const int32_t phonemes = draw.Int(0, 8);
-    std::vector<float> input = draw.Block(static_cast<size_t>(length), 0.5f);
-    std::vector<float> means = draw.Block(static_cast<size_t>(coefficients), 30.0f);
-    std::vector<float> deviations(static_cast<size_t>(coefficients));
-    for (float& d : deviations)
+    Vocetta::Testing::JobArrays job;
+    job.input = draw.Block(static_cast<size_t>(length), 0.5f);
+    job.means = draw.Block(static_cast<size_t>(coefficients), 30.0f);
+    job.deviations.resize(static_cast<size_t>(coefficients));
+    for (float& d : job.deviations)
         d = draw.Real(1.0f, 30.0f);
-    std::vector<float> profiles = draw.Block(static_cast<size_t>(coefficients * phonemes), 60.0f);
-    std::vector<float> mfcc(static_cast<size_t>(coefficients)),
-        scores(static_cast<size_t>(phonemes));
-    std::vector<LipSyncResult> result(1);
-    LipSyncJob job{};
-    job.input = View(input);
-    job.startIndex = draw.Int(0, length - 1);
-    job.sampleRate = sampleRate;
-    job.targetSampleRate = 16000;
-    job.melDiv = melDiv;
-    job.scoreMethod = draw.Int(0, 2);
-    job.means = View(means);
-    job.standardDeviations = View(deviations);
-    job.phonemeProfiles = View(profiles);
-    job.mfcc = View(mfcc);
-    job.scores = View(scores);
-    job.result = View(result);
-    e.LipSyncJob_Execute(&job);
-    hash.Add(mfcc);
-    hash.Add(scores);
-    hash.Add(result);
+    job.profiles = draw.Block(static_cast<size_t>(coefficients * phonemes), 60.0f);
+    job.mfcc.resize(static_cast<size_t>(coefficients));
+    job.scores.resize(static_cast<size_t>(phonemes));
+    job.Bind();
+    job.record.startIndex = draw.Int(0, length - 1);
+    job.record.sampleRate = sampleRate;
+    job.record.targetSampleRate = 16000;
+    job.record.melDiv = melDiv;
+    job.record.scoreMethod = draw.Int(0, 2);
+    e.LipSyncJob_Execute(&job.record);
+    hash.Add(job.mfcc);
+    hash.Add(job.scores);
+    hash.AddValue(job.result[0]);
 }
 
 void RunKernel(const Entries& e, Draw& draw, Hash& hash, int kind) {

@@ -7,14 +7,18 @@ source "$1"
 tool=$2
 failures=0
 
-# expect WANTED WORD... : completing the last WORD offers WANTED (a space-separated set).
-expect() {
-    local wanted=$1
-    shift
+# complete_words WORD... : COMPREPLY as bash leaves it after completing the last WORD.
+complete_words() {
     COMP_WORDS=("$tool" "$@")
     COMP_CWORD=$#
     COMPREPLY=()
     _vocetta
+}
+# expect WANTED WORD... : completing the last WORD offers WANTED (a space-separated set).
+expect() {
+    local wanted=$1
+    shift
+    complete_words "$@"
     local got=" ${COMPREPLY[*]} "
     for word in $wanted; do
         if [[ $got != *" $word "* ]]; then
@@ -27,10 +31,7 @@ expect() {
 reject() {
     local unwanted=$1
     shift
-    COMP_WORDS=("$tool" "$@")
-    COMP_CWORD=$#
-    COMPREPLY=()
-    _vocetta
+    complete_words "$@"
     for word in "${COMPREPLY[@]}"; do
         if [[ " $unwanted " == *" $word "* ]]; then
             echo "completing '$*': unexpected $word" >&2

@@ -198,7 +198,8 @@ TEST_P(FftTest, MatchesDoublePrecisionDftForEveryPowerOfTwo) {
 
 TEST_P(FftTest, ComputesTheStatedArithmeticBitForBit) {
     if (Sleef<void*>("Sleef_cosf1_u35purec") == nullptr) GTEST_SKIP() << "no libsleef.so.3";
-    for (int32_t n : {2, 3, 4, 8, 24, 64, 341, 1000, 1024, 2048, 4096, 8192}) {
+    for (int32_t n :
+         {2, 3, 4, 5, 7, 8, 13, 24, 64, 341, 372, 743, 1000, 1024, 2048, 4096, 4097, 8192}) {
         Signal x = RandomSignal(n, true, uint32_t(n));
         const Signal result = Transformed(entries(), x);
         NaiveTransform(x.re.data(), x.im.data(), n, build());

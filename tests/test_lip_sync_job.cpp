@@ -11,6 +11,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "job_arrays.hpp"
 #include "support.hpp"
 
 extern "C" float Sleef_powf1_u10purec(float, float);
@@ -48,19 +49,16 @@ std::vector<float> SpeechLike(int32_t length, int32_t sampleRate, uint32_t seed)
 }
 
 // A record with its arrays. Statistics and profiles are plausible MFCC magnitudes.
-struct Job {
-    std::vector<float> input, means, deviations, profiles, mfcc, scores;
-    LipSyncResult result[1] = {{-7.0f, -7}};
-    LipSyncJob record{};
-
+struct Job : JobArrays {
     Job(std::vector<float> samples, int32_t sampleRate, int32_t targetRate, int32_t melDiv,
-        int32_t coefficients, int32_t phonemes, int32_t method, uint32_t seed = 7)
-        : input(std::move(samples)),
-          means(static_cast<size_t>(coefficients)),
-          deviations(static_cast<size_t>(coefficients)),
-          profiles(static_cast<size_t>(coefficients) * static_cast<size_t>(phonemes)),
-          mfcc(static_cast<size_t>(coefficients), -1.0f),
-          scores(static_cast<size_t>(phonemes), -1.0f) {
+        int32_t coefficients, int32_t phonemes, int32_t method, uint32_t seed = 7) {
+        input = std::move(samples);
+        means.resize(static_cast<size_t>(coefficients));
+        deviations.resize(static_cast<size_t>(coefficients));
+        profiles.resize(static_cast<size_t>(coefficients) * static_cast<size_t>(phonemes));
+        mfcc.assign(static_cast<size_t>(coefficients), -1.0f);
+        scores.assign(static_cast<size_t>(phonemes), -1.0f);
+        result[0] = {-7.0f, -7};
         std::mt19937 random(seed);
         std::normal_distribution<float> value(0.0f, 20.0f);
         std::uniform_real_distribution<float> spread(5.0f, 30.0f);
@@ -76,19 +74,6 @@ struct Job {
         record.melDiv = melDiv;
         record.scoreMethod = method;
         Bind();
-    }
-
-    static NativeArray View(std::vector<float>& v) {
-        return {v.data(), static_cast<int32_t>(v.size()), VOCETTA_ALLOCATOR_NONE};
-    }
-    void Bind() {
-        record.input = View(input);
-        record.means = View(means);
-        record.standardDeviations = View(deviations);
-        record.phonemeProfiles = View(profiles);
-        record.mfcc = View(mfcc);
-        record.scores = View(scores);
-        record.result = {result, 1, VOCETTA_ALLOCATOR_NONE};
     }
 };
 
@@ -214,7 +199,6 @@ TEST_P(LipSyncJobTest, EqualsTheKernelsChainedForRealisticBlocks) {
             job.record.startIndex = 300;
             // One profile near the block, so the scores are not all underflowed.
             Job probe = job;
-            probe.Bind();
             Run(probe);
             for (int32_t i = 0; i < 12; ++i)
                 job.profiles[24 + i] = probe.mfcc[i] + 0.5f * i;
@@ -513,12 +497,8 @@ TEST_P(LipSyncJobTest, ConcurrentRecordsMatchSequentialOnes) {
         sequential.back().record.startIndex = i * 61;
     }
     concurrent = sequential;
-    for (Job& job : concurrent)
-        job.Bind();
-    for (Job& job : sequential) {
-        job.Bind();
+    for (Job& job : sequential)
         Run(job);
-    }
     Host::Accounting accounting;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
@@ -882,7 +862,6 @@ VOCETTA_TEST_EACH_BUILD(ScoringTest);
 TEST(LipSyncJobForwarder, RunsTheSelectedBuild) {
     Job viaForwarder(SpeechLike(1024, 48000, 13), 48000, 16000, 30, 12, 5, 1);
     Job direct = viaForwarder;
-    direct.Bind();
     Library().entries().LipSyncJob_Execute(&viaForwarder.record);
     Library().variant(Host::SelectedVariant()).LipSyncJob_Execute(&direct.record);
     ExpectSameBits(viaForwarder.mfcc, direct.mfcc, "mfcc");

@@ -1,8 +1,11 @@
 // The SDK's streaming analyzer against the job called directly on each block it should have
 // analysed: frames at the textbook positions, the same results whatever the push sizes.
 #include <algorithm>
+#include <limits>
 #include <random>
+#include <stdexcept>
 
+#include "job_arrays.hpp"
 #include "support.hpp"
 #include "vocetta/analyzer.hpp"
 
@@ -17,6 +20,15 @@ struct Seen {
     std::vector<float> scores, mfcc;
 };
 
+Seen SeenOf(const Host::AnalyzerFrame& frame) {
+    return {frame.end,
+            frame.time,
+            frame.volume,
+            frame.best,
+            {frame.scores.begin(), frame.scores.end()},
+            {frame.mfcc.begin(), frame.mfcc.end()}};
+}
+
 class SdkAnalyzer : public BuildTest {
   protected:
     Host::Profile profile_ = Host::LoadProfile(VOCETTA_SOURCE_DIR "/profiles/default.json");
@@ -25,34 +37,28 @@ class SdkAnalyzer : public BuildTest {
     // at index i mod L.
     Seen Direct(const std::vector<float>& block, int rate, int64_t end) const {
         const auto length = static_cast<int64_t>(block.size());
-        std::vector<float> ring(block.size());
-        for (int64_t j = 0; j < length; ++j)
-            ring[static_cast<size_t>((end - length + j) % length)] = block[static_cast<size_t>(j)];
+        JobArrays job;
+        job.input.resize(block.size());
+        for (int64_t j = 0; j < length; ++j) {
+            job.input[static_cast<size_t>((end - length + j) % length)] =
+                block[static_cast<size_t>(j)];
+        }
+        job.means = profile_.means;
+        job.deviations = profile_.standardDeviations;
         // Every reference is a row of the job's profiles; its scores fold back to phonemes.
-        const std::vector<float> profiles = profile_.ReferenceRows();
-        std::vector<float> rows(profile_.ReferenceCount()), scores(profile_.phonemes.size()),
-            mfcc(static_cast<size_t>(profile_.coefficients));
-        auto view = [](const std::vector<float>& values) {
-            return NativeArray{const_cast<float*>(values.data()),
-                               static_cast<int32_t>(values.size()), VOCETTA_ALLOCATOR_NONE};
-        };
-        LipSyncResult result{};
-        LipSyncJob job{};
-        job.input = view(ring);
-        job.startIndex = static_cast<int32_t>(end % length);
-        job.sampleRate = rate;
-        job.targetSampleRate = profile_.targetSampleRate;
-        job.melDiv = profile_.melChannels;
-        job.scoreMethod = profile_.scoreMethod;
-        job.means = view(profile_.means);
-        job.standardDeviations = view(profile_.standardDeviations);
-        job.phonemeProfiles = view(profiles);
-        job.mfcc = view(mfcc);
-        job.scores = view(rows);
-        job.result = {&result, 1, VOCETTA_ALLOCATOR_NONE};
-        entries().LipSyncJob_Execute(&job);
-        const int best = Host::FoldScores(profile_, rows.data(), scores.data());
-        return {0, 0, result.volume, best, scores, mfcc};
+        job.profiles = profile_.ReferenceRows();
+        job.scores.resize(profile_.ReferenceCount());
+        job.mfcc.resize(static_cast<size_t>(profile_.coefficients));
+        job.Bind();
+        job.record.startIndex = static_cast<int32_t>(end % length);
+        job.record.sampleRate = rate;
+        job.record.targetSampleRate = profile_.targetSampleRate;
+        job.record.melDiv = profile_.melChannels;
+        job.record.scoreMethod = profile_.scoreMethod;
+        entries().LipSyncJob_Execute(&job.record);
+        std::vector<float> scores(profile_.phonemes.size());
+        const int best = Host::FoldScores(profile_, job.scores.data(), scores.data());
+        return {0, 0, job.result[0].volume, best, scores, job.mfcc};
     }
 
     static void ExpectSame(const Seen& a, const Seen& b) {
@@ -72,12 +78,7 @@ class SdkAnalyzer : public BuildTest {
         Host::Analyzer analyzer(entries(), profile_, rate, hop);
         std::vector<Seen> seen;
         const Host::Analyzer::Callback keep = [&](const Host::AnalyzerFrame& frame) {
-            seen.push_back({frame.end,
-                            frame.time,
-                            frame.volume,
-                            frame.best,
-                            {frame.scores.begin(), frame.scores.end()},
-                            {frame.mfcc.begin(), frame.mfcc.end()}});
+            seen.push_back(SeenOf(frame));
         };
         size_t at = 0;
         for (size_t i = 0; at < samples.size(); ++i) {
@@ -146,13 +147,7 @@ TEST_P(SdkAnalyzer, PiecesStartedMidStreamGiveTheSameFrames) {
                        ASSERT_LT(index, whole.size());
                        EXPECT_EQ(frame.end, whole[index].end);
                        EXPECT_DOUBLE_EQ(frame.time, whole[index].time);
-                       ExpectSame({0,
-                                   0,
-                                   frame.volume,
-                                   frame.best,
-                                   {frame.scores.begin(), frame.scores.end()},
-                                   {frame.mfcc.begin(), frame.mfcc.end()}},
-                                  whole[index]);
+                       ExpectSame(SeenOf(frame), whole[index]);
                        ++index;
                    });
         EXPECT_EQ(index, whole.size());
@@ -177,6 +172,34 @@ TEST_P(SdkAnalyzer, EveryBlockTheJobTakesIsReleased) {
     EXPECT_EQ(Stream(samples, 48000, 480, {1000}).size(), 6u);
     EXPECT_GT(accounting.allocationCount(), 0u);
     ExpectCleanTraffic(accounting);
+}
+
+// A negative first sample used to index the ring from before its start.
+TEST_P(SdkAnalyzer, FirstSamplesNoStreamHasAreRefused) {
+    const int rate = 48000, hop = 480, ring = 768;
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    const int64_t last = kMax - ring - hop;  // the last frame's end plus a hop still fits
+    for (const int64_t first : {int64_t{-1}, int64_t{-hop}, -kMax - 1, last + 1, kMax}) {
+        SCOPED_TRACE(first);
+        try {
+            Host::Analyzer analyzer(entries(), profile_, rate, hop, true, first);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(std::string(error.what()), "the analyzer: first sample " +
+                                                     std::to_string(first) + " is outside 0 ... " +
+                                                     std::to_string(last));
+        }
+    }
+    // The last one allowed still gives the job on the latest samples.
+    Host::Analyzer analyzer(entries(), profile_, rate, hop, true, last);
+    ASSERT_EQ(analyzer.ringLength(), ring);
+    const std::vector<float> samples = RandomBlock(ring, 17, 0.5f);
+    std::vector<Seen> seen;
+    analyzer.Push(samples.data(), samples.size(),
+                  [&](const Host::AnalyzerFrame& frame) { seen.push_back(SeenOf(frame)); });
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].end, last + ring);
+    ExpectSame(seen[0], Direct(samples, rate, last + ring));
 }
 
 TEST(SdkAnalyzerRates, RatesTheJobCannotTakeAreRefused) {

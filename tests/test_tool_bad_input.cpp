@@ -87,6 +87,22 @@ TEST_F(ToolBadInput, TruncatedWav) {
     ExpectFailure({"analyze", path, "-o", Path("result.csv")}, 1, {path, "truncated"});
 }
 
+// A header is only a claim: the tool used to reserve what the header promised before reading, and
+// a tiny file promising 2^36 frames made that fail with nothing but "std::bad_alloc".
+TEST_F(ToolBadInput, HeaderPromisingBillionsOfFrames) {
+    std::string bytes = Read(VOCETTA_SOURCE_DIR "/samples/sample.flac");
+    // "fLaC", then the stream information block, which always comes first: its 36-bit total
+    // sample count takes the low 4 bits of byte 21 and bytes 22 to 25 of the file.
+    ASSERT_EQ(bytes.substr(0, 4), "fLaC");
+    ASSERT_EQ(bytes[4] & 0x7F, 0);
+    bytes[21] = static_cast<char>(bytes[21] | 0x0F);
+    bytes.replace(22, 4, "\xFF\xFF\xFF\xFF");
+    const std::string path = Path("promise.flac");
+    Write(path, bytes);
+    ExpectFailure({"analyze", path, "-o", Path("result.csv")}, 1,
+                  {path, "truncated", "promises 68719476735 sample frames"});
+}
+
 TEST_F(ToolBadInput, EmptyRecording) {
     const std::string path = Path("empty.wav");
     Write(path, WavBytes(16000, 1, {}));

@@ -42,14 +42,16 @@ class ToolTest : public ::testing::Test {
         return quoted + "'";
     }
 
-    ToolRun Run(const std::vector<std::string>& arguments) const {
+    // `standardOutput`, when given, is where the tool's standard output goes instead of `out`.
+    ToolRun Run(const std::vector<std::string>& arguments,
+                const std::string& standardOutput = "") const {
         std::string command = Quote(VOCETTA_BINARY_DIR "/vocetta");
         for (const std::string& argument : arguments) {
             command += ' ';
             command += Quote(argument);
         }
         command += " >";
-        command += Quote(Path(".out"));
+        command += Quote(standardOutput.empty() ? Path(".out") : standardOutput);
         command += " 2>";
         command += Quote(Path(".err"));
         command += " </dev/null";

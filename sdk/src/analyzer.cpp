@@ -1,6 +1,9 @@
 #include "vocetta/analyzer.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <stdexcept>
+#include <string>
 
 #include "vocetta/ring.hpp"
 
@@ -13,6 +16,19 @@ NativeArray View(std::vector<T>& values) {
     return {values.data(), static_cast<int32_t>(values.size()), VOCETTA_ALLOCATOR_NONE};
 }
 
+// A stream position for the first sample: one the ring can be indexed by (the first sample sits at
+// firstSample mod L, which C++ gives negative for a negative position) and whose frames' ends still
+// fit in 64 bits.
+int64_t FirstSample(int64_t firstSample, size_t ringLength, int hop) {
+    const int64_t last =
+        std::numeric_limits<int64_t>::max() - static_cast<int64_t>(ringLength) - hop;
+    if (firstSample < 0 || firstSample > last) {
+        throw std::invalid_argument("the analyzer: first sample " + std::to_string(firstSample) +
+                                    " is outside 0 ... " + std::to_string(last));
+    }
+    return firstSample;
+}
+
 }  // namespace
 
 Analyzer::Analyzer(const Entries& entries, const Profile& profile, int sampleRate, int hopSamples,
@@ -21,7 +37,8 @@ Analyzer::Analyzer(const Entries& entries, const Profile& profile, int sampleRat
       sampleRate_(sampleRate),
       hop_(std::max(1, hopSamples)),
       ring_(static_cast<size_t>(RingLength(profile, sampleRate, "the analyzer"))),
-      write_(static_cast<size_t>(firstSample % static_cast<int64_t>(ring_.size()))),
+      write_(static_cast<size_t>(FirstSample(firstSample, ring_.size(), hop_) %
+                                 static_cast<int64_t>(ring_.size()))),
       pushed_(firstSample),
       first_(firstSample),
       nextEnd_(firstSample + static_cast<int64_t>(ring_.size())),

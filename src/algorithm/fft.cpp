@@ -3,8 +3,12 @@
 // The transform is a recursive radix-2 split whose every level borrows four scratch arrays from
 // the host and evaluates its twiddles directly; the host sees exactly that allocation sequence,
 // and stored phoneme profiles depend on the exact bits, odd lengths included. What stays free is
-// how often a twiddle is evaluated: every block of one recursion level has the same length, so
-// a level's cosines and sines are computed once per call and shared by all its blocks.
+// where the arithmetic happens and how often a twiddle is evaluated. The top level's four arrays
+// hold the whole transform below it: each half is built in place in its own pair, reading its
+// samples straight from the input at their stride, so no level copies its halves out; the arrays
+// the lower levels borrow are asked for and given back in their order, unused. Every block of
+// one recursion level has the same length, so a level's cosines and sines are computed once per
+// call and shared by all its blocks.
 #include "algorithm/algorithm.h"
 #include "algorithm/analysis_loops.h"
 
@@ -46,33 +50,31 @@ void FillTwiddles(float* c, float* s, int32_t kBegin, int32_t kEnd, int32_t n) {
     }
 }
 
+// A block's two transformed halves: `even` and `odd` at h elements each.
 struct Halves {
-    float* evenRe;
-    float* evenIm;
-    float* oddRe;
-    float* oddIm;
+    const float* evenRe;
+    const float* evenIm;
+    const float* oddRe;
+    const float* oddIm;
 };
 
-void Split(const float* re, const float* im, int32_t h, const Halves& to) {
-    int32_t i = 0;
-    for (; i + kLanes <= h; i += kLanes) {
-        Floats even, odd;
-        Deinterleave(re + 2 * i, even, odd);
-        even.Store(to.evenRe + i);
-        odd.Store(to.oddRe + i);
-        Deinterleave(im + 2 * i, even, odd);
-        even.Store(to.evenIm + i);
-        odd.Store(to.oddIm + i);
-    }
-    for (; i < h; ++i) {
-        to.evenRe[i] = re[2 * i];
-        to.evenIm[i] = im[2 * i];
-        to.oddRe[i] = re[2 * i + 1];
-        to.oddIm[i] = im[2 * i + 1];
-    }
+// Butterfly k, reading its four inputs before it writes.
+__attribute__((always_inline)) inline void Butterfly(float* re, float* im, int32_t h,
+                                                     const Halves& from, int32_t k, float cosine,
+                                                     float sine) {
+    const float oddRe = from.oddRe[k], oddIm = from.oddIm[k];
+    const float evenRe = from.evenRe[k], evenIm = from.evenIm[k];
+    const float tRe = oddRe * cosine - oddIm * sine;
+    const float tIm = oddRe * sine + oddIm * cosine;
+    re[k] = evenRe + tRe;
+    im[k] = evenIm + tIm;
+    re[k + h] = evenRe - tRe;
+    im[k + h] = evenIm - tIm;
 }
 
-// Butterflies kBegin ... kEnd - 1, with c[0] and s[0] the twiddle of kBegin.
+// Butterflies kBegin ... kEnd - 1 into (re, im) and (re + h, im + h), with c[0] and s[0] the
+// twiddle of kBegin. The halves may be those very places: every butterfly reads its four inputs
+// before it writes.
 void Butterflies(float* re, float* im, int32_t h, const Halves& from, const float* c,
                  const float* s, int32_t kBegin, int32_t kEnd) {
     int32_t k = kBegin;
@@ -90,15 +92,8 @@ void Butterflies(float* re, float* im, int32_t h, const Halves& from, const floa
         (evenRe - tRe).Store(re + k + h);
         (evenIm - tIm).Store(im + k + h);
     }
-    for (; k < kEnd; ++k) {
-        const float cosine = c[k - kBegin], sine = s[k - kBegin];
-        const float tRe = from.oddRe[k] * cosine - from.oddIm[k] * sine;
-        const float tIm = from.oddRe[k] * sine + from.oddIm[k] * cosine;
-        re[k] = from.evenRe[k] + tRe;
-        im[k] = from.evenIm[k] + tIm;
-        re[k + h] = from.evenRe[k] - tRe;
-        im[k + h] = from.evenIm[k] - tIm;
-    }
+    for (; k < kEnd; ++k)
+        Butterfly(re, im, h, from, k, c[k - kBegin], s[k - kBegin]);
 }
 
 // A level too large for the table: its twiddles a chunk at a time, off the recursion's frames.
@@ -114,73 +109,104 @@ __attribute__((noinline)) void CombineUntabled(float* re, float* im, int32_t n,
     }
 }
 
-// Half of all blocks have length 2 or 3 and a quarter length 4 or 5: these run with constant
-// sizes and their values in registers. Their levels are
-// always in the table. A block of 2 or 3 has halves of one element, which need no transform.
-void TransformPair(float* re, float* im, float c, float s) {
-    const float evenRe = re[0], evenIm = im[0], oddRe = re[1], oddIm = im[1];
-    const Halves halves{AllocateUnfilled(1), AllocateUnfilled(1), AllocateUnfilled(1),
-                        AllocateUnfilled(1)};
-    halves.evenRe[0] = evenRe;
-    halves.evenIm[0] = evenIm;
-    halves.oddRe[0] = oddRe;
-    halves.oddIm[0] = oddIm;
+// Blocks narrower than a vector, most of them, run their few butterflies inline.
+__attribute__((always_inline)) inline void Combine(float* re, float* im, int32_t n, int32_t depth,
+                                                   const Twiddles& twiddles, const Halves& from) {
+    const int32_t h = n / 2;
+    if (h < kLanes) {
+        const float* c = twiddles.cosine[depth];
+        const float* s = twiddles.sine[depth];
+        for (int32_t k = 0; k < h; ++k)
+            Butterfly(re, im, h, from, k, c[k], s[k]);
+    } else if (twiddles.cosine[depth] != nullptr) {
+        Butterflies(re, im, n / 2, from, twiddles.cosine[depth], twiddles.sine[depth], 0, n / 2);
+    } else {
+        CombineUntabled(re, im, n, from);
+    }
+}
+
+// The samples of one block, every `stride`-th element of the input from (re, im).
+struct Strided {
+    const float* re;
+    const float* im;
+    int64_t stride;
+    Strided Skip(int64_t count) const { return {re + count * stride, im + count * stride, stride}; }
+    Strided EveryOther() const { return {re, im, 2 * stride}; }
+};
+
+// A block of one to three samples (half of all blocks), with its values in registers: a pair
+// transform with the level's one twiddle, and the third sample set down where it stays.
+__attribute__((always_inline)) inline void TransformSmall(const Strided& x, float* re, float* im,
+                                                          int32_t n, float c, float s) {
+    if (n == 1) {
+        re[0] = x.re[0];
+        im[0] = x.im[0];
+        return;
+    }
+    const float evenRe = x.re[0], evenIm = x.im[0];
+    const float oddRe = x.re[x.stride], oddIm = x.im[x.stride];
     const float tRe = oddRe * c - oddIm * s;
     const float tIm = oddRe * s + oddIm * c;
     re[0] = evenRe + tRe;
     im[0] = evenIm + tIm;
     re[1] = evenRe - tRe;
     im[1] = evenIm - tIm;
-    Release(halves.evenRe);
-    Release(halves.evenIm);
-    Release(halves.oddRe);
-    Release(halves.oddIm);
-}
-
-void TransformQuad(float* re, float* im, int32_t depth, const Twiddles& twiddles) {
-    const Halves halves{AllocateUnfilled(2), AllocateUnfilled(2), AllocateUnfilled(2),
-                        AllocateUnfilled(2)};
-    Split(re, im, 2, halves);
-    const float c = twiddles.cosine[depth + 1][0], s = twiddles.sine[depth + 1][0];
-    TransformPair(halves.evenRe, halves.evenIm, c, s);
-    TransformPair(halves.oddRe, halves.oddIm, c, s);
-    Butterflies(re, im, 2, halves, twiddles.cosine[depth], twiddles.sine[depth], 0, 2);
-    Release(halves.evenRe);
-    Release(halves.evenIm);
-    Release(halves.oddRe);
-    Release(halves.oddIm);
-}
-
-void Transform(float* re, float* im, int32_t n, int32_t depth, const Twiddles& twiddles);
-
-// One block of length n >= 2 at recursion depth `depth`.
-void TransformBlock(float* re, float* im, int32_t n, int32_t depth, const Twiddles& twiddles) {
-    const int32_t h = n / 2;
-    if (h == 1) {
-        TransformPair(re, im, twiddles.cosine[depth][0], twiddles.sine[depth][0]);
-    } else if (h == 2) {
-        TransformQuad(re, im, depth, twiddles);
-    } else {
-        Transform(re, im, n, depth, twiddles);
+    if (n == 3) {
+        re[2] = x.re[2 * x.stride];
+        im[2] = x.im[2 * x.stride];
     }
 }
 
-void Transform(float* re, float* im, int32_t n, int32_t depth, const Twiddles& twiddles) {
-    const int32_t h = n / 2;
-    const Halves halves{AllocateUnfilled(h), AllocateUnfilled(h), AllocateUnfilled(h),
-                        AllocateUnfilled(h)};
-    Split(re, im, h, halves);
-    TransformBlock(halves.evenRe, halves.evenIm, h, depth + 1, twiddles);
-    TransformBlock(halves.oddRe, halves.oddIm, h, depth + 1, twiddles);
-    if (twiddles.cosine[depth] != nullptr) {
-        Butterflies(re, im, h, halves, twiddles.cosine[depth], twiddles.sine[depth], 0, h);
-    } else {
-        CombineUntabled(re, im, n, halves);
+// The transform of a block of length n >= 1 from its samples into (re, im), built in place:
+// the even half's transform goes to re[0 ... h - 1], the odd half's to re[h ... 2h - 1], and the
+// butterflies combine them where they lie. The last sample of an odd block takes no part and is
+// set down at re[n - 1], where the block keeps it.
+void TransformFrom(const Strided& x, float* re, float* im, int32_t n, int32_t depth,
+                   const Twiddles& twiddles) {
+    if (n <= 3) {
+        // A single sample has no level of its own, nor a twiddle.
+        const bool pair = n >= 2;
+        TransformSmall(x, re, im, n, pair ? twiddles.cosine[depth][0] : 0.0f,
+                       pair ? twiddles.sine[depth][0] : 0.0f);
+        return;
     }
-    Release(halves.evenRe);
-    Release(halves.evenIm);
-    Release(halves.oddRe);
-    Release(halves.oddIm);
+    const int32_t h = n / 2;
+    const Strided even = x.EveryOther(), odd = x.Skip(1).EveryOther();
+    if (h <= 3) {
+        const bool pairs = h >= 2;
+        const float c = pairs ? twiddles.cosine[depth + 1][0] : 0.0f;
+        const float s = pairs ? twiddles.sine[depth + 1][0] : 0.0f;
+        TransformSmall(even, re, im, h, c, s);
+        TransformSmall(odd, re + h, im + h, h, c, s);
+    } else {
+        TransformFrom(even, re, im, h, depth + 1, twiddles);
+        TransformFrom(odd, re + h, im + h, h, depth + 1, twiddles);
+    }
+    if ((n & 1) != 0) {
+        re[n - 1] = x.re[static_cast<int64_t>(n - 1) * x.stride];
+        im[n - 1] = x.im[static_cast<int64_t>(n - 1) * x.stride];
+    }
+    Combine(re, im, n, depth, twiddles, Halves{re, im, re + h, im + h});
+}
+
+// The scratch a block of length n would borrow for its levels, asked for and returned in the
+// recursion's order: four arrays of n / 2 floats, then those of its two halves, then the four
+// back in creation order.
+void LendLevels(int32_t n) {
+    if (n < 2) return;
+    const int32_t h = n / 2;
+    float* evenRe = AllocateUnfilled(h);
+    float* evenIm = AllocateUnfilled(h);
+    float* oddRe = AllocateUnfilled(h);
+    float* oddIm = AllocateUnfilled(h);
+    if (h >= 2) {
+        LendLevels(h);
+        LendLevels(h);
+    }
+    Release(evenRe);
+    Release(evenIm);
+    Release(oddRe);
+    Release(oddIm);
 }
 
 }  // namespace
@@ -213,7 +239,22 @@ void Algorithm::_FFT(float* spectrumRe, float* spectrumIm, int32_t N) {
             twiddles.sine[depth] = nullptr;
         }
     }
-    TransformBlock(spectrumRe, spectrumIm, N, 0, twiddles);
+    const int32_t h = N / 2;
+    float* evenRe = AllocateUnfilled(h);
+    float* evenIm = AllocateUnfilled(h);
+    float* oddRe = AllocateUnfilled(h);
+    float* oddIm = AllocateUnfilled(h);
+    LendLevels(h);
+    LendLevels(h);
+    const Strided x{spectrumRe, spectrumIm, 1};
+    TransformFrom(x.EveryOther(), evenRe, evenIm, h, 1, twiddles);
+    TransformFrom(x.Skip(1).EveryOther(), oddRe, oddIm, h, 1, twiddles);
+    // The last sample of an odd length stays where it is.
+    Combine(spectrumRe, spectrumIm, N, 0, twiddles, Halves{evenRe, evenIm, oddRe, oddIm});
+    Release(evenRe);
+    Release(evenIm);
+    Release(oddRe);
+    Release(oddIm);
 }
 
 // A negative N is taken as 0: it would otherwise ask the host for a negative-sized block.

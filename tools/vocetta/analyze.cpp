@@ -126,6 +126,10 @@ int RunAnalyze(const Arguments& arguments) {
     } else {
         targets.push_back(output);
     }
+    std::vector<std::string> read = inputs;
+    if (!options.common.profile.empty()) read.push_back(options.common.profile);
+    for (const std::string& target : targets)
+        CheckOutputIsNoInput(target, read);
 
     const Profile profile = LoadProfileOrDefault(options.common.profile);
     const Host::ShapeMap shapeMap =

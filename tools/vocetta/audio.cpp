@@ -3,6 +3,7 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -50,8 +51,12 @@ Recording LoadRecording(const std::string& path) {
     const int channels = info.channels;
     constexpr sf_count_t kChunkFrames = 16384;
     std::vector<float> chunk(static_cast<size_t>(kChunkFrames) * channels);
+    // The header's frame count is only a claim (a FLAC of a few hundred bytes can promise 2^36
+    // frames): reserve no more frames than the file has bytes, which any uncompressed frame takes
+    // at least; compressed audio grows the array as it decodes.
     if (info.frames > 0 && info.frames != SF_COUNT_MAX) {
-        recording.samples.reserve(static_cast<size_t>(info.frames));
+        const auto bytes = static_cast<sf_count_t>(status.st_size);
+        recording.samples.reserve(static_cast<size_t>(std::min(info.frames, bytes)));
     }
     sf_count_t total = 0;
     for (;;) {

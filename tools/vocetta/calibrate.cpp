@@ -185,6 +185,13 @@ int RunCalibrate(const Arguments& arguments) {
         const auto listed = LoadManifest(manifest);
         files.insert(files.end(), listed.begin(), listed.end());
     }
+    {
+        std::vector<std::string> read = options.manifests;
+        if (!options.base.empty()) read.push_back(options.base);
+        for (const LabelledFile& file : files)
+            read.push_back(file.path);
+        CheckOutputIsNoInput(*output, read);
+    }
     std::vector<std::string> order;
     if (!options.phonemes.empty()) {
         order = SplitList(options.phonemes);

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -30,9 +31,22 @@ void PrintUsage(std::FILE* stream) {
         "\nRun 'vocetta help <command>' or 'vocetta <command> --help' for a command's options.\n");
 }
 
-}  // namespace
+// Whatever went to standard output (results, help, info) must have arrived: a full disk or a closed
+// pipe is a failure with a message, never a silent success.
+int CloseStandardOutput(const char* name, int status) {
+    errno = 0;
+    const bool failed = std::ferror(stdout) != 0;
+    // A run that failed already said why (a failed write of its results among others).
+    if ((std::fclose(stdout) != 0 || failed) && status == kExitOk) {
+        const int error = errno != 0 ? errno : EIO;
+        std::fprintf(stderr, "vocetta%s%s: standard output: cannot write: %s\n",
+                     name != nullptr ? " " : "", name != nullptr ? name : "", std::strerror(error));
+        return kExitFailure;
+    }
+    return status;
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (argc < 2) {
         PrintUsage(stderr);
         return kExitUsage;
@@ -68,4 +82,11 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "vocetta: unknown command '%s' (see 'vocetta --help')\n", name);
     return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = Run(argc, argv);
+    return CloseStandardOutput(argc >= 2 ? argv[1] : nullptr, status);
 }

@@ -1,5 +1,6 @@
 #include "output.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,53 +24,115 @@ std::string TemporaryPath(const std::string& path) {
     return temporary.string();
 }
 
+// The file a chain of symlinks ends at, whether or not it exists yet, so that writing through a
+// link replaces its target and keeps the link.
+std::string FollowLinks(const std::string& path) {
+    std::filesystem::path current(path);
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(current, error)) return current.string();
+        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+        if (error) return current.string();
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    throw ToolError(path + ": too many levels of symbolic links");
+}
+
 }  // namespace
 
-void WriteOutputWith(const std::string& path, void (*write)(std::FILE* file, const void* context),
-                     const void* context) {
+OutputFile::OutputFile(const std::string& path) : path_(path), target_(path) {
     if (path == "-") {
-        write(stdout, context);
-        if (std::fflush(stdout) != 0) {
-            throw ToolError("standard output: cannot write: " + std::string(std::strerror(errno)));
-        }
+        file_ = stdout;
         return;
     }
-    if (std::filesystem::is_directory(path)) {
-        throw ToolError(path + ": is a directory; name the output file");
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            throw ToolError(path + ": is a directory; name the output file");
+        }
+        if (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode)) {
+            // A reader waits at the other end, or the device is the destination itself.
+            file_ = std::fopen(path.c_str(), "wb");
+            if (file_ == nullptr) throw ToolError(path + ": cannot open: " + std::strerror(errno));
+            return;
+        }
+        if (!S_ISREG(status.st_mode)) {
+            throw ToolError(path + ": is neither a regular file, a FIFO nor a character device");
+        }
     }
-    const std::string temporary = TemporaryPath(path);
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        throw ToolError(path + ": cannot create: " + std::strerror(errno));
-    }
-    try {
-        write(file, context);
-    } catch (...) {
-        std::fclose(file);
-        std::remove(temporary.c_str());
-        throw;
-    }
-    const bool failed = std::ferror(file) != 0;
-    const int savedErrno = errno;
-    if (std::fclose(file) != 0 || failed) {
-        std::remove(temporary.c_str());
-        throw ToolError(path + ": cannot write: " + std::strerror(failed ? savedErrno : errno));
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        std::remove(temporary.c_str());
-        throw ToolError(path + ": cannot write: " + std::strerror(error));
+    // A symlink keeps being one: the file it points to is replaced.
+    target_ = FollowLinks(path);
+    temporary_ = TemporaryPath(target_);
+    file_ = std::fopen(temporary_.c_str(), "wb");
+    if (file_ == nullptr) throw ToolError(path + ": cannot create: " + std::strerror(errno));
+    // A file that is replaced keeps its permissions.
+    struct stat existing {};
+    if (::stat(target_.c_str(), &existing) == 0) {
+        (void)::fchmod(::fileno(file_), existing.st_mode & 07777);
     }
 }
 
+OutputFile::~OutputFile() {
+    if (committed_ || file_ == nullptr) return;
+    if (file_ != stdout) std::fclose(file_);
+    if (!temporary_.empty()) std::remove(temporary_.c_str());
+}
+
+void OutputFile::Fail(int error) {
+    const std::string name = file_ == stdout ? std::string("standard output") : path_;
+    throw ToolError(name + ": cannot write: " + std::strerror(error));
+}
+
+void OutputFile::Write(std::string_view text) {
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) Fail(errno);
+}
+
+void OutputFile::Flush() {
+    if (std::fflush(file_) != 0) Fail(errno);
+}
+
+void OutputFile::Commit() {
+    if (std::fflush(file_) != 0 || std::ferror(file_) != 0) Fail(errno != 0 ? errno : EIO);
+    committed_ = true;
+    if (file_ == stdout) return;
+    std::FILE* file = file_;
+    file_ = nullptr;
+    if (std::fclose(file) != 0) {
+        const int error = errno;
+        if (!temporary_.empty()) std::remove(temporary_.c_str());
+        throw ToolError(path_ + ": cannot write: " + std::strerror(error));
+    }
+    if (!temporary_.empty() && std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        const int error = errno;
+        std::remove(temporary_.c_str());
+        throw ToolError(path_ + ": cannot write: " + std::strerror(error));
+    }
+}
+
+void CheckOutputIsNoInput(const std::string& output, const std::vector<std::string>& inputs) {
+    struct stat out {};
+    if (output == "-" || ::stat(output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return;
+    for (const std::string& input : inputs) {
+        struct stat in {};
+        if (input != "-" && ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+            in.st_ino == out.st_ino) {
+            throw UsageError(output + ": is also an input (" + input +
+                             "); name another output file");
+        }
+    }
+}
+
+void WriteOutputWith(const std::string& path, void (*write)(std::FILE* file, const void* context),
+                     const void* context) {
+    OutputFile output(path);
+    write(output.stream(), context);
+    output.Commit();
+}
+
 void WriteOutput(const std::string& path, const std::string& text) {
-    WriteOutputWith(
-        path,
-        [](std::FILE* file, const void* context) {
-            const auto& content = *static_cast<const std::string*>(context);
-            std::fwrite(content.data(), 1, content.size(), file);
-        },
-        &text);
+    OutputFile output(path);
+    output.Write(text);
+    output.Commit();
 }
 
 std::string FormatNumber(double value, int significant) {

@@ -1,11 +1,40 @@
-// Writing results so that a failed run never leaves a file that looks complete: the text goes to
-// a hidden temporary file beside the target and is renamed over it only once it is whole.
+// Writing results so that a failed run never leaves a file that looks complete and nothing a user
+// owns is replaced by accident. A new or regular file (a symlink is followed to its target, and
+// stays a link) is written to a hidden temporary file beside it and renamed over it only once it is
+// whole; FIFOs, character devices and standard output ("-") are written straight. Every write and
+// the close are checked; a failure is a ToolError naming the output.
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace Vocetta::Tool {
+
+class OutputFile {
+  public:
+    explicit OutputFile(const std::string& path);
+    ~OutputFile();  // without Commit: the temporary file is removed
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    std::FILE* stream() const { return file_; }
+    void Write(std::string_view text);
+    void Flush();   // for output that a reader follows while it is made
+    void Commit();  // closes, checks, renames into place
+
+  private:
+    [[noreturn]] void Fail(int error);
+
+    std::string path_, target_, temporary_;  // temporary_ empty when written straight
+    std::FILE* file_ = nullptr;
+    bool committed_ = false;
+};
+
+// UsageError when `output` is one of `inputs` (the same file, by device and inode, whatever the
+// names), so that a result is never written over the recording it came from.
+void CheckOutputIsNoInput(const std::string& output, const std::vector<std::string>& inputs);
 
 // "-" means standard output, written in one piece at the end.
 void WriteOutput(const std::string& path, const std::string& text);

@@ -331,6 +331,9 @@ int RunPreview(const Arguments& arguments) {
     if (output->empty() || *output == "-") {
         throw UsageError("name the HTML file to write with -o PAGE.html");
     }
+    std::vector<std::string> read = options.inputs;
+    if (!options.common.profile.empty()) read.push_back(options.common.profile);
+    CheckOutputIsNoInput(*output, read);
     const MouthOptions mouth = MouthFromOptions(options.mouth, VolumeFromDb(options.silenceDb));
     const BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
     const Profile profile = LoadProfileOrDefault(options.common.profile);

@@ -8,6 +8,7 @@
 #include "error.hpp"
 #include "jobs.hpp"
 #include "mouth.hpp"
+#include "output.hpp"
 #include "png.hpp"
 
 namespace Vocetta::Tool {
@@ -85,6 +86,9 @@ int RunRender(const Arguments& arguments) {
     if (output->empty() || *output == "-") {
         throw UsageError("name the PNG file to write with -o FILE.png");
     }
+    std::vector<std::string> read = options.inputs;
+    if (!options.common.profile.empty()) read.push_back(options.common.profile);
+    CheckOutputIsNoInput(*output, read);
     const int height = options.height;
     const auto blend = static_cast<float>(options.blend);
     const bool mfcc = options.mfcc;

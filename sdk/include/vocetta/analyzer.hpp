@@ -41,7 +41,9 @@ class Analyzer {
     using Callback = std::function<void(const AnalyzerFrame& frame)>;
 
     // `entries` is a library's forwarders or one of its builds; the profile must stay valid
-    // while the analyzer lives. Throws ProfileError when the job cannot analyse `sampleRate`.
+    // while the analyzer lives. Throws ProfileError when the job cannot analyse `sampleRate`,
+    // std::invalid_argument when `firstSample` is negative (or so large that a frame's end
+    // would not fit in 64 bits).
     Analyzer(const Entries& entries, const Profile& profile, int sampleRate, int hopSamples,
              bool scorePhonemes = true, int64_t firstSample = 0);
 

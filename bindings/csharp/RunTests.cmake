@@ -1,0 +1,28 @@
+# Compiles the C# host, its sample and its tests with mcs, runs the sample and the tool over the
+# same recording, and lets the tests compare them.
+#   cmake -DMCS=mcs -DMONO=mono -DSOX=sox -DSOURCE=dir -DWORK=dir -DLIBRARY=libvocetta.so
+#         -DTOOL=vocetta -DPROFILE=file -DRECORDING=file -P RunTests.cmake
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    list(JOIN ARGN " " command)
+    message(FATAL_ERROR "${command} failed (${status}):\n${out}\n${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${MCS} -nologo -warnaserror -out:${WORK}/vocetta-sample.exe ${SOURCE}/Vocetta.cs
+    ${SOURCE}/Sample.cs)
+run(${MCS} -nologo -warnaserror -main:Tests -r:System.Core -out:${WORK}/vocetta-csharp-tests.exe
+    ${SOURCE}/Vocetta.cs ${SOURCE}/Sample.cs ${SOURCE}/Tests.cs)
+# The sample reads 16-bit PCM WAV; the tool reads that same file.
+run(${SOX} ${RECORDING} -b 16 -e signed-integer ${WORK}/recording.wav)
+run(${TOOL} analyze -q --no-smoothing --silence -40 ${WORK}/recording.wav -o ${WORK}/tool.csv)
+run(${MONO} ${WORK}/vocetta-sample.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav)
+file(WRITE ${WORK}/sample.csv "${out}")
+run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
+    ${WORK}/tool.csv ${WORK}/sample.csv)
+message(STATUS "${out}")
