@@ -185,7 +185,7 @@ def test_scores_and_volume_of_a_tone_by_hand():
     # RMS of a sine over whole periods (a block of 256 samples holds 8 periods of 500 Hz).
     np.testing.assert_allclose(frames.volume, amplitude / math.sqrt(2), rtol=1e-4)
     np.testing.assert_allclose(frames.scores.sum(axis=1), 1.0, rtol=1e-5)
-    assert frames.scores.shape == (len(frames), 6)
+    assert frames.scores.shape == (len(frames), len(vocetta.load_profile().phonemes))
     assert frames.mfcc.shape == (len(frames), 16)
 
 
