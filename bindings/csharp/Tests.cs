@@ -1,5 +1,6 @@
 // The C# host against the built library and the vocetta tool's own output.
-//     mono vocetta-csharp-tests.exe LIBRARY PROFILE RECORDING.wav TOOL.csv SAMPLE.csv
+//     mono vocetta-csharp-tests.exe LIBRARY PROFILE RECORDING.wav TOOL.csv SAMPLE.csv JOB_SYMBOL
+// (JOB_SYMBOL: VOCETTA_SYMBOL_LIP_SYNC_JOB as the public header defines it)
 using System;
 using System.Collections.Generic;
 using System.Globalization;
@@ -62,6 +63,8 @@ static class Tests {
         int rate;
         float[] samples = Wav.Read(arguments[2], out rate);
         var tool = Rows(File.ReadAllText(arguments[3]));
+        Check(Vocetta.Library.LipSyncJobExecuteSymbol == arguments[5],
+              "the job's symbol is " + arguments[5] + " in the header");
 
         // The console sample prints what the tool prints.
         SameFrames(tool, Rows(File.ReadAllText(arguments[4])), 1e-4, "sample against the tool");

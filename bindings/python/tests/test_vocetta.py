@@ -169,6 +169,9 @@ def test_blocks_of_any_size_give_the_whole_recording_frames():
     analyzer.finish()
     streamed = analyzer.frames
     assert sum(len(p) for p in pieces) == len(streamed) == len(whole)
+    # Each push hands back the frames it completed, and only those.
+    np.testing.assert_array_equal(np.concatenate([p.time for p in pieces]), streamed.time)
+    assert sum((p.phoneme for p in pieces), []) == streamed.phoneme
     np.testing.assert_array_equal(streamed.time, whole.time)
     np.testing.assert_array_equal(streamed.volume, whole.volume)
     np.testing.assert_array_equal(streamed.scores, whole.scores)
