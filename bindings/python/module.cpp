@@ -56,18 +56,29 @@ int HopSamples(double hopMs, int sampleRate) {
     return std::max(1, static_cast<int>(std::lround(hopMs / 1000.0 * sampleRate)));
 }
 
+// Rows [first, rows) of a table of `columns` values per row.
 template <typename T>
-py::array_t<T> ToArray(const std::vector<T>& values, size_t rows, size_t columns) {
-    py::array_t<T> array({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(columns)});
-    std::copy(values.begin(), values.end(), array.mutable_data());
+py::array_t<T> ToArray(const std::vector<T>& values, size_t first, size_t rows, size_t columns) {
+    py::array_t<T> array(
+        {static_cast<py::ssize_t>(rows - first), static_cast<py::ssize_t>(columns)});
+    const auto begin = values.begin() + static_cast<std::ptrdiff_t>(first * columns);
+    std::copy(begin, begin + static_cast<std::ptrdiff_t>((rows - first) * columns),
+              array.mutable_data());
+    return array;
+}
+
+// Elements [first, last) as a one-dimensional array.
+template <typename T>
+py::array_t<T> Slice(const std::vector<T>& values, size_t first, size_t last) {
+    py::array_t<T> array(static_cast<py::ssize_t>(last - first));
+    std::copy(values.begin() + static_cast<std::ptrdiff_t>(first),
+              values.begin() + static_cast<std::ptrdiff_t>(last), array.mutable_data());
     return array;
 }
 
 template <typename T>
 py::array_t<T> ToArray(const std::vector<T>& values) {
-    py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
-    std::copy(values.begin(), values.end(), array.mutable_data());
-    return array;
+    return Slice(values, 0, values.size());
 }
 
 // Every frame an analyzer has given so far.
@@ -98,12 +109,15 @@ class Analyzer {
     const Host::Analyzer& analyzer() const { return analyzer_; }
     const Profile& profile() const { return *profile_; }
     const std::vector<double>& time() const { return time_; }
-    const std::vector<float>& volume() const { return volume_; }
-    const std::vector<int32_t>& best() const { return best_; }
-    const std::vector<float>& scores() const { return scores_; }
-    const std::vector<float>& mfcc() const { return mfcc_; }
-    size_t phonemes() const { return phonemes_; }
-    size_t coefficients() const { return coefficients_; }
+    // Frames [first, count): time, volume, best, scores, mfcc. A stream's reader asks for the
+    // new ones only, so that reading stays proportional to what arrived.
+    py::tuple Frames(size_t first) const {
+        const size_t count = time_.size();
+        first = std::min(first, count);
+        return py::make_tuple(Slice(time_, first, count), Slice(volume_, first, count),
+                              Slice(best_, first, count), ToArray(scores_, first, count, phonemes_),
+                              ToArray(mfcc_, first, count, coefficients_));
+    }
 
   private:
     Host::Analyzer::Callback Keep() {
@@ -215,7 +229,7 @@ PYBIND11_MODULE(_vocetta, module) {
                  std::vector<float> flat;
                  for (const auto& row : rows)
                      flat.insert(flat.end(), row.begin(), row.end());
-                 return Python::ToArray(flat, rows.size(), static_cast<size_t>(p.coefficients));
+                 return Python::ToArray(flat, 0, rows.size(), static_cast<size_t>(p.coefficients));
              })
         .def(
             "ring_length",
@@ -255,18 +269,8 @@ PYBIND11_MODULE(_vocetta, module) {
                                [](const Analyzer& a) { return a.analyzer().ringLength(); })
         .def_property_readonly("hop", [](const Analyzer& a) { return a.analyzer().hop(); })
         .def_property_readonly("pushed", [](const Analyzer& a) { return a.analyzer().pushed(); })
-        .def_property_readonly("time", [](const Analyzer& a) { return Python::ToArray(a.time()); })
-        .def_property_readonly("volume",
-                               [](const Analyzer& a) { return Python::ToArray(a.volume()); })
-        .def_property_readonly("best", [](const Analyzer& a) { return Python::ToArray(a.best()); })
-        .def_property_readonly("scores",
-                               [](const Analyzer& a) {
-                                   return Python::ToArray(a.scores(), a.time().size(),
-                                                          a.phonemes());
-                               })
-        .def_property_readonly("mfcc", [](const Analyzer& a) {
-            return Python::ToArray(a.mfcc(), a.time().size(), a.coefficients());
-        });
+        .def_property_readonly("count", [](const Analyzer& a) { return a.time().size(); })
+        .def("frames", &Analyzer::Frames, py::arg("first") = 0);
 
     module.def("label_frames", &Python::LabelFrames, py::arg("profile"), py::arg("volume"),
                py::arg("best"), py::arg("scores"), py::arg("gate_db"), py::arg("silence_db"),

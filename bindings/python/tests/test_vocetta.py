@@ -169,6 +169,9 @@ def test_blocks_of_any_size_give_the_whole_recording_frames():
     analyzer.finish()
     streamed = analyzer.frames
     assert sum(len(p) for p in pieces) == len(streamed) == len(whole)
+    # Each push hands back the frames it completed, and only those.
+    np.testing.assert_array_equal(np.concatenate([p.time for p in pieces]), streamed.time)
+    assert sum((p.phoneme for p in pieces), []) == streamed.phoneme
     np.testing.assert_array_equal(streamed.time, whole.time)
     np.testing.assert_array_equal(streamed.volume, whole.volume)
     np.testing.assert_array_equal(streamed.scores, whole.scores)
@@ -185,7 +188,7 @@ def test_scores_and_volume_of_a_tone_by_hand():
     # RMS of a sine over whole periods (a block of 256 samples holds 8 periods of 500 Hz).
     np.testing.assert_allclose(frames.volume, amplitude / math.sqrt(2), rtol=1e-4)
     np.testing.assert_allclose(frames.scores.sum(axis=1), 1.0, rtol=1e-5)
-    assert frames.scores.shape == (len(frames), 6)
+    assert frames.scores.shape == (len(frames), len(vocetta.load_profile().phonemes))
     assert frames.mfcc.shape == (len(frames), 16)
 
 

@@ -137,24 +137,26 @@ class Analyzer:
     def push(self, samples):
         """Feeds `samples` (any 1-D array, taken as float32) and returns the frames they
         completed."""
-        before = len(self._native.time)
+        before = self._native.count
         self._native.push(np.ascontiguousarray(samples, dtype=np.float32))
-        return self.frames[before:]
+        return self._frames(before)
 
     def finish(self):
         """Ends the stream: one that never filled the ring is analysed once, padded with
         silence. Returns the frames this added."""
-        before = len(self._native.time)
+        before = self._native.count
         self._native.finish()
-        return self.frames[before:]
+        return self._frames(before)
 
     @property
     def frames(self):
         """Every frame so far."""
-        native = self._native
-        best, scores = native.best, native.scores
-        return Frames(self.profile.phonemes, native.time, _own_labels(self.profile, best, scores),
-                      native.volume, scores, best, native.mfcc)
+        return self._frames(0)
+
+    def _frames(self, first):
+        time, volume, best, scores, mfcc = self._native.frames(first)
+        return Frames(self.profile.phonemes, time, _own_labels(self.profile, best, scores), volume,
+                      scores, best, mfcc)
 
 
 def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFAULT_GATE_DB,
