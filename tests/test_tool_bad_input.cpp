@@ -174,6 +174,26 @@ TEST_F(ToolBadInput, BadManifests) {
     ExpectFailure({"evaluate", unknown}, 1, {unknown + ":2", "'Q' is not in the profile"});
 }
 
+TEST_F(ToolBadInput, RenderWidthAndBlendAreChecked) {
+    const std::string wav = GoodWav();  // 0.3 s: 29 frames at the default hop
+    ExpectFailure({"render", wav, "-q", "--max-width", "20", "-o", Path("result.png")}, 1,
+                  {wav, "29 frames", "--max-width 20"});
+    ExpectFailure({"render", wav, "-q", "--blend", "0", "-o", Path("result.png")}, 2, {"--blend"});
+    const ToolRun run = Run({"render", wav, "-q", "--max-width", "29", "-o", Path("fits.png")});
+    EXPECT_EQ(run.status, 0) << run.err;
+}
+
+TEST_F(ToolBadInput, ManifestWithAByteOrderMarkIsRead) {
+    GoodWav();
+    const std::string manifest = Path("marked.csv");
+    Write(manifest,
+          "\xEF\xBB\xBF"
+          "file,phoneme\ngood.wav,A\n");
+    const ToolRun run = Run({"evaluate", manifest, "-q", "--json"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\"frames\": 29"), std::string::npos) << run.out;
+}
+
 TEST_F(ToolBadInput, FailureKeepsAnEarlierResult) {
     const std::string output = Path("result.csv");
     Write(output, "an earlier result\n");
