@@ -10,6 +10,8 @@ packages=(
   espeak-ng sox                           # regenerating the default profile and the sample
   chromium                                # the preview page's test in a headless browser
   help2man                                # the man pages, from the tool's --help
+  pybind11-dev python3-dev python3-numpy python3-pytest  # the Python package and its tests
+  mono-mcs mono-runtime                   # the C# host and its test
 )
 sudo_if_needed=()
 if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi

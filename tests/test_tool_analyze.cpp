@@ -33,7 +33,7 @@ TEST_F(ToolAnalyze, SampleTimelineHasOneRowPerHop) {
     ASSERT_EQ(run.status, 0) << run.err;
     const auto lines = Lines(run.out);
     ASSERT_GT(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "time,phoneme,volume,A,I,U,E,O,sil");
+    EXPECT_EQ(lines[0], "time,phoneme,volume,A,I,U,E,O,M,FV,S,sil");
     // 16000 Hz: a ring of 256 samples, a hop of 160; frames start once the ring is full.
     const ToolRun length = Run({"analyze", sample, "-f", "json", "-q"});
     const Json json = Json::parse(length.out);
@@ -43,10 +43,10 @@ TEST_F(ToolAnalyze, SampleTimelineHasOneRowPerHop) {
     EXPECT_EQ(lines.size() - 1, frames);
     for (size_t i = 1; i < lines.size(); ++i) {
         const auto fields = Fields(lines[i]);
-        ASSERT_EQ(fields.size(), 9u) << lines[i];
+        ASSERT_EQ(fields.size(), 12u) << lines[i];
         EXPECT_NEAR(std::stod(fields[0]), 0.008 + 0.01 * double(i - 1), 1e-6);
         double sum = 0;
-        for (size_t p = 3; p < 9; ++p)
+        for (size_t p = 3; p < 12; ++p)
             sum += std::stod(fields[p]);
         EXPECT_TRUE(std::fabs(sum - 1) < 1e-4 || sum == 0) << lines[i];
     }
@@ -291,6 +291,56 @@ TEST_F(ToolAnalyze, SeveralReferencesPerPhonemeFoldToOneScoreEach) {
     for (const auto& line : Lines(segments.out))
         order.push_back(Fields(line)[2]);
     EXPECT_EQ(order, (std::vector<std::string>{"phoneme", "A", "sil", "I", "sil", "U", "sil"}));
+}
+
+}  // namespace
+}  // namespace Vocetta::Testing
+
+namespace Vocetta::Testing {
+namespace {
+
+TEST_F(ToolAnalyze, ContrastScalesTheDeviationsAndRefinementIsRepeatable) {
+    CalibratedProfile();  // writes calibration.csv
+    auto calibrate = [&](const std::string& name, std::vector<std::string> options) {
+        std::vector<std::string> arguments = {
+            "calibrate", Path("calibration.csv"), "-o", Path(name), "--phonemes", "A,I,U,sil",
+            "-q"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const ToolRun run = Run(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return Json::parse(Read(Path(name)));
+    };
+    // Without refinement the contrast divides the population deviations and nothing else.
+    const Json plain = calibrate("plain.json", {"--contrast", "1", "--refine", "0"});
+    const Json sharp = calibrate("sharp.json", {"--contrast", "4", "--refine", "0"});
+    ASSERT_EQ(plain["standardDeviations"].size(), sharp["standardDeviations"].size());
+    for (size_t i = 0; i < plain["standardDeviations"].size(); ++i) {
+        EXPECT_FLOAT_EQ(sharp["standardDeviations"][i].get<float>(),
+                        plain["standardDeviations"][i].get<float>() / 4.0f);
+    }
+    EXPECT_EQ(sharp["phonemes"], plain["phonemes"]);
+    EXPECT_EQ(sharp["means"], plain["means"]);
+
+    // Refinement moves the references and scales, the same way on every run, and the refined
+    // profile still recognises speakers it was not calibrated on.
+    const Json refined = calibrate("refined.json", {"--refine", "20"});
+    EXPECT_EQ(Read(Path("refined.json")),
+              (calibrate("again.json", {"--refine", "20"}), Read(Path("again.json"))));
+    EXPECT_NE(refined["phonemes"], sharp["phonemes"]);
+    EXPECT_EQ(refined["means"], plain["means"]);
+    std::string manifest = "phoneme,file\n";
+    for (const VowelShape& shape : kShapes) {
+        const std::string name = std::string("other-") + shape.name + ".wav";
+        WriteWav(name, 22050, Vowel(22050, 0.5, shape.formant1, shape.formant2, 0.5));
+        manifest += std::string(shape.name) + "," + name + "\n";
+    }
+    Write(Path("other.csv"), manifest);
+    for (const char* profile : {"plain.json", "refined.json"}) {
+        const ToolRun run =
+            Run({"evaluate", Path("other.csv"), "-p", Path(profile), "--json", "-q"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_GE(Json::parse(run.out)["accuracy"].get<double>(), 0.95) << profile << run.out;
+    }
 }
 
 }  // namespace

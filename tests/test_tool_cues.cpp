@@ -170,6 +170,7 @@ TEST_F(ToolCues, BadOptionsAndProfilesLeaveNoOutput) {
     Json profile = Json::parse(text);
     profile["version"] = 2;
     for (Json& phoneme : profile["phonemes"]) {
+        if (!phoneme.contains("reference")) continue;
         phoneme["references"] = Json::array({phoneme["reference"]});
         phoneme.erase("reference");
     }

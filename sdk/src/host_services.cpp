@@ -72,15 +72,9 @@ inline void ArmReaper() {
     }
 }
 
-void* AllocateBlock(int64_t size, int32_t alignment) {
-    const uint32_t sizeClass = alignment <= 16 ? SizeClassOf(size) : kUncached;
+// A block the thread's lists cannot give: a new one from the system.
+__attribute__((noinline)) void* AllocateFresh(int64_t size, int32_t alignment, uint32_t sizeClass) {
     if (sizeClass != kUncached) {
-        if (Header* block = tCache.head[sizeClass]) {
-            tCache.head[sizeClass] = *reinterpret_cast<Header**>(block + 1);
-            --tCache.count[sizeClass];
-            block->magic = kMagicLive;
-            return block + 1;
-        }
         auto* block = static_cast<Header*>(std::malloc(sizeof(Header) + ClassBytes(sizeClass)));
         if (block == nullptr) throw std::bad_alloc();
         *block = Header{block, sizeClass, kMagicLive};
@@ -96,17 +90,33 @@ void* AllocateBlock(int64_t size, int32_t alignment) {
     return header + 1;
 }
 
-void ReleaseBlock(void* pointer) {
-    Header* header = static_cast<Header*>(pointer) - 1;
-    if (header->magic != kMagicLive) {
-        // Not ours or released before: freeing it would corrupt the heap.
-        throw AllocatorError(
-            "FreeTracked: the block was not allocated by MallocTracked or was "
-            "already released");
+inline void* AllocateBlock(int64_t size, int32_t alignment) {
+    const uint32_t sizeClass = alignment <= 16 ? SizeClassOf(size) : kUncached;
+    if (sizeClass != kUncached) {
+        if (Header* block = tCache.head[sizeClass]) [[likely]] {
+            tCache.head[sizeClass] = *reinterpret_cast<Header**>(block + 1);
+            --tCache.count[sizeClass];
+            block->magic = kMagicLive;
+            return block + 1;
+        }
     }
+    return AllocateFresh(size, alignment, sizeClass);
+}
+
+[[noreturn]] __attribute__((noinline, cold)) void RejectRelease() {
+    // Not ours or released before: freeing it would corrupt the heap.
+    throw AllocatorError(
+        "FreeTracked: the block was not allocated by MallocTracked or was "
+        "already released");
+}
+
+inline void ReleaseBlock(void* pointer) {
+    Header* header = static_cast<Header*>(pointer) - 1;
+    if (header->magic != kMagicLive) [[unlikely]]
+        RejectRelease();
     header->magic = 0;
     const uint32_t sizeClass = header->sizeClass;
-    if (sizeClass != kUncached && tCache.count[sizeClass] < kMaxCachedPerClass) {
+    if (sizeClass != kUncached && tCache.count[sizeClass] < kMaxCachedPerClass) [[likely]] {
         ArmReaper();
         *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
         tCache.head[sizeClass] = header;
@@ -139,58 +149,114 @@ AbortError::AbortError(std::string exceptionType, const std::string& message)
     : std::runtime_error(exceptionType + ": " + message),
       exceptionType_(std::move(exceptionType)) {}
 
-void* MallocTracked(int64_t size, int32_t alignment, int32_t allocatorLabel, int32_t last) {
+namespace {
+
+// The accounting's side of each call, kept out of the fast paths so that they need no frame.
+__attribute__((noinline)) void RecordAllocation(Recording& recording, void* pointer, int64_t size,
+                                                int32_t alignment, int32_t allocatorLabel,
+                                                int32_t last) {
+    std::lock_guard lock(recording.mutex);
+    const size_t callIndex = recording.calls.size();
+    recording.calls.push_back(
+        {ServiceCall::Kind::Allocate, pointer, size, alignment, allocatorLabel, last, {}, {}});
+    recording.blocks[pointer] = Block{size, allocatorLabel, callIndex, true};
+    ++recording.allocations;
+}
+
+__attribute__((noinline)) void RecordRelease(Recording& recording, void* pointer,
+                                             int32_t allocatorLabel) {
+    std::lock_guard lock(recording.mutex);
+    recording.calls.push_back(
+        {ServiceCall::Kind::Release, pointer, 0, 0, allocatorLabel, 0, {}, {}});
+    ++recording.releases;
+    using Kind = AllocatorFault::Kind;
+    if (pointer == nullptr) {
+        recording.faults.push_back({Kind::NullRelease, pointer, allocatorLabel, 0});
+        return;
+    }
+    auto found = recording.blocks.find(pointer);
+    if (found == recording.blocks.end()) {
+        recording.faults.push_back({Kind::UnknownRelease, pointer, allocatorLabel, 0});
+        return;
+    }
+    Block& block = found->second;
+    if (!block.live) {
+        recording.faults.push_back({Kind::DoubleRelease, pointer, allocatorLabel, block.label});
+        return;
+    }
+    if (block.label != allocatorLabel) {
+        recording.faults.push_back({Kind::LabelMismatch, pointer, allocatorLabel, block.label});
+    }
+    block.live = false;
+    ReleaseBlock(pointer);
+}
+
+[[noreturn]] __attribute__((noinline, cold)) void RejectRequest(int64_t size, int32_t alignment) {
     if (size < 0) {
         throw AllocatorError("MallocTracked: negative size " + std::to_string(size));
     }
-    if (alignment <= 0 || (alignment & (alignment - 1)) != 0) {
-        throw AllocatorError("MallocTracked: alignment " + std::to_string(alignment) +
-                             " is not a power of two");
+    throw AllocatorError("MallocTracked: alignment " + std::to_string(alignment) +
+                         " is not a power of two");
+}
+
+// Every request the fast paths below do not answer: requests to reject, blocks from the system,
+// and every call while an accounting records.
+__attribute__((noinline)) void* MallocTrackedSlow(int64_t size, int32_t alignment,
+                                                  int32_t allocatorLabel, int32_t last) {
+    if (size < 0 || alignment <= 0 || (alignment & (alignment - 1)) != 0) {
+        RejectRequest(size, alignment);
     }
     void* pointer = AllocateBlock(size, alignment);
     if (Recording* recording = gRecording.load(std::memory_order_acquire)) {
-        std::lock_guard lock(recording->mutex);
-        const size_t callIndex = recording->calls.size();
-        recording->calls.push_back(
-            {ServiceCall::Kind::Allocate, pointer, size, alignment, allocatorLabel, last, {}, {}});
-        recording->blocks[pointer] = Block{size, allocatorLabel, callIndex, true};
-        ++recording->allocations;
+        RecordAllocation(*recording, pointer, size, alignment, allocatorLabel, last);
     }
     return pointer;
 }
 
-void FreeTracked(void* pointer, int32_t allocatorLabel) {
+__attribute__((noinline)) void FreeTrackedSlow(void* pointer, int32_t allocatorLabel) {
     if (Recording* recording = gRecording.load(std::memory_order_acquire)) {
-        std::lock_guard lock(recording->mutex);
-        recording->calls.push_back(
-            {ServiceCall::Kind::Release, pointer, 0, 0, allocatorLabel, 0, {}, {}});
-        ++recording->releases;
-        using Kind = AllocatorFault::Kind;
-        if (pointer == nullptr) {
-            recording->faults.push_back({Kind::NullRelease, pointer, allocatorLabel, 0});
-            return;
-        }
-        auto found = recording->blocks.find(pointer);
-        if (found == recording->blocks.end()) {
-            recording->faults.push_back({Kind::UnknownRelease, pointer, allocatorLabel, 0});
-            return;
-        }
-        Block& block = found->second;
-        if (!block.live) {
-            recording->faults.push_back(
-                {Kind::DoubleRelease, pointer, allocatorLabel, block.label});
-            return;
-        }
-        if (block.label != allocatorLabel) {
-            recording->faults.push_back(
-                {Kind::LabelMismatch, pointer, allocatorLabel, block.label});
-        }
-        block.live = false;
-        ReleaseBlock(pointer);
+        RecordRelease(*recording, pointer, allocatorLabel);
         return;
     }
     if (pointer == nullptr) return;
     ReleaseBlock(pointer);
+}
+
+}  // namespace
+
+// The fast paths, a block from the thread's own lists and back, touch nothing else and need no
+// stack frame; everything else takes the slow path, which does the same checks in full.
+void* MallocTracked(int64_t size, int32_t alignment, int32_t allocatorLabel, int32_t last) {
+    if (gRecording.load(std::memory_order_acquire) == nullptr && size >= 0 && alignment > 0 &&
+        alignment <= 16 && (alignment & (alignment - 1)) == 0) {
+        const uint32_t sizeClass = SizeClassOf(size);
+        if (sizeClass != kUncached) {
+            if (Header* block = tCache.head[sizeClass]) {
+                tCache.head[sizeClass] = *reinterpret_cast<Header**>(block + 1);
+                --tCache.count[sizeClass];
+                block->magic = kMagicLive;
+                return block + 1;
+            }
+        }
+    }
+    return MallocTrackedSlow(size, alignment, allocatorLabel, last);
+}
+
+void FreeTracked(void* pointer, int32_t allocatorLabel) {
+    if (gRecording.load(std::memory_order_acquire) == nullptr && pointer != nullptr &&
+        tReaperArmed) {
+        Header* header = static_cast<Header*>(pointer) - 1;
+        const uint32_t sizeClass = header->sizeClass;
+        if (header->magic == kMagicLive && sizeClass != kUncached &&
+            tCache.count[sizeClass] < kMaxCachedPerClass) {
+            header->magic = 0;
+            *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
+            tCache.head[sizeClass] = header;
+            ++tCache.count[sizeClass];
+            return;
+        }
+    }
+    FreeTrackedSlow(pointer, allocatorLabel);
 }
 
 void Abort(const char* exceptionType, const char* message) {

@@ -14,9 +14,9 @@ void AddMouthOptions(CommandLine& line, MouthArguments& arguments) {
                 "a rest shorter than this between two other cues shows closed lips (A, PP); "
                 "0 keeps every rest (default 100)");
     line.Number("--attack", arguments.attackMs, 0.0, 10000.0, "MS",
-                "time constant of a shape's rise (default 20)");
+                "time constant of a shape's rise (default 0: cues follow the frames)");
     line.Number("--release", arguments.releaseMs, 0.0, 10000.0, "MS",
-                "time constant of a shape's fall (default 50)");
+                "time constant of a shape's fall (default 0)");
     line.Number("--sharpness", arguments.sharpness, 1.0, 100.0, "K",
                 "exponent that lets the winning shape dominate, 1 = none (default 3)");
 }

@@ -25,8 +25,8 @@ struct MouthArguments {
     std::string shapes = "cartoon";
     double minHoldMs = kDefaultMinHoldMs;
     double closureMs = kDefaultClosureMs;
-    double attackMs = 20.0;
-    double releaseMs = 50.0;
+    double attackMs = 0.0;  // cues follow the phonemes at once; engines smooth their weights
+    double releaseMs = 0.0;
     double sharpness = 3.0;
 };
 

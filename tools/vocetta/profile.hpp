@@ -1,5 +1,4 @@
-// The tool's view of profiles: the SDK's loader and serializer, plus the profile built into the
-// tool so that it works without any file beside it.
+// The tool's view of profiles: the SDK's loader, serializer and built-in profile.
 #pragma once
 
 #include <string>
@@ -8,6 +7,7 @@
 
 namespace Vocetta::Tool {
 
+using Host::DefaultProfile;
 using Host::kProfileFormat;
 using Host::kProfileVersion;
 using Host::LoadProfile;
@@ -19,8 +19,6 @@ using Host::ScoreMethodName;
 using Host::SerializeProfile;
 using Host::ValidateProfile;
 
-// The profile built into the tool (profiles/default.json at build time).
-Profile DefaultProfile();
 // `path` when given, else the built-in profile.
 Profile LoadProfileOrDefault(const std::string& path);
 

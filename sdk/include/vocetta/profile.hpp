@@ -78,6 +78,8 @@ int ScoreMethodFromName(const std::string& name);  // -1 when unknown
 // Parses and validates; `origin` names the file in every message.
 Profile ParseProfile(const std::string& text, const std::string& origin);
 Profile LoadProfile(const std::string& path);
+// The built-in profile (profiles/default.json at build time): the vowels A, I, U, E, O and sil.
+Profile DefaultProfile();
 
 std::string SerializeProfile(const Profile& profile);
 // Checks what ParseProfile checks, for profiles built in memory (calibration).

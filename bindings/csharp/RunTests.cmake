@@ -1,0 +1,27 @@
+# Compiles the C# host, its sample and its tests with mcs, runs the sample and the tool over the
+# same recording, and lets the tests compare them.
+#   cmake -DMCS=mcs -DMONO=mono -DSOX=sox -DSOURCE=dir -DWORK=dir -DLIBRARY=libvocetta.so
+#         -DTOOL=vocetta -DPROFILE=file -DRECORDING=file -DHEADER=vocetta.h -P RunTests.cmake
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/RunCommand.cmake)
+
+run(${MCS} -nologo -warnaserror -out:${WORK}/vocetta-sample.exe ${SOURCE}/Vocetta.cs
+    ${SOURCE}/Sample.cs)
+run(${MCS} -nologo -warnaserror -main:Tests -r:System.Core -out:${WORK}/vocetta-csharp-tests.exe
+    ${SOURCE}/Vocetta.cs ${SOURCE}/Sample.cs ${SOURCE}/Tests.cs)
+# The sample reads 16-bit PCM WAV; the tool reads that same file.
+run(${SOX} ${RECORDING} -b 16 -e signed-integer ${WORK}/recording.wav)
+run(${TOOL} analyze -q --no-smoothing --silence -40 ${WORK}/recording.wav -o ${WORK}/tool.csv)
+run(${MONO} ${WORK}/vocetta-sample.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav)
+file(WRITE ${WORK}/sample.csv "${out}")
+# The host's symbol as the public header names it, for the tests to compare.
+file(READ ${HEADER} header)
+string(REGEX MATCH "#define VOCETTA_SYMBOL_LIP_SYNC_JOB \"([0-9a-f]+)\"" found "${header}")
+if(NOT found)
+  message(FATAL_ERROR "${HEADER}: no VOCETTA_SYMBOL_LIP_SYNC_JOB")
+endif()
+run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
+    ${WORK}/tool.csv ${WORK}/sample.csv ${CMAKE_MATCH_1})
+message(STATUS "${out}")

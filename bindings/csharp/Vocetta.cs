@@ -1,0 +1,679 @@
+// A C# host for libvocetta: loading and initialising the library, the three host services, a
+// profile reader, the capture-ring rule and a streaming analyzer over the lip-sync job. One file,
+// no dependencies beyond the base class library, so that it drops into a Unity or Godot project
+// as it is (Linux x86-64; the library is looked up with dlopen).
+//
+//     var library = Vocetta.Library.Open("/usr/local/lib/libvocetta.so");
+//     var profile = Vocetta.Profile.Load("voice.json");          // or Profile.Parse(text, name)
+//     using (var analyzer = new Vocetta.Analyzer(library, profile, 48000, 480)) {
+//         analyzer.Push(block, block.Length, frame => { ... frame.Best, frame.Scores ... });
+//     }
+using System;
+using System.Collections.Generic;
+using System.Globalization;
+using System.Runtime.InteropServices;
+using System.Text;
+using System.Threading;
+
+namespace Vocetta {
+
+// The record layouts of vocetta.h, byte for byte.
+[StructLayout(LayoutKind.Sequential)]
+public struct NativeArray {
+    public IntPtr Pointer;
+    public int Length;
+    public int AllocatorLabel;
+
+    public const int LabelInvalid = 0, LabelNone = 1, LabelTemp = 2;
+
+    public NativeArray(IntPtr pointer, int length) {
+        Pointer = pointer;
+        Length = length;
+        AllocatorLabel = LabelNone;  // the host's memory: the library never releases it
+    }
+}
+
+[StructLayout(LayoutKind.Sequential)]
+public struct LipSyncResult {
+    public float Volume;
+    public int PhonemeIndex;
+}
+
+[StructLayout(LayoutKind.Sequential)]
+public struct LipSyncJob {
+    public NativeArray Input;
+    public int StartIndex;
+    public int SampleRate;
+    public int TargetSampleRate;
+    public int MelDiv;
+    public int ScoreMethod;
+    public NativeArray Means;
+    public NativeArray StandardDeviations;
+    public NativeArray PhonemeProfiles;
+    public NativeArray Mfcc;
+    public NativeArray Scores;
+    public NativeArray Result;
+}
+
+// What the library raised through the abort service.
+public class AbortException : Exception {
+    public readonly string ExceptionType;
+    public AbortException(string type, string message) : base(type + ": " + message) {
+        ExceptionType = type;
+    }
+}
+
+public class VocettaException : Exception {
+    public VocettaException(string message) : base(message) {}
+}
+
+// The three services, as delegates that live as long as the process: the library keeps their
+// addresses from initialisation on. Every call is counted, so that a host can see that each
+// block the library took went back.
+public static class HostServices {
+    public const string MallocTrackedName =
+        "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::MallocTracked";
+    public const string FreeTrackedName =
+        "Unity.Collections.LowLevel.Unsafe.UnsafeUtility::FreeTracked";
+    public const string AbortName = "duzuv_abort";
+
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate IntPtr MallocTrackedFunction(long size, int alignment, int label, int last);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void FreeTrackedFunction(IntPtr pointer, int label);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void AbortFunction(IntPtr exceptionType, IntPtr message);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate IntPtr ResolverFunction(IntPtr name);
+
+    static readonly MallocTrackedFunction malloc = MallocTracked;
+    static readonly FreeTrackedFunction free = FreeTracked;
+    static readonly AbortFunction abort = Abort;
+    public static readonly ResolverFunction Resolver = Resolve;
+    static readonly IntPtr mallocPointer = Marshal.GetFunctionPointerForDelegate(malloc);
+    static readonly IntPtr freePointer = Marshal.GetFunctionPointerForDelegate(free);
+    static readonly IntPtr abortPointer = Marshal.GetFunctionPointerForDelegate(abort);
+
+    static long allocations, releases, live, badReleases;
+
+    public static long Allocations { get { return Interlocked.Read(ref allocations); } }
+    public static long Releases { get { return Interlocked.Read(ref releases); } }
+    // Blocks handed out and not yet returned.
+    public static long Live { get { return Interlocked.Read(ref live); } }
+    // Releases of a null block or with a label other than the library's own.
+    public static long BadReleases { get { return Interlocked.Read(ref badReleases); } }
+
+    // The library asks for alignment 4; AllocHGlobal aligns to at least 8.
+    static IntPtr MallocTracked(long size, int alignment, int label, int last) {
+        Interlocked.Increment(ref allocations);
+        Interlocked.Increment(ref live);
+        return Marshal.AllocHGlobal(new IntPtr(Math.Max(size, 1)));
+    }
+
+    static void FreeTracked(IntPtr pointer, int label) {
+        Interlocked.Increment(ref releases);
+        if (pointer == IntPtr.Zero || label != NativeArray.LabelTemp) {
+            Interlocked.Increment(ref badReleases);
+            return;
+        }
+        Interlocked.Decrement(ref live);
+        Marshal.FreeHGlobal(pointer);
+    }
+
+    // Raised only for a record whose view carries the invalid label, which this host's records
+    // never do. The library has nothing to clean up after the call, so the exception may leave
+    // through its frames where the runtime allows it.
+    static void Abort(IntPtr exceptionType, IntPtr message) {
+        throw new AbortException(Marshal.PtrToStringAnsi(exceptionType),
+                                 Marshal.PtrToStringAnsi(message));
+    }
+
+    static IntPtr Resolve(IntPtr namePointer) {
+        string name = Marshal.PtrToStringAnsi(namePointer);
+        if (name == MallocTrackedName) return mallocPointer;
+        if (name == FreeTrackedName) return freePointer;
+        if (name == AbortName) return abortPointer;
+        return IntPtr.Zero;
+    }
+}
+
+// libvocetta, opened and initialised once for the process.
+public sealed class Library {
+    // The entries this host calls (VOCETTA_ENTRIES in vocetta.h).
+    public const string InitializeSymbol = "duzuv.initialize";
+    public const string LipSyncJobExecuteSymbol = "c5a316b7c86bb17f6511d5c3a58d2180";
+    // The builds' symbol suffixes (VOCETTA_BUILDS).
+    public const string Sse2Suffix = "_x64_sse2", Avx2Suffix = "_avx2";
+
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate void InitializeFunction(IntPtr resolver);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void LipSyncExecuteFunction(IntPtr job);
+
+    const int RTLD_NOW = 2;
+    [DllImport("libdl.so.2")] static extern IntPtr dlopen(string path, int mode);
+    [DllImport("libdl.so.2")] static extern IntPtr dlsym(IntPtr handle, string name);
+    [DllImport("libdl.so.2")] static extern IntPtr dlerror();
+
+    static readonly object guard = new object();
+    static Library opened;
+
+    readonly IntPtr handle;
+    public readonly string Path;
+
+    Library(string path, IntPtr handle) {
+        Path = path;
+        this.handle = handle;
+    }
+
+    // The library at `path`, initialised with HostServices on the first call; later calls must
+    // name the same file.
+    public static Library Open(string path) {
+        lock (guard) {
+            if (opened != null) {
+                if (opened.Path != path) {
+                    throw new VocettaException(path + ": this process already uses " + opened.Path);
+                }
+                return opened;
+            }
+            IntPtr handle = dlopen(path, RTLD_NOW);
+            if (handle == IntPtr.Zero) {
+                throw new VocettaException(path + ": cannot load: " +
+                                           Marshal.PtrToStringAnsi(dlerror()));
+            }
+            var library = new Library(path, handle);
+            var initialize = library.Function<InitializeFunction>(InitializeSymbol);
+            initialize(Marshal.GetFunctionPointerForDelegate(HostServices.Resolver));
+            opened = library;
+            return library;
+        }
+    }
+
+    public IntPtr Symbol(string name) {
+        return dlsym(handle, name);
+    }
+
+    public T Function<T>(string symbol) where T : class {
+        IntPtr address = Symbol(symbol);
+        if (address == IntPtr.Zero) {
+            throw new VocettaException(Path + ": has no entry " + symbol);
+        }
+        return Marshal.GetDelegateForFunctionPointer(address, typeof(T)) as T;
+    }
+
+    // The lip-sync job: the library's own choice of build, or one build's (suffix) directly.
+    public LipSyncExecuteFunction LipSyncExecute(string suffix = "") {
+        return Function<LipSyncExecuteFunction>(LipSyncJobExecuteSymbol + suffix);
+    }
+}
+
+// A profile file (docs/profile-format.md, versions 1 and 2), read as the SDK reads it.
+public sealed class Profile {
+    public int TargetSampleRate, MelChannels, Coefficients, BlockLength, ScoreMethod;
+    public bool FoldMaximum;  // "folding": "Maximum" (else the references' scores are added)
+    public float[] Means, StandardDeviations;
+    public string[] Names;
+    public float[][][] References;  // phoneme, reference, coefficient
+
+    static readonly string[] ScoreMethods = {"MeanAbsoluteDistance", "RootMeanSquareDistance",
+                                             "CosineSimilarity"};
+
+    public static Profile Load(string path) {
+        string text;
+        try {
+            text = System.IO.File.ReadAllText(path);
+        } catch (Exception error) {
+            throw new VocettaException(path + ": cannot read: " + error.Message);
+        }
+        return Parse(text, path);
+    }
+
+    public static Profile Parse(string text, string origin) {
+        object root;
+        try {
+            root = new Json(text).ReadDocument();
+        } catch (FormatException error) {
+            throw new VocettaException(origin + ": not JSON: " + error.Message);
+        }
+        var reader = new Reader(origin);
+        var top = reader.Object(root, "");
+        if (reader.Text(top, "format", "") != "vocetta-profile") {
+            throw new VocettaException(origin + ": format: not a vocetta profile");
+        }
+        int version = reader.Integer(top, "version", "");
+        if (version != 1 && version != 2) {
+            throw new VocettaException(origin + ": version: " + version + " is not 1 or 2");
+        }
+        var profile = new Profile();
+        var analysis = reader.Object(reader.Member(top, "analysis", ""), "analysis");
+        profile.TargetSampleRate = reader.Integer(analysis, "targetSampleRate", "analysis");
+        profile.MelChannels = reader.Integer(analysis, "melChannels", "analysis");
+        profile.Coefficients = reader.Integer(analysis, "coefficients", "analysis");
+        profile.BlockLength = reader.Integer(analysis, "blockLength", "analysis");
+        profile.ScoreMethod =
+            Array.IndexOf(ScoreMethods, reader.Text(analysis, "scoreMethod", "analysis"));
+        if (profile.ScoreMethod < 0) reader.Fail("analysis.scoreMethod", "unknown score method");
+        if (analysis.ContainsKey("folding")) {
+            string folding = reader.Text(analysis, "folding", "analysis");
+            if (folding != "Sum" && folding != "Maximum") {
+                reader.Fail("analysis.folding", "must be Sum or Maximum");
+            }
+            profile.FoldMaximum = folding == "Maximum";
+        }
+        int m = profile.Coefficients;
+        if (m < 1 || m >= profile.MelChannels) {
+            reader.Fail("analysis.coefficients", "must be 1 ... melChannels - 1");
+        }
+        if (profile.BlockLength < 64 || (profile.BlockLength & (profile.BlockLength - 1)) != 0) {
+            reader.Fail("analysis.blockLength", "must be a power of two, 64 or more");
+        }
+        profile.Means = reader.Numbers(top, "means", "", m);
+        profile.StandardDeviations = reader.Numbers(top, "standardDeviations", "", m);
+        foreach (float deviation in profile.StandardDeviations) {
+            if (!(deviation > 0)) reader.Fail("standardDeviations", "must be greater than 0");
+        }
+        var phonemes = reader.List(reader.Member(top, "phonemes", ""), "phonemes");
+        if (phonemes.Count == 0) reader.Fail("phonemes", "must name at least one phoneme");
+        profile.Names = new string[phonemes.Count];
+        profile.References = new float[phonemes.Count][][];
+        for (int p = 0; p < phonemes.Count; ++p) {
+            string where = "phonemes[" + p + "]";
+            var entry = reader.Object(phonemes[p], where);
+            profile.Names[p] = reader.Text(entry, "name", where);
+            if (entry.ContainsKey("references")) {
+                var rows = reader.List(entry["references"], where + ".references");
+                profile.References[p] = new float[rows.Count][];
+                for (int r = 0; r < rows.Count; ++r) {
+                    profile.References[p][r] =
+                        reader.Numbers(rows[r], where + ".references[" + r + "]", m);
+                }
+            } else {
+                profile.References[p] =
+                    new[] {reader.Numbers(reader.Member(entry, "reference", where),
+                                          where + ".reference", m)};
+            }
+        }
+        return profile;
+    }
+
+    public int ReferenceCount {
+        get {
+            int count = 0;
+            foreach (var rows in References) count += rows.Length;
+            return count;
+        }
+    }
+
+    // Every reference is one row of the job's phonemeProfiles, in phoneme order.
+    public float[] ReferenceRows() {
+        var rows = new List<float>();
+        foreach (var phoneme in References)
+            foreach (var row in phoneme) rows.AddRange(row);
+        return rows.ToArray();
+    }
+
+    // One score per phoneme from the job's scores of every reference row; returns the best
+    // phoneme as the job picks its best row (strictly greater wins), -1 without phonemes.
+    public int FoldScores(float[] rowScores, float[] phonemeScores) {
+        int row = 0;
+        float total = 0;
+        for (int p = 0; p < References.Length; ++p) {
+            int count = References[p].Length;
+            float folded = count == 0 ? 0.0f : rowScores[row];
+            for (int r = 1; r < count; ++r) {
+                folded = FoldMaximum ? Math.Max(folded, rowScores[row + r])
+                                     : folded + rowScores[row + r];
+            }
+            phonemeScores[p] = folded;
+            total += folded;
+            row += count;
+        }
+        if (FoldMaximum) {
+            for (int p = 0; p < References.Length; ++p)
+                phonemeScores[p] = total > 0 ? phonemeScores[p] / total : 0.0f;
+        }
+        int best = -1;
+        float bestScore = -1.0f;
+        for (int p = 0; p < References.Length; ++p) {
+            if (phonemeScores[p] > bestScore) {
+                best = p;
+                bestScore = phonemeScores[p];
+            }
+        }
+        return best;
+    }
+
+    // The capture-ring length L at `sampleRate` for which the job's down-sampler yields exactly
+    // the block length at the analysis rate.
+    public int RingLength(int sampleRate) {
+        int target = TargetSampleRate, block = BlockLength;
+        if (sampleRate < target) {
+            throw new VocettaException("sample rate " + sampleRate + " Hz is below the profile's " +
+                                       "analysis rate of " + target + " Hz (the job does not " +
+                                       "up-sample)");
+        }
+        if (sampleRate % target == 0) return checked(block * (sampleRate / target));
+        long guess = (long)Math.Round((double)block * sampleRate / target,
+                                      MidpointRounding.AwayFromZero);
+        for (long offset = 0; offset <= 4; ++offset) {
+            foreach (long candidate in new[] {guess - offset, guess + offset}) {
+                if (candidate > 0 && InterpolatedLength((int)candidate, sampleRate, target) == block)
+                    return (int)candidate;
+            }
+        }
+        throw new VocettaException("sample rate " + sampleRate + " Hz gives no block that " +
+                                   "resamples to " + block + " samples at " + target + " Hz");
+    }
+
+    // The down-sampler's output length for a fractional ratio, in single precision as it runs.
+    static int InterpolatedLength(int length, int sampleRate, int targetRate) {
+        float ratio = (float)sampleRate / (float)targetRate;
+        float quotient = (float)((float)length / ratio);
+        return (int)Math.Round(quotient, MidpointRounding.ToEven);
+    }
+
+    sealed class Reader {
+        readonly string origin;
+        public Reader(string origin) { this.origin = origin; }
+
+        public void Fail(string where, string problem) {
+            throw new VocettaException(origin + ": " + where + ": " + problem);
+        }
+
+        static string Join(string where, string key) {
+            return where.Length == 0 ? key : where + "." + key;
+        }
+
+        public object Member(Dictionary<string, object> parent, string key, string where) {
+            object value;
+            if (!parent.TryGetValue(key, out value)) Fail(Join(where, key), "missing");
+            return value;
+        }
+
+        public Dictionary<string, object> Object(object value, string where) {
+            var result = value as Dictionary<string, object>;
+            if (result == null) Fail(where.Length == 0 ? "the document" : where, "must be an object");
+            return result;
+        }
+
+        public List<object> List(object value, string where) {
+            var result = value as List<object>;
+            if (result == null) Fail(where, "must be an array");
+            return result;
+        }
+
+        public string Text(Dictionary<string, object> parent, string key, string where) {
+            var text = Member(parent, key, where) as string;
+            if (text == null || text.Length == 0) Fail(Join(where, key), "must be a non-empty string");
+            return text;
+        }
+
+        public int Integer(Dictionary<string, object> parent, string key, string where) {
+            object value = Member(parent, key, where);
+            if (!(value is double) || (double)value != Math.Floor((double)value) ||
+                Math.Abs((double)value) > int.MaxValue) {
+                Fail(Join(where, key), "must be a whole number");
+            }
+            return (int)(double)value;
+        }
+
+        public float[] Numbers(Dictionary<string, object> parent, string key, string where, int count) {
+            return Numbers(Member(parent, key, where), Join(where, key), count);
+        }
+
+        public float[] Numbers(object value, string where, int count) {
+            var items = List(value, where);
+            if (items.Count != count) Fail(where, "must hold " + count + " numbers (the coefficient count)");
+            var numbers = new float[count];
+            for (int i = 0; i < count; ++i) {
+                if (!(items[i] is double)) Fail(where + "[" + i + "]", "must be a number");
+                numbers[i] = (float)(double)items[i];
+                if (float.IsInfinity(numbers[i]) || float.IsNaN(numbers[i])) {
+                    Fail(where + "[" + i + "]", "must be a finite single-precision number");
+                }
+            }
+            return numbers;
+        }
+    }
+
+    // Just enough JSON for profiles: objects, arrays, strings, numbers, true, false, null.
+    sealed class Json {
+        readonly string text;
+        int at;
+        public Json(string text) { this.text = text; }
+
+        public object ReadDocument() {
+            object value = Value();
+            Space();
+            if (at != text.Length) throw Error("text after the document");
+            return value;
+        }
+
+        FormatException Error(string what) {
+            return new FormatException(what + " at character " + at);
+        }
+
+        void Space() {
+            while (at < text.Length && char.IsWhiteSpace(text[at])) ++at;
+        }
+
+        object Value() {
+            Space();
+            if (at >= text.Length) throw Error("unexpected end");
+            char c = text[at];
+            if (c == '{') {
+                ++at;
+                var result = new Dictionary<string, object>();
+                Space();
+                if (Peek('}')) return result;
+                do {
+                    Space();
+                    string key = String();
+                    Space();
+                    Expect(':');
+                    result[key] = Value();
+                    Space();
+                } while (Peek(','));
+                Expect('}');
+                return result;
+            }
+            if (c == '[') {
+                ++at;
+                var result = new List<object>();
+                Space();
+                if (Peek(']')) return result;
+                do {
+                    result.Add(Value());
+                    Space();
+                } while (Peek(','));
+                Expect(']');
+                return result;
+            }
+            if (c == '"') return String();
+            foreach (var word in new[] {"true", "false", "null"}) {
+                if (string.CompareOrdinal(text, at, word, 0, word.Length) == 0) {
+                    at += word.Length;
+                    return word == "null" ? null : (object)(word == "true");
+                }
+            }
+            int start = at;
+            while (at < text.Length && "+-0123456789.eE".IndexOf(text[at]) >= 0) ++at;
+            double number;
+            if (!double.TryParse(text.Substring(start, at - start), NumberStyles.Float,
+                                 CultureInfo.InvariantCulture, out number)) {
+                throw Error("not a value");
+            }
+            return number;
+        }
+
+        bool Peek(char c) {
+            if (at < text.Length && text[at] == c) {
+                ++at;
+                return true;
+            }
+            return false;
+        }
+
+        void Expect(char c) {
+            if (!Peek(c)) throw Error("expected '" + c + "'");
+        }
+
+        string String() {
+            Expect('"');
+            var result = new StringBuilder();
+            while (at < text.Length && text[at] != '"') {
+                char c = text[at++];
+                if (c != '\\') {
+                    result.Append(c);
+                    continue;
+                }
+                if (at >= text.Length) break;
+                char escape = text[at++];
+                switch (escape) {
+                    case 'n': result.Append('\n'); break;
+                    case 't': result.Append('\t'); break;
+                    case 'r': result.Append('\r'); break;
+                    case 'b': result.Append('\b'); break;
+                    case 'f': result.Append('\f'); break;
+                    case 'u':
+                        if (at + 4 > text.Length) throw Error("short \\u escape");
+                        result.Append((char)int.Parse(text.Substring(at, 4), NumberStyles.HexNumber));
+                        at += 4;
+                        break;
+                    default: result.Append(escape); break;
+                }
+            }
+            Expect('"');
+            return result.ToString();
+        }
+    }
+}
+
+// One analysed block.
+public struct Frame {
+    public long End;        // one past the newest sample analysed, counted from the first pushed
+    public double Time;     // seconds from the first pushed sample to the centre of the block
+    public float Volume;    // the job's RMS of the block
+    public int Best;        // the best phoneme, -1 when none
+    public float[] Scores;  // one per phoneme (the analyzer's own array: copy to keep)
+    public float[] Mfcc;    // the profile's coefficient count (likewise)
+}
+
+// A streaming analyzer: push captured samples in blocks of any size; each time the newest
+// samples complete a frame, the job runs over the latest L samples (the capture ring: sample i of
+// the stream lives at index i mod L) and the frame is handed over at once. The first frame ends
+// at sample L, the next ones every `hop` samples after that. The job record and every array it
+// names live in unmanaged memory that the garbage collector never moves; Dispose releases them.
+public sealed class Analyzer : IDisposable {
+    readonly Library.LipSyncExecuteFunction execute;
+    readonly Profile profile;
+    readonly int ringLength, hop, rows;
+    readonly IntPtr job, ring, means, deviations, profiles, mfcc, scores, result;
+    readonly float[] rowScores, phonemeScores, coefficients;
+    readonly int sampleRate;
+    int write;
+    long pushed, nextEnd, frames;
+    bool disposed;
+
+    public Analyzer(Library library, Profile profile, int sampleRate, int hopSamples,
+                    string buildSuffix = "") {
+        execute = library.LipSyncExecute(buildSuffix);
+        this.profile = profile;
+        this.sampleRate = sampleRate;
+        ringLength = profile.RingLength(sampleRate);
+        hop = Math.Max(1, hopSamples);
+        nextEnd = ringLength;
+        rows = profile.ReferenceCount;
+        int m = profile.Coefficients;
+        rowScores = new float[rows];
+        phonemeScores = new float[profile.Names.Length];
+        coefficients = new float[m];
+        ring = Floats(new float[ringLength]);
+        means = Floats(profile.Means);
+        deviations = Floats(profile.StandardDeviations);
+        profiles = Floats(profile.ReferenceRows());
+        mfcc = Floats(coefficients);
+        scores = Floats(rowScores);
+        result = Marshal.AllocHGlobal(Marshal.SizeOf(typeof(LipSyncResult)));
+        var record = new LipSyncJob {
+            Input = new NativeArray(ring, ringLength),
+            SampleRate = sampleRate,
+            TargetSampleRate = profile.TargetSampleRate,
+            MelDiv = profile.MelChannels,
+            ScoreMethod = profile.ScoreMethod,
+            Means = new NativeArray(means, m),
+            StandardDeviations = new NativeArray(deviations, m),
+            PhonemeProfiles = new NativeArray(profiles, rows * m),
+            Mfcc = new NativeArray(mfcc, m),
+            Scores = new NativeArray(scores, rows),
+            Result = new NativeArray(result, 1),
+        };
+        job = Marshal.AllocHGlobal(Marshal.SizeOf(typeof(LipSyncJob)));
+        Marshal.StructureToPtr(record, job, false);
+    }
+
+    public int RingLength { get { return ringLength; } }
+    public int Hop { get { return hop; } }
+    public int SampleRate { get { return sampleRate; } }
+    public long Pushed { get { return pushed; } }
+    public long Frames { get { return frames; } }
+
+    public void Push(float[] samples, int count, Action<Frame> onFrame) {
+        if (disposed) throw new ObjectDisposedException("Analyzer");
+        if (count < 0 || count > samples.Length) throw new ArgumentOutOfRangeException("count");
+        int from = 0;
+        while (count > 0) {
+            // Up to the next frame, the end of the ring or the end of the input.
+            int run = (int)Math.Min(Math.Min(count, nextEnd - pushed), ringLength - write);
+            Marshal.Copy(samples, from, ring + write * sizeof(float), run);
+            from += run;
+            count -= run;
+            pushed += run;
+            write += run;
+            if (write == ringLength) write = 0;
+            if (pushed == nextEnd) {
+                Run(onFrame);
+                nextEnd += hop;
+            }
+        }
+    }
+
+    // Ends the stream: one that never filled the ring is analysed once, padded with silence.
+    public void Finish(Action<Frame> onFrame) {
+        if (frames != 0 || pushed == 0) return;
+        var silence = new float[nextEnd - pushed];
+        Push(silence, silence.Length, onFrame);
+    }
+
+    void Run(Action<Frame> onFrame) {
+        Marshal.WriteInt32(job, (int)Marshal.OffsetOf(typeof(LipSyncJob), "StartIndex"), write);
+        execute(job);
+        ++frames;
+        Marshal.Copy(scores, rowScores, 0, rows);
+        Marshal.Copy(mfcc, coefficients, 0, coefficients.Length);
+        var outcome = (LipSyncResult)Marshal.PtrToStructure(result, typeof(LipSyncResult));
+        onFrame(new Frame {
+            End = pushed,
+            Time = (pushed - 0.5 * ringLength) / sampleRate,
+            Volume = outcome.Volume,
+            Best = profile.FoldScores(rowScores, phonemeScores),
+            Scores = phonemeScores,
+            Mfcc = coefficients,
+        });
+    }
+
+    static IntPtr Floats(float[] values) {
+        IntPtr memory = Marshal.AllocHGlobal(Math.Max(values.Length, 1) * sizeof(float));
+        Marshal.Copy(values, 0, memory, values.Length);
+        return memory;
+    }
+
+    public void Dispose() {
+        if (disposed) return;
+        disposed = true;
+        foreach (IntPtr memory in new[] {job, ring, means, deviations, profiles, mfcc, scores, result})
+            Marshal.FreeHGlobal(memory);
+    }
+}
+
+}  // namespace Vocetta

@@ -1,0 +1,236 @@
+"""The Python package against the built library and the vocetta tool's own output."""
+
+import csv
+import io
+import json
+import math
+import os
+import subprocess
+import wave
+
+import numpy as np
+import pytest
+
+import vocetta
+
+SOURCE = os.environ["VOCETTA_SOURCE_DIR"]
+SAMPLE = os.path.join(SOURCE, "samples", "sample.flac")
+DEFAULT_PROFILE = os.path.join(SOURCE, "profiles", "default.json")
+
+
+def tool(*arguments):
+    done = subprocess.run([vocetta.tool_path(), *arguments], capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+def tool_frames(*arguments):
+    rows = list(csv.reader(io.StringIO(tool("analyze", "-q", *arguments))))
+    return rows[0], rows[1:]
+
+
+def write_wav(path, samples, rate):
+    pcm = np.clip(np.round(np.asarray(samples) * 32767), -32768, 32767).astype("<i2")
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(pcm.tobytes())
+
+
+# --- profiles -----------------------------------------------------------------------------
+
+
+def test_default_profile_is_the_shipped_file():
+    shipped = json.load(open(DEFAULT_PROFILE))
+    profile = vocetta.load_profile()
+    assert profile.phonemes == [p["name"] for p in shipped["phonemes"]]
+    assert profile.target_sample_rate == shipped["analysis"]["targetSampleRate"]
+    assert profile.block_length == shipped["analysis"]["blockLength"]
+    assert profile.score_method == shipped["analysis"]["scoreMethod"]
+    np.testing.assert_array_equal(profile.means, np.float32(shipped["means"]))
+    loaded = vocetta.load_profile(DEFAULT_PROFILE)
+    assert loaded.phonemes == profile.phonemes
+    np.testing.assert_array_equal(loaded.references("A"), profile.references("A"))
+
+
+def test_ring_length_by_hand():
+    profile = vocetta.load_profile()  # 256 samples at 16 kHz
+    assert profile.ring_length(16000) == 256
+    assert profile.ring_length(48000) == 768
+    with pytest.raises(vocetta.ProfileError, match="8000"):
+        profile.ring_length(8000)  # the job does not up-sample
+
+
+def test_bad_profile_names_the_file_and_member(tmp_path):
+    bad = json.load(open(DEFAULT_PROFILE))
+    bad["analysis"]["blockLength"] = 300
+    path = tmp_path / "bad.json"
+    path.write_text(json.dumps(bad))
+    with pytest.raises(vocetta.ProfileError, match=r"bad\.json.*blockLength"):
+        vocetta.load_profile(path)
+    with pytest.raises(vocetta.ProfileError, match="missing.json"):
+        vocetta.load_profile(tmp_path / "missing.json")
+
+
+def test_profile_round_trips_through_json():
+    profile = vocetta.load_profile()
+    again = vocetta._vocetta.parse_profile(profile.to_json(), "again")
+    assert again.phonemes == profile.phonemes
+    np.testing.assert_array_equal(again.references("O"), profile.references("O"))
+
+
+# --- whole recordings, against the tool ---------------------------------------------------
+
+
+def assert_same_frames(frames, header, rows):
+    assert header == ["time", "phoneme", "volume", *frames.phonemes]
+    assert len(frames) == len(rows)
+    assert frames.phoneme == [row[1] for row in rows]
+    table = np.array([[float(row[0]), float(row[2]), *map(float, row[3:])] for row in rows])
+    # The tool prints six significant digits.
+    np.testing.assert_allclose(frames.time, table[:, 0], rtol=1e-5, atol=1e-9)
+    np.testing.assert_allclose(frames.volume, table[:, 1], rtol=1e-5, atol=1e-9)
+    np.testing.assert_allclose(frames.scores, table[:, 2:], rtol=1e-5, atol=1e-9)
+
+
+@pytest.mark.parametrize("options,arguments", [
+    ({}, []),
+    ({"smoothing": False}, ["--no-smoothing"]),
+    ({"silence_db": -45.0, "switch_cost": 1.5}, ["--silence", "-45", "--switch-cost", "1.5"]),
+    ({"hop_ms": 7.3, "gate_db": -20.0}, ["--hop", "7.3", "--gate", "-20"]),
+])
+def test_analyze_file_labels_as_the_tool(options, arguments):
+    frames = vocetta.analyze_file(SAMPLE, **options)
+    header, rows = tool_frames(SAMPLE, *arguments)
+    assert_same_frames(frames, header, rows)
+    assert set(frames.phoneme) > {"sil"}  # the sample speaks vowels
+
+
+def test_analyze_of_a_stereo_file_mixes_as_the_tool(tmp_path):
+    rate = 22050
+    t = np.arange(rate // 2) / rate
+    left, right = 0.5 * np.sin(2 * np.pi * 220 * t), 0.2 * np.sin(2 * np.pi * 660 * t)
+    path = tmp_path / "stereo.wav"
+    pcm = np.round(np.stack([left, right], axis=1) * 32767).astype("<i2")
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(pcm.tobytes())
+    samples, sample_rate = vocetta.read_audio(path)
+    assert sample_rate == rate and samples.dtype == np.float32
+    np.testing.assert_allclose(samples, pcm.mean(axis=1) / 32768, atol=1e-6)
+    header, rows = tool_frames(str(path))
+    assert_same_frames(vocetta.analyze_file(path), header, rows)
+
+
+def test_unreadable_recording_names_the_file(tmp_path):
+    path = tmp_path / "noise.wav"
+    path.write_bytes(b"RIFF, but nothing a decoder knows")
+    with pytest.raises(vocetta.AudioError, match="noise.wav"):
+        vocetta.analyze_file(path)
+    with pytest.raises(vocetta.AudioError, match="absent.wav"):
+        vocetta.analyze_file(tmp_path / "absent.wav")
+
+
+# --- streaming ----------------------------------------------------------------------------
+
+
+def test_frames_fall_where_the_ring_fills():
+    rate, count = 48000, 12345
+    analyzer = vocetta.Analyzer(sample_rate=rate, hop_ms=10)
+    ring, hop = 768, 480
+    assert (analyzer.ring_length, analyzer.hop) == (ring, hop)
+    assert len(analyzer.push(np.zeros(ring - 1))) == 0
+    assert len(analyzer.push(np.zeros(1))) == 1
+    analyzer.push(np.zeros(count - ring))
+    frames = analyzer.frames
+    assert len(frames) == (count - ring) // hop + 1
+    # Block centres: the first block ends at sample L, each next one a hop later.
+    np.testing.assert_allclose(frames.time, (ring / 2 + hop * np.arange(len(frames))) / rate)
+    # Digital silence is never a phoneme, and its RMS is exactly 0.
+    assert set(frames.phoneme) == {"sil"}
+    assert np.all(frames.volume == 0)
+
+
+def test_blocks_of_any_size_give_the_whole_recording_frames():
+    samples, rate = vocetta.read_audio(SAMPLE)
+    whole = vocetta.analyze(samples, rate, smoothing=False, silence_db=-200)
+    analyzer = vocetta.Analyzer(sample_rate=rate)
+    sizes = np.random.default_rng(7).integers(1, 2000, size=len(samples))
+    ends = np.cumsum(sizes)
+    start, pieces = 0, []
+    for end in ends:
+        pieces.append(analyzer.push(samples[start:end]))
+        start = end
+        if start >= len(samples):
+            break
+    analyzer.finish()
+    streamed = analyzer.frames
+    assert sum(len(p) for p in pieces) == len(streamed) == len(whole)
+    # Each push hands back the frames it completed, and only those.
+    np.testing.assert_array_equal(np.concatenate([p.time for p in pieces]), streamed.time)
+    assert sum((p.phoneme for p in pieces), []) == streamed.phoneme
+    np.testing.assert_array_equal(streamed.time, whole.time)
+    np.testing.assert_array_equal(streamed.volume, whole.volume)
+    np.testing.assert_array_equal(streamed.scores, whole.scores)
+    np.testing.assert_array_equal(streamed.mfcc, whole.mfcc)
+    # Frame by frame and without a gate, a frame is its own best phoneme.
+    assert streamed.phoneme == whole.phoneme
+
+
+def test_scores_and_volume_of_a_tone_by_hand():
+    rate = 16000
+    amplitude = 0.5
+    samples = amplitude * np.sin(2 * np.pi * 500 * np.arange(rate) / rate)
+    frames = vocetta.analyze(samples.astype(np.float32), rate)
+    # RMS of a sine over whole periods (a block of 256 samples holds 8 periods of 500 Hz).
+    np.testing.assert_allclose(frames.volume, amplitude / math.sqrt(2), rtol=1e-4)
+    np.testing.assert_allclose(frames.scores.sum(axis=1), 1.0, rtol=1e-5)
+    assert frames.scores.shape == (len(frames), len(vocetta.load_profile().phonemes))
+    assert frames.mfcc.shape == (len(frames), 16)
+
+
+def test_a_recording_shorter_than_a_block_gets_one_frame():
+    frames = vocetta.analyze(np.full(100, 0.25, dtype=np.float32), 16000)
+    assert len(frames) == 1
+    assert frames.time[0] == pytest.approx(128 / 16000)
+
+
+# --- calibration --------------------------------------------------------------------------
+
+
+def vowel_like(frequencies, rate, seconds, seed):
+    """A buzz through formant-like peaks: enough spectral shape for two classes to differ."""
+    rng = np.random.default_rng(seed)
+    t = np.arange(int(rate * seconds)) / rate
+    signal = sum(np.sin(2 * np.pi * f * t + rng.uniform(0, 6)) for f in frequencies)
+    return 0.3 * signal / len(frequencies) + 0.001 * rng.standard_normal(len(t))
+
+
+def test_calibrate_makes_a_profile_that_tells_its_classes_apart(tmp_path):
+    rate = 16000
+    lines = ["file,phoneme"]
+    for take in range(2):
+        for name, formants in (("low", (300, 600, 900)), ("high", (2000, 2600, 3100))):
+            path = tmp_path / f"{name}{take}.wav"
+            write_wav(path, vowel_like(formants, rate, 0.6, take), rate)
+            lines.append(f"{path.name},{name}")
+    manifest = tmp_path / "takes.csv"
+    manifest.write_text("\n".join(lines) + "\n")
+    output = tmp_path / "two.json"
+    profile = vocetta.calibrate(manifest, output, references=1, trim_ms=50)
+    assert output.exists()
+    assert profile.phonemes == ["low", "high"]
+    assert profile.target_sample_rate == 16000
+    frames = vocetta.analyze_file(tmp_path / "high1.wav", profile=output)
+    assert frames.phoneme.count("high") > 0.9 * len(frames)
+
+
+def test_calibrate_refusal_carries_the_tools_message(tmp_path):
+    manifest = tmp_path / "takes.csv"
+    manifest.write_text("file,phoneme\nabsent.wav,A\n")
+    with pytest.raises(vocetta.CalibrationError, match="absent.wav"):
+        vocetta.calibrate(manifest)
+    assert not (tmp_path / "profile.json").exists()
