@@ -1,6 +1,6 @@
-// Running the lip-sync job over a whole recording the way an engine runs it over live capture:
-// a ring buffer holding the latest L samples at the recording's own rate, refilled by `hop` new
-// samples before every call.
+// The frames of a recording as the SDK's streaming analyzer gives them (an engine's capture ring
+// of the latest L samples at the recording's own rate, refilled by `hop` samples before every
+// call), kept for what needs the whole recording: smoothing, segments, cues, statistics.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 
 #include "audio.hpp"
 #include "profile.hpp"
-#include "vocetta/library.hpp"
+#include "vocetta/analyzer.hpp"
 #include "vocetta/ring.hpp"
 
 namespace Vocetta::Tool {
@@ -19,7 +19,7 @@ using Host::RingLength;
 struct FrameResult {
     double time = 0;  // seconds, the centre of the analysed block
     float volume = 0;
-    int32_t best = -1;  // the job's phonemeIndex
+    int32_t best = -1;  // the best phoneme (the job's pick of the folded scores)
 };
 
 struct Analysis {
@@ -36,6 +36,8 @@ struct Analysis {
     size_t FrameCount() const { return frames.size(); }
     const float* Scores(size_t frame) const { return scores.data() + frame * phonemes; }
     const float* Mfcc(size_t frame) const { return mfcc.data() + frame * coefficients; }
+    void Append(const Host::AnalyzerFrame& frame);
+    void Append(const Analysis& more);  // the frames of `more`, which follow these
 };
 
 // Frames start once the ring has filled (the first block ends at sample L); after that one frame
@@ -43,14 +45,10 @@ struct Analysis {
 // once, padded with silence at the end.
 size_t PlannedFrames(size_t samples, int ringLength, int hop);
 
-// The frames [first, last) of `recording`, written into `analysis` (already sized). Safe to call
-// for disjoint ranges from several threads.
-void AnalyzeRange(const Host::Library& library, const Profile& profile, const Recording& recording,
-                  Analysis& analysis, size_t first, size_t last);
-
-// Sizes `analysis` for `recording`; hopSeconds is rounded to whole samples (at least 1).
-Analysis PrepareAnalysis(const Profile& profile, const Recording& recording, double hopSeconds,
-                         bool scorePhonemes);
+// An empty analysis of a `sampleRate` recording; hopSeconds is rounded to whole samples (at least
+// 1). Throws ProfileError naming `origin` when the job cannot analyse that rate.
+Analysis PrepareAnalysis(const Profile& profile, int sampleRate, const std::string& origin,
+                         double hopSeconds, bool scorePhonemes);
 
 inline constexpr const char* kSilenceLabel = "sil";
 

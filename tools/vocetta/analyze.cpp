@@ -1,6 +1,9 @@
 // vocetta analyze: phoneme timelines of recordings.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <optional>
 
 #include "command.hpp"
 #include "common.hpp"
@@ -32,10 +35,14 @@ struct AnalyzeOptions {
     bool cues = false;
     int fps = 24;
     bool keyframes = false;
+    std::string raw;
 };
 
 void AddOptions(CommandLine& line, AnalyzeOptions& options) {
-    line.Positional("AUDIO", options.inputs, "recordings to analyse");
+    line.Positional("AUDIO", options.inputs, "recordings to analyse; '-' for standard input");
+    line.Text("--raw", options.raw, "RATE[:CH[:FMT]]",
+              "headerless samples: rate, channels (1) and s8, u8, s16 (the default), s24, s32, "
+              "f32 or f64, little-endian");
     line.Text("-o,--output", options.output, "PATH",
               "output file, '-' (the default) for standard output; a directory for several inputs");
     line.Text("-f,--format", options.format, "FMT",
@@ -95,7 +102,12 @@ int RunAnalyze(const Arguments& arguments) {
     if (cues && layout.keyframes && cueFormat != CueFormat::Tsv && cueFormat != CueFormat::Json) {
         throw UsageError("--keyframes needs the tsv or json format");
     }
-    const BatchSettings settings = BatchFromOptions(options.common, "vocetta analyze");
+    BatchSettings settings = BatchFromOptions(options.common, "vocetta analyze");
+    if (!options.raw.empty()) settings.raw = ParseRawFormat(options.raw);
+    const bool fromStandardInput = std::find(inputs.begin(), inputs.end(), "-") != inputs.end();
+    if (fromStandardInput && inputs.size() > 1) {
+        throw UsageError("standard input ('-') is analysed alone, in a run of its own");
+    }
 
     // Where each input's result goes.
     std::vector<std::string> targets;
@@ -126,7 +138,7 @@ int RunAnalyze(const Arguments& arguments) {
     } else {
         targets.push_back(output);
     }
-    std::vector<std::string> read = inputs;
+    std::vector<std::string> read = inputs;  // standard input has no name to clash with
     if (!options.common.profile.empty()) read.push_back(options.common.profile);
     for (const std::string& target : targets)
         CheckOutputIsNoInput(target, read);
@@ -137,9 +149,43 @@ int RunAnalyze(const Arguments& arguments) {
              : Host::ShapeMap{};
     const Host::Library library = OpenLibrary(options.common.library);
     size_t failures = 0;
+
+    // Frame rows follow the stream when their labels need no later frame: from standard input
+    // always (a fixed gate and causal smoothing, StreamLabels), from files when unsmoothed
+    // against a fixed gate (the same labels as at the end). Everything else needs the whole
+    // recording: the relative gate, the smoothed track, segments, cues and JSON.
+    const bool follow = !cues && !segments && format != Format::Json &&
+                        (fromStandardInput || (!labelling.smoothing && labelling.absoluteDb));
+    const char separator = format == Format::Tsv ? '\t' : ',';
+    std::unique_ptr<OutputFile> stream;
+    std::optional<StreamLabels> streamLabels;
+    if (follow) {
+        settings.onFrame = [&](size_t index, const Recording&, const Analysis& analysis,
+                               size_t frame) {
+            if (frame == 0) {
+                stream = std::make_unique<OutputFile>(targets[index]);
+                stream->Write(FrameTableHeader(profile, analysis, separator));
+                streamLabels.emplace(profile, VolumeFromDb(options.labels.FixedSilenceDb()),
+                                     labelling);
+            }
+            stream->Write(
+                FrameTableRow(analysis, frame, streamLabels->Next(analysis, frame), separator));
+            if (stream->Straight()) stream->Flush();
+        };
+    }
     RunBatch(
         library, profile, inputs, settings,
         [&](size_t index, const Recording& recording, const Analysis& analysis) {
+            if (follow) {
+                try {
+                    stream->Commit();
+                } catch (const ToolError& error) {
+                    std::fprintf(stderr, "vocetta analyze: %s\n", error.what());
+                    ++failures;
+                }
+                stream.reset();
+                return;
+            }
             const FrameLabels labels = LabelFrames(profile, analysis, labelling);
             const std::string text =
                 cues ? FormatCues(BuildCueTrack(shapeMap,
@@ -156,8 +202,8 @@ int RunAnalyze(const Arguments& arguments) {
                 ++failures;
             }
         },
-        [&](size_t, const std::string& message) {
-            (void)message;
+        [&](size_t, const std::string&) {
+            stream.reset();  // a file that stops half way is not left looking complete
             ++failures;
         });
     return failures == 0 ? kExitOk : kExitFailure;

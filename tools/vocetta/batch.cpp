@@ -1,9 +1,7 @@
 #include "batch.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
-#include <mutex>
 #include <thread>
 
 #include "error.hpp"
@@ -11,7 +9,121 @@
 namespace Vocetta::Tool {
 namespace {
 
-constexpr size_t kChunkFrames = 32;
+// Frames per run that one thread analyses, and samples per read when frames need not follow
+// their samples at once.
+constexpr size_t kRunFrames = 128;
+constexpr size_t kReadSamples = 16384;
+
+struct FileWork {
+    const Host::Library& library;
+    const Profile& profile;
+    const BatchSettings& settings;
+    Progress& progress;
+    size_t index;
+    AudioReader& reader;
+    Recording& recording;
+    Analysis& analysis;
+
+    size_t Read(std::vector<float>& into, size_t count) {
+        const size_t have = into.size();
+        into.resize(have + count);
+        const size_t got = reader.Read(into.data() + have, count);
+        into.resize(have + got);
+        if (settings.keepSamples) {
+            recording.samples.insert(recording.samples.end(), into.begin() + long(have),
+                                     into.end());
+        }
+        return got;
+    }
+
+    void Appended(size_t frames) {
+        progress.AddFrames(frames);
+        progress.Draw();
+        if (!settings.onFrame) return;
+        for (size_t frame = analysis.FrameCount() - frames; frame < analysis.FrameCount(); ++frame)
+            settings.onFrame(index, recording, analysis, frame);
+    }
+
+    // One analyzer on the calling thread, fed as the samples come.
+    void Sequential(size_t readSize) {
+        Host::Analyzer analyzer(library.entries(), profile, analysis.sampleRate, analysis.hop,
+                                settings.scorePhonemes);
+        const auto append = [&](const Host::AnalyzerFrame& frame) {
+            analysis.Append(frame);
+            Appended(1);
+        };
+        std::vector<float> block;
+        for (;;) {
+            block.clear();
+            const size_t got = Read(block, readSize);
+            analyzer.Push(block.data(), got, append);
+            if (got < readSize) break;
+        }
+        analyzer.Finish(append);
+    }
+
+    // Runs of frames on several threads, a stretch of the recording at a time: the window holds
+    // the samples from the first frame not yet analysed on.
+    void Parallel(size_t threads) {
+        const auto length = static_cast<size_t>(analysis.ringLength);
+        const auto hop = static_cast<size_t>(analysis.hop);
+        const size_t stretch = threads * kRunFrames;
+        std::vector<float> window;
+        size_t windowStart = 0;  // the stream position of window[0]
+        size_t next = 0;         // the first frame not analysed yet
+        for (bool ended = false; !ended;) {
+            const size_t need = (next + stretch - 1) * hop + length;
+            while (!ended && windowStart + window.size() < need) {
+                const size_t want = std::min(kReadSamples, need - windowStart - window.size());
+                ended = Read(window, want) < want;
+            }
+            const size_t available = windowStart + window.size();
+            const size_t last =
+                ended ? std::max(next, PlannedFrames(available, analysis.ringLength, analysis.hop))
+                      : next + stretch;
+            if (last == next) break;
+            const size_t runs = std::min(threads, (last - next + kRunFrames - 1) / kRunFrames);
+            const size_t perRun = (last - next + runs - 1) / runs;
+            std::vector<Analysis> results(runs);
+            std::vector<std::exception_ptr> errors(runs);
+            auto work = [&](size_t run) {
+                try {
+                    const size_t first = next + run * perRun;
+                    const size_t end = std::min(last, first + perRun);
+                    if (first >= end) return;
+                    Analysis& out = results[run];
+                    Host::Analyzer analyzer(library.entries(), profile, analysis.sampleRate,
+                                            analysis.hop, settings.scorePhonemes,
+                                            static_cast<int64_t>(first * hop));
+                    const size_t from = first * hop - windowStart;
+                    const size_t to = std::min((end - 1) * hop + length, available) - windowStart;
+                    const auto append = [&](const Host::AnalyzerFrame& frame) {
+                        if (out.FrameCount() < end - first) out.Append(frame);
+                    };
+                    analyzer.Push(window.data() + from, to - from, append);
+                    analyzer.Finish(append);
+                } catch (...) {
+                    errors[run] = std::current_exception();
+                }
+            };
+            std::vector<std::thread> helpers;
+            for (size_t run = 1; run < runs; ++run)
+                helpers.emplace_back(work, run);
+            work(0);
+            for (std::thread& helper : helpers)
+                helper.join();
+            for (size_t run = 0; run < runs; ++run) {
+                if (errors[run]) std::rethrow_exception(errors[run]);
+                analysis.Append(results[run]);
+                Appended(results[run].FrameCount());
+            }
+            next = last;
+            const size_t drop = std::min(window.size(), next * hop - windowStart);
+            window.erase(window.begin(), window.begin() + static_cast<long>(drop));
+            windowStart += drop;
+        }
+    }
+};
 
 }  // namespace
 
@@ -28,61 +140,41 @@ void RunBatch(const Host::Library& library, const Profile& profile,
         Recording recording;
         Analysis analysis;
         // A file that cannot be read or analysed is reported and skipped; the rest go on.
-        auto skip = [&](const std::exception& error) {
-            progress.Message(settings.command + ": " + error.what());
-            failed(index, error.what());
-        };
-        try {
-            recording = LoadRecording(paths[index]);
-            analysis =
-                PrepareAnalysis(profile, recording, settings.hopSeconds, settings.scorePhonemes);
-        } catch (const ToolError& error) {
-            skip(error);
-            continue;
-        } catch (const Host::ProfileError& error) {
-            skip(error);
-            continue;
-        }
-        const size_t frames = analysis.FrameCount();
-        const size_t chunks = (frames + kChunkFrames - 1) / kChunkFrames;
-        progress.StartFile(index, frames);
-        std::atomic<size_t> next{0};
-        std::mutex errorMutex;
-        std::exception_ptr error;
-        // The calling thread works too, and keeps the bar moving between its chunks.
-        auto work = [&](bool drawProgress) {
-            try {
-                for (size_t chunk; (chunk = next.fetch_add(1)) < chunks;) {
-                    const size_t first = chunk * kChunkFrames;
-                    const size_t last = std::min(frames, first + kChunkFrames);
-                    AnalyzeRange(library, profile, recording, analysis, first, last);
-                    progress.AddFrames(last - first);
-                    if (drawProgress) progress.Draw();
-                }
-            } catch (...) {
-                const std::lock_guard lock(errorMutex);
-                if (!error) error = std::current_exception();
-                next.store(chunks);
-            }
-        };
-        const size_t helpers =
-            std::min<size_t>(static_cast<size_t>(std::max(settings.threads, 1)), chunks) - 1;
-        std::vector<std::thread> threads;
-        threads.reserve(helpers);
-        for (size_t t = 0; t < helpers; ++t)
-            threads.emplace_back(work, false);
-        work(true);
-        for (std::thread& thread : threads)
-            thread.join();
-        if (error) {
-            std::string message;
-            try {
-                std::rethrow_exception(error);
-            } catch (const std::exception& caught) {
-                message = paths[index] + ": analysis failed: " + caught.what();
-            }
+        auto skip = [&](const std::string& message) {
             progress.Message(settings.command + ": " + message);
             failed(index, message);
+        };
+        try {
+            AudioReader reader(paths[index], settings.raw);
+            recording.path = reader.path();
+            recording.sampleRate = reader.sampleRate();
+            recording.channels = reader.channels();
+            analysis = PrepareAnalysis(profile, reader.sampleRate(), reader.path(),
+                                       settings.hopSeconds, settings.scorePhonemes);
+            const int64_t declared = reader.declaredFrames();
+            progress.StartFile(index, declared > 0
+                                          ? PlannedFrames(static_cast<size_t>(declared),
+                                                          analysis.ringLength, analysis.hop)
+                                          : 0);
+            FileWork work{library, profile, settings, progress, index, reader, recording, analysis};
+            const bool follow = settings.onFrame && paths[index] == "-";
+            if (follow) {
+                work.Sequential(static_cast<size_t>(analysis.hop));
+            } else if (settings.threads <= 1) {
+                work.Sequential(kReadSamples);
+            } else {
+                work.Parallel(static_cast<size_t>(settings.threads));
+            }
+            recording.length = static_cast<size_t>(reader.framesRead());
+            analysis.seconds = recording.Seconds();
+        } catch (const ToolError& error) {
+            skip(error.what());
+            continue;
+        } catch (const Host::ProfileError& error) {
+            skip(error.what());
+            continue;
+        } catch (const std::exception& error) {
+            skip(paths[index] + ": analysis failed: " + error.what());
             continue;
         }
         done(index, recording, analysis);

@@ -1,8 +1,11 @@
-// Analysing a list of recordings on several threads: each file's frames are cut into chunks
-// that the threads share, so one long file and many short ones both keep every thread busy.
+// Analysing a list of recordings, each decoded a piece at a time so that memory stays bounded
+// whatever its length. On several threads, each stretch of a recording is cut into runs of frames
+// that the threads share (each run its own streaming analyzer started where the run begins, which
+// gives the same frames, bit for bit, as one analyzer over the whole recording).
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,11 +20,19 @@ struct BatchSettings {
     int threads = 1;
     bool progress = true;
     std::string command = "vocetta";  // prefix of messages and label of the bar
+    std::optional<RawFormat> raw;     // how to read headerless samples
+    bool keepSamples = false;         // fill Recording::samples (for what embeds the audio)
+    // Called on the calling thread for every frame, in order, once it is analysed; `analysis`
+    // holds the frames so far. With it, standard input is read one hop at a time and analysed on
+    // the calling thread, so that each frame follows its samples at once.
+    std::function<void(size_t index, const Recording& recording, const Analysis& analysis,
+                       size_t frame)>
+        onFrame;
 };
 
 // Calls `done` for every file whose analysis succeeded, in input order, on the calling thread;
 // `failed` for every file that could not be read or analysed (the message names the file). The
-// progress bar, if shown, stays below such messages.
+// progress bar, if shown, stays below such messages. "-" is standard input.
 void RunBatch(const Host::Library& library, const Profile& profile,
               const std::vector<std::string>& paths, const BatchSettings& settings,
               const std::function<void(size_t, const Recording&, const Analysis&)>& done,

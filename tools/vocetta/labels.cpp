@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "vocetta/smoother.hpp"
-
 namespace Vocetta::Tool {
 
 float GateVolume(const Analysis& analysis, const LabelSettings& settings) {
@@ -19,25 +17,55 @@ float GateVolume(const Analysis& analysis, const LabelSettings& settings) {
     return static_cast<float>(volumes[rank] * std::pow(10.0, settings.gateDb / 20.0));
 }
 
+namespace {
+
+// The profile's phonemes, then silence when the profile has no phoneme of that name; `silence` is
+// its index.
+std::vector<std::string> LabelNames(const Profile& profile, int& silence) {
+    std::vector<std::string> names;
+    for (const Phoneme& phoneme : profile.phonemes)
+        names.push_back(phoneme.name);
+    silence = profile.IndexOf(kSilenceLabel);
+    if (silence < 0) {
+        silence = static_cast<int>(names.size());
+        names.push_back(kSilenceLabel);
+    }
+    return names;
+}
+
+// Below the gate, or nothing scored (digital silence).
+bool Silent(const Analysis& analysis, size_t frame, float gateVolume) {
+    const FrameResult& result = analysis.frames[frame];
+    return !(result.volume >= gateVolume) || result.best < 0 || result.best >= analysis.phonemes ||
+           !(analysis.Scores(frame)[result.best] > 0);
+}
+
+}  // namespace
+
+StreamLabels::StreamLabels(const Profile& profile, float gateVolume, const LabelSettings& settings)
+    : gate_(gateVolume),
+      smoothing_(settings.smoothing),
+      smoother_(profile.phonemes.size(),
+                std::clamp(std::exp(-settings.switchCost), 1.0e-6f, 0.5f)) {
+    names_ = LabelNames(profile, silence_);
+}
+
+const std::string& StreamLabels::Next(const Analysis& analysis, size_t frame) {
+    if (Silent(analysis, frame, gate_)) return names_[static_cast<size_t>(silence_)];
+    const int best =
+        smoothing_ ? smoother_.Update(analysis.Scores(frame)) : analysis.frames[frame].best;
+    return names_[static_cast<size_t>(best)];
+}
+
 FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
                         const LabelSettings& settings) {
     FrameLabels labels;
-    for (const Phoneme& phoneme : profile.phonemes)
-        labels.names.push_back(phoneme.name);
-    int silence = profile.IndexOf(kSilenceLabel);
-    if (silence < 0) {
-        silence = static_cast<int>(labels.names.size());
-        labels.names.push_back(kSilenceLabel);
-    }
+    int silence = 0;
+    labels.names = LabelNames(profile, silence);
     labels.gateVolume = GateVolume(analysis, settings);
     const size_t frames = analysis.FrameCount();
     const size_t phonemes = static_cast<size_t>(analysis.phonemes);
-    auto silent = [&](size_t frame) {
-        const FrameResult& result = analysis.frames[frame];
-        return !(result.volume >= labels.gateVolume) || result.best < 0 ||
-               static_cast<size_t>(result.best) >= phonemes ||
-               !(analysis.Scores(frame)[result.best] > 0);
-    };
+    auto silent = [&](size_t frame) { return Silent(analysis, frame, labels.gateVolume); };
     if (!settings.smoothing) {
         for (size_t frame = 0; frame < frames; ++frame)
             labels.frames.push_back(silent(frame) ? silence : analysis.frames[frame].best);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis.hpp"
+#include "vocetta/smoother.hpp"
 
 namespace Vocetta::Tool {
 
@@ -42,5 +43,23 @@ float GateVolume(const Analysis& analysis, const LabelSettings& settings);
 // frame by frame.
 FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
                         const LabelSettings& settings);
+
+// Labels frame by frame as they come, for output that follows a stream: the gate is fixed
+// (`gateVolume`, the recording's level being unknown until its end) and smoothing is causal (the
+// SDK's CausalSmoother, whose chance of a switch per frame is e^-switchCost, the Viterbi pass's
+// cost of a switch as a probability), so a label never waits for later frames.
+class StreamLabels {
+  public:
+    StreamLabels(const Profile& profile, float gateVolume, const LabelSettings& settings);
+    // The label of `frame`, the newest frame of `analysis`.
+    const std::string& Next(const Analysis& analysis, size_t frame);
+
+  private:
+    std::vector<std::string> names_;
+    int silence_;
+    float gate_;
+    bool smoothing_;
+    Host::CausalSmoother smoother_;
+};
 
 }  // namespace Vocetta::Tool

@@ -23,6 +23,8 @@ class OutputFile {
     void Write(std::string_view text);
     void Flush();   // for output that a reader follows while it is made
     void Commit();  // closes, checks, renames into place
+    // Written straight (standard output, a FIFO, a device): a reader sees each write as it comes.
+    bool Straight() const { return temporary_.empty(); }
 
   private:
     [[noreturn]] void Fail(int error);

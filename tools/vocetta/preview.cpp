@@ -335,7 +335,8 @@ int RunPreview(const Arguments& arguments) {
     if (!options.common.profile.empty()) read.push_back(options.common.profile);
     CheckOutputIsNoInput(*output, read);
     const MouthOptions mouth = MouthFromOptions(options.mouth, VolumeFromDb(options.silenceDb));
-    const BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
+    BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
+    settings.keepSamples = true;  // the page embeds the audio
     const Profile profile = LoadProfileOrDefault(options.common.profile);
     const Host::ShapeMap map =
         ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile));

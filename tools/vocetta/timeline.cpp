@@ -110,30 +110,40 @@ std::string FormatFrames(const Profile& profile, const Recording& recording,
         return out;
     }
     const char separator = format == Format::Tsv ? '\t' : ',';
-    out += "time";
+    out += FrameTableHeader(profile, analysis, separator);
+    for (size_t frame = 0; frame < frames; ++frame)
+        out += FrameTableRow(analysis, frame, labels.Name(frame), separator);
+    return out;
+}
+
+std::string FrameTableHeader(const Profile& profile, const Analysis& analysis, char separator) {
+    std::string out = "time";
     out += separator;
     out += "phoneme";
     out += separator;
     out += "volume";
-    for (size_t p = 0; p < phonemes; ++p) {
+    for (size_t p = 0; p < static_cast<size_t>(analysis.phonemes); ++p) {
         out += separator;
         out += CsvField(profile.phonemes[p].name, separator);
     }
     out += '\n';
-    for (size_t frame = 0; frame < frames; ++frame) {
-        const FrameResult& result = analysis.frames[frame];
-        out += FormatNumber(result.time);
+    return out;
+}
+
+std::string FrameTableRow(const Analysis& analysis, size_t frame, const std::string& label,
+                          char separator) {
+    const FrameResult& result = analysis.frames[frame];
+    std::string out = FormatNumber(result.time);
+    out += separator;
+    out += CsvField(label, separator);
+    out += separator;
+    out += FormatNumber(result.volume);
+    const float* scores = analysis.Scores(frame);
+    for (size_t p = 0; p < static_cast<size_t>(analysis.phonemes); ++p) {
         out += separator;
-        out += CsvField(labels.Name(frame), separator);
-        out += separator;
-        out += FormatNumber(result.volume);
-        const float* scores = analysis.Scores(frame);
-        for (size_t p = 0; p < phonemes; ++p) {
-            out += separator;
-            out += FormatNumber(scores[p]);
-        }
-        out += '\n';
+        out += FormatNumber(scores[p]);
     }
+    out += '\n';
     return out;
 }
 

@@ -26,6 +26,10 @@ std::vector<Segment> MergeSegments(const FrameLabels& labels, const Analysis& an
 
 std::string FormatFrames(const Profile& profile, const Recording& recording,
                          const Analysis& analysis, const FrameLabels& labels, Format format);
+// The csv or tsv table of FormatFrames a row at a time, for output that follows a stream.
+std::string FrameTableHeader(const Profile& profile, const Analysis& analysis, char separator);
+std::string FrameTableRow(const Analysis& analysis, size_t frame, const std::string& label,
+                          char separator);
 std::string FormatSegments(const Recording& recording, const std::vector<Segment>& segments,
                            Format format);
 

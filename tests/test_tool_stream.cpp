@@ -1,0 +1,197 @@
+// The tool on standard input and on long recordings: a stream whose WAV header gives no length,
+// fed in uneven pieces, gives the frames of the same samples read from a file, each frame as soon
+// as its samples are in; raw samples need only their format; and a long recording is analysed in
+// bounded memory.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <set>
+#include <thread>
+
+#include "test_tool_support.hpp"
+
+namespace Vocetta::Testing {
+namespace {
+
+class ToolStream : public CalibratedToolTest {
+  protected:
+    // A WAV header as a recorder writes it into a pipe: no length known, the largest one given.
+    static std::string StreamingWav(int rate, const std::vector<float>& samples) {
+        std::string bytes = WavBytes(rate, 1, samples);
+        for (size_t offset : {size_t(4), size_t(40)})
+            std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), 4, '\xff');
+        return bytes;
+    }
+
+    // The tool with standard input from `input` (a file or FIFO), standard output into `output`.
+    std::string Command(const std::vector<std::string>& arguments, const std::string& input,
+                        const std::string& output) const {
+        std::string command = Quote(VOCETTA_BINARY_DIR "/vocetta");
+        for (const std::string& argument : arguments) {
+            command += ' ';
+            command += Quote(argument);
+        }
+        for (const auto& [redirect, path] : {std::pair<const char*, std::string>{" <", input},
+                                             {" >", output},
+                                             {" 2>", Path(".err")}}) {
+            command += redirect;
+            command += Quote(path);
+        }
+        return command;
+    }
+
+    int Shell(const std::string& command) const {
+        const int raw = std::system(command.c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+
+    // Reads from `descriptor` until `lines` newlines have arrived or it ends; false if nothing
+    // arrives for a minute (a tool that waits for the end of the stream never sends a line).
+    static bool ReadLines(int descriptor, std::string& into, size_t lines) {
+        while (static_cast<size_t>(std::count(into.begin(), into.end(), '\n')) < lines) {
+            pollfd wait{descriptor, POLLIN, 0};
+            if (::poll(&wait, 1, 60000) <= 0) return false;
+            char buffer[4096];
+            const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
+            if (got <= 0) return true;
+            into.append(buffer, static_cast<size_t>(got));
+        }
+        return true;
+    }
+};
+
+TEST_F(ToolStream, LengthlessWavInPiecesGivesTheFramesOfTheFileAsTheyCome) {
+    std::signal(SIGPIPE, SIG_IGN);  // a tool that fails early must fail the test, not end it
+    const int rate = 16000;
+    std::vector<float> samples = Vowel(rate, 0.6, 700, 1200);
+    const std::vector<float> other = Vowel(rate, 0.6, 300, 2300, 0.1);
+    samples.insert(samples.end(), other.begin(), other.end());
+    const std::string file = WriteWav("voice.wav", rate, samples);
+    const std::vector<std::string> options = {"analyze",        "-",         "-q",
+                                              "--no-smoothing", "--silence", "-50"};
+    const ToolRun reference = Run({"analyze", file, "-q", "--no-smoothing", "--silence", "-50"});
+    ASSERT_EQ(reference.status, 0) << reference.err;
+
+    const std::string in = Path("in"), out = Path("out");
+    ASSERT_EQ(::mkfifo(in.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
+    int status = -1;
+    std::thread tool([&] { status = Shell(Command(options, in, out)); });
+    const int writer = ::open(in.c_str(), O_WRONLY);  // the shell opens standard input first
+    const int reader = ::open(out.c_str(), O_RDONLY);
+    ASSERT_GE(writer, 0);
+    ASSERT_GE(reader, 0);
+    const std::string stream = StreamingWav(rate, samples);
+    // Uneven pieces, the first of them splitting the header.
+    auto send = [&](size_t from, size_t to) {
+        static constexpr size_t kPieces[] = {1, 7, 30, 333, 4096, 999};
+        for (size_t i = 0; from < to; ++i) {
+            const size_t piece = std::min(kPieces[i % std::size(kPieces)], to - from);
+            if (::write(writer, stream.data() + from, piece) != static_cast<ssize_t>(piece)) break;
+            from += piece;
+        }
+    };
+    const size_t half = stream.size() / 2;
+    send(0, half);
+    // Half the stream is in and the stream is still open: its frames are out already.
+    std::string received;
+    const bool early = ReadLines(reader, received, 10);
+    send(half, stream.size());
+    ::close(writer);
+    ReadLines(reader, received, SIZE_MAX);
+    ::close(reader);
+    tool.join();
+    EXPECT_TRUE(early) << "no frame before the stream ended";
+    ASSERT_EQ(status, 0) << Read(Path(".err"));
+    EXPECT_EQ(received, reference.out);
+}
+
+TEST_F(ToolStream, RawSamplesAndDefaultLabelsFromStandardInput) {
+    const int rate = 16000;
+    const std::vector<float> samples = Vowel(rate, 0.8, 700, 1200);
+    const std::string file = WriteWav("voice.wav", rate, samples);
+    // The same samples as 32-bit floats, two identical channels.
+    std::string raw;
+    for (float sample : samples) {
+        const float quantised = std::lrint(sample * 32767.0f) / 32768.0f;
+        for (int channel = 0; channel < 2; ++channel)
+            raw.append(reinterpret_cast<const char*>(&quantised), sizeof quantised);
+    }
+    Write(Path("voice.f32"), raw);
+    const ToolRun reference = Run({"analyze", file, "-q", "--no-smoothing", "--silence", "-40"});
+    ASSERT_EQ(reference.status, 0) << reference.err;
+    ASSERT_EQ(Shell(Command({"analyze", "-", "-q", "--raw", "16000:2:f32", "--no-smoothing",
+                             "--silence", "-40"},
+                            Path("voice.f32"), Path("raw.csv"))),
+              0)
+        << Read(Path(".err"));
+    EXPECT_EQ(Read(Path("raw.csv")), reference.out);
+
+    // By default the labels of a stream come from the causal smoother: a steady vowel keeps its
+    // phoneme in every frame but the ones the gate calls silence.
+    ASSERT_EQ(Shell(Command({"analyze", "-", "-q"}, file, Path("default.csv"))), 0)
+        << Read(Path(".err"));
+    std::istringstream lines(Read(Path("default.csv")));
+    std::string line;
+    std::getline(lines, line);
+    std::set<std::string> labels;
+    for (size_t count = 0; std::getline(lines, line); ++count) {
+        const size_t first = line.find(',') + 1;
+        labels.insert(line.substr(first, line.find(',', first) - first));
+    }
+    labels.erase("sil");
+    EXPECT_EQ(labels.size(), 1u);
+
+    // A malformed format is an error before anything is read; a headerless stream without --raw
+    // says how to name its format.
+    EXPECT_EQ(Shell(Command({"analyze", "-", "--raw", "16000:2:f16"}, file, Path("x"))), 2);
+    EXPECT_NE(Read(Path(".err")).find("f16"), std::string::npos);
+    EXPECT_EQ(Shell(Command({"analyze", "-", "-q"}, Path("voice.f32"), Path("x"))), 1);
+    EXPECT_NE(Read(Path(".err")).find("--raw"), std::string::npos);
+}
+
+TEST_F(ToolStream, TwentyMinutesAt48kHzFitInBoundedMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves terabytes of address space";
+#else
+    // 20 minutes of a 48 kHz tone: 57.6 million samples, 230 MB as decoded floats.
+    const int rate = 48000;
+    std::vector<int16_t> second(rate);
+    for (int i = 0; i < rate; ++i)
+        second[static_cast<size_t>(i)] =
+            static_cast<int16_t>(std::lrint(8000.0 * std::sin(2 * M_PI * 220.0 * i / rate)));
+    const std::string head = WavBytes(rate, 1, {});
+    {
+        std::ofstream wav(Path("long.wav"), std::ios::binary);
+        std::string header = head;
+        const uint32_t bytes = 20u * 60u * rate * 2u;
+        const uint32_t riff = bytes + 36u;
+        std::memcpy(header.data() + 4, &riff, 4);
+        std::memcpy(header.data() + 40, &bytes, 4);
+        wav << header;
+        for (int s = 0; s < 20 * 60; ++s)
+            wav.write(reinterpret_cast<const char*>(second.data()),
+                      static_cast<std::streamsize>(second.size() * sizeof(int16_t)));
+    }
+    // 96 MB of address space for everything: the tool, its libraries and the analysis.
+    const std::string command =
+        "ulimit -v 98304 && " + Command({"analyze", Path("long.wav"), "-q", "-j", "1", "--hop",
+                                         "1000", "-o", Path("long.csv")},
+                                        "/dev/null", "/dev/null");
+    ASSERT_EQ(Shell(command), 0) << Read(Path(".err"));
+    std::istringstream lines(Read(Path("long.csv")));
+    size_t rows = 0;
+    for (std::string line; std::getline(lines, line);)
+        ++rows;
+    // A header, then one frame per second once the first block is in: 1200 of them.
+    EXPECT_EQ(rows, 1u + 1200u);
+#endif
+}
+
+}  // namespace
+}  // namespace Vocetta::Testing
