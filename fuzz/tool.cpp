@@ -271,11 +271,14 @@ int StreamingAnalyzer(const uint8_t* data, size_t size) {
                               {frame.scores.begin(), frame.scores.end()},
                               {frame.mfcc.begin(), frame.mfcc.end()}});
         };
+        // Pieces of any size, empty ones included, while the cuts last; then the rest at once.
         Input cuts(data, size);
         for (size_t done = 0; done < stream.size();) {
-            const size_t piece = pieces ? std::min<size_t>(stream.size() - done,
-                                                           cuts.Byte() * 16u + cuts.Byte() % 16u)
-                                        : stream.size();
+            const size_t rest = stream.size() - done;
+            const size_t piece =
+                !pieces || cuts.remaining() == 0
+                    ? rest
+                    : std::min<size_t>(rest, cuts.Byte() * 16u + cuts.Byte() % 16u);
             analyzer.Push(stream.data() + done, piece, keep);
             done += piece;
         }
