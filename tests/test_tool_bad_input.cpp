@@ -183,6 +183,21 @@ TEST_F(ToolBadInput, RenderWidthAndBlendAreChecked) {
     EXPECT_EQ(run.status, 0) << run.err;
 }
 
+TEST_F(ToolBadInput, OutputExtensionMustMatchTheFormat) {
+    const std::string wav = GoodWav();
+    ExpectFailure({"analyze", wav, "-q", "-o", Path("result.xml")}, 2, {"result.xml", "'.xml'"});
+    ExpectFailure({"analyze", wav, "-q", "-f", "csv", "-o", Path("result.json")}, 2,
+                  {"extension says json", "format written is csv"});
+    ExpectFailure({"analyze", wav, "-q", "--cues", "-o", Path("result.csv")}, 2, {"'.csv'"});
+    ExpectFailure({"render", wav, "-q", "-o", Path("result.jpg")}, 2, {"result.jpg", "PNG"});
+    // Inferred from the extension, or named and matching it.
+    const ToolRun tsv = Run({"analyze", wav, "-q", "-o", Path("frames.tsv")});
+    EXPECT_EQ(tsv.status, 0) << tsv.err;
+    EXPECT_EQ(Read(Path("frames.tsv")).substr(0, 5), "time\t");
+    const ToolRun xml = Run({"analyze", wav, "-q", "--cues", "-f", "xml", "-o", Path("c.xml")});
+    EXPECT_EQ(xml.status, 0) << xml.err;
+}
+
 TEST_F(ToolBadInput, ManifestWithAByteOrderMarkIsRead) {
     GoodWav();
     const std::string manifest = Path("marked.csv");

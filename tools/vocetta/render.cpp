@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "command.hpp"
 #include "common.hpp"
@@ -92,6 +93,9 @@ int RunRender(const Arguments& arguments) {
     std::vector<std::string> read = options.inputs;
     if (!options.common.profile.empty()) read.push_back(options.common.profile);
     CheckOutputIsNoInput(*output, read);
+    if (std::filesystem::path(*output).extension() != ".png") {
+        throw UsageError(*output + ": render writes PNG images; name the file FILE.png");
+    }
     const int height = options.height;
     const auto blend = static_cast<float>(options.blend);
     const bool mfcc = options.mfcc;
