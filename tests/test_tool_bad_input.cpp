@@ -198,6 +198,12 @@ TEST_F(ToolBadInput, OutputExtensionMustMatchTheFormat) {
     EXPECT_EQ(xml.status, 0) << xml.err;
 }
 
+TEST_F(ToolBadInput, MissingLibraryNamesTheSearchOrder) {
+    const std::string wav = GoodWav();
+    ExpectFailure({"analyze", wav, "-q", "--library", Path("nowhere.so")}, 1,
+                  {"nowhere.so", "--library PATH", "$VOCETTA_LIBRARY", "beside the tool"});
+}
+
 TEST_F(ToolBadInput, ManifestWithAByteOrderMarkIsRead) {
     GoodWav();
     const std::string manifest = Path("marked.csv");
