@@ -213,7 +213,9 @@ int RunCalibrate(const Arguments& arguments) {
     std::map<std::string, Sums> sums;
     for (const LabelledFile& file : files)
         sums[file.phoneme].files.push_back(file.path);
-    std::vector<double> total(m, 0.0), squares(m, 0.0);
+    // Welford's running mean and sum of squared deviations: no cancellation when the spread is
+    // small beside the mean.
+    std::vector<double> runningMean(m, 0.0), deviations(m, 0.0);
     size_t totalFrames = 0;
     std::vector<std::string> frameRows(files.size());
 
@@ -244,12 +246,13 @@ int RunCalibrate(const Arguments& arguments) {
                     finite = finite && std::isfinite(mfcc[i]);
                 if (!finite) continue;
                 target.kept.insert(target.kept.end(), mfcc, mfcc + m);
-                for (size_t i = 0; i < m; ++i) {
-                    total[i] += mfcc[i];
-                    squares[i] += double(mfcc[i]) * mfcc[i];
-                }
                 ++target.frames;
                 ++totalFrames;
+                for (size_t i = 0; i < m; ++i) {
+                    const double delta = mfcc[i] - runningMean[i];
+                    runningMean[i] += delta / double(totalFrames);
+                    deviations[i] += delta * (mfcc[i] - runningMean[i]);
+                }
                 if (!options.frames.empty()) {
                     std::string& row = frameRows[index];
                     row += CsvField(files[index].path, ',') + ',' + FormatNumber(result.time, 9) +
@@ -279,8 +282,8 @@ int RunCalibrate(const Arguments& arguments) {
     profile.means.assign(m, 0.0f);
     profile.standardDeviations.assign(m, 0.0f);
     for (size_t i = 0; i < m; ++i) {
-        const double mean = total[i] / double(totalFrames);
-        const double variance = std::max(0.0, squares[i] / double(totalFrames) - mean * mean);
+        const double mean = runningMean[i];
+        const double variance = deviations[i] / double(totalFrames);
         profile.means[i] = static_cast<float>(mean);
         profile.standardDeviations[i] = static_cast<float>(std::sqrt(variance) / options.contrast);
         if (!(profile.standardDeviations[i] > 0)) {
