@@ -174,6 +174,64 @@ TEST_F(ToolBadInput, BadManifests) {
     ExpectFailure({"evaluate", unknown}, 1, {unknown + ":2", "'Q' is not in the profile"});
 }
 
+TEST_F(ToolBadInput, RenderWidthAndBlendAreChecked) {
+    const std::string wav = GoodWav();  // 0.3 s: 29 frames at the default hop
+    ExpectFailure({"render", wav, "-q", "--max-width", "20", "-o", Path("result.png")}, 1,
+                  {wav, "29 frames", "--max-width 20"});
+    ExpectFailure({"render", wav, "-q", "--blend", "0", "-o", Path("result.png")}, 2, {"--blend"});
+    const ToolRun run = Run({"render", wav, "-q", "--max-width", "29", "-o", Path("fits.png")});
+    EXPECT_EQ(run.status, 0) << run.err;
+}
+
+TEST_F(ToolBadInput, OutputExtensionMustMatchTheFormat) {
+    const std::string wav = GoodWav();
+    ExpectFailure({"analyze", wav, "-q", "-o", Path("result.xml")}, 2, {"result.xml", "'.xml'"});
+    ExpectFailure({"analyze", wav, "-q", "-f", "csv", "-o", Path("result.json")}, 2,
+                  {"extension says json", "format written is csv"});
+    ExpectFailure({"analyze", wav, "-q", "--cues", "-o", Path("result.csv")}, 2, {"'.csv'"});
+    ExpectFailure({"render", wav, "-q", "-o", Path("result.jpg")}, 2, {"result.jpg", "PNG"});
+    // Inferred from the extension, or named and matching it.
+    const ToolRun tsv = Run({"analyze", wav, "-q", "-o", Path("frames.tsv")});
+    EXPECT_EQ(tsv.status, 0) << tsv.err;
+    EXPECT_EQ(Read(Path("frames.tsv")).substr(0, 5), "time\t");
+    const ToolRun xml = Run({"analyze", wav, "-q", "--cues", "-f", "xml", "-o", Path("c.xml")});
+    EXPECT_EQ(xml.status, 0) << xml.err;
+}
+
+TEST_F(ToolBadInput, MissingLibraryNamesTheSearchOrder) {
+    const std::string wav = GoodWav();
+    ExpectFailure({"analyze", wav, "-q", "--library", Path("nowhere.so")}, 1,
+                  {"nowhere.so", "--library PATH", "$VOCETTA_LIBRARY", "beside the tool"});
+}
+
+TEST_F(ToolBadInput, ProblemOfManyFilesIsToldOnce) {
+    std::string manifest = "file,phoneme\n";
+    for (int i = 0; i < 5; ++i) {
+        Write(Path("take" + std::to_string(i) + ".wav"),
+              WavBytes(16000, 1, Vowel(16000, 0.3, 700, 1200)));
+        manifest += "take" + std::to_string(i) + ".wav,A\n";
+    }
+    Write(Path("takes.csv"), manifest);
+    const ToolRun run =
+        Run({"calibrate", Path("takes.csv"), "-q", "--target-rate", "48000", "-o", Path("p.json")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("take0.wav"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("take1.wav"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("the same problem in 4 more"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("p.json")));
+}
+
+TEST_F(ToolBadInput, ManifestWithAByteOrderMarkIsRead) {
+    GoodWav();
+    const std::string manifest = Path("marked.csv");
+    Write(manifest,
+          "\xEF\xBB\xBF"
+          "file,phoneme\ngood.wav,A\n");
+    const ToolRun run = Run({"evaluate", manifest, "-q", "--json"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\"frames\": 29"), std::string::npos) << run.out;
+}
+
 TEST_F(ToolBadInput, FailureKeepsAnEarlierResult) {
     const std::string output = Path("result.csv");
     Write(output, "an earlier result\n");

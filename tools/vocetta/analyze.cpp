@@ -78,6 +78,23 @@ Format ChooseFormat(const AnalyzeOptions& options) {
     return Format::Csv;
 }
 
+// An output file's extension names what it holds: one that names another format than the one
+// written, or none the tool writes, is a mistake caught before anything is written.
+void CheckExtension(const std::string& output, const std::string& written, bool cues) {
+    const std::string extension = std::filesystem::path(output).extension().string();
+    if (output == "-" || extension.empty() || extension == written) return;
+    const std::vector<std::string> known =
+        cues ? std::vector<std::string>{".tsv", ".json", ".xml", ".dat"}
+             : std::vector<std::string>{".csv", ".tsv", ".json"};
+    if (std::find(known.begin(), known.end(), extension) != known.end()) {
+        throw UsageError(output + ": the extension says " + extension.substr(1) +
+                         ", but the format written is " + written.substr(1));
+    }
+    throw UsageError(output + ": '" + extension + "' is not a format " +
+                     (cues ? "cues are written in (tsv, json, xml, dat)"
+                           : "frames are written in (csv, tsv, json; cues: --cues)"));
+}
+
 }  // namespace
 
 int RunAnalyze(const Arguments& arguments) {
@@ -142,6 +159,9 @@ int RunAnalyze(const Arguments& arguments) {
     if (!options.common.profile.empty()) read.push_back(options.common.profile);
     for (const std::string& target : targets)
         CheckOutputIsNoInput(target, read);
+    if (!intoDirectory)
+        CheckExtension(output, cues ? CueFormatExtension(cueFormat) : FormatExtension(format),
+                       cues);
 
     const Profile profile = LoadProfileOrDefault(options.common.profile);
     const Host::ShapeMap shapeMap =

@@ -136,12 +136,25 @@ void RunBatch(const Host::Library& library, const Profile& profile,
               const std::function<void(size_t, const Recording&, const Analysis&)>& done,
               const std::function<void(size_t, const std::string&)>& failed) {
     Progress progress(settings.command, paths.size(), settings.progress);
+    // Problems shared by many files (a rate the profile cannot analyse) are told once, with a
+    // count of the files they repeat for.
+    std::vector<std::string> told;
+    size_t repeats = 0;
     for (size_t index = 0; index < paths.size(); ++index) {
         Recording recording;
         Analysis analysis;
         // A file that cannot be read or analysed is reported and skipped; the rest go on.
         auto skip = [&](const std::string& message) {
-            progress.Message(settings.command + ": " + message);
+            std::string problem = message;
+            if (const size_t at = problem.find(paths[index]); at != std::string::npos) {
+                problem.erase(at, paths[index].size());
+            }
+            if (std::find(told.begin(), told.end(), problem) != told.end()) {
+                ++repeats;
+            } else {
+                told.push_back(problem);
+                progress.Message(settings.command + ": " + message);
+            }
             failed(index, message);
         };
         try {
@@ -178,6 +191,10 @@ void RunBatch(const Host::Library& library, const Profile& profile,
             continue;
         }
         done(index, recording, analysis);
+    }
+    if (repeats > 0) {
+        progress.Message(settings.command + ": the same problem in " + std::to_string(repeats) +
+                         " more recording(s)");
     }
 }
 

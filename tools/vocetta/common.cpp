@@ -1,5 +1,7 @@
 #include "common.hpp"
 
+#include "error.hpp"
+
 namespace Vocetta::Tool {
 
 void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfile) {
@@ -20,7 +22,15 @@ void AddLibraryOption(CommandLine& line, std::string& path) {
 }
 
 Host::Library OpenLibrary(const std::string& path) {
-    return Host::Library(path.empty() ? Host::Library::DefaultPath() : path);
+    try {
+        return Host::Library(path.empty() ? Host::Library::DefaultPath() : path);
+    } catch (const Host::LibraryError& error) {
+        // A copy of the tool away from its build or install folder needs telling where to look.
+        throw ToolError(std::string(error.what()) +
+                        "; the library is looked for by --library PATH, then $VOCETTA_LIBRARY, "
+                        "then beside the tool, then in the lib folder beside the tool's folder (an "
+                        "installed tool), then on the system's search path");
+    }
 }
 
 BatchSettings BatchFromOptions(const CommonOptions& options, const char* label) {

@@ -56,6 +56,8 @@ std::vector<LabelledFile> LoadManifest(const std::string& path) {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     while (std::getline(stream, line)) {
         ++number;
+        // Spreadsheet programs save UTF-8 with a byte-order mark in front of the header.
+        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
         if (Trim(line).empty()) continue;
         const std::vector<std::string> fields = SplitCsvLine(line);
         if (fileColumn < 0) {

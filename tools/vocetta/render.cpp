@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "command.hpp"
 #include "common.hpp"
@@ -32,6 +33,7 @@ struct RenderOptions {
     bool mfcc = false;
     int height = 96;
     double blend = 0.5;
+    int maxWidth = 16384;
     bool cues = false;
     LabelArguments labels;
 };
@@ -41,7 +43,9 @@ void AddOptions(CommandLine& line, RenderOptions& options) {
     line.Text("-o,--output", options.output, "FILE", "the PNG file to write (required)");
     line.Flag("--mfcc", options.mfcc, "paint the MFCCs instead of the phonemes");
     line.Integer("--height", options.height, 1, 8192, "N", "image height in pixels (default 96)");
-    line.Number("--blend", options.blend, 0.0, 1.0, "F",
+    line.Integer("--max-width", options.maxWidth, 1, 1 << 20, "N",
+                 "refuse an image wider than N pixels, one per frame (default 16384)");
+    line.Number("--blend", options.blend, 0.01, 1.0, "F",
                 "share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)");
     line.Flag("--cues", options.cues, "draw the mouth cues under the phoneme texture");
     AddLabelOptions(line, options.labels);
@@ -89,6 +93,9 @@ int RunRender(const Arguments& arguments) {
     std::vector<std::string> read = options.inputs;
     if (!options.common.profile.empty()) read.push_back(options.common.profile);
     CheckOutputIsNoInput(*output, read);
+    if (std::filesystem::path(*output).extension() != ".png") {
+        throw UsageError(*output + ": render writes PNG images; name the file FILE.png");
+    }
     const int height = options.height;
     const auto blend = static_cast<float>(options.blend);
     const bool mfcc = options.mfcc;
@@ -111,6 +118,12 @@ int RunRender(const Arguments& arguments) {
     RunBatch(
         library, profile, options.inputs, settings,
         [&](size_t, const Recording& recording, const Analysis& analysis) {
+            if (analysis.FrameCount() > static_cast<size_t>(options.maxWidth)) {
+                throw ToolError(recording.path + ": " + std::to_string(analysis.FrameCount()) +
+                                " frames make an image wider than --max-width " +
+                                std::to_string(options.maxWidth) +
+                                " pixels; raise --hop or --max-width");
+            }
             const auto width = static_cast<int>(analysis.FrameCount());
             const auto columns = static_cast<size_t>(width);
             std::vector<uint32_t> pixels;
