@@ -254,7 +254,16 @@ int StreamingAnalyzer(const uint8_t* data, size_t size) {
     const int hop = input.Bool() ? input.IntIn(-2, 2000) : 160;
     const bool scorePhonemes = input.Bool();
     const int64_t inStream = int64_t{std::max(1, hop)} * input.IntIn(0, 50);
-    const std::vector<float> stream = input.Floats(static_cast<size_t>(input.IntIn(0, 12000)));
+    // 64 frames at most: the accounting keeps every host call, thousands a frame. A rate the job
+    // cannot take is left for the analyzer to refuse.
+    int64_t longest = 12000;
+    try {
+        longest =
+            Host::RingLength(profile, sampleRate, "the analyzer") + 63 * int64_t{std::max(1, hop)};
+    } catch (const Host::ProfileError&) {
+    }
+    const std::vector<float> stream =
+        input.Floats(static_cast<size_t>(std::min<int64_t>(input.IntIn(0, 12000), longest)));
     // Now and then a start before the stream, which the analyzer must refuse.
     const int64_t firstSample = input.Byte() % 4 == 3 ? -1 - inStream : inStream;
 
