@@ -78,21 +78,23 @@ void RefineProfile(Profile& profile, const std::vector<float>& frames,
     uint64_t state = settings.seed;
     Adam adam(parameters.size());
     std::vector<double> gradient(parameters.size()), z(m), diff(rows * m), distance(rows),
-        logScore(rows), gradientZ(m);
+        logScore(rows), gradientZ(m), weights(m);
     for (int epoch = 0; epoch < settings.epochs; ++epoch) {
         for (size_t f = n; f > 1; --f)
             std::swap(order[f - 1], order[Next(state) % f]);
         for (size_t start = 0; start < n; start += settings.batch) {
             const size_t end = std::min(n, start + settings.batch);
             std::fill(gradient.begin(), gradient.end(), 0.0);
-            const double* logWeight = parameters.data();
+            // The weights change only between steps.
+            for (size_t i = 0; i < m; ++i)
+                weights[i] = std::exp(parameters[i]);
             const double* references = parameters.data() + m;
             for (size_t b = start; b < end; ++b) {
                 const size_t frame = order[b];
                 const float* x = frames.data() + frame * m;
                 const int target = phonemes[frame];
                 for (size_t i = 0; i < m; ++i)
-                    z[i] = (double(x[i]) - profile.means[i]) * std::exp(logWeight[i]);
+                    z[i] = (double(x[i]) - profile.means[i]) * weights[i];
                 double best = -INFINITY;
                 for (size_t r = 0; r < rows; ++r) {
                     double sum = 0;
