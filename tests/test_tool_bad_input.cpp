@@ -109,13 +109,6 @@ TEST_F(ToolBadInput, EmptyRecording) {
     ExpectFailure({"analyze", path, "-o", Path("result.csv")}, 1, {path, "empty"});
 }
 
-TEST_F(ToolBadInput, SampleRateBelowTheAnalysisRate) {
-    const std::string path = Path("phone.wav");
-    Write(path, WavBytes(8000, 1, Vowel(8000, 0.5, 700, 1200)));
-    ExpectFailure({"analyze", path, "-o", Path("result.csv")}, 1,
-                  {path, "sample rate 8000 Hz", "16000"});
-}
-
 TEST_F(ToolBadInput, MalformedProfiles) {
     const std::string wav = GoodWav();
     struct Case {
