@@ -174,10 +174,16 @@ void RunBatch(const Host::Library& library, const Profile& profile,
             analysis = PrepareAnalysis(profile, source.sampleRate(), reader.path(),
                                        settings.hopSeconds, settings.scorePhonemes);
             const int64_t declared = source.declaredFrames();
-            progress.StartFile(index, declared > 0
-                                          ? PlannedFrames(static_cast<size_t>(declared),
-                                                          analysis.ringLength, analysis.hop)
-                                          : 0);
+            const double rate = analysis.sampleRate;
+            progress.StartFile(index,
+                               declared > 0 ? PlannedFrames(static_cast<size_t>(declared),
+                                                            analysis.ringLength, analysis.hop)
+                                            : 0,
+                               paths[index],
+                               reader.declaredFrames() > 0
+                                   ? double(reader.declaredFrames()) / reader.sampleRate()
+                                   : -1.0,
+                               analysis.ringLength / rate, analysis.hop / rate);
             FileWork work{library, profile, settings, progress, index, source, recording, analysis};
             const bool follow = settings.onFrame && paths[index] == "-";
             if (follow) {
@@ -189,6 +195,7 @@ void RunBatch(const Host::Library& library, const Profile& profile,
             }
             recording.length = static_cast<size_t>(source.framesRead());
             analysis.seconds = recording.Seconds();
+            progress.FinishFile(double(reader.framesRead()) / reader.sampleRate());
         } catch (const ToolError& error) {
             skip(error.what());
             continue;
