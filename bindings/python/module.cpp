@@ -15,7 +15,6 @@
 
 #include "analysis.hpp"
 #include "audio.hpp"
-#include "common.hpp"
 #include "cue_export.hpp"
 #include "error.hpp"
 #include "labels.hpp"
@@ -597,7 +596,6 @@ PYBIND11_MODULE(_vocetta, module) {
         defaults["attack_ms"] = arguments.attackMs;
         defaults["release_ms"] = arguments.releaseMs;
         defaults["sharpness"] = arguments.sharpness;
-        defaults["stream_silence_db"] = Tool::kDefaultSilenceDb;
         return defaults;
     });
     py::class_<Tool::MouthArguments>(module, "CueArguments");
