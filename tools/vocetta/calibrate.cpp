@@ -18,7 +18,8 @@ namespace {
 
 constexpr const char* kSummary =
     "Builds a profile from labelled recordings. Each MANIFEST is a CSV file with the columns\n"
-    "'file' and 'phoneme' (one sustained phoneme per file; several files per phoneme). Every\n"
+    "'file' and 'phoneme' (one sustained phoneme per file; several files per phoneme), and\n"
+    "optionally 'start' and 'end' in seconds to label a stretch of a longer recording. Every\n"
     "frame's MFCCs come from the lip-sync job itself; the profile holds the mean and standard\n"
     "deviation of each coefficient over all kept frames, and each phoneme's mean vector.";
 constexpr const char* kDetails =
@@ -211,17 +212,32 @@ int RunCalibrate(const Arguments& arguments) {
 
     const auto m = static_cast<size_t>(profile.coefficients);
     std::map<std::string, Sums> sums;
-    for (const LabelledFile& file : files)
-        sums[file.phoneme].files.push_back(file.path);
+    for (const LabelledFile& file : files) {
+        std::vector<std::string>& named = sums[file.phoneme].files;
+        if (std::find(named.begin(), named.end(), file.path) == named.end()) {
+            named.push_back(file.path);
+        }
+    }
     // Welford's running mean and sum of squared deviations: no cancellation when the spread is
     // small beside the mean.
     std::vector<double> runningMean(m, 0.0), deviations(m, 0.0);
     size_t totalFrames = 0;
     std::vector<std::string> frameRows(files.size());
 
+    // Each recording is analysed once, however many of its stretches the manifest labels.
     std::vector<std::string> paths;
-    for (const LabelledFile& file : files)
-        paths.push_back(file.path);
+    std::vector<std::vector<size_t>> rowsOf;
+    {
+        std::map<std::string, size_t> known;
+        for (size_t row = 0; row < files.size(); ++row) {
+            const auto [where, added] = known.emplace(files[row].path, paths.size());
+            if (added) {
+                paths.push_back(files[row].path);
+                rowsOf.emplace_back();
+            }
+            rowsOf[where->second].push_back(row);
+        }
+    }
     BatchSettings settings = BatchFromOptions(options.common, "vocetta calibrate");
     settings.scorePhonemes = false;
     const Host::Library library = OpenLibrary(options.common.library);
@@ -229,37 +245,41 @@ int RunCalibrate(const Arguments& arguments) {
     RunBatch(
         library, profile, paths, settings,
         [&](size_t index, const Recording&, const Analysis& analysis) {
-            const std::string& phoneme = files[index].phoneme;
-            const bool isSilence = phoneme == silenceName;
-            Sums& target = sums[phoneme];
             const double halfBlock = 0.5 * analysis.ringLength / analysis.sampleRate;
-            for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
-                const FrameResult& result = analysis.frames[frame];
-                if (result.time - halfBlock < trim ||
-                    result.time + halfBlock > analysis.seconds - trim) {
-                    continue;
-                }
-                if (!isSilence && !(result.volume >= minVolume)) continue;
-                const float* mfcc = analysis.Mfcc(frame);
-                bool finite = true;
-                for (size_t i = 0; i < m; ++i)
-                    finite = finite && std::isfinite(mfcc[i]);
-                if (!finite) continue;
-                target.kept.insert(target.kept.end(), mfcc, mfcc + m);
-                ++target.frames;
-                ++totalFrames;
-                for (size_t i = 0; i < m; ++i) {
-                    const double delta = mfcc[i] - runningMean[i];
-                    runningMean[i] += delta / double(totalFrames);
-                    deviations[i] += delta * (mfcc[i] - runningMean[i]);
-                }
-                if (!options.frames.empty()) {
-                    std::string& row = frameRows[index];
-                    row += CsvField(files[index].path, ',') + ',' + FormatNumber(result.time, 9) +
-                           ',' + CsvField(phoneme, ',') + ',' + FormatNumber(result.volume, 9);
+            for (const size_t row : rowsOf[index]) {
+                const LabelledFile& file = files[row];
+                const bool isSilence = file.phoneme == silenceName;
+                Sums& target = sums[file.phoneme];
+                // A labelled stretch keeps the frames whose whole block lies inside it; a whole
+                // file leaves out --trim at both ends.
+                const double from = file.segment ? file.start : trim;
+                const double to = file.segment ? file.end : analysis.seconds - trim;
+                for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
+                    const FrameResult& result = analysis.frames[frame];
+                    if (result.time - halfBlock < from || result.time + halfBlock > to) continue;
+                    if (!isSilence && !(result.volume >= minVolume)) continue;
+                    const float* mfcc = analysis.Mfcc(frame);
+                    bool finite = true;
                     for (size_t i = 0; i < m; ++i)
-                        row += ',' + FormatNumber(mfcc[i], 9);
-                    row += '\n';
+                        finite = finite && std::isfinite(mfcc[i]);
+                    if (!finite) continue;
+                    target.kept.insert(target.kept.end(), mfcc, mfcc + m);
+                    ++target.frames;
+                    ++totalFrames;
+                    for (size_t i = 0; i < m; ++i) {
+                        const double delta = mfcc[i] - runningMean[i];
+                        runningMean[i] += delta / double(totalFrames);
+                        deviations[i] += delta * (mfcc[i] - runningMean[i]);
+                    }
+                    if (!options.frames.empty()) {
+                        std::string& line = frameRows[row];
+                        line += CsvField(file.path, ',') + ',' + FormatNumber(result.time, 9) +
+                                ',' + CsvField(file.phoneme, ',') + ',' +
+                                FormatNumber(result.volume, 9);
+                        for (size_t i = 0; i < m; ++i)
+                            line += ',' + FormatNumber(mfcc[i], 9);
+                        line += '\n';
+                    }
                 }
             }
         },
