@@ -26,7 +26,7 @@ __all__ = ["Analyzer", "AudioError", "CalibrationError", "Frames", "LibraryError
 SILENCE = "sil"
 DEFAULT_HOP_MS = 10.0
 DEFAULT_GATE_DB = -30.0
-DEFAULT_SWITCH_COST = 4.0
+DEFAULT_SWITCH_COST = 2.0
 
 
 class CalibrationError(ValueError):
