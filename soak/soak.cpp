@@ -4,7 +4,10 @@
 // difference. Prints the calls made, host-service traffic, leaks, double releases, label
 // mismatches, other allocator faults, aborts and differences; exits 1 if any of these is not 0.
 //
-//     build/vocetta_soak [--calls N] [--threads N] [--seed N] [--batch N]
+//     build/vocetta_soak [--calls N] [--threads N] [--seed N] [--batch N] [--build NAME]
+//
+// --build x64_sse2 or avx2 calls that build's own symbols instead of the forwarders (which run the
+// build the processor selects), so each build can be soaked in turn.
 //
 // Not a ctest case: a million calls take minutes. Every call's arguments follow from the seed and
 // the call's number alone, so both runs make exactly the same calls.
@@ -326,13 +329,19 @@ void Print(const char* name, const Tally& tally, double seconds) {
 
 int main(int argc, char** argv) {
     uint64_t calls = 1000000, seed = 14, batch = 2000;
+    std::string build;  // empty: the forwarders
     unsigned threads = std::max(2u, std::thread::hardware_concurrency());
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) {
             std::fprintf(stderr,
-                         "usage: vocetta_soak [--calls N] [--threads N] [--seed N] [--batch N]\n");
+                         "usage: vocetta_soak [--calls N] [--threads N] [--seed N] [--batch N] "
+                         "[--build NAME]\n");
             return 2;
+        }
+        if (option == "--build") {
+            build = argv[++i];
+            continue;
         }
         const uint64_t value = Number(argv[++i], option.c_str());
         if (option == "--calls") {
@@ -351,10 +360,27 @@ int main(int argc, char** argv) {
 
     try {
         const Vocetta::Host::Library library(Vocetta::Host::Library::DefaultPath());
-        const Entries& entries = library.entries();
-        std::printf("vocetta_soak: %" PRIu64 " calls, seed %" PRIu64 ", %u threads, build %s\n",
-                    calls, seed, threads,
-                    Vocetta::Host::VariantName(Vocetta::Host::SelectedVariant()));
+        const Entries* chosen = &library.entries();
+        for (Vocetta::Host::Variant variant : Vocetta::Host::kVariants) {
+            if (build != Vocetta::Host::VariantName(variant)) continue;
+            if (!Vocetta::Host::Supports(variant)) {
+                std::fprintf(stderr, "vocetta_soak: this processor cannot run the %s build\n",
+                             build.c_str());
+                return 2;
+            }
+            chosen = &library.variant(variant);
+        }
+        if (!build.empty() && chosen == &library.entries()) {
+            std::fprintf(stderr, "vocetta_soak: no build named %s\n", build.c_str());
+            return 2;
+        }
+        const Entries& entries = *chosen;
+        const std::string through =
+            build.empty() ? std::string("forwarders to ") +
+                                Vocetta::Host::VariantName(Vocetta::Host::SelectedVariant())
+                          : build;
+        std::printf("vocetta_soak: %" PRIu64 " calls, seed %" PRIu64 ", %u threads, %s\n", calls,
+                    seed, threads, through.c_str());
         std::vector<uint64_t> sequential(calls), threaded(calls);
         Tally one, many;
         auto start = std::chrono::steady_clock::now();

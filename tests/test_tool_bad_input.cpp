@@ -109,13 +109,6 @@ TEST_F(ToolBadInput, EmptyRecording) {
     ExpectFailure({"analyze", path, "-o", Path("result.csv")}, 1, {path, "empty"});
 }
 
-TEST_F(ToolBadInput, SampleRateBelowTheAnalysisRate) {
-    const std::string path = Path("phone.wav");
-    Write(path, WavBytes(8000, 1, Vowel(8000, 0.5, 700, 1200)));
-    ExpectFailure({"analyze", path, "-o", Path("result.csv")}, 1,
-                  {path, "sample rate 8000 Hz", "16000"});
-}
-
 TEST_F(ToolBadInput, MalformedProfiles) {
     const std::string wav = GoodWav();
     struct Case {
@@ -207,13 +200,11 @@ TEST_F(ToolBadInput, MissingLibraryNamesTheSearchOrder) {
 TEST_F(ToolBadInput, ProblemOfManyFilesIsToldOnce) {
     std::string manifest = "file,phoneme\n";
     for (int i = 0; i < 5; ++i) {
-        Write(Path("take" + std::to_string(i) + ".wav"),
-              WavBytes(16000, 1, Vowel(16000, 0.3, 700, 1200)));
+        Write(Path("take" + std::to_string(i) + ".wav"), WavBytes(16000, 1, {}));
         manifest += "take" + std::to_string(i) + ".wav,A\n";
     }
     Write(Path("takes.csv"), manifest);
-    const ToolRun run =
-        Run({"calibrate", Path("takes.csv"), "-q", "--target-rate", "48000", "-o", Path("p.json")});
+    const ToolRun run = Run({"calibrate", Path("takes.csv"), "-q", "-o", Path("p.json")});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("take0.wav"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("take1.wav"), std::string::npos) << run.err;

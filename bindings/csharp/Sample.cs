@@ -1,8 +1,10 @@
 // A console host: analyses a 16-bit PCM WAV file through Vocetta.cs and prints one CSV row per
 // frame, as `vocetta analyze --no-smoothing --silence DB` does: the block's centre time, the
 // phoneme (sil below the gate or where the job scored nothing), the volume and every score.
+// With a shape set (cartoon or visemes) it drives a mouth instead, as an engine would, and
+// prints per frame the shape to show, the jaw opening and every shape's weight.
 //
-//     mono vocetta-sample.exe LIBRARY PROFILE RECORDING.wav [HOP_MS [SILENCE_DB]]
+//     mono vocetta-sample.exe LIBRARY PROFILE RECORDING.wav [HOP_MS [SILENCE_DB [SHAPES]]]
 using System;
 using System.Globalization;
 using System.IO;
@@ -12,7 +14,7 @@ static class Sample {
     static int Main(string[] arguments) {
         if (arguments.Length < 3) {
             Console.Error.WriteLine("usage: vocetta-sample LIBRARY PROFILE RECORDING.wav " +
-                                    "[HOP_MS [SILENCE_DB]]");
+                                    "[HOP_MS [SILENCE_DB [SHAPES]]]");
             return 2;
         }
         try {
@@ -23,7 +25,15 @@ static class Sample {
             var profile = Vocetta.Profile.Load(arguments[1]);
             int sampleRate;
             float[] samples = Wav.Read(arguments[2], out sampleRate);
-            Console.Out.Write(Analyze(library, profile, samples, sampleRate, hopMs, silenceDb));
+            if (arguments.Length > 5) {
+                var set = Vocetta.Shapes.Parse(arguments[5]);
+                Console.Out.Write(Mouth(library, profile, samples, sampleRate, hopMs, set,
+                                        new Vocetta.MouthSettings {
+                                            SilenceVolume = (float)Math.Pow(10.0, silenceDb / 20.0),
+                                            LoudVolume = (float)Math.Pow(10.0, silenceDb / 20.0) * 25}));
+            } else {
+                Console.Out.Write(Analyze(library, profile, samples, sampleRate, hopMs, silenceDb));
+            }
             return 0;
         } catch (Vocetta.VocettaException error) {
             Console.Error.WriteLine("vocetta-sample: " + error.Message);
@@ -48,6 +58,30 @@ static class Sample {
             text.Append('\n');
         };
         using (var analyzer = new Vocetta.Analyzer(library, profile, sampleRate, hop, buildSuffix)) {
+            analyzer.Push(samples, samples.Length, write);
+            analyzer.Finish(write);
+        }
+        return text.ToString();
+    }
+
+    // A mouth over the recording, frame by frame: time, shape shown, jaw, every shape's weight.
+    public static string Mouth(Vocetta.Library library, Vocetta.Profile profile, float[] samples,
+                               int sampleRate, double hopMs, Vocetta.ShapeSet set,
+                               Vocetta.MouthSettings settings = null) {
+        var culture = CultureInfo.InvariantCulture;
+        int hop = Math.Max(1, (int)Math.Round(hopMs / 1000.0 * sampleRate,
+                                              MidpointRounding.AwayFromZero));
+        var mouth = new Vocetta.MouthShapes(profile, set, settings);
+        double elapsed = (double)hop / sampleRate;
+        var text = new StringBuilder("time,shape,jaw," + string.Join(",", mouth.ShapeNames) + "\n");
+        Action<Vocetta.Frame> write = frame => {
+            mouth.Update(frame, elapsed);
+            text.Append(frame.Time.ToString("R", culture)).Append(',').Append(mouth.DominantName);
+            text.Append(',').Append(mouth.Jaw.ToString("R", culture));
+            foreach (float weight in mouth.Weights) text.Append(',').Append(weight.ToString("R", culture));
+            text.Append('\n');
+        };
+        using (var analyzer = new Vocetta.Analyzer(library, profile, sampleRate, hop)) {
             analyzer.Push(samples, samples.Length, write);
             analyzer.Finish(write);
         }

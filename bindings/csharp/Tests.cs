@@ -1,6 +1,8 @@
 // The C# host against the built library and the vocetta tool's own output.
 //     mono vocetta-csharp-tests.exe LIBRARY PROFILE RECORDING.wav TOOL.csv SAMPLE.csv JOB_SYMBOL
-// (JOB_SYMBOL: VOCETTA_SYMBOL_LIP_SYNC_JOB as the public header defines it)
+//                                   CARTOON.tsv VISEMES.tsv
+// (JOB_SYMBOL: VOCETTA_SYMBOL_LIP_SYNC_JOB as the public header defines it; CARTOON and VISEMES:
+// the tool's keyframes at 100 per second of cues that follow every frame, see RunTests.cmake)
 using System;
 using System.Collections.Generic;
 using System.Globalization;
@@ -55,6 +57,148 @@ static class Tests {
         } catch (Exception) {
             return false;
         }
+    }
+
+    static float[] ScoresFor(Vocetta.Profile profile, params object[] shares) {
+        var scores = new float[profile.Names.Length];
+        for (int i = 0; i < shares.Length; i += 2)
+            scores[Array.IndexOf(profile.Names, (string)shares[i])] = (float)(double)shares[i + 1];
+        return scores;
+    }
+
+    static bool Near(double actual, double expected, double tolerance = 1e-5) {
+        return Math.Abs(actual - expected) <= tolerance * Math.Max(1.0, Math.Abs(expected));
+    }
+
+    static void NearAll(float[] actual, double[] expected, string what) {
+        bool same = actual.Length == expected.Length;
+        for (int i = 0; same && i < actual.Length; ++i) same = Near(actual[i], expected[i]);
+        Check(same, what + ": " + string.Join(" ", actual) + ", expected " +
+                        string.Join(" ", expected));
+    }
+
+    // Sharpening, the volume's share of the rest shape and the jaw, worked by hand.
+    static void MouthOnWorkedScores(Vocetta.Profile profile) {
+        var settings = new Vocetta.MouthSettings {AttackSeconds = 0, ReleaseSeconds = 0,
+                                                  Sharpness = 2, SilenceVolume = 0.01f,
+                                                  LoudVolume = 0.25f};
+        var mouth = new Vocetta.MouthShapes(profile, Vocetta.ShapeSet.Cartoon, settings);
+        float[] scores = ScoresFor(profile, "A", 0.6, "E", 0.3, "sil", 0.1);
+        // Fully loud: rest keeps none of its share; D 0.6 and C 0.3 squared and normalised.
+        mouth.Update(scores, 0.25f, 0.01);
+        var expected = new double[9];
+        expected[3] = 0.36 / 0.45;
+        expected[2] = 0.09 / 0.45;
+        NearAll(mouth.Weights, expected, "loud frame");
+        Check(Near(mouth.Jaw, 1.0) && mouth.DominantName == "D", "loud jaw and shape");
+        // Halfway up on the log scale: rest keeps half its 0.1, the jaw half the open share.
+        mouth.Update(scores, (float)Math.Sqrt(0.01 * 0.25), 0.01);
+        double d = 0.36, c = 0.09, x = 0.05 * 0.05;
+        expected[3] = d / (d + c + x);
+        expected[2] = c / (d + c + x);
+        expected[8] = x / (d + c + x);
+        NearAll(mouth.Weights, expected, "half-loud frame");
+        Check(Near(mouth.Jaw, (1 - expected[8]) * 0.5), "half-loud jaw: " + mouth.Jaw);
+        mouth.Update(scores, 0.005f, 0.01);
+        Check(mouth.DominantName == "X" && mouth.Jaw == 0 && mouth.Weights[8] == 1,
+              "below the silence volume the mouth rests");
+        try {
+            new Vocetta.MouthShapes(profile, Vocetta.ShapeSet.Cartoon,
+                                    new Vocetta.MouthSettings {Sharpness = 0.5});
+            Check(false, "a sharpness below 1 is accepted");
+        } catch (Vocetta.VocettaException) {
+        }
+    }
+
+    // Attack and release are one-pole filters: a step reaches 1 - e^(-t/T).
+    static void MouthFollowsAStep(Vocetta.Profile profile) {
+        var mouth = new Vocetta.MouthShapes(profile);  // attack 20 ms, release 50 ms
+        float[] scores = ScoresFor(profile, "A", 1.0);
+        bool follows = true;
+        var shown = new List<string>();
+        for (int step = 1; step <= 10; ++step) {
+            mouth.Update(scores, 0.5f, 0.005);
+            double t = 0.005 * step;
+            follows = follows && Near(mouth.Weights[3], 1 - Math.Exp(-t / 0.02)) &&
+                      Near(mouth.Weights[8], Math.Exp(-t / 0.05)) &&
+                      Near(mouth.Jaw, 1 - Math.Exp(-t / 0.02));
+            shown.Add(mouth.DominantName);
+        }
+        Check(follows, "attack and release follow their closed forms");
+        // D = 1 - e^(-t/20ms) outweighs X = e^(-t/50ms) first at 25 ms (0.713 > 0.607; at
+        // 20 ms 0.632 < 0.670).
+        Check(string.Join("", shown) == "XXXXDDDDDD", "shown during the step: " +
+                                                       string.Join("", shown));
+    }
+
+    // The profile's phonemes onto the sets: built-in names, a phoneme's own weights, refusals.
+    static void MouthMaps(string profileText) {
+        var profile = Vocetta.Profile.Parse(profileText, "default.json");
+        var cartoon = new Vocetta.MouthShapes(profile, Vocetta.ShapeSet.Cartoon);
+        var visemes = new Vocetta.MouthShapes(profile, Vocetta.ShapeSet.Visemes);
+        string[] cartoonShape = {"D", "B", "F", "C", "E", "A", "G", "B", "X"};
+        string[] visemeShape = {"aa", "ih", "ou", "E", "oh", "PP", "FF", "SS", "sil"};
+        Check(string.Join(" ", profile.Names) == "A I U E O M FV S sil", "the default's phonemes");
+        bool mapped = true;
+        for (int p = 0; p < profile.Names.Length; ++p) {
+            for (int s = 0; s < 9; ++s)
+                mapped = mapped && cartoon.MapAt(p, s) == (cartoon.ShapeNames[s] == cartoonShape[p] ? 1 : 0);
+            for (int s = 0; s < 15; ++s)
+                mapped = mapped && visemes.MapAt(p, s) == (visemes.ShapeNames[s] == visemeShape[p] ? 1 : 0);
+        }
+        Check(mapped, "the built-in shapes of the default's phonemes");
+
+        var own = Vocetta.Profile.Parse(
+            profileText.Replace("\"name\": \"A\",",
+                                "\"name\": \"A\", \"shapes\": {\"cartoon\": {\"D\": 3, \"C\": 1}},"),
+            "own.json");
+        var mouth = new Vocetta.MouthShapes(own);
+        Check(mouth.MapAt(0, 3) == 0.75f && mouth.MapAt(0, 2) == 0.25f, "own weights normalised");
+        Check(new Vocetta.MouthShapes(own, Vocetta.ShapeSet.Visemes).MapAt(0, 10) == 1,
+              "a set the phoneme does not name takes the built-in shape");
+        Refused(profileText.Replace("\"name\": \"I\",", "\"name\": \"ee\","),
+                "p.json: phonemes[1] (\"ee\").shapes: no \"cartoon\" weights");
+        Refused(profileText.Replace("\"name\": \"A\",",
+                                    "\"name\": \"A\", \"shapes\": {\"cartoon\": {\"Q\": 1}},"),
+                "p.json: phonemes[0] (\"A\").shapes.cartoon.Q: the cartoon set has no such shape");
+        Refused(profileText.Replace("\"name\": \"A\",",
+                                    "\"name\": \"A\", \"shapes\": {\"faces\": {\"Q\": 1}},"),
+                "p.json: phonemes[0] (\"A\").shapes: unknown shape set \"faces\"");
+        Refused(profileText.Replace("\"name\": \"A\",",
+                                    "\"name\": \"A\", \"shapes\": {\"cartoon\": {\"D\": 0}},"),
+                "p.json: phonemes[0] (\"A\").shapes.cartoon: the weights must not all be 0");
+    }
+
+    static void Refused(string profileText, string message) {
+        try {
+            new Vocetta.MouthShapes(Vocetta.Profile.Parse(profileText, "p.json"));
+            Check(false, "accepted: " + message);
+        } catch (Vocetta.VocettaException error) {
+            Check(error.Message.StartsWith(message), "message: " + error.Message);
+        }
+    }
+
+    // The shape shown in every frame is the one the tool's cues show there: with no hold and no
+    // closures the tool's cues follow the frames, and a keyframe every 10 ms (the hop) samples
+    // each frame's cue once.
+    static void MouthAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
+                                    float[] samples, int rate, Vocetta.ShapeSet set, string tool) {
+        string[] expected = tool.Split(new[] {'\n'}, StringSplitOptions.RemoveEmptyEntries)
+                                .Select(line => line.Split('\t')[1]).ToArray();
+        string[] shown = Sample.Mouth(library, profile, samples, rate, 10, set)
+                             .Split(new[] {'\n'}, StringSplitOptions.RemoveEmptyEntries)
+                             .Skip(1).Select(line => line.Split(',')[1]).ToArray();
+        int differ = 0;
+        for (int i = 0; i < Math.Min(shown.Length, expected.Length); ++i) {
+            if (shown[i] != expected[i] && differ++ < 3) {
+                Console.Error.WriteLine(set + ": frame " + i + " shows " + shown[i] +
+                                        ", the tool " + expected[i]);
+            }
+        }
+        Check(shown.Length > 100 && expected.Length >= shown.Length && differ == 0,
+              set + ": " + differ + " of " + shown.Length + " frames differ from the tool's " +
+              expected.Length + " keyframes");
+        Check(shown.Distinct().Count() > 4, set + ": the recording shows several shapes");
     }
 
     static int Main(string[] arguments) {
@@ -145,6 +289,14 @@ static class Tests {
             Check(false, "a profile without means loads");
         } catch (Vocetta.VocettaException error) {
             Check(error.Message.StartsWith("bad.json: means"), "message: " + error.Message);
+        }
+
+        MouthOnWorkedScores(profile);
+        MouthFollowsAStep(profile);
+        MouthMaps(File.ReadAllText(arguments[1]));
+        foreach (var set in new[] {Vocetta.ShapeSet.Cartoon, Vocetta.ShapeSet.Visemes}) {
+            string keyframes = File.ReadAllText(arguments[set == Vocetta.ShapeSet.Cartoon ? 6 : 7]);
+            MouthAgainstTheTool(library, profile, samples, rate, set, keyframes);
         }
 
         Console.WriteLine(failures == 0 ? "all passed" : failures + " failed");

@@ -214,6 +214,10 @@ public sealed class Profile {
     public float[] Means, StandardDeviations;
     public string[] Names;
     public float[][][] References;  // phoneme, reference, coefficient
+    // Per phoneme, its "shapes" (set name -> shape name -> weight), null when it names none; the
+    // mouth (MouthShapes) checks them against the sets.
+    public SortedDictionary<string, SortedDictionary<string, float>>[] Shapes;
+    public string Origin;  // the file, or the name Parse was given, for messages
 
     static readonly string[] ScoreMethods = {"MeanAbsoluteDistance", "RootMeanSquareDistance",
                                              "CosineSimilarity"};
@@ -244,7 +248,7 @@ public sealed class Profile {
         if (version != 1 && version != 2) {
             throw new VocettaException(origin + ": version: " + version + " is not 1 or 2");
         }
-        var profile = new Profile();
+        var profile = new Profile {Origin = origin};
         var analysis = reader.Object(reader.Member(top, "analysis", ""), "analysis");
         profile.TargetSampleRate = reader.Integer(analysis, "targetSampleRate", "analysis");
         profile.MelChannels = reader.Integer(analysis, "melChannels", "analysis");
@@ -276,6 +280,7 @@ public sealed class Profile {
         if (phonemes.Count == 0) reader.Fail("phonemes", "must name at least one phoneme");
         profile.Names = new string[phonemes.Count];
         profile.References = new float[phonemes.Count][][];
+        profile.Shapes = new SortedDictionary<string, SortedDictionary<string, float>>[phonemes.Count];
         for (int p = 0; p < phonemes.Count; ++p) {
             string where = "phonemes[" + p + "]";
             var entry = reader.Object(phonemes[p], where);
@@ -292,6 +297,7 @@ public sealed class Profile {
                     new[] {reader.Numbers(reader.Member(entry, "reference", where),
                                           where + ".reference", m)};
             }
+            if (entry.ContainsKey("shapes")) profile.Shapes[p] = reader.Shapes(entry["shapes"], where);
         }
         return profile;
     }
@@ -433,6 +439,30 @@ public sealed class Profile {
                 }
             }
             return numbers;
+        }
+
+        // A phoneme's "shapes": set name -> shape name -> weight (finite, 0 or more).
+        public SortedDictionary<string, SortedDictionary<string, float>> Shapes(object value,
+                                                                              string where) {
+            var sets = new SortedDictionary<string, SortedDictionary<string, float>>(
+                StringComparer.Ordinal);
+            foreach (var set in Object(value, where + ".shapes")) {
+                string path = where + ".shapes." + set.Key;
+                if (set.Key.Length == 0) Fail(where + ".shapes", "a shape set has an empty name");
+                var weights = set.Value as Dictionary<string, object>;
+                if (weights == null) Fail(path, "must be an object of shape names and weights");
+                var into = new SortedDictionary<string, float>(StringComparer.Ordinal);
+                foreach (var shape in weights) {
+                    if (shape.Key.Length == 0) Fail(path, "a shape has no name");
+                    float weight = shape.Value is double ? (float)(double)shape.Value : float.NaN;
+                    if (!(weight >= 0) || float.IsInfinity(weight)) {
+                        Fail(path + "." + shape.Key, "must be a finite weight of 0 or more");
+                    }
+                    into[shape.Key] = weight;
+                }
+                sets[set.Key] = into;
+            }
+            return sets;
         }
     }
 
@@ -673,6 +703,273 @@ public sealed class Analyzer : IDisposable {
         disposed = true;
         foreach (IntPtr memory in new[] {job, ring, means, deviations, profiles, mfcc, scores, result})
             Marshal.FreeHGlobal(memory);
+    }
+}
+
+// Mouth shapes: what a character's face does with the analysis. Per frame, MouthShapes takes the
+// job's phoneme scores and the block's volume and gives one weight per shape of a set, smoothed
+// with separate attack and release times, sharpened so that the winning shape dominates, plus a
+// jaw opening that follows the volume; the same arithmetic as the host SDK's mouth-shape layer,
+// so that a C# engine shows the shapes the tool's cues show. Update neither allocates nor locks:
+//
+//     var mouth = new Vocetta.MouthShapes(profile, Vocetta.ShapeSet.Cartoon);
+//     analyzer.Push(block, count, frame => mouth.Update(frame, hopSeconds));
+//     blend the rig by mouth.Weights (in the order of mouth.ShapeNames), open the jaw by mouth.Jaw
+//
+// Two sets: Cartoon, nine shapes (A closed lips, B slightly open with clenched teeth, C open,
+// D wide open, E slightly rounded, F puckered, G upper teeth on lower lip, H tongue raised,
+// X rest), and Visemes, fifteen (sil PP FF TH DD kk CH SS nn RR aa E ih oh ou).
+public enum ShapeSet { Cartoon, Visemes }
+
+public static class Shapes {
+    static readonly string[] CartoonNames = {"A", "B", "C", "D", "E", "F", "G", "H", "X"};
+    static readonly string[] VisemeNames = {"sil", "PP", "FF", "TH", "DD", "kk", "CH", "SS",
+                                            "nn", "RR", "aa", "E",  "ih", "oh", "ou"};
+    // The shape each built-in phoneme name stands for: phoneme, cartoon, viseme.
+    static readonly string[,] Defaults = {
+        {"A", "D", "aa"}, {"E", "C", "E"}, {"I", "B", "ih"}, {"O", "E", "oh"}, {"U", "F", "ou"},
+        {"M", "A", "PP"}, {"FV", "G", "FF"}, {"S", "B", "SS"}, {"L", "H", "nn"},
+        {"sil", "X", "sil"}};
+
+    public static string SetName(ShapeSet set) { return set == ShapeSet.Visemes ? "visemes" : "cartoon"; }
+
+    public static ShapeSet Parse(string name) {
+        if (name == "cartoon") return ShapeSet.Cartoon;
+        if (name == "visemes") return ShapeSet.Visemes;
+        throw new VocettaException("unknown shape set \"" + name + "\" (cartoon or visemes)");
+    }
+
+    // The set's shapes in their fixed order, which every weight vector follows (a copy).
+    public static string[] Names(ShapeSet set) {
+        return (string[])(set == ShapeSet.Visemes ? VisemeNames : CartoonNames).Clone();
+    }
+
+    // The shape of a closed, relaxed mouth: X or sil.
+    public static int Rest(ShapeSet set) { return set == ShapeSet.Visemes ? 0 : 8; }
+
+    // -1 when the set has no such shape.
+    public static int Index(ShapeSet set, string name) {
+        return Array.IndexOf(set == ShapeSet.Visemes ? VisemeNames : CartoonNames, name);
+    }
+
+    // How much of each shape every phoneme asks for: phonemes x shapes, row-major, each row
+    // summing to 1. A phoneme takes its own "shapes" for the set (normalised), else the built-in
+    // shape for its name (the vowels A E I O U, the classes M, FV, S, L and sil).
+    public static float[] Map(Profile profile, ShapeSet set, string origin) {
+        string setName = SetName(set);
+        int count = Names(set).Length, phonemes = profile.Names.Length;
+        var map = new float[phonemes * count];
+        for (int p = 0; p < phonemes; ++p) {
+            string where = origin + ": phonemes[" + p + "] (\"" + profile.Names[p] + "\").shapes";
+            var own = profile.Shapes != null ? profile.Shapes[p] : null;
+            SortedDictionary<string, float> weights = null;
+            if (own != null) {
+                Check(own, where);
+                own.TryGetValue(setName, out weights);
+            }
+            if (weights != null) {
+                double total = 0;
+                foreach (var entry in weights) total += entry.Value;
+                foreach (var entry in weights)
+                    map[p * count + Index(set, entry.Key)] = (float)(entry.Value / total);
+                continue;
+            }
+            int found = -1;
+            for (int d = 0; d < Defaults.GetLength(0); ++d) {
+                if (Defaults[d, 0] == profile.Names[p]) found = d;
+            }
+            if (found < 0) {
+                throw new VocettaException(
+                    where + ": no \"" + setName + "\" weights, and no built-in shape for a " +
+                    "phoneme of this name (give it \"shapes\": {\"" + setName + "\": {SHAPE: 1}})");
+            }
+            map[p * count + Index(set, Defaults[found, set == ShapeSet.Visemes ? 2 : 1])] = 1.0f;
+        }
+        return map;
+    }
+
+    // Known sets and shapes, and a positive sum for every set named.
+    static void Check(SortedDictionary<string, SortedDictionary<string, float>> weights,
+                      string where) {
+        foreach (var set in weights) {
+            ShapeSet parsed;
+            if (set.Key == "cartoon" || set.Key == "visemes") {
+                parsed = Parse(set.Key);
+            } else {
+                throw new VocettaException(where + ": unknown shape set \"" + set.Key +
+                                           "\" (cartoon or visemes)");
+            }
+            double total = 0;
+            foreach (var shape in set.Value) {
+                if (Index(parsed, shape.Key) < 0) {
+                    throw new VocettaException(where + "." + set.Key + "." + shape.Key + ": the " +
+                                               set.Key + " set has no such shape (" +
+                                               string.Join(" ", Names(parsed)) + ")");
+                }
+                total += shape.Value;
+            }
+            if (!(total > 0)) {
+                throw new VocettaException(where + "." + set.Key +
+                                           ": the weights must not all be 0");
+            }
+        }
+    }
+}
+
+public sealed class MouthSettings {
+    // Time constants (seconds) of the one-pole smoothing while a weight rises and while it falls:
+    // a step from 0 to 1 reaches 1 - 1/e after AttackSeconds. 0 follows at once.
+    public double AttackSeconds = 0.02;
+    public double ReleaseSeconds = 0.05;
+    // Exponent on the frame's shape weights before they are normalised again: 1 leaves them as
+    // the scores give them, larger values let the winning shape take over.
+    public double Sharpness = 3.0;
+    // RMS volumes: below SilenceVolume the mouth rests and the jaw closes; the jaw opens with the
+    // logarithm of the volume and is fully open at LoudVolume.
+    public float SilenceVolume = 0.01f;  // -40 dBFS
+    public float LoudVolume = 0.25f;     // about -12 dBFS
+}
+
+public sealed class MouthShapes {
+    readonly float[] map, target, weights;
+    readonly int phonemes, count, rest;
+    readonly MouthSettings settings;
+    float jaw;
+
+    public readonly ShapeSet Set;
+    public readonly string[] ShapeNames;
+
+    // Throws VocettaException for a phoneme without a shape in the set (naming the profile's
+    // origin) and for settings out of range.
+    public MouthShapes(Profile profile, ShapeSet set = ShapeSet.Cartoon,
+                       MouthSettings settings = null) {
+        var s = settings ?? new MouthSettings();
+        if (!(s.AttackSeconds >= 0) || !(s.ReleaseSeconds >= 0) ||
+            double.IsInfinity(s.AttackSeconds) || double.IsInfinity(s.ReleaseSeconds)) {
+            throw new VocettaException("attack and release times must be finite and 0 or more");
+        }
+        if (!(s.Sharpness >= 1) || double.IsInfinity(s.Sharpness)) {
+            throw new VocettaException("sharpness must be a finite number, 1 or more");
+        }
+        if (!(s.SilenceVolume >= 0) || !(s.LoudVolume > s.SilenceVolume) ||
+            float.IsInfinity(s.LoudVolume)) {
+            throw new VocettaException("the loud volume must be finite and above the silence volume");
+        }
+        // A copy, so that the settings stay what they were when the mouth was made.
+        this.settings = new MouthSettings {
+            AttackSeconds = s.AttackSeconds, ReleaseSeconds = s.ReleaseSeconds,
+            Sharpness = s.Sharpness, SilenceVolume = s.SilenceVolume, LoudVolume = s.LoudVolume};
+        Set = set;
+        ShapeNames = Shapes.Names(set);
+        map = Shapes.Map(profile, set, profile.Origin ?? "profile");
+        phonemes = profile.Names.Length;
+        count = ShapeNames.Length;
+        rest = Shapes.Rest(set);
+        target = new float[count];
+        weights = new float[count];
+        Reset();
+    }
+
+    // The smoothed weights (the mouth's own array: copy to keep). They sum to 1 when attack and
+    // release are equal, otherwise they run above or below 1 during a change.
+    public float[] Weights { get { return weights; } }
+    // This frame's sharpened weights before smoothing (sum 1; likewise the mouth's own array).
+    public float[] Target { get { return target; } }
+    // Jaw opening, 0 (closed) ... 1 (fully open), smoothed like the weights.
+    public float Jaw { get { return jaw; } }
+    public float MapAt(int phoneme, int shape) { return map[phoneme * count + shape]; }
+
+    // Back to rest: the rest shape at weight 1, the jaw closed.
+    public void Reset() {
+        Array.Clear(target, 0, count);
+        Array.Clear(weights, 0, count);
+        target[rest] = 1.0f;
+        weights[rest] = 1.0f;
+        jaw = 0;
+    }
+
+    public void Update(Frame frame, double elapsedSeconds) {
+        Update(frame.Scores, frame.Volume, elapsedSeconds);
+    }
+
+    // One frame: one score per phoneme (the job's, normalised, or all 0 when it found nothing),
+    // the block's volume and the time since the previous frame.
+    public void Update(float[] scores, float volume, double elapsedSeconds) {
+        int n = Math.Min(scores.Length, phonemes);
+        Array.Clear(target, 0, count);
+        // Quiet blocks and blocks the job could not score (all 0, or not numbers) rest the mouth.
+        double total = 0;
+        for (int p = 0; p < n; ++p) {
+            if (Usable(scores[p])) total += scores[p];
+        }
+        bool heard = volume >= settings.SilenceVolume && total > 0 && !double.IsInfinity(total);
+        double jawTarget = 0;
+        if (heard) {
+            for (int p = 0; p < n; ++p) {
+                if (!Usable(scores[p])) continue;
+                double share = scores[p] / total;
+                for (int s = 0; s < count; ++s) target[s] += (float)(share * map[p * count + s]);
+            }
+            // 0 at the silence level, 1 at the loud level, on a logarithmic scale. A loud block
+            // is not a mouth at rest, whatever the scores say, so the rest shape keeps only the
+            // share the volume leaves it.
+            double silence = Math.Max((double)settings.SilenceVolume, 1e-10);
+            double loudness = Math.Log(volume / silence) / Math.Log(settings.LoudVolume / silence);
+            loudness = Math.Min(Math.Max(loudness, 0.0), 1.0);
+            float restBefore = target[rest];
+            target[rest] = (float)(target[rest] * (1.0 - loudness));
+            float strongest = target[0];
+            for (int s = 1; s < count; ++s) strongest = Math.Max(strongest, target[s]);
+            if (!(strongest > 0)) {  // nothing but rest, and loud: rest it is
+                target[rest] = restBefore;
+                strongest = restBefore;
+            }
+            // Sharpened relative to the strongest shape, so that large exponents cannot underflow.
+            double sum = 0;
+            for (int s = 0; s < count; ++s) {
+                float ratio = (float)(target[s] / strongest);
+                target[s] = (float)Math.Pow(ratio, settings.Sharpness);
+                sum += target[s];
+            }
+            for (int s = 0; s < count; ++s) target[s] = (float)(target[s] / sum);
+            jawTarget = (1.0 - target[rest]) * loudness;
+        } else {
+            target[rest] = 1.0f;
+        }
+        // The coefficient depends on the time that passed, so uneven frames give the same motion.
+        double elapsed = Math.Max(0.0, elapsedSeconds);
+        double rise = Coefficient(elapsed, settings.AttackSeconds);
+        double fall = Coefficient(elapsed, settings.ReleaseSeconds);
+        for (int s = 0; s < count; ++s) weights[s] = Follow(weights[s], target[s], rise, fall);
+        jaw = Follow(jaw, jawTarget, rise, fall);
+    }
+
+    // The shape to show: rest while its weight exceeds that of all other shapes together (they
+    // share what rest gives up, so rest would win a plain comparison long after the mouth
+    // opened), otherwise the strongest other shape (the lower index on equal weights).
+    public int Dominant {
+        get {
+            double open = 0;
+            int best = rest;
+            for (int s = 0; s < count; ++s) {
+                if (s == rest) continue;
+                open += weights[s];
+                if (best == rest || weights[s] > weights[best]) best = s;
+            }
+            return best != rest && open >= weights[rest] ? best : rest;
+        }
+    }
+
+    public string DominantName { get { return ShapeNames[Dominant]; } }
+
+    static bool Usable(float score) { return !float.IsNaN(score) && !float.IsInfinity(score) && score > 0; }
+
+    static double Coefficient(double elapsed, double timeConstant) {
+        return timeConstant > 0 ? 1.0 - Math.Exp(-elapsed / timeConstant) : 1.0;
+    }
+
+    static float Follow(float current, double goal, double rise, double fall) {
+        return (float)(current + (goal - current) * (goal > current ? rise : fall));
     }
 }
 

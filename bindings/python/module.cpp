@@ -1,21 +1,28 @@
 // The native half of the Python package `vocetta` (vocetta/__init__.py is the other): the SDK's
-// profile loader, streaming analyzer and the tool's own decoding and labelling, over numpy arrays.
+// profile loader, streaming analyzer and mouth shapes, and the tool's own decoding, labelling and
+// cues, over numpy arrays.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "analysis.hpp"
 #include "audio.hpp"
+#include "cue_export.hpp"
 #include "error.hpp"
 #include "labels.hpp"
+#include "mouth.hpp"
+#include "output.hpp"
 #include "vocetta/analyzer.hpp"
 #include "vocetta/library.hpp"
+#include "vocetta/mouth_shapes.hpp"
 #include "vocetta/profile.hpp"
 #include "vocetta/ring.hpp"
 
@@ -81,62 +88,192 @@ py::array_t<T> ToArray(const std::vector<T>& values) {
     return Slice(values, 0, values.size());
 }
 
-// Every frame an analyzer has given so far.
+// A mouth driven frame by frame: the SDK's mouth-shape layer over a profile's phonemes. An
+// analyzer drives it while it pushes without the interpreter's lock, so that another Python
+// thread may read it meanwhile: every step and every read holds the mouth's own lock.
+class Mouth {
+  public:
+    Mouth(const Profile& profile, const std::string& shapes, double attackSeconds,
+          double releaseSeconds, double sharpness, float silenceVolume, float loudVolume)
+        : mouth_(Map(profile, shapes), Host::MouthSettings{attackSeconds, releaseSeconds, sharpness,
+                                                           silenceVolume, loudVolume}) {}
+
+    const Host::ShapeMap& map() const { return mouth_.Map(); }  // never changes
+    size_t phonemes() const { return static_cast<size_t>(map().phonemes); }
+    size_t shapeCount() const { return static_cast<size_t>(map().shapes); }
+
+    // One frame; what it gave is appended to `weights`, `jaw` and `dominant` when they are given.
+    void Step(std::span<const float> scores, float volume, double elapsedSeconds,
+              std::vector<float>* weights = nullptr, std::vector<float>* jaw = nullptr,
+              std::vector<int32_t>* dominant = nullptr) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        mouth_.Update(scores, volume, elapsedSeconds);
+        if (weights != nullptr) {
+            weights->insert(weights->end(), mouth_.Weights().begin(), mouth_.Weights().end());
+            jaw->push_back(mouth_.Jaw());
+            dominant->push_back(mouth_.Dominant());
+        }
+    }
+
+    void Update(const py::array_t<float, py::array::c_style | py::array::forcecast>& scores,
+                float volume, double elapsedSeconds) {
+        if (static_cast<size_t>(scores.size()) != phonemes()) {
+            throw py::value_error("scores must hold one value per phoneme (" +
+                                  std::to_string(phonemes()) + ")");
+        }
+        Step({scores.data(), phonemes()}, volume, elapsedSeconds);
+    }
+
+    // Every frame of a recording in turn: (weights, jaw, dominant shape) per frame.
+    py::tuple Run(const py::array_t<float, py::array::c_style | py::array::forcecast>& scores,
+                  const py::array_t<float, py::array::forcecast>& volume, double elapsedSeconds) {
+        const auto frames = static_cast<size_t>(volume.size());
+        if (static_cast<size_t>(scores.size()) != frames * phonemes()) {
+            throw py::value_error("scores must be frames x phonemes, volume one per frame");
+        }
+        std::vector<float> weights, jaw;
+        std::vector<int32_t> dominant;
+        for (size_t frame = 0; frame < frames; ++frame) {
+            Step({scores.data() + frame * phonemes(), phonemes()}, volume.data()[frame],
+                 elapsedSeconds, &weights, &jaw, &dominant);
+        }
+        return py::make_tuple(ToArray(weights, 0, frames, shapeCount()), ToArray(jaw),
+                              ToArray(dominant));
+    }
+
+    void Reset() {
+        const std::lock_guard<std::mutex> hold(lock_);
+        mouth_.Reset();
+    }
+    py::array_t<float> Weights() const { return Read(mouth_.Weights()); }
+    py::array_t<float> Target() const { return Read(mouth_.Target()); }
+    float Jaw() const {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return mouth_.Jaw();
+    }
+    int Dominant() const {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return mouth_.Dominant();
+    }
+
+  private:
+    py::array_t<float> Read(std::span<const float> values) const {
+        std::vector<float> copy;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            copy.assign(values.begin(), values.end());
+        }
+        return ToArray(copy);
+    }
+
+    static Host::ShapeMap Map(const Profile& profile, const std::string& shapes) {
+        const auto set = Host::ShapeSetFromName(shapes);
+        if (!set) throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
+        try {
+            return Tool::ShapeMapFor(profile, *set, "profile");
+        } catch (const Tool::ToolError& error) {
+            throw Host::ShapeError(error.what());
+        }
+    }
+
+    mutable std::mutex lock_;
+    Host::MouthShapes mouth_;
+};
+
+// Every frame an analyzer has given so far, labelled as it came (a fixed gate, then each frame's
+// own best phoneme or the causal smoother's), and the mouth it drove when it has one.
 class Analyzer {
   public:
-    Analyzer(std::shared_ptr<const Profile> profile, int sampleRate, double hopMs)
+    Analyzer(std::shared_ptr<const Profile> profile, int sampleRate, double hopMs, float gateVolume,
+             bool smoothing, double switchCost, std::shared_ptr<Mouth> mouth)
         : profile_(std::move(profile)),
           analyzer_(Library().entries(), *profile_, sampleRate, HopSamples(hopMs, sampleRate)),
-          phonemes_(profile_->phonemes.size()),
-          coefficients_(static_cast<size_t>(profile_->coefficients)) {}
+          stream_(*profile_, gateVolume, LabelSettingsFor(smoothing, switchCost)),
+          mouth_(std::move(mouth)) {
+        if (mouth_ && mouth_->phonemes() != profile_->phonemes.size()) {
+            throw py::value_error("the mouth was made for another profile");
+        }
+        analysis_.phonemes = static_cast<int>(profile_->phonemes.size());
+        analysis_.coefficients = profile_->coefficients;
+    }
 
     size_t Push(const Samples& samples) {
         if (samples.ndim() != 1) throw py::value_error("samples must be a one-dimensional array");
-        const size_t before = time_.size();
+        const size_t before = analysis_.FrameCount();
         {
             py::gil_scoped_release unlocked;
             analyzer_.Push(samples.data(), static_cast<size_t>(samples.size()), Keep());
         }
-        return time_.size() - before;
+        return analysis_.FrameCount() - before;
     }
 
     size_t Finish() {
-        const size_t before = time_.size();
+        const size_t before = analysis_.FrameCount();
         analyzer_.Finish(Keep());
-        return time_.size() - before;
+        return analysis_.FrameCount() - before;
     }
 
     const Host::Analyzer& analyzer() const { return analyzer_; }
     const Profile& profile() const { return *profile_; }
-    const std::vector<double>& time() const { return time_; }
-    // Frames [first, count): time, volume, best, scores, mfcc. A stream's reader asks for the
-    // new ones only, so that reading stays proportional to what arrived.
+    const std::shared_ptr<Mouth>& mouth() const { return mouth_; }
+    size_t count() const { return analysis_.FrameCount(); }
+    // Frames [first, count): time, volume, best, scores, mfcc, labels, and weights, jaw and
+    // dominant shape when there is a mouth (else None). A stream's reader asks for the new ones
+    // only, so that reading stays proportional to what arrived.
     py::tuple Frames(size_t first) const {
-        const size_t count = time_.size();
+        const size_t count = analysis_.FrameCount();
         first = std::min(first, count);
-        return py::make_tuple(Slice(time_, first, count), Slice(volume_, first, count),
-                              Slice(best_, first, count), ToArray(scores_, first, count, phonemes_),
-                              ToArray(mfcc_, first, count, coefficients_));
+        std::vector<double> time;
+        std::vector<float> volume;
+        std::vector<int32_t> best;
+        for (size_t i = first; i < count; ++i) {
+            time.push_back(analysis_.frames[i].time);
+            volume.push_back(analysis_.frames[i].volume);
+            best.push_back(analysis_.frames[i].best);
+        }
+        const auto phonemes = static_cast<size_t>(analysis_.phonemes);
+        const auto coefficients = static_cast<size_t>(analysis_.coefficients);
+        py::object weights = py::none(), jaw = py::none(), dominant = py::none();
+        if (mouth_) {
+            weights = ToArray(weights_, first, count, mouth_->shapeCount());
+            jaw = Slice(jaw_, first, count);
+            dominant = Slice(dominant_, first, count);
+        }
+        return py::make_tuple(
+            ToArray(time), ToArray(volume), ToArray(best),
+            ToArray(analysis_.scores, first, count, phonemes),
+            ToArray(analysis_.mfcc, first, count, coefficients),
+            std::vector<std::string>(labels_.begin() + static_cast<long>(first), labels_.end()),
+            weights, jaw, dominant);
     }
 
   private:
+    static Tool::LabelSettings LabelSettingsFor(bool smoothing, double switchCost) {
+        Tool::LabelSettings settings;
+        settings.smoothing = smoothing;
+        settings.switchCost = static_cast<float>(switchCost);
+        return settings;
+    }
+
     Host::Analyzer::Callback Keep() {
         return [this](const Host::AnalyzerFrame& frame) {
-            time_.push_back(frame.time);
-            volume_.push_back(frame.volume);
-            best_.push_back(frame.best);
-            scores_.insert(scores_.end(), frame.scores.begin(), frame.scores.end());
-            mfcc_.insert(mfcc_.end(), frame.mfcc.begin(), frame.mfcc.end());
+            analysis_.Append(frame);
+            const size_t index = analysis_.FrameCount() - 1;
+            labels_.push_back(stream_.Next(analysis_, index));
+            if (mouth_)
+                mouth_->Step(frame.scores, frame.volume, elapsed_, &weights_, &jaw_, &dominant_);
         };
     }
 
     std::shared_ptr<const Profile> profile_;
     Host::Analyzer analyzer_;
-    size_t phonemes_, coefficients_;
-    std::vector<double> time_;
-    std::vector<float> volume_;
-    std::vector<int32_t> best_;
-    std::vector<float> scores_, mfcc_;
+    Tool::StreamLabels stream_;
+    std::shared_ptr<Mouth> mouth_;
+    double elapsed_ = static_cast<double>(analyzer_.hop()) / analyzer_.sampleRate();
+    Tool::Analysis analysis_;
+    std::vector<std::string> labels_;
+    std::vector<float> weights_, jaw_;
+    std::vector<int32_t> dominant_;
 };
 
 // The phoneme of every frame exactly as `vocetta analyze` labels it.
@@ -173,6 +310,138 @@ std::vector<std::string> LabelFrames(const Profile& profile,
     return names;
 }
 
+// The tool's mouth options (analyze --cues, in milliseconds), checked as its command line checks
+// them.
+Tool::MouthArguments CueArguments(const std::string& shapes, double minHoldMs, double closureMs,
+                                  double attackMs, double releaseMs, double sharpness) {
+    const auto check = [](const char* name, double value, double low, double high) {
+        if (!(value >= low && value <= high)) {
+            throw py::value_error(std::string(name) + " must lie between " +
+                                  Tool::FormatNumber(low) + " and " + Tool::FormatNumber(high));
+        }
+    };
+    check("min_hold_ms", minHoldMs, 0, 10000);
+    check("closure_ms", closureMs, 0, 10000);
+    check("attack_ms", attackMs, 0, 10000);
+    check("release_ms", releaseMs, 0, 10000);
+    check("sharpness", sharpness, 1, 100);
+    if (!Host::ShapeSetFromName(shapes)) {
+        throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
+    }
+    return {shapes, minHoldMs, closureMs, attackMs, releaseMs, sharpness};
+}
+
+py::tuple CueArrays(const std::vector<Host::MouthCue>& cues) {
+    std::vector<double> starts, ends;
+    std::vector<int32_t> shapes;
+    for (const Host::MouthCue& cue : cues) {
+        starts.push_back(cue.start);
+        ends.push_back(cue.end);
+        shapes.push_back(cue.shape);
+    }
+    return py::make_tuple(ToArray(starts), ToArray(ends), ToArray(shapes));
+}
+
+// The cues of a whole recording (`length` samples) exactly as `vocetta analyze --cues` makes them
+// from its frames: the mouth rests below the recording's silence gate.
+py::tuple RecordingCues(const Profile& profile,
+                        const py::array_t<double, py::array::forcecast>& time,
+                        const py::array_t<float, py::array::forcecast>& volume,
+                        const py::array_t<int32_t, py::array::forcecast>& best,
+                        const py::array_t<float, py::array::forcecast>& scores, int hop,
+                        int sampleRate, size_t length, double gateDb,
+                        std::optional<double> silenceDb, const Tool::MouthArguments& arguments) {
+    const auto frames = static_cast<size_t>(volume.size());
+    const size_t phonemes = profile.phonemes.size();
+    if (static_cast<size_t>(time.size()) != frames || static_cast<size_t>(best.size()) != frames ||
+        static_cast<size_t>(scores.size()) != frames * phonemes) {
+        throw py::value_error("time, volume, best and scores must describe the same frames");
+    }
+    Tool::Analysis analysis;
+    analysis.sampleRate = sampleRate;
+    analysis.hop = hop;
+    analysis.phonemes = static_cast<int>(phonemes);
+    for (size_t i = 0; i < frames; ++i)
+        analysis.frames.push_back({time.data()[i], volume.data()[i], best.data()[i]});
+    analysis.scores.assign(scores.data(), scores.data() + frames * phonemes);
+    Tool::LabelSettings labelling;
+    labelling.absoluteDb = silenceDb;
+    labelling.gateDb = gateDb;
+    const Tool::MouthOptions options =
+        Tool::MouthFromOptions(arguments, Tool::GateVolume(analysis, labelling));
+    Tool::Recording recording;
+    recording.sampleRate = sampleRate;
+    recording.length = length;
+    try {
+        const Host::ShapeMap map = Tool::ShapeMapFor(profile, options.set, "profile");
+        return CueArrays(Tool::BuildCueTrack(map, options, recording, analysis).cues);
+    } catch (const Tool::ToolError& error) {
+        throw Host::ShapeError(error.what());
+    }
+}
+
+// Cues from a shape per frame, with the tool's closure rule and hold.
+py::tuple BuildCues(const py::array_t<double, py::array::forcecast>& times,
+                    const py::array_t<int32_t, py::array::forcecast>& shapes, double duration,
+                    const Tool::MouthArguments& arguments, double resolutionMs) {
+    if (times.size() != shapes.size()) {
+        throw py::value_error("times and shapes must have one entry per frame");
+    }
+    if (!(resolutionMs > 0) || !std::isfinite(resolutionMs) || !std::isfinite(duration)) {
+        throw py::value_error("resolution_ms must be above 0 and duration a number of seconds");
+    }
+    Tool::MouthOptions options = Tool::MouthFromOptions(arguments, 0.01f);
+    const auto count = static_cast<int32_t>(Host::ShapeNames(options.set).size());
+    for (py::ssize_t i = 0; i < shapes.size(); ++i) {
+        if (shapes.data()[i] < 0 || shapes.data()[i] >= count) {
+            throw py::value_error("shape " + std::to_string(shapes.data()[i]) + " of frame " +
+                                  std::to_string(i) + " is not one of the set's " +
+                                  std::to_string(count));
+        }
+    }
+    options.cues.resolutionSeconds = resolutionMs / 1000.0;
+    return CueArrays(Host::BuildCues({times.data(), static_cast<size_t>(times.size())},
+                                     {shapes.data(), static_cast<size_t>(shapes.size())}, duration,
+                                     Host::RestShape(options.set), options.cues));
+}
+
+// Cues as the text of one of the tool's cue formats.
+std::string FormatCues(const std::string& shapes, const std::string& soundFile, double duration,
+                       const py::array_t<double, py::array::forcecast>& starts,
+                       const py::array_t<double, py::array::forcecast>& ends,
+                       const py::array_t<int32_t, py::array::forcecast>& values,
+                       const std::string& format, int fps, bool keyframes) {
+    Tool::CueTrack track;
+    track.soundFile = soundFile;
+    track.duration = duration;
+    const auto set = Host::ShapeSetFromName(shapes);
+    if (!set) throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
+    track.set = *set;
+    const auto count = static_cast<int32_t>(Host::ShapeNames(track.set).size());
+    for (py::ssize_t i = 0; i < values.size(); ++i) {
+        if (values.data()[i] < 0 || values.data()[i] >= count) {
+            throw py::value_error("cue " + std::to_string(i) + " has no shape of the set");
+        }
+        track.cues.push_back({starts.data()[i], ends.data()[i], values.data()[i]});
+    }
+    try {
+        return Tool::FormatCues(track, Tool::ParseCueFormat(format),
+                                Tool::CueLayout{fps, keyframes});
+    } catch (const Tool::UsageError& error) {
+        throw py::value_error(error.what());
+    }
+}
+
+// Writes `text` as the tool writes its outputs: whole or not at all.
+void WriteText(const std::string& path, const std::string& text) {
+    try {
+        Tool::WriteOutput(path, text);
+    } catch (const Tool::ToolError& error) {
+        PyErr_SetString(PyExc_OSError, error.what());
+        throw py::error_already_set();
+    }
+}
+
 py::tuple ReadAudio(const std::string& path) {
     Tool::Recording recording;
     {
@@ -201,6 +470,7 @@ PYBIND11_MODULE(_vocetta, module) {
     py::register_exception<Host::ProfileError>(module, "ProfileError", PyExc_ValueError);
     py::register_exception<Tool::ToolError>(module, "AudioError", PyExc_ValueError);
     py::register_exception<Host::LibraryError>(module, "LibraryError", PyExc_RuntimeError);
+    py::register_exception<Host::ShapeError>(module, "ShapeError", PyExc_ValueError);
 
     module.def(
         "open_library", [](const std::string& path) { return Python::OpenLibrary(path).path(); },
@@ -257,20 +527,91 @@ PYBIND11_MODULE(_vocetta, module) {
         },
         py::arg("text"), py::arg("origin") = "profile text");
 
+    py::class_<Python::Mouth, std::shared_ptr<Python::Mouth>>(module, "MouthShapes")
+        .def(py::init<const Profile&, const std::string&, double, double, double, float, float>(),
+             py::arg("profile"), py::arg("shapes"), py::arg("attack_seconds"),
+             py::arg("release_seconds"), py::arg("sharpness"), py::arg("silence_volume"),
+             py::arg("loud_volume"))
+        .def("update", &Python::Mouth::Update, py::arg("scores"), py::arg("volume"),
+             py::arg("elapsed_seconds"))
+        .def("run", &Python::Mouth::Run, py::arg("scores"), py::arg("volume"),
+             py::arg("elapsed_seconds"))
+        .def("reset", &Python::Mouth::Reset)
+        .def_property_readonly(
+            "shapes",
+            [](const Python::Mouth& m) { return std::string(Host::ShapeSetName(m.map().set)); })
+        .def_property_readonly("weights", &Python::Mouth::Weights)
+        .def_property_readonly("target", &Python::Mouth::Target)
+        .def_property_readonly("jaw", &Python::Mouth::Jaw)
+        .def_property_readonly("dominant", &Python::Mouth::Dominant)
+        .def_property_readonly("map", [](const Python::Mouth& m) {
+            return Python::ToArray(m.map().weights, 0, m.phonemes(), m.shapeCount());
+        });
+
     py::class_<Analyzer>(module, "Analyzer")
-        .def(py::init<std::shared_ptr<const Profile>, int, double>(), py::arg("profile"),
-             py::arg("sample_rate"), py::arg("hop_ms"))
+        .def(py::init<std::shared_ptr<const Profile>, int, double, float, bool, double,
+                      std::shared_ptr<Python::Mouth>>(),
+             py::arg("profile"), py::arg("sample_rate"), py::arg("hop_ms"), py::arg("gate_volume"),
+             py::arg("smoothing"), py::arg("switch_cost"), py::arg("mouth"))
         .def("push", &Analyzer::Push, py::arg("samples"))
         .def("finish", &Analyzer::Finish)
         .def_property_readonly("profile", [](const Analyzer& a) { return a.profile(); })
+        .def_property_readonly("mouth", &Analyzer::mouth)
         .def_property_readonly("sample_rate",
                                [](const Analyzer& a) { return a.analyzer().sampleRate(); })
         .def_property_readonly("ring_length",
                                [](const Analyzer& a) { return a.analyzer().ringLength(); })
         .def_property_readonly("hop", [](const Analyzer& a) { return a.analyzer().hop(); })
         .def_property_readonly("pushed", [](const Analyzer& a) { return a.analyzer().pushed(); })
-        .def_property_readonly("count", [](const Analyzer& a) { return a.time().size(); })
+        .def_property_readonly("count", &Analyzer::count)
         .def("frames", &Analyzer::Frames, py::arg("first") = 0);
+
+    module.def("shape_names", [](const std::string& shapes) {
+        const auto set = Host::ShapeSetFromName(shapes);
+        if (!set) throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
+        return Host::ShapeNames(*set);
+    });
+    module.def("rest_shape", [](const std::string& shapes) {
+        const auto set = Host::ShapeSetFromName(shapes);
+        if (!set) throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
+        return Host::RestShape(*set);
+    });
+    // The defaults of a real-time mouth (the SDK's) and of the tool's cues.
+    module.def("mouth_defaults", [] {
+        const Host::MouthSettings settings;
+        py::dict defaults;
+        defaults["attack_ms"] = settings.attackSeconds * 1000.0;
+        defaults["release_ms"] = settings.releaseSeconds * 1000.0;
+        defaults["sharpness"] = settings.sharpness;
+        defaults["silence_volume"] = settings.silenceVolume;
+        defaults["loud_volume"] = settings.loudVolume;
+        return defaults;
+    });
+    module.def("cue_defaults", [] {
+        const Tool::MouthArguments arguments;
+        py::dict defaults;
+        defaults["shapes"] = arguments.shapes;
+        defaults["min_hold_ms"] = arguments.minHoldMs;
+        defaults["closure_ms"] = arguments.closureMs;
+        defaults["attack_ms"] = arguments.attackMs;
+        defaults["release_ms"] = arguments.releaseMs;
+        defaults["sharpness"] = arguments.sharpness;
+        return defaults;
+    });
+    py::class_<Tool::MouthArguments>(module, "CueArguments");
+    module.def("cue_arguments", &Python::CueArguments, py::arg("shapes"), py::arg("min_hold_ms"),
+               py::arg("closure_ms"), py::arg("attack_ms"), py::arg("release_ms"),
+               py::arg("sharpness"));
+    module.def("recording_cues", &Python::RecordingCues, py::arg("profile"), py::arg("time"),
+               py::arg("volume"), py::arg("best"), py::arg("scores"), py::arg("hop"),
+               py::arg("sample_rate"), py::arg("length"), py::arg("gate_db"), py::arg("silence_db"),
+               py::arg("arguments"));
+    module.def("build_cues", &Python::BuildCues, py::arg("times"), py::arg("shapes"),
+               py::arg("duration"), py::arg("arguments"), py::arg("resolution_ms"));
+    module.def("format_cues", &Python::FormatCues, py::arg("shapes"), py::arg("sound_file"),
+               py::arg("duration"), py::arg("starts"), py::arg("ends"), py::arg("values"),
+               py::arg("format"), py::arg("fps"), py::arg("keyframes"));
+    module.def("write_text", &Python::WriteText, py::arg("path"), py::arg("text"));
 
     module.def("label_frames", &Python::LabelFrames, py::arg("profile"), py::arg("volume"),
                py::arg("best"), py::arg("scores"), py::arg("gate_db"), py::arg("silence_db"),

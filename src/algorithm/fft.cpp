@@ -4,11 +4,12 @@
 // the host and evaluates its twiddles directly; the host sees exactly that allocation sequence,
 // and stored phoneme profiles depend on the exact bits, odd lengths included. What stays free is
 // where the arithmetic happens and how often a twiddle is evaluated. The top level's four arrays
-// hold the whole transform below it: each half is built in place in its own pair, reading its
-// samples straight from the input at their stride, so no level copies its halves out; the arrays
-// the lower levels borrow are asked for and given back in their order, unused. Every block of
-// one recursion level has the same length, so a level's cosines and sines are computed once per
-// call and shared by all its blocks.
+// hold the whole transform below it: each half is built in place in its own pair, level by level
+// from the bottom, its samples gathered straight from the input at their stride, so no level
+// copies its halves out and the arithmetic has no recursion; the arrays the lower levels borrow
+// are asked for and given back in the recursion's order, unused. Every block of one level has
+// the same length, so a level's cosines and sines are computed once per call and shared by all
+// its blocks, and levels narrower than a vector run across blocks instead.
 #include "algorithm/algorithm.h"
 #include "algorithm/analysis_loops.h"
 
@@ -109,17 +110,11 @@ __attribute__((noinline)) void CombineUntabled(float* re, float* im, int32_t n,
     }
 }
 
-// Blocks narrower than a vector, most of them, run their few butterflies inline.
-__attribute__((always_inline)) inline void Combine(float* re, float* im, int32_t n, int32_t depth,
-                                                   const Twiddles& twiddles, const Halves& from) {
+// The top level's butterflies, from the two halves' arrays into the caller's.
+void Combine(float* re, float* im, int32_t n, const Twiddles& twiddles, const Halves& from) {
     const int32_t h = n / 2;
-    if (h < kLanes) {
-        const float* c = twiddles.cosine[depth];
-        const float* s = twiddles.sine[depth];
-        for (int32_t k = 0; k < h; ++k)
-            Butterfly(re, im, h, from, k, c[k], s[k]);
-    } else if (twiddles.cosine[depth] != nullptr) {
-        Butterflies(re, im, n / 2, from, twiddles.cosine[depth], twiddles.sine[depth], 0, n / 2);
+    if (twiddles.cosine[0] != nullptr) {
+        Butterflies(re, im, h, from, twiddles.cosine[0], twiddles.sine[0], 0, h);
     } else {
         CombineUntabled(re, im, n, from);
     }
@@ -134,59 +129,200 @@ struct Strided {
     Strided EveryOther() const { return {re, im, 2 * stride}; }
 };
 
-// A block of one to three samples (half of all blocks), with its values in registers: a pair
-// transform with the level's one twiddle, and the third sample set down where it stays.
-__attribute__((always_inline)) inline void TransformSmall(const Strided& x, float* re, float* im,
-                                                          int32_t n, float c, float s) {
-    if (n == 1) {
+// Where the recursion's blocks lie when a transform of length n is built in place: level i has
+// 2^i blocks of n >> i samples, block b holding the samples whose index is b bit-reversed (over
+// i bits) modulo 2^i; level `depth` holds single samples. The even half of a block goes first,
+// then the odd half, and a block of odd length keeps its last sample at its own end, out of the
+// split. So a level's blocks lie in order, each followed by the kept samples of the ancestors
+// that end with it.
+class Layout {
+  public:
+    explicit Layout(int32_t n) : n_(n) {
+        oddAbove_[0] = 0;
+        for (int32_t length = n; length > 1; length /= 2, ++depth_)
+            oddAbove_[depth_ + 1] = oddAbove_[depth_] + (length & 1);
+    }
+    int32_t depth() const { return depth_; }
+    int32_t Length(int32_t level) const { return n_ >> level; }
+    // From the start of block b of `level` to that of block b + 1 (b < 2^level - 1): the block,
+    // then a kept sample for each odd ancestor of which b is the last block.
+    int64_t Gap(int32_t level, uint32_t b) const {
+        const int32_t ending = __builtin_ctz(~b);
+        return Length(level) + oddAbove_[level] - oddAbove_[level - ending];
+    }
+
+  private:
+    int32_t n_;
+    int32_t depth_ = 0;
+    int32_t oddAbove_[kMaxDepth + 1];  // odd lengths among the levels above level i
+};
+
+// The next of the `bits`-bit numbers in bit-reversed counting order.
+inline uint32_t ReversedIncrement(uint32_t reversed, int32_t bits) {
+    uint32_t bit = 1u << (bits - 1);
+    while ((reversed & bit) != 0) {
+        reversed ^= bit;
+        bit >>= 1;
+    }
+    return reversed | bit;
+}
+
+// Every sample of the block to where the butterflies find it, and the lowest butterflies done on
+// the way: the blocks one level above the single samples hold two or three samples, a pair
+// transformed with that level's one twiddle and, in a block of three, a third sample set down
+// where it stays. The kept last samples of the longer blocks of odd length follow; no butterfly
+// moves them.
+void GatherPairs(const Strided& x, float* re, float* im, const Layout& layout, float c, float s) {
+    const int32_t level = layout.depth() - 1;
+    const int32_t length = layout.Length(level);  // 2 or 3
+    const uint32_t blocks = 1u << level;
+    const int64_t stride = x.stride << level;  // between the samples of one block
+    int64_t at = 0;
+    uint32_t reversed = 0;
+    for (uint32_t b = 0;; ++b) {
+        const int64_t from = reversed * x.stride;
+        const float evenRe = x.re[from], evenIm = x.im[from];
+        const float oddRe = x.re[from + stride], oddIm = x.im[from + stride];
+        const float tRe = oddRe * c - oddIm * s;
+        const float tIm = oddRe * s + oddIm * c;
+        re[at] = evenRe + tRe;
+        im[at] = evenIm + tIm;
+        re[at + 1] = evenRe - tRe;
+        im[at + 1] = evenIm - tIm;
+        if (length == 3) {
+            re[at + 2] = x.re[from + 2 * stride];
+            im[at + 2] = x.im[from + 2 * stride];
+        }
+        if (b + 1 == blocks) break;
+        at += layout.Gap(level, b);
+        reversed = ReversedIncrement(reversed, level);
+    }
+    for (int32_t above = 0; above < level; ++above) {
+        const int32_t n = layout.Length(above);
+        if ((n & 1) == 0) continue;
+        const uint32_t count = 1u << above;
+        const int64_t last = static_cast<int64_t>(n - 1) << above;  // within the block
+        at = n - 1;
+        reversed = 0;
+        for (uint32_t b = 0;; ++b) {
+            const int64_t from = (reversed + last) * x.stride;
+            re[at] = x.re[from];
+            im[at] = x.im[from];
+            if (b + 1 == count) break;
+            at += layout.Gap(above, b);
+            reversed = ReversedIncrement(reversed, above);
+        }
+    }
+}
+
+// The butterflies of kBlocks consecutive blocks of 2 x kHalf samples from (re, im), their halves
+// dealt into lanes: vectors across blocks for the levels narrower than a vector.
+template <int32_t kHalf>
+void ButterfliesAcross(float* re, float* im, Floats cosine, Floats sine) {
+    Floats evenRe, oddRe, evenIm, oddIm;
+    SplitHalves<kHalf>(re, evenRe, oddRe);
+    SplitHalves<kHalf>(im, evenIm, oddIm);
+    const Floats tRe = oddRe * cosine - oddIm * sine;
+    const Floats tIm = oddRe * sine + oddIm * cosine;
+    JoinHalves<kHalf>(re, evenRe + tRe, evenRe - tRe);
+    JoinHalves<kHalf>(im, evenIm + tIm, evenIm - tIm);
+}
+
+// Lane l of a twiddle vector for ButterfliesAcross: twiddle l mod kHalf.
+template <int32_t kHalf>
+Floats TwiddlesAcross(const float* t) {
+    alignas(32) float lanes[kLanes];
+    for (int32_t l = 0; l < kLanes; ++l)
+        lanes[l] = t[l % kHalf];
+    return Floats::Load(lanes);
+}
+
+// One level of blocks of even length 2 x kHalf < 2 x kLanes: kLanes / kHalf blocks at a time
+// where they lie side by side (always, when no level above has an odd length), one by one where
+// kept samples lie between them.
+template <int32_t kHalf>
+void CombineNarrowLevel(float* re, float* im, const Layout& layout, int32_t level, const float* c,
+                        const float* s) {
+    constexpr uint32_t kGroup = kLanes / kHalf;
+    const Floats cosine = TwiddlesAcross<kHalf>(c), sine = TwiddlesAcross<kHalf>(s);
+    const uint32_t blocks = 1u << level;
+    int64_t at = 0;
+    uint32_t b = 0;
+    for (; b + kGroup <= blocks; b += kGroup) {
+        int64_t starts[kGroup];
+        starts[0] = at;
+        for (uint32_t g = 1; g < kGroup; ++g)
+            starts[g] = starts[g - 1] + layout.Gap(level, b + g - 1);
+        if (starts[kGroup - 1] - at == (kGroup - 1) * 2 * kHalf) {
+            ButterfliesAcross<kHalf>(re + at, im + at, cosine, sine);
+        } else {
+            for (uint32_t g = 0; g < kGroup; ++g) {
+                float *r = re + starts[g], *i = im + starts[g];
+                for (int32_t k = 0; k < kHalf; ++k)
+                    Butterfly(r, i, kHalf, Halves{r, i, r + kHalf, i + kHalf}, k, c[k], s[k]);
+            }
+        }
+        if (b + kGroup < blocks) at = starts[kGroup - 1] + layout.Gap(level, b + kGroup - 1);
+    }
+    for (; b < blocks; ++b) {
+        float *r = re + at, *i = im + at;
+        for (int32_t k = 0; k < kHalf; ++k)
+            Butterfly(r, i, kHalf, Halves{r, i, r + kHalf, i + kHalf}, k, c[k], s[k]);
+        if (b + 1 < blocks) at += layout.Gap(level, b);
+    }
+}
+
+// One level's butterflies in every block of the level, each block's halves where they lie.
+void CombineLevel(float* re, float* im, const Layout& layout, int32_t level, const float* c,
+                  const float* s) {
+    const int32_t n = layout.Length(level), h = n / 2;
+    if (c != nullptr && n == 2 * h) {
+        // Half a vector is the widest such level: 4 in the AVX2 build, 2 (again) in SSE2's. The
+        // pairs (h = 1) were transformed as they were gathered.
+        if (h == 2) {
+            CombineNarrowLevel<2>(re, im, layout, level, c, s);
+            return;
+        }
+        if (h == kLanes / 2) {
+            CombineNarrowLevel<kLanes / 2>(re, im, layout, level, c, s);
+            return;
+        }
+    }
+    const uint32_t blocks = 1u << level;
+    int64_t at = 0;
+    for (uint32_t b = 0;; ++b) {
+        float *r = re + at, *i = im + at;
+        const Halves halves{r, i, r + h, i + h};
+        if (c == nullptr) {
+            CombineUntabled(r, i, n, halves);
+        } else if (h < kLanes) {
+            for (int32_t k = 0; k < h; ++k)
+                Butterfly(r, i, h, halves, k, c[k], s[k]);
+        } else {
+            Butterflies(r, i, h, halves, c, s, 0, h);
+        }
+        if (b + 1 == blocks) break;
+        at += layout.Gap(level, b);
+    }
+}
+
+// The transform of a block of length n >= 1 from its samples into (re, im), built in place, level
+// by level from the single samples up; `depth` is the block's own level in the whole transform,
+// which picks the twiddles.
+void TransformFrom(const Strided& x, float* re, float* im, int32_t n, int32_t depth,
+                   const Twiddles& twiddles) {
+    if (n == 1) {  // a single sample has no level of its own, nor a twiddle
         re[0] = x.re[0];
         im[0] = x.im[0];
         return;
     }
-    const float evenRe = x.re[0], evenIm = x.im[0];
-    const float oddRe = x.re[x.stride], oddIm = x.im[x.stride];
-    const float tRe = oddRe * c - oddIm * s;
-    const float tIm = oddRe * s + oddIm * c;
-    re[0] = evenRe + tRe;
-    im[0] = evenIm + tIm;
-    re[1] = evenRe - tRe;
-    im[1] = evenIm - tIm;
-    if (n == 3) {
-        re[2] = x.re[2 * x.stride];
-        im[2] = x.im[2 * x.stride];
+    const Layout layout(n);
+    const int32_t pairs = depth + layout.depth() - 1;
+    GatherPairs(x, re, im, layout, twiddles.cosine[pairs][0], twiddles.sine[pairs][0]);
+    for (int32_t level = layout.depth() - 2; level >= 0; --level) {
+        CombineLevel(re, im, layout, level, twiddles.cosine[depth + level],
+                     twiddles.sine[depth + level]);
     }
-}
-
-// The transform of a block of length n >= 1 from its samples into (re, im), built in place:
-// the even half's transform goes to re[0 ... h - 1], the odd half's to re[h ... 2h - 1], and the
-// butterflies combine them where they lie. The last sample of an odd block takes no part and is
-// set down at re[n - 1], where the block keeps it.
-void TransformFrom(const Strided& x, float* re, float* im, int32_t n, int32_t depth,
-                   const Twiddles& twiddles) {
-    if (n <= 3) {
-        // A single sample has no level of its own, nor a twiddle.
-        const bool pair = n >= 2;
-        TransformSmall(x, re, im, n, pair ? twiddles.cosine[depth][0] : 0.0f,
-                       pair ? twiddles.sine[depth][0] : 0.0f);
-        return;
-    }
-    const int32_t h = n / 2;
-    const Strided even = x.EveryOther(), odd = x.Skip(1).EveryOther();
-    if (h <= 3) {
-        const bool pairs = h >= 2;
-        const float c = pairs ? twiddles.cosine[depth + 1][0] : 0.0f;
-        const float s = pairs ? twiddles.sine[depth + 1][0] : 0.0f;
-        TransformSmall(even, re, im, h, c, s);
-        TransformSmall(odd, re + h, im + h, h, c, s);
-    } else {
-        TransformFrom(even, re, im, h, depth + 1, twiddles);
-        TransformFrom(odd, re + h, im + h, h, depth + 1, twiddles);
-    }
-    if ((n & 1) != 0) {
-        re[n - 1] = x.re[static_cast<int64_t>(n - 1) * x.stride];
-        im[n - 1] = x.im[static_cast<int64_t>(n - 1) * x.stride];
-    }
-    Combine(re, im, n, depth, twiddles, Halves{re, im, re + h, im + h});
 }
 
 // The scratch a block of length n would borrow for its levels, asked for and returned in the
@@ -250,7 +386,7 @@ void Algorithm::_FFT(float* spectrumRe, float* spectrumIm, int32_t N) {
     TransformFrom(x.EveryOther(), evenRe, evenIm, h, 1, twiddles);
     TransformFrom(x.Skip(1).EveryOther(), oddRe, oddIm, h, 1, twiddles);
     // The last sample of an odd length stays where it is.
-    Combine(spectrumRe, spectrumIm, N, 0, twiddles, Halves{evenRe, evenIm, oddRe, oddIm});
+    Combine(spectrumRe, spectrumIm, N, twiddles, Halves{evenRe, evenIm, oddRe, oddIm});
     Release(evenRe);
     Release(evenIm);
     Release(oddRe);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "error.hpp"
+#include "upsample.hpp"
 
 namespace Vocetta::Tool {
 namespace {
@@ -20,14 +21,14 @@ struct FileWork {
     const BatchSettings& settings;
     Progress& progress;
     size_t index;
-    AudioReader& reader;
+    AnalysisSource& source;
     Recording& recording;
     Analysis& analysis;
 
     size_t Read(std::vector<float>& into, size_t count) {
         const size_t have = into.size();
         into.resize(have + count);
-        const size_t got = reader.Read(into.data() + have, count);
+        const size_t got = source.Read(into.data() + have, count);
         into.resize(have + got);
         if (settings.keepSamples) {
             recording.samples.insert(recording.samples.end(), into.begin() + long(have),
@@ -159,17 +160,31 @@ void RunBatch(const Host::Library& library, const Profile& profile,
         };
         try {
             AudioReader reader(paths[index], settings.raw);
+            AnalysisSource source(reader, profile.targetSampleRate);
+            if (source.resampled()) {
+                progress.Message(settings.command + ": note: " + reader.path() + ": " +
+                                 std::to_string(reader.sampleRate()) +
+                                 " Hz is below the profile's " +
+                                 std::to_string(profile.targetSampleRate) +
+                                 " Hz analysis rate; resampling up with libsoxr");
+            }
             recording.path = reader.path();
-            recording.sampleRate = reader.sampleRate();
+            recording.sampleRate = source.sampleRate();
             recording.channels = reader.channels();
-            analysis = PrepareAnalysis(profile, reader.sampleRate(), reader.path(),
+            analysis = PrepareAnalysis(profile, source.sampleRate(), reader.path(),
                                        settings.hopSeconds, settings.scorePhonemes);
-            const int64_t declared = reader.declaredFrames();
-            progress.StartFile(index, declared > 0
-                                          ? PlannedFrames(static_cast<size_t>(declared),
-                                                          analysis.ringLength, analysis.hop)
-                                          : 0);
-            FileWork work{library, profile, settings, progress, index, reader, recording, analysis};
+            const int64_t declared = source.declaredFrames();
+            const double rate = analysis.sampleRate;
+            progress.StartFile(index,
+                               declared > 0 ? PlannedFrames(static_cast<size_t>(declared),
+                                                            analysis.ringLength, analysis.hop)
+                                            : 0,
+                               paths[index],
+                               reader.declaredFrames() > 0
+                                   ? double(reader.declaredFrames()) / reader.sampleRate()
+                                   : -1.0,
+                               analysis.ringLength / rate, analysis.hop / rate);
+            FileWork work{library, profile, settings, progress, index, source, recording, analysis};
             const bool follow = settings.onFrame && paths[index] == "-";
             if (follow) {
                 work.Sequential(static_cast<size_t>(analysis.hop));
@@ -178,8 +193,9 @@ void RunBatch(const Host::Library& library, const Profile& profile,
             } else {
                 work.Parallel(static_cast<size_t>(settings.threads));
             }
-            recording.length = static_cast<size_t>(reader.framesRead());
+            recording.length = static_cast<size_t>(source.framesRead());
             analysis.seconds = recording.Seconds();
+            progress.FinishFile(double(reader.framesRead()) / reader.sampleRate());
         } catch (const ToolError& error) {
             skip(error.what());
             continue;

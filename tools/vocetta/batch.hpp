@@ -18,7 +18,7 @@ struct BatchSettings {
     double hopSeconds = 0.01;
     bool scorePhonemes = true;
     int threads = 1;
-    bool progress = true;
+    ProgressMode progress = ProgressMode::Bar;
     std::string command = "vocetta";  // prefix of messages and label of the bar
     std::optional<RawFormat> raw;     // how to read headerless samples
     bool keepSamples = false;         // fill Recording::samples (for what embeds the audio)

@@ -14,6 +14,10 @@ void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfil
     line.Integer("-j,--jobs", options.jobs, 1, 256, "N",
                  "threads to use (default: one per processor)");
     line.Flag("-q,--quiet", options.quiet, "no progress bar");
+    line.Text("--progress", options.progress, "KIND",
+              "bar (the default, on a terminal) or json: one JSON object per line on stderr "
+              "(file, seconds_done, seconds_total, file_index, files), for programs that wrap "
+              "the tool");
     AddLibraryOption(line, options.library);
 }
 
@@ -37,7 +41,9 @@ BatchSettings BatchFromOptions(const CommonOptions& options, const char* label) 
     BatchSettings settings;
     settings.hopSeconds = options.hopMs / 1000.0;
     settings.threads = options.jobs;
-    settings.progress = !options.quiet;
+    settings.progress = options.progress.empty()
+                            ? (options.quiet ? ProgressMode::None : ProgressMode::Bar)
+                            : ParseProgressMode(options.progress);
     settings.command = label;
     return settings;
 }

@@ -23,6 +23,7 @@ struct CommonOptions {
     double hopMs = kDefaultHopMs;
     int jobs = DefaultThreads();
     bool quiet = false;
+    std::string progress;  // empty: the bar, unless quiet
 };
 
 // -p (unless the subcommand names its profile otherwise), --hop, -j, -q and --library.

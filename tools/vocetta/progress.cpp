@@ -3,29 +3,67 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "error.hpp"
 
 namespace Vocetta::Tool {
+namespace {
 
-Progress::Progress(std::string label, size_t files, bool enabled)
-    : label_(std::move(label)), files_(files), enabled_(enabled && ::isatty(STDERR_FILENO) == 1) {}
+// Seconds to the millisecond, which prints as few digits as it has.
+double Milliseconds(double seconds) {
+    return std::round(seconds * 1000.0) / 1000.0;
+}
+
+}  // namespace
+
+ProgressMode ParseProgressMode(const std::string& text) {
+    if (text == "bar") return ProgressMode::Bar;
+    if (text == "json") return ProgressMode::Json;
+    throw UsageError("--progress: unknown kind '" + text + "' (bar or json)");
+}
+
+Progress::Progress(std::string label, size_t files, ProgressMode mode)
+    : label_(std::move(label)),
+      files_(files),
+      mode_(mode == ProgressMode::Bar && ::isatty(STDERR_FILENO) != 1 ? ProgressMode::None : mode) {
+}
 
 Progress::~Progress() {
     Erase();
 }
 
-void Progress::StartFile(size_t index, size_t frames) {
+void Progress::StartFile(size_t index, size_t frames, const std::string& name, double totalSeconds,
+                         double firstEnd, double frameSeconds) {
     file_ = index;
     fileFrames_ = std::max<size_t>(frames, 1);
+    name_ = name;
+    total_ = totalSeconds;
+    firstEnd_ = firstEnd;
+    frameSeconds_ = frameSeconds;
     frames_.store(0, std::memory_order_relaxed);
+    lastDraw_ = {};
+    drawn_ = false;
     Draw();
 }
 
 void Progress::Draw(bool force) {
-    if (!enabled_) return;
+    if (mode_ == ProgressMode::None) return;
     const auto now = std::chrono::steady_clock::now();
-    if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    const auto interval = std::chrono::milliseconds(mode_ == ProgressMode::Json ? 250 : 100);
+    if (!force && drawn_ && now - lastDraw_ < interval) return;
     lastDraw_ = now;
+    if (mode_ == ProgressMode::Bar) return DrawBar();
+    const size_t frames = frames_.load(std::memory_order_relaxed);
+    double done = frames == 0 ? 0.0 : firstEnd_ + double(frames - 1) * frameSeconds_;
+    if (total_ >= 0) done = std::min(done, total_);
+    WriteJson(done, total_);
+    drawn_ = true;
+}
+
+void Progress::DrawBar() {
     const double within =
         std::min(1.0, double(frames_.load(std::memory_order_relaxed)) / double(fileFrames_));
     const double done = (double(file_) + within) / double(std::max<size_t>(files_, 1));
@@ -39,14 +77,30 @@ void Progress::Draw(bool force) {
     drawn_ = true;
 }
 
+void Progress::FinishFile(double seconds) {
+    if (mode_ == ProgressMode::Json) WriteJson(seconds, seconds);
+}
+
+void Progress::WriteJson(double done, double total) {
+    const nlohmann::ordered_json line = {
+        {"file", name_},
+        {"seconds_done", Milliseconds(done)},
+        {"seconds_total", total >= 0 ? nlohmann::ordered_json(Milliseconds(total)) : nullptr},
+        {"file_index", file_ + 1},
+        {"files", files_}};
+    const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+}
+
 void Progress::Message(const std::string& line) {
     Erase();
     std::fprintf(stderr, "%s\n", line.c_str());
-    Draw(true);
+    if (mode_ == ProgressMode::Bar) Draw(true);
 }
 
 void Progress::Erase() {
-    if (!enabled_ || !drawn_) return;
+    if (mode_ != ProgressMode::Bar || !drawn_) return;
     std::fprintf(stderr, "\r\033[K");
     std::fflush(stderr);
     drawn_ = false;

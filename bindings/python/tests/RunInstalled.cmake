@@ -16,6 +16,8 @@ assert os.path.realpath(vocetta.library_path()).startswith(prefix), vocetta.libr
 assert os.path.realpath(vocetta.tool_path()).startswith(prefix), vocetta.tool_path()
 frames = vocetta.analyze_file(sys.argv[2])
 assert len(frames) > 100 and set(frames.phoneme) > {"sil"}, frames
+cues = vocetta.cues_file(sys.argv[2])
+assert len(cues) > 5 and cues[0].start == 0 and "X" in {c.shape for c in cues}, cues
 ]=])
 execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=VOCETTA_LIBRARY --unset=VOCETTA_TOOL
                         PYTHONPATH=${WORK}/${PACKAGE_DIR} ${PYTHON} -c "${script}" ${WORK} ${SAMPLE}

@@ -7,6 +7,12 @@
     analyzer = vocetta.Analyzer(sample_rate=48000)       # live capture, block by block
     new = analyzer.push(block)                           # the frames this block completed
 
+    vocetta.cues_file("line.wav").save("line.json")      # `vocetta analyze line.wav --cues`
+
+    live = vocetta.Analyzer(smoothing=True, silence_db=-40, mouth="cartoon")
+    live.push(block)                                     # then blend the rig by
+    live.mouth.weights, live.mouth.jaw                   # one weight per shape, jaw 0 ... 1
+
 Arrays are numpy arrays; samples are mono float32 at full scale +-1.
 """
 
@@ -14,19 +20,27 @@ import os
 import shutil
 import subprocess
 import tempfile
+from collections import namedtuple
 
 import numpy as np
 
 from . import _paths, _vocetta
-from ._vocetta import AudioError, LibraryError, Profile, ProfileError
+from ._vocetta import AudioError, LibraryError, Profile, ProfileError, ShapeError
 
-__all__ = ["Analyzer", "AudioError", "CalibrationError", "Frames", "LibraryError", "Profile",
-           "ProfileError", "analyze", "analyze_file", "calibrate", "load_profile"]
+__all__ = ["Analyzer", "AudioError", "CalibrationError", "Cue", "Cues", "Frames", "LibraryError",
+           "MouthShapes", "Profile", "ProfileError", "ShapeError", "analyze", "analyze_file",
+           "build_cues", "calibrate", "cues", "cues_file", "load_profile", "shape_names"]
 
 SILENCE = "sil"
 DEFAULT_HOP_MS = 10.0
 DEFAULT_GATE_DB = -30.0
 DEFAULT_SWITCH_COST = 2.0
+DEFAULT_FPS = 24
+SHAPE_SETS = ("cartoon", "visemes")
+CUE_FORMATS = ("tsv", "json", "xml", "dat")
+# A real-time mouth's defaults (the SDK's) and those of the tool's cues (`analyze --cues`).
+MOUTH_DEFAULTS = _vocetta.mouth_defaults()
+CUE_DEFAULTS = _vocetta.cue_defaults()
 
 
 class CalibrationError(ValueError):
@@ -83,9 +97,15 @@ def _profile(profile):
 class Frames:
     """Analysed frames: per frame the block's centre `time` (s), its `phoneme` label, `volume`
     (RMS), the `scores` of every phoneme (frames x phonemes, in the order of `phonemes`), the
-    job's `best` phoneme index (-1: none) and its `mfcc` (frames x coefficients)."""
+    job's `best` phoneme index (-1: none) and its `mfcc` (frames x coefficients); `hop` is the
+    time between frames (s).
 
-    def __init__(self, phonemes, time, phoneme, volume, scores, best, mfcc):
+    Frames that drove a mouth (Analyzer(mouth=...), MouthShapes.run) also have, per frame, the
+    smoothed shape `weights` (frames x shapes, in the order of `shape_names`), the `jaw` opening
+    (0 closed ... 1 open) and the `shape` to show (a name); otherwise these are None."""
+
+    def __init__(self, phonemes, time, phoneme, volume, scores, best, mfcc, hop=None,
+                 shape_names=None, weights=None, jaw=None, shape=None):
         self.phonemes = list(phonemes)
         self.time = time
         self.phoneme = list(phoneme)
@@ -93,6 +113,11 @@ class Frames:
         self.scores = scores
         self.best = best
         self.mfcc = mfcc
+        self.hop = hop
+        self.shape_names = None if shape_names is None else list(shape_names)
+        self.weights = weights
+        self.jaw = jaw
+        self.shape = None if shape is None else list(shape)
 
     def __len__(self):
         return len(self.time)
@@ -101,33 +126,127 @@ class Frames:
         """Frames `index` (a slice) as Frames of their own."""
         if not isinstance(index, slice):
             raise TypeError("Frames take slices; read the arrays for single frames")
+        mouth = (None, None, None) if self.weights is None else (
+            self.weights[index], self.jaw[index], self.shape[index])
         return Frames(self.phonemes, self.time[index], self.phoneme[index], self.volume[index],
-                      self.scores[index], self.best[index], self.mfcc[index])
+                      self.scores[index], self.best[index], self.mfcc[index], self.hop,
+                      self.shape_names, *mouth)
 
     def __repr__(self):
         return "<vocetta.Frames: %d frames of %s>" % (len(self), " ".join(self.phonemes))
 
 
-def _own_labels(profile, best, scores):
-    # A streaming frame has only itself to go by: its best phoneme, silence when it scored none.
-    names = profile.phonemes
-    labels = []
-    for row, index in enumerate(best):
-        scored = 0 <= index < len(names) and scores[row, index] > 0
-        labels.append(names[index] if scored else SILENCE)
-    return labels
+def shape_names(shapes="cartoon"):
+    """The shapes of a set in their fixed order, which every weight vector follows: "cartoon"
+    A B C D E F G H X (A closed lips, B slightly open with clenched teeth, C open, D wide open,
+    E slightly rounded, F puckered, G upper teeth on lower lip, H tongue raised, X rest) or
+    "visemes" sil PP FF TH DD kk CH SS nn RR aa E ih oh ou."""
+    return _vocetta.shape_names(shapes)
+
+
+def _option(value, defaults, name):
+    return defaults[name] if value is None else value
+
+
+class MouthShapes:
+    """What a character's face does with the analysis, frame by frame: one weight per shape of
+    the set `shapes` (see shape_names), from the phoneme scores through the profile's mapping
+    (its phonemes' "shapes", else the built-in defaults for their names), sharpened by the
+    exponent `sharpness` (1: as the scores give them; larger: the winning shape takes over),
+    then smoothed with the time constants `attack_ms` (a weight rising) and `release_ms`
+    (falling). Below `silence_volume` (RMS) the mouth goes to rest; the `jaw` opens with the
+    logarithm of the volume and is fully open at `loud_volume`. Unset options take the SDK's
+    defaults (MOUTH_DEFAULTS). A phoneme with no shape raises ShapeError.
+
+        mouth = vocetta.MouthShapes()
+        every frame: mouth.update(scores, volume, seconds_since_last_frame)
+                     blend by mouth.weights, open the jaw by mouth.jaw, or show mouth.shape
+    """
+
+    def __init__(self, profile=None, shapes="cartoon", attack_ms=None, release_ms=None,
+                 sharpness=None, silence_volume=None, loud_volume=None):
+        _open()
+        self.profile = _profile(profile)
+        d = MOUTH_DEFAULTS
+        self._native = _vocetta.MouthShapes(
+            self.profile, shapes, float(_option(attack_ms, d, "attack_ms")) / 1000.0,
+            float(_option(release_ms, d, "release_ms")) / 1000.0,
+            float(_option(sharpness, d, "sharpness")),
+            float(_option(silence_volume, d, "silence_volume")),
+            float(_option(loud_volume, d, "loud_volume")))
+        self.shape_names = shape_names(shapes)
+
+    shapes = property(lambda self: self._native.shapes, doc="the shape set's name")
+    map = property(lambda self: self._native.map,
+                   doc="phonemes x shapes: how much of each shape every phoneme asks for")
+    weights = property(lambda self: self._native.weights,
+                       doc="the smoothed weights, one per shape (sum 1 when attack equals "
+                           "release, otherwise above or below 1 during a change)")
+    target = property(lambda self: self._native.target,
+                      doc="this frame's sharpened weights before smoothing (sum 1)")
+    jaw = property(lambda self: self._native.jaw, doc="jaw opening, 0 (closed) ... 1 (open)")
+    dominant = property(lambda self: self._native.dominant,
+                        doc="index of the shape to show: rest while its weight exceeds all "
+                            "others together, else the strongest other shape")
+    shape = property(lambda self: self.shape_names[self._native.dominant],
+                     doc="name of the shape to show (see dominant)")
+
+    def update(self, scores, volume, elapsed):
+        """One frame: the phoneme scores (one per phoneme of the profile), the block's RMS
+        volume and the seconds since the previous frame. Returns the new weights."""
+        self._native.update(np.ascontiguousarray(scores, dtype=np.float32).reshape(-1),
+                            float(volume), float(elapsed))
+        return self.weights
+
+    def reset(self):
+        """Back to rest: the rest shape at weight 1, the jaw closed."""
+        self._native.reset()
+
+    def run(self, frames, elapsed=None):
+        """Every frame of `frames` in turn, `elapsed` seconds apart (default: their hop), from
+        where the mouth stands; returns the frames with their weights, jaw and shape."""
+        elapsed = frames.hop if elapsed is None else elapsed
+        if elapsed is None:
+            raise ValueError("these frames do not know their hop: give elapsed")
+        weights, jaw, dominant = self._native.run(frames.scores, frames.volume, float(elapsed))
+        return _with_mouth(frames, self.shape_names, weights, jaw, dominant)
+
+
+def _with_mouth(frames, names, weights, jaw, dominant):
+    return Frames(frames.phonemes, frames.time, frames.phoneme, frames.volume, frames.scores,
+                  frames.best, frames.mfcc, frames.hop, names, weights, jaw,
+                  [names[i] for i in dominant])
 
 
 class Analyzer:
     """A streaming analyzer, as an engine runs over live capture: push blocks of any size; a
     frame is due whenever the newest samples complete one (the first once the capture ring is
-    full, then one every hop). Each frame's `phoneme` is its own best phoneme, or "sil" when the
-    job scored none; whole recordings get the tool's gate and smoothing from `analyze`."""
+    full, then one every hop).
 
-    def __init__(self, profile=None, sample_rate=48000, hop_ms=DEFAULT_HOP_MS):
+    Each frame is labelled as it comes, never waiting for later frames: "sil" when it is quieter
+    than `silence_db` (dBFS; None: no gate) or the job scored nothing, else its own best phoneme,
+    or with `smoothing` the most likely phoneme of the SDK's causal smoother (a switch costing
+    `switch_cost`, as in the tool's smoothing). smoothing=True, silence_db=-40 labels as
+    `vocetta analyze -` labels a stream; whole recordings get the tool's gate and smoothing
+    from `analyze`.
+
+    `mouth` (None, a shape set's name or a MouthShapes for the same profile) is driven by every
+    frame: read `analyzer.mouth.weights`, `.jaw` and `.shape` after each push for real time,
+    and the frames carry them too."""
+
+    def __init__(self, profile=None, sample_rate=48000, hop_ms=DEFAULT_HOP_MS, smoothing=False,
+                 silence_db=None, switch_cost=DEFAULT_SWITCH_COST, mouth=None):
         _open()
         self.profile = _profile(profile)
-        self._native = _vocetta.Analyzer(self.profile, int(sample_rate), float(hop_ms))
+        if isinstance(mouth, str):
+            mouth = MouthShapes(self.profile, mouth)
+        elif mouth is not None and not isinstance(mouth, MouthShapes):
+            raise TypeError("mouth must be None, a shape set's name or a vocetta.MouthShapes")
+        self.mouth = mouth
+        gate = 0.0 if silence_db is None else 10.0 ** (float(silence_db) / 20.0)
+        self._native = _vocetta.Analyzer(self.profile, int(sample_rate), float(hop_ms), gate,
+                                         bool(smoothing), float(switch_cost),
+                                         None if mouth is None else mouth._native)
 
     sample_rate = property(lambda self: self._native.sample_rate)
     ring_length = property(lambda self: self._native.ring_length, doc="samples per block (L)")
@@ -154,9 +273,21 @@ class Analyzer:
         return self._frames(0)
 
     def _frames(self, first):
-        time, volume, best, scores, mfcc = self._native.frames(first)
-        return Frames(self.profile.phonemes, time, _own_labels(self.profile, best, scores), volume,
-                      scores, best, mfcc)
+        time, volume, best, scores, mfcc, labels, weights, jaw, dominant = \
+            self._native.frames(first)
+        frames = Frames(self.profile.phonemes, time, labels, volume, scores, best, mfcc,
+                        self.hop / self.sample_rate)
+        if self.mouth is None:
+            return frames
+        return _with_mouth(frames, self.mouth.shape_names, weights, jaw, dominant)
+
+
+def _whole(samples, sample_rate, profile, hop_ms):
+    # An analyzer that took a whole recording, frames labelled on their own.
+    analyzer = Analyzer(profile, sample_rate, hop_ms)
+    analyzer._native.push(np.ascontiguousarray(samples, dtype=np.float32).reshape(-1))
+    analyzer._native.finish()
+    return analyzer
 
 
 def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFAULT_GATE_DB,
@@ -165,14 +296,13 @@ def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=D
     frame is "sil" when it is more than `gate_db` below the recording's level (or, with
     `silence_db`, quieter than that fixed dBFS level) or scored nothing, the rest are smoothed
     into one phoneme track at `switch_cost` per change unless `smoothing` is off."""
-    analyzer = Analyzer(profile, sample_rate, hop_ms)
-    analyzer._native.push(np.ascontiguousarray(samples, dtype=np.float32).reshape(-1))
-    analyzer._native.finish()
+    analyzer = _whole(samples, sample_rate, profile, hop_ms)
     raw = analyzer.frames
     labels = _vocetta.label_frames(analyzer.profile, raw.volume, raw.best, raw.scores,
                                    float(gate_db), None if silence_db is None else float(silence_db),
                                    bool(smoothing), float(switch_cost))
-    return Frames(raw.phonemes, raw.time, labels, raw.volume, raw.scores, raw.best, raw.mfcc)
+    return Frames(raw.phonemes, raw.time, labels, raw.volume, raw.scores, raw.best, raw.mfcc,
+                  raw.hop)
 
 
 def read_audio(path):
@@ -185,6 +315,144 @@ def analyze_file(path, profile=None, **options):
     """`analyze` of the recording at `path` (the options are analyze's)."""
     samples, sample_rate = read_audio(path)
     return analyze(samples, sample_rate, profile, **options)
+
+
+Cue = namedtuple("Cue", ["start", "end", "shape"])
+Cue.__doc__ = "A span of time (seconds) during which one mouth shape (its name) is shown."
+
+
+class Cues:
+    """Mouth cues over a whole recording: contiguous, non-overlapping Cue(start, end, shape)
+    from 0 to `duration` (s), neighbours differing, shapes named from the set `shapes`;
+    `sound_file` is what the exported files name as their recording. Iterate, index, or export
+    with to_string and save."""
+
+    def __init__(self, cues, duration, shapes="cartoon", sound_file=""):
+        self.shapes = shapes
+        self.shape_names = shape_names(shapes)
+        self.duration = float(duration)
+        self.sound_file = os.fspath(sound_file)
+        self.cues = [Cue(float(start), float(end), shape) for start, end, shape in cues]
+        for cue in self.cues:
+            if cue.shape not in self.shape_names:
+                raise ShapeError("the %s set has no shape %r" % (shapes, cue.shape))
+
+    def __len__(self):
+        return len(self.cues)
+
+    def __iter__(self):
+        return iter(self.cues)
+
+    def __getitem__(self, index):
+        return self.cues[index]
+
+    def __repr__(self):
+        return "<vocetta.Cues: %d %s cues over %.2f s>" % (len(self), self.shapes, self.duration)
+
+    def shape_at(self, seconds):
+        """The shape shown at `seconds`: the cue's with start <= seconds < end, rest outside."""
+        for cue in self.cues:
+            if cue.start <= seconds < cue.end:
+                return cue.shape
+        return self.shape_names[_vocetta.rest_shape(self.shapes)]
+
+    def to_string(self, format="tsv", fps=DEFAULT_FPS, keyframes=False):
+        """The cues as `vocetta analyze --cues -f FORMAT` writes them: "tsv" (start and shape
+        per line, then the end with the rest shape), "json", "xml" or "dat" (a switch-layer file
+        at `fps` frames per second). `keyframes` adds the shape of every animation frame at
+        `fps` (tsv and json only)."""
+        if format not in CUE_FORMATS:
+            raise ValueError("unknown cue format %r (tsv, json, xml or dat)" % (format,))
+        if keyframes and format not in ("tsv", "json"):
+            raise ValueError("keyframes need the tsv or json format")
+        if int(fps) < 1:
+            raise ValueError("fps must be at least 1")
+        index = {name: i for i, name in enumerate(self.shape_names)}
+        return _vocetta.format_cues(
+            self.shapes, self.sound_file, self.duration,
+            np.array([c.start for c in self.cues], dtype=np.float64),
+            np.array([c.end for c in self.cues], dtype=np.float64),
+            np.array([index[c.shape] for c in self.cues], dtype=np.int32), format, int(fps),
+            bool(keyframes))
+
+    def save(self, path, format=None, fps=DEFAULT_FPS, keyframes=False):
+        """Writes the cues to `path` in `format` (default: from the extension, .tsv .json .xml
+        or .dat). The file appears whole or not at all; a directory is never written over, and
+        an extension naming another format is refused."""
+        path = os.fspath(path)
+        extension = os.path.splitext(path)[1][1:]
+        if format is None:
+            if extension not in CUE_FORMATS:
+                raise ValueError("%s: name the format (tsv, json, xml or dat), the extension "
+                                 "does not" % path)
+            format = extension
+        elif extension in CUE_FORMATS and extension != format:
+            raise ValueError("%s: the extension says %s, but the format written is %s"
+                             % (path, extension, format))
+        _vocetta.write_text(path, self.to_string(format, fps, keyframes))
+
+
+def _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness):
+    d = CUE_DEFAULTS
+    return _vocetta.cue_arguments(
+        _option(shapes, d, "shapes"), float(_option(min_hold_ms, d, "min_hold_ms")),
+        float(_option(closure_ms, d, "closure_ms")), float(_option(attack_ms, d, "attack_ms")),
+        float(_option(release_ms, d, "release_ms")), float(_option(sharpness, d, "sharpness")))
+
+
+def _cues(shapes, starts, ends, values, duration, sound_file):
+    names = shape_names(shapes)
+    return Cues([(s, e, names[v]) for s, e, v in zip(starts, ends, values)], duration, shapes,
+                sound_file)
+
+
+def build_cues(times, values, duration, shapes=None, min_hold_ms=None, closure_ms=None,
+               resolution_ms=10.0):
+    """Cues from the shape to show in every frame (`values`: names or indices of the set
+    `shapes`, one per frame centre in `times`, seconds ascending) over `duration` seconds. A
+    boundary lies halfway between two frames, rounded to `resolution_ms`; every cue but the last
+    lasts at least `min_hold_ms` (a short one borrows from a neighbour that can spare it, or
+    joins the longer neighbour), and a rest shorter than `closure_ms` between two other shapes
+    shows closed lips (A, PP). Defaults are the tool's (CUE_DEFAULTS)."""
+    arguments = _cue_arguments(shapes, min_hold_ms, closure_ms, None, None, None)
+    shapes = _option(shapes, CUE_DEFAULTS, "shapes")
+    names = shape_names(shapes)
+    indices = []
+    for value in values:
+        if isinstance(value, str):
+            if value not in names:
+                raise ShapeError("the %s set has no shape %r" % (shapes, value))
+            value = names.index(value)
+        indices.append(int(value))
+    starts, ends, shape = _vocetta.build_cues(np.asarray(times, dtype=np.float64),
+                                              np.asarray(indices, dtype=np.int32),
+                                              float(duration), arguments, float(resolution_ms))
+    return _cues(shapes, starts, ends, shape, duration, "")
+
+
+def cues(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFAULT_GATE_DB,
+         silence_db=None, shapes=None, min_hold_ms=None, closure_ms=None, attack_ms=None,
+         release_ms=None, sharpness=None, sound_file=""):
+    """The mouth cues of a whole recording exactly as `vocetta analyze --cues` makes them, with
+    its options by the same names and its defaults (CUE_DEFAULTS): the mouth rests below the
+    recording's silence gate (`gate_db` below its level, or the fixed `silence_db`); see
+    MouthShapes and build_cues for the rest."""
+    arguments = _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness)
+    samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
+    analyzer = _whole(samples, sample_rate, profile, hop_ms)
+    frames = analyzer.frames
+    starts, ends, values = _vocetta.recording_cues(
+        analyzer.profile, frames.time, frames.volume, frames.best, frames.scores, analyzer.hop,
+        analyzer.sample_rate, len(samples), float(gate_db),
+        None if silence_db is None else float(silence_db), arguments)
+    return _cues(_option(shapes, CUE_DEFAULTS, "shapes"), starts, ends, values,
+                 len(samples) / analyzer.sample_rate, sound_file)
+
+
+def cues_file(path, profile=None, **options):
+    """`cues` of the recording at `path`, which the exported files name as their sound file."""
+    samples, sample_rate = read_audio(path)
+    return cues(samples, sample_rate, profile, sound_file=os.fspath(path), **options)
 
 
 def calibrate(manifests, output=None, base=None, target_rate=None, mel_channels=None,

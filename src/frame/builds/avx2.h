@@ -103,6 +103,37 @@ inline void Deinterleave(const float* p, Floats& even, Floats& odd) {
     odd.v = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(o), _MM_SHUFFLE(3, 1, 2, 0)));
 }
 
+// Blocks of 2 x kHalf floats side by side (kHalf 2 or 4, at most half a vector), 2 x kLanes floats
+// from p: the first halves of the blocks into `first`, the second halves into `second`, lane l
+// holding element l mod kHalf of its half. JoinHalves stores them back the same way. kHalf 2
+// pairs the blocks of each 128-bit half of the two loads, kHalf 4 the 128-bit halves themselves.
+template <int32_t kHalf>
+inline void SplitHalves(const float* p, Floats& first, Floats& second) {
+    static_assert(kHalf == 2 || kHalf == 4);
+    const __m256 a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8);
+    if constexpr (kHalf == 2) {
+        first.v = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 1, 0));
+        second.v = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 2, 3, 2));
+    } else {
+        first.v = _mm256_permute2f128_ps(a, b, 0x20);
+        second.v = _mm256_permute2f128_ps(a, b, 0x31);
+    }
+}
+template <int32_t kHalf>
+inline void JoinHalves(float* p, Floats first, Floats second) {
+    static_assert(kHalf == 2 || kHalf == 4);
+    __m256 a, b;
+    if constexpr (kHalf == 2) {
+        a = _mm256_shuffle_ps(first.v, second.v, _MM_SHUFFLE(1, 0, 1, 0));
+        b = _mm256_shuffle_ps(first.v, second.v, _MM_SHUFFLE(3, 2, 3, 2));
+    } else {
+        a = _mm256_permute2f128_ps(first.v, second.v, 0x20);
+        b = _mm256_permute2f128_ps(first.v, second.v, 0x31);
+    }
+    _mm256_storeu_ps(p, a);
+    _mm256_storeu_ps(p + 8, b);
+}
+
 // SLEEF's vector forms for this build.
 inline Floats Sin(Floats x) {
     return {Sleef_sinf8_u35avx2(x.v)};

@@ -99,6 +99,23 @@ inline void Deinterleave(const float* p, Floats& even, Floats& odd) {
     odd.v = _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
 }
 
+// Blocks of 2 x kHalf floats side by side (kHalf 2: half a vector), 2 x kLanes floats from p:
+// the first halves of the blocks into `first`, the second halves into `second`, lane l holding
+// element l mod kHalf of its half. JoinHalves stores them back the same way.
+template <int32_t kHalf>
+inline void SplitHalves(const float* p, Floats& first, Floats& second) {
+    static_assert(kHalf == 2);
+    const __m128 a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + 4);
+    first.v = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 1, 0));
+    second.v = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 2, 3, 2));
+}
+template <int32_t kHalf>
+inline void JoinHalves(float* p, Floats first, Floats second) {
+    static_assert(kHalf == 2);
+    _mm_storeu_ps(p, _mm_shuffle_ps(first.v, second.v, _MM_SHUFFLE(1, 0, 1, 0)));
+    _mm_storeu_ps(p + 4, _mm_shuffle_ps(first.v, second.v, _MM_SHUFFLE(3, 2, 3, 2)));
+}
+
 // SLEEF's vector forms for this build.
 inline Floats Sin(Floats x) {
     return {Sleef_sinf4_u35sse2(x.v)};

@@ -1,0 +1,308 @@
+"""Mouth shapes and cues from Python: worked by hand, and against `vocetta analyze --cues`."""
+
+import json
+import math
+import os
+import subprocess
+import wave
+
+import numpy as np
+import pytest
+
+import vocetta
+
+SOURCE = os.environ["VOCETTA_SOURCE_DIR"]
+SAMPLE = os.path.join(SOURCE, "samples", "sample.flac")
+DEFAULT_PROFILE = os.path.join(SOURCE, "profiles", "default.json")
+
+
+def tool(*arguments, stdin=None):
+    done = subprocess.run([vocetta.tool_path(), *arguments], capture_output=True, input=stdin)
+    assert done.returncode == 0, done.stderr.decode()
+    return done.stdout.decode()
+
+
+def scores_for(profile, **shares):
+    """A score vector over the profile's phonemes, `shares` by name, 0 elsewhere."""
+    scores = np.zeros(len(profile.phonemes), dtype=np.float32)
+    for name, share in shares.items():
+        scores[profile.phonemes.index(name)] = share
+    return scores
+
+
+def sample_wav(tmp_path):
+    """The sample as 16-bit WAV, which the tool also reads from a pipe."""
+    samples, rate = vocetta.read_audio(SAMPLE)
+    pcm = np.clip(np.round(samples * 32767), -32768, 32767).astype("<i2")
+    path = tmp_path / "sample.wav"
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(pcm.tobytes())
+    return path
+
+
+# --- the shape sets and the profile's mapping -----------------------------------------------
+
+
+def test_shape_sets_in_their_fixed_order():
+    assert vocetta.shape_names("cartoon") == list("ABCDEFGHX")
+    assert vocetta.shape_names("visemes") == [
+        "sil", "PP", "FF", "TH", "DD", "kk", "CH", "SS", "nn", "RR", "aa", "E", "ih", "oh", "ou"]
+    with pytest.raises(vocetta.ShapeError, match="cartoon or visemes"):
+        vocetta.shape_names("faces")
+
+
+def test_default_profile_maps_each_phoneme_onto_one_shape():
+    profile = vocetta.load_profile()
+    expected = {"cartoon": {"A": "D", "E": "C", "I": "B", "O": "E", "U": "F", "M": "A",
+                            "FV": "G", "S": "B", "sil": "X"},
+                "visemes": {"A": "aa", "E": "E", "I": "ih", "O": "oh", "U": "ou", "M": "PP",
+                            "FV": "FF", "S": "SS", "sil": "sil"}}
+    for shapes, shape_of in expected.items():
+        mouth = vocetta.MouthShapes(profile, shapes)
+        names = mouth.shape_names
+        assert mouth.map.shape == (len(profile.phonemes), len(names))
+        for row, phoneme in zip(mouth.map, profile.phonemes):
+            wanted = np.zeros(len(names))
+            wanted[names.index(shape_of[phoneme])] = 1
+            np.testing.assert_array_equal(row, wanted)
+
+
+def test_a_profiles_own_shapes_are_normalised_and_unknown_phonemes_refused():
+    shipped = json.load(open(DEFAULT_PROFILE))
+    shipped["phonemes"][0]["shapes"] = {"cartoon": {"D": 3.0, "C": 1.0}}
+    profile = vocetta._vocetta.parse_profile(json.dumps(shipped), "own.json")
+    row = vocetta.MouthShapes(profile).map[0]
+    np.testing.assert_allclose(row[[3, 2]], [0.75, 0.25])
+    assert row.sum() == pytest.approx(1.0)
+    shipped["phonemes"][1]["name"] = "ee"  # no built-in shape for this name
+    del shipped["phonemes"][0]["shapes"]
+    renamed = vocetta._vocetta.parse_profile(json.dumps(shipped), "renamed.json")
+    with pytest.raises(vocetta.ShapeError, match=r'phonemes\[1\] \("ee"\)'):
+        vocetta.MouthShapes(renamed)
+
+
+# --- one frame, worked by hand ---------------------------------------------------------------
+
+
+def test_sharpening_and_jaw_on_worked_scores():
+    profile = vocetta.load_profile()
+    # No smoothing, squares for sharpening; the jaw opens over 0.01 ... 0.25 on a log scale.
+    mouth = vocetta.MouthShapes(profile, attack_ms=0, release_ms=0, sharpness=2,
+                                silence_volume=0.01, loud_volume=0.25)
+    scores = scores_for(profile, A=0.6, E=0.3, sil=0.1)
+    names = mouth.shape_names
+    # Fully loud: the rest shape keeps none of its share; D 0.6 and C 0.3 squared and normalised.
+    mouth.update(scores, 0.25, 0.01)
+    expected = np.zeros(9)
+    expected[names.index("D")], expected[names.index("C")] = 0.36 / 0.45, 0.09 / 0.45
+    np.testing.assert_allclose(mouth.target, expected, rtol=1e-6, atol=1e-7)
+    np.testing.assert_allclose(mouth.weights, expected, rtol=1e-6, atol=1e-7)
+    assert mouth.jaw == pytest.approx(1.0)
+    assert mouth.shape == "D"
+    # Halfway up in dB (sqrt(0.01 * 0.25)): rest keeps half its share, the jaw half the opening
+    # of the shapes that are not rest.
+    mouth.update(scores, math.sqrt(0.01 * 0.25), 0.01)
+    d, c, x = 0.36, 0.09, 0.05 ** 2
+    expected[:] = 0
+    expected[[names.index("D"), names.index("C"), names.index("X")]] = np.array([d, c, x]) / (
+        d + c + x)
+    np.testing.assert_allclose(mouth.weights, expected, rtol=1e-5, atol=1e-7)
+    assert mouth.jaw == pytest.approx((1 - expected[names.index("X")]) * 0.5, rel=1e-5)
+    # Below the silence volume the mouth rests and the jaw closes.
+    mouth.update(scores, 0.005, 0.01)
+    assert mouth.shape == "X" and mouth.jaw == 0
+    assert mouth.weights[names.index("X")] == pytest.approx(1.0)
+
+
+def test_attack_and_release_follow_a_step_as_one_pole_filters():
+    profile = vocetta.load_profile()
+    mouth = vocetta.MouthShapes(profile, attack_ms=20, release_ms=50)
+    names = mouth.shape_names
+    d, x = names.index("D"), names.index("X")
+    scores = scores_for(profile, A=1.0)
+    for step in range(1, 11):
+        mouth.update(scores, 0.5, 0.01)
+        seconds = 0.01 * step
+        assert mouth.weights[d] == pytest.approx(1 - math.exp(-seconds / 0.020), rel=1e-5)
+        assert mouth.weights[x] == pytest.approx(math.exp(-seconds / 0.050), rel=1e-5)
+        assert mouth.jaw == pytest.approx(1 - math.exp(-seconds / 0.020), rel=1e-5)
+    # The rest shape shows until the open shapes together outweigh it.
+    mouth.reset()
+    shown = []
+    for _ in range(4):
+        mouth.update(scores, 0.5, 0.005)
+        shown.append(mouth.shape)
+    # D = 1 - e^(-t/20ms) against X = e^(-t/50ms): 0.221 < 0.905 at 5 ms, 0.393 < 0.819 at 10,
+    # 0.528 < 0.741 at 15, 0.632 < 0.670 at 20 ms, so X throughout; 0.777 > 0.549 at 30 ms.
+    assert shown == ["X"] * 4
+    mouth.update(scores, 0.5, 0.01)
+    assert mouth.shape == "D"
+
+
+def test_update_checks_the_score_count_and_settings():
+    mouth = vocetta.MouthShapes()
+    with pytest.raises(ValueError, match="one value per phoneme"):
+        mouth.update(np.zeros(3), 0.1, 0.01)
+    with pytest.raises(vocetta.ShapeError, match="sharpness"):
+        vocetta.MouthShapes(sharpness=0.5)
+    with pytest.raises(vocetta.ShapeError, match="attack"):
+        vocetta.MouthShapes(attack_ms=-1)
+
+
+# --- cues from made-up frames ------------------------------------------------------------------
+
+
+def frames_of(values, hop=0.01):
+    """Frame centres a hop apart, the first half a hop in."""
+    return [hop * (k + 0.5) for k in range(len(values))]
+
+
+def test_a_cue_under_the_hold_joins_or_borrows_as_worked_by_hand():
+    values = ["X"] * 5 + ["B"] + ["D"] * 9 + ["X"] * 5
+    cues = vocetta.build_cues(frames_of(values), values, 0.2, min_hold_ms=60, closure_ms=0)
+    # Runs X 0-0.05, B 0.05-0.06, D 0.06-0.15, X 0.15-0.20. B (10 ms) is under half the hold:
+    # it joins its longer neighbour D. X (50 ms) then borrows 10 ms from D, which can spare it;
+    # the last cue may stay short.
+    assert [tuple(c) for c in cues] == [(0.0, 0.06, "X"), (0.06, 0.15, "D"), (0.15, 0.2, "X")]
+    assert cues.duration == 0.2 and cues.shape_at(0.1) == "D" and cues.shape_at(0.25) == "X"
+
+
+def test_a_short_rest_inside_speech_closes_the_lips():
+    values = ["D"] * 8 + ["X"] * 5 + ["C"] * 8
+    times = frames_of(values)
+    assert [c.shape for c in vocetta.build_cues(times, values, 0.21)] == ["D", "A", "C"]
+    visemes = ["aa"] * 8 + ["sil"] * 5 + ["E"] * 8
+    assert [c.shape for c in vocetta.build_cues(times, visemes, 0.21, shapes="visemes")] == [
+        "aa", "PP", "E"]
+    # Without the closure rule the 50 ms rest stays a rest, lengthened to the 60 ms hold.
+    kept = vocetta.build_cues(times, values, 0.21, closure_ms=0)
+    assert [tuple(c) for c in kept] == [(0.0, 0.08, "D"), (0.08, 0.14, "X"), (0.14, 0.21, "C")]
+
+
+def test_cues_need_known_shapes():
+    with pytest.raises(vocetta.ShapeError, match="no shape 'Q'"):
+        vocetta.build_cues([0.005], ["Q"], 0.01)
+    with pytest.raises(ValueError, match="not one of the set"):
+        vocetta.build_cues([0.005], [9], 0.01)
+
+
+# --- whole recordings, against the tool ------------------------------------------------------
+
+
+@pytest.mark.parametrize("options,arguments", [
+    ({}, []),
+    ({"shapes": "visemes"}, ["--shapes", "visemes"]),
+    ({"min_hold_ms": 80, "closure_ms": 0, "sharpness": 1.5},
+     ["--min-hold", "80", "--closure", "0", "--sharpness", "1.5"]),
+    ({"attack_ms": 20, "release_ms": 50, "silence_db": -45, "hop_ms": 7.3},
+     ["--attack", "20", "--release", "50", "--silence", "-45", "--hop", "7.3"]),
+])
+def test_cues_file_writes_what_the_tool_writes(options, arguments):
+    cues = vocetta.cues_file(SAMPLE, **options)
+    for fmt in vocetta.CUE_FORMATS:
+        assert cues.to_string(fmt) == tool("analyze", "-q", "--cues", "-f", fmt, SAMPLE,
+                                           *arguments), fmt
+    assert cues.to_string("json", fps=30, keyframes=True) == tool(
+        "analyze", "-q", "--cues", "-f", "json", "--fps", "30", "--keyframes", SAMPLE, *arguments)
+    assert cues.to_string("dat", fps=30) == tool("analyze", "-q", "--cues", "-f", "dat", "--fps",
+                                                 "30", SAMPLE, *arguments)
+
+
+def test_cues_cover_the_recording_and_name_it():
+    samples, rate = vocetta.read_audio(SAMPLE)
+    cues = vocetta.cues(samples, rate, sound_file="line.flac")
+    assert cues[0].start == 0 and cues[-1].end == pytest.approx(len(samples) / rate)
+    assert all(a.end == b.start and a.shape != b.shape for a, b in zip(cues, cues[1:]))
+    assert all(c.end - c.start >= 0.06 - 1e-9 for c in cues[:-1])
+    assert {"X", "A"} <= {c.shape for c in cues}  # pauses and closures in the sample
+    document = json.loads(cues.to_string("json"))
+    assert document["metadata"] == {"soundFile": "line.flac",
+                                    "duration": round(len(samples) / rate, 2)}
+    assert cues.to_string() == vocetta.cues_file(SAMPLE).to_string()
+
+
+def test_save_takes_the_format_from_the_extension_and_refuses_mistakes(tmp_path):
+    cues = vocetta.cues_file(SAMPLE)
+    cues.save(tmp_path / "line.xml")
+    assert (tmp_path / "line.xml").read_text() == cues.to_string("xml")
+    cues.save(tmp_path / "line.txt", format="tsv")
+    assert (tmp_path / "line.txt").read_text() == cues.to_string("tsv")
+    with pytest.raises(ValueError, match=r"line\.json: the extension says json"):
+        cues.save(tmp_path / "line.json", format="dat")
+    with pytest.raises(ValueError, match="name the format"):
+        cues.save(tmp_path / "line.cues")
+    with pytest.raises(ValueError, match="keyframes need the tsv or json"):
+        cues.save(tmp_path / "line.dat", keyframes=True)
+    (tmp_path / "taken.tsv").mkdir()
+    with pytest.raises(OSError, match="is a directory"):
+        cues.save(tmp_path / "taken.tsv")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["line.txt", "line.xml", "taken.tsv"]
+
+
+# --- streaming --------------------------------------------------------------------------------
+
+
+def push_in_pieces(analyzer, samples, seed):
+    sizes = np.random.default_rng(seed).integers(1, 3000, size=len(samples))
+    start, pieces = 0, []
+    for size in sizes:
+        if start >= len(samples):
+            break
+        pieces.append(analyzer.push(samples[start:start + size]))
+        start += size
+        yield pieces[-1]
+    analyzer.finish()
+
+
+def test_streaming_labels_with_causal_smoothing_are_the_tools_from_a_pipe(tmp_path):
+    path = sample_wav(tmp_path)
+    samples, rate = vocetta.read_audio(path)
+    analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, silence_db=-40)
+    for _ in push_in_pieces(analyzer, samples, 3):
+        pass
+    rows = [line.split(",") for line in tool("analyze", "-q", "-",
+                                             stdin=path.read_bytes()).splitlines()[1:]]
+    labels = analyzer.frames.phoneme
+    assert labels == [row[1] for row in rows]
+    # Smoothing holds phonemes longer than frame-by-frame labels do.
+    plain = vocetta.Analyzer(sample_rate=rate, silence_db=-40)
+    plain.push(samples)
+    changes = lambda names: sum(a != b for a, b in zip(names, names[1:]))
+    assert changes(labels) < changes(plain.frames.phoneme)
+
+
+def test_a_live_mouth_gives_the_tools_cues_and_its_weights_after_every_push(tmp_path):
+    samples, rate = vocetta.read_audio(SAMPLE)
+    # The tool's cues follow the frames at once; with a fixed gate at -40 dBFS its mouth rests
+    # below 0.01 and opens fully at 0.25, the SDK's defaults.
+    mouth = vocetta.MouthShapes(attack_ms=0, release_ms=0)
+    analyzer = vocetta.Analyzer(sample_rate=rate, mouth=mouth)
+    assert analyzer.mouth is mouth
+    for new in push_in_pieces(analyzer, samples, 5):
+        if len(new):
+            np.testing.assert_array_equal(mouth.weights, new.weights[-1])
+            assert mouth.jaw == new.jaw[-1] and mouth.shape == new.shape[-1]
+    frames = analyzer.frames
+    assert frames.weights.shape == (len(frames), 9) and frames.shape_names == list("ABCDEFGHX")
+    cues = vocetta.build_cues(frames.time, frames.shape, len(samples) / rate)
+    assert cues.to_string() == tool("analyze", "-q", "--cues", "--silence", "-40", SAMPLE)
+
+
+def test_run_over_frames_equals_the_live_mouth():
+    samples, rate = vocetta.read_audio(SAMPLE)
+    live = vocetta.Analyzer(sample_rate=rate, mouth="visemes")
+    live.push(samples)
+    offline = vocetta.MouthShapes(shapes="visemes").run(vocetta.analyze(samples, rate))
+    np.testing.assert_array_equal(offline.weights, live.frames.weights)
+    np.testing.assert_array_equal(offline.jaw, live.frames.jaw)
+    assert offline.shape == live.frames.shape
+    part = offline[10:20]
+    assert part.shape == offline.shape[10:20] and part.weights.shape == (10, 15)
+    with pytest.raises(ValueError, match="another profile"):
+        shipped = json.load(open(DEFAULT_PROFILE))
+        del shipped["phonemes"][-1]
+        vocetta.Analyzer(mouth=vocetta.MouthShapes(
+            vocetta._vocetta.parse_profile(json.dumps(shipped), "eight.json")))
