@@ -38,7 +38,8 @@ struct NothingBeside {
 // dependent sums per output, so its speed comes from running many outputs side by side: each
 // vector lane is one output j and carries exactly that output's chain, one rounded product and
 // one rounded sum per tap, in the same order as the one-output loop. kBlocks vectors in flight
-// hide the latency of the adds.
+// hide the latency of the adds: a processor that starts two adds a cycle, each ready three or four
+// cycles later, needs six to eight chains to keep its adders busy (kWide).
 //
 // Adds taps[0 ... tapsForAll - 1] into kBlocks x kLanes outputs from j0, for which every one of
 // those taps reaches back inside the block (tapsForAll <= j0 + 1).
@@ -87,10 +88,11 @@ void ConvolveBlock(float* data, const float* source, const float* taps, int32_t 
     }
 }
 
+constexpr int32_t kWide = 8;  // vectors of outputs in flight, in the filter loops below
+
 template <typename Beside = NothingBeside>
 void Convolve(float* data, int32_t dataLength, const float* source, const float* taps,
               int32_t tapCount, Beside&& beside = Beside{}) {
-    constexpr int32_t kWide = 4;
     int32_t j = 0;
     for (; j <= dataLength - kWide * kLanes; j += kWide * kLanes) {
         ConvolveBlock<kWide>(data, source, taps, tapCount, j, beside);
@@ -242,7 +244,6 @@ void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, in
     const PolyphaseRows r = DealIntoRows(block, n, step, rows);
     int32_t offsets[kTabledTaps];
     TapOffsets(r, tapCount, offsets);
-    constexpr int32_t kWide = 4;
     int32_t i = m;
     while (i >= kLanes) {
         // Near the start the outputs reach back less far: the lanes of a block share the taps of

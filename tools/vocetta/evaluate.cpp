@@ -101,29 +101,21 @@ int RunEvaluate(const Arguments& arguments) {
 
     std::string out;
     if (options.json) {
-        out += "{\"accuracy\": " + JsonNumber(ratio(correct, frames)) +
-               ", \"frames\": " + std::to_string(frames) +
-               ", \"correct\": " + std::to_string(correct) + ", \"per_phoneme\": {";
-        bool first = true;
+        Json perPhoneme = Json::object();
         for (size_t t = 0; t < n; ++t) {
             if (rowFrames[t] == 0) continue;
-            out += (first ? "" : ", ") + JsonString(labels[t]) +
-                   ": {\"accuracy\": " + JsonNumber(ratio(confusion[t * n + t], rowFrames[t])) +
-                   ", \"frames\": " + std::to_string(rowFrames[t]) + "}";
-            first = false;
+            perPhoneme[labels[t]] = {{"accuracy", ratio(confusion[t * n + t], rowFrames[t])},
+                                     {"frames", rowFrames[t]}};
         }
-        out += "}, \"labels\": [";
-        for (size_t i = 0; i < n; ++i)
-            out += (i == 0 ? "" : ", ") + JsonString(labels[i]);
-        out += "], \"confusion\": [";
+        Json matrix = Json::array();
         for (size_t t = 0; t < n; ++t) {
-            out += t == 0 ? "[" : ", [";
-            for (size_t p = 0; p < n; ++p) {
-                out += (p == 0 ? "" : ", ") + std::to_string(confusion[t * n + p]);
-            }
-            out += "]";
+            matrix.push_back(std::vector<size_t>(confusion.begin() + long(t * n),
+                                                 confusion.begin() + long((t + 1) * n)));
         }
-        out += "]}\n";
+        const Json report = {
+            {"accuracy", ratio(correct, frames)}, {"frames", frames}, {"correct", correct},
+            {"per_phoneme", perPhoneme},          {"labels", labels}, {"confusion", matrix}};
+        out = JsonText(report) + "\n";
     } else {
         char line[256];
         std::snprintf(line, sizeof line, "frame accuracy: %.2f %% (%zu of %zu frames)\n\n",
