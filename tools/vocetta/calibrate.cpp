@@ -18,7 +18,8 @@ namespace {
 
 constexpr const char* kSummary =
     "Builds a profile from labelled recordings. Each MANIFEST is a CSV file with the columns\n"
-    "'file' and 'phoneme' (one sustained phoneme per file; several files per phoneme). Every\n"
+    "'file' and 'phoneme' (one sustained phoneme per file; several files per phoneme), and\n"
+    "optionally 'start' and 'end' in seconds to label a stretch of a longer recording. Every\n"
     "frame's MFCCs come from the lip-sync job itself; the profile holds the mean and standard\n"
     "deviation of each coefficient over all kept frames, and each phoneme's mean vector.";
 constexpr const char* kDetails =
@@ -195,7 +196,8 @@ struct Collection {
     std::vector<std::string> frameRows;  // per file, for --frames
 };
 
-// Keeps the frames of one file that are inside the trim, loud enough (silence exempt) and finite.
+// Keeps the frames of one manifest row that are loud enough (silence exempt) and finite: those
+// whose whole block lies inside its labelled stretch, or for a whole file, inside the trim.
 void KeepFrames(const CalibrateOptions& options, const LabelledFile& file, size_t m,
                 const Analysis& analysis, Collection& into, std::string& rows) {
     const float minVolume = VolumeFromDb(options.minVolumeDb);
@@ -204,11 +206,11 @@ void KeepFrames(const CalibrateOptions& options, const LabelledFile& file, size_
     const bool isSilence = phoneme == options.silencePhoneme;
     Sums& target = into.sums[phoneme];
     const double halfBlock = 0.5 * analysis.ringLength / analysis.sampleRate;
+    const double from = file.segment ? file.start : trim;
+    const double to = file.segment ? file.end : analysis.seconds - trim;
     for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
         const FrameResult& result = analysis.frames[frame];
-        if (result.time - halfBlock < trim || result.time + halfBlock > analysis.seconds - trim) {
-            continue;
-        }
+        if (result.time - halfBlock < from || result.time + halfBlock > to) continue;
         if (!isSilence && !(result.volume >= minVolume)) continue;
         const float* mfcc = analysis.Mfcc(frame);
         bool finite = true;
@@ -342,14 +344,29 @@ int RunCalibrate(const Arguments& arguments) {
 
     const auto m = static_cast<size_t>(profile.coefficients);
     Collection collection;
-    for (const LabelledFile& file : files)
-        collection.sums[file.phoneme].files.push_back(file.path);
+    for (const LabelledFile& file : files) {
+        std::vector<std::string>& named = collection.sums[file.phoneme].files;
+        if (std::find(named.begin(), named.end(), file.path) == named.end()) {
+            named.push_back(file.path);
+        }
+    }
     collection.runningMean.assign(m, 0.0);
     collection.deviations.assign(m, 0.0);
     collection.frameRows.resize(files.size());
+    // Each recording is analysed once, however many of its stretches the manifest labels.
     std::vector<std::string> paths;
-    for (const LabelledFile& file : files)
-        paths.push_back(file.path);
+    std::vector<std::vector<size_t>> rowsOf;
+    {
+        std::map<std::string, size_t> known;
+        for (size_t row = 0; row < files.size(); ++row) {
+            const auto [where, added] = known.emplace(files[row].path, paths.size());
+            if (added) {
+                paths.push_back(files[row].path);
+                rowsOf.emplace_back();
+            }
+            rowsOf[where->second].push_back(row);
+        }
+    }
     BatchSettings settings = BatchFromOptions(options.common, "vocetta calibrate");
     settings.scorePhonemes = false;
     const Host::Library library = OpenLibrary(options.common.library);
@@ -357,7 +374,8 @@ int RunCalibrate(const Arguments& arguments) {
     RunBatch(
         library, profile, paths, settings,
         [&](size_t index, const Recording&, const Analysis& analysis) {
-            KeepFrames(options, files[index], m, analysis, collection, collection.frameRows[index]);
+            for (const size_t row : rowsOf[index])
+                KeepFrames(options, files[row], m, analysis, collection, collection.frameRows[row]);
         },
         [&](size_t, const std::string&) { ++failures; });
     if (failures != 0) {

@@ -13,8 +13,9 @@ namespace {
 constexpr const char* kSummary =
     "Frame accuracy (overall and per phoneme) and the confusion matrix of a profile on labelled\n"
     "recordings. MANIFEST is a CSV file with the columns 'file' and 'phoneme'; each file holds\n"
-    "one sustained phoneme, so every frame of it carries that label. Frames are labelled as\n"
-    "'vocetta analyze' labels them.";
+    "one sustained phoneme, so every frame of it carries that label. Optional 'start' and 'end'\n"
+    "columns (seconds) label a stretch instead: only frames centred inside it count. Frames\n"
+    "are labelled as 'vocetta analyze' labels them.";
 
 struct EvaluateOptions {
     CommonOptions common;
@@ -150,7 +151,10 @@ int RunEvaluate(const Arguments& arguments) {
         [&](size_t index, const Recording&, const Analysis& analysis) {
             const size_t truth = labelIndex(files[index].phoneme);
             const FrameLabels frameLabels = LabelFrames(profile, analysis, labelling);
+            const LabelledFile& file = files[index];
             for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
+                const double time = analysis.frames[frame].time;
+                if (file.segment && !(time >= file.start && time < file.end)) continue;
                 const size_t predicted = labelIndex(frameLabels.Name(frame));
                 ++confusion[truth * n + predicted];
             }
