@@ -13,6 +13,9 @@ Writes under OUT:
                           one augmented copy of each (noise, level, equalisation, reverb,
                           vocal-tract-length perturbation), and room noise as 'sil';
                           manifest.csv (file, phoneme, voice) for `vocetta calibrate`
+  calibration/speech/     sentences of the calibration diphone voices at several pitches (and
+                          an augmented copy of each); ../speech.csv labels their vowel,
+                          consonant and pause segments (file, phoneme, voice, start, end)
   validation/CONDITION/   takes of the validation voices with pauses around each phoneme, for
                           the conditions clean, snr20, snr10 (pink noise), level-20, peak-0;
                           manifest.csv and labels.csv (file, start, end, label)
@@ -103,6 +106,40 @@ SENTENCES = {
     "cs": ["Kočka spí na stole.", "Zítra půjdeme domů.", "To je velmi dobré."],
     "ro": ["Pisica doarme pe masă.", "Mâine mergem acasă.", "Ea are o carte nouă."],
 }
+
+
+# Sentences the calibration voices speak: other texts than the validation sentences, so that
+# neither voices nor texts are shared between the two.
+CALIBRATION_SENTENCES = {
+    "de": ["Am Abend sitzen wir oft am See.", "Mein Bruder fährt ein rotes Auto.",
+           "Die Kinder spielen im Sommer draußen.", "Ich habe Hunger und Durst.",
+           "Wo ist der blaue Schuh?", "Sie liest ein Buch über Musik."],
+    "es": ["Mi madre cocina sopa los domingos.", "El sol sale por la mañana.",
+           "Tu hermano vive en una casa azul.", "Vamos a comer pescado frito.",
+           "La música suena muy fuerte.", "Ese niño tiene ocho años."],
+    "fr": ["Ma mère boit du café le matin.", "Le vélo rouge est devant la porte.",
+           "Nous avons vu un film hier soir.", "Les enfants jouent dans le jardin.",
+           "Où est mon livre bleu?", "Il pleut souvent en automne."],
+    "en-us": ["My father reads a book every night.", "The blue boat is on the lake.",
+              "Please meet me at the bus stop.", "A man sold five fish at noon.",
+              "We saw the moon over the sea.", "He has a new job in town."],
+    "pt": ["A minha mãe bebe café de manhã.", "O barco azul está no rio.",
+           "Nós vimos um filme ontem.", "As crianças brincam no jardim.",
+           "Onde está o meu sapato?", "O sol é muito forte hoje."],
+    "pt-br": ["A minha mãe bebe café de manhã.", "O barco azul está no rio.",
+              "Nós vimos um filme ontem.", "As crianças brincam no jardim.",
+              "Onde está o meu sapato?", "O sol é muito forte hoje."],
+    "cs": ["Moje matka vaří polévku.", "Modrá loď je na řece.", "Včera jsme viděli film.",
+           "Děti si hrají na zahradě.", "Kde je moje bota?", "Slunce dnes svítí silně."],
+    "ro": ["Mama mea bea cafea dimineața.", "Barca albastră e pe lac.", "Ieri am văzut un film.",
+           "Copiii se joacă în grădină.", "Unde este pantoful meu?",
+           "Soarele e foarte puternic azi."],
+}
+# Phones of continuous speech that teach a class besides the vowels (closures of b and p are
+# left out: their bursts are not the sound of closed lips).
+SPEECH_CONSONANTS = {"m": "M", "f": "FV", "v": "FV", "s": "S", "S": "S"}
+SPEECH_PITCHES = [0.85, 1.0, 1.2]
+SPEECH_MIN_PAUSE = 0.05  # seconds; shorter pauses are closures or joins, not silence
 
 
 def seed_of(name):
@@ -237,11 +274,11 @@ def sustained_only(path, edge_seconds=0.1):
     write_wav(path, samples[edge:len(samples) - edge] if len(samples) > 4 * edge else samples)
 
 
-def augment(source, target, name):
+def augment(source, target, name, speed=True):
     """One randomly chosen chain of distortions, the same for the same file name."""
     generator = random.Random(seed_of(name))
     effects = []
-    if generator.random() < 0.5:
+    if generator.random() < 0.5 and speed:
         effects += ["speed", "%.3f" % generator.uniform(0.9, 1.12)]  # vocal-tract length
     if generator.random() < 0.5:
         effects += ["equalizer", "%d" % generator.choice([300, 700, 1500, 3000]), "1q",
@@ -362,6 +399,46 @@ def active_span(samples):
     return loud[0] / RATE, (loud[-1] + step) / RATE
 
 
+def pho_segments(pho_path, consonants):
+    """(start, end, label) of every phone of a .pho file: monophthong vowels by class, pauses as
+    'sil', with `consonants` the consonant classes too, anything else as 'other:PHONE'."""
+    time = 0.0
+    segments = []
+    with open(pho_path) as f:
+        for line in f:
+            fields = line.split()
+            if not fields or fields[0].startswith(";") or len(fields) < 2:
+                continue
+            try:
+                length = float(fields[1]) / 1000.0
+            except ValueError:
+                continue
+            label = "sil" if fields[0] == "_" else SPEECH_VOWELS.get(fields[0], "")
+            if not label and consonants:
+                label = SPEECH_CONSONANTS.get(fields[0], "")
+            segments.append((time, time + length, label or "other:" + fields[0]))
+            time += length
+    return segments
+
+
+def speak(voice, text, pitch, base, folder):
+    """One sentence by a diphone voice: BASE.wav at RATE and the BASE.pho that timed it."""
+    path = os.path.join(folder, base + ".wav")
+    pho_path = os.path.join(folder, base + ".pho")
+    if not os.path.exists(pho_path):
+        pho = run(["espeak-ng", "-v", "mb-" + voice, "-q", "--pho", text], text=True).stdout
+        with open(pho_path + ".part", "w") as f:
+            f.write(pho)
+        os.replace(pho_path + ".part", pho_path)
+    if not os.path.exists(path):
+        raw = path + ".raw.wav"
+        run(["mbrola", "-e"] + (["-f", str(pitch)] if pitch != 1.0 else []) +
+            [diphone_database(voice), pho_path, raw])
+        to_rate(raw, path, ["gain", "-n", "%.1f" % TAKE_PEAK_DB])
+        os.remove(raw)
+    return path, pho_path
+
+
 def speech_voice(out, voice, phones, rows):
     """Sentences in the voice's language; phone timing comes from the .pho that drives it."""
     folder = os.path.join(out, "validation", "speech")
@@ -369,34 +446,32 @@ def speech_voice(out, voice, phones, rows):
     language = DIPHONE_LANGUAGE[voice[:2]]
     for index, text in enumerate(SENTENCES[language]):
         base = "%s-s%d" % (voice, index)
-        path = os.path.join(folder, base + ".wav")
-        pho_path = os.path.join(folder, base + ".pho")
-        if not os.path.exists(pho_path):
-            pho = run(["espeak-ng", "-v", "mb-" + voice, "-q", "--pho", text], text=True).stdout
-            with open(pho_path + ".part", "w") as f:
-                f.write(pho)
-            os.replace(pho_path + ".part", pho_path)
-        if not os.path.exists(path):
-            raw = path + ".raw.wav"
-            run(["mbrola", "-e", diphone_database(voice), pho_path, raw])
-            to_rate(raw, path, ["gain", "-n", "%.1f" % TAKE_PEAK_DB])
-            os.remove(raw)
-        time = 0.0
-        segments = []
-        with open(pho_path) as f:
-            for line in f:
-                fields = line.split()
-                if not fields or fields[0].startswith(";") or len(fields) < 2:
-                    continue
-                try:
-                    length = float(fields[1]) / 1000.0
-                except ValueError:
-                    continue
-                label = "sil" if fields[0] == "_" else SPEECH_VOWELS.get(fields[0], "")
-                segments.append((time, time + length, label or "other:" + fields[0]))
-                time += length
-        for start, end, label in segments:
+        _, pho_path = speak(voice, text, 1.0, base, folder)
+        for start, end, label in pho_segments(pho_path, consonants=False):
             rows.append((base + ".wav", start, end, label))
+
+
+def calibration_speech(out, voice, rows):
+    """Continuous speech of a calibration voice, for the short, coarticulated vowels and
+    consonants that sustained takes never show; each sentence also once augmented (timing kept:
+    no change of speed)."""
+    folder = os.path.join(out, "calibration", "speech")
+    os.makedirs(folder, exist_ok=True)
+    language = DIPHONE_LANGUAGE[voice[:2]]
+    for pi, pitch in enumerate(SPEECH_PITCHES):
+        for index, text in enumerate(CALIBRATION_SENTENCES[language]):
+            base = "%s-p%d-s%d" % (voice, pi, index)
+            path, pho_path = speak(voice, text, pitch, base, folder)
+            augmented = os.path.join(folder, base + "-aug.wav")
+            if not os.path.exists(augmented):
+                augment(path, augmented, base, speed=False)
+            segments = [(start, end, label) for start, end, label in
+                        pho_segments(pho_path, consonants=True)
+                        if not label.startswith("other:") and
+                        (label != "sil" or end - start >= SPEECH_MIN_PAUSE)]
+            for file in (base + ".wav", base + "-aug.wav"):
+                for start, end, label in segments:
+                    rows.append(("speech/" + file, label, voice, "%.4f" % start, "%.4f" % end))
 
 
 def package_versions():
@@ -458,6 +533,8 @@ def main():
         rows, speech = [], []
         if split == "calibration":
             calibration_voice(out, kind, voice, phones, rows)
+            if kind == "diphone":
+                calibration_speech(out, voice, speech)
         else:
             validation_voice(out, kind, voice, phones, rows)
             if kind == "diphone":
@@ -468,14 +545,16 @@ def main():
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
         results = list(pool.map(one, voices))
 
-    calibration, validation, speech = [], [], []
+    calibration, validation, speech, calibration_sentences = [], [], [], []
     inventory = {}
     for (kind, voice, split), phones, rows, speech_rows in results:
         inventory[voice] = {"kind": kind, "split": split, "phones": phones}
         (calibration if split == "calibration" else validation).extend(rows)
-        speech.extend(speech_rows)
+        (calibration_sentences if split == "calibration" else speech).extend(speech_rows)
     write_csv(os.path.join(out, "calibration", "manifest.csv"), ["file", "phoneme", "voice"],
               calibration)
+    write_csv(os.path.join(out, "calibration", "speech.csv"),
+              ["file", "phoneme", "voice", "start", "end"], calibration_sentences)
     for condition in CONDITIONS:
         folder = os.path.join(out, "validation", condition)
         write_csv(os.path.join(folder, "manifest.csv"), ["file", "phoneme", "voice"],
@@ -494,7 +573,9 @@ def main():
         "voices": inventory,
         "conditions": CONDITIONS,
         "packages": package_versions(),
-        "files": {"calibration": len(calibration), "validation_takes": len(validation),
+        "files": {"calibration": len(calibration),
+                  "calibration_sentences": len({row[0] for row in calibration_sentences}),
+                  "validation_takes": len(validation),
                   "speech_sentences": len({row[0] for row in speech})},
     }
     with open(os.path.join(out, "corpus.json"), "w") as f:

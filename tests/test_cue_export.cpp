@@ -1,10 +1,11 @@
 // The cue exporters against files written by hand: tsv, json, xml, the switch-layer dat file at
-// two frame rates, keyframes, and the viseme names.
+// two frame rates, keyframes, and the viseme names; and the JSON writer every JSON output uses.
 #include <fstream>
 #include <sstream>
 
 #include "cue_export.hpp"
 #include "error.hpp"
+#include "output.hpp"
 #include "support.hpp"
 
 namespace Vocetta::Testing {
@@ -69,6 +70,46 @@ TEST(CueExport, FrameRatesDropUnseenCuesAndGiveKeyframes) {
               Expected("crowded-10fps-keyframes.json"));
     EXPECT_THROW(FormatCues(Crowded(), CueFormat::Xml, {10, true}), Tool::UsageError);
     EXPECT_THROW(FormatCues(Crowded(), CueFormat::Dat, {0, false}), Tool::UsageError);
+}
+
+// The layouts, written out by hand: a line per member down to `spread`, one line below it.
+TEST(JsonText, SpreadsTheOuterLevelsAndKeepsTheInnerOnOneLine) {
+    using Tool::Json;
+    const Json document = {{"name", "a"},
+                           {"numbers", {1, 2.5, -3}},
+                           {"rows", {{{"t", 0.126}, {"v", "x"}}, {{"t", 1.0 / 3}, {"v", "y"}}}},
+                           {"empty", Json::array()},
+                           {"nested", {{"deep", {{"deeper", true}}}}}};
+    EXPECT_EQ(Tool::JsonText(document),
+              "{\"name\": \"a\", \"numbers\": [1, 2.5, -3], \"rows\": "
+              "[{\"t\": 0.126, \"v\": \"x\"}, {\"t\": 0.333333, \"v\": "
+              "\"y\"}], \"empty\": [], \"nested\": {\"deep\": "
+              "{\"deeper\": true}}}");
+    EXPECT_EQ(Tool::JsonText(document, {.spread = 2, .decimals = 2}),
+              "{\n"
+              "  \"name\": \"a\",\n"
+              "  \"numbers\": [1, 2.50, -3],\n"
+              "  \"rows\": [\n"
+              "    {\"t\": 0.13, \"v\": \"x\"},\n"
+              "    {\"t\": 0.33, \"v\": \"y\"}\n"
+              "  ],\n"
+              "  \"empty\": [],\n"
+              "  \"nested\": {\n"
+              "    \"deep\": {\"deeper\": true}\n"
+              "  }\n"
+              "}");
+}
+
+TEST(JsonText, StringsAreEscapedAndNumbersThatAreNotFiniteAreNull) {
+    using Tool::Json;
+    const Json strings = {"say \"hi\"\\", "tab\tline\n\x01", "caf\xc3\xa9", "bad \xff byte"};
+    EXPECT_EQ(Tool::JsonText(strings),
+              "[\"say \\\"hi\\\"\\\\\", \"tab\\tline\\n\\u0001\", \"caf\xc3\xa9\", "
+              "\"bad \xef\xbf\xbd byte\"]");
+    const Json numbers = {std::nan(""), INFINITY, -INFINITY, 1e-7, 123456789.0, 7};
+    EXPECT_EQ(Tool::JsonText(numbers), "[null, null, null, 1e-07, 1.23457e+08, 7]");
+    EXPECT_EQ(Tool::JsonText(Json(0.1 + 0.2), {.significant = 15}), "0.3");
+    EXPECT_TRUE(Json::parse(Tool::JsonText(strings)).is_array());
 }
 
 }  // namespace

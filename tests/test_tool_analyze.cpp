@@ -1,5 +1,6 @@
 // The tool end to end: timelines, threads, sample rates, channels, calibration, evaluation and
 // rendering, checked against what the recordings were made of.
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "test_tool_support.hpp"
@@ -340,6 +341,98 @@ TEST_F(ToolAnalyze, ContrastScalesTheDeviationsAndRefinementIsRepeatable) {
             Run({"evaluate", Path("other.csv"), "-p", Path(profile), "--json", "-q"});
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_GE(Json::parse(run.out)["accuracy"].get<double>(), 0.95) << profile << run.out;
+    }
+}
+
+}  // namespace
+}  // namespace Vocetta::Testing
+
+namespace Vocetta::Testing {
+namespace {
+
+// Stretches of one phrase labelled by time (as sentences are labelled from phone timing) teach
+// the same phonemes as separate files, and only from frames wholly inside each stretch.
+TEST_F(ToolAnalyze, ManifestStretchesLabelPartsOfARecording) {
+    // The phrase with faint noise in its pauses (digital silence has no finite MFCCs).
+    std::vector<float> samples = Phrase(0.5f);
+    uint32_t state = 1;
+    for (float& sample : samples) {
+        state = state * 1664525u + 1013904223u;
+        if (sample == 0.0f) sample = 1e-4f * (float(state >> 8) / float(1 << 24) - 0.5f);
+    }
+    WriteWav("phrase.wav", 16000, samples);
+    // Each vowel 0.5 s, then a 0.3 s pause.
+    Write(Path("stretches.csv"),
+          "file,phoneme,start,end\n"
+          "phrase.wav,A,0.0,0.5\nphrase.wav,sil,0.5,0.8\n"
+          "phrase.wav,I,0.8,1.3\nphrase.wav,sil,1.3,1.6\n"
+          "phrase.wav,U,1.6,2.1\n");
+    const ToolRun run =
+        Run({"calibrate", Path("stretches.csv"), "-o", Path("stretches.json"), "--phonemes",
+             "A,I,U,sil", "--references", "1", "--frames", Path("frames.csv"), "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // The job's ring at 16 kHz holds 256 samples: 8 ms on each side of a frame's time.
+    const double half = 0.008;
+    const std::map<std::string, std::vector<std::pair<double, double>>> stretches = {
+        {"A", {{0.0, 0.5}}},
+        {"I", {{0.8, 1.3}}},
+        {"U", {{1.6, 2.1}}},
+        {"sil", {{0.5, 0.8}, {1.3, 1.6}}}};
+    std::map<std::string, size_t> counts;
+    for (const std::string& line : Lines(Read(Path("frames.csv")))) {
+        const auto fields = Fields(line);
+        if (fields[0] == "file") continue;
+        const double time = std::stod(fields[1]);
+        bool inside = false;
+        for (const auto& [start, end] : stretches.at(fields[2]))
+            inside = inside || (time - half >= start - 1e-9 && time + half <= end + 1e-9);
+        EXPECT_TRUE(inside) << line;
+        ++counts[fields[2]];
+    }
+    // 10 ms hops: a 0.5 s vowel holds about 48 whole blocks, a 0.3 s pause about 28.
+    for (const char* vowel : {"A", "I", "U"}) {
+        EXPECT_GE(counts[vowel], 45u) << vowel;
+        EXPECT_LE(counts[vowel], 50u) << vowel;
+    }
+    EXPECT_GE(counts["sil"], 2 * 26u);
+    // Each stretch taught its own phoneme: the profile reads the phrase back in order.
+    const ToolRun other = Run({"analyze", Path("phrase.wav"), "-p", Path("stretches.json"), "-s",
+                               "--min-segment", "30", "-q"});
+    ASSERT_EQ(other.status, 0) << other.err;
+    std::vector<std::string> order;
+    for (const auto& line : Lines(other.out))
+        order.push_back(Fields(line)[2]);
+    EXPECT_EQ(order, (std::vector<std::string>{"phoneme", "A", "sil", "I", "sil", "U", "sil"}));
+    // Evaluation counts the frames centred inside each stretch: frames at 8, 18, 28 ... ms give
+    // 50 in each vowel and 30 in each pause.
+    const ToolRun evaluation =
+        Run({"evaluate", Path("stretches.csv"), "-p", Path("stretches.json"), "--json", "-q"});
+    ASSERT_EQ(evaluation.status, 0) << evaluation.err;
+    const Json result = Json::parse(evaluation.out);
+    EXPECT_EQ(result["frames"], 210u) << evaluation.out;
+    EXPECT_GE(result["accuracy"].get<double>(), 0.9) << evaluation.out;
+}
+
+TEST_F(ToolAnalyze, ManifestStretchesMustBeWholeAndOrdered) {
+    WriteWav("phrase.wav", 16000, Phrase(0.5f));
+    const struct {
+        const char* manifest;
+        const char* message;
+    } cases[] = {
+        {"file,phoneme,start\nphrase.wav,A,0\n", "names \"start\" or \"end\" without the other"},
+        {"file,phoneme,start,end\nphrase.wav,A,0.4,0.2\n", ":2: the end (0.2) must come after"},
+        {"file,phoneme,start,end\nphrase.wav,A,0.1,\n", ":2: give both start and end"},
+        {"file,phoneme,start,end\nphrase.wav,A,abc,0.5\n", "start 'abc' is not a time"},
+        {"file,phoneme,start,end\nphrase.wav,A,-1,0.5\n", "start '-1' is not a time"},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.manifest);
+        Write(Path("bad.csv"), entry.manifest);
+        const ToolRun run = Run({"calibrate", Path("bad.csv"), "-o", Path("bad.json"), "-q"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(entry.message), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("bad.csv"), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(Path("bad.json")));
     }
 }
 

@@ -111,6 +111,37 @@ TEST_F(ToolStream, LengthlessWavInPiecesGivesTheFramesOfTheFileAsTheyCome) {
     EXPECT_EQ(received, reference.out);
 }
 
+// A recorder that never finished its header leaves sizes of 0 or the largest one: the file, and
+// the same bytes on standard input, are read to their end and give the frames of a finished file.
+TEST_F(ToolStream, UnfinishedWavHeadersAreReadToTheEnd) {
+    const std::vector<float> samples = Vowel(16000, 0.5, 700, 1200);
+    const std::vector<std::string> options = {"-q", "--no-smoothing", "--silence", "-50"};
+    auto analyze = [&](const std::string& path) {
+        std::vector<std::string> arguments = {"analyze", path};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return Run(arguments);
+    };
+    const ToolRun finished = analyze(WriteWav("finished.wav", 16000, samples));
+    ASSERT_EQ(finished.status, 0) << finished.err;
+    // 8000 samples: (8000 - 256) / 160 + 1 = 49 frames under the header.
+    ASSERT_EQ(std::count(finished.out.begin(), finished.out.end(), '\n'), 1 + 49);
+    std::string zero = WavBytes(16000, 1, samples);
+    for (size_t offset : {size_t(4), size_t(40)})
+        std::fill_n(zero.begin() + static_cast<std::ptrdiff_t>(offset), 4, '\0');
+    Write(Path("zero.wav"), zero);
+    Write(Path("largest.wav"), StreamingWav(16000, samples));
+    for (const char* name : {"zero.wav", "largest.wav"}) {
+        const ToolRun file = analyze(Path(name));
+        EXPECT_EQ(file.status, 0) << name << ": " << file.err;
+        EXPECT_EQ(file.out, finished.out) << name;
+        std::vector<std::string> arguments = {"analyze", "-"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        ASSERT_EQ(Shell(Command(arguments, Path(name), Path("stream.csv"))), 0)
+            << name << ": " << Read(Path(".err"));
+        EXPECT_EQ(Read(Path("stream.csv")), finished.out) << name;
+    }
+}
+
 TEST_F(ToolStream, RawSamplesAndDefaultLabelsFromStandardInput) {
     const int rate = 16000;
     const std::vector<float> samples = Vowel(rate, 0.8, 700, 1200);

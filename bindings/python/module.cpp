@@ -7,13 +7,14 @@
 
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "analysis.hpp"
 #include "audio.hpp"
-#include "common.hpp"
 #include "cue_export.hpp"
 #include "error.hpp"
 #include "labels.hpp"
@@ -87,7 +88,9 @@ py::array_t<T> ToArray(const std::vector<T>& values) {
     return Slice(values, 0, values.size());
 }
 
-// A mouth driven frame by frame: the SDK's mouth-shape layer over a profile's phonemes.
+// A mouth driven frame by frame: the SDK's mouth-shape layer over a profile's phonemes. An
+// analyzer drives it while it pushes without the interpreter's lock, so that another Python
+// thread may read it meanwhile: every step and every read holds the mouth's own lock.
 class Mouth {
   public:
     Mouth(const Profile& profile, const std::string& shapes, double attackSeconds,
@@ -95,10 +98,22 @@ class Mouth {
         : mouth_(Map(profile, shapes), Host::MouthSettings{attackSeconds, releaseSeconds, sharpness,
                                                            silenceVolume, loudVolume}) {}
 
-    Host::MouthShapes& shapes() { return mouth_; }
-    const Host::MouthShapes& shapes() const { return mouth_; }
-    size_t phonemes() const { return static_cast<size_t>(mouth_.Map().phonemes); }
-    size_t shapeCount() const { return static_cast<size_t>(mouth_.Map().shapes); }
+    const Host::ShapeMap& map() const { return mouth_.Map(); }  // never changes
+    size_t phonemes() const { return static_cast<size_t>(map().phonemes); }
+    size_t shapeCount() const { return static_cast<size_t>(map().shapes); }
+
+    // One frame; what it gave is appended to `weights`, `jaw` and `dominant` when they are given.
+    void Step(std::span<const float> scores, float volume, double elapsedSeconds,
+              std::vector<float>* weights = nullptr, std::vector<float>* jaw = nullptr,
+              std::vector<int32_t>* dominant = nullptr) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        mouth_.Update(scores, volume, elapsedSeconds);
+        if (weights != nullptr) {
+            weights->insert(weights->end(), mouth_.Weights().begin(), mouth_.Weights().end());
+            jaw->push_back(mouth_.Jaw());
+            dominant->push_back(mouth_.Dominant());
+        }
+    }
 
     void Update(const py::array_t<float, py::array::c_style | py::array::forcecast>& scores,
                 float volume, double elapsedSeconds) {
@@ -106,7 +121,7 @@ class Mouth {
             throw py::value_error("scores must hold one value per phoneme (" +
                                   std::to_string(phonemes()) + ")");
         }
-        mouth_.Update({scores.data(), phonemes()}, volume, elapsedSeconds);
+        Step({scores.data(), phonemes()}, volume, elapsedSeconds);
     }
 
     // Every frame of a recording in turn: (weights, jaw, dominant shape) per frame.
@@ -119,23 +134,38 @@ class Mouth {
         std::vector<float> weights, jaw;
         std::vector<int32_t> dominant;
         for (size_t frame = 0; frame < frames; ++frame) {
-            mouth_.Update({scores.data() + frame * phonemes(), phonemes()}, volume.data()[frame],
-                          elapsedSeconds);
-            Record(weights, jaw, dominant);
+            Step({scores.data() + frame * phonemes(), phonemes()}, volume.data()[frame],
+                 elapsedSeconds, &weights, &jaw, &dominant);
         }
         return py::make_tuple(ToArray(weights, 0, frames, shapeCount()), ToArray(jaw),
                               ToArray(dominant));
     }
 
-    // Appends this frame's smoothed weights, jaw and dominant shape.
-    void Record(std::vector<float>& weights, std::vector<float>& jaw,
-                std::vector<int32_t>& dominant) const {
-        weights.insert(weights.end(), mouth_.Weights().begin(), mouth_.Weights().end());
-        jaw.push_back(mouth_.Jaw());
-        dominant.push_back(mouth_.Dominant());
+    void Reset() {
+        const std::lock_guard<std::mutex> hold(lock_);
+        mouth_.Reset();
+    }
+    py::array_t<float> Weights() const { return Read(mouth_.Weights()); }
+    py::array_t<float> Target() const { return Read(mouth_.Target()); }
+    float Jaw() const {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return mouth_.Jaw();
+    }
+    int Dominant() const {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return mouth_.Dominant();
     }
 
   private:
+    py::array_t<float> Read(std::span<const float> values) const {
+        std::vector<float> copy;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            copy.assign(values.begin(), values.end());
+        }
+        return ToArray(copy);
+    }
+
     static Host::ShapeMap Map(const Profile& profile, const std::string& shapes) {
         const auto set = Host::ShapeSetFromName(shapes);
         if (!set) throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
@@ -146,6 +176,7 @@ class Mouth {
         }
     }
 
+    mutable std::mutex lock_;
     Host::MouthShapes mouth_;
 };
 
@@ -229,10 +260,8 @@ class Analyzer {
             analysis_.Append(frame);
             const size_t index = analysis_.FrameCount() - 1;
             labels_.push_back(stream_.Next(analysis_, index));
-            if (mouth_) {
-                mouth_->shapes().Update(frame.scores, frame.volume, elapsed_);
-                mouth_->Record(weights_, jaw_, dominant_);
-            }
+            if (mouth_)
+                mouth_->Step(frame.scores, frame.volume, elapsed_, &weights_, &jaw_, &dominant_);
         };
     }
 
@@ -507,28 +536,16 @@ PYBIND11_MODULE(_vocetta, module) {
              py::arg("elapsed_seconds"))
         .def("run", &Python::Mouth::Run, py::arg("scores"), py::arg("volume"),
              py::arg("elapsed_seconds"))
-        .def("reset", [](Python::Mouth& m) { m.shapes().Reset(); })
-        .def_property_readonly("shapes",
-                               [](const Python::Mouth& m) {
-                                   return std::string(Host::ShapeSetName(m.shapes().Map().set));
-                               })
-        .def_property_readonly("weights",
-                               [](const Python::Mouth& m) {
-                                   const auto w = m.shapes().Weights();
-                                   return Python::ToArray(std::vector<float>(w.begin(), w.end()));
-                               })
-        .def_property_readonly("target",
-                               [](const Python::Mouth& m) {
-                                   const auto w = m.shapes().Target();
-                                   return Python::ToArray(std::vector<float>(w.begin(), w.end()));
-                               })
-        .def_property_readonly("jaw", [](const Python::Mouth& m) { return m.shapes().Jaw(); })
-        .def_property_readonly("dominant",
-                               [](const Python::Mouth& m) { return m.shapes().Dominant(); })
+        .def("reset", &Python::Mouth::Reset)
+        .def_property_readonly(
+            "shapes",
+            [](const Python::Mouth& m) { return std::string(Host::ShapeSetName(m.map().set)); })
+        .def_property_readonly("weights", &Python::Mouth::Weights)
+        .def_property_readonly("target", &Python::Mouth::Target)
+        .def_property_readonly("jaw", &Python::Mouth::Jaw)
+        .def_property_readonly("dominant", &Python::Mouth::Dominant)
         .def_property_readonly("map", [](const Python::Mouth& m) {
-            const Host::ShapeMap& map = m.shapes().Map();
-            return Python::ToArray(map.weights, 0, static_cast<size_t>(map.phonemes),
-                                   static_cast<size_t>(map.shapes));
+            return Python::ToArray(m.map().weights, 0, m.phonemes(), m.shapeCount());
         });
 
     py::class_<Analyzer>(module, "Analyzer")
@@ -579,7 +596,6 @@ PYBIND11_MODULE(_vocetta, module) {
         defaults["attack_ms"] = arguments.attackMs;
         defaults["release_ms"] = arguments.releaseMs;
         defaults["sharpness"] = arguments.sharpness;
-        defaults["stream_silence_db"] = Tool::kDefaultSilenceDb;
         return defaults;
     });
     py::class_<Tool::MouthArguments>(module, "CueArguments");

@@ -43,14 +43,37 @@ struct DownSamplePlan {
 };
 DownSamplePlan PlanDownSample(int32_t n, int32_t sampleRate, int32_t targetSampleRate);
 
+// The sum of the squares of a block in index order, in one accumulator (_RootMeanSquare's sum),
+// taken a square per step beside the filter's loops: its chain of dependent adds then runs in the
+// shadow of their work instead of on its own. Finish adds the squares the steps did not reach.
+struct EnergyBeside {
+    const float* next;
+    const float* end;
+    float sum;
+
+    void Step() {
+        if (next < end) {
+            sum = sum + *next * *next;
+            ++next;
+        }
+    }
+    float Finish() {
+        while (next < end)
+            Step();
+        return sum;
+    }
+};
+
 // The low-pass filter and the down-sampler of the analysis, in two steps around the host calls
 // between them, computing only the filtered samples that the down-sampler reads. First, with the
 // filter's scratch `source` (n floats) and `taps` (design.tapCount floats): `block` then holds
 // those samples (for kDecimate the m of them in order, otherwise all n). Then DownSampleFiltered
 // writes the m samples of the frame: together, what DownSample makes of what LowPassFilter makes
 // of the block.
+// `energy` takes its steps beside the filter's loops.
 void LowPassForDownSample(float* block, int32_t n, float* source, float* taps,
-                          const LowPassDesign& design, const DownSamplePlan& plan);
+                          const LowPassDesign& design, const DownSamplePlan& plan,
+                          EnergyBeside& energy);
 void DownSampleFiltered(const float* block, int32_t n, const DownSamplePlan& plan, float* frame);
 
 }  // namespace Vocetta::VOCETTA_VARIANT

@@ -42,39 +42,86 @@ int32_t CentreBin(float centre, int32_t lastBin) {
     return TruncateToInt32(centre);
 }
 
-// sum + w(j) x spectrum[j] for j = first ... last in ascending order, with the edge's weight
-// w(j) = ((f(j) - fBegin) / rise or (fEnd - f(j)) / fall) / halfWidth. The weights and products
-// are element-wise, so they run in lanes; the sum stays one accumulator in bin order.
+// One edge of a band: bins first ... last, with the weight w(j) = ((f(j) - fBegin) / rise or
+// (fEnd - f(j)) / fall) / halfWidth, f(j) = j x df; `anchor` is fBegin on a rising edge and fEnd
+// on a falling one, `span` the rise or the fall.
+struct Edge {
+    int32_t first, last;
+    float df, anchor, span, halfWidth;
+};
+
+// The products w(j) x spectrum[j] of kLanes bins from j. Each is the same rounded operations
+// whether it runs in a lane or alone, so only the order of the sums below is fixed.
 template <bool kRising>
-float AddEdge(float sum, const float* spectrum, int32_t first, int32_t last, float df, float anchor,
-              float span, float halfWidth) {
-    int32_t j = first;
-    if (last - first + 1 >= kLanes) {
-        const Floats vDf = Floats::Broadcast(df);
-        const Floats vAnchor = Floats::Broadcast(anchor);
-        const Floats vSpan = Floats::Broadcast(span);
-        const Floats vHalfWidth = Floats::Broadcast(halfWidth);
-        for (; j <= last - (kLanes - 1); j += kLanes) {
-            const Floats f = Floats::Ramp(j) * vDf;
-            Floats w = kRising ? (f - vAnchor) / vSpan : (vAnchor - f) / vSpan;
-            w = w / vHalfWidth;
-            float products[kLanes];
-            (w * Floats::Load(spectrum + j)).Store(products);
-            for (int32_t lane = 0; lane < kLanes; ++lane)
-                sum = sum + products[lane];
-        }
+Floats EdgeProducts(const Edge& e, const float* spectrum, int32_t j) {
+    const Floats f = Floats::Ramp(j) * Floats::Broadcast(e.df);
+    const Floats anchor = Floats::Broadcast(e.anchor), span = Floats::Broadcast(e.span);
+    Floats w = kRising ? (f - anchor) / span : (anchor - f) / span;
+    w = w / Floats::Broadcast(e.halfWidth);
+    return w * Floats::Load(spectrum + j);
+}
+
+// sum + the edge's products for j = from ... e.last, in ascending order in one accumulator.
+template <bool kRising>
+float AddEdge(float sum, const float* spectrum, const Edge& e, int32_t from) {
+    int32_t j = from;
+    for (; j <= e.last - (kLanes - 1); j += kLanes) {
+        float products[kLanes];
+        EdgeProducts<kRising>(e, spectrum, j).Store(products);
+        for (int32_t lane = 0; lane < kLanes; ++lane)
+            sum = sum + products[lane];
     }
-    for (; j <= last; ++j) {
-        const float f = static_cast<float>(j) * df;
-        float w = kRising ? (f - anchor) / span : (anchor - f) / span;
-        w = w / halfWidth;
+    for (; j <= e.last; ++j) {
+        const float f = static_cast<float>(j) * e.df;
+        float w = kRising ? (f - e.anchor) / e.span : (e.anchor - f) / e.span;
+        w = w / e.halfWidth;
         sum = sum + w * spectrum[j];
     }
     return sum;
 }
 
+// A band's falling edge onto `falling` and the next band's rising edge, over about the same bins,
+// onto `rising`: two chains of sums side by side, each in its own bin order, so that each add
+// waits for its own chain only.
+void AddFallingAndRising(float& falling, const Edge& fall, float& rising, const Edge& rise,
+                         const float* spectrum) {
+    int32_t jf = fall.first, jr = rise.first;
+    for (; jf <= fall.last - (kLanes - 1) && jr <= rise.last - (kLanes - 1);
+         jf += kLanes, jr += kLanes) {
+        float down[kLanes], up[kLanes];
+        EdgeProducts<false>(fall, spectrum, jf).Store(down);
+        EdgeProducts<true>(rise, spectrum, jr).Store(up);
+        for (int32_t lane = 0; lane < kLanes; ++lane) {
+            falling = falling + down[lane];
+            rising = rising + up[lane];
+        }
+    }
+    falling = AddEdge<false>(falling, spectrum, fall, jf);
+    rising = AddEdge<true>(rising, spectrum, rise, jr);
+}
+
+// The two edges of band i, from its three edge frequencies. The edge is chosen by bin number
+// against the rounded centre, not by frequency. A band with no bin sums nothing: both its edges
+// are then empty.
+struct BandEdges {
+    Edge rise, fall;
+};
+BandEdges EdgesOf(float fBegin, float fCenter, float fEnd, float df, int32_t lastBin) {
+    const int32_t first = FirstSummedBin(Ceil(fBegin / df), lastBin);
+    const int32_t centre = CentreBin(Rint(fCenter / df), lastBin);
+    const int32_t last = LastSummedBin(Floor(fEnd / df), lastBin);
+    const float halfWidth = (fEnd - fBegin) * 0.5f;
+    const int32_t lastRising = centre - 1 < last ? centre - 1 : last;
+    const int32_t firstFalling = centre > first ? centre : first;
+    return {{first, lastRising, df, fBegin, fCenter - fBegin, halfWidth},
+            {firstFalling, last, df, fEnd, fEnd - fCenter, halfWidth}};
+}
+
+// sideBySide: the chains of neighbouring bands run side by side, for an output array of its own.
+// The exported kernel's caller may hand it overlapping arrays, so it finishes each band before it
+// reads the next band's bins.
 void MelBands(const float* spectrum, float* melSpectrum, int32_t spectrumLength, float sampleRate,
-              int32_t melDiv) {
+              int32_t melDiv, bool sideBySide) {
     const float fMax = sampleRate * 0.5f;
     const float melMax = MelOfHz(fMax);
     const int32_t half = spectrumLength / 2;
@@ -83,34 +130,35 @@ void MelBands(const float* spectrum, float* melSpectrum, int32_t spectrumLength,
     // melDiv + 1 as the processor adds (no overflow trap at INT32_MAX).
     const int32_t edgeCount = static_cast<int32_t>(static_cast<uint32_t>(melDiv) + 1u);
     const float melStep = melMax / static_cast<float>(edgeCount);
+    auto edgeHz = [&](int32_t k) { return HzOfMel(static_cast<float>(k) * melStep); };
 
     // Band i+1 begins at band i's centre and band i ends at band i+1's centre, computed from the
     // same float(k) x melStep each time, so one conversion per edge serves every band using it.
-    float fBegin = HzOfMel(static_cast<float>(0) * melStep);
-    float fCenter = HzOfMel(static_cast<float>(1) * melStep);
+    // Each band's sum is its rising edge, then its falling edge. Band i ends at edge i + 2, as the
+    // processor adds.
+    float fCenter = edgeHz(1);
+    float fEnd = edgeHz(2);
+    BandEdges band = EdgesOf(edgeHz(0), fCenter, fEnd, df, lastBin);
+    float sum = AddEdge<true>(0.0f, spectrum, band.rise, band.rise.first);
     for (int32_t i = 0; i < melDiv; ++i) {
-        const int32_t endEdge = static_cast<int32_t>(static_cast<uint32_t>(i) + 2u);
-        const float fEnd = HzOfMel(static_cast<float>(endEdge) * melStep);
-
-        const int32_t first = FirstSummedBin(Ceil(fBegin / df), lastBin);
-        const int32_t centre = CentreBin(Rint(fCenter / df), lastBin);
-        const int32_t last = LastSummedBin(Floor(fEnd / df), lastBin);
-
-        float sum = 0.0f;
-        if (first <= last) {
-            const float halfWidth = (fEnd - fBegin) * 0.5f;
-            // The edge is chosen by bin number against the rounded centre, not by frequency.
-            const int32_t lastRising = centre - 1 < last ? centre - 1 : last;
-            const int32_t firstFalling = centre > first ? centre : first;
-            sum = AddEdge<true>(sum, spectrum, first, lastRising, df, fBegin, fCenter - fBegin,
-                                halfWidth);
-            sum = AddEdge<false>(sum, spectrum, firstFalling, last, df, fEnd, fEnd - fCenter,
-                                 halfWidth);
+        if (i + 1 == melDiv) {
+            melSpectrum[i] = AddEdge<false>(sum, spectrum, band.fall, band.fall.first);
+            break;
         }
-        melSpectrum[i] = sum;
-
-        fBegin = fCenter;
+        const float fNext = edgeHz(static_cast<int32_t>(static_cast<uint32_t>(i) + 3u));
+        const BandEdges next = EdgesOf(fCenter, fEnd, fNext, df, lastBin);
+        float nextSum = 0.0f;
+        if (sideBySide) {
+            AddFallingAndRising(sum, band.fall, nextSum, next.rise, spectrum);
+            melSpectrum[i] = sum;
+        } else {
+            melSpectrum[i] = AddEdge<false>(sum, spectrum, band.fall, band.fall.first);
+            nextSum = AddEdge<true>(nextSum, spectrum, next.rise, next.rise.first);
+        }
+        sum = nextSum;
+        band = next;
         fCenter = fEnd;
+        fEnd = fNext;
     }
 }
 
@@ -121,13 +169,13 @@ void Algorithm::MelFilterBank(NativeArray& spectrum, NativeArray& melSpectrum, f
     // A negative band count describes no bands; it must not become a negative allocation.
     float* bands = CreateInto(melSpectrum, melDiv > 0 ? melDiv : 0);
     if (melDiv <= 0) return;
-    MelBands(FloatsOf(spectrum), bands, spectrum.length, sampleRate, melDiv);
+    MelBands(FloatsOf(spectrum), bands, spectrum.length, sampleRate, melDiv, true);
 }
 
 void Algorithm::_MelFilterBank(const float* spectrum, float* melSpectrum, int32_t spectrumLength,
                                float sampleRate, int32_t melDiv) {
     if (melDiv <= 0) return;
-    MelBands(spectrum, melSpectrum, spectrumLength, sampleRate, melDiv);
+    MelBands(spectrum, melSpectrum, spectrumLength, sampleRate, melDiv, false);
 }
 
 }  // namespace Vocetta::VOCETTA_VARIANT

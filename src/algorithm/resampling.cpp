@@ -28,28 +28,38 @@ void GenerateTaps(float* taps, int32_t tapCount, float normalizedCutoff) {
     }
 }
 
+// Work that runs beside the filter's loops, a step per tap of each group of outputs, where the
+// loops leave room for it (EnergyBeside); the exported kernel runs nothing beside them.
+struct NothingBeside {
+    void Step() {}
+};
+
 // The convolution data[j] = taps[k] x source[j - k] + data[j], k ascending, is a chain of
 // dependent sums per output, so its speed comes from running many outputs side by side: each
 // vector lane is one output j and carries exactly that output's chain, one rounded product and
 // one rounded sum per tap, in the same order as the one-output loop. kBlocks vectors in flight
-// hide the latency of the adds.
+// hide the latency of the adds: a processor that starts two adds a cycle, each ready three or four
+// cycles later, needs six to eight chains to keep its adders busy (kWide).
 //
 // Adds taps[0 ... tapsForAll - 1] into kBlocks x kLanes outputs from j0, for which every one of
 // those taps reaches back inside the block (tapsForAll <= j0 + 1).
-template <int32_t kBlocks>
+template <int32_t kBlocks, typename Beside>
 void ConvolveLanes(float* data, const float* source, const float* taps, int32_t j0,
-                   int32_t tapsForAll) {
+                   int32_t tapsForAll, Beside& beside) {
     Floats sums[kBlocks];
     for (int32_t b = 0; b < kBlocks; ++b)
         sums[b] = Floats::Load(data + j0 + b * kLanes);
     const float* window = source + j0;
+    Beside chain = beside;  // in registers: the loop's loads may not alias it
     for (int32_t k = 0; k < tapsForAll; ++k) {
         const Floats tap = Floats::Broadcast(taps[k]);
         const float* from = window - k;
         for (int32_t b = 0; b < kBlocks; ++b) {
             sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
         }
+        chain.Step();
     }
+    beside = chain;
     for (int32_t b = 0; b < kBlocks; ++b)
         sums[b].Store(data + j0 + b * kLanes);
 }
@@ -67,26 +77,28 @@ void ConvolveRemainder(float* data, const float* source, const float* taps, int3
     }
 }
 
-template <int32_t kBlocks>
+template <int32_t kBlocks, typename Beside>
 void ConvolveBlock(float* data, const float* source, const float* taps, int32_t tapCount,
-                   int32_t j0) {
+                   int32_t j0, Beside& beside) {
     constexpr int32_t kWidth = kBlocks * kLanes;
     const int32_t tapsForAll = j0 + 1 < tapCount ? j0 + 1 : tapCount;
-    ConvolveLanes<kBlocks>(data, source, taps, j0, tapsForAll);
+    ConvolveLanes<kBlocks>(data, source, taps, j0, tapsForAll, beside);
     if (tapsForAll < tapCount) {
         ConvolveRemainder(data, source, taps, tapCount, j0, kWidth, tapsForAll);
     }
 }
 
+constexpr int32_t kWide = 8;  // vectors of outputs in flight, in the filter loops below
+
+template <typename Beside = NothingBeside>
 void Convolve(float* data, int32_t dataLength, const float* source, const float* taps,
-              int32_t tapCount) {
-    constexpr int32_t kWide = 4;
+              int32_t tapCount, Beside&& beside = Beside{}) {
     int32_t j = 0;
     for (; j <= dataLength - kWide * kLanes; j += kWide * kLanes) {
-        ConvolveBlock<kWide>(data, source, taps, tapCount, j);
+        ConvolveBlock<kWide>(data, source, taps, tapCount, j, beside);
     }
     for (; j <= dataLength - kLanes; j += kLanes)
-        ConvolveBlock<1>(data, source, taps, tapCount, j);
+        ConvolveBlock<1>(data, source, taps, tapCount, j, beside);
     ConvolveRemainder(data, source, taps, tapCount, j, dataLength - j, 0);
 }
 
@@ -168,7 +180,8 @@ void TapOffsets(const PolyphaseRows& r, int32_t tapCount, int32_t* offsets) {
 // own samples in row 0, which no output below i0 reads. Returns the taps of the first block.
 template <int32_t kBlocks>
 void PolyphaseLanes(const PolyphaseRows& r, const float* taps, const int32_t* offsets,
-                    int32_t tapCount, int32_t i0, int32_t (&limits)[kBlocks]) {
+                    int32_t tapCount, int32_t i0, int32_t (&limits)[kBlocks],
+                    EnergyBeside& energy) {
     Floats sums[kBlocks];
     for (int32_t b = 0; b < kBlocks; ++b) {
         const int64_t reach = int64_t{r.step} * (i0 + b * kLanes) + 1;
@@ -178,12 +191,15 @@ void PolyphaseLanes(const PolyphaseRows& r, const float* taps, const int32_t* of
     const float* outputs = r.rows + i0;
     // The taps that every block takes, then those of the later blocks only.
     int32_t k = 0;
+    EnergyBeside chain = energy;  // in registers: the loop's loads may not alias it
     for (; k < limits[0]; ++k) {
         const Floats tap = Floats::Broadcast(taps[k]);
         const float* from = outputs + offsets[k];
         for (int32_t b = 0; b < kBlocks; ++b)
             sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
+        chain.Step();
     }
+    energy = chain;
     for (; k < limits[kBlocks - 1]; ++k) {
         const Floats tap = Floats::Broadcast(taps[k]);
         const float* from = outputs + offsets[k];
@@ -216,19 +232,18 @@ void PolyphaseRemainder(const PolyphaseRows& r, const float* block, const float*
 constexpr int32_t kTabledTaps = 2048;
 
 void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, int32_t tapCount,
-                     int32_t step) {
+                     int32_t step, EnergyBeside& energy) {
     const int32_t m = n / step;
     if (m <= 0) return;
     if (tapCount > kTabledTaps) {
         CopyFloats(rows, block, n);
-        Convolve(block, n, rows, taps, tapCount);
+        Convolve(block, n, rows, taps, tapCount, energy);
         DecimateLoop(block, block, m, step);
         return;
     }
     const PolyphaseRows r = DealIntoRows(block, n, step, rows);
     int32_t offsets[kTabledTaps];
     TapOffsets(r, tapCount, offsets);
-    constexpr int32_t kWide = 4;
     int32_t i = m;
     while (i >= kLanes) {
         // Near the start the outputs reach back less far: the lanes of a block share the taps of
@@ -236,7 +251,7 @@ void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, in
         if (i >= kWide * kLanes) {
             i -= kWide * kLanes;
             int32_t limits[kWide];
-            PolyphaseLanes<kWide>(r, taps, offsets, tapCount, i, limits);
+            PolyphaseLanes<kWide>(r, taps, offsets, tapCount, i, limits, energy);
             for (int32_t b = 0; b < kWide; ++b) {
                 if (limits[b] < tapCount) {
                     PolyphaseRemainder(r, block, taps, tapCount, i + b * kLanes, kLanes, limits[b]);
@@ -245,7 +260,7 @@ void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, in
         } else {
             i -= kLanes;
             int32_t limits[1];
-            PolyphaseLanes<1>(r, taps, offsets, tapCount, i, limits);
+            PolyphaseLanes<1>(r, taps, offsets, tapCount, i, limits, energy);
             if (limits[0] < tapCount) {
                 PolyphaseRemainder(r, block, taps, tapCount, i, kLanes, limits[0]);
             }
@@ -280,12 +295,13 @@ DownSamplePlan PlanDownSample(int32_t n, int32_t sampleRate, int32_t targetSampl
 }
 
 void LowPassForDownSample(float* block, int32_t n, float* source, float* taps,
-                          const LowPassDesign& design, const DownSamplePlan& plan) {
+                          const LowPassDesign& design, const DownSamplePlan& plan,
+                          EnergyBeside& energy) {
     const int32_t tapCount = design.tapCount;
     if (tapCount != 0) GenerateTaps(taps, tapCount, design.normalizedCutoff);
     if (plan.kind == DownSamplePlan::kDecimate) {
         if (tapCount != 0) {
-            FilterDecimated(block, n, source, taps, tapCount, plan.step);
+            FilterDecimated(block, n, source, taps, tapCount, plan.step, energy);
         } else if (plan.length > 0) {
             DecimateLoop(block, block, plan.length, plan.step);  // in place: i <= step x i
         }
@@ -294,7 +310,7 @@ void LowPassForDownSample(float* block, int32_t n, float* source, float* taps,
     // Copying and interpolation read (nearly) every sample.
     if (tapCount != 0 && n > 0) {
         CopyFloats(source, block, n);
-        Convolve(block, n, source, taps, tapCount);
+        Convolve(block, n, source, taps, tapCount, energy);
     }
 }
 

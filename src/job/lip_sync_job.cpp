@@ -117,7 +117,10 @@ void Execute(LipSyncJob* job) {
     const DownSamplePlan plan = PlanDownSample(blockLength, job->sampleRate, job->targetSampleRate);
     float* filterSource = AllocateUnfilled(blockLength);
     float* taps = AllocateUnfilled(design.tapCount);
-    LowPassForDownSample(FloatsOf(buffer), blockLength, filterSource, taps, design, plan);
+    // The volume is that of the raw block, before any filtering or normalisation; its sum of
+    // squares runs beside the filter.
+    EnergyBeside energy{input, input + blockLength, 0.0f};
+    LowPassForDownSample(FloatsOf(buffer), blockLength, filterSource, taps, design, plan, energy);
     Release(filterSource);
     Release(taps);
     NativeArray data{AllocateUnfilled(plan.length), plan.length, kTempAllocator};
@@ -146,8 +149,7 @@ void Execute(LipSyncJob* job) {
     WriteCoefficients(FloatsOf(melSpectrum), channels, static_cast<float*>(job->mfcc.pointer),
                       job->mfcc.length);
 
-    // The volume is that of the raw block, before any filtering or normalisation.
-    const float volume = Algorithm::_RootMeanSquare(input, blockLength);
+    const float volume = Sqrt(energy.Finish() / static_cast<float>(blockLength));
 
     float* scores = static_cast<float*>(job->scores.pointer);
     const int32_t phonemes = job->scores.length;

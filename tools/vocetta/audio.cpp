@@ -1,5 +1,6 @@
 #include "audio.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,11 +41,13 @@ struct AudioReader::Pipe {
     sf_count_t position = 0;
     sf_count_t consumed = 0;  // bytes taken from the descriptor
     bool ended = false;
+    int descriptor = STDIN_FILENO;
+    bool sizesSeen = false;
 
     sf_count_t Fill(char* into, sf_count_t count) {
         sf_count_t got = 0;
         while (got < count && !ended) {
-            const ssize_t n = ::read(STDIN_FILENO, into + got, static_cast<size_t>(count - got));
+            const ssize_t n = ::read(descriptor, into + got, static_cast<size_t>(count - got));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 ended = true;
@@ -53,6 +56,37 @@ struct AudioReader::Pipe {
             got += n;
         }
         return got;
+    }
+
+    // A WAV header written before the length was known may give the RIFF and data chunks a size
+    // of 0 instead of the largest one; both mean "to the end of the stream". The bytes at
+    // [from, from + count) of the stream have just been copied to `out`.
+    void OpenEndedSizes(char* out, sf_count_t from, sf_count_t count) {
+        if (sizesSeen || head.size() < 12) return;
+        if (std::memcmp(head.data(), "RIFF", 4) != 0 || std::memcmp(head.data() + 8, "WAVE", 4)) {
+            sizesSeen = true;
+            return;
+        }
+        auto openEnded = [&](size_t field) {
+            uint32_t size = 0;
+            std::memcpy(&size, head.data() + field, 4);
+            if (size != 0) return;
+            std::memset(head.data() + field, 0xFF, 4);
+            for (sf_count_t at = sf_count_t(field); at < sf_count_t(field) + 4; ++at) {
+                if (at >= from && at < from + count) out[at - from] = '\xff';
+            }
+        };
+        for (size_t offset = 12; offset + 8 <= head.size();) {
+            uint32_t size = 0;
+            std::memcpy(&size, head.data() + offset + 4, 4);
+            if (std::memcmp(head.data() + offset, "data", 4) == 0) {
+                openEnded(4);
+                openEnded(offset + 4);
+                sizesSeen = true;
+                return;
+            }
+            offset += 8 + size + (size & 1);
+        }
     }
 
     // Unknown; as long as any file could be, so that no chunk looks as if it ran past the end.
@@ -92,6 +126,7 @@ struct AudioReader::Pipe {
             const sf_count_t got = pipe.Fill(out + done, count - done);
             if (pipe.consumed + got <= static_cast<sf_count_t>(kHead)) {
                 pipe.head.insert(pipe.head.end(), out + done, out + done + got);
+                pipe.OpenEndedSizes(out + done, pipe.position, got);
             } else {
                 pipe.head.clear();  // past the head: nothing earlier is read again
                 pipe.head.shrink_to_fit();
@@ -177,6 +212,22 @@ AudioReader::AudioReader(const std::string& path, const std::optional<RawFormat>
             throw ToolError(path + ": cannot open: " + std::strerror(errno));
         }
         file_ = sf_open(path.c_str(), SFM_READ, &info);
+        // A WAV file whose header was never finished (its data chunk gives 0 bytes) is read to
+        // its end, as a stream.
+        if (file_ != nullptr && info.frames == 0 &&
+            (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+            sf_close(file_);
+            file_ = nullptr;
+            pipe_ = std::make_unique<Pipe>();
+            pipe_->descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (pipe_->descriptor < 0) {
+                throw ToolError(path + ": cannot open: " + std::strerror(errno));
+            }
+            SF_VIRTUAL_IO io{Pipe::Length, Pipe::Seek, Pipe::Read, Pipe::Write, Pipe::Tell};
+            info = {};
+            file_ = sf_open_virtual(&io, SFM_READ, &info, pipe_.get());
+            openEnded_ = true;
+        }
     }
     if (file_ == nullptr) {
         throw ToolError(path_ + ": not a supported audio file (" + sf_strerror(nullptr) + ")" +
@@ -187,13 +238,17 @@ AudioReader::AudioReader(const std::string& path, const std::optional<RawFormat>
     sampleRate_ = info.samplerate;
     channels_ = info.channels;
     // What a stream's header says of its length is a guess made before it was recorded.
-    if (!standardInput_ && info.frames > 0 && info.frames != SF_COUNT_MAX) declared_ = info.frames;
+    if (!standardInput_ && !openEnded_ && info.frames > 0 && info.frames != SF_COUNT_MAX)
+        declared_ = info.frames;
     // Floats at full scale +-1 whatever the stored format; integer formats are not clipped.
     sf_command(file_, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
 }
 
 AudioReader::~AudioReader() {
     if (file_ != nullptr) sf_close(file_);
+    if (pipe_ && pipe_->descriptor != STDIN_FILENO && pipe_->descriptor >= 0) {
+        ::close(pipe_->descriptor);
+    }
 }
 
 size_t AudioReader::Read(float* mono, size_t count) {
@@ -228,7 +283,7 @@ void AudioReader::CheckEnd() {
     // For WAV and AIFF, libsndfile shortens the audio chunk to what the file holds and only logs
     // the difference ("data : 88200 (should be 200)"). A streaming header, written before the
     // length was known, gives 0 or the largest size instead: it promises nothing.
-    if (standardInput_) return CheckEmpty();
+    if (standardInput_ || openEnded_) return CheckEmpty();
     char log[4096] = {};
     sf_command(file_, SFC_GET_LOG_INFO, log, sizeof log);
     for (const char* line = log; *line != '\0';) {

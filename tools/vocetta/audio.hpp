@@ -60,6 +60,7 @@ class AudioReader {
     struct Pipe;  // standard input as libsndfile's virtual I/O
     std::string path_;
     bool standardInput_ = false;
+    bool openEnded_ = false;  // a file read as a stream: its header gave no length
     std::unique_ptr<Pipe> pipe_;
     SNDFILE* file_ = nullptr;
     int sampleRate_ = 0, channels_ = 0;

@@ -18,7 +18,8 @@ namespace {
 
 constexpr const char* kSummary =
     "Builds a profile from labelled recordings. Each MANIFEST is a CSV file with the columns\n"
-    "'file' and 'phoneme' (one sustained phoneme per file; several files per phoneme). Every\n"
+    "'file' and 'phoneme' (one sustained phoneme per file; several files per phoneme), and\n"
+    "optionally 'start' and 'end' in seconds to label a stretch of a longer recording. Every\n"
     "frame's MFCCs come from the lip-sync job itself; the profile holds the mean and standard\n"
     "deviation of each coefficient over all kept frames, and each phoneme's mean vector.";
 constexpr const char* kDetails =
@@ -127,19 +128,9 @@ constexpr std::array<std::array<float, 3>, 8> kPalette = {{{0.9f, 0.2f, 0.2f},
                                                            {0.9f, 0.5f, 0.1f},
                                                            {0.5f, 0.5f, 0.5f}}};
 
-}  // namespace
-
-int RunCalibrate(const Arguments& arguments) {
-    CalibrateOptions options;
-    CommandLine line("calibrate", kSummary, kDetails);
-    AddOptions(line, options);
-    if (!line.Parse(arguments)) return kExitOk;
-    if (options.manifests.empty()) throw UsageError("no manifest given");
-    const std::string* output = &options.output;
-    if (output->empty() || *output == "-") {
-        throw UsageError("name the profile to write with -o FILE");
-    }
-
+// The base profile with the analysis parameters the options change; they alone must already make
+// a usable job (the statistics come later).
+Profile ParametersFrom(const CalibrateOptions& options) {
     Profile profile = LoadProfileOrDefault(options.base);
     auto override = [](int& parameter, int value) {
         if (value != 0) parameter = value;
@@ -155,46 +146,31 @@ int RunCalibrate(const Arguments& arguments) {
                              "' (MeanAbsoluteDistance, RootMeanSquareDistance, CosineSimilarity)");
         }
     }
-    // The parameters alone must already make a usable job (the statistics come later).
-    {
-        Profile check = profile;
-        const auto m = static_cast<size_t>(std::max(check.coefficients, 0));
-        check.means.assign(m, 0.0f);
-        check.standardDeviations.assign(m, 1.0f);
-        check.phonemes = {{"x", {0, 0, 0}, {std::vector<float>(m, 0.0f)}, {}}};
-        try {
-            ValidateProfile(check, "calibration parameters");
-        } catch (const Host::ProfileError& error) {
-            throw UsageError(error.what());
-        }
+    Profile check = profile;
+    const auto m = static_cast<size_t>(std::max(check.coefficients, 0));
+    check.means.assign(m, 0.0f);
+    check.standardDeviations.assign(m, 1.0f);
+    check.phonemes = {{"x", {0, 0, 0}, {std::vector<float>(m, 0.0f)}, {}}};
+    try {
+        ValidateProfile(check, "calibration parameters");
+    } catch (const Host::ProfileError& error) {
+        throw UsageError(error.what());
     }
-    const float minVolume = VolumeFromDb(options.minVolumeDb);
-    const std::string& silenceName = options.silencePhoneme;
-    const double trim = options.trimMs / 1000.0;
-    const size_t references = ReferenceCount(options.references);
-    if (options.folding == "Sum") {
-        profile.folding = Host::Folding::Sum;
-    } else if (options.folding == "Maximum") {
-        profile.folding = Host::Folding::Maximum;
-    } else {
-        throw UsageError("--folding: unknown folding '" + options.folding + "' (Sum or Maximum)");
-    }
+    return profile;
+}
 
-    std::vector<LabelledFile> files;
-    for (const std::string& manifest : options.manifests) {
-        const auto listed = LoadManifest(manifest);
-        files.insert(files.end(), listed.begin(), listed.end());
-    }
-    {
-        std::vector<std::string> read = options.manifests;
-        if (!options.base.empty()) read.push_back(options.base);
-        for (const LabelledFile& file : files)
-            read.push_back(file.path);
-        CheckOutputIsNoInput(*output, read);
-    }
+Host::Folding FoldingFrom(const std::string& name) {
+    if (name == "Sum") return Host::Folding::Sum;
+    if (name == "Maximum") return Host::Folding::Maximum;
+    throw UsageError("--folding: unknown folding '" + name + "' (Sum or Maximum)");
+}
+
+// --phonemes, every label of the manifests among them; else the labels in order of appearance.
+std::vector<std::string> PhonemeOrder(const std::string& listed,
+                                      const std::vector<LabelledFile>& files) {
     std::vector<std::string> order;
-    if (!options.phonemes.empty()) {
-        order = SplitList(options.phonemes);
+    if (!listed.empty()) {
+        order = SplitList(listed);
         for (const LabelledFile& file : files) {
             if (std::find(order.begin(), order.end(), file.phoneme) == order.end()) {
                 throw UsageError("the manifest labels " + file.path + " as '" + file.phoneme +
@@ -208,69 +184,60 @@ int RunCalibrate(const Arguments& arguments) {
             }
         }
     }
+    return order;
+}
 
-    const auto m = static_cast<size_t>(profile.coefficients);
+// The kept frames: each phoneme's, and over all of them Welford's running mean and sum of squared
+// deviations (no cancellation when the spread is small beside the mean).
+struct Collection {
     std::map<std::string, Sums> sums;
-    for (const LabelledFile& file : files)
-        sums[file.phoneme].files.push_back(file.path);
-    // Welford's running mean and sum of squared deviations: no cancellation when the spread is
-    // small beside the mean.
-    std::vector<double> runningMean(m, 0.0), deviations(m, 0.0);
+    std::vector<double> runningMean, deviations;
     size_t totalFrames = 0;
-    std::vector<std::string> frameRows(files.size());
+    std::vector<std::string> frameRows;  // per file, for --frames
+};
 
-    std::vector<std::string> paths;
-    for (const LabelledFile& file : files)
-        paths.push_back(file.path);
-    BatchSettings settings = BatchFromOptions(options.common, "vocetta calibrate");
-    settings.scorePhonemes = false;
-    const Host::Library library = OpenLibrary(options.common.library);
-    size_t failures = 0;
-    RunBatch(
-        library, profile, paths, settings,
-        [&](size_t index, const Recording&, const Analysis& analysis) {
-            const std::string& phoneme = files[index].phoneme;
-            const bool isSilence = phoneme == silenceName;
-            Sums& target = sums[phoneme];
-            const double halfBlock = 0.5 * analysis.ringLength / analysis.sampleRate;
-            for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
-                const FrameResult& result = analysis.frames[frame];
-                if (result.time - halfBlock < trim ||
-                    result.time + halfBlock > analysis.seconds - trim) {
-                    continue;
-                }
-                if (!isSilence && !(result.volume >= minVolume)) continue;
-                const float* mfcc = analysis.Mfcc(frame);
-                bool finite = true;
-                for (size_t i = 0; i < m; ++i)
-                    finite = finite && std::isfinite(mfcc[i]);
-                if (!finite) continue;
-                target.kept.insert(target.kept.end(), mfcc, mfcc + m);
-                ++target.frames;
-                ++totalFrames;
-                for (size_t i = 0; i < m; ++i) {
-                    const double delta = mfcc[i] - runningMean[i];
-                    runningMean[i] += delta / double(totalFrames);
-                    deviations[i] += delta * (mfcc[i] - runningMean[i]);
-                }
-                if (!options.frames.empty()) {
-                    std::string& row = frameRows[index];
-                    row += CsvField(files[index].path, ',') + ',' + FormatNumber(result.time, 9) +
-                           ',' + CsvField(phoneme, ',') + ',' + FormatNumber(result.volume, 9);
-                    for (size_t i = 0; i < m; ++i)
-                        row += ',' + FormatNumber(mfcc[i], 9);
-                    row += '\n';
-                }
-            }
-        },
-        [&](size_t, const std::string&) { ++failures; });
-    if (failures != 0) {
-        throw ToolError("no profile written: " + std::to_string(failures) +
-                        " recording(s) could not be used");
+// Keeps the frames of one manifest row that are loud enough (silence exempt) and finite: those
+// whose whole block lies inside its labelled stretch, or for a whole file, inside the trim.
+void KeepFrames(const CalibrateOptions& options, const LabelledFile& file, size_t m,
+                const Analysis& analysis, Collection& into, std::string& rows) {
+    const float minVolume = VolumeFromDb(options.minVolumeDb);
+    const double trim = options.trimMs / 1000.0;
+    const std::string& phoneme = file.phoneme;
+    const bool isSilence = phoneme == options.silencePhoneme;
+    Sums& target = into.sums[phoneme];
+    const double halfBlock = 0.5 * analysis.ringLength / analysis.sampleRate;
+    const double from = file.segment ? file.start : trim;
+    const double to = file.segment ? file.end : analysis.seconds - trim;
+    for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
+        const FrameResult& result = analysis.frames[frame];
+        if (result.time - halfBlock < from || result.time + halfBlock > to) continue;
+        if (!isSilence && !(result.volume >= minVolume)) continue;
+        const float* mfcc = analysis.Mfcc(frame);
+        bool finite = true;
+        for (size_t i = 0; i < m; ++i)
+            finite = finite && std::isfinite(mfcc[i]);
+        if (!finite) continue;
+        target.kept.insert(target.kept.end(), mfcc, mfcc + m);
+        ++target.frames;
+        ++into.totalFrames;
+        for (size_t i = 0; i < m; ++i) {
+            const double delta = mfcc[i] - into.runningMean[i];
+            into.runningMean[i] += delta / double(into.totalFrames);
+            into.deviations[i] += delta * (mfcc[i] - into.runningMean[i]);
+        }
+        if (!options.frames.empty()) {
+            rows += CsvField(file.path, ',') + ',' + FormatNumber(result.time, 9) + ',' +
+                    CsvField(phoneme, ',') + ',' + FormatNumber(result.volume, 9);
+            for (size_t i = 0; i < m; ++i)
+                rows += ',' + FormatNumber(mfcc[i], 9);
+            rows += '\n';
+        }
     }
+}
 
+void CheckEveryPhonemeHasFrames(const std::vector<std::string>& order, Collection& collection) {
     for (const std::string& name : order) {
-        const Sums& phoneme = sums[name];
+        const Sums& phoneme = collection.sums[name];
         if (phoneme.frames == 0) {
             std::string list;
             for (const std::string& file : phoneme.files)
@@ -279,22 +246,33 @@ int RunCalibrate(const Arguments& arguments) {
                             " (too short, too quiet for --min-volume, or silent)");
         }
     }
+}
+
+// The means and the standard deviations, divided by the contrast.
+void SetStatistics(Profile& profile, const Collection& collection, double contrast) {
+    const auto m = static_cast<size_t>(profile.coefficients);
     profile.means.assign(m, 0.0f);
     profile.standardDeviations.assign(m, 0.0f);
     for (size_t i = 0; i < m; ++i) {
-        const double mean = runningMean[i];
-        const double variance = deviations[i] / double(totalFrames);
+        const double mean = collection.runningMean[i];
+        const double variance = collection.deviations[i] / double(collection.totalFrames);
         profile.means[i] = static_cast<float>(mean);
-        profile.standardDeviations[i] = static_cast<float>(std::sqrt(variance) / options.contrast);
+        profile.standardDeviations[i] = static_cast<float>(std::sqrt(variance) / contrast);
         if (!(profile.standardDeviations[i] > 0)) {
             throw ToolError("coefficient " + std::to_string(i + 1) +
                             " does not vary across the recordings (standard deviation 0); "
                             "the phonemes cannot be told apart");
         }
     }
+}
+
+// Each phoneme's references (k-means over its frames), with the base profile's colour and shapes
+// when it knows the phoneme.
+void SetPhonemes(Profile& profile, const std::vector<std::string>& order, Collection& collection,
+                 size_t references) {
+    const auto m = static_cast<size_t>(profile.coefficients);
     const Profile base = profile;
     profile.phonemes.clear();
-    size_t referenceCount = 0;
     for (size_t p = 0; p < order.size(); ++p) {
         Phoneme phoneme;
         phoneme.name = order[p];
@@ -302,39 +280,119 @@ int RunCalibrate(const Arguments& arguments) {
         phoneme.color = known >= 0 ? base.phonemes[static_cast<size_t>(known)].color
                                    : kPalette[p % kPalette.size()];
         if (known >= 0) phoneme.shapes = base.phonemes[static_cast<size_t>(known)].shapes;
-        const Sums& phonemeSums = sums[order[p]];
+        const Sums& phonemeSums = collection.sums[order[p]];
         phoneme.references = ClusterMeans(
             phonemeSums.kept, m, profile.standardDeviations,
             references == 0 ? AutomaticReferenceCount(phonemeSums.frames) : references);
-        referenceCount += phoneme.references.size();
         profile.phonemes.push_back(std::move(phoneme));
     }
-    if (options.refine > 0) {
-        std::vector<float> kept;
-        std::vector<int> owners;
-        for (size_t p = 0; p < order.size(); ++p) {
-            const Sums& phonemeSums = sums[order[p]];
-            kept.insert(kept.end(), phonemeSums.kept.begin(), phonemeSums.kept.end());
-            owners.insert(owners.end(), phonemeSums.frames, static_cast<int>(p));
+}
+
+void Refine(Profile& profile, const std::vector<std::string>& order, Collection& collection,
+            int epochs) {
+    std::vector<float> kept;
+    std::vector<int> owners;
+    for (size_t p = 0; p < order.size(); ++p) {
+        const Sums& phonemeSums = collection.sums[order[p]];
+        kept.insert(kept.end(), phonemeSums.kept.begin(), phonemeSums.kept.end());
+        owners.insert(owners.end(), phonemeSums.frames, static_cast<int>(p));
+    }
+    RefineSettings refine;
+    refine.epochs = epochs;
+    RefineProfile(profile, kept, owners, refine);
+}
+
+std::string FramesCsv(size_t m, const std::vector<std::string>& frameRows) {
+    std::string text = "file,time,phoneme,volume";
+    for (size_t i = 0; i < m; ++i)
+        text += ",mfcc" + std::to_string(i + 1);
+    text += '\n';
+    for (const std::string& rows : frameRows)
+        text += rows;
+    return text;
+}
+
+}  // namespace
+
+int RunCalibrate(const Arguments& arguments) {
+    CalibrateOptions options;
+    CommandLine line("calibrate", kSummary, kDetails);
+    AddOptions(line, options);
+    if (!line.Parse(arguments)) return kExitOk;
+    if (options.manifests.empty()) throw UsageError("no manifest given");
+    const std::string* output = &options.output;
+    if (output->empty() || *output == "-") {
+        throw UsageError("name the profile to write with -o FILE");
+    }
+    Profile profile = ParametersFrom(options);
+    const size_t references = ReferenceCount(options.references);
+    profile.folding = FoldingFrom(options.folding);
+
+    std::vector<LabelledFile> files;
+    for (const std::string& manifest : options.manifests) {
+        const auto listed = LoadManifest(manifest);
+        files.insert(files.end(), listed.begin(), listed.end());
+    }
+    {
+        std::vector<std::string> read = options.manifests;
+        if (!options.base.empty()) read.push_back(options.base);
+        for (const LabelledFile& file : files)
+            read.push_back(file.path);
+        CheckOutputIsNoInput(*output, read);
+    }
+    const std::vector<std::string> order = PhonemeOrder(options.phonemes, files);
+
+    const auto m = static_cast<size_t>(profile.coefficients);
+    Collection collection;
+    for (const LabelledFile& file : files) {
+        std::vector<std::string>& named = collection.sums[file.phoneme].files;
+        if (std::find(named.begin(), named.end(), file.path) == named.end()) {
+            named.push_back(file.path);
         }
-        RefineSettings refine;
-        refine.epochs = options.refine;
-        RefineProfile(profile, kept, owners, refine);
     }
+    collection.runningMean.assign(m, 0.0);
+    collection.deviations.assign(m, 0.0);
+    collection.frameRows.resize(files.size());
+    // Each recording is analysed once, however many of its stretches the manifest labels.
+    std::vector<std::string> paths;
+    std::vector<std::vector<size_t>> rowsOf;
+    {
+        std::map<std::string, size_t> known;
+        for (size_t row = 0; row < files.size(); ++row) {
+            const auto [where, added] = known.emplace(files[row].path, paths.size());
+            if (added) {
+                paths.push_back(files[row].path);
+                rowsOf.emplace_back();
+            }
+            rowsOf[where->second].push_back(row);
+        }
+    }
+    BatchSettings settings = BatchFromOptions(options.common, "vocetta calibrate");
+    settings.scorePhonemes = false;
+    const Host::Library library = OpenLibrary(options.common.library);
+    size_t failures = 0;
+    RunBatch(
+        library, profile, paths, settings,
+        [&](size_t index, const Recording&, const Analysis& analysis) {
+            for (const size_t row : rowsOf[index])
+                KeepFrames(options, files[row], m, analysis, collection, collection.frameRows[row]);
+        },
+        [&](size_t, const std::string&) { ++failures; });
+    if (failures != 0) {
+        throw ToolError("no profile written: " + std::to_string(failures) +
+                        " recording(s) could not be used");
+    }
+
+    CheckEveryPhonemeHasFrames(order, collection);
+    SetStatistics(profile, collection, options.contrast);
+    SetPhonemes(profile, order, collection, references);
+    if (options.refine > 0) Refine(profile, order, collection, options.refine);
     ValidateProfile(profile, *output);
-    if (!options.frames.empty()) {
-        std::string text = "file,time,phoneme,volume";
-        for (size_t i = 0; i < m; ++i)
-            text += ",mfcc" + std::to_string(i + 1);
-        text += '\n';
-        for (const std::string& rows : frameRows)
-            text += rows;
-        WriteOutput(options.frames, text);
-    }
+    if (!options.frames.empty()) WriteOutput(options.frames, FramesCsv(m, collection.frameRows));
     WriteOutput(*output, SerializeProfile(profile));
     if (!options.common.quiet) {
         std::fprintf(stderr, "vocetta calibrate: %s: %zu phonemes from %zu frames of %zu files\n",
-                     output->c_str(), order.size(), totalFrames, files.size());
+                     output->c_str(), order.size(), collection.totalFrames, files.size());
     }
     return kExitOk;
 }

@@ -98,28 +98,23 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
             }
             return out + Seconds(track.duration) + "\t" + rest + "\n";
         case CueFormat::Json: {
-            out += "{\n  \"metadata\": {\n    \"soundFile\": " + JsonString(track.soundFile) +
-                   ",\n    \"duration\": " + Seconds(track.duration);
-            if (layout.keyframes) out += ",\n    \"fps\": " + std::to_string(layout.fps);
-            out += "\n  },\n  \"mouthCues\": [";
-            for (size_t i = 0; i < track.cues.size(); ++i) {
-                const Host::MouthCue& cue = track.cues[i];
-                out += (i == 0 ? "\n" : ",\n");
-                out += "    {\"start\": " + Seconds(cue.start) + ", \"end\": " + Seconds(cue.end) +
-                       ", \"value\": " + JsonString(name(cue.shape)) + "}";
+            Json metadata = {{"soundFile", track.soundFile}, {"duration", track.duration}};
+            if (layout.keyframes) metadata["fps"] = layout.fps;
+            Json cues = Json::array();
+            for (const Host::MouthCue& cue : track.cues) {
+                cues.push_back(
+                    {{"start", cue.start}, {"end", cue.end}, {"value", name(cue.shape)}});
             }
-            out += "\n  ]";
+            Json document = {{"metadata", metadata}, {"mouthCues", cues}};
             if (layout.keyframes) {
-                out += ",\n  \"keyframes\": [";
+                Json keyframes = Json::array();
                 const std::vector<int> frames = Keyframes(track, layout.fps);
-                for (size_t frame = 0; frame < frames.size(); ++frame) {
-                    out += (frame == 0 ? "\n" : ",\n");
-                    out += "    {\"frame\": " + std::to_string(frame) +
-                           ", \"value\": " + JsonString(name(frames[frame])) + "}";
-                }
-                out += "\n  ]";
+                for (size_t frame = 0; frame < frames.size(); ++frame)
+                    keyframes.push_back({{"frame", frame}, {"value", name(frames[frame])}});
+                document["keyframes"] = keyframes;
             }
-            return out + "\n}\n";
+            // Seconds in hundredths, as the other cue formats write them.
+            return JsonText(document, {.spread = 2, .decimals = 2}) + "\n";
         }
         case CueFormat::Xml:
             out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<lipSync>\n  <metadata>\n";

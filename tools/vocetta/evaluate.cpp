@@ -13,8 +13,9 @@ namespace {
 constexpr const char* kSummary =
     "Frame accuracy (overall and per phoneme) and the confusion matrix of a profile on labelled\n"
     "recordings. MANIFEST is a CSV file with the columns 'file' and 'phoneme'; each file holds\n"
-    "one sustained phoneme, so every frame of it carries that label. Frames are labelled as\n"
-    "'vocetta analyze' labels them.";
+    "one sustained phoneme, so every frame of it carries that label. Optional 'start' and 'end'\n"
+    "columns (seconds) label a stretch instead: only frames centred inside it count. Frames\n"
+    "are labelled as 'vocetta analyze' labels them.";
 
 struct EvaluateOptions {
     CommonOptions common;
@@ -28,6 +29,82 @@ void AddOptions(CommandLine& line, EvaluateOptions& options) {
     line.Flag("--json", options.json, "print the result as one JSON object");
     AddLabelOptions(line, options.labels);
     AddCommonOptions(line, options.common);
+}
+
+// The frames of each true phoneme (rows) by the phoneme recognised (columns).
+struct Confusion {
+    std::vector<std::string> labels;
+    std::vector<size_t> counts;  // [truth][predicted]
+    std::vector<size_t> rowFrames;
+    size_t frames = 0, correct = 0;
+
+    size_t At(size_t truth, size_t predicted) const {
+        return counts[truth * labels.size() + predicted];
+    }
+};
+
+double Ratio(size_t a, size_t b) {
+    return b == 0 ? 0.0 : double(a) / double(b);
+}
+
+std::string JsonReport(const Confusion& confusion) {
+    const size_t n = confusion.labels.size();
+    Json perPhoneme = Json::object();
+    for (size_t t = 0; t < n; ++t) {
+        if (confusion.rowFrames[t] == 0) continue;
+        perPhoneme[confusion.labels[t]] = {
+            {"accuracy", Ratio(confusion.At(t, t), confusion.rowFrames[t])},
+            {"frames", confusion.rowFrames[t]}};
+    }
+    Json matrix = Json::array();
+    for (size_t t = 0; t < n; ++t) {
+        matrix.push_back(std::vector<size_t>(confusion.counts.begin() + long(t * n),
+                                             confusion.counts.begin() + long((t + 1) * n)));
+    }
+    const Json report = {{"accuracy", Ratio(confusion.correct, confusion.frames)},
+                         {"frames", confusion.frames},
+                         {"correct", confusion.correct},
+                         {"per_phoneme", perPhoneme},
+                         {"labels", confusion.labels},
+                         {"confusion", matrix}};
+    return JsonText(report) + "\n";
+}
+
+std::string TextReport(const Confusion& confusion) {
+    const size_t n = confusion.labels.size();
+    std::string out;
+    char line[256];
+    std::snprintf(line, sizeof line, "frame accuracy: %.2f %% (%zu of %zu frames)\n\n",
+                  100.0 * Ratio(confusion.correct, confusion.frames), confusion.correct,
+                  confusion.frames);
+    out += line;
+    out += "per phoneme:\n";
+    for (size_t t = 0; t < n; ++t) {
+        if (confusion.rowFrames[t] == 0) continue;
+        std::snprintf(
+            line, sizeof line, "  %-8s %6.2f %%  (%zu frames)\n", confusion.labels[t].c_str(),
+            100.0 * Ratio(confusion.At(t, t), confusion.rowFrames[t]), confusion.rowFrames[t]);
+        out += line;
+    }
+    out += "\nconfusion (rows: true phoneme, columns: recognised):\n  ";
+    std::snprintf(line, sizeof line, "%-8s", "");
+    out += line;
+    for (const std::string& label : confusion.labels) {
+        std::snprintf(line, sizeof line, "%8s", label.c_str());
+        out += line;
+    }
+    out += "\n";
+    for (size_t t = 0; t < n; ++t) {
+        if (confusion.rowFrames[t] == 0) continue;
+        std::snprintf(line, sizeof line, "  %-8s", confusion.labels[t].c_str());
+        out += line;
+        for (size_t p = 0; p < n; ++p) {
+            std::snprintf(line, sizeof line, "%8zu", confusion.At(t, p));
+            out += line;
+        }
+        out += "\n";
+    }
+    return out;
 }
 
 }  // namespace
@@ -74,7 +151,10 @@ int RunEvaluate(const Arguments& arguments) {
         [&](size_t index, const Recording&, const Analysis& analysis) {
             const size_t truth = labelIndex(files[index].phoneme);
             const FrameLabels frameLabels = LabelFrames(profile, analysis, labelling);
+            const LabelledFile& file = files[index];
             for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
+                const double time = analysis.frames[frame].time;
+                if (file.segment && !(time >= file.start && time < file.end)) continue;
                 const size_t predicted = labelIndex(frameLabels.Name(frame));
                 ++confusion[truth * n + predicted];
             }
@@ -85,73 +165,14 @@ int RunEvaluate(const Arguments& arguments) {
                         " recording(s) could not be evaluated");
     }
 
-    size_t frames = 0, correct = 0;
-    std::vector<size_t> rowFrames(n, 0);
+    Confusion result{labels, confusion, std::vector<size_t>(n, 0)};
     for (size_t t = 0; t < n; ++t) {
         for (size_t p = 0; p < n; ++p)
-            rowFrames[t] += confusion[t * n + p];
-        frames += rowFrames[t];
-        correct += confusion[t * n + t];
+            result.rowFrames[t] += confusion[t * n + p];
+        result.frames += result.rowFrames[t];
+        result.correct += confusion[t * n + t];
     }
-    auto ratio = [](size_t a, size_t b) { return b == 0 ? 0.0 : double(a) / double(b); };
-
-    std::string out;
-    if (options.json) {
-        out += "{\"accuracy\": " + JsonNumber(ratio(correct, frames)) +
-               ", \"frames\": " + std::to_string(frames) +
-               ", \"correct\": " + std::to_string(correct) + ", \"per_phoneme\": {";
-        bool first = true;
-        for (size_t t = 0; t < n; ++t) {
-            if (rowFrames[t] == 0) continue;
-            out += (first ? "" : ", ") + JsonString(labels[t]) +
-                   ": {\"accuracy\": " + JsonNumber(ratio(confusion[t * n + t], rowFrames[t])) +
-                   ", \"frames\": " + std::to_string(rowFrames[t]) + "}";
-            first = false;
-        }
-        out += "}, \"labels\": [";
-        for (size_t i = 0; i < n; ++i)
-            out += (i == 0 ? "" : ", ") + JsonString(labels[i]);
-        out += "], \"confusion\": [";
-        for (size_t t = 0; t < n; ++t) {
-            out += t == 0 ? "[" : ", [";
-            for (size_t p = 0; p < n; ++p) {
-                out += (p == 0 ? "" : ", ") + std::to_string(confusion[t * n + p]);
-            }
-            out += "]";
-        }
-        out += "]}\n";
-    } else {
-        char line[256];
-        std::snprintf(line, sizeof line, "frame accuracy: %.2f %% (%zu of %zu frames)\n\n",
-                      100.0 * ratio(correct, frames), correct, frames);
-        out += line;
-        out += "per phoneme:\n";
-        for (size_t t = 0; t < n; ++t) {
-            if (rowFrames[t] == 0) continue;
-            std::snprintf(line, sizeof line, "  %-8s %6.2f %%  (%zu frames)\n", labels[t].c_str(),
-                          100.0 * ratio(confusion[t * n + t], rowFrames[t]), rowFrames[t]);
-            out += line;
-        }
-        out += "\nconfusion (rows: true phoneme, columns: recognised):\n  ";
-        std::snprintf(line, sizeof line, "%-8s", "");
-        out += line;
-        for (const std::string& label : labels) {
-            std::snprintf(line, sizeof line, "%8s", label.c_str());
-            out += line;
-        }
-        out += "\n";
-        for (size_t t = 0; t < n; ++t) {
-            if (rowFrames[t] == 0) continue;
-            std::snprintf(line, sizeof line, "  %-8s", labels[t].c_str());
-            out += line;
-            for (size_t p = 0; p < n; ++p) {
-                std::snprintf(line, sizeof line, "%8zu", confusion[t * n + p]);
-                out += line;
-            }
-            out += "\n";
-        }
-    }
-    WriteOutput("-", out);
+    WriteOutput("-", options.json ? JsonReport(result) : TextReport(result));
     return kExitOk;
 }
 

@@ -16,7 +16,7 @@ namespace Vocetta::Tool {
 inline constexpr double kDefaultGateDb = -30.0;
 inline constexpr double kLevelPercentile = 0.95;
 // The log-score penalty of one change of phoneme in the smoothed track.
-inline constexpr float kDefaultSwitchCost = 4.0f;
+inline constexpr float kDefaultSwitchCost = 2.0f;
 
 struct LabelSettings {
     std::optional<double> absoluteDb;  // a fixed gate in dBFS instead of the relative one

@@ -1,6 +1,8 @@
 #include "manifest.hpp"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,21 @@ std::string Trim(const std::string& text) {
     if (begin == std::string::npos) return "";
     const auto end = text.find_last_not_of(" \t\r");
     return text.substr(begin, end - begin + 1);
+}
+
+const std::string* Field(const std::vector<std::string>& fields, int column) {
+    return static_cast<size_t>(column) < fields.size() ? &fields[static_cast<size_t>(column)]
+                                                       : nullptr;
+}
+
+double ParseSeconds(const std::string& text, const std::string& what) {
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || errno != 0 || !std::isfinite(value) || value < 0) {
+        throw ToolError(what + " '" + text + "' is not a time in seconds (0 or more)");
+    }
+    return value;
 }
 
 }  // namespace
@@ -51,7 +68,7 @@ std::vector<LabelledFile> LoadManifest(const std::string& path) {
     if (!stream) throw ToolError(path + ": cannot open the manifest: " + std::strerror(errno));
     std::string line;
     int number = 0;
-    int fileColumn = -1, phonemeColumn = -1;
+    int fileColumn = -1, phonemeColumn = -1, startColumn = -1, endColumn = -1;
     std::vector<LabelledFile> files;
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     while (std::getline(stream, line)) {
@@ -64,6 +81,12 @@ std::vector<LabelledFile> LoadManifest(const std::string& path) {
             for (size_t i = 0; i < fields.size(); ++i) {
                 if (fields[i] == "file") fileColumn = static_cast<int>(i);
                 if (fields[i] == "phoneme") phonemeColumn = static_cast<int>(i);
+                if (fields[i] == "start") startColumn = static_cast<int>(i);
+                if (fields[i] == "end") endColumn = static_cast<int>(i);
+            }
+            if ((startColumn < 0) != (endColumn < 0)) {
+                throw ToolError(path + ":" + std::to_string(number) +
+                                ": the header names \"start\" or \"end\" without the other");
             }
             if (fileColumn < 0 || phonemeColumn < 0) {
                 throw ToolError(path + ":" + std::to_string(number) +
@@ -82,6 +105,23 @@ std::vector<LabelledFile> LoadManifest(const std::string& path) {
         const std::string file = fields[static_cast<size_t>(fileColumn)];
         if (file.empty() || entry.phoneme.empty()) {
             throw ToolError(path + ":" + std::to_string(number) + ": empty file or phoneme");
+        }
+        if (startColumn >= 0) {
+            const std::string where = path + ":" + std::to_string(number);
+            const std::string* start = Field(fields, startColumn);
+            const std::string* end = Field(fields, endColumn);
+            if (!start || !end || start->empty() != end->empty()) {
+                throw ToolError(where + ": give both start and end, or neither");
+            }
+            if (!start->empty()) {
+                entry.segment = true;
+                entry.start = ParseSeconds(*start, where + ": start");
+                entry.end = ParseSeconds(*end, where + ": end");
+                if (!(entry.end > entry.start)) {
+                    throw ToolError(where + ": the end (" + *end + ") must come after the start (" +
+                                    *start + ")");
+                }
+            }
         }
         const std::filesystem::path filePath(file);
         entry.path = filePath.is_absolute() ? file : (folder / filePath).string();

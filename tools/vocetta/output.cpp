@@ -143,40 +143,66 @@ std::string FormatNumber(double value, int significant) {
     return text;
 }
 
-std::string JsonNumber(double value, int significant) {
-    return std::isfinite(value) ? FormatNumber(value, significant) : "null";
+namespace {
+
+bool Spreads(const Json& value, int depth, const JsonLayout& layout) {
+    if (depth >= layout.spread) return false;
+    if (value.is_object()) return !value.empty();
+    if (!value.is_array()) return false;
+    for (const Json& element : value) {
+        if (element.is_structured()) return true;
+    }
+    return false;
 }
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                    out += escape;
-                } else {
-                    out += c;
-                }
+void AppendJson(std::string& out, const Json& value, int depth, const JsonLayout& layout) {
+    if (value.is_structured()) {
+        const bool spread = Spreads(value, depth, layout);
+        // Between members: a comma and, when spread, a new line at the members' indentation.
+        const auto separate = [&](bool first, int indent) {
+            if (!first) out += spread ? "," : ", ";
+            if (!spread) return;
+            out += '\n';
+            out.append(static_cast<size_t>(indent) * 2, ' ');
+        };
+        out += value.is_object() ? '{' : '[';
+        bool first = true;
+        for (auto member = value.begin(); member != value.end(); ++member) {
+            separate(first, depth + 1);
+            first = false;
+            if (value.is_object()) {
+                AppendJson(out, Json(member.key()), depth + 1, layout);
+                out += ": ";
+            }
+            AppendJson(out, member.value(), depth + 1, layout);
         }
+        if (spread) {
+            out += '\n';
+            out.append(static_cast<size_t>(depth) * 2, ' ');
+        }
+        out += value.is_object() ? '}' : ']';
+    } else if (value.is_number_float()) {
+        const double number = value.get<double>();
+        if (!std::isfinite(number)) {
+            out += "null";
+        } else if (layout.decimals >= 0) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%.*f", layout.decimals, number);
+            out += text;
+        } else {
+            out += FormatNumber(number, layout.significant);
+        }
+    } else {
+        out += value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     }
-    return out + "\"";
+}
+
+}  // namespace
+
+std::string JsonText(const Json& value, const JsonLayout& layout) {
+    std::string out;
+    AppendJson(out, value, 0, layout);
+    return out;
 }
 
 std::string CsvField(const std::string& text, char separator) {

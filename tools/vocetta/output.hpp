@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,8 +46,21 @@ void WriteOutputWith(const std::string& path, void (*write)(std::FILE* file, con
                      const void* context);
 
 std::string FormatNumber(double value, int significant = 6);  // NaN and infinities as "nan", "inf"
-std::string JsonString(const std::string& text);
-std::string JsonNumber(double value, int significant = 6);  // null when not finite
+
+// JSON documents are built as nlohmann values (keys in insertion order) and written by JsonText,
+// whose layout keeps them readable line by line: an object, or an array that holds objects or
+// arrays, nested less than `spread` deep takes one line per member (indented two spaces a level);
+// everything else stays on one line with ", " and ": " between. Strings and whole numbers are
+// nlohmann's text (bytes that are not UTF-8 become U+FFFD); a fraction gets `significant` digits
+// (printf's %g), or exactly `decimals` decimals when that is 0 or more, so that the tool's files
+// keep their fixed precision (cue times in hundredths); a value that is not finite is null.
+using Json = nlohmann::ordered_json;
+struct JsonLayout {
+    int spread = 0;
+    int significant = 6;
+    int decimals = -1;
+};
+std::string JsonText(const Json& value, const JsonLayout& layout = {});
 std::string CsvField(const std::string& text, char separator);
 
 }  // namespace Vocetta::Tool

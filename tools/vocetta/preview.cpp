@@ -307,14 +307,15 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording) {
             Base64(WavFile(recording)) + "\"></audio>\n</div>\n</div>\n";
 
     // The cues for the script: [start, end, shape] in seconds.
-    std::string cues;
-    for (const Host::MouthCue& cue : track.cues) {
-        cues += (cues.empty() ? "[" : ",[") + Number(cue.start) + "," + Number(cue.end) + "," +
-                JsonString(names[cue.shape]) + "]";
-    }
-    page += "<script type=\"application/json\" id=\"cue-data\">{\"duration\": " +
-            Number(track.duration) + ", \"rest\": " + JsonString(names[rest]) + ", \"cues\": [" +
-            cues + "]}</script>\n";
+    Json cues = Json::array();
+    for (const Host::MouthCue& cue : track.cues)
+        cues.push_back({cue.start, cue.end, names[cue.shape]});
+    std::string data = JsonText(
+        {{"duration", track.duration}, {"rest", names[rest]}, {"cues", cues}}, {.decimals = 2});
+    // Inside a script element "</" could end it early; "<\/" is the same JSON.
+    for (size_t at = data.find("</"); at != std::string::npos; at = data.find("</", at + 2))
+        data.insert(at + 1, "\\");
+    page += "<script type=\"application/json\" id=\"cue-data\">" + data + "</script>\n";
     page += "<script>" + std::string(kScript) + "</script>\n</body>\n</html>\n";
     return page;
 }

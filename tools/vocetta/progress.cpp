@@ -5,14 +5,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <nlohmann/json.hpp>
-
 #include "error.hpp"
+#include "output.hpp"
 
 namespace Vocetta::Tool {
 namespace {
 
-// Seconds to the millisecond, which prints as few digits as it has.
+// Seconds to the millisecond, which print with as few digits as they need.
 double Milliseconds(double seconds) {
     return std::round(seconds * 1000.0) / 1000.0;
 }
@@ -82,13 +81,12 @@ void Progress::FinishFile(double seconds) {
 }
 
 void Progress::WriteJson(double done, double total) {
-    const nlohmann::ordered_json line = {
-        {"file", name_},
-        {"seconds_done", Milliseconds(done)},
-        {"seconds_total", total >= 0 ? nlohmann::ordered_json(Milliseconds(total)) : nullptr},
-        {"file_index", file_ + 1},
-        {"files", files_}};
-    const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    const Json line = {{"file", name_},
+                       {"seconds_done", Milliseconds(done)},
+                       {"seconds_total", total >= 0 ? Json(Milliseconds(total)) : Json(nullptr)},
+                       {"file_index", file_ + 1},
+                       {"files", files_}};
+    const std::string text = JsonText(line, {.significant = 15});
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
 }

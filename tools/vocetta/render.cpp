@@ -78,6 +78,97 @@ void AppendCueBand(const CueTrack& track, const Analysis& analysis, std::vector<
     height += 1 + band;
 }
 
+// The MFCC matrix through the colour map, coefficient 1 at the bottom, each row of coefficients
+// `height / M` pixels tall; `imageHeight` becomes that height.
+std::vector<uint32_t> PaintMfcc(const Analysis& analysis, int height, ColorMapExecute colorMap,
+                                int& imageHeight) {
+    const auto width = static_cast<int>(analysis.FrameCount());
+    const auto columns = static_cast<size_t>(width);
+    std::vector<uint32_t> pixels;
+    const int m = analysis.coefficients;
+    const int rowsPerCoefficient = std::max(1, height / m);
+    imageHeight = rowsPerCoefficient * m;
+    std::vector<float> values(columns * static_cast<size_t>(imageHeight));
+    float low = INFINITY, high = -INFINITY;
+    for (size_t c = 0; c < columns; ++c) {
+        const float* vector = analysis.Mfcc(c);
+        for (int i = 0; i < m; ++i) {
+            if (std::isfinite(vector[i])) {
+                low = std::min(low, vector[i]);
+                high = std::max(high, vector[i]);
+            }
+        }
+    }
+    if (!(low < high)) {
+        low = 0;
+        high = 1;
+    }
+    for (int row = 0; row < imageHeight; ++row) {
+        const int coefficient = m - 1 - row / rowsPerCoefficient;
+        for (size_t c = 0; c < columns; ++c) {
+            values[static_cast<size_t>(row) * columns + c] = analysis.Mfcc(c)[coefficient];
+        }
+    }
+    pixels.assign(values.size(), 0);
+    ColorMapJob job{};
+    job.pixels = View(pixels);
+    job.values = View(values);
+    job.width = width;
+    job.height = imageHeight;
+    job.minValue = low;
+    job.maxValue = high;
+    colorMap(&job);
+    return pixels;
+}
+
+// The phoneme texture, the band of each column as tall as its volume relative to the loudest;
+// smoothed, each frame scores its track's phoneme 1 and silence nothing.
+std::vector<uint32_t> PaintPhonemes(const Profile& profile, const Analysis& analysis,
+                                    const LabelSettings& labelling, int height, float blend,
+                                    PhonemeTextureExecute phonemeTexture) {
+    const auto width = static_cast<int>(analysis.FrameCount());
+    const auto columns = static_cast<size_t>(width);
+    std::vector<uint32_t> pixels;
+    std::vector<PhonemeColor> colors;
+    for (const Phoneme& phoneme : profile.phonemes) {
+        colors.push_back({phoneme.color[0], phoneme.color[1], phoneme.color[2], 1.0f});
+    }
+    float loudest = 0;
+    for (const FrameResult& frame : analysis.frames) {
+        loudest = std::max(loudest, frame.volume);
+    }
+    std::vector<float> levels;
+    for (const FrameResult& frame : analysis.frames) {
+        levels.push_back(loudest > 0 ? frame.volume / loudest : 0.0f);
+    }
+    std::vector<float> scores = analysis.scores;
+    if (labelling.smoothing) {
+        const FrameLabels labels = LabelFrames(profile, analysis, labelling);
+        const auto phonemes = static_cast<size_t>(analysis.phonemes);
+        std::fill(scores.begin(), scores.end(), 0.0f);
+        for (size_t frame = 0; frame < columns; ++frame) {
+            const auto label = static_cast<size_t>(labels.frames[frame]);
+            if (labels.Name(frame) == kSilenceLabel) {
+                levels[frame] = 0;
+            } else if (label < phonemes) {
+                scores[frame * phonemes + label] = 1.0f;
+            }
+        }
+    }
+    pixels.assign(columns * static_cast<size_t>(height), 0);
+    PhonemeTextureJob job{};
+    job.pixels = View(pixels);
+    job.phonemeColors = View(colors);
+    job.scores = View(scores);
+    job.levels = View(levels);
+    job.width = width;
+    job.height = height;
+    job.phonemeCount = analysis.phonemes;
+    job.blendFactor = blend;
+    phonemeTexture(&job);
+    return pixels;
+}
+
 }  // namespace
 
 int RunRender(const Arguments& arguments) {
@@ -125,83 +216,12 @@ int RunRender(const Arguments& arguments) {
                                 " pixels; raise --hop or --max-width");
             }
             const auto width = static_cast<int>(analysis.FrameCount());
-            const auto columns = static_cast<size_t>(width);
             std::vector<uint32_t> pixels;
             int imageHeight = height;
             if (mfcc) {
-                const int m = analysis.coefficients;
-                const int rowsPerCoefficient = std::max(1, height / m);
-                imageHeight = rowsPerCoefficient * m;
-                std::vector<float> values(columns * static_cast<size_t>(imageHeight));
-                float low = INFINITY, high = -INFINITY;
-                for (size_t c = 0; c < columns; ++c) {
-                    const float* vector = analysis.Mfcc(c);
-                    for (int i = 0; i < m; ++i) {
-                        if (std::isfinite(vector[i])) {
-                            low = std::min(low, vector[i]);
-                            high = std::max(high, vector[i]);
-                        }
-                    }
-                }
-                if (!(low < high)) {
-                    low = 0;
-                    high = 1;
-                }
-                for (int row = 0; row < imageHeight; ++row) {
-                    const int coefficient = m - 1 - row / rowsPerCoefficient;
-                    for (size_t c = 0; c < columns; ++c) {
-                        values[static_cast<size_t>(row) * columns + c] =
-                            analysis.Mfcc(c)[coefficient];
-                    }
-                }
-                pixels.assign(values.size(), 0);
-                ColorMapJob job{};
-                job.pixels = View(pixels);
-                job.values = View(values);
-                job.width = width;
-                job.height = imageHeight;
-                job.minValue = low;
-                job.maxValue = high;
-                colorMap(&job);
+                pixels = PaintMfcc(analysis, height, colorMap, imageHeight);
             } else {
-                std::vector<PhonemeColor> colors;
-                for (const Phoneme& phoneme : profile.phonemes) {
-                    colors.push_back({phoneme.color[0], phoneme.color[1], phoneme.color[2], 1.0f});
-                }
-                float loudest = 0;
-                for (const FrameResult& frame : analysis.frames) {
-                    loudest = std::max(loudest, frame.volume);
-                }
-                std::vector<float> levels;
-                for (const FrameResult& frame : analysis.frames) {
-                    levels.push_back(loudest > 0 ? frame.volume / loudest : 0.0f);
-                }
-                // Smoothed: each frame scores its track's phoneme 1 (silence scores nothing).
-                std::vector<float> scores = analysis.scores;
-                if (labelling.smoothing) {
-                    const FrameLabels labels = LabelFrames(profile, analysis, labelling);
-                    const auto phonemes = static_cast<size_t>(analysis.phonemes);
-                    std::fill(scores.begin(), scores.end(), 0.0f);
-                    for (size_t frame = 0; frame < columns; ++frame) {
-                        const auto label = static_cast<size_t>(labels.frames[frame]);
-                        if (labels.Name(frame) == kSilenceLabel) {
-                            levels[frame] = 0;
-                        } else if (label < phonemes) {
-                            scores[frame * phonemes + label] = 1.0f;
-                        }
-                    }
-                }
-                pixels.assign(columns * static_cast<size_t>(height), 0);
-                PhonemeTextureJob job{};
-                job.pixels = View(pixels);
-                job.phonemeColors = View(colors);
-                job.scores = View(scores);
-                job.levels = View(levels);
-                job.width = width;
-                job.height = height;
-                job.phonemeCount = analysis.phonemes;
-                job.blendFactor = blend;
-                phonemeTexture(&job);
+                pixels = PaintPhonemes(profile, analysis, labelling, height, blend, phonemeTexture);
                 if (cues) {
                     AppendCueBand(BuildCueTrack(shapeMap, mouth, recording, analysis), analysis,
                                   pixels, imageHeight);

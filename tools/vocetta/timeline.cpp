@@ -86,28 +86,25 @@ std::string FormatFrames(const Profile& profile, const Recording& recording,
     const size_t phonemes = static_cast<size_t>(analysis.phonemes);
     out.reserve(frames * (24 + phonemes * 12));
     if (format == Format::Json) {
-        out += "{\n  \"file\": " + JsonString(recording.path) +
-               ",\n  \"sampleRate\": " + std::to_string(analysis.sampleRate) +
-               ",\n  \"blockSamples\": " + std::to_string(analysis.ringLength) +
-               ",\n  \"hopSamples\": " + std::to_string(analysis.hop) + ",\n  \"phonemes\": [";
-        for (size_t p = 0; p < phonemes; ++p) {
-            out += (p == 0 ? "" : ", ") + JsonString(profile.phonemes[p].name);
-        }
-        out += "],\n  \"frames\": [";
+        Json names = Json::array();
+        for (size_t p = 0; p < phonemes; ++p)
+            names.push_back(profile.phonemes[p].name);
+        Json rows = Json::array();
         for (size_t frame = 0; frame < frames; ++frame) {
             const FrameResult& result = analysis.frames[frame];
-            out += frame == 0 ? "\n" : ",\n";
-            out += "    {\"time\": " + JsonNumber(result.time) +
-                   ", \"phoneme\": " + JsonString(labels.Name(frame)) +
-                   ", \"volume\": " + JsonNumber(result.volume) + ", \"scores\": [";
             const float* scores = analysis.Scores(frame);
-            for (size_t p = 0; p < phonemes; ++p) {
-                out += (p == 0 ? "" : ", ") + JsonNumber(scores[p]);
-            }
-            out += "]}";
+            rows.push_back({{"time", result.time},
+                            {"phoneme", labels.Name(frame)},
+                            {"volume", result.volume},
+                            {"scores", std::vector<float>(scores, scores + phonemes)}});
         }
-        out += "\n  ]\n}\n";
-        return out;
+        const Json document = {{"file", recording.path},
+                               {"sampleRate", analysis.sampleRate},
+                               {"blockSamples", analysis.ringLength},
+                               {"hopSamples", analysis.hop},
+                               {"phonemes", names},
+                               {"frames", rows}};
+        return JsonText(document, {.spread = 2}) + "\n";
     }
     const char separator = format == Format::Tsv ? '\t' : ',';
     out += FrameTableHeader(profile, analysis, separator);
@@ -151,16 +148,14 @@ std::string FormatSegments(const Recording& recording, const std::vector<Segment
                            Format format) {
     std::string out;
     if (format == Format::Json) {
-        out += "{\n  \"file\": " + JsonString(recording.path) +
-               ",\n  \"duration\": " + JsonNumber(recording.Seconds()) + ",\n  \"segments\": [";
-        for (size_t i = 0; i < segments.size(); ++i) {
-            out += i == 0 ? "\n" : ",\n";
-            out += "    {\"start\": " + JsonNumber(segments[i].start) +
-                   ", \"end\": " + JsonNumber(segments[i].end) +
-                   ", \"phoneme\": " + JsonString(segments[i].phoneme) + "}";
+        Json rows = Json::array();
+        for (const Segment& segment : segments) {
+            rows.push_back(
+                {{"start", segment.start}, {"end", segment.end}, {"phoneme", segment.phoneme}});
         }
-        out += "\n  ]\n}\n";
-        return out;
+        const Json document = {
+            {"file", recording.path}, {"duration", recording.Seconds()}, {"segments", rows}};
+        return JsonText(document, {.spread = 2}) + "\n";
     }
     const char separator = format == Format::Tsv ? '\t' : ',';
     out += std::string("start") + separator + "end" + separator + "phoneme\n";
