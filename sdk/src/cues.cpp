@@ -1,18 +1,11 @@
 #include "vocetta/cues.hpp"
 
 #include <cmath>
-#include <cstdio>
 
 #include "vocetta/text.hpp"
 
 namespace Vocetta::Host {
 namespace {
-
-std::string Seconds(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    return text;
-}
 
 std::string XmlText(const std::string& text) {
     std::string out;
@@ -155,9 +148,9 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
                 return out;
             }
             for (const MouthCue& cue : track.cues) {
-                out += Seconds(cue.start) + "\t" + name(cue.shape) + "\n";
+                out += FormatFixed(cue.start, 2) + "\t" + name(cue.shape) + "\n";
             }
-            return out + Seconds(track.duration) + "\t" + rest + "\n";
+            return out + FormatFixed(track.duration, 2) + "\t" + rest + "\n";
         case CueFormat::Json: {
             Json metadata = {{"soundFile", track.soundFile}, {"duration", track.duration}};
             if (layout.keyframes) metadata["fps"] = layout.fps;
@@ -180,11 +173,11 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
         case CueFormat::Xml:
             out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<lipSync>\n  <metadata>\n";
             out += "    <soundFile>" + XmlText(track.soundFile) + "</soundFile>\n";
-            out += "    <duration>" + Seconds(track.duration) + "</duration>\n";
+            out += "    <duration>" + FormatFixed(track.duration, 2) + "</duration>\n";
             out += "  </metadata>\n  <mouthCues>\n";
             for (const MouthCue& cue : track.cues) {
-                out += "    <mouthCue start=\"" + Seconds(cue.start) + "\" end=\"" +
-                       Seconds(cue.end) + "\">" + XmlText(name(cue.shape)) + "</mouthCue>\n";
+                out += "    <mouthCue start=\"" + FormatFixed(cue.start, 2) + "\" end=\"" +
+                       FormatFixed(cue.end, 2) + "\">" + XmlText(name(cue.shape)) + "</mouthCue>\n";
             }
             return out + "  </mouthCues>\n</lipSync>\n";
         case CueFormat::Dat: {

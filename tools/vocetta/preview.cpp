@@ -69,12 +69,6 @@ Drawing DrawingFor(Host::ShapeSet set, const std::string& shape) {
     return drawings[Host::ShapeIndex(set, shape)];
 }
 
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    return text;
-}
-
 std::string HtmlText(const std::string& text) {
     std::string out;
     for (const char c : text) {
@@ -99,40 +93,44 @@ std::string MouthGroup(const std::string& name, const Drawing& d) {
     const double bend = 6 + d.round * 10;
     std::string g = "<g class=\"shape\" data-shape=\"" + HtmlText(name) + "\" display=\"none\">";
     // Lips: an outer outline that bulges with the opening and the rounding.
-    g += "<path fill=\"#c0505a\" d=\"M" + Number(100 - half - 6) + " 100 C" + Number(100 - half) +
-         " " + Number(top - bend) + " " + Number(100 + half) + " " + Number(top - bend) + " " +
-         Number(100 + half + 6) + " 100 C" + Number(100 + half) + " " + Number(bottom + bend) +
-         " " + Number(100 - half) + " " + Number(bottom + bend) + " " + Number(100 - half - 6) +
-         " 100 Z\"/>";
+    g += "<path fill=\"#c0505a\" d=\"M" + FormatFixed(100 - half - 6, 2) + " 100 C" +
+         FormatFixed(100 - half, 2) + " " + FormatFixed(top - bend, 2) + " " +
+         FormatFixed(100 + half, 2) + " " + FormatFixed(top - bend, 2) + " " +
+         FormatFixed(100 + half + 6, 2) + " 100 C" + FormatFixed(100 + half, 2) + " " +
+         FormatFixed(bottom + bend, 2) + " " + FormatFixed(100 - half, 2) + " " +
+         FormatFixed(bottom + bend, 2) + " " + FormatFixed(100 - half - 6, 2) + " 100 Z\"/>";
     if (d.open > 0) {
         const double inner = half * (1 - 0.15 * d.round);
-        g += "<ellipse fill=\"#3a1014\" cx=\"100\" cy=\"100\" rx=\"" + Number(inner) + "\" ry=\"" +
-             Number(d.open / 2) + "\"/>";
+        g += "<ellipse fill=\"#3a1014\" cx=\"100\" cy=\"100\" rx=\"" + FormatFixed(inner, 2) +
+             "\" ry=\"" + FormatFixed(d.open / 2, 2) + "\"/>";
         if (d.teeth >= 1) {
-            g += "<rect fill=\"#f4f1ea\" x=\"" + Number(100 - inner * 0.7) + "\" y=\"" +
-                 Number(100 - d.open / 2) + "\" width=\"" + Number(inner * 1.4) + "\" height=\"" +
-                 Number(std::min(6.0, d.open / 2)) + "\"/>";
+            g += "<rect fill=\"#f4f1ea\" x=\"" + FormatFixed(100 - inner * 0.7, 2) + "\" y=\"" +
+                 FormatFixed(100 - d.open / 2, 2) + "\" width=\"" + FormatFixed(inner * 1.4, 2) +
+                 "\" height=\"" + FormatFixed(std::min(6.0, d.open / 2), 2) + "\"/>";
         }
         if (d.teeth >= 2) {
-            g += "<rect fill=\"#f4f1ea\" x=\"" + Number(100 - inner * 0.6) + "\" y=\"" +
-                 Number(100 + d.open / 2 - std::min(5.0, d.open / 2)) + "\" width=\"" +
-                 Number(inner * 1.2) + "\" height=\"" + Number(std::min(5.0, d.open / 2)) + "\"/>";
+            g += "<rect fill=\"#f4f1ea\" x=\"" + FormatFixed(100 - inner * 0.6, 2) + "\" y=\"" +
+                 FormatFixed(100 + d.open / 2 - std::min(5.0, d.open / 2), 2) + "\" width=\"" +
+                 FormatFixed(inner * 1.2, 2) + "\" height=\"" +
+                 FormatFixed(std::min(5.0, d.open / 2), 2) + "\"/>";
         }
         if (d.tongue > 0) {
             const double y = d.tongue == 1   ? 100 + d.open * 0.3
                              : d.tongue == 2 ? 100 - d.open * 0.15
                                              : 100;
-            g += "<ellipse fill=\"#d86a78\" cx=\"100\" cy=\"" + Number(y) + "\" rx=\"" +
-                 Number(inner * 0.55) + "\" ry=\"" + Number(std::max(2.0, d.open * 0.2)) + "\"/>";
+            g += "<ellipse fill=\"#d86a78\" cx=\"100\" cy=\"" + FormatFixed(y, 2) + "\" rx=\"" +
+                 FormatFixed(inner * 0.55, 2) + "\" ry=\"" +
+                 FormatFixed(std::max(2.0, d.open * 0.2), 2) + "\"/>";
         }
     } else {
         g += "<path stroke=\"#6e1f28\" stroke-width=\"2\" fill=\"none\" d=\"M" +
-             Number(100 - half - 4) + " 100 L" + Number(100 + half + 4) + " 100\"/>";
+             FormatFixed(100 - half - 4, 2) + " 100 L" + FormatFixed(100 + half + 4, 2) +
+             " 100\"/>";
     }
     if (d.bite) {  // the upper teeth reach down over the lower lip
-        g += "<rect fill=\"#f4f1ea\" x=\"" + Number(100 - half * 0.5) + "\" y=\"" +
-             Number(100 - d.open / 2) + "\" width=\"" + Number(half) + "\" height=\"" +
-             Number(d.open + 5) + "\" rx=\"1.5\"/>";
+        g += "<rect fill=\"#f4f1ea\" x=\"" + FormatFixed(100 - half * 0.5, 2) + "\" y=\"" +
+             FormatFixed(100 - d.open / 2, 2) + "\" width=\"" + FormatFixed(half, 2) +
+             "\" height=\"" + FormatFixed(d.open + 5, 2) + "\" rx=\"1.5\"/>";
     }
     return g + "</g>";
 }
@@ -199,7 +197,7 @@ std::string WaveformPath(const Recording& recording) {
         const double bottom = std::max(top + 0.5, 50 - 48 * double(std::clamp(low, -1.0f, 1.0f)));
         path += 'M';
         path += std::to_string(column);
-        path += ".5 " + Number(top) + "V" + Number(bottom);
+        path += ".5 " + FormatFixed(top, 2) + "V" + FormatFixed(bottom, 2);
     }
     return path;
 }
@@ -290,11 +288,12 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording) {
     for (const Host::MouthCue& cue : track.cues) {
         const double x = cue.start * scale, width = (cue.end - cue.start) * scale;
         page += "<rect class=\"cue\" data-shape=\"" + HtmlText(names[cue.shape]) + "\" x=\"" +
-                Number(x) + "\" y=\"0\" width=\"" + Number(width) + "\" height=\"36\" fill=\"" +
-                HexColour(cue.shape, rest) + "\"><title>" + HtmlText(names[cue.shape]) + " " +
-                Number(cue.start) + " - " + Number(cue.end) + " s</title></rect>";
+                FormatFixed(x, 2) + "\" y=\"0\" width=\"" + FormatFixed(width, 2) +
+                "\" height=\"36\" fill=\"" + HexColour(cue.shape, rest) + "\"><title>" +
+                HtmlText(names[cue.shape]) + " " + FormatFixed(cue.start, 2) + " - " +
+                FormatFixed(cue.end, 2) + " s</title></rect>";
         if (width >= 14) {
-            page += "<text x=\"" + Number(x + width / 2) +
+            page += "<text x=\"" + FormatFixed(x + width / 2, 2) +
                     "\" y=\"24\" font-size=\"16\" text-anchor=\"middle\">" +
                     HtmlText(names[cue.shape]) + "</text>";
         }
