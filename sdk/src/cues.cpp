@@ -7,29 +7,6 @@
 namespace Vocetta::Host {
 namespace {
 
-std::string XmlText(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 // The shape shown on animation frames 0, 1, ... (frame k at k / fps seconds) to the end.
 std::vector<int> Keyframes(const CueTrack& track, int fps) {
     const int rest = RestShape(track.set);
@@ -172,12 +149,13 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
         }
         case CueFormat::Xml:
             out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<lipSync>\n  <metadata>\n";
-            out += "    <soundFile>" + XmlText(track.soundFile) + "</soundFile>\n";
+            out += "    <soundFile>" + EscapeMarkup(track.soundFile) + "</soundFile>\n";
             out += "    <duration>" + FormatFixed(track.duration, 2) + "</duration>\n";
             out += "  </metadata>\n  <mouthCues>\n";
             for (const MouthCue& cue : track.cues) {
                 out += "    <mouthCue start=\"" + FormatFixed(cue.start, 2) + "\" end=\"" +
-                       FormatFixed(cue.end, 2) + "\">" + XmlText(name(cue.shape)) + "</mouthCue>\n";
+                       FormatFixed(cue.end, 2) + "\">" + EscapeMarkup(name(cue.shape)) +
+                       "</mouthCue>\n";
             }
             return out + "  </mouthCues>\n</lipSync>\n";
         case CueFormat::Dat: {

@@ -69,29 +69,12 @@ Drawing DrawingFor(Host::ShapeSet set, const std::string& shape) {
     return drawings[Host::ShapeIndex(set, shape)];
 }
 
-std::string HtmlText(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '&') {
-            out += "&amp;";
-        } else if (c == '<') {
-            out += "&lt;";
-        } else if (c == '>') {
-            out += "&gt;";
-        } else if (c == '"') {
-            out += "&quot;";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 // The mouth of one shape as an SVG group, centred on (100, 100).
 std::string MouthGroup(const std::string& name, const Drawing& d) {
     const double half = d.width / 2, top = 100 - d.open / 2 - 4, bottom = 100 + d.open / 2 + 4;
     const double bend = 6 + d.round * 10;
-    std::string g = "<g class=\"shape\" data-shape=\"" + HtmlText(name) + "\" display=\"none\">";
+    std::string g =
+        "<g class=\"shape\" data-shape=\"" + EscapeMarkup(name) + "\" display=\"none\">";
     // Lips: an outer outline that bulges with the opening and the rounding.
     g += "<path fill=\"#c0505a\" d=\"M" + FormatFixed(100 - half - 6, 2) + " 100 C" +
          FormatFixed(100 - half, 2) + " " + FormatFixed(top - bend, 2) + " " +
@@ -267,9 +250,9 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording) {
     const std::vector<std::string>& names = Host::ShapeNames(track.set);
     const int rest = Host::RestShape(track.set);
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
-    page += "<title>" + HtmlText(track.soundFile) + " - vocetta preview</title>\n";
+    page += "<title>" + EscapeMarkup(track.soundFile) + " - vocetta preview</title>\n";
     page += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
-    page += "<h1>" + HtmlText(track.soundFile) + "</h1>\n<div class=\"row\">\n";
+    page += "<h1>" + EscapeMarkup(track.soundFile) + "</h1>\n<div class=\"row\">\n";
 
     page += "<svg id=\"face\" viewBox=\"0 0 200 200\"><g id=\"mouth\" data-shape=\"\">";
     for (const std::string& name : names)
@@ -287,15 +270,15 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording) {
     const double scale = track.duration > 0 ? 1000.0 / track.duration : 0.0;
     for (const Host::MouthCue& cue : track.cues) {
         const double x = cue.start * scale, width = (cue.end - cue.start) * scale;
-        page += "<rect class=\"cue\" data-shape=\"" + HtmlText(names[cue.shape]) + "\" x=\"" +
+        page += "<rect class=\"cue\" data-shape=\"" + EscapeMarkup(names[cue.shape]) + "\" x=\"" +
                 FormatFixed(x, 2) + "\" y=\"0\" width=\"" + FormatFixed(width, 2) +
                 "\" height=\"36\" fill=\"" + HexColour(cue.shape, rest) + "\"><title>" +
-                HtmlText(names[cue.shape]) + " " + FormatFixed(cue.start, 2) + " - " +
+                EscapeMarkup(names[cue.shape]) + " " + FormatFixed(cue.start, 2) + " - " +
                 FormatFixed(cue.end, 2) + " s</title></rect>";
         if (width >= 14) {
             page += "<text x=\"" + FormatFixed(x + width / 2, 2) +
                     "\" y=\"24\" font-size=\"16\" text-anchor=\"middle\">" +
-                    HtmlText(names[cue.shape]) + "</text>";
+                    EscapeMarkup(names[cue.shape]) + "</text>";
         }
     }
     page +=
@@ -326,14 +309,9 @@ int RunPreview(const Arguments& arguments) {
     CommandLine line("preview", kSummary);
     AddOptions(line, options);
     if (!line.Parse(arguments)) return kExitOk;
-    if (options.inputs.size() != 1) throw UsageError("name one recording");
+    CheckOneRecordingToAFile(options.common, options.inputs, options.output,
+                             "the HTML file to write with -o PAGE.html");
     const std::string* output = &options.output;
-    if (output->empty() || *output == "-") {
-        throw UsageError("name the HTML file to write with -o PAGE.html");
-    }
-    std::vector<std::string> read = options.inputs;
-    if (!options.common.profile.empty()) read.push_back(options.common.profile);
-    CheckOutputIsNoInput(*output, read);
     const MouthOptions mouth = MouthFromOptions(options.mouth, VolumeFromDb(options.silenceDb));
     BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
     settings.keepSamples = true;  // the page embeds the audio
