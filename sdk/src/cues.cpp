@@ -20,13 +20,15 @@ std::vector<int> Keyframes(const CueTrack& track, int fps) {
 
 }  // namespace
 
+ShapeSet ParseShapeSet(const std::string& name) {
+    const auto set = ShapeSetFromName(name);
+    if (!set) throw ShapeError("unknown shape set '" + name + "' (cartoon or visemes)");
+    return *set;
+}
+
 CueTrackSettings CueTrackSettingsFrom(const CueArguments& arguments, float silenceVolume) {
     CueTrackSettings settings;
-    const auto parsed = ShapeSetFromName(arguments.shapes);
-    if (!parsed) {
-        throw ShapeError("unknown shape set '" + arguments.shapes + "' (cartoon or visemes)");
-    }
-    settings.set = *parsed;
+    settings.set = ParseShapeSet(arguments.shapes);
     settings.cues.minHoldSeconds = arguments.minHoldMs / 1000.0;
     settings.cues.closureSeconds = arguments.closureMs / 1000.0;
     settings.cues.closedShape =
