@@ -14,6 +14,31 @@ float HzOfMel(float mel) {
     return (Exp(mel / 1127.0f) - 1.0f) * 700.0f;
 }
 
+// HzOfMel(float(k) x melStep) for edges k = 0, 1, 2, ... asked for in turn, kLanes at a time
+// where the vector exponential gives the scalar one's bits. Edge numbers wrap as the processor
+// adds, lanes and scalar alike.
+class EdgeFrequencies {
+  public:
+    explicit EdgeFrequencies(float melStep) : melStep_(melStep), lanes_(ScalarBitsInLanes()) {}
+
+    float operator()(int32_t k) {
+        if (!lanes_) return HzOfMel(static_cast<float>(k) * melStep_);
+        const uint32_t lane = static_cast<uint32_t>(k) - static_cast<uint32_t>(first_);
+        if (lane < static_cast<uint32_t>(kLanes)) return hz_[lane];
+        first_ = k;
+        const Floats mel = Floats::Ramp(k) * Floats::Broadcast(melStep_);
+        const Floats e = UnfusedExp(mel / Floats::Broadcast(1127.0f));
+        ((e - Floats::Broadcast(1.0f)) * Floats::Broadcast(700.0f)).Store(hz_);
+        return hz_[0];
+    }
+
+  private:
+    float melStep_;
+    bool lanes_;
+    int32_t first_ = -kLanes;  // no edge is held yet
+    alignas(32) float hz_[kLanes];
+};
+
 // The rounded quotients become bin numbers here, and only here. Every summed bin stays inside
 // 1 ... lastBin whatever the quotient: NaN (a band whose edges are undefined) sums nothing, and
 // infinities or values beyond the spectrum are cut at its ends. Inside that range the numbers
@@ -130,15 +155,16 @@ void MelBands(const float* spectrum, float* melSpectrum, int32_t spectrumLength,
     // melDiv + 1 as the processor adds (no overflow trap at INT32_MAX).
     const int32_t edgeCount = static_cast<int32_t>(static_cast<uint32_t>(melDiv) + 1u);
     const float melStep = melMax / static_cast<float>(edgeCount);
-    auto edgeHz = [&](int32_t k) { return HzOfMel(static_cast<float>(k) * melStep); };
+    EdgeFrequencies edgeHz(melStep);
 
     // Band i+1 begins at band i's centre and band i ends at band i+1's centre, computed from the
     // same float(k) x melStep each time, so one conversion per edge serves every band using it.
     // Each band's sum is its rising edge, then its falling edge. Band i ends at edge i + 2, as the
     // processor adds.
+    const float fBegin = edgeHz(0);
     float fCenter = edgeHz(1);
     float fEnd = edgeHz(2);
-    BandEdges band = EdgesOf(edgeHz(0), fCenter, fEnd, df, lastBin);
+    BandEdges band = EdgesOf(fBegin, fCenter, fEnd, df, lastBin);
     float sum = AddEdge<true>(0.0f, spectrum, band.rise, band.rise.first);
     for (int32_t i = 0; i < melDiv; ++i) {
         if (i + 1 == melDiv) {

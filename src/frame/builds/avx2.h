@@ -16,6 +16,7 @@ extern "C" {
 __m256 Sleef_sinf8_u35avx2(__m256);
 __m256 Sleef_cosf8_u35avx2(__m256);
 __m256 Sleef_cosf8_u35avx(__m256);  // AVX without FMA: the scalar form's operations per lane
+__m256 Sleef_expf8_u10avx(__m256);
 __m256 Sleef_log10f8_u10avx2(__m256);
 }
 
@@ -149,6 +150,11 @@ inline Floats Log10(Floats x) {
 // nearest.
 inline Floats UnfusedCos(Floats x) {
     return {Sleef_cosf8_u35avx(x.v)};
+}
+// The exponential without fused multiply-adds: lane for lane the scalar Exp's bits for every
+// float while the thread rounds to nearest without flushing (ScalarBitsInLanes).
+inline Floats UnfusedExp(Floats x) {
+    return {Sleef_expf8_u10avx(x.v)};
 }
 
 // Rounding to an integral float with SSE4.1's rounding instruction; Rint follows the calling

@@ -34,6 +34,14 @@ inline int32_t ReductionRange(float x) {
     return magnitude < 125.0f ? 0 : magnitude < 39000.0f ? 1 : 2;
 }
 
+// Whether the unfused vector forms give the scalar functions' bits lane for lane: compared over
+// every float with the thread rounding to nearest, flushing neither inputs nor results. Under
+// another rounding mode, or flushing, the vector and scalar reductions may round differently.
+inline bool ScalarBitsInLanes() {
+    constexpr uint32_t kRoundingAndFlushing = 0x6000 | 0x8000 | 0x0040;
+    return (_mm_getcsr() & kRoundingAndFlushing) == 0;
+}
+
 // Scalar SLEEF uses the portable non-FMA forms in every build, so a scalar tail computes the
 // same bits on either.
 inline float Sin(float x) {

@@ -12,6 +12,7 @@ extern "C" {
 __m128 Sleef_sinf4_u35sse2(__m128);
 __m128 Sleef_cosf4_u35sse2(__m128);
 __m128 Sleef_log10f4_u10sse2(__m128);
+__m128 Sleef_expf4_u10sse2(__m128);
 // The baseline has no rounding instruction: these are the library's own exported functions.
 float floorf(float);
 float ceilf(float);
@@ -129,6 +130,11 @@ inline Floats Log10(Floats x) {
 // SSE2 has no fused multiply-add: the vector cosine is already the unfused one.
 inline Floats UnfusedCos(Floats x) {
     return Cos(x);
+}
+// The exponential: lane for lane the scalar Exp's bits for every float while the thread rounds
+// to nearest without flushing (ScalarBitsInLanes).
+inline Floats UnfusedExp(Floats x) {
+    return {Sleef_expf4_u10sse2(x.v)};
 }
 
 // Rounding to an integral float; rintf follows the calling thread's MXCSR rounding mode.
