@@ -10,7 +10,8 @@ Resamples every validation recording of build/corpus (scripts/make-corpus.py) by
 shorter or longer vocal tract would sound), scales the label times to match, and scores each
 warped copy with scripts/evaluate-corpus.py. The oracle then takes, for every voice, the factor
 that recognises its vowels best: no real recogniser can choose better, so if the oracle gains
-little over F = 1, choosing a warp per speaker is not worth building. The warped audio stays
+little over F = 1, choosing a warp per speaker is not worth building. "fixed" keeps for every
+condition the factor each voice was best with in the first condition (clean by default). The warped audio stays
 under --work (never in the repository); files that exist are kept.
 """
 import argparse
@@ -70,25 +71,29 @@ def vowel_counts(counts):
             sum(sum(counts[t].values()) for t in VOWELS))
 
 
-def oracle(by_factor, condition):
-    """Accuracy over A I U E O sil when every voice gets its best factor.
+def vowel_accuracy(by_factor, factor, condition, voice):
+    hit, seen = vowel_counts(by_factor[factor][condition]["voices"][voice])
+    return hit / max(1, seen)
 
-    Warping changes how many frames a recording has, so each voice's best vowel accuracy is
-    weighted by its frame count at F = 1; silence is scored as it is at F = 1."""
+
+def oracle(by_factor, condition, picks=None):
+    """Accuracy over A I U E O sil when every voice gets its best factor (or the one in PICKS).
+
+    Warping changes how many frames a recording has, so each voice's vowel accuracy is weighted
+    by its frame count at F = 1; silence is scored as it is at F = 1."""
     base = by_factor[1.0][condition]
     silence = base["confusion"].get("sil", {})
     correct = silence.get("sil", 0)
     total = sum(silence.values())
-    picks = {}
+    chosen = {}
     for voice, counts in base["voices"].items():
         frames = vowel_counts(counts)[1]
-        best = max(by_factor, key=lambda f: (
-            lambda c: c[0] / max(1, c[1]))(vowel_counts(by_factor[f][condition]["voices"][voice])))
-        hit, seen = vowel_counts(by_factor[best][condition]["voices"][voice])
-        picks[voice] = best
-        correct += frames * hit / max(1, seen)
+        factor = picks.get(voice, 1.0) if picks is not None else max(
+            by_factor, key=lambda f: vowel_accuracy(by_factor, f, condition, voice))
+        chosen[voice] = factor
+        correct += frames * vowel_accuracy(by_factor, factor, condition, voice)
         total += frames
-    return correct / max(1, total), picks
+    return correct / max(1, total), chosen
 
 
 def main():
@@ -128,16 +133,20 @@ def main():
             by_factor[factor] = evaluator.evaluate(corpus, args.profile, args.extra, work,
                                                    conditions)
     lines = ["%-9s " % "condition" + " ".join("%8s" % ("F=%g" % f) for f in factors) +
-             "   oracle"]
+             "   oracle  fixed"]
     summary = {}
+    # "fixed": each voice keeps the factor that suits its takes in the first condition, as a
+    # speaker's factor chosen once would be kept for everything that speaker says.
+    fixed = oracle(by_factor, conditions[0])[1]
     for condition in conditions:
         accuracy, picks = oracle(by_factor, condition)
+        kept = oracle(by_factor, condition, fixed)[0]
         summary[condition] = {"factors": {"%g" % f: by_factor[f][condition]["accuracy"]
                                           for f in factors},
-                              "oracle": accuracy, "picks": picks}
+                              "oracle": accuracy, "picks": picks, "fixed": kept}
         lines.append("%-9s " % condition + " ".join(
             "%7.2f%%" % (100 * by_factor[f][condition]["accuracy"]) for f in factors) +
-            " %7.2f%%" % (100 * accuracy))
+            " %7.2f%% %6.2f%%" % (100 * accuracy, 100 * kept))
     for condition in conditions:
         lines.append("best factor per voice, %s: " % condition + " ".join(
             "%s %g" % (v, f) for v, f in sorted(summary[condition]["picks"].items())))
