@@ -1,20 +1,20 @@
-// The cue exporters against files written by hand: tsv, json, xml, the switch-layer dat file at
-// two frame rates, keyframes, and the viseme names; and the JSON writer every JSON output uses.
+// The SDK's cues against values and files written by hand: cue tracks from frames of known
+// scores and volumes, tsv, json, xml, the switch-layer dat file at two frame rates, keyframes,
+// and the viseme names; and the JSON writer every JSON output uses.
 #include <fstream>
 #include <sstream>
 
-#include "cue_export.hpp"
-#include "error.hpp"
-#include "output.hpp"
 #include "support.hpp"
+#include "vocetta/cues.hpp"
+#include "vocetta/text.hpp"
 
 namespace Vocetta::Testing {
 namespace {
 
-using Tool::CueFormat;
-using Tool::CueLayout;
-using Tool::CueTrack;
-using Tool::FormatCues;
+using Host::CueFormat;
+using Host::CueLayout;
+using Host::CueTrack;
+using Host::FormatCues;
 
 std::string Expected(const std::string& name) {
     std::ifstream stream(VOCETTA_SOURCE_DIR "/tests/data/cues/" + name, std::ios::binary);
@@ -49,6 +49,98 @@ CueTrack Crowded() {
                  {{0.0, "X"}, {0.10, "D"}, {0.23, "A"}, {0.24, "F"}}, 0.5);
 }
 
+// Frames 10 ms apart, centred at 5, 15, 25 ... ms, each runs of one phoneme's score alone at
+// volume 0.1 (an empty name: a quiet frame, volume 0.001, below the 0.01 rest level).
+struct Frames {
+    std::vector<double> times;
+    std::vector<float> volumes, scores;
+
+    Frames(const Host::Profile& profile, const std::vector<std::pair<const char*, int>>& runs) {
+        for (const auto& [name, count] : runs) {
+            for (int i = 0; i < count; ++i) {
+                times.push_back(0.005 + 0.01 * double(times.size()));
+                volumes.push_back(*name != '\0' ? 0.1f : 0.001f);
+                std::vector<float> frame(profile.phonemes.size(), 0.0f);
+                if (*name != '\0') frame[static_cast<size_t>(profile.IndexOf(name))] = 1.0f;
+                scores.insert(scores.end(), frame.begin(), frame.end());
+            }
+        }
+    }
+    Host::CueFrames View() const { return {times, volumes, scores, 0.01}; }
+};
+
+TEST(CueTracks, SettingsComeFromMillisecondsAndEachSetClosesItsOwnLips) {
+    const Host::CueArguments arguments{"visemes", 80, 120, 20, 50, 2};
+    const Host::CueTrackSettings settings = Host::CueTrackSettingsFrom(arguments, 0.02f);
+    EXPECT_EQ(settings.set, Host::ShapeSet::Visemes);
+    EXPECT_DOUBLE_EQ(settings.cues.minHoldSeconds, 0.08);
+    EXPECT_DOUBLE_EQ(settings.cues.closureSeconds, 0.12);
+    EXPECT_EQ(settings.cues.closedShape, Host::ShapeIndex(Host::ShapeSet::Visemes, "PP"));
+    EXPECT_DOUBLE_EQ(settings.mouth.attackSeconds, 0.02);
+    EXPECT_DOUBLE_EQ(settings.mouth.releaseSeconds, 0.05);
+    EXPECT_EQ(settings.mouth.sharpness, 2.0);
+    EXPECT_EQ(settings.mouth.silenceVolume, 0.02f);
+    EXPECT_EQ(settings.mouth.loudVolume, 0.5f);  // 28 dB above the rest level
+    const Host::CueTrackSettings cartoon = Host::CueTrackSettingsFrom({}, 0.0f);
+    EXPECT_EQ(cartoon.cues.closedShape, Host::ShapeIndex(Host::ShapeSet::Cartoon, "A"));
+    EXPECT_EQ(cartoon.mouth.loudVolume, 0.25f);  // no rest level: the SDK's default
+    EXPECT_THROW(Host::CueTrackSettingsFrom({"faces"}, 0.01f), Host::ShapeError);
+    EXPECT_THROW(Host::ParseCueFormat("wav"), Host::CueError);
+    EXPECT_EQ(Host::ParseCueFormat("dat"), CueFormat::Dat);
+}
+
+// "ah" opens the mouth wide, m closes the lips, quiet frames rest it; boundaries fall halfway
+// between the frames on either side: 0.20 between the frames at 0.195 and 0.205, and so on.
+TEST(CueTracks, FramesBecomeTheCuesOfTheirWinningShapes) {
+    const Host::Profile profile = Host::DefaultProfile();
+    const Frames frames(profile, {{"A", 20}, {"M", 10}, {"", 20}});
+    for (const auto& [set, text] :
+         {std::pair{Host::ShapeSet::Cartoon, "0.00\tD\n0.20\tA\n0.30\tX\n0.50\tX\n"},
+          std::pair{Host::ShapeSet::Visemes, "0.00\taa\n0.20\tPP\n0.30\tsil\n0.50\tsil\n"}}) {
+        Host::CueArguments arguments;
+        arguments.shapes = Host::ShapeSetName(set);
+        const Host::CueTrackSettings settings = Host::CueTrackSettingsFrom(arguments, 0.01f);
+        const Host::ShapeMap map = Host::ProfileShapeMap(profile, set, "default");
+        const CueTrack track = Host::BuildCueTrack(map, settings, frames.View(), "line.wav", 0.5);
+        EXPECT_EQ(track.soundFile, "line.wav");
+        EXPECT_EQ(FormatCues(track, CueFormat::Tsv, {}), text) << Host::ShapeSetName(set);
+        EXPECT_EQ(Host::DominantShapes(map, settings.mouth, frames.View()).size(), 50u);
+    }
+}
+
+// An 80 ms rest inside speech is held long enough to show (60 ms) but is shorter than the 100 ms
+// closure: the lips close; without the closure rule it stays a rest.
+TEST(CueTracks, ShortRestsInsideSpeechCloseTheLips) {
+    const Host::Profile profile = Host::DefaultProfile();
+    const Frames frames(profile, {{"A", 20}, {"", 8}, {"A", 20}});
+    const Host::ShapeMap map = Host::ProfileShapeMap(profile, Host::ShapeSet::Cartoon, "default");
+    Host::CueArguments arguments;
+    const auto cues = [&] {
+        const Host::CueTrackSettings settings = Host::CueTrackSettingsFrom(arguments, 0.01f);
+        return FormatCues(Host::BuildCueTrack(map, settings, frames.View(), "", 0.48),
+                          CueFormat::Tsv, {});
+    };
+    EXPECT_EQ(cues(), "0.00\tD\n0.20\tA\n0.28\tD\n0.48\tX\n");
+    arguments.closureMs = 0;
+    EXPECT_EQ(cues(), "0.00\tD\n0.20\tX\n0.28\tD\n0.48\tX\n");
+}
+
+TEST(CueTracks, FramesThatDoNotMatchTheProfileAreRefused) {
+    const Host::Profile profile = Host::DefaultProfile();
+    const Frames frames(profile, {{"A", 3}});
+    const Host::ShapeMap map = Host::ProfileShapeMap(profile, Host::ShapeSet::Cartoon, "default");
+    const Host::CueTrackSettings settings = Host::CueTrackSettingsFrom({}, 0.01f);
+    Host::CueFrames view = frames.View();
+    view.volumes = view.volumes.first(2);
+    EXPECT_THROW(Host::BuildCueTrack(map, settings, view, "", 0.03), Host::CueError);
+    view = frames.View();
+    view.scores = view.scores.first(view.scores.size() - 1);
+    EXPECT_THROW(Host::DominantShapes(map, settings.mouth, view), Host::CueError);
+    Host::Profile unknown = profile;
+    unknown.phonemes[0].name = "ZZ";
+    EXPECT_THROW(Host::ProfileShapeMap(unknown, Host::ShapeSet::Cartoon, "mine"), Host::ShapeError);
+}
+
 TEST(CueExport, EachFormatMatchesItsHandWrittenFile) {
     EXPECT_EQ(FormatCues(Sentence(), CueFormat::Tsv, {}), Expected("track.tsv"));
     EXPECT_EQ(FormatCues(Sentence(), CueFormat::Json, {}), Expected("track.json"));
@@ -68,24 +160,24 @@ TEST(CueExport, FrameRatesDropUnseenCuesAndGiveKeyframes) {
               Expected("crowded-10fps-keyframes.tsv"));
     EXPECT_EQ(FormatCues(Crowded(), CueFormat::Json, {10, true}),
               Expected("crowded-10fps-keyframes.json"));
-    EXPECT_THROW(FormatCues(Crowded(), CueFormat::Xml, {10, true}), Tool::UsageError);
-    EXPECT_THROW(FormatCues(Crowded(), CueFormat::Dat, {0, false}), Tool::UsageError);
+    EXPECT_THROW(FormatCues(Crowded(), CueFormat::Xml, {10, true}), Host::CueError);
+    EXPECT_THROW(FormatCues(Crowded(), CueFormat::Dat, {0, false}), Host::CueError);
 }
 
 // The layouts, written out by hand: a line per member down to `spread`, one line below it.
 TEST(JsonText, SpreadsTheOuterLevelsAndKeepsTheInnerOnOneLine) {
-    using Tool::Json;
+    using Host::Json;
     const Json document = {{"name", "a"},
                            {"numbers", {1, 2.5, -3}},
                            {"rows", {{{"t", 0.126}, {"v", "x"}}, {{"t", 1.0 / 3}, {"v", "y"}}}},
                            {"empty", Json::array()},
                            {"nested", {{"deep", {{"deeper", true}}}}}};
-    EXPECT_EQ(Tool::JsonText(document),
+    EXPECT_EQ(Host::JsonText(document),
               "{\"name\": \"a\", \"numbers\": [1, 2.5, -3], \"rows\": "
               "[{\"t\": 0.126, \"v\": \"x\"}, {\"t\": 0.333333, \"v\": "
               "\"y\"}], \"empty\": [], \"nested\": {\"deep\": "
               "{\"deeper\": true}}}");
-    EXPECT_EQ(Tool::JsonText(document, {.spread = 2, .decimals = 2}),
+    EXPECT_EQ(Host::JsonText(document, {.spread = 2, .decimals = 2}),
               "{\n"
               "  \"name\": \"a\",\n"
               "  \"numbers\": [1, 2.50, -3],\n"
@@ -101,15 +193,15 @@ TEST(JsonText, SpreadsTheOuterLevelsAndKeepsTheInnerOnOneLine) {
 }
 
 TEST(JsonText, StringsAreEscapedAndNumbersThatAreNotFiniteAreNull) {
-    using Tool::Json;
+    using Host::Json;
     const Json strings = {"say \"hi\"\\", "tab\tline\n\x01", "caf\xc3\xa9", "bad \xff byte"};
-    EXPECT_EQ(Tool::JsonText(strings),
+    EXPECT_EQ(Host::JsonText(strings),
               "[\"say \\\"hi\\\"\\\\\", \"tab\\tline\\n\\u0001\", \"caf\xc3\xa9\", "
               "\"bad \xef\xbf\xbd byte\"]");
     const Json numbers = {std::nan(""), INFINITY, -INFINITY, 1e-7, 123456789.0, 7};
-    EXPECT_EQ(Tool::JsonText(numbers), "[null, null, null, 1e-07, 1.23457e+08, 7]");
-    EXPECT_EQ(Tool::JsonText(Json(0.1 + 0.2), {.significant = 15}), "0.3");
-    EXPECT_TRUE(Json::parse(Tool::JsonText(strings)).is_array());
+    EXPECT_EQ(Host::JsonText(numbers), "[null, null, null, 1e-07, 1.23457e+08, 7]");
+    EXPECT_EQ(Host::JsonText(Json(0.1 + 0.2), {.significant = 15}), "0.3");
+    EXPECT_TRUE(Json::parse(Host::JsonText(strings)).is_array());
 }
 
 }  // namespace

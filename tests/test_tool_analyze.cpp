@@ -413,6 +413,52 @@ TEST_F(ToolAnalyze, ManifestStretchesLabelPartsOfARecording) {
     EXPECT_GE(result["accuracy"].get<double>(), 0.9) << evaluation.out;
 }
 
+// Rows naming one recording share its analysis: each recording is read once, and each row counts
+// the frames centred inside its own stretch, overlapping or not.
+TEST_F(ToolAnalyze, RowsOfOneRecordingShareItsAnalysis) {
+    WriteWav("long.wav", 16000, Vowel(16000, 1.0, 800, 1200));
+    WriteWav("short.wav", 16000, Vowel(16000, 0.5, 300, 2300));
+    Write(Path("rows.csv"),
+          "file,phoneme,start,end\n"
+          "long.wav,A,0.0,0.5\nshort.wav,I,,\nlong.wav,A,0.25,0.3\nlong.wav,sil,0.5,1.0\n");
+    // At 16 kHz the ring holds 256 samples and a hop is 160: frame k is centred at 8 + 10 k ms.
+    // long.wav has (16000 - 256) / 160 + 1 = 99 frames (8 ... 988 ms), short.wav 49 (8 ... 488
+    // ms). Centred in [0, 0.5): k = 0 ... 49, 50 frames; [0.25, 0.3): k = 25 ... 29, 5 frames;
+    // [0.5, 1.0): k = 50 ... 98, 49 frames; the whole of short.wav: 49.
+    const ToolRun run = Run({"evaluate", Path("rows.csv"), "--json", "--progress", "json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json result = Json::parse(run.out);
+    EXPECT_EQ(result["frames"], 50u + 49u + 5u + 49u) << run.out;
+    EXPECT_EQ(result["per_phoneme"]["A"]["frames"], 55u) << run.out;
+    EXPECT_EQ(result["per_phoneme"]["I"]["frames"], 49u) << run.out;
+    EXPECT_EQ(result["per_phoneme"]["sil"]["frames"], 49u) << run.out;
+    EXPECT_EQ(result["per_phoneme"].size(), 3u) << run.out;
+
+    // The progress lines name two recordings, each finished once, in order of first appearance.
+    const auto finished = [](const std::string& err) {
+        std::vector<std::string> files;
+        for (const std::string& line : Lines(err)) {
+            if (!line.starts_with("{")) continue;
+            const Json progress = Json::parse(line);
+            EXPECT_EQ(progress["files"], 2u) << line;
+            if (progress["seconds_done"] == progress["seconds_total"]) {
+                files.push_back(
+                    std::filesystem::path(progress["file"].get<std::string>()).filename().string());
+            }
+        }
+        return files;
+    };
+    EXPECT_EQ(finished(run.err), (std::vector<std::string>{"long.wav", "short.wav"})) << run.err;
+
+    const ToolRun calibration = Run({"calibrate", Path("rows.csv"), "-o", Path("rows.json"),
+                                     "--references", "1", "--refine", "0", "--progress", "json"});
+    ASSERT_EQ(calibration.status, 0) << calibration.err;
+    EXPECT_EQ(finished(calibration.err), (std::vector<std::string>{"long.wav", "short.wav"}))
+        << calibration.err;
+    EXPECT_NE(calibration.err.find("3 phonemes from"), std::string::npos) << calibration.err;
+    EXPECT_NE(calibration.err.find(" of 2 files"), std::string::npos) << calibration.err;
+}
+
 TEST_F(ToolAnalyze, ManifestStretchesMustBeWholeAndOrdered) {
     WriteWav("phrase.wav", 16000, Phrase(0.5f));
     const struct {

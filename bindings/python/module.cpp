@@ -1,6 +1,6 @@
 // The native half of the Python package `vocetta` (vocetta/__init__.py is the other): the SDK's
-// profile loader, streaming analyzer and mouth shapes, and the tool's own decoding, labelling and
-// cues, over numpy arrays.
+// profile loader, streaming analyzer, mouth shapes and cues, and the tool's own decoding and
+// labelling, over numpy arrays.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -15,16 +15,16 @@
 
 #include "analysis.hpp"
 #include "audio.hpp"
-#include "cue_export.hpp"
 #include "error.hpp"
 #include "labels.hpp"
-#include "mouth.hpp"
 #include "output.hpp"
 #include "vocetta/analyzer.hpp"
+#include "vocetta/cues.hpp"
 #include "vocetta/library.hpp"
 #include "vocetta/mouth_shapes.hpp"
 #include "vocetta/profile.hpp"
 #include "vocetta/ring.hpp"
+#include "vocetta/text.hpp"
 
 namespace py = pybind11;
 
@@ -169,11 +169,7 @@ class Mouth {
     static Host::ShapeMap Map(const Profile& profile, const std::string& shapes) {
         const auto set = Host::ShapeSetFromName(shapes);
         if (!set) throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
-        try {
-            return Tool::ShapeMapFor(profile, *set, "profile");
-        } catch (const Tool::ToolError& error) {
-            throw Host::ShapeError(error.what());
-        }
+        return Host::ProfileShapeMap(profile, *set, "profile");
     }
 
     mutable std::mutex lock_;
@@ -312,12 +308,12 @@ std::vector<std::string> LabelFrames(const Profile& profile,
 
 // The tool's mouth options (analyze --cues, in milliseconds), checked as its command line checks
 // them.
-Tool::MouthArguments CueArguments(const std::string& shapes, double minHoldMs, double closureMs,
-                                  double attackMs, double releaseMs, double sharpness) {
+Host::CueArguments CueArguments(const std::string& shapes, double minHoldMs, double closureMs,
+                                double attackMs, double releaseMs, double sharpness) {
     const auto check = [](const char* name, double value, double low, double high) {
         if (!(value >= low && value <= high)) {
             throw py::value_error(std::string(name) + " must lie between " +
-                                  Tool::FormatNumber(low) + " and " + Tool::FormatNumber(high));
+                                  Host::FormatNumber(low) + " and " + Host::FormatNumber(high));
         }
     };
     check("min_hold_ms", minHoldMs, 0, 10000);
@@ -350,7 +346,7 @@ py::tuple RecordingCues(const Profile& profile,
                         const py::array_t<int32_t, py::array::forcecast>& best,
                         const py::array_t<float, py::array::forcecast>& scores, int hop,
                         int sampleRate, size_t length, double gateDb,
-                        std::optional<double> silenceDb, const Tool::MouthArguments& arguments) {
+                        std::optional<double> silenceDb, const Host::CueArguments& arguments) {
     const auto frames = static_cast<size_t>(volume.size());
     const size_t phonemes = profile.phonemes.size();
     if (static_cast<size_t>(time.size()) != frames || static_cast<size_t>(best.size()) != frames ||
@@ -367,30 +363,31 @@ py::tuple RecordingCues(const Profile& profile,
     Tool::LabelSettings labelling;
     labelling.absoluteDb = silenceDb;
     labelling.gateDb = gateDb;
-    const Tool::MouthOptions options =
-        Tool::MouthFromOptions(arguments, Tool::GateVolume(analysis, labelling));
+    const Host::CueTrackSettings settings =
+        Host::CueTrackSettingsFrom(arguments, Tool::GateVolume(analysis, labelling));
     Tool::Recording recording;
     recording.sampleRate = sampleRate;
     recording.length = length;
-    try {
-        const Host::ShapeMap map = Tool::ShapeMapFor(profile, options.set, "profile");
-        return CueArrays(Tool::BuildCueTrack(map, options, recording, analysis).cues);
-    } catch (const Tool::ToolError& error) {
-        throw Host::ShapeError(error.what());
-    }
+    const Host::ShapeMap map = Host::ProfileShapeMap(profile, settings.set, "profile");
+    const Host::CueFrames cueFrames{{time.data(), frames},
+                                    {volume.data(), frames},
+                                    analysis.scores,
+                                    static_cast<double>(hop) / sampleRate};
+    return CueArrays(
+        Host::BuildCueTrack(map, settings, cueFrames, recording.path, recording.Seconds()).cues);
 }
 
 // Cues from a shape per frame, with the tool's closure rule and hold.
 py::tuple BuildCues(const py::array_t<double, py::array::forcecast>& times,
                     const py::array_t<int32_t, py::array::forcecast>& shapes, double duration,
-                    const Tool::MouthArguments& arguments, double resolutionMs) {
+                    const Host::CueArguments& arguments, double resolutionMs) {
     if (times.size() != shapes.size()) {
         throw py::value_error("times and shapes must have one entry per frame");
     }
     if (!(resolutionMs > 0) || !std::isfinite(resolutionMs) || !std::isfinite(duration)) {
         throw py::value_error("resolution_ms must be above 0 and duration a number of seconds");
     }
-    Tool::MouthOptions options = Tool::MouthFromOptions(arguments, 0.01f);
+    Host::CueTrackSettings options = Host::CueTrackSettingsFrom(arguments, 0.01f);
     const auto count = static_cast<int32_t>(Host::ShapeNames(options.set).size());
     for (py::ssize_t i = 0; i < shapes.size(); ++i) {
         if (shapes.data()[i] < 0 || shapes.data()[i] >= count) {
@@ -411,7 +408,7 @@ std::string FormatCues(const std::string& shapes, const std::string& soundFile, 
                        const py::array_t<double, py::array::forcecast>& ends,
                        const py::array_t<int32_t, py::array::forcecast>& values,
                        const std::string& format, int fps, bool keyframes) {
-    Tool::CueTrack track;
+    Host::CueTrack track;
     track.soundFile = soundFile;
     track.duration = duration;
     const auto set = Host::ShapeSetFromName(shapes);
@@ -425,9 +422,9 @@ std::string FormatCues(const std::string& shapes, const std::string& soundFile, 
         track.cues.push_back({starts.data()[i], ends.data()[i], values.data()[i]});
     }
     try {
-        return Tool::FormatCues(track, Tool::ParseCueFormat(format),
-                                Tool::CueLayout{fps, keyframes});
-    } catch (const Tool::UsageError& error) {
+        return Host::FormatCues(track, Host::ParseCueFormat(format),
+                                Host::CueLayout{fps, keyframes});
+    } catch (const Host::CueError& error) {
         throw py::value_error(error.what());
     }
 }
@@ -588,7 +585,7 @@ PYBIND11_MODULE(_vocetta, module) {
         return defaults;
     });
     module.def("cue_defaults", [] {
-        const Tool::MouthArguments arguments;
+        const Host::CueArguments arguments;
         py::dict defaults;
         defaults["shapes"] = arguments.shapes;
         defaults["min_hold_ms"] = arguments.minHoldMs;
@@ -598,7 +595,7 @@ PYBIND11_MODULE(_vocetta, module) {
         defaults["sharpness"] = arguments.sharpness;
         return defaults;
     });
-    py::class_<Tool::MouthArguments>(module, "CueArguments");
+    py::class_<Host::CueArguments>(module, "CueArguments");
     module.def("cue_arguments", &Python::CueArguments, py::arg("shapes"), py::arg("min_hold_ms"),
                py::arg("closure_ms"), py::arg("attack_ms"), py::arg("release_ms"),
                py::arg("sharpness"));

@@ -1,6 +1,7 @@
 // Built against an installed SDK (by find_package or by pkg-config): loads the installed library
-// and profile through it.
+// and profile through it, and writes a cue file with it.
 //     sdk_consumer [LIBRARY PROFILE]
+#include <vocetta/cues.hpp>
 #include <vocetta/library.hpp>
 #include <vocetta/profile.hpp>
 #include <vocetta/ring.hpp>
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #ifndef VOCETTA_INSTALLED_LIBRARY
 #define VOCETTA_INSTALLED_LIBRARY ""
@@ -44,6 +46,23 @@ int main(int argc, char** argv) {
         if (Vocetta::Host::RingLength(profile, profile.targetSampleRate, profilePath) !=
             profile.blockLength) {
             std::fprintf(stderr, "ring length at the analysis rate is not one block\n");
+            ++failures;
+        }
+        // Two frames of wide-open "ah", 10 ms apart, then the rest at the end.
+        const Vocetta::Host::Profile builtIn = Vocetta::Host::DefaultProfile();
+        const std::vector<double> times = {0.005, 0.015};
+        const std::vector<float> volumes = {0.1f, 0.1f};
+        std::vector<float> scores(2 * builtIn.phonemes.size(), 0.0f);
+        const auto ah = static_cast<size_t>(builtIn.IndexOf("A"));
+        scores[ah] = scores[builtIn.phonemes.size() + ah] = 1.0f;
+        const auto settings = Vocetta::Host::CueTrackSettingsFrom({}, 0.01f);
+        const auto map = Vocetta::Host::ProfileShapeMap(builtIn, settings.set, "built-in");
+        const auto track = Vocetta::Host::BuildCueTrack(
+            map, settings, {times, volumes, scores, 0.01}, "ah.wav", 0.02);
+        const std::string cues =
+            Vocetta::Host::FormatCues(track, Vocetta::Host::CueFormat::Tsv, {});
+        if (cues != "0.00\tD\n0.02\tX\n") {
+            std::fprintf(stderr, "cues: %s\n", cues.c_str());
             ++failures;
         }
     } catch (const std::exception& error) {

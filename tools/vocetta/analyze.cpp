@@ -7,7 +7,6 @@
 
 #include "command.hpp"
 #include "common.hpp"
-#include "cue_export.hpp"
 #include "error.hpp"
 #include "mouth.hpp"
 #include "output.hpp"
@@ -62,7 +61,13 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
 }
 
 CueFormat ChooseCueFormat(const AnalyzeOptions& options) {
-    if (!options.format.empty()) return ParseCueFormat(options.format);
+    if (!options.format.empty()) {
+        try {
+            return Host::ParseCueFormat(options.format);
+        } catch (const Host::CueError& error) {
+            throw UsageError(error.what());
+        }
+    }
     const std::string extension = std::filesystem::path(options.output).extension().string();
     for (CueFormat format : {CueFormat::Json, CueFormat::Xml, CueFormat::Dat}) {
         if (extension == CueFormatExtension(format)) return format;

@@ -353,28 +353,15 @@ int RunCalibrate(const Arguments& arguments) {
     collection.runningMean.assign(m, 0.0);
     collection.deviations.assign(m, 0.0);
     collection.frameRows.resize(files.size());
-    // Each recording is analysed once, however many of its stretches the manifest labels.
-    std::vector<std::string> paths;
-    std::vector<std::vector<size_t>> rowsOf;
-    {
-        std::map<std::string, size_t> known;
-        for (size_t row = 0; row < files.size(); ++row) {
-            const auto [where, added] = known.emplace(files[row].path, paths.size());
-            if (added) {
-                paths.push_back(files[row].path);
-                rowsOf.emplace_back();
-            }
-            rowsOf[where->second].push_back(row);
-        }
-    }
+    const RecordingRows recordings = GroupByRecording(files);
     BatchSettings settings = BatchFromOptions(options.common, "vocetta calibrate");
     settings.scorePhonemes = false;
     const Host::Library library = OpenLibrary(options.common.library);
     size_t failures = 0;
     RunBatch(
-        library, profile, paths, settings,
+        library, profile, recordings.paths, settings,
         [&](size_t index, const Recording&, const Analysis& analysis) {
-            for (const size_t row : rowsOf[index])
+            for (const size_t row : recordings.rows[index])
                 KeepFrames(options, files[row], m, analysis, collection, collection.frameRows[row]);
         },
         [&](size_t, const std::string&) { ++failures; });
@@ -392,7 +379,8 @@ int RunCalibrate(const Arguments& arguments) {
     WriteOutput(*output, SerializeProfile(profile));
     if (!options.common.quiet) {
         std::fprintf(stderr, "vocetta calibrate: %s: %zu phonemes from %zu frames of %zu files\n",
-                     output->c_str(), order.size(), collection.totalFrames, files.size());
+                     output->c_str(), order.size(), collection.totalFrames,
+                     recordings.paths.size());
     }
     return kExitOk;
 }

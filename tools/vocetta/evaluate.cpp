@@ -141,22 +141,22 @@ int RunEvaluate(const Arguments& arguments) {
 
     const size_t n = labels.size();
     std::vector<size_t> confusion(n * n, 0);  // [truth][predicted]
-    std::vector<std::string> paths;
-    for (const LabelledFile& file : files)
-        paths.push_back(file.path);
+    const RecordingRows recordings = GroupByRecording(files);
     const Host::Library library = OpenLibrary(options.common.library);
     size_t failures = 0;
     RunBatch(
-        library, profile, paths, settings,
+        library, profile, recordings.paths, settings,
         [&](size_t index, const Recording&, const Analysis& analysis) {
-            const size_t truth = labelIndex(files[index].phoneme);
+            // Labelled once: the relative gate follows the level of the whole recording.
             const FrameLabels frameLabels = LabelFrames(profile, analysis, labelling);
-            const LabelledFile& file = files[index];
-            for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
-                const double time = analysis.frames[frame].time;
-                if (file.segment && !(time >= file.start && time < file.end)) continue;
-                const size_t predicted = labelIndex(frameLabels.Name(frame));
-                ++confusion[truth * n + predicted];
+            for (const size_t row : recordings.rows[index]) {
+                const LabelledFile& file = files[row];
+                const size_t truth = labelIndex(file.phoneme);
+                for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
+                    const double time = analysis.frames[frame].time;
+                    if (file.segment && !(time >= file.start && time < file.end)) continue;
+                    ++confusion[truth * n + labelIndex(frameLabels.Name(frame))];
+                }
             }
         },
         [&](size_t, const std::string&) { ++failures; });

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "error.hpp"
 
@@ -131,6 +132,20 @@ std::vector<LabelledFile> LoadManifest(const std::string& path) {
     if (fileColumn < 0) throw ToolError(path + ": the manifest is empty");
     if (files.empty()) throw ToolError(path + ": the manifest lists no recordings");
     return files;
+}
+
+RecordingRows GroupByRecording(const std::vector<LabelledFile>& rows) {
+    RecordingRows grouped;
+    std::map<std::string, size_t> known;
+    for (size_t row = 0; row < rows.size(); ++row) {
+        const auto [where, added] = known.emplace(rows[row].path, grouped.paths.size());
+        if (added) {
+            grouped.paths.push_back(rows[row].path);
+            grouped.rows.emplace_back();
+        }
+        grouped.rows[where->second].push_back(row);
+    }
+    return grouped;
 }
 
 }  // namespace Vocetta::Tool

@@ -20,6 +20,14 @@ struct LabelledFile {
 
 std::vector<LabelledFile> LoadManifest(const std::string& path);
 
+// Manifest rows by the recording they name, so that each recording is decoded and analysed once
+// however many of its stretches the rows label.
+struct RecordingRows {
+    std::vector<std::string> paths;         // each recording once, in order of first appearance
+    std::vector<std::vector<size_t>> rows;  // per recording, the indices of its rows, in order
+};
+RecordingRows GroupByRecording(const std::vector<LabelledFile>& rows);
+
 // One CSV record split into fields (quoted fields may hold commas and doubled quotes).
 std::vector<std::string> SplitCsvLine(const std::string& line);
 

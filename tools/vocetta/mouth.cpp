@@ -22,67 +22,34 @@ void AddMouthOptions(CommandLine& line, MouthArguments& arguments) {
 }
 
 MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolume) {
-    MouthOptions mouth;
-    const auto parsed = Host::ShapeSetFromName(arguments.shapes);
-    if (!parsed) {
-        throw UsageError("unknown shape set '" + arguments.shapes + "' (cartoon or visemes)");
+    try {
+        return Host::CueTrackSettingsFrom(arguments, silenceVolume);
+    } catch (const Host::ShapeError& error) {
+        throw UsageError(error.what());
     }
-    mouth.set = *parsed;
-    mouth.cues.minHoldSeconds = arguments.minHoldMs / 1000.0;
-    mouth.cues.closureSeconds = arguments.closureMs / 1000.0;
-    mouth.cues.closedShape =
-        Host::ShapeIndex(mouth.set, mouth.set == Host::ShapeSet::Visemes ? "PP" : "A");
-    mouth.mouth.attackSeconds = arguments.attackMs / 1000.0;
-    mouth.mouth.releaseSeconds = arguments.releaseMs / 1000.0;
-    mouth.mouth.sharpness = arguments.sharpness;
-    mouth.mouth.silenceVolume = silenceVolume;
-    // The jaw opens over the 28 dB above the silence level.
-    mouth.mouth.loudVolume = silenceVolume * 25.0f > 0 ? silenceVolume * 25.0f : 0.25f;
-    return mouth;
 }
 
 Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin) {
-    std::vector<std::string> names;
-    std::vector<Host::ShapeWeights> weights;
-    for (const Phoneme& phoneme : profile.phonemes) {
-        names.push_back(phoneme.name);
-        weights.push_back(phoneme.shapes);
-    }
     try {
-        return Host::BuildShapeMap(set, names, weights, origin);
+        return Host::ProfileShapeMap(profile, set, origin);
     } catch (const Host::ShapeError& error) {
         throw ToolError(error.what());
     }
 }
 
-std::vector<int> DominantShapes(const Host::ShapeMap& map, const MouthOptions& options,
-                                const Analysis& analysis) {
-    Host::MouthShapes mouth(map, options.mouth);
-    const double elapsed = static_cast<double>(analysis.hop) / analysis.sampleRate;
-    std::vector<int> shapes;
-    shapes.reserve(analysis.FrameCount());
-    for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
-        mouth.Update({analysis.Scores(frame), static_cast<size_t>(analysis.phonemes)},
-                     analysis.frames[frame].volume, elapsed);
-        shapes.push_back(mouth.Dominant());
-    }
-    return shapes;
-}
-
 CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
                        const Recording& recording, const Analysis& analysis) {
-    const std::vector<int> shapes = DominantShapes(map, options, analysis);
     std::vector<double> times;
+    std::vector<float> volumes;
     times.reserve(analysis.FrameCount());
-    for (const FrameResult& frame : analysis.frames)
+    volumes.reserve(analysis.FrameCount());
+    for (const FrameResult& frame : analysis.frames) {
         times.push_back(frame.time);
-    CueTrack track;
-    track.soundFile = recording.path;
-    track.duration = recording.Seconds();
-    track.set = map.set;
-    track.cues =
-        Host::BuildCues(times, shapes, track.duration, Host::RestShape(map.set), options.cues);
-    return track;
+        volumes.push_back(frame.volume);
+    }
+    const Host::CueFrames frames{times, volumes, analysis.scores,
+                                 static_cast<double>(analysis.hop) / analysis.sampleRate};
+    return Host::BuildCueTrack(map, options, frames, recording.path, recording.Seconds());
 }
 
 std::array<uint8_t, 3> ShapeColour(int shape, int restShape) {

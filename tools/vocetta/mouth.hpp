@@ -9,47 +9,31 @@
 
 #include "analysis.hpp"
 #include "command_line.hpp"
-#include "cue_export.hpp"
-#include "vocetta/mouth_shapes.hpp"
+#include "vocetta/cues.hpp"
 
 namespace Vocetta::Tool {
 
-// Chosen on the validation voices' sentences (scripts/evaluate-mouth.py): 60 ms folds the
-// flicker of single frames and still shows a closure of the lips at 24 frames per second; rests
-// under 100 ms inside speech are stop closures rather than pauses.
-inline constexpr double kDefaultMinHoldMs = 60.0;
-inline constexpr double kDefaultClosureMs = 100.0;
-
-// The mouth options as given on the command line.
-struct MouthArguments {
-    std::string shapes = "cartoon";
-    double minHoldMs = kDefaultMinHoldMs;
-    double closureMs = kDefaultClosureMs;
-    double attackMs = 0.0;  // cues follow the phonemes at once; engines smooth their weights
-    double releaseMs = 0.0;
-    double sharpness = 3.0;
-};
+// The cue options and settings, and cue tracks and their files, are the SDK's (vocetta/cues.hpp).
+using MouthArguments = Host::CueArguments;
+using MouthOptions = Host::CueTrackSettings;
+using Host::CueFormat;
+using Host::CueFormatExtension;
+using Host::CueLayout;
+using Host::CueTrack;
+using Host::FormatCues;
 
 // --shapes, --min-hold, --closure, --attack, --release, --sharpness.
 void AddMouthOptions(CommandLine& line, MouthArguments& arguments);
 
-struct MouthOptions {
-    Host::ShapeSet set = Host::ShapeSet::Cartoon;
-    Host::MouthSettings mouth;
-    Host::CueSettings cues;
-};
-
-// `silenceVolume` is the RMS level below which the mouth rests (--silence).
+// `silenceVolume` is the RMS level below which the mouth rests (--silence); UsageError for an
+// unknown shape set.
 MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolume);
 
 // The profile's phonemes mapped onto the set; ToolError naming `origin` when a phoneme has no
 // shape.
 Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin);
 
-// The winning shape of every frame after smoothing, as a host running MouthShapes would see it.
-std::vector<int> DominantShapes(const Host::ShapeMap& map, const MouthOptions& options,
-                                const Analysis& analysis);
-
+// The cues of the whole recording from its frames.
 CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
                        const Recording& recording, const Analysis& analysis);
 

@@ -6,10 +6,11 @@
 #pragma once
 
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "vocetta/text.hpp"
 
 namespace Vocetta::Tool {
 
@@ -45,22 +46,13 @@ void WriteOutput(const std::string& path, const std::string& text);
 void WriteOutputWith(const std::string& path, void (*write)(std::FILE* file, const void* context),
                      const void* context);
 
-std::string FormatNumber(double value, int significant = 6);  // NaN and infinities as "nan", "inf"
+// Numbers and JSON as the SDK lays them out (vocetta/text.hpp).
+using Host::FormatFixed;
+using Host::FormatNumber;
+using Host::Json;
+using Host::JsonLayout;
+using Host::JsonText;
 
-// JSON documents are built as nlohmann values (keys in insertion order) and written by JsonText,
-// whose layout keeps them readable line by line: an object, or an array that holds objects or
-// arrays, nested less than `spread` deep takes one line per member (indented two spaces a level);
-// everything else stays on one line with ", " and ": " between. Strings and whole numbers are
-// nlohmann's text (bytes that are not UTF-8 become U+FFFD); a fraction gets `significant` digits
-// (printf's %g), or exactly `decimals` decimals when that is 0 or more, so that the tool's files
-// keep their fixed precision (cue times in hundredths); a value that is not finite is null.
-using Json = nlohmann::ordered_json;
-struct JsonLayout {
-    int spread = 0;
-    int significant = 6;
-    int decimals = -1;
-};
-std::string JsonText(const Json& value, const JsonLayout& layout = {});
 std::string CsvField(const std::string& text, char separator);
 
 }  // namespace Vocetta::Tool

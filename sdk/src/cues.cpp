@@ -1,12 +1,11 @@
-#include "cue_export.hpp"
+#include "vocetta/cues.hpp"
 
 #include <cmath>
 #include <cstdio>
 
-#include "error.hpp"
-#include "output.hpp"
+#include "vocetta/text.hpp"
 
-namespace Vocetta::Tool {
+namespace Vocetta::Host {
 namespace {
 
 std::string Seconds(double value) {
@@ -40,23 +39,85 @@ std::string XmlText(const std::string& text) {
 
 // The shape shown on animation frames 0, 1, ... (frame k at k / fps seconds) to the end.
 std::vector<int> Keyframes(const CueTrack& track, int fps) {
-    const int rest = Host::RestShape(track.set);
+    const int rest = RestShape(track.set);
     const auto last = static_cast<long>(std::floor(track.duration * fps + 1e-9));
     std::vector<int> shapes;
     for (long frame = 0; frame <= last; ++frame) {
-        shapes.push_back(Host::ShapeAt(track.cues, static_cast<double>(frame) / fps, rest));
+        shapes.push_back(ShapeAt(track.cues, static_cast<double>(frame) / fps, rest));
     }
     return shapes;
 }
 
 }  // namespace
 
+CueTrackSettings CueTrackSettingsFrom(const CueArguments& arguments, float silenceVolume) {
+    CueTrackSettings settings;
+    const auto parsed = ShapeSetFromName(arguments.shapes);
+    if (!parsed) {
+        throw ShapeError("unknown shape set '" + arguments.shapes + "' (cartoon or visemes)");
+    }
+    settings.set = *parsed;
+    settings.cues.minHoldSeconds = arguments.minHoldMs / 1000.0;
+    settings.cues.closureSeconds = arguments.closureMs / 1000.0;
+    settings.cues.closedShape =
+        ShapeIndex(settings.set, settings.set == ShapeSet::Visemes ? "PP" : "A");
+    settings.mouth.attackSeconds = arguments.attackMs / 1000.0;
+    settings.mouth.releaseSeconds = arguments.releaseMs / 1000.0;
+    settings.mouth.sharpness = arguments.sharpness;
+    settings.mouth.silenceVolume = silenceVolume;
+    // The jaw opens over the 28 dB above the silence level.
+    settings.mouth.loudVolume = silenceVolume * 25.0f > 0 ? silenceVolume * 25.0f : 0.25f;
+    return settings;
+}
+
+ShapeMap ProfileShapeMap(const Profile& profile, ShapeSet set, const std::string& origin) {
+    std::vector<std::string> names;
+    std::vector<ShapeWeights> weights;
+    for (const Phoneme& phoneme : profile.phonemes) {
+        names.push_back(phoneme.name);
+        weights.push_back(phoneme.shapes);
+    }
+    return BuildShapeMap(set, names, weights, origin);
+}
+
+std::vector<int> DominantShapes(const ShapeMap& map, const MouthSettings& settings,
+                                const CueFrames& frames) {
+    const auto phonemes = static_cast<size_t>(map.phonemes);
+    const size_t count = frames.times.size();
+    if (frames.volumes.size() != count || frames.scores.size() != count * phonemes) {
+        throw CueError("cue frames: " + std::to_string(count) + " times, " +
+                       std::to_string(frames.volumes.size()) + " volumes and " +
+                       std::to_string(frames.scores.size()) + " scores, not " +
+                       std::to_string(phonemes) + " per frame");
+    }
+    MouthShapes mouth(map, settings);
+    std::vector<int> shapes;
+    shapes.reserve(count);
+    for (size_t frame = 0; frame < count; ++frame) {
+        mouth.Update(frames.scores.subspan(frame * phonemes, phonemes), frames.volumes[frame],
+                     frames.hopSeconds);
+        shapes.push_back(mouth.Dominant());
+    }
+    return shapes;
+}
+
+CueTrack BuildCueTrack(const ShapeMap& map, const CueTrackSettings& settings,
+                       const CueFrames& frames, const std::string& soundFile, double duration) {
+    const std::vector<int> shapes = DominantShapes(map, settings.mouth, frames);
+    CueTrack track;
+    track.soundFile = soundFile;
+    track.duration = duration;
+    track.set = map.set;
+    track.cues = BuildCues(frames.times, shapes, duration, RestShape(map.set), settings.cues);
+    return track;
+}
+
 CueFormat ParseCueFormat(const std::string& name) {
     if (name == "tsv") return CueFormat::Tsv;
     if (name == "json") return CueFormat::Json;
     if (name == "xml") return CueFormat::Xml;
     if (name == "dat") return CueFormat::Dat;
-    throw UsageError("unknown cue format '" + name + "' (tsv, json, xml or dat)");
+    throw CueError("unknown cue format '" + name + "' (tsv, json, xml or dat)");
 }
 
 const char* CueFormatExtension(CueFormat format) {
@@ -74,15 +135,15 @@ const char* CueFormatExtension(CueFormat format) {
 }
 
 std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout& layout) {
-    const std::vector<std::string>& names = Host::ShapeNames(track.set);
-    const std::string& rest = names[static_cast<size_t>(Host::RestShape(track.set))];
+    const std::vector<std::string>& names = ShapeNames(track.set);
+    const std::string& rest = names[static_cast<size_t>(RestShape(track.set))];
     auto name = [&names](int shape) -> const std::string& {
         return names[static_cast<size_t>(shape)];
     };
     if (layout.keyframes && (format == CueFormat::Xml || format == CueFormat::Dat)) {
-        throw UsageError("--keyframes needs the tsv or json format");
+        throw CueError("--keyframes needs the tsv or json format");
     }
-    if (layout.fps < 1) throw UsageError("the frame rate must be at least 1");
+    if (layout.fps < 1) throw CueError("the frame rate must be at least 1");
     std::string out;
     switch (format) {
         case CueFormat::Tsv:
@@ -93,7 +154,7 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
                 }
                 return out;
             }
-            for (const Host::MouthCue& cue : track.cues) {
+            for (const MouthCue& cue : track.cues) {
                 out += Seconds(cue.start) + "\t" + name(cue.shape) + "\n";
             }
             return out + Seconds(track.duration) + "\t" + rest + "\n";
@@ -101,7 +162,7 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
             Json metadata = {{"soundFile", track.soundFile}, {"duration", track.duration}};
             if (layout.keyframes) metadata["fps"] = layout.fps;
             Json cues = Json::array();
-            for (const Host::MouthCue& cue : track.cues) {
+            for (const MouthCue& cue : track.cues) {
                 cues.push_back(
                     {{"start", cue.start}, {"end", cue.end}, {"value", name(cue.shape)}});
             }
@@ -121,7 +182,7 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
             out += "    <soundFile>" + XmlText(track.soundFile) + "</soundFile>\n";
             out += "    <duration>" + Seconds(track.duration) + "</duration>\n";
             out += "  </metadata>\n  <mouthCues>\n";
-            for (const Host::MouthCue& cue : track.cues) {
+            for (const MouthCue& cue : track.cues) {
                 out += "    <mouthCue start=\"" + Seconds(cue.start) + "\" end=\"" +
                        Seconds(cue.end) + "\">" + XmlText(name(cue.shape)) + "</mouthCue>\n";
             }
@@ -139,11 +200,11 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
                 if (!keys.empty() && keys.back().shape == shape) return;
                 keys.push_back({frame, shape});
             };
-            for (const Host::MouthCue& cue : track.cues) {
+            for (const MouthCue& cue : track.cues) {
                 key(std::lround(cue.start * layout.fps) + 1, cue.shape);
             }
             const long end = std::lround(track.duration * layout.fps) + 1;
-            const int restShape = Host::RestShape(track.set);
+            const int restShape = RestShape(track.set);
             if (!keys.empty() && keys.back().shape != restShape && keys.back().frame < end) {
                 keys.push_back({end, restShape});
             }
@@ -157,4 +218,4 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
     return out;
 }
 
-}  // namespace Vocetta::Tool
+}  // namespace Vocetta::Host

@@ -1,0 +1,97 @@
+// Mouth cues of a whole recording, for animation tools: the winning shape of every frame (a
+// MouthShapes driven by the frames' scores and volumes), made into timed cues (BuildCues) and
+// written as tsv, json, xml or a switch-layer dat file. The tool's `analyze --cues`, the Python
+// package and a C++ host make the same bytes from the same frames.
+//
+//     const Host::CueTrackSettings settings = Host::CueTrackSettingsFrom({}, silenceVolume);
+//     const Host::ShapeMap map = Host::ProfileShapeMap(profile, settings.set, "my profile");
+//     const Host::CueTrack track = Host::BuildCueTrack(map, settings, frames, "line.wav", seconds);
+//     const std::string text = Host::FormatCues(track, Host::CueFormat::Json, {});
+#pragma once
+
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "vocetta/mouth_shapes.hpp"
+#include "vocetta/profile.hpp"
+
+namespace Vocetta::Host {
+
+// Chosen on the validation voices' sentences (scripts/evaluate-mouth.py): 60 ms folds the
+// flicker of single frames and still shows a closure of the lips at 24 frames per second; rests
+// under 100 ms inside speech are stop closures rather than pauses.
+inline constexpr double kDefaultMinHoldMs = 60.0;
+inline constexpr double kDefaultClosureMs = 100.0;
+
+// The cue options in the units a user gives them (the tool's --shapes, --min-hold, --closure,
+// --attack, --release, --sharpness).
+struct CueArguments {
+    std::string shapes = "cartoon";
+    double minHoldMs = kDefaultMinHoldMs;
+    double closureMs = kDefaultClosureMs;
+    double attackMs = 0.0;  // cues follow the phonemes at once; engines smooth their weights
+    double releaseMs = 0.0;
+    double sharpness = 3.0;
+};
+
+struct CueTrackSettings {
+    ShapeSet set = ShapeSet::Cartoon;
+    MouthSettings mouth;
+    CueSettings cues;
+};
+
+// `silenceVolume` is the RMS level below which the mouth rests. Throws ShapeError for an unknown
+// shape set.
+CueTrackSettings CueTrackSettingsFrom(const CueArguments& arguments, float silenceVolume);
+
+// The profile's phonemes mapped onto the set (their "shapes", else the built-in defaults for
+// their names); ShapeError naming `origin` when a phoneme has no shape.
+ShapeMap ProfileShapeMap(const Profile& profile, ShapeSet set, const std::string& origin);
+
+// The frames of a recording in order, as an analyzer gave them.
+struct CueFrames {
+    std::span<const double> times;   // frame centres in seconds, ascending
+    std::span<const float> volumes;  // one per frame
+    std::span<const float> scores;   // frames x the profile's phonemes
+    double hopSeconds = 0;           // time from one frame to the next
+};
+
+// A bad cue request (frames that do not match, a layout a format cannot have); the message says
+// what.
+class CueError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The winning shape of every frame after smoothing, as a host running MouthShapes sees it.
+std::vector<int> DominantShapes(const ShapeMap& map, const MouthSettings& settings,
+                                const CueFrames& frames);
+
+struct CueTrack {
+    std::string soundFile;  // as the user named it
+    double duration = 0;    // seconds
+    ShapeSet set = ShapeSet::Cartoon;
+    std::vector<MouthCue> cues;  // contiguous, from 0 to `duration`
+};
+
+CueTrack BuildCueTrack(const ShapeMap& map, const CueTrackSettings& settings,
+                       const CueFrames& frames, const std::string& soundFile, double duration);
+
+enum class CueFormat { Tsv, Json, Xml, Dat };
+// "tsv", "json", "xml" or "dat"; CueError otherwise.
+CueFormat ParseCueFormat(const std::string& name);
+const char* CueFormatExtension(CueFormat format);  // ".tsv" ...
+
+struct CueLayout {
+    int fps = 24;            // animation frames per second (dat, keyframes)
+    bool keyframes = false;  // tsv and json: one entry per animation frame as well
+};
+
+// Times are seconds with two decimals, shapes the set's names. Keyframes are frames 0, 1, ... at
+// k / fps seconds up to the duration, each the shape shown then. Throws CueError for keyframes
+// in a format that has none (xml, dat) and for a frame rate below 1.
+std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout& layout);
+
+}  // namespace Vocetta::Host
