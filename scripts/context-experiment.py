@@ -46,6 +46,7 @@ def load_script(name):
 
 EVALUATE = load_script("evaluate-corpus")
 RECIPE = load_script("make-default-profile")
+write_manifest = load_script("make-corpus").write_csv
 
 
 def read_frames(path):
@@ -64,14 +65,6 @@ def analyze(files, profile, out):
         subprocess.run([EVALUATE.TOOL, "analyze", "-q", "-j", "2", "--no-smoothing", "-f", "csv",
                         "-p", profile, "-o", out] + missing[start:start + 500], check=True)
     return {f: read_frames(os.path.join(out, os.path.basename(f)[:-4] + ".csv")) for f in files}
-
-
-def write_manifest(path, header, rows):
-    with open(path + ".part", "w", newline="") as f:
-        writer = csv.writer(f)
-        writer.writerow(header)
-        writer.writerows(rows)
-    os.replace(path + ".part", path)
 
 
 def out_of_fold(corpus, work):
