@@ -88,6 +88,8 @@ TEST(CueTracks, SettingsComeFromMillisecondsAndEachSetClosesItsOwnLips) {
     EXPECT_EQ(cartoon.cues.closedShape, Host::ShapeIndex(Host::ShapeSet::Cartoon, "A"));
     EXPECT_EQ(cartoon.mouth.loudVolume, 0.25f);  // no rest level: the SDK's default
     EXPECT_THROW(Host::CueTrackSettingsFrom({"faces"}, 0.01f), Host::ShapeError);
+    EXPECT_EQ(Host::ParseShapeSet("visemes"), Host::ShapeSet::Visemes);
+    EXPECT_THROW(Host::ParseShapeSet("Cartoon"), Host::ShapeError);
     EXPECT_THROW(Host::ParseCueFormat("wav"), Host::CueError);
     EXPECT_EQ(Host::ParseCueFormat("dat"), CueFormat::Dat);
 }

@@ -169,9 +169,7 @@ class Mouth {
     }
 
     static Host::ShapeMap Map(const Profile& profile, const std::string& shapes) {
-        const auto set = Host::ShapeSetFromName(shapes);
-        if (!set) throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
-        return Host::ProfileShapeMap(profile, *set, "profile");
+        return Host::ProfileShapeMap(profile, Host::ParseShapeSet(shapes), "profile");
     }
 
     mutable std::mutex lock_;
@@ -327,9 +325,7 @@ Host::CueArguments CueArguments(const std::string& shapes, double minHoldMs, dou
     check("closed_margin", closedMargin, 1, 1000);
     check("lip_margin", lipMargin, 1, 1000);
     check("open_priority", openPriority, 1, 100);
-    if (!Host::ShapeSetFromName(shapes)) {
-        throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
-    }
+    (void)Host::ParseShapeSet(shapes);  // the set is named again when the cues are made
     return {shapes,    minHoldMs,    closureMs, attackMs,    releaseMs,
             sharpness, closedMargin, lipMargin, openPriority};
 }
@@ -418,9 +414,7 @@ std::string FormatCues(const std::string& shapes, const std::string& soundFile, 
     Host::CueTrack track;
     track.soundFile = soundFile;
     track.duration = duration;
-    const auto set = Host::ShapeSetFromName(shapes);
-    if (!set) throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
-    track.set = *set;
+    track.set = Host::ParseShapeSet(shapes);
     const auto count = static_cast<int32_t>(Host::ShapeNames(track.set).size());
     for (py::ssize_t i = 0; i < values.size(); ++i) {
         if (values.data()[i] < 0 || values.data()[i] >= count) {
@@ -572,14 +566,10 @@ PYBIND11_MODULE(_vocetta, module) {
         .def("frames", &Analyzer::Frames, py::arg("first") = 0);
 
     module.def("shape_names", [](const std::string& shapes) {
-        const auto set = Host::ShapeSetFromName(shapes);
-        if (!set) throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
-        return Host::ShapeNames(*set);
+        return Host::ShapeNames(Host::ParseShapeSet(shapes));
     });
     module.def("rest_shape", [](const std::string& shapes) {
-        const auto set = Host::ShapeSetFromName(shapes);
-        if (!set) throw Host::ShapeError("unknown shape set '" + shapes + "' (cartoon or visemes)");
-        return Host::RestShape(*set);
+        return Host::RestShape(Host::ParseShapeSet(shapes));
     });
     // The defaults of a real-time mouth (the SDK's) and of the tool's cues.
     module.def("mouth_defaults", [] {

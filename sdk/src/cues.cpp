@@ -1,41 +1,11 @@
 #include "vocetta/cues.hpp"
 
 #include <cmath>
-#include <cstdio>
 
 #include "vocetta/text.hpp"
 
 namespace Vocetta::Host {
 namespace {
-
-std::string Seconds(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    return text;
-}
-
-std::string XmlText(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
 
 // The shape shown on animation frames 0, 1, ... (frame k at k / fps seconds) to the end.
 std::vector<int> Keyframes(const CueTrack& track, int fps) {
@@ -50,13 +20,15 @@ std::vector<int> Keyframes(const CueTrack& track, int fps) {
 
 }  // namespace
 
+ShapeSet ParseShapeSet(const std::string& name) {
+    const auto set = ShapeSetFromName(name);
+    if (!set) throw ShapeError("unknown shape set '" + name + "' (cartoon or visemes)");
+    return *set;
+}
+
 CueTrackSettings CueTrackSettingsFrom(const CueArguments& arguments, float silenceVolume) {
     CueTrackSettings settings;
-    const auto parsed = ShapeSetFromName(arguments.shapes);
-    if (!parsed) {
-        throw ShapeError("unknown shape set '" + arguments.shapes + "' (cartoon or visemes)");
-    }
-    settings.set = *parsed;
+    settings.set = ParseShapeSet(arguments.shapes);
     settings.cues.minHoldSeconds = arguments.minHoldMs / 1000.0;
     settings.cues.closureSeconds = arguments.closureMs / 1000.0;
     settings.cues.closedShape = ClosedShape(settings.set);
@@ -157,9 +129,9 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
                 return out;
             }
             for (const MouthCue& cue : track.cues) {
-                out += Seconds(cue.start) + "\t" + name(cue.shape) + "\n";
+                out += FormatFixed(cue.start, 2) + "\t" + name(cue.shape) + "\n";
             }
-            return out + Seconds(track.duration) + "\t" + rest + "\n";
+            return out + FormatFixed(track.duration, 2) + "\t" + rest + "\n";
         case CueFormat::Json: {
             Json metadata = {{"soundFile", track.soundFile}, {"duration", track.duration}};
             if (layout.keyframes) metadata["fps"] = layout.fps;
@@ -181,12 +153,13 @@ std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout&
         }
         case CueFormat::Xml:
             out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<lipSync>\n  <metadata>\n";
-            out += "    <soundFile>" + XmlText(track.soundFile) + "</soundFile>\n";
-            out += "    <duration>" + Seconds(track.duration) + "</duration>\n";
+            out += "    <soundFile>" + EscapeMarkup(track.soundFile) + "</soundFile>\n";
+            out += "    <duration>" + FormatFixed(track.duration, 2) + "</duration>\n";
             out += "  </metadata>\n  <mouthCues>\n";
             for (const MouthCue& cue : track.cues) {
-                out += "    <mouthCue start=\"" + Seconds(cue.start) + "\" end=\"" +
-                       Seconds(cue.end) + "\">" + XmlText(name(cue.shape)) + "</mouthCue>\n";
+                out += "    <mouthCue start=\"" + FormatFixed(cue.start, 2) + "\" end=\"" +
+                       FormatFixed(cue.end, 2) + "\">" + EscapeMarkup(name(cue.shape)) +
+                       "</mouthCue>\n";
             }
             return out + "  </mouthCues>\n</lipSync>\n";
         case CueFormat::Dat: {

@@ -19,6 +19,29 @@ std::string FormatFixed(double value, int decimals) {
     return text;
 }
 
+std::string EscapeMarkup(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
 namespace {
 
 bool Spreads(const Json& value, int depth, const JsonLayout& layout) {

@@ -45,17 +45,18 @@ DownSamplePlan PlanDownSample(int32_t n, int32_t sampleRate, int32_t targetSampl
 
 // The sum of the squares of a block in index order, in one accumulator (_RootMeanSquare's sum),
 // taken a square per step beside the filter's loops: its chain of dependent adds then runs in the
-// shadow of their work instead of on its own. Finish adds the squares the steps did not reach.
+// shadow of their work instead of on its own. A loop takes min(its length, Remaining()) steps
+// from its first iteration, so no iteration asks whether any are left; Finish adds the squares
+// the steps did not reach.
 struct EnergyBeside {
     const float* next;
     const float* end;
     float sum;
 
+    int64_t Remaining() const { return end - next; }
     void Step() {
-        if (next < end) {
-            sum = sum + *next * *next;
-            ++next;
-        }
+        sum = sum + *next * *next;
+        ++next;
     }
     float Finish() {
         while (next < end)

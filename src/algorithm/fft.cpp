@@ -51,6 +51,15 @@ void FillTwiddles(float* c, float* s, int32_t kBegin, int32_t kEnd, int32_t n) {
     }
 }
 
+// to[i] = from[2 i] for i < count, a multiple of kLanes.
+void EvenElements(float* to, const float* from, int32_t count) {
+    for (int32_t i = 0; i < count; i += kLanes) {
+        Floats even, odd;
+        Deinterleave(from + 2 * i, even, odd);
+        even.Store(to + i);
+    }
+}
+
 // A block's two transformed halves: `even` and `odd` at h elements each.
 struct Halves {
     const float* evenRe;
@@ -363,10 +372,19 @@ void Algorithm::_FFT(float* spectrumRe, float* spectrumIm, int32_t N) {
     alignas(32) float sines[kTableCapacity];
     Twiddles twiddles;
     int32_t used = 0, depth = 0;
-    for (int32_t n = N; n >= 2; n /= 2, ++depth) {
+    for (int32_t n = N, above = 0; n >= 2; above = n, n /= 2, ++depth) {
         const int32_t h = n / 2;
         if (h <= kTabledHalf) {
-            FillTwiddles(cosines + used, sines + used, 0, h, n);
+            // Below a tabled level of length 2n the vector groups are that level's even twiddles:
+            // the angle (2k x -2 pi) / 2n is (k x -2 pi) / n to the bit, and the vector functions
+            // evaluate both. The last h mod kLanes stay the scalar functions' own.
+            const bool halves = above - n == n && twiddles.cosine[depth - 1] != nullptr;
+            const int32_t fromAbove = halves ? h - h % kLanes : 0;
+            if (fromAbove > 0) {
+                EvenElements(cosines + used, twiddles.cosine[depth - 1], fromAbove);
+                EvenElements(sines + used, twiddles.sine[depth - 1], fromAbove);
+            }
+            FillTwiddles(cosines + used + fromAbove, sines + used + fromAbove, fromAbove, h, n);
             twiddles.cosine[depth] = cosines + used;
             twiddles.sine[depth] = sines + used;
             used += h;

@@ -31,8 +31,16 @@ void GenerateTaps(float* taps, int32_t tapCount, float normalizedCutoff) {
 // Work that runs beside the filter's loops, a step per tap of each group of outputs, where the
 // loops leave room for it (EnergyBeside); the exported kernel runs nothing beside them.
 struct NothingBeside {
+    int64_t Remaining() const { return 0; }
     void Step() {}
 };
+
+// How many steps of `beside` a loop of `count` iterations takes, one each from the first.
+template <typename Beside>
+int32_t StepsWithin(const Beside& beside, int32_t count) {
+    const int64_t remaining = beside.Remaining();
+    return remaining < count ? static_cast<int32_t>(remaining) : count;
+}
 
 // The convolution data[j] = taps[k] x source[j - k] + data[j], k ascending, is a chain of
 // dependent sums per output, so its speed comes from running many outputs side by side: each
@@ -50,16 +58,23 @@ void ConvolveLanes(float* data, const float* source, const float* taps, int32_t 
     for (int32_t b = 0; b < kBlocks; ++b)
         sums[b] = Floats::Load(data + j0 + b * kLanes);
     const float* window = source + j0;
-    Beside chain = beside;  // in registers: the loop's loads may not alias it
-    for (int32_t k = 0; k < tapsForAll; ++k) {
+    auto addTap = [&](int32_t k) __attribute__((always_inline)) {
         const Floats tap = Floats::Broadcast(taps[k]);
         const float* from = window - k;
         for (int32_t b = 0; b < kBlocks; ++b) {
             sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
         }
+    };
+    Beside chain = beside;  // in registers: the loop's loads may not alias it
+    const int32_t stepped = StepsWithin(chain, tapsForAll);
+    int32_t k = 0;
+    for (; k < stepped; ++k) {
+        addTap(k);
         chain.Step();
     }
     beside = chain;
+    for (; k < tapsForAll; ++k)
+        addTap(k);
     for (int32_t b = 0; b < kBlocks; ++b)
         sums[b].Store(data + j0 + b * kLanes);
 }
@@ -154,25 +169,35 @@ struct PolyphaseRows {
 PolyphaseRows DealIntoRows(const float* block, int32_t n, int32_t step, float* rows) {
     const PolyphaseRows dealt{rows, step, n / step, n % step};
     float* to = rows;
+    const int64_t stride = step;
     for (int32_t p = 0; p < step && p < n; ++p) {
-        for (int32_t j = p; j < n; j += step)
-            *to++ = block[j];
+        const int32_t count = p < dealt.remainder ? dealt.quotient + 1 : dealt.quotient;
+        const float* from = block + p;
+        int32_t i = 0;
+        // Four to a turn: the copies are independent, so the loop's own steps are what costs.
+        for (; i + 4 <= count; i += 4) {
+            const int64_t j = i * stride;
+            to[i] = from[j];
+            to[i + 1] = from[j + stride];
+            to[i + 2] = from[j + 2 * stride];
+            to[i + 3] = from[j + 3 * stride];
+        }
+        for (; i < count; ++i)
+            to[i] = from[i * stride];
+        to += count;
     }
     return dealt;
 }
 
 // Where tap k finds its sample for output 0: offsets[k] from `rows`, so that output i reads
-// rows[offsets[k] + i]. Its row holds x[step x i - k] at element i - ceil(k / step).
+// rows[offsets[k] + i]. Its row holds x[step x i - k] at element i - ceil(k / step), so tap
+// k + step reads the element before tap k's.
 void TapOffsets(const PolyphaseRows& r, int32_t tapCount, int32_t* offsets) {
-    int32_t whole = 0, part = 0;  // k = whole x step + part
-    for (int32_t k = 0; k < tapCount; ++k) {
-        const int64_t start = part == 0 ? 0 : r.Row(r.step - part) - r.rows;
-        offsets[k] = static_cast<int32_t>(start) - whole - (part == 0 ? 0 : 1);
-        if (++part == r.step) {
-            part = 0;
-            ++whole;
-        }
-    }
+    const int32_t first = tapCount < r.step ? tapCount : r.step;
+    for (int32_t k = 0; k < first; ++k)
+        offsets[k] = k == 0 ? 0 : static_cast<int32_t>(r.Row(r.step - k) - r.rows) - 1;
+    for (int32_t k = first; k < tapCount; ++k)
+        offsets[k] = offsets[k - r.step] - 1;
 }
 
 // Outputs i0 ... i0 + kBlocks x kLanes - 1, each block of kLanes taking the taps that all its
@@ -190,16 +215,22 @@ void PolyphaseLanes(const PolyphaseRows& r, const float* taps, const int32_t* of
     }
     const float* outputs = r.rows + i0;
     // The taps that every block takes, then those of the later blocks only.
-    int32_t k = 0;
-    EnergyBeside chain = energy;  // in registers: the loop's loads may not alias it
-    for (; k < limits[0]; ++k) {
+    auto addTap = [&](int32_t k) __attribute__((always_inline)) {
         const Floats tap = Floats::Broadcast(taps[k]);
         const float* from = outputs + offsets[k];
         for (int32_t b = 0; b < kBlocks; ++b)
             sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
+    };
+    EnergyBeside chain = energy;  // in registers: the loop's loads may not alias it
+    const int32_t stepped = StepsWithin(chain, limits[0]);
+    int32_t k = 0;
+    for (; k < stepped; ++k) {
+        addTap(k);
         chain.Step();
     }
     energy = chain;
+    for (; k < limits[0]; ++k)
+        addTap(k);
     for (; k < limits[kBlocks - 1]; ++k) {
         const Floats tap = Floats::Broadcast(taps[k]);
         const float* from = outputs + offsets[k];

@@ -1,6 +1,7 @@
 #include "common.hpp"
 
 #include "error.hpp"
+#include "output.hpp"
 
 namespace Vocetta::Tool {
 
@@ -23,6 +24,15 @@ void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfil
 
 void AddLibraryOption(CommandLine& line, std::string& path) {
     line.Text("--library", path, "PATH", "libvocetta.so to load (default: beside the tool)");
+}
+
+void CheckOneRecordingToAFile(const CommonOptions& options, const std::vector<std::string>& inputs,
+                              const std::string& output, const std::string& what) {
+    if (inputs.size() != 1) throw UsageError("name one recording");
+    if (output.empty() || output == "-") throw UsageError("name " + what);
+    std::vector<std::string> read = inputs;
+    if (!options.profile.empty()) read.push_back(options.profile);
+    CheckOutputIsNoInput(output, read);
 }
 
 Host::Library OpenLibrary(const std::string& path) {

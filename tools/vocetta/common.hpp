@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "batch.hpp"
 #include "command_line.hpp"
@@ -32,6 +33,12 @@ void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfil
 void AddLibraryOption(CommandLine& line, std::string& path);
 
 Host::Library OpenLibrary(const std::string& path);
+
+// What a subcommand that makes one file of one recording checks first (render, preview): one
+// input, an output named as a file (`what`: how to name it), and that file neither the recording
+// nor the profile. UsageError otherwise.
+void CheckOneRecordingToAFile(const CommonOptions& options, const std::vector<std::string>& inputs,
+                              const std::string& output, const std::string& what);
 BatchSettings BatchFromOptions(const CommonOptions& options, const char* label);
 
 // How frames become phonemes, as given on the command line (labels.hpp).

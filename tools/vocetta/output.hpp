@@ -46,7 +46,8 @@ void WriteOutput(const std::string& path, const std::string& text);
 void WriteOutputWith(const std::string& path, void (*write)(std::FILE* file, const void* context),
                      const void* context);
 
-// Numbers and JSON as the SDK lays them out (vocetta/text.hpp).
+// Numbers, markup and JSON as the SDK writes them (vocetta/text.hpp).
+using Host::EscapeMarkup;
 using Host::FormatFixed;
 using Host::FormatNumber;
 using Host::Json;

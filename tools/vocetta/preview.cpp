@@ -69,70 +69,51 @@ Drawing DrawingFor(Host::ShapeSet set, const std::string& shape) {
     return drawings[Host::ShapeIndex(set, shape)];
 }
 
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    return text;
-}
-
-std::string HtmlText(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '&') {
-            out += "&amp;";
-        } else if (c == '<') {
-            out += "&lt;";
-        } else if (c == '>') {
-            out += "&gt;";
-        } else if (c == '"') {
-            out += "&quot;";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 // The mouth of one shape as an SVG group, centred on (100, 100).
 std::string MouthGroup(const std::string& name, const Drawing& d) {
     const double half = d.width / 2, top = 100 - d.open / 2 - 4, bottom = 100 + d.open / 2 + 4;
     const double bend = 6 + d.round * 10;
-    std::string g = "<g class=\"shape\" data-shape=\"" + HtmlText(name) + "\" display=\"none\">";
+    std::string g =
+        "<g class=\"shape\" data-shape=\"" + EscapeMarkup(name) + "\" display=\"none\">";
     // Lips: an outer outline that bulges with the opening and the rounding.
-    g += "<path fill=\"#c0505a\" d=\"M" + Number(100 - half - 6) + " 100 C" + Number(100 - half) +
-         " " + Number(top - bend) + " " + Number(100 + half) + " " + Number(top - bend) + " " +
-         Number(100 + half + 6) + " 100 C" + Number(100 + half) + " " + Number(bottom + bend) +
-         " " + Number(100 - half) + " " + Number(bottom + bend) + " " + Number(100 - half - 6) +
-         " 100 Z\"/>";
+    g += "<path fill=\"#c0505a\" d=\"M" + FormatFixed(100 - half - 6, 2) + " 100 C" +
+         FormatFixed(100 - half, 2) + " " + FormatFixed(top - bend, 2) + " " +
+         FormatFixed(100 + half, 2) + " " + FormatFixed(top - bend, 2) + " " +
+         FormatFixed(100 + half + 6, 2) + " 100 C" + FormatFixed(100 + half, 2) + " " +
+         FormatFixed(bottom + bend, 2) + " " + FormatFixed(100 - half, 2) + " " +
+         FormatFixed(bottom + bend, 2) + " " + FormatFixed(100 - half - 6, 2) + " 100 Z\"/>";
     if (d.open > 0) {
         const double inner = half * (1 - 0.15 * d.round);
-        g += "<ellipse fill=\"#3a1014\" cx=\"100\" cy=\"100\" rx=\"" + Number(inner) + "\" ry=\"" +
-             Number(d.open / 2) + "\"/>";
+        g += "<ellipse fill=\"#3a1014\" cx=\"100\" cy=\"100\" rx=\"" + FormatFixed(inner, 2) +
+             "\" ry=\"" + FormatFixed(d.open / 2, 2) + "\"/>";
         if (d.teeth >= 1) {
-            g += "<rect fill=\"#f4f1ea\" x=\"" + Number(100 - inner * 0.7) + "\" y=\"" +
-                 Number(100 - d.open / 2) + "\" width=\"" + Number(inner * 1.4) + "\" height=\"" +
-                 Number(std::min(6.0, d.open / 2)) + "\"/>";
+            g += "<rect fill=\"#f4f1ea\" x=\"" + FormatFixed(100 - inner * 0.7, 2) + "\" y=\"" +
+                 FormatFixed(100 - d.open / 2, 2) + "\" width=\"" + FormatFixed(inner * 1.4, 2) +
+                 "\" height=\"" + FormatFixed(std::min(6.0, d.open / 2), 2) + "\"/>";
         }
         if (d.teeth >= 2) {
-            g += "<rect fill=\"#f4f1ea\" x=\"" + Number(100 - inner * 0.6) + "\" y=\"" +
-                 Number(100 + d.open / 2 - std::min(5.0, d.open / 2)) + "\" width=\"" +
-                 Number(inner * 1.2) + "\" height=\"" + Number(std::min(5.0, d.open / 2)) + "\"/>";
+            g += "<rect fill=\"#f4f1ea\" x=\"" + FormatFixed(100 - inner * 0.6, 2) + "\" y=\"" +
+                 FormatFixed(100 + d.open / 2 - std::min(5.0, d.open / 2), 2) + "\" width=\"" +
+                 FormatFixed(inner * 1.2, 2) + "\" height=\"" +
+                 FormatFixed(std::min(5.0, d.open / 2), 2) + "\"/>";
         }
         if (d.tongue > 0) {
             const double y = d.tongue == 1   ? 100 + d.open * 0.3
                              : d.tongue == 2 ? 100 - d.open * 0.15
                                              : 100;
-            g += "<ellipse fill=\"#d86a78\" cx=\"100\" cy=\"" + Number(y) + "\" rx=\"" +
-                 Number(inner * 0.55) + "\" ry=\"" + Number(std::max(2.0, d.open * 0.2)) + "\"/>";
+            g += "<ellipse fill=\"#d86a78\" cx=\"100\" cy=\"" + FormatFixed(y, 2) + "\" rx=\"" +
+                 FormatFixed(inner * 0.55, 2) + "\" ry=\"" +
+                 FormatFixed(std::max(2.0, d.open * 0.2), 2) + "\"/>";
         }
     } else {
         g += "<path stroke=\"#6e1f28\" stroke-width=\"2\" fill=\"none\" d=\"M" +
-             Number(100 - half - 4) + " 100 L" + Number(100 + half + 4) + " 100\"/>";
+             FormatFixed(100 - half - 4, 2) + " 100 L" + FormatFixed(100 + half + 4, 2) +
+             " 100\"/>";
     }
     if (d.bite) {  // the upper teeth reach down over the lower lip
-        g += "<rect fill=\"#f4f1ea\" x=\"" + Number(100 - half * 0.5) + "\" y=\"" +
-             Number(100 - d.open / 2) + "\" width=\"" + Number(half) + "\" height=\"" +
-             Number(d.open + 5) + "\" rx=\"1.5\"/>";
+        g += "<rect fill=\"#f4f1ea\" x=\"" + FormatFixed(100 - half * 0.5, 2) + "\" y=\"" +
+             FormatFixed(100 - d.open / 2, 2) + "\" width=\"" + FormatFixed(half, 2) +
+             "\" height=\"" + FormatFixed(d.open + 5, 2) + "\" rx=\"1.5\"/>";
     }
     return g + "</g>";
 }
@@ -199,7 +180,7 @@ std::string WaveformPath(const Recording& recording) {
         const double bottom = std::max(top + 0.5, 50 - 48 * double(std::clamp(low, -1.0f, 1.0f)));
         path += 'M';
         path += std::to_string(column);
-        path += ".5 " + Number(top) + "V" + Number(bottom);
+        path += ".5 " + FormatFixed(top, 2) + "V" + FormatFixed(bottom, 2);
     }
     return path;
 }
@@ -269,9 +250,9 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording) {
     const std::vector<std::string>& names = Host::ShapeNames(track.set);
     const int rest = Host::RestShape(track.set);
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
-    page += "<title>" + HtmlText(track.soundFile) + " - vocetta preview</title>\n";
+    page += "<title>" + EscapeMarkup(track.soundFile) + " - vocetta preview</title>\n";
     page += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
-    page += "<h1>" + HtmlText(track.soundFile) + "</h1>\n<div class=\"row\">\n";
+    page += "<h1>" + EscapeMarkup(track.soundFile) + "</h1>\n<div class=\"row\">\n";
 
     page += "<svg id=\"face\" viewBox=\"0 0 200 200\"><g id=\"mouth\" data-shape=\"\">";
     for (const std::string& name : names)
@@ -289,14 +270,15 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording) {
     const double scale = track.duration > 0 ? 1000.0 / track.duration : 0.0;
     for (const Host::MouthCue& cue : track.cues) {
         const double x = cue.start * scale, width = (cue.end - cue.start) * scale;
-        page += "<rect class=\"cue\" data-shape=\"" + HtmlText(names[cue.shape]) + "\" x=\"" +
-                Number(x) + "\" y=\"0\" width=\"" + Number(width) + "\" height=\"36\" fill=\"" +
-                HexColour(cue.shape, rest) + "\"><title>" + HtmlText(names[cue.shape]) + " " +
-                Number(cue.start) + " - " + Number(cue.end) + " s</title></rect>";
+        page += "<rect class=\"cue\" data-shape=\"" + EscapeMarkup(names[cue.shape]) + "\" x=\"" +
+                FormatFixed(x, 2) + "\" y=\"0\" width=\"" + FormatFixed(width, 2) +
+                "\" height=\"36\" fill=\"" + HexColour(cue.shape, rest) + "\"><title>" +
+                EscapeMarkup(names[cue.shape]) + " " + FormatFixed(cue.start, 2) + " - " +
+                FormatFixed(cue.end, 2) + " s</title></rect>";
         if (width >= 14) {
-            page += "<text x=\"" + Number(x + width / 2) +
+            page += "<text x=\"" + FormatFixed(x + width / 2, 2) +
                     "\" y=\"24\" font-size=\"16\" text-anchor=\"middle\">" +
-                    HtmlText(names[cue.shape]) + "</text>";
+                    EscapeMarkup(names[cue.shape]) + "</text>";
         }
     }
     page +=
@@ -327,14 +309,9 @@ int RunPreview(const Arguments& arguments) {
     CommandLine line("preview", kSummary);
     AddOptions(line, options);
     if (!line.Parse(arguments)) return kExitOk;
-    if (options.inputs.size() != 1) throw UsageError("name one recording");
+    CheckOneRecordingToAFile(options.common, options.inputs, options.output,
+                             "the HTML file to write with -o PAGE.html");
     const std::string* output = &options.output;
-    if (output->empty() || *output == "-") {
-        throw UsageError("name the HTML file to write with -o PAGE.html");
-    }
-    std::vector<std::string> read = options.inputs;
-    if (!options.common.profile.empty()) read.push_back(options.common.profile);
-    CheckOutputIsNoInput(*output, read);
     const MouthOptions mouth = MouthFromOptions(options.mouth, VolumeFromDb(options.silenceDb));
     BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
     settings.keepSamples = true;  // the page embeds the audio

@@ -176,14 +176,9 @@ int RunRender(const Arguments& arguments) {
     CommandLine line("render", kSummary);
     AddOptions(line, options);
     if (!line.Parse(arguments)) return kExitOk;
-    if (options.inputs.size() != 1) throw UsageError("name one recording");
+    CheckOneRecordingToAFile(options.common, options.inputs, options.output,
+                             "the PNG file to write with -o FILE.png");
     const std::string* output = &options.output;
-    if (output->empty() || *output == "-") {
-        throw UsageError("name the PNG file to write with -o FILE.png");
-    }
-    std::vector<std::string> read = options.inputs;
-    if (!options.common.profile.empty()) read.push_back(options.common.profile);
-    CheckOutputIsNoInput(*output, read);
     if (std::filesystem::path(*output).extension() != ".png") {
         throw UsageError(*output + ": render writes PNG images; name the file FILE.png");
     }

@@ -51,6 +51,9 @@ struct CueTrackSettings {
     CueSettings cues;
 };
 
+// ShapeSetFromName for names a user typed: ShapeError naming the sets for any other.
+ShapeSet ParseShapeSet(const std::string& name);
+
 // `silenceVolume` is the RMS level below which the mouth rests. Throws ShapeError for an unknown
 // shape set.
 CueTrackSettings CueTrackSettingsFrom(const CueArguments& arguments, float silenceVolume);

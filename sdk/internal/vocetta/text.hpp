@@ -13,6 +13,9 @@ std::string FormatNumber(double value, int significant = 6);
 // printf's %.*f: exactly `decimals` decimals (cue times and drawings in hundredths).
 std::string FormatFixed(double value, int decimals);
 
+// Text for XML and HTML, in elements and in quoted attributes: & < > " as entities.
+std::string EscapeMarkup(const std::string& text);
+
 // JSON documents are built as nlohmann values (keys in insertion order) and written by JsonText,
 // whose layout keeps them readable line by line: an object, or an array that holds objects or
 // arrays, nested less than `spread` deep takes one line per member (indented two spaces a level);
