@@ -2,6 +2,7 @@
 """Frame accuracy of a profile on the validation voices of scripts/make-corpus.py.
 
     scripts/evaluate-corpus.py [-p PROFILE] [--corpus build/corpus] [--json FILE]
+                               [--by-voice] [--conditions clean,snr20,...,speech]
                                [-- extra options for `vocetta analyze`]
 
 Runs `vocetta analyze` (build/vocetta) over every validation recording, as a user would, and
@@ -12,12 +13,15 @@ compares each frame's phoneme with the label of the time at the frame's centre:
 - continuous speech: every frame whose centre lies inside a monophthong vowel.
 
 Accuracy is over the classes A I U E O sil: a vowel frame recognised as a consonant class (M,
-FV, S) is an error; the consonant classes' recall is reported on its own.
+FV, S) is an error; the consonant classes' recall is reported on its own. --by-voice adds each
+validation voice's vowel accuracy, recall and worst confusions: errors that gather in a few voices
+are the speakers', not the classes'.
 """
 import argparse
 import csv
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -28,6 +32,13 @@ TARGET = ["A", "I", "U", "E", "O", "sil"]
 CONSONANTS = ["M", "FV", "S"]
 CONDITIONS = ["clean", "snr20", "snr10", "level-20", "peak-0"]
 MARGIN = 0.04
+VOICE = re.compile(r"^(.*?)-[ps]\d+(-|\.)")
+
+
+def voice_of(file):
+    """Takes are named VOICE-pN-..., sentences VOICE-sN.wav."""
+    match = VOICE.match(file)
+    return match.group(1) if match else file
 
 
 def analyze(folder, files, profile, extra, out):
@@ -67,30 +78,56 @@ def score(folder, profile, extra, margin, wanted, work):
     frames = analyze(folder, files, profile, extra, out)
     labels = TARGET + CONSONANTS
     confusion = {t: {p: 0 for p in labels + ["other"]} for t in labels}
+    voices = {}
     for file in files:
+        voice = voices.setdefault(voice_of(file), {t: {} for t in TARGET})
         for time, predicted in frames[file]:
             label = truth(segments[file], time, margin, wanted)
             if label is None:
                 continue
             confusion[label][predicted if predicted in labels else "other"] += 1
+            if label in TARGET:
+                voice[label][predicted] = voice[label].get(predicted, 0) + 1
     rows = [t for t in TARGET if sum(confusion[t].values())]
     correct = sum(confusion[t][t] for t in rows)
     total = sum(sum(confusion[t].values()) for t in rows)
     recall = {t: confusion[t][t] / max(1, sum(confusion[t].values()))
               for t in labels if sum(confusion[t].values())}
     return {"accuracy": correct / max(1, total), "frames": total, "recall": recall,
-            "confusion": {t: confusion[t] for t in labels if sum(confusion[t].values())}}
+            "confusion": {t: confusion[t] for t in labels if sum(confusion[t].values())},
+            "voices": voices}
 
 
-def evaluate(corpus, profile, extra, work):
+def evaluate(corpus, profile, extra, work, conditions):
     results = {}
     everything = set(TARGET + CONSONANTS)
-    for condition in CONDITIONS:
-        results[condition] = score(os.path.join(corpus, "validation", condition), profile, extra,
-                                   MARGIN, everything, work)
-    results["speech"] = score(os.path.join(corpus, "validation", "speech"), profile, extra, 0.0,
-                              {"A", "I", "U", "E", "O"}, work)
+    for condition in conditions:
+        folder = os.path.join(corpus, "validation", condition)
+        if condition == "speech":
+            results[condition] = score(folder, profile, extra, 0.0, {"A", "I", "U", "E", "O"}, work)
+        else:
+            results[condition] = score(folder, profile, extra, MARGIN, everything, work)
     return results
+
+
+def report_voices(results):
+    """Accuracy over the vowels and the worst confusions of each voice."""
+    lines = []
+    for condition in [c for c in ("clean", "snr20", "speech") if c in results]:
+        lines.append("\nby voice, %s (vowel frames; recall A I U E O; main confusions):" % condition)
+        for voice, counts in sorted(results[condition]["voices"].items()):
+            vowels = [t for t in TARGET[:5] if counts[t]]
+            total = sum(sum(counts[t].values()) for t in vowels)
+            correct = sum(counts[t].get(t, 0) for t in vowels)
+            recall = " ".join("%5.1f" % (100 * counts[t].get(t, 0) / sum(counts[t].values()))
+                              if counts[t] else "    -" for t in TARGET[:5])
+            errors = sorted(((n, t, p) for t in vowels for p, n in counts[t].items() if p != t),
+                            reverse=True)[:3]
+            lines.append("%-12s %6.1f%% %5d  %s  %s" % (
+                voice, 100 * correct / max(1, total), total, recall,
+                " ".join("%s>%s %d%%" % (t, p, round(100 * n / sum(counts[t].values())))
+                         for n, t, p in errors)))
+    return "\n".join(lines)
 
 
 def report(results):
@@ -101,7 +138,7 @@ def report(results):
                           "    -" for c in TARGET + CONSONANTS)
         lines.append("%-9s %7.2f%% %8d         %s" % (condition, 100 * result["accuracy"],
                                                       result["frames"], recall))
-    for condition in ("clean", "snr20", "snr10", "speech"):
+    for condition in [c for c in ("clean", "snr20", "snr10", "speech") if c in results]:
         confusion = results[condition]["confusion"]
         columns = TARGET + CONSONANTS + ["other"]
         lines.append("\nconfusion, %s (rows: true, columns: recognised):" % condition)
@@ -116,13 +153,20 @@ def main():
     parser.add_argument("-p", "--profile", default="", help="profile (default: built-in)")
     parser.add_argument("--corpus", default=os.path.join(ROOT, "build", "corpus"))
     parser.add_argument("--json", help="also write the figures to this file")
+    parser.add_argument("--by-voice", action="store_true",
+                        help="also report each validation voice's vowel accuracy")
+    parser.add_argument("--conditions", default=",".join(CONDITIONS + ["speech"]),
+                        help="comma-separated conditions to score (default: all)")
     parser.add_argument("extra", nargs="*", help="options passed on to vocetta analyze")
     args = parser.parse_args()
     if not os.access(TOOL, os.X_OK):
         sys.exit("build the tool first: cmake -S . -B build && cmake --build build")
     with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work:
-        results = evaluate(args.corpus, args.profile, args.extra, work)
+        results = evaluate(args.corpus, args.profile, args.extra, work,
+                           args.conditions.split(","))
     print(report(results))
+    if args.by_voice:
+        print(report_voices(results))
     if args.json:
         with open(args.json, "w") as f:
             json.dump(results, f, indent=1)
