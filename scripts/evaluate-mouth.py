@@ -13,8 +13,9 @@ scripts/make-corpus.py, which writes the validation voices' sentences there), ru
   pauses   steps inside pauses of 100 ms or more that get X                   goal >= 90 %
   closures steps inside m, b and p that get A (closed lips)                   goal >= 50 %
 
---search runs a grid of --min-hold, --sharpness, --attack, --release and --closure and prints every row,
-best last (the smallest shortfall from the three goals); use it on validation voices only.
+--search runs a grid of --min-hold, --sharpness, --attack, --release, --closure, --closed-margin,
+--lip-margin and --open-priority and prints every row, best last (the smallest shortfall from the
+three goals, then the largest sum); use it on validation voices only.
 """
 import argparse
 import itertools
@@ -132,16 +133,19 @@ def main():
                                                                      arguments.extra)))
         return
     rows = []
-    for hold, sharpness, (attack, release), closure in itertools.product(
-            [40, 60, 70, 80, 100], [1, 3, 6], [(0, 0), (20, 50), (40, 80)], [0, 100]):
+    for hold, sharpness, (attack, release), closure, closed, lip, priority in itertools.product(
+            [40, 50, 60], [3, 4], [(0, 0), (20, 50)], [100, 150], [1, 2, 3], [1, 8], [1, 1.5, 2]):
         options = ["--min-hold", str(hold), "--sharpness", str(sharpness), "--attack",
-                   str(attack), "--release", str(release), "--closure", str(closure)]
+                   str(attack), "--release", str(release), "--closure", str(closure),
+                   "--closed-margin", str(closed), "--lip-margin", str(lip), "--open-priority",
+                   str(priority)]
         result = measure(arguments.tool, files, options + arguments.extra)
-        rows.append((shortfall(result), " ".join(options), result))
+        rows.append((shortfall(result), -sum(r[0] for r in result.values()), " ".join(options),
+                     result))
         print(line(" ".join(options), result), flush=True)
-    rows.sort(key=lambda row: row[0])
+    rows.sort(key=lambda row: row[:2])
     print("best:")
-    print(line(rows[0][1], rows[0][2]))
+    print(line(rows[0][2], rows[0][3]))
 
 
 if __name__ == "__main__":

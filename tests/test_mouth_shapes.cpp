@@ -241,6 +241,40 @@ TEST(MouthShapes, RejectsSettingsOutOfRange) {
     EXPECT_FALSE(rejected([](MouthSettings& s) { s.attackSeconds = s.releaseSeconds = 0; }));
 }
 
+TEST(MouthShapes, ClosedLipsAndTeethOnTheLipShowOnlyWithAClearLead) {
+    // Loud frames, unsharpened: the weights are the scores' shares, whatever the margins.
+    const std::vector<std::string> names = {"M", "U", "FV", "sil"};
+    const auto map = BuildShapeMap(ShapeSet::Cartoon, names, {}, "test");
+    auto shown = [&](std::vector<float> scores, double closedMargin, double lipMargin) {
+        MouthSettings settings = Immediate();
+        settings.closedMargin = closedMargin;
+        settings.lipMargin = lipMargin;
+        MouthShapes mouth(map, settings);
+        mouth.Update(scores, 0.25f, 0.01);
+        EXPECT_FLOAT_EQ(mouth.Weights()[static_cast<size_t>(Cartoon("A"))], scores[0]);
+        return Host::ShapeNames(ShapeSet::Cartoon)[static_cast<size_t>(mouth.Dominant())];
+    };
+    // M 0.5 against U 0.3: A wins plainly and at a margin of 1.5 (0.33 > 0.3), not at 2 (0.25).
+    EXPECT_EQ(shown({0.5f, 0.3f, 0.2f, 0.0f}, 1.0, 1.0), "A");
+    EXPECT_EQ(shown({0.5f, 0.3f, 0.2f, 0.0f}, 1.5, 1.0), "A");
+    EXPECT_EQ(shown({0.5f, 0.3f, 0.2f, 0.0f}, 2.0, 1.0), "F");
+    // FV 0.45 against U 0.35 likewise at 1.25 (0.36), not at 1.5 (0.3); M is left alone.
+    EXPECT_EQ(shown({0.2f, 0.35f, 0.45f, 0.0f}, 1.0, 1.25), "G");
+    EXPECT_EQ(shown({0.2f, 0.35f, 0.45f, 0.0f}, 1.0, 1.5), "F");
+    // Both margins at once: A 0.5 / 2 = 0.25 still beats G 0.4 / 2 = 0.2 and F 0.1.
+    EXPECT_EQ(shown({0.5f, 0.1f, 0.4f, 0.0f}, 2.0, 2.0), "A");
+    // The visemes' own closed and lip shapes.
+    EXPECT_EQ(Host::ShapeNames(ShapeSet::Visemes)[Host::ClosedShape(ShapeSet::Visemes)], "PP");
+    EXPECT_EQ(Host::ShapeNames(ShapeSet::Visemes)[Host::LipShape(ShapeSet::Visemes)], "FF");
+    EXPECT_EQ(Host::ShapeNames(ShapeSet::Cartoon)[Host::LipShape(ShapeSet::Cartoon)], "G");
+    MouthSettings bad = Immediate();
+    bad.closedMargin = 0.5;
+    EXPECT_THROW(MouthShapes(map, bad), ShapeError);
+    bad = Immediate();
+    bad.lipMargin = NAN;
+    EXPECT_THROW(MouthShapes(map, bad), ShapeError);
+}
+
 // ---- Cues -------------------------------------------------------------------------------------
 
 struct Expected {
@@ -348,6 +382,49 @@ TEST(Cues, BoundariesFallOnTheResolutionAndCuesCoverTheDuration) {
     EXPECT_EQ(Host::ShapeAt(cues, 0.1799, Cartoon("X")), Cartoon("A"));
     EXPECT_EQ(Host::ShapeAt(cues, 0.2083, Cartoon("X")), Cartoon("X"));  // past the last cue
     EXPECT_EQ(Host::ShapeAt(cues, -1.0, Cartoon("X")), Cartoon("X"));
+}
+
+TEST(Cues, AShortCueTakesFromBothNeighboursWhenNeitherAloneCanSpareIt) {
+    // D 90, A 40, F 90 with a 70 ms hold: A misses 30 and each neighbour spares only 20, so A
+    // takes 20 from the later and 10 from the earlier (the later gives the larger half).
+    ExpectCues(Cues({{"D", 9}, {"A", 4}, {"F", 9}}, 0.22, 0.07),
+               {{0.00, 0.08, "D"}, {0.08, 0.15, "A"}, {0.15, 0.22, "F"}});
+    // D 80, A 40, F 90: D spares 10, F 20; F gives its 20 and D the other 10.
+    ExpectCues(Cues({{"D", 8}, {"A", 4}, {"F", 9}}, 0.21, 0.07),
+               {{0.00, 0.07, "D"}, {0.07, 0.14, "A"}, {0.14, 0.21, "F"}});
+    // D 80, A 40, F 110: F alone can spare the 30.
+    ExpectCues(Cues({{"D", 8}, {"A", 4}, {"F", 11}}, 0.23, 0.07),
+               {{0.00, 0.08, "D"}, {0.08, 0.15, "A"}, {0.15, 0.23, "F"}});
+    // D 80, A 40, F 80: 20 to spare in all, not enough; A joins the earlier of its equal
+    // neighbours.
+    ExpectCues(Cues({{"D", 8}, {"A", 4}, {"F", 8}}, 0.20, 0.07),
+               {{0.00, 0.12, "D"}, {0.12, 0.20, "F"}});
+}
+
+TEST(Cues, OpenPriorityKeepsAShortVowelBetweenClosures) {
+    std::vector<double> times;
+    std::vector<int> shapes;
+    for (const auto& [shape, frames] :
+         std::vector<std::pair<const char*, int>>{{"A", 5}, {"D", 4}, {"A", 11}}) {
+        for (int i = 0; i < frames; ++i) {
+            times.push_back(0.005 + 0.01 * static_cast<double>(times.size()));
+            shapes.push_back(Cartoon(shape));
+        }
+    }
+    // A 50, D 40, A 110 with a 100 ms hold. Counted alike, D goes first, is under half the hold
+    // and joins the longer A: nothing but A.
+    Host::CueSettings settings{0.1, 0.01, 0, Cartoon("A"), 1.0};
+    ExpectCues(Host::BuildCues(times, shapes, 0.2, Cartoon("X"), settings), {{0.00, 0.20, "A"}});
+    // At 1.5, D counts 60: the first A goes first, cannot borrow from D and joins it; D (90)
+    // then takes the 10 ms the last A can spare.
+    settings.openPriority = 1.5;
+    ExpectCues(Host::BuildCues(times, shapes, 0.2, Cartoon("X"), settings),
+               {{0.00, 0.10, "D"}, {0.10, 0.20, "A"}});
+    // The rest shape is not open: X in D's place is swallowed as before.
+    for (int& shape : shapes) {
+        if (shape == Cartoon("D")) shape = Cartoon("X");
+    }
+    ExpectCues(Host::BuildCues(times, shapes, 0.2, Cartoon("X"), settings), {{0.00, 0.20, "A"}});
 }
 
 }  // namespace

@@ -108,6 +108,24 @@ static class Tests {
             Check(false, "a sharpness below 1 is accepted");
         } catch (Vocetta.VocettaException) {
         }
+        // Closed lips 0.5 against puckered 0.3: shown at a margin of 1.5 (0.33 > 0.3), not at 2
+        // (0.25); the teeth on the lip 0.45 against 0.35 likewise at 1.25 (0.36), not at 1.5.
+        string[] margins = {Margins(profile, "M", 0.5, "U", 0.3, "FV", 0.2, 1.5, 1),
+                            Margins(profile, "M", 0.5, "U", 0.3, "FV", 0.2, 2, 1),
+                            Margins(profile, "FV", 0.45, "U", 0.35, "M", 0.2, 1, 1.25),
+                            Margins(profile, "FV", 0.45, "U", 0.35, "M", 0.2, 1, 1.5)};
+        Check(string.Join(" ", margins) == "A F G F", "margins: " + string.Join(" ", margins));
+    }
+
+    // The shape shown for three loud scores, unsharpened, with the given margins.
+    static string Margins(Vocetta.Profile profile, string a, double sa, string b, double sb, string c,
+                          double sc, double closedMargin, double lipMargin) {
+        var mouth = new Vocetta.MouthShapes(
+            profile, Vocetta.ShapeSet.Cartoon,
+            new Vocetta.MouthSettings {AttackSeconds = 0, ReleaseSeconds = 0, Sharpness = 1,
+                                       ClosedMargin = closedMargin, LipMargin = lipMargin});
+        mouth.Update(ScoresFor(profile, a, sa, b, sb, c, sc), 0.25f, 0.01);
+        return mouth.DominantName;
     }
 
     // Attack and release are one-pole filters: a step reaches 1 - e^(-t/T).
@@ -180,12 +198,14 @@ static class Tests {
 
     // The shape shown in every frame is the one the tool's cues show there: with no hold and no
     // closures the tool's cues follow the frames, and a keyframe every 10 ms (the hop) samples
-    // each frame's cue once.
+    // each frame's cue once. Both weigh the closed and lip shapes with the margins of
+    // RunTests.cmake.
     static void MouthAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
                                     float[] samples, int rate, Vocetta.ShapeSet set, string tool) {
         string[] expected = tool.Split(new[] {'\n'}, StringSplitOptions.RemoveEmptyEntries)
                                 .Select(line => line.Split('\t')[1]).ToArray();
-        string[] shown = Sample.Mouth(library, profile, samples, rate, 10, set)
+        var margins = new Vocetta.MouthSettings {ClosedMargin = 2, LipMargin = 8};
+        string[] shown = Sample.Mouth(library, profile, samples, rate, 10, set, margins)
                              .Split(new[] {'\n'}, StringSplitOptions.RemoveEmptyEntries)
                              .Skip(1).Select(line => line.Split(',')[1]).ToArray();
         int differ = 0;

@@ -746,6 +746,9 @@ public static class Shapes {
 
     // The shape of a closed, relaxed mouth: X or sil.
     public static int Rest(ShapeSet set) { return set == ShapeSet.Visemes ? 0 : 8; }
+    // Closed lips (A, PP) and upper teeth on the lower lip (G, FF).
+    public static int Closed(ShapeSet set) { return set == ShapeSet.Visemes ? 1 : 0; }
+    public static int Lip(ShapeSet set) { return set == ShapeSet.Visemes ? 2 : 6; }
 
     // -1 when the set has no such shape.
     public static int Index(ShapeSet set, string name) {
@@ -828,11 +831,15 @@ public sealed class MouthSettings {
     // logarithm of the volume and is fully open at LoudVolume.
     public float SilenceVolume = 0.01f;  // -40 dBFS
     public float LoudVolume = 0.25f;     // about -12 dBFS
+    // How many times the closed lips and the teeth on the lip must outweigh another speaking
+    // shape to be the one shown (Dominant); the weights are left alone. 1 or more.
+    public double ClosedMargin = 1.0;
+    public double LipMargin = 1.0;
 }
 
 public sealed class MouthShapes {
     readonly float[] map, target, weights;
-    readonly int phonemes, count, rest;
+    readonly int phonemes, count, rest, closed, lip;
     readonly MouthSettings settings;
     float jaw;
 
@@ -855,16 +862,23 @@ public sealed class MouthShapes {
             float.IsInfinity(s.LoudVolume)) {
             throw new VocettaException("the loud volume must be finite and above the silence volume");
         }
+        if (!(s.ClosedMargin >= 1) || double.IsInfinity(s.ClosedMargin) || !(s.LipMargin >= 1) ||
+            double.IsInfinity(s.LipMargin)) {
+            throw new VocettaException("the closed and lip margins must be finite numbers, 1 or more");
+        }
         // A copy, so that the settings stay what they were when the mouth was made.
         this.settings = new MouthSettings {
             AttackSeconds = s.AttackSeconds, ReleaseSeconds = s.ReleaseSeconds,
-            Sharpness = s.Sharpness, SilenceVolume = s.SilenceVolume, LoudVolume = s.LoudVolume};
+            Sharpness = s.Sharpness, SilenceVolume = s.SilenceVolume, LoudVolume = s.LoudVolume,
+            ClosedMargin = s.ClosedMargin, LipMargin = s.LipMargin};
         Set = set;
         ShapeNames = Shapes.Names(set);
         map = Shapes.Map(profile, set, profile.Origin ?? "profile");
         phonemes = profile.Names.Length;
         count = ShapeNames.Length;
         rest = Shapes.Rest(set);
+        closed = Shapes.Closed(set);
+        lip = Shapes.Lip(set);
         target = new float[count];
         weights = new float[count];
         Reset();
@@ -946,7 +960,8 @@ public sealed class MouthShapes {
 
     // The shape to show: rest while its weight exceeds that of all other shapes together (they
     // share what rest gives up, so rest would win a plain comparison long after the mouth
-    // opened), otherwise the strongest other shape (the lower index on equal weights).
+    // opened), otherwise the strongest other shape, the closed and lip shapes' weights divided by
+    // their margins (the lower index on equal weights).
     public int Dominant {
         get {
             double open = 0;
@@ -954,10 +969,17 @@ public sealed class MouthShapes {
             for (int s = 0; s < count; ++s) {
                 if (s == rest) continue;
                 open += weights[s];
-                if (best == rest || weights[s] > weights[best]) best = s;
+                if (best == rest || Strength(s) > Strength(best)) best = s;
             }
             return best != rest && open >= weights[rest] ? best : rest;
         }
+    }
+
+    double Strength(int s) {
+        double weight = weights[s];
+        if (s == closed) return weight / settings.ClosedMargin;
+        if (s == lip) return weight / settings.LipMargin;
+        return weight;
     }
 
     public string DominantName { get { return ShapeNames[Dominant]; } }

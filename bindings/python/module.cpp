@@ -94,9 +94,11 @@ py::array_t<T> ToArray(const std::vector<T>& values) {
 class Mouth {
   public:
     Mouth(const Profile& profile, const std::string& shapes, double attackSeconds,
-          double releaseSeconds, double sharpness, float silenceVolume, float loudVolume)
-        : mouth_(Map(profile, shapes), Host::MouthSettings{attackSeconds, releaseSeconds, sharpness,
-                                                           silenceVolume, loudVolume}) {}
+          double releaseSeconds, double sharpness, float silenceVolume, float loudVolume,
+          double closedMargin, double lipMargin)
+        : mouth_(Map(profile, shapes),
+                 Host::MouthSettings{attackSeconds, releaseSeconds, sharpness, silenceVolume,
+                                     loudVolume, closedMargin, lipMargin}) {}
 
     const Host::ShapeMap& map() const { return mouth_.Map(); }  // never changes
     size_t phonemes() const { return static_cast<size_t>(map().phonemes); }
@@ -307,7 +309,8 @@ std::vector<std::string> LabelFrames(const Profile& profile,
 // The tool's mouth options (analyze --cues, in milliseconds), checked as its command line checks
 // them.
 Host::CueArguments CueArguments(const std::string& shapes, double minHoldMs, double closureMs,
-                                double attackMs, double releaseMs, double sharpness) {
+                                double attackMs, double releaseMs, double sharpness,
+                                double closedMargin, double lipMargin, double openPriority) {
     const auto check = [](const char* name, double value, double low, double high) {
         if (!(value >= low && value <= high)) {
             throw py::value_error(std::string(name) + " must lie between " +
@@ -319,8 +322,12 @@ Host::CueArguments CueArguments(const std::string& shapes, double minHoldMs, dou
     check("attack_ms", attackMs, 0, 10000);
     check("release_ms", releaseMs, 0, 10000);
     check("sharpness", sharpness, 1, 100);
+    check("closed_margin", closedMargin, 1, 1000);
+    check("lip_margin", lipMargin, 1, 1000);
+    check("open_priority", openPriority, 1, 100);
     (void)Host::ParseShapeSet(shapes);  // the set is named again when the cues are made
-    return {shapes, minHoldMs, closureMs, attackMs, releaseMs, sharpness};
+    return {shapes,    minHoldMs,    closureMs, attackMs,    releaseMs,
+            sharpness, closedMargin, lipMargin, openPriority};
 }
 
 py::tuple CueArrays(const std::vector<Host::MouthCue>& cues) {
@@ -519,10 +526,11 @@ PYBIND11_MODULE(_vocetta, module) {
         py::arg("text"), py::arg("origin") = "profile text");
 
     py::class_<Python::Mouth, std::shared_ptr<Python::Mouth>>(module, "MouthShapes")
-        .def(py::init<const Profile&, const std::string&, double, double, double, float, float>(),
+        .def(py::init<const Profile&, const std::string&, double, double, double, float, float,
+                      double, double>(),
              py::arg("profile"), py::arg("shapes"), py::arg("attack_seconds"),
              py::arg("release_seconds"), py::arg("sharpness"), py::arg("silence_volume"),
-             py::arg("loud_volume"))
+             py::arg("loud_volume"), py::arg("closed_margin"), py::arg("lip_margin"))
         .def("update", &Python::Mouth::Update, py::arg("scores"), py::arg("volume"),
              py::arg("elapsed_seconds"))
         .def("run", &Python::Mouth::Run, py::arg("scores"), py::arg("volume"),
@@ -572,6 +580,8 @@ PYBIND11_MODULE(_vocetta, module) {
         defaults["sharpness"] = settings.sharpness;
         defaults["silence_volume"] = settings.silenceVolume;
         defaults["loud_volume"] = settings.loudVolume;
+        defaults["closed_margin"] = settings.closedMargin;
+        defaults["lip_margin"] = settings.lipMargin;
         return defaults;
     });
     module.def("cue_defaults", [] {
@@ -583,12 +593,16 @@ PYBIND11_MODULE(_vocetta, module) {
         defaults["attack_ms"] = arguments.attackMs;
         defaults["release_ms"] = arguments.releaseMs;
         defaults["sharpness"] = arguments.sharpness;
+        defaults["closed_margin"] = arguments.closedMargin;
+        defaults["lip_margin"] = arguments.lipMargin;
+        defaults["open_priority"] = arguments.openPriority;
         return defaults;
     });
     py::class_<Host::CueArguments>(module, "CueArguments");
     module.def("cue_arguments", &Python::CueArguments, py::arg("shapes"), py::arg("min_hold_ms"),
                py::arg("closure_ms"), py::arg("attack_ms"), py::arg("release_ms"),
-               py::arg("sharpness"));
+               py::arg("sharpness"), py::arg("closed_margin"), py::arg("lip_margin"),
+               py::arg("open_priority"));
     module.def("recording_cues", &Python::RecordingCues, py::arg("profile"), py::arg("time"),
                py::arg("volume"), py::arg("best"), py::arg("scores"), py::arg("hop"),
                py::arg("sample_rate"), py::arg("length"), py::arg("gate_db"), py::arg("silence_db"),

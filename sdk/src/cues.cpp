@@ -31,11 +31,13 @@ CueTrackSettings CueTrackSettingsFrom(const CueArguments& arguments, float silen
     settings.set = ParseShapeSet(arguments.shapes);
     settings.cues.minHoldSeconds = arguments.minHoldMs / 1000.0;
     settings.cues.closureSeconds = arguments.closureMs / 1000.0;
-    settings.cues.closedShape =
-        ShapeIndex(settings.set, settings.set == ShapeSet::Visemes ? "PP" : "A");
+    settings.cues.closedShape = ClosedShape(settings.set);
+    settings.cues.openPriority = arguments.openPriority;
     settings.mouth.attackSeconds = arguments.attackMs / 1000.0;
     settings.mouth.releaseSeconds = arguments.releaseMs / 1000.0;
     settings.mouth.sharpness = arguments.sharpness;
+    settings.mouth.closedMargin = arguments.closedMargin;
+    settings.mouth.lipMargin = arguments.lipMargin;
     settings.mouth.silenceVolume = silenceVolume;
     // The jaw opens over the 28 dB above the silence level.
     settings.mouth.loudVolume = silenceVolume * 25.0f > 0 ? silenceVolume * 25.0f : 0.25f;

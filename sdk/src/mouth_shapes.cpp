@@ -54,6 +54,14 @@ int RestShape(ShapeSet set) {
     return set == ShapeSet::Visemes ? 0 : 8;
 }
 
+int ClosedShape(ShapeSet set) {
+    return set == ShapeSet::Visemes ? 1 : 0;
+}
+
+int LipShape(ShapeSet set) {
+    return set == ShapeSet::Visemes ? 2 : 6;
+}
+
 int ShapeIndex(ShapeSet set, const std::string& name) {
     const std::vector<std::string>& names = ShapeNames(set);
     const auto found = std::find(names.begin(), names.end(), name);
@@ -135,13 +143,21 @@ ShapeMap BuildShapeMap(ShapeSet set, const std::vector<std::string>& names,
 }
 
 MouthShapes::MouthShapes(ShapeMap map, const MouthSettings& settings)
-    : map_(std::move(map)), settings_(settings), rest_(RestShape(map_.set)) {
+    : map_(std::move(map)),
+      settings_(settings),
+      rest_(RestShape(map_.set)),
+      closed_(ClosedShape(map_.set)),
+      lip_(LipShape(map_.set)) {
     if (!(settings.attackSeconds >= 0) || !(settings.releaseSeconds >= 0) ||
         !std::isfinite(settings.attackSeconds) || !std::isfinite(settings.releaseSeconds)) {
         throw ShapeError("attack and release times must be finite and 0 or more");
     }
     if (!(settings.sharpness >= 1) || !std::isfinite(settings.sharpness)) {
         throw ShapeError("sharpness must be a finite number, 1 or more");
+    }
+    if (!(settings.closedMargin >= 1) || !std::isfinite(settings.closedMargin) ||
+        !(settings.lipMargin >= 1) || !std::isfinite(settings.lipMargin)) {
+        throw ShapeError("the closed and lip margins must be finite numbers, 1 or more");
     }
     if (!(settings.silenceVolume >= 0) || !(settings.loudVolume > settings.silenceVolume) ||
         !std::isfinite(settings.loudVolume)) {
@@ -229,100 +245,94 @@ void MouthShapes::Update(std::span<const float> scores, float volume, double ela
 int MouthShapes::Dominant() const {
     // Open or at rest first, then which open shape: the open shapes share the weight the rest
     // shape gives up, so the rest shape would win a plain comparison long after the mouth opened.
+    // The closed and lip shapes compete by their weights over their margins.
     const auto rest = static_cast<size_t>(rest_);
+    auto strength = [this](size_t s) {
+        const double weight = weights_[s];
+        if (static_cast<int>(s) == closed_) return weight / settings_.closedMargin;
+        if (static_cast<int>(s) == lip_) return weight / settings_.lipMargin;
+        return weight;
+    };
     double open = 0;
     size_t best = rest;
     for (size_t s = 0; s < weights_.size(); ++s) {
         if (s == rest) continue;
         open += weights_[s];
-        if (best == rest || weights_[s] > weights_[best]) best = s;
+        if (best == rest || strength(s) > strength(best)) best = s;
     }
     return best != rest && open >= weights_[rest] ? static_cast<int>(best) : rest_;
 }
 
-std::vector<MouthCue> BuildCues(std::span<const double> times, std::span<const int> shapes,
-                                double duration, int restShape, const CueSettings& settings) {
-    // Boundaries in whole ticks of the resolution, so that lengths compare exactly.
-    const double tick = settings.resolutionSeconds > 0 ? settings.resolutionSeconds : 0.01;
-    // Dividing by the ticks per second gives 0.03, not 3 x 0.01 = 0.030000000000000002.
-    const double perSecond = 1.0 / tick;
-    const auto ticks = [tick](double seconds) {
-        return static_cast<int64_t>(std::llround(seconds / tick));
-    };
-    const int64_t endTick = std::max<int64_t>(0, ticks(std::max(0.0, duration)));
-    const int64_t hold = std::max<int64_t>(0, ticks(settings.minHoldSeconds));
+namespace {
 
-    struct Run {
-        int64_t start, end;
-        int shape;
-    };
-    std::vector<Run> runs;
-    const size_t frames = std::min(times.size(), shapes.size());
-    for (size_t i = 0; i < frames; ++i) {
-        const int64_t start =
-            i == 0 ? 0 : std::clamp<int64_t>(ticks(0.5 * (times[i - 1] + times[i])), 0, endTick);
-        if (!runs.empty() && runs.back().shape == shapes[i]) continue;
-        if (!runs.empty()) runs.back().end = start;
-        runs.push_back({start, endTick, shapes[i]});
-    }
-    if (runs.empty()) runs.push_back({0, endTick, restShape});
+// Cue building works in whole ticks of the resolution, so that lengths compare exactly.
+struct Run {
+    int64_t start, end;
+    int shape;
+    int64_t Length() const { return end - start; }
+};
 
-    auto length = [&runs](size_t i) { return runs[i].end - runs[i].start; };
-    // Neighbours of equal shape become one; runs that rounding left empty disappear (the first
-    // keeps its start at 0, the last its end).
-    auto tidy = [&runs]() {
-        for (size_t i = 0; i < runs.size() && runs.size() > 1;) {
-            if (runs[i].end <= runs[i].start) {
-                if (i + 1 < runs.size()) {
-                    runs[i + 1].start = runs[i].start;
-                } else {
-                    runs[i - 1].end = runs[i].end;
-                }
-                runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(i));
-            } else if (i > 0 && runs[i].shape == runs[i - 1].shape) {
-                runs[i - 1].end = runs[i].end;
-                runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(i));
+// Neighbours of equal shape become one; runs that rounding left empty disappear (the first keeps
+// its start, the last its end).
+void Tidy(std::vector<Run>& runs) {
+    for (size_t i = 0; i < runs.size() && runs.size() > 1;) {
+        if (runs[i].end <= runs[i].start) {
+            if (i + 1 < runs.size()) {
+                runs[i + 1].start = runs[i].start;
             } else {
-                ++i;
+                runs[i - 1].end = runs[i].end;
             }
+            runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(i));
+        } else if (i > 0 && runs[i].shape == runs[i - 1].shape) {
+            runs[i - 1].end = runs[i].end;
+            runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
         }
-    };
-    tidy();
-
-    const int64_t closure = ticks(settings.closureSeconds);
-    if (settings.closedShape >= 0 && closure > 0) {
-        for (size_t i = 1; i + 1 < runs.size(); ++i) {
-            if (runs[i].shape == restShape && length(i) < closure &&
-                runs[i - 1].shape != restShape && runs[i + 1].shape != restShape) {
-                runs[i].shape = settings.closedShape;
-            }
-        }
-        tidy();
     }
+}
 
+// Until every run but the last lasts `hold`: the shortest run under it (open runs counted at
+// `openPriority` times their length) takes the missing time from a neighbour that can spare it,
+// or from both, if it lasts at least half the hold, otherwise it joins its longer neighbour.
+void Hold(std::vector<Run>& runs, int64_t hold, int restShape, const CueSettings& settings) {
+    const double priority = std::max(1.0, settings.openPriority);
+    auto counted = [&](size_t i) {
+        const bool open = runs[i].shape != restShape && runs[i].shape != settings.closedShape;
+        return static_cast<double>(runs[i].Length()) * (open ? priority : 1.0);
+    };
     while (runs.size() > 1) {
-        // The shortest cue under the hold; the last is allowed to be short.
         size_t shortest = runs.size();
         for (size_t i = 0; i + 1 < runs.size(); ++i) {
-            if (length(i) < hold && (shortest == runs.size() || length(i) < length(shortest))) {
+            if (runs[i].Length() < hold &&
+                (shortest == runs.size() || counted(i) < counted(shortest))) {
                 shortest = i;
             }
         }
         if (shortest == runs.size()) break;
         const size_t i = shortest;
-        const int64_t missing = hold - length(i);
-        if (2 * length(i) >= hold) {
-            // Lengthen it from the neighbour with the most to spare, if that stays held.
-            const int64_t spareBefore = i > 0 ? length(i - 1) - hold : -1;
-            const int64_t spareAfter = i + 1 < runs.size() ? length(i + 1) - hold : -1;
+        const int64_t missing = hold - runs[i].Length();
+        if (2 * runs[i].Length() >= hold) {
+            // Lengthen it from the neighbour with the most to spare if that stays held, else
+            // from both, the later giving what the earlier cannot of an even split.
+            const int64_t spareBefore = i > 0 ? runs[i - 1].Length() - hold : -1;
+            const int64_t spareAfter = i + 1 < runs.size() ? runs[i + 1].Length() - hold : -1;
+            int64_t fromAfter = 0;
             if (spareAfter >= missing && spareAfter >= spareBefore) {
-                runs[i].end += missing;
-                runs[i + 1].start = runs[i].end;
-                continue;
+                fromAfter = missing;
+            } else if (spareBefore >= missing) {
+                fromAfter = 0;
+            } else if (spareBefore > 0 && spareAfter > 0 && spareBefore + spareAfter >= missing) {
+                fromAfter =
+                    std::min(std::max(missing - missing / 2, missing - spareBefore), spareAfter);
+            } else {
+                fromAfter = -1;
             }
-            if (spareBefore >= missing) {
-                runs[i].start -= missing;
-                runs[i - 1].end = runs[i].start;
+            if (fromAfter >= 0) {
+                runs[i].end += fromAfter;
+                runs[i].start -= missing - fromAfter;
+                if (i + 1 < runs.size()) runs[i + 1].start = runs[i].end;
+                if (i > 0) runs[i - 1].end = runs[i].start;
                 continue;
             }
         }
@@ -333,13 +343,51 @@ std::vector<MouthCue> BuildCues(std::span<const double> times, std::span<const i
         } else if (i + 1 == runs.size()) {
             into = i - 1;
         } else {
-            into = length(i - 1) >= length(i + 1) ? i - 1 : i + 1;
+            into = counted(i - 1) >= counted(i + 1) ? i - 1 : i + 1;
         }
         runs[into].start = std::min(runs[into].start, runs[i].start);
         runs[into].end = std::max(runs[into].end, runs[i].end);
         runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(i));
-        tidy();
+        Tidy(runs);
     }
+}
+
+}  // namespace
+
+std::vector<MouthCue> BuildCues(std::span<const double> times, std::span<const int> shapes,
+                                double duration, int restShape, const CueSettings& settings) {
+    const double tick = settings.resolutionSeconds > 0 ? settings.resolutionSeconds : 0.01;
+    // Dividing by the ticks per second gives 0.03, not 3 x 0.01 = 0.030000000000000002.
+    const double perSecond = 1.0 / tick;
+    const auto ticks = [tick](double seconds) {
+        return static_cast<int64_t>(std::llround(seconds / tick));
+    };
+    const int64_t endTick = std::max<int64_t>(0, ticks(std::max(0.0, duration)));
+    const int64_t hold = std::max<int64_t>(0, ticks(settings.minHoldSeconds));
+
+    std::vector<Run> runs;
+    const size_t frames = std::min(times.size(), shapes.size());
+    for (size_t i = 0; i < frames; ++i) {
+        const int64_t start =
+            i == 0 ? 0 : std::clamp<int64_t>(ticks(0.5 * (times[i - 1] + times[i])), 0, endTick);
+        if (!runs.empty() && runs.back().shape == shapes[i]) continue;
+        if (!runs.empty()) runs.back().end = start;
+        runs.push_back({start, endTick, shapes[i]});
+    }
+    if (runs.empty()) runs.push_back({0, endTick, restShape});
+    Tidy(runs);
+
+    const int64_t closure = ticks(settings.closureSeconds);
+    if (settings.closedShape >= 0 && closure > 0) {
+        for (size_t i = 1; i + 1 < runs.size(); ++i) {
+            if (runs[i].shape == restShape && runs[i].Length() < closure &&
+                runs[i - 1].shape != restShape && runs[i + 1].shape != restShape) {
+                runs[i].shape = settings.closedShape;
+            }
+        }
+        Tidy(runs);
+    }
+    Hold(runs, hold, restShape, settings);
 
     std::vector<MouthCue> cues;
     cues.reserve(runs.size());

@@ -22,7 +22,8 @@ using Host::CueLayout;
 using Host::CueTrack;
 using Host::FormatCues;
 
-// --shapes, --min-hold, --closure, --attack, --release, --sharpness.
+// --shapes, --min-hold, --closure, --attack, --release, --sharpness, --closed-margin,
+// --lip-margin, --open-priority.
 void AddMouthOptions(CommandLine& line, MouthArguments& arguments);
 
 // `silenceVolume` is the RMS level below which the mouth rests (--silence); UsageError for an

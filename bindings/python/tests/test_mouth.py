@@ -178,8 +178,35 @@ def test_a_short_rest_inside_speech_closes_the_lips():
     assert [c.shape for c in vocetta.build_cues(times, visemes, 0.21, shapes="visemes")] == [
         "aa", "PP", "E"]
     # Without the closure rule the 50 ms rest stays a rest, lengthened to the 60 ms hold.
-    kept = vocetta.build_cues(times, values, 0.21, closure_ms=0)
+    kept = vocetta.build_cues(times, values, 0.21, min_hold_ms=60, closure_ms=0)
     assert [tuple(c) for c in kept] == [(0.0, 0.08, "D"), (0.08, 0.14, "X"), (0.14, 0.21, "C")]
+
+
+def test_a_short_vowel_between_closures_is_shown_by_its_priority():
+    # A 50 ms, D 40 ms, A 110 ms with a 100 ms hold. Counted alike, D is the shortest, under half
+    # the hold, and joins the longer A: all is A. At priority 1.5 D counts 60 ms, so the first A
+    # goes first: it cannot borrow (D has nothing to spare) and joins D, and D (90 ms) then
+    # borrows 10 ms from the last A, which has 10 to spare.
+    values = ["A"] * 5 + ["D"] * 4 + ["A"] * 11
+    times = frames_of(values)
+    alike = vocetta.build_cues(times, values, 0.2, min_hold_ms=100, closure_ms=0,
+                               open_priority=1)
+    assert [tuple(c) for c in alike] == [(0.0, 0.2, "A")]
+    kept = vocetta.build_cues(times, values, 0.2, min_hold_ms=100, closure_ms=0,
+                              open_priority=1.5)
+    assert [tuple(c) for c in kept] == [(0.0, 0.1, "D"), (0.1, 0.2, "A")]
+    with pytest.raises(ValueError, match="open_priority"):
+        vocetta.build_cues(times, values, 0.2, open_priority=0.5)
+
+
+def test_margins_keep_closed_lips_for_a_clear_lead():
+    scores = scores_for(vocetta.load_profile(), M=0.5, U=0.3)
+    shown = []
+    for margin in (1.5, 2):
+        mouth = vocetta.MouthShapes(attack_ms=0, release_ms=0, sharpness=1, closed_margin=margin)
+        mouth.update(scores, 0.25, 0.01)
+        shown.append(mouth.shape)
+    assert shown == ["A", "F"]  # 0.5 / 1.5 = 0.33 beats 0.3; 0.5 / 2 = 0.25 does not
 
 
 def test_cues_need_known_shapes():
@@ -197,6 +224,8 @@ def test_cues_need_known_shapes():
     ({"shapes": "visemes"}, ["--shapes", "visemes"]),
     ({"min_hold_ms": 80, "closure_ms": 0, "sharpness": 1.5},
      ["--min-hold", "80", "--closure", "0", "--sharpness", "1.5"]),
+    ({"closed_margin": 1, "lip_margin": 1.5, "open_priority": 1},
+     ["--closed-margin", "1", "--lip-margin", "1.5", "--open-priority", "1"]),
     ({"attack_ms": 20, "release_ms": 50, "silence_db": -45, "hop_ms": 7.3},
      ["--attack", "20", "--release", "50", "--silence", "-45", "--hop", "7.3"]),
 ])
@@ -216,7 +245,8 @@ def test_cues_cover_the_recording_and_name_it():
     cues = vocetta.cues(samples, rate, sound_file="line.flac")
     assert cues[0].start == 0 and cues[-1].end == pytest.approx(len(samples) / rate)
     assert all(a.end == b.start and a.shape != b.shape for a, b in zip(cues, cues[1:]))
-    assert all(c.end - c.start >= 0.06 - 1e-9 for c in cues[:-1])
+    hold = vocetta.CUE_DEFAULTS["min_hold_ms"] / 1000
+    assert all(c.end - c.start >= hold - 1e-9 for c in cues[:-1])
     assert {"X", "A"} <= {c.shape for c in cues}  # pauses and closures in the sample
     document = json.loads(cues.to_string("json"))
     assert document["metadata"] == {"soundFile": "line.flac",
@@ -277,8 +307,10 @@ def test_streaming_labels_with_causal_smoothing_are_the_tools_from_a_pipe(tmp_pa
 def test_a_live_mouth_gives_the_tools_cues_and_its_weights_after_every_push(tmp_path):
     samples, rate = vocetta.read_audio(SAMPLE)
     # The tool's cues follow the frames at once; with a fixed gate at -40 dBFS its mouth rests
-    # below 0.01 and opens fully at 0.25, the SDK's defaults.
-    mouth = vocetta.MouthShapes(attack_ms=0, release_ms=0)
+    # below 0.01 and opens fully at 0.25, the SDK's defaults. Sharpness and margins are the cues'.
+    d = vocetta.CUE_DEFAULTS
+    mouth = vocetta.MouthShapes(attack_ms=0, release_ms=0, sharpness=d["sharpness"],
+                                closed_margin=d["closed_margin"], lip_margin=d["lip_margin"])
     analyzer = vocetta.Analyzer(sample_rate=rate, mouth=mouth)
     assert analyzer.mouth is mouth
     for new in push_in_pieces(analyzer, samples, 5):

@@ -155,7 +155,9 @@ class MouthShapes:
     exponent `sharpness` (1: as the scores give them; larger: the winning shape takes over),
     then smoothed with the time constants `attack_ms` (a weight rising) and `release_ms`
     (falling). Below `silence_volume` (RMS) the mouth goes to rest; the `jaw` opens with the
-    logarithm of the volume and is fully open at `loud_volume`. Unset options take the SDK's
+    logarithm of the volume and is fully open at `loud_volume`. The closed lips (A, PP) and the
+    teeth on the lip (G, FF) become the shown `shape` only where their weight is `closed_margin`
+    and `lip_margin` times that of every other speaking shape. Unset options take the SDK's
     defaults (MOUTH_DEFAULTS). A phoneme with no shape raises ShapeError.
 
         mouth = vocetta.MouthShapes()
@@ -164,7 +166,8 @@ class MouthShapes:
     """
 
     def __init__(self, profile=None, shapes="cartoon", attack_ms=None, release_ms=None,
-                 sharpness=None, silence_volume=None, loud_volume=None):
+                 sharpness=None, silence_volume=None, loud_volume=None, closed_margin=None,
+                 lip_margin=None):
         _open()
         self.profile = _profile(profile)
         d = MOUTH_DEFAULTS
@@ -173,7 +176,9 @@ class MouthShapes:
             float(_option(release_ms, d, "release_ms")) / 1000.0,
             float(_option(sharpness, d, "sharpness")),
             float(_option(silence_volume, d, "silence_volume")),
-            float(_option(loud_volume, d, "loud_volume")))
+            float(_option(loud_volume, d, "loud_volume")),
+            float(_option(closed_margin, d, "closed_margin")),
+            float(_option(lip_margin, d, "lip_margin")))
         self.shape_names = shape_names(shapes)
 
     shapes = property(lambda self: self._native.shapes, doc="the shape set's name")
@@ -187,7 +192,8 @@ class MouthShapes:
     jaw = property(lambda self: self._native.jaw, doc="jaw opening, 0 (closed) ... 1 (open)")
     dominant = property(lambda self: self._native.dominant,
                         doc="index of the shape to show: rest while its weight exceeds all "
-                            "others together, else the strongest other shape")
+                            "others together, else the strongest other shape (the closed and "
+                            "lip shapes weighed over their margins)")
     shape = property(lambda self: self.shape_names[self._native.dominant],
                      doc="name of the shape to show (see dominant)")
 
@@ -392,12 +398,16 @@ class Cues:
         _vocetta.write_text(path, self.to_string(format, fps, keyframes))
 
 
-def _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness):
+def _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness,
+                   closed_margin=None, lip_margin=None, open_priority=None):
     d = CUE_DEFAULTS
     return _vocetta.cue_arguments(
         _option(shapes, d, "shapes"), float(_option(min_hold_ms, d, "min_hold_ms")),
         float(_option(closure_ms, d, "closure_ms")), float(_option(attack_ms, d, "attack_ms")),
-        float(_option(release_ms, d, "release_ms")), float(_option(sharpness, d, "sharpness")))
+        float(_option(release_ms, d, "release_ms")), float(_option(sharpness, d, "sharpness")),
+        float(_option(closed_margin, d, "closed_margin")),
+        float(_option(lip_margin, d, "lip_margin")),
+        float(_option(open_priority, d, "open_priority")))
 
 
 def _cues(shapes, starts, ends, values, duration, sound_file):
@@ -407,14 +417,16 @@ def _cues(shapes, starts, ends, values, duration, sound_file):
 
 
 def build_cues(times, values, duration, shapes=None, min_hold_ms=None, closure_ms=None,
-               resolution_ms=10.0):
+               resolution_ms=10.0, open_priority=None):
     """Cues from the shape to show in every frame (`values`: names or indices of the set
     `shapes`, one per frame centre in `times`, seconds ascending) over `duration` seconds. A
     boundary lies halfway between two frames, rounded to `resolution_ms`; every cue but the last
-    lasts at least `min_hold_ms` (a short one borrows from a neighbour that can spare it, or
-    joins the longer neighbour), and a rest shorter than `closure_ms` between two other shapes
-    shows closed lips (A, PP). Defaults are the tool's (CUE_DEFAULTS)."""
-    arguments = _cue_arguments(shapes, min_hold_ms, closure_ms, None, None, None)
+    lasts at least `min_hold_ms` (a short one borrows from neighbours that can spare it, or
+    joins the longer neighbour, open shapes counting `open_priority` times their length), and a
+    rest shorter than `closure_ms` between two other shapes shows closed lips (A, PP). Defaults
+    are the tool's (CUE_DEFAULTS)."""
+    arguments = _cue_arguments(shapes, min_hold_ms, closure_ms, None, None, None,
+                               open_priority=open_priority)
     shapes = _option(shapes, CUE_DEFAULTS, "shapes")
     names = shape_names(shapes)
     indices = []
@@ -432,12 +444,14 @@ def build_cues(times, values, duration, shapes=None, min_hold_ms=None, closure_m
 
 def cues(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFAULT_GATE_DB,
          silence_db=None, shapes=None, min_hold_ms=None, closure_ms=None, attack_ms=None,
-         release_ms=None, sharpness=None, sound_file=""):
+         release_ms=None, sharpness=None, closed_margin=None, lip_margin=None,
+         open_priority=None, sound_file=""):
     """The mouth cues of a whole recording exactly as `vocetta analyze --cues` makes them, with
     its options by the same names and its defaults (CUE_DEFAULTS): the mouth rests below the
     recording's silence gate (`gate_db` below its level, or the fixed `silence_db`); see
     MouthShapes and build_cues for the rest."""
-    arguments = _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness)
+    arguments = _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness,
+                               closed_margin, lip_margin, open_priority)
     samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
     analyzer = _whole(samples, sample_rate, profile, hop_ms)
     frames = analyzer.frames

@@ -19,21 +19,30 @@
 
 namespace Vocetta::Host {
 
-// Chosen on the validation voices' sentences (scripts/evaluate-mouth.py): 60 ms folds the
-// flicker of single frames and still shows a closure of the lips at 24 frames per second; rests
-// under 100 ms inside speech are stop closures rather than pauses.
-inline constexpr double kDefaultMinHoldMs = 60.0;
-inline constexpr double kDefaultClosureMs = 100.0;
+// Chosen on the validation voices' sentences (scripts/evaluate-mouth.py --search): 50 ms folds
+// the flicker of single frames and is never shorter than a frame at 24 per second; rests under
+// 150 ms inside speech are stop closures rather than pauses; the closed lips and the teeth on the
+// lip show where their classes clearly lead, and a short vowel wins its place over the
+// consonants beside it.
+inline constexpr double kDefaultMinHoldMs = 50.0;
+inline constexpr double kDefaultClosureMs = 150.0;
+inline constexpr double kDefaultCueSharpness = 3.0;
+inline constexpr double kDefaultClosedMargin = 2.0;
+inline constexpr double kDefaultLipMargin = 8.0;
+inline constexpr double kDefaultOpenPriority = 1.5;
 
 // The cue options in the units a user gives them (the tool's --shapes, --min-hold, --closure,
-// --attack, --release, --sharpness).
+// --attack, --release, --sharpness, --closed-margin, --lip-margin, --open-priority).
 struct CueArguments {
     std::string shapes = "cartoon";
     double minHoldMs = kDefaultMinHoldMs;
     double closureMs = kDefaultClosureMs;
     double attackMs = 0.0;  // cues follow the phonemes at once; engines smooth their weights
     double releaseMs = 0.0;
-    double sharpness = 3.0;
+    double sharpness = kDefaultCueSharpness;
+    double closedMargin = kDefaultClosedMargin;
+    double lipMargin = kDefaultLipMargin;
+    double openPriority = kDefaultOpenPriority;
 };
 
 struct CueTrackSettings {

@@ -38,6 +38,10 @@ std::optional<ShapeSet> ShapeSetFromName(const std::string& name);
 const std::vector<std::string>& ShapeNames(ShapeSet set);
 // The shape of a closed, relaxed mouth: X (cartoon) or sil (visemes).
 int RestShape(ShapeSet set);
+// Closed lips, m b p: A (cartoon) or PP (visemes).
+int ClosedShape(ShapeSet set);
+// Upper teeth on the lower lip, f v: G (cartoon) or FF (visemes).
+int LipShape(ShapeSet set);
 // Index of `name` in the set, -1 when it has no such shape.
 int ShapeIndex(ShapeSet set, const std::string& name);
 
@@ -88,12 +92,18 @@ struct MouthSettings {
     // opens with the logarithm of the volume and is fully open at `loudVolume`.
     float silenceVolume = 0.01f;  // -40 dBFS
     float loudVolume = 0.25f;     // about -12 dBFS
+    // How many times the closed lips (ClosedShape) and the teeth on the lip (LipShape) must
+    // outweigh another speaking shape to be the one shown (Dominant); the weights themselves are
+    // left alone. The edges of vowels next to nasals and fricatives score a little of those
+    // classes, and a face that snaps shut or bites its lip there looks wrong. 1 or more.
+    double closedMargin = 1.0;
+    double lipMargin = 1.0;
 };
 
 class MouthShapes {
   public:
-    // Throws ShapeError for settings out of range (negative times, sharpness below 1, a loud
-    // volume not above the silence volume).
+    // Throws ShapeError for settings out of range (negative times, sharpness or a margin below 1,
+    // a loud volume not above the silence volume).
     MouthShapes(ShapeMap map, const MouthSettings& settings);
 
     // Back to rest: the rest shape at weight 1, the jaw closed.
@@ -111,7 +121,8 @@ class MouthShapes {
     // scaled by how far the frame's shapes are from rest.
     float Jaw() const { return jaw_; }
     // The shape to show: the rest shape while its smoothed weight exceeds that of all other
-    // shapes together, otherwise the strongest other shape (the lower index on equal weights).
+    // shapes together, otherwise the strongest other shape, the closed and lip shapes' weights
+    // divided by their margins (the lower index on equal weights).
     int Dominant() const;
     const ShapeMap& Map() const { return map_; }
     const MouthSettings& Settings() const { return settings_; }
@@ -119,7 +130,7 @@ class MouthShapes {
   private:
     ShapeMap map_;
     MouthSettings settings_;
-    int rest_ = 0;
+    int rest_ = 0, closed_ = 0, lip_ = 0;
     std::vector<float> target_, weights_;
     float jaw_ = 0;
 };
@@ -140,16 +151,21 @@ struct CueSettings {
     // instead; -1 keeps every rest.
     double closureSeconds = 0;
     int closedShape = -1;
+    // A cue under the hold that joins a neighbour favours an open one (neither the rest shape
+    // nor `closedShape`): open cues count their length times this, both in which cue goes first
+    // (the shortest so counted) and in which neighbour is longer. A short vowel between two
+    // consonants is then shown over them rather than swallowed. 1 counts every cue alike.
+    double openPriority = 1.0;
 };
 
 // Cues from the winning shape of every frame (`times`: frame centres in seconds, ascending;
 // `shapes`: one shape each). A boundary lies halfway between the centres of the two frames on
 // either side, rounded to the resolution; the first cue starts at 0, the last ends at `duration`,
 // so the cues cover it without gap or overlap, and neighbours differ. A cue shorter than the
-// hold takes the missing time from a neighbour that can spare it if it lasts at least half the
-// hold (a short closure is worth showing), otherwise it joins its longer neighbour. Short rests
-// inside speech become closures first (CueSettings). Without frames the whole duration is one
-// cue of `restShape`.
+// hold takes the missing time from a neighbour that can spare it, or else from both, if it lasts
+// at least half the hold (a short closure is worth showing), otherwise it joins its longer
+// neighbour (CueSettings::openPriority). Short rests inside speech become closures first.
+// Without frames the whole duration is one cue of `restShape`.
 std::vector<MouthCue> BuildCues(std::span<const double> times, std::span<const int> shapes,
                                 double duration, int restShape, const CueSettings& settings);
 
