@@ -13,11 +13,15 @@ scripts/make-corpus.py, which writes the validation voices' sentences there), ru
   pauses   steps inside pauses of 100 ms or more that get X                   goal >= 90 %
   closures steps inside m, b and p that get A (closed lips)                   goal >= 50 %
 
+--diagnose shows where the vowel steps that are not open went (the shape shown, whether the frames
+already showed it or the cue building did, per vowel and per voice).
+
 --search runs a grid of --min-hold, --sharpness, --attack, --release, --closure, --closed-margin,
 --lip-margin and --open-priority and prints every row, best last (the smallest shortfall from the
 three goals, then the largest sum); use it on validation voices only.
 """
 import argparse
+import collections
 import itertools
 import json
 import os
@@ -72,36 +76,82 @@ def shape_at(cues, t):
     return "X"
 
 
-def measure(tool, files, options):
+def cues_of(tool, files, options):
+    """The cartoon cues of every sentence, by its WAV path."""
     with tempfile.TemporaryDirectory() as folder:
         command = [tool, "analyze", "--cues", "-f", "json", "-q", "-o", folder] + options + files
         result = subprocess.run(command, capture_output=True, text=True)
         if result.returncode != 0:
             sys.exit("vocetta failed: " + result.stderr.strip())
-        hits = {name: 0 for name in GOALS}
-        steps = {name: 0 for name in GOALS}
+        cues = {}
         for wav in files:
             stem = os.path.splitext(os.path.basename(wav))[0]
             with open(os.path.join(folder, stem + ".json")) as f:
-                cues = json.load(f)["mouthCues"]
-            for start, end, phone in read_pho(os.path.splitext(wav)[0] + ".pho"):
-                name = category(phone, start, end)
-                if name is None:
-                    continue
-                k = int(start * 100)
-                while True:
-                    t = 0.005 + 0.01 * k
-                    k += 1
-                    if t < start:
-                        continue
-                    if t >= end:
-                        break
-                    shape = shape_at(cues, t)
-                    steps[name] += 1
-                    hits[name] += (shape in OPEN if name == "vowels" else
-                                   shape == "X" if name == "pauses" else shape == "A")
-    return {name: (hits[name] / steps[name] if steps[name] else float("nan"), steps[name])
+                cues[wav] = json.load(f)["mouthCues"]
+    return cues
+
+
+def steps(wav):
+    """(category, phone, time) of every 10-ms step inside a scored phone of the sentence."""
+    for start, end, phone in read_pho(os.path.splitext(wav)[0] + ".pho"):
+        name = category(phone, start, end)
+        if name is None:
+            continue
+        k = int(start * 100)
+        while True:
+            t = 0.005 + 0.01 * k
+            k += 1
+            if t < start:
+                continue
+            if t >= end:
+                break
+            yield name, phone, t
+
+
+def measure(tool, files, options):
+    cues = cues_of(tool, files, options)
+    hits = {name: 0 for name in GOALS}
+    counts = {name: 0 for name in GOALS}
+    for wav in files:
+        for name, _, t in steps(wav):
+            shape = shape_at(cues[wav], t)
+            counts[name] += 1
+            hits[name] += (shape in OPEN if name == "vowels" else
+                           shape == "X" if name == "pauses" else shape == "A")
+    return {name: (hits[name] / counts[name] if counts[name] else float("nan"), counts[name])
             for name in GOALS}
+
+
+def diagnose(tool, files, options):
+    """Where the vowel steps that are not open went: the shape shown, whether the frames there
+    already won with it (cues with no hold and no closures) or the cue building made it, per
+    vowel and per voice."""
+    shown = cues_of(tool, files, options)
+    frames = cues_of(tool, files, options + ["--min-hold", "0", "--closure", "0"])
+    total, missed = collections.Counter(), collections.Counter()
+    for wav in files:
+        voice = os.path.basename(wav).split("-")[0]
+        for name, phone, t in steps(wav):
+            if name != "vowels":
+                continue
+            vowel = phone.rstrip(":")
+            total["vowel " + vowel] += 1
+            total["voice " + voice] += 1
+            shape = shape_at(shown[wav], t)
+            if shape in OPEN:
+                continue
+            cause = "frames" if shape_at(frames[wav], t) not in OPEN else "cue building"
+            for key in ("shape " + shape, "shape %s from %s" % (shape, cause), "vowel " + vowel,
+                        "voice " + voice):
+                missed[key] += 1
+    print("vowel steps not open: %d of %d" % (sum(v for k, v in missed.items()
+                                                   if k.count(" ") == 1 and
+                                                   k.startswith("shape")),
+                                              sum(v for k, v in total.items()
+                                                  if k.startswith("vowel"))))
+    for key in sorted(missed, key=lambda k: (k.split()[0], -missed[k])):
+        print("  %-28s %4d%s" % (key, missed[key],
+                                 " of %d" % total[key] if key in total else ""))
 
 
 def shortfall(result):
@@ -119,6 +169,8 @@ def main():
     parser.add_argument("--speech", default=os.path.join(ROOT, "build/corpus/validation/speech"))
     parser.add_argument("--tool", default=os.path.join(ROOT, "build/vocetta"))
     parser.add_argument("--search", action="store_true")
+    parser.add_argument("--diagnose", action="store_true",
+                        help="where the vowel steps that are not open went")
     parser.add_argument("extra", nargs="*", help="further options for vocetta analyze")
     arguments = parser.parse_args()
     files = sorted(os.path.join(arguments.speech, name) for name in os.listdir(arguments.speech)
@@ -128,6 +180,9 @@ def main():
         sys.exit(arguments.speech + ": no sentences (WAV beside .pho); run scripts/make-corpus.py")
     voices = sorted({os.path.basename(f).split("-")[0] for f in files})
     print("%d sentences, voices %s" % (len(files), " ".join(voices)))
+    if arguments.diagnose:
+        diagnose(arguments.tool, files, arguments.extra)
+        return
     if not arguments.search:
         print(line("defaults " + " ".join(arguments.extra), measure(arguments.tool, files,
                                                                      arguments.extra)))
