@@ -22,23 +22,13 @@ if [[ $# -eq 0 ]]; then mapfile -t targets <"$build/fuzz-targets.txt"; else targ
 
 run_one() {
   local name=$1 seconds=$2 build="build-fuzz"
-  local corpus=$build/corpus/$name findings=$build/findings/$name log=$build/logs/$name.long.log
+  local findings=$build/findings/$name log=$build/logs/$name.long.log
   if [[ ! -x $build/fuzz_$name ]]; then
     echo "$name: no such target in $build" >&2
     return 1
   fi
-  rm -rf "$findings"
-  mkdir -p "$corpus" "$findings" "$build/logs"
-  local options=(-timeout=60 -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1
-                 -artifact_prefix="$findings/")
-  case $name in
-    profile_loader) options+=(-dict=fuzz/dict/profile.dict) ;;
-    manifest_parser) options+=(-dict=fuzz/dict/manifest.dict) ;;
-    audio_reader) options+=(-dict=fuzz/dict/audio.dict) ;;
-  esac
-  local seeds=()
-  if [[ -d fuzz/corpus/$name ]]; then seeds=("fuzz/corpus/$name"); fi
-  "$build/fuzz_$name" "${options[@]}" "$corpus" "${seeds[@]}" >"$log" 2>&1 &
+  fuzz_options "$name" "$findings"
+  "$build/fuzz_$name" "${fuzz_args[@]}" >"$log" 2>&1 &
   local pid=$! cpu=0 ticks
   # utime + stime of the fuzzing process, in clock ticks.
   local hz
@@ -53,17 +43,11 @@ run_one() {
     fi
   done
   wait "$pid" || true
-  local runs found
-  runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -n 1 | awk '{print $2}')
-  found=$(find "$findings" -type f | wc -l)
-  # A run that ends without its statistics died in a way libFuzzer could not report.
-  if [[ -z $runs ]]; then
-    runs=0
-    if [[ $found -eq 0 ]]; then found=1; fi
-  fi
-  echo "$name: $runs runs, $cpu CPU s, $found findings"
-  [[ $found -eq 0 ]]
+  fuzz_outcome "$log" "$findings"
+  echo "$name: $fuzz_runs runs, $cpu CPU s, $fuzz_found findings"
+  [[ $fuzz_found -eq 0 ]]
 }
-export -f run_one
+source scripts/fuzz-common.sh
+export -f run_one fuzz_options fuzz_outcome
 
 printf '%s\n' "${targets[@]}" | xargs -P "${JOBS:-2}" -I{} bash -c 'run_one "$1" "$2"' _ {} "$seconds"

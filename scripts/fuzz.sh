@@ -30,38 +30,20 @@ cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DV
   -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target vocetta_fuzz >/dev/null
 
-dictionary_of() {
-  case $1 in
-    profile_loader) echo fuzz/dict/profile.dict ;;
-    manifest_parser) echo fuzz/dict/manifest.dict ;;
-    audio_reader) echo fuzz/dict/audio.dict ;;
-  esac
-}
+source scripts/fuzz-common.sh
 
 targets=0
 total_findings=0
 mkdir -p "$build/logs"
 while read -r name; do
   [[ -n $name ]] || continue
-  corpus=$build/corpus/$name
   findings=$build/findings/$name
   log=$build/logs/$name.log
-  rm -rf "$findings"
-  mkdir -p "$corpus" "$findings"
-  options=(-max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 -max_len=8192
-           -print_final_stats=1 -artifact_prefix="$findings/")
-  dictionary=$(dictionary_of "$name")
-  if [[ -n $dictionary ]]; then options+=(-dict="$dictionary"); fi
-  seeds=()
-  if [[ -d fuzz/corpus/$name ]]; then seeds=("fuzz/corpus/$name"); fi
-  "$build/fuzz_$name" "${options[@]}" "$corpus" "${seeds[@]}" >"$log" 2>&1 || true
-  runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -n 1 | awk '{print $2}')
-  found=$(find "$findings" -type f | wc -l)
-  # A run that ends without its statistics died in a way libFuzzer could not report.
-  if [[ -z $runs ]]; then
-    runs=0
-    if [[ $found -eq 0 ]]; then found=1; fi
-  fi
+  fuzz_options "$name" "$findings"
+  "$build/fuzz_$name" -max_total_time="$seconds" "${fuzz_args[@]}" >"$log" 2>&1 || true
+  fuzz_outcome "$log" "$findings"
+  runs=$fuzz_runs
+  found=$fuzz_found
   echo "$name: $runs runs, $found findings"
   targets=$((targets + 1))
   total_findings=$((total_findings + found))
