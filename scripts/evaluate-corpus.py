@@ -16,6 +16,10 @@ Accuracy is over the classes A I U E O sil: a vowel frame recognised as a conson
 FV, S) is an error; the consonant classes' recall is reported on its own. --by-voice adds each
 validation voice's vowel accuracy, recall and worst confusions: errors that gather in a few voices
 are the speakers', not the classes'.
+
+--adapt scores each validation voice with the profile adapted to that voice (`vocetta adapt`,
+unsupervised: the audio of its clean sustained takes and its sentences, never their labels), in
+every condition, as a user who adapts to a character's lines would get.
 """
 import argparse
 import csv
@@ -41,12 +45,22 @@ def voice_of(file):
     return match.group(1) if match else file
 
 
-def analyze(folder, files, profile, extra, out):
+def run_analyze(folder, files, profile, extra, out):
     arguments = [TOOL, "analyze", "-q", "-j", "2", "-f", "csv", "-o", out]
     if profile:
         arguments += ["-p", profile]
     arguments += extra + [os.path.join(folder, f) for f in files]
     subprocess.run(arguments, check=True)
+
+
+def analyze(folder, files, profile, extra, out):
+    """`profile` is a file name, or a dict from voice to file name (adapted profiles)."""
+    if isinstance(profile, dict):
+        for voice in sorted({voice_of(f) for f in files}):
+            run_analyze(folder, [f for f in files if voice_of(f) == voice], profile[voice],
+                        extra, out)
+    else:
+        run_analyze(folder, files, profile, extra, out)
     frames = {}
     for file in files:
         with open(os.path.join(out, os.path.splitext(file)[0] + ".csv")) as f:
@@ -110,6 +124,23 @@ def evaluate(corpus, profile, extra, work, conditions):
     return results
 
 
+def adapted_profiles(corpus, profile, work):
+    """Each validation voice's own profile, adapted to the audio of its clean takes and sentences."""
+    recordings = {}
+    for condition in ("clean", "speech"):
+        folder = os.path.join(corpus, "validation", condition)
+        for file in sorted(labels_of(folder)):
+            recordings.setdefault(voice_of(file), []).append(os.path.join(folder, file))
+    profiles = {}
+    for voice, files in sorted(recordings.items()):
+        profiles[voice] = os.path.join(work, "adapted-%s.json" % voice)
+        arguments = [TOOL, "adapt", "-q", "-j", "2", "-o", profiles[voice]]
+        if profile:
+            arguments += ["-p", profile]
+        subprocess.run(arguments + files, check=True)
+    return profiles
+
+
 def report_voices(results):
     """Accuracy over the vowels and the worst confusions of each voice."""
     lines = []
@@ -157,12 +188,15 @@ def main():
                         help="also report each validation voice's vowel accuracy")
     parser.add_argument("--conditions", default=",".join(CONDITIONS + ["speech"]),
                         help="comma-separated conditions to score (default: all)")
+    parser.add_argument("--adapt", action="store_true",
+                        help="score each voice with the profile adapted to its own audio")
     parser.add_argument("extra", nargs="*", help="options passed on to vocetta analyze")
     args = parser.parse_args()
     if not os.access(TOOL, os.X_OK):
         sys.exit("build the tool first: cmake -S . -B build && cmake --build build")
     with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work:
-        results = evaluate(args.corpus, args.profile, args.extra, work,
+        profile = adapted_profiles(args.corpus, args.profile, work) if args.adapt else args.profile
+        results = evaluate(args.corpus, profile, args.extra, work,
                            args.conditions.split(","))
     print(report(results))
     if args.by_voice:

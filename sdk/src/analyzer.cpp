@@ -92,6 +92,16 @@ void Analyzer::Finish(const Callback& onFrame) {
     Push(silence.data(), silence.size(), onFrame);
 }
 
+void Analyzer::SetReferenceRows(std::span<const float> rows) {
+    if (profiles_.empty() || rows.size() != profiles_.size()) {
+        throw std::invalid_argument("the analyzer: " + std::to_string(rows.size()) +
+                                    " reference values given, it scores " +
+                                    std::to_string(profiles_.size()));
+    }
+    // In place: the job's view of the rows stays valid.
+    std::copy(rows.begin(), rows.end(), profiles_.begin());
+}
+
 void Analyzer::Run(const Callback& onFrame) {
     job_.startIndex = static_cast<int32_t>(write_);
     execute_(&job_);

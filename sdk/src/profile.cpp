@@ -235,6 +235,7 @@ void ValidateProfile(const Profile& profile, const std::string& origin) {
     };
     checkVector(profile.means, "means");
     checkVector(profile.standardDeviations, "standardDeviations");
+    if (!profile.speakerMeans.empty()) checkVector(profile.speakerMeans, "speakerMeans");
     for (size_t i = 0; i < coefficients; ++i) {
         if (!(profile.standardDeviations[i] > 0)) {
             reader.Fail("standardDeviations[" + std::to_string(i) + "]",
@@ -335,6 +336,10 @@ Profile ParseProfile(const std::string& text, const std::string& origin) {
     profile.means = reader.Numbers(json, "means", "", count, "the coefficient count");
     profile.standardDeviations =
         reader.Numbers(json, "standardDeviations", "", count, "the coefficient count");
+    if (fileVersion == 2 && json.contains("speakerMeans")) {
+        profile.speakerMeans =
+            reader.Numbers(json, "speakerMeans", "", count, "the coefficient count");
+    }
     const Json& phonemes = reader.Member(json, "phonemes", "");
     if (!phonemes.is_array()) reader.Fail("phonemes", "must be an array");
     for (size_t p = 0; p < phonemes.size(); ++p) {
@@ -396,7 +401,7 @@ Profile LoadProfile(const std::string& path) {
 
 std::string SerializeProfile(const Profile& profile) {
     // Version 1 whenever it can hold the profile, so that older readers keep reading it.
-    bool needsVersion2 = profile.folding != Folding::Sum;
+    bool needsVersion2 = profile.folding != Folding::Sum || !profile.speakerMeans.empty();
     for (const Phoneme& phoneme : profile.phonemes) {
         needsVersion2 = needsVersion2 || phoneme.references.size() != 1 || !phoneme.shapes.empty();
     }
@@ -411,6 +416,7 @@ std::string SerializeProfile(const Profile& profile) {
     if (needsVersion2) json["analysis"]["folding"] = FoldingName(profile.folding);
     json["means"] = FloatArray(profile.means);
     json["standardDeviations"] = FloatArray(profile.standardDeviations);
+    if (!profile.speakerMeans.empty()) json["speakerMeans"] = FloatArray(profile.speakerMeans);
     Json phonemes = Json::array();
     for (const Phoneme& phoneme : profile.phonemes) {
         Json entry = {{"name", phoneme.name},

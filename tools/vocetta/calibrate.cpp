@@ -132,6 +132,9 @@ constexpr std::array<std::array<float, 3>, 8> kPalette = {{{0.9f, 0.2f, 0.2f},
 // a usable job (the statistics come later).
 Profile ParametersFrom(const CalibrateOptions& options) {
     Profile profile = LoadProfileOrDefault(options.base);
+    // The base's speaker mean belongs to the voices it was calibrated on, not to these
+    // (`vocetta adapt --anchor` gives the new profile its own).
+    profile.speakerMeans.clear();
     auto override = [](int& parameter, int value) {
         if (value != 0) parameter = value;
     };

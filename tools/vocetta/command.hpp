@@ -24,6 +24,7 @@ inline constexpr int kExitUsage = 2;    // bad options
 int RunInfo(const Arguments& arguments);
 int RunAnalyze(const Arguments& arguments);
 int RunCalibrate(const Arguments& arguments);
+int RunAdapt(const Arguments& arguments);
 int RunRender(const Arguments& arguments);
 int RunEvaluate(const Arguments& arguments);
 int RunPreview(const Arguments& arguments);

@@ -13,6 +13,7 @@ using namespace Vocetta::Tool;
 constexpr Command kCommands[] = {
     {"analyze", "phoneme timelines of recordings (frames or segments; CSV, TSV, JSON)", RunAnalyze},
     {"calibrate", "build a profile from labelled recordings", RunCalibrate},
+    {"adapt", "adapt a profile to one speaker from their unlabelled recordings", RunAdapt},
     {"render", "paint the phoneme texture or the MFCC matrix of a recording as PNG", RunRender},
     {"preview", "an HTML page that plays a recording with its mouth cues and a drawn mouth",
      RunPreview},

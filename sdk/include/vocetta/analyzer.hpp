@@ -55,6 +55,12 @@ class Analyzer {
     // that every recording gets at least one frame; otherwise nothing remains to be done.
     void Finish(const Callback& onFrame);
 
+    // Replaces the reference rows the job scores from the next frame on: those of the same
+    // profile adapted to a speaker (AdaptProfile(profile, ...).ReferenceRows(), adaptation.hpp),
+    // the same count of rows in the same order. Throws std::invalid_argument when the count of
+    // values differs or the analyzer does not score phonemes.
+    void SetReferenceRows(std::span<const float> rows);
+
     int sampleRate() const { return sampleRate_; }
     int ringLength() const { return static_cast<int>(ring_.size()); }
     int hop() const { return hop_; }

@@ -18,7 +18,8 @@
 namespace Vocetta::Host {
 
 // The version SerializeProfile writes when a profile needs what version 1 cannot hold (several
-// references, mouth shapes, a folding rule); version 1 files still load and score as before.
+// references, mouth shapes, a folding rule,
+// speaker means); version 1 files still load and score as before.
 inline constexpr int kProfileVersion = 2;
 inline constexpr const char* kProfileFormat = "vocetta-profile";
 
@@ -52,6 +53,10 @@ struct Profile {
     int blockLength = 1024;        // samples per analysed block at the analysis rate
     int scoreMethod = 1;           // ScoreMethod
     std::vector<float> means, standardDeviations;
+    // The mean MFCC vector of the speech frames of the voices it was calibrated on, each voice
+    // weighted alike; empty when unknown. Speaker adaptation (vocetta/adaptation.hpp) moves the
+    // references by a speaker's own mean minus this one.
+    std::vector<float> speakerMeans;
     Folding folding = Folding::Sum;
     std::vector<Phoneme> phonemes;
 
