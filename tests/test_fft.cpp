@@ -200,9 +200,12 @@ TEST_P(FftTest, ComputesTheStatedArithmeticBitForBit) {
     if (Sleef<void*>("Sleef_cosf1_u35purec") == nullptr) GTEST_SKIP() << "no libsleef.so.3";
     // Besides the job's lengths: levels of blocks narrower than a vector, side by side (powers of
     // two) and with kept samples of odd ancestors between them (18, 19, 35, 38, 77); levels that
-    // halve an even level whose twiddle count is not a multiple of a vector (96, 160, 2040, 4088).
-    for (int32_t n : {2,  3,   4,   5,   7,   8,    13,   18,   19,   24,   35,   38,   64,  77,
-                      96, 160, 341, 372, 743, 1000, 1024, 2040, 2048, 4088, 4096, 4097, 8192}) {
+    // halve an even level whose twiddle count is not a multiple of a vector (96, 160, 2040, 4088);
+    // runs of every count from one to seven butterflies, whole blocks and after a vector's worth
+    // (21, 23, 27, 29, 31, 45, 111).
+    for (int32_t n : {2,   3,   4,    5,    7,    8,    13,   18,   19,   21,  23,  24,
+                      27,  29,  31,   35,   38,   45,   64,   77,   96,   111, 160, 341,
+                      372, 743, 1000, 1024, 2040, 2048, 4088, 4096, 4097, 8192}) {
         Signal x = RandomSignal(n, true, uint32_t(n));
         const Signal result = Transformed(entries(), x);
         NaiveTransform(x.re.data(), x.im.data(), n, build());

@@ -146,7 +146,9 @@ TEST(Allocator, ZeroSizeBlocksAreDistinctAndUsable) {
 TEST(Allocator, HonoursAlignment) {
     std::vector<void*> blocks;
     for (const int32_t alignment : {1, 2, 4, 8, 16, 32, 64, 128, 4096}) {
-        for (const int64_t size : {0, 1, 4, 63, 64, 65, 1000, 70000, 3000000}) {
+        // Around the ends of the cached classes too: 16 bytes and 1 MiB and one byte beyond.
+        for (const int64_t size :
+             {0, 1, 4, 16, 17, 63, 64, 65, 1000, 70000, 1 << 20, (1 << 20) + 1, 3000000}) {
             void* block = Host::MallocTracked(size, alignment, 2, 0);
             ASSERT_NE(block, nullptr);
             EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignment, 0u)
@@ -165,7 +167,19 @@ TEST(Allocator, RejectsImpossibleRequests) {
     EXPECT_THROW(Host::MallocTracked(INT64_MIN, 4, 2, 0), Host::AllocatorError);
     EXPECT_THROW(Host::MallocTracked(16, 0, 2, 0), Host::AllocatorError);
     EXPECT_THROW(Host::MallocTracked(16, 12, 2, 0), Host::AllocatorError);
+    EXPECT_THROW(Host::MallocTracked(16, 3, 2, 0), Host::AllocatorError);
+    EXPECT_THROW(Host::MallocTracked(16, -16, 2, 0), Host::AllocatorError);
+    EXPECT_THROW(Host::MallocTracked(16, 24, 2, 0), Host::AllocatorError);
     EXPECT_TRUE(accounting.calls().empty());
+}
+
+// Also with no accounting, where the fast path answers the valid requests.
+TEST(Allocator, RejectsImpossibleRequestsWithoutAccounting) {
+    for (const int32_t alignment : {0, 3, 12, 24, -16, INT32_MIN}) {
+        EXPECT_THROW(Host::MallocTracked(16, alignment, 2, 0), Host::AllocatorError) << alignment;
+    }
+    EXPECT_THROW(Host::MallocTracked(-1, 4, 2, 0), Host::AllocatorError);
+    EXPECT_THROW(Host::MallocTracked(INT64_MIN, 16, 2, 0), Host::AllocatorError);
 }
 
 TEST(Allocator, NullReleaseWithoutAccountingDoesNothing) {
@@ -258,6 +272,38 @@ TEST(Allocator, ManyThreadsWithoutAccountingLeaveNothingBehind) {
         Churn(8, 1500);
     const size_t after = HeapInUse();
     EXPECT_LT(after, before + (size_t{1} << 20)) << "heap grew from " << before << " to " << after;
+}
+
+// A thread's list of one size keeps at most 64 blocks; the rest go back to the system when they
+// are released, and the kept ones when the thread ends. Blocks of 60,000 bytes come from the
+// 64 KiB class, below malloc's mapping threshold, so the heap's own count shows them.
+TEST(Allocator, EachListKeepsAtMost64BlocksUntilItsThreadEnds) {
+    constexpr int64_t kSize = 60000;
+    constexpr size_t kClassBytes = 65536;
+    constexpr size_t kBlocks = 200;
+    const size_t before = HeapInUse();
+    size_t cached = 0;
+    std::thread([&] {
+        std::vector<void*> blocks;
+        for (size_t i = 0; i < kBlocks; ++i) {
+            blocks.push_back(Host::MallocTracked(kSize, 4, 2, 0));
+            std::memset(blocks.back(), 0x5A, kSize);
+        }
+        for (void* block : blocks)
+            Host::FreeTracked(block, 2);
+        cached = HeapInUse() - before;
+        // The same thread asks again: the kept blocks come back before any new one.
+        for (int round = 0; round < 3; ++round) {
+            for (size_t i = 0; i < 64; ++i)
+                blocks[i] = Host::MallocTracked(kSize, 4, 2, 0);
+            EXPECT_EQ(HeapInUse() - before, cached);
+            for (size_t i = 0; i < 64; ++i)
+                Host::FreeTracked(blocks[i], 2);
+        }
+    }).join();
+    EXPECT_GE(cached, 64 * kClassBytes);
+    EXPECT_LT(cached, 65 * kClassBytes);
+    EXPECT_LT(HeapInUse(), before + size_t{kSize});
 }
 
 // ---- Abort and the disposal rule -------------------------------------------------------------

@@ -39,9 +39,11 @@ uint32_t SizeClassOf(int64_t size) {
 
 // Free lists of one thread. A block freed on another thread joins that thread's lists. Trivial,
 // so that reaching it is one thread-pointer offset with no initialisation check on every call.
+// `room` counts the blocks a list may still take: zero until the thread's reaper is armed, so
+// a release with room left needs no check of its own that the reaper will give the block back.
 struct ThreadCache {
     Header* head[kClasses];
-    uint32_t count[kClasses];
+    uint32_t room[kClasses];
 };
 
 thread_local ThreadCache tCache;
@@ -64,11 +66,14 @@ struct CacheReaper {
 thread_local CacheReaper tReaper;
 thread_local bool tReaperArmed;
 
-// Every thread that caches a block must have its reaper armed: also one that only frees.
+// Every thread that caches a block must have its reaper armed: also one that only frees. Arming
+// gives the lists their room.
 inline void ArmReaper() {
     if (!tReaperArmed) {
         tReaperArmed = true;
         tReaper.armed = true;
+        for (uint32_t& room : tCache.room)
+            room = kMaxCachedPerClass;
     }
 }
 
@@ -95,7 +100,7 @@ inline void* AllocateBlock(int64_t size, int32_t alignment) {
     if (sizeClass != kUncached) {
         if (Header* block = tCache.head[sizeClass]) [[likely]] {
             tCache.head[sizeClass] = *reinterpret_cast<Header**>(block + 1);
-            --tCache.count[sizeClass];
+            ++tCache.room[sizeClass];
             block->magic = kMagicLive;
             return block + 1;
         }
@@ -116,12 +121,14 @@ inline void ReleaseBlock(void* pointer) {
         RejectRelease();
     header->magic = 0;
     const uint32_t sizeClass = header->sizeClass;
-    if (sizeClass != kUncached && tCache.count[sizeClass] < kMaxCachedPerClass) [[likely]] {
+    if (sizeClass != kUncached) [[likely]] {
         ArmReaper();
-        *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
-        tCache.head[sizeClass] = header;
-        ++tCache.count[sizeClass];
-        return;
+        if (tCache.room[sizeClass] != 0) {
+            *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
+            tCache.head[sizeClass] = header;
+            --tCache.room[sizeClass];
+            return;
+        }
     }
     std::free(header->base);
 }
@@ -222,37 +229,40 @@ __attribute__((noinline)) void FreeTrackedSlow(void* pointer, int32_t allocatorL
     ReleaseBlock(pointer);
 }
 
+// The alignments the fast path answers, 1, 2, 4, 8 and 16, as the bits of one mask.
+constexpr uint32_t kFastAlignments = (1u << 1) | (1u << 2) | (1u << 4) | (1u << 8) | (1u << 16);
+
 }  // namespace
 
 // The fast paths, a block from the thread's own lists and back, touch nothing else and need no
-// stack frame; everything else takes the slow path, which does the same checks in full.
+// stack frame; everything else takes the slow path, which does the same checks in full. The
+// fast path's class is that of size - 1 with its low four bits set: sizes 1 to 16 share class 0,
+// and a size of zero or below wraps beyond the classes, to the slow path.
 void* MallocTracked(int64_t size, int32_t alignment, int32_t allocatorLabel, int32_t last) {
-    if (gRecording.load(std::memory_order_acquire) == nullptr && size >= 0 && alignment > 0 &&
-        alignment <= 16 && (alignment & (alignment - 1)) == 0) {
-        const uint32_t sizeClass = SizeClassOf(size);
-        if (sizeClass != kUncached) {
-            if (Header* block = tCache.head[sizeClass]) {
-                tCache.head[sizeClass] = *reinterpret_cast<Header**>(block + 1);
-                --tCache.count[sizeClass];
-                block->magic = kMagicLive;
-                return block + 1;
-            }
+    const uint64_t below = (static_cast<uint64_t>(size) - 1) | 15;
+    const auto sizeClass = static_cast<uint32_t>(std::bit_width(below)) - 4;
+    if (gRecording.load(std::memory_order_acquire) == nullptr &&
+        static_cast<uint32_t>(alignment) <= 16 && ((kFastAlignments >> alignment) & 1) != 0 &&
+        sizeClass < kClasses) {
+        if (Header* block = tCache.head[sizeClass]) {
+            tCache.head[sizeClass] = *reinterpret_cast<Header**>(block + 1);
+            ++tCache.room[sizeClass];
+            block->magic = kMagicLive;
+            return block + 1;
         }
     }
     return MallocTrackedSlow(size, alignment, allocatorLabel, last);
 }
 
 void FreeTracked(void* pointer, int32_t allocatorLabel) {
-    if (gRecording.load(std::memory_order_acquire) == nullptr && pointer != nullptr &&
-        tReaperArmed) {
+    if (gRecording.load(std::memory_order_acquire) == nullptr && pointer != nullptr) {
         Header* header = static_cast<Header*>(pointer) - 1;
         const uint32_t sizeClass = header->sizeClass;
-        if (header->magic == kMagicLive && sizeClass != kUncached &&
-            tCache.count[sizeClass] < kMaxCachedPerClass) {
+        if (header->magic == kMagicLive && sizeClass < kClasses && tCache.room[sizeClass] != 0) {
             header->magic = 0;
             *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
             tCache.head[sizeClass] = header;
-            ++tCache.count[sizeClass];
+            --tCache.room[sizeClass];
             return;
         }
     }

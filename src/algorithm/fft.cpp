@@ -9,7 +9,8 @@
 // copies its halves out and the arithmetic has no recursion; the arrays the lower levels borrow
 // are asked for and given back in the recursion's order, unused. Every block of one level has
 // the same length, so a level's cosines and sines are computed once per call and shared by all
-// its blocks, and levels narrower than a vector run across blocks instead.
+// its blocks, and levels narrower than a vector run across blocks instead; where odd lengths break
+// that up, the runs shorter than a vector still take four or two butterflies at a time.
 #include "algorithm/algorithm.h"
 #include "algorithm/analysis_loops.h"
 
@@ -82,28 +83,79 @@ __attribute__((always_inline)) inline void Butterfly(float* re, float* im, int32
     im[k + h] = evenIm - tIm;
 }
 
+// The lanes of kWidth butterflies: the build's vector, or Quad (four lanes or a pair) for the
+// short runs.
+template <int32_t kWidth>
+struct LanesOf {
+    using Type = Quad;
+};
+template <>
+struct LanesOf<kLanes> {
+    using Type = Floats;
+};
+
+// kWidth butterflies from k at once, lane l doing butterfly k + l's operations; c and s hold the
+// twiddle of k.
+template <int32_t kWidth>
+__attribute__((always_inline)) inline void ButterflyGroup(float* re, float* im, int32_t h,
+                                                          const Halves& from, int32_t k,
+                                                          const float* c, const float* s) {
+    using Lanes = typename LanesOf<kWidth>::Type;
+    auto load = [](const float* p) __attribute__((always_inline)) {
+        if constexpr (kWidth == 2) {
+            return Lanes::LoadPair(p);
+        } else {
+            return Lanes::Load(p);
+        }
+    };
+    auto store = [](Lanes x, float* p) __attribute__((always_inline)) {
+        if constexpr (kWidth == 2) {
+            x.StorePair(p);
+        } else {
+            x.Store(p);
+        }
+    };
+    const Lanes cosine = load(c), sine = load(s);
+    const Lanes oddRe = load(from.oddRe + k), oddIm = load(from.oddIm + k);
+    const Lanes evenRe = load(from.evenRe + k), evenIm = load(from.evenIm + k);
+    const Lanes tRe = oddRe * cosine - oddIm * sine;
+    const Lanes tIm = oddRe * sine + oddIm * cosine;
+    store(evenRe + tRe, re + k);
+    store(evenIm + tIm, im + k);
+    store(evenRe - tRe, re + k + h);
+    store(evenIm - tIm, im + k + h);
+}
+
+// Butterflies k ... kEnd - 1, fewer than a vector: four, then two at a time, the last alone; c[0]
+// and s[0] the twiddle of k. The odd lengths' levels end in such runs, and their narrow blocks
+// are nothing else.
+__attribute__((always_inline)) inline void ShortButterflies(float* re, float* im, int32_t h,
+                                                            const Halves& from, int32_t k,
+                                                            int32_t kEnd, const float* c,
+                                                            const float* s) {
+    const int32_t kBegin = k;
+    if constexpr (kLanes > 4) {
+        if (k + 4 <= kEnd) {
+            ButterflyGroup<4>(re, im, h, from, k, c, s);
+            k += 4;
+        }
+    }
+    if (k + 2 <= kEnd) {
+        ButterflyGroup<2>(re, im, h, from, k, c + (k - kBegin), s + (k - kBegin));
+        k += 2;
+    }
+    if (k < kEnd) Butterfly(re, im, h, from, k, c[k - kBegin], s[k - kBegin]);
+}
+
 // Butterflies kBegin ... kEnd - 1 into (re, im) and (re + h, im + h), with c[0] and s[0] the
 // twiddle of kBegin. The halves may be those very places: every butterfly reads its four inputs
 // before it writes.
 void Butterflies(float* re, float* im, int32_t h, const Halves& from, const float* c,
                  const float* s, int32_t kBegin, int32_t kEnd) {
     int32_t k = kBegin;
-    for (; k + kLanes <= kEnd; k += kLanes) {
-        const Floats cosine = Floats::Load(c + (k - kBegin));
-        const Floats sine = Floats::Load(s + (k - kBegin));
-        const Floats oddRe = Floats::Load(from.oddRe + k);
-        const Floats oddIm = Floats::Load(from.oddIm + k);
-        const Floats evenRe = Floats::Load(from.evenRe + k);
-        const Floats evenIm = Floats::Load(from.evenIm + k);
-        const Floats tRe = oddRe * cosine - oddIm * sine;
-        const Floats tIm = oddRe * sine + oddIm * cosine;
-        (evenRe + tRe).Store(re + k);
-        (evenIm + tIm).Store(im + k);
-        (evenRe - tRe).Store(re + k + h);
-        (evenIm - tIm).Store(im + k + h);
-    }
-    for (; k < kEnd; ++k)
-        Butterfly(re, im, h, from, k, c[k - kBegin], s[k - kBegin]);
+    for (; k + kLanes <= kEnd; k += kLanes)
+        ButterflyGroup<kLanes>(re, im, h, from, k, c + (k - kBegin), s + (k - kBegin));
+    if (k < kEnd) ShortButterflies(re, im, h, from, k, kEnd, c + (k - kBegin), s + (k - kBegin));
 }
 
 // A level too large for the table: its twiddles a chunk at a time, off the recursion's frames.
@@ -267,16 +319,14 @@ void CombineNarrowLevel(float* re, float* im, const Layout& layout, int32_t leve
         } else {
             for (uint32_t g = 0; g < kGroup; ++g) {
                 float *r = re + starts[g], *i = im + starts[g];
-                for (int32_t k = 0; k < kHalf; ++k)
-                    Butterfly(r, i, kHalf, Halves{r, i, r + kHalf, i + kHalf}, k, c[k], s[k]);
+                ShortButterflies(r, i, kHalf, Halves{r, i, r + kHalf, i + kHalf}, 0, kHalf, c, s);
             }
         }
         if (b + kGroup < blocks) at = starts[kGroup - 1] + layout.Gap(level, b + kGroup - 1);
     }
     for (; b < blocks; ++b) {
         float *r = re + at, *i = im + at;
-        for (int32_t k = 0; k < kHalf; ++k)
-            Butterfly(r, i, kHalf, Halves{r, i, r + kHalf, i + kHalf}, k, c[k], s[k]);
+        ShortButterflies(r, i, kHalf, Halves{r, i, r + kHalf, i + kHalf}, 0, kHalf, c, s);
         if (b + 1 < blocks) at += layout.Gap(level, b);
     }
 }
@@ -297,21 +347,28 @@ void CombineLevel(float* re, float* im, const Layout& layout, int32_t level, con
             return;
         }
     }
-    const uint32_t blocks = 1u << level;
-    int64_t at = 0;
-    for (uint32_t b = 0;; ++b) {
-        float *r = re + at, *i = im + at;
-        const Halves halves{r, i, r + h, i + h};
-        if (c == nullptr) {
-            CombineUntabled(r, i, n, halves);
-        } else if (h < kLanes) {
-            for (int32_t k = 0; k < h; ++k)
-                Butterfly(r, i, h, halves, k, c[k], s[k]);
-        } else {
-            Butterflies(r, i, h, halves, c, s, 0, h);
+    // One loop over the blocks per kind of level, so that none carries another's setup.
+    auto eachBlock = [&](auto&& combine) __attribute__((always_inline)) {
+        const uint32_t blocks = 1u << level;
+        int64_t at = 0;
+        for (uint32_t b = 0;; ++b) {
+            float *r = re + at, *i = im + at;
+            combine(r, i, Halves{r, i, r + h, i + h});
+            if (b + 1 == blocks) break;
+            at += layout.Gap(level, b);
         }
-        if (b + 1 == blocks) break;
-        at += layout.Gap(level, b);
+    };
+    if (c == nullptr) {
+        eachBlock(
+            [&](float* r, float* i, const Halves& halves) { CombineUntabled(r, i, n, halves); });
+    } else if (h < kLanes) {
+        eachBlock([&](float* r, float* i, const Halves& halves) __attribute__((always_inline)) {
+            ShortButterflies(r, i, h, halves, 0, h, c, s);
+        });
+    } else {
+        eachBlock([&](float* r, float* i, const Halves& halves) {
+            Butterflies(r, i, h, halves, c, s, 0, h);
+        });
     }
 }
 

@@ -47,7 +47,9 @@ int32_t StepsWithin(const Beside& beside, int32_t count) {
 // vector lane is one output j and carries exactly that output's chain, one rounded product and
 // one rounded sum per tap, in the same order as the one-output loop. kBlocks vectors in flight
 // hide the latency of the adds: a processor that starts two adds a cycle, each ready three or four
-// cycles later, needs six to eight chains to keep its adders busy (kWide).
+// cycles later, needs six to eight chains to keep its adders busy (kWide). Where a vector is
+// narrow, more of them in flight also share each tap's broadcast and loop steps among more
+// outputs (frame/builds).
 //
 // Adds taps[0 ... tapsForAll - 1] into kBlocks x kLanes outputs from j0, for which every one of
 // those taps reaches back inside the block (tapsForAll <= j0 + 1).
@@ -103,7 +105,8 @@ void ConvolveBlock(float* data, const float* source, const float* taps, int32_t 
     }
 }
 
-constexpr int32_t kWide = 8;  // vectors of outputs in flight, in the filter loops below
+constexpr int32_t kWide =
+    kFilterVectors;  // vectors of outputs in flight, in the filter loops below
 
 template <typename Beside = NothingBeside>
 void Convolve(float* data, int32_t dataLength, const float* source, const float* taps,

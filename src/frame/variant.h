@@ -7,8 +7,8 @@
 // namespace is what stops the linker from merging an inline function of the AVX2 build into the
 // SSE2 path (the build checks that no weak symbol escapes it).
 //
-// Kernels see only this vocabulary: kLanes, the Floats vector with its operators, the vector and
-// scalar SLEEF functions, and the rounding helpers.
+// Kernels see only this vocabulary: kLanes and kFilterVectors, the Floats vector with its
+// operators, the vector and scalar SLEEF functions, and the rounding helpers.
 #pragma once
 
 #ifndef VOCETTA_BUILD_HEADER

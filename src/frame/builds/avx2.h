@@ -24,6 +24,9 @@ namespace Vocetta::VOCETTA_VARIANT {
 
 using NativeFloats = __m256;
 inline constexpr int32_t kLanes = 8;
+// Vectors of outputs the filter loops keep in flight: enough chains for the adders, and 64
+// outputs to a tap.
+inline constexpr int32_t kFilterVectors = 8;
 
 // kLanes single-precision values. Each operator is one rounded IEEE operation: the builds use
 // -ffp-contract=off, so a product followed by a sum never becomes a fused multiply-add.

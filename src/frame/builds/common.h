@@ -17,6 +17,23 @@ inline Floats Abs(Floats x) {
     return AndNot(Floats::Broadcast(-0.0f), x);
 }
 
+// Four lanes in every build, or two in the low half: SSE's own operations, for runs too short for
+// the build's vector (the narrow blocks of the FFT's odd lengths). Each operator is one rounded
+// IEEE operation, as Floats' are; the lanes a pair leaves empty hold zeros and are never stored.
+struct Quad {
+    __m128 v;
+
+    static Quad Load(const float* p) { return {_mm_loadu_ps(p)}; }
+    static Quad LoadPair(const float* p) {
+        return {_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p))};
+    }
+    void Store(float* p) const { _mm_storeu_ps(p, v); }
+    void StorePair(float* p) const { _mm_storel_pi(reinterpret_cast<__m64*>(p), v); }
+    friend Quad operator+(Quad a, Quad b) { return {_mm_add_ps(a.v, b.v)}; }
+    friend Quad operator-(Quad a, Quad b) { return {_mm_sub_ps(a.v, b.v)}; }
+    friend Quad operator*(Quad a, Quad b) { return {_mm_mul_ps(a.v, b.v)}; }
+};
+
 // Largest lane; for lanes that hold no NaN.
 inline float HorizontalMax(Floats x) {
     float lanes[kLanes];

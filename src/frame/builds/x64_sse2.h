@@ -24,6 +24,9 @@ namespace Vocetta::VOCETTA_VARIANT {
 
 using NativeFloats = __m128;
 inline constexpr int32_t kLanes = 4;
+// Vectors of outputs the filter loops keep in flight: twelve of the sixteen registers, so that a
+// tap's two-instruction broadcast and the loop's steps serve 48 outputs.
+inline constexpr int32_t kFilterVectors = 12;
 
 // kLanes single-precision values. Each operator is one rounded IEEE operation: the builds use
 // -ffp-contract=off, so a product followed by a sum never becomes a fused multiply-add.
