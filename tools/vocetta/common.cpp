@@ -1,5 +1,7 @@
 #include "common.hpp"
 
+#include <cstdio>
+
 #include "error.hpp"
 #include "output.hpp"
 
@@ -65,8 +67,12 @@ void AddLabelOptions(CommandLine& line, LabelArguments& arguments) {
     line.Number("--silence", arguments.silenceDb, -200.0, 0.0, "DB",
                 "a fixed gate instead: frames quieter than DB dBFS are 'sil'");
     line.Flag("--no-smoothing", arguments.noSmoothing, "label every frame by its own best score");
-    line.Number("--switch-cost", arguments.switchCost, 0.0, 1.0e6, "C",
-                "log-score cost of a change of phoneme when smoothing (default 4)");
+    // The default's number comes from the constant, so the help cannot drift from it.
+    char cost[32];
+    std::snprintf(cost, sizeof cost, "%g", static_cast<double>(kDefaultSwitchCost));
+    line.Number(
+        "--switch-cost", arguments.switchCost, 0.0, 1.0e6, "C",
+        std::string("log-score cost of a change of phoneme when smoothing (default ") + cost + ")");
 }
 
 LabelSettings LabelSettingsFrom(const LabelArguments& arguments) {
