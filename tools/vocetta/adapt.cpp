@@ -69,26 +69,16 @@ int RunAdapt(const Arguments& arguments) {
     Host::SpeakerEstimate estimate(profile, options.priorFrames);
     LabelSettings gate;
     gate.gateDb = options.gateDb;
-    BatchSettings settings = BatchFromOptions(options.common, "vocetta adapt");
-    settings.scorePhonemes = false;
-    const Host::Library library = OpenLibrary(options.common.library);
-    size_t failures = 0;
-    RunBatch(
-        library, profile, options.inputs, settings,
-        [&](size_t, const Recording&, const Analysis& analysis) {
-            const float level = GateVolume(analysis, gate);
-            for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
-                if (analysis.frames[frame].volume >= level) {
-                    estimate.Add(
-                        {analysis.Mfcc(frame), static_cast<size_t>(analysis.coefficients)});
-                }
-            }
-        },
-        [&](size_t, const std::string&) { ++failures; });
-    if (failures != 0) {
-        throw ToolError("no profile written: " + std::to_string(failures) +
-                        " recording(s) could not be used");
-    }
+    AnalyseForProfile(options.common, "vocetta adapt", profile, options.inputs,
+                      [&](size_t, const Recording&, const Analysis& analysis) {
+                          const float level = GateVolume(analysis, gate);
+                          for (size_t frame = 0; frame < analysis.FrameCount(); ++frame) {
+                              if (analysis.frames[frame].volume >= level) {
+                                  estimate.Add({analysis.Mfcc(frame),
+                                                static_cast<size_t>(analysis.coefficients)});
+                              }
+                          }
+                      });
     if (estimate.frames() == 0) {
         throw ToolError("no profile written: the recordings hold no speech frames");
     }

@@ -357,21 +357,12 @@ int RunCalibrate(const Arguments& arguments) {
     collection.deviations.assign(m, 0.0);
     collection.frameRows.resize(files.size());
     const RecordingRows recordings = GroupByRecording(files);
-    BatchSettings settings = BatchFromOptions(options.common, "vocetta calibrate");
-    settings.scorePhonemes = false;
-    const Host::Library library = OpenLibrary(options.common.library);
-    size_t failures = 0;
-    RunBatch(
-        library, profile, recordings.paths, settings,
-        [&](size_t index, const Recording&, const Analysis& analysis) {
-            for (const size_t row : recordings.rows[index])
-                KeepFrames(options, files[row], m, analysis, collection, collection.frameRows[row]);
-        },
-        [&](size_t, const std::string&) { ++failures; });
-    if (failures != 0) {
-        throw ToolError("no profile written: " + std::to_string(failures) +
-                        " recording(s) could not be used");
-    }
+    AnalyseForProfile(options.common, "vocetta calibrate", profile, recordings.paths,
+                      [&](size_t index, const Recording&, const Analysis& analysis) {
+                          for (const size_t row : recordings.rows[index])
+                              KeepFrames(options, files[row], m, analysis, collection,
+                                         collection.frameRows[row]);
+                      });
 
     CheckEveryPhonemeHasFrames(order, collection);
     SetStatistics(profile, collection, options.contrast);

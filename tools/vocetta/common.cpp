@@ -75,6 +75,21 @@ void AddLabelOptions(CommandLine& line, LabelArguments& arguments) {
         std::string("log-score cost of a change of phoneme when smoothing (default ") + cost + ")");
 }
 
+void AnalyseForProfile(const CommonOptions& options, const char* label, const Profile& profile,
+                       const std::vector<std::string>& paths,
+                       const std::function<void(size_t, const Recording&, const Analysis&)>& done) {
+    BatchSettings settings = BatchFromOptions(options, label);
+    settings.scorePhonemes = false;
+    const Host::Library library = OpenLibrary(options.library);
+    size_t failures = 0;
+    RunBatch(library, profile, paths, settings, done,
+             [&](size_t, const std::string&) { ++failures; });
+    if (failures != 0) {
+        throw ToolError("no profile written: " + std::to_string(failures) +
+                        " recording(s) could not be used");
+    }
+}
+
 LabelSettings LabelSettingsFrom(const LabelArguments& arguments) {
     LabelSettings settings;
     if (!std::isnan(arguments.silenceDb)) settings.absoluteDb = arguments.silenceDb;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -40,6 +41,13 @@ Host::Library OpenLibrary(const std::string& path);
 void CheckOneRecordingToAFile(const CommonOptions& options, const std::vector<std::string>& inputs,
                               const std::string& output, const std::string& what);
 BatchSettings BatchFromOptions(const CommonOptions& options, const char* label);
+
+// Every recording analysed without phoneme scores, for what builds a profile from them (calibrate,
+// adapt): `done` as RunBatch's. ToolError when any recording could not be used, so that no
+// profile is written from part of them.
+void AnalyseForProfile(const CommonOptions& options, const char* label, const Profile& profile,
+                       const std::vector<std::string>& paths,
+                       const std::function<void(size_t, const Recording&, const Analysis&)>& done);
 
 // How frames become phonemes, as given on the command line (labels.hpp).
 struct LabelArguments {
