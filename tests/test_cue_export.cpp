@@ -70,7 +70,7 @@ struct Frames {
 };
 
 TEST(CueTracks, SettingsComeFromMillisecondsAndEachSetClosesItsOwnLips) {
-    const Host::CueArguments arguments{"visemes", 80, 120, 20, 50, 2, 1.5, 6, 1.25};
+    const Host::CueArguments arguments{"visemes", 80, 120, 20, 50, 2, 1.5, 6, 1.25, 3, 9, 40};
     const Host::CueTrackSettings settings = Host::CueTrackSettingsFrom(arguments, 0.02f);
     EXPECT_EQ(settings.set, Host::ShapeSet::Visemes);
     EXPECT_DOUBLE_EQ(settings.cues.minHoldSeconds, 0.08);
@@ -82,6 +82,9 @@ TEST(CueTracks, SettingsComeFromMillisecondsAndEachSetClosesItsOwnLips) {
     EXPECT_EQ(settings.mouth.closedMargin, 1.5);
     EXPECT_EQ(settings.mouth.lipMargin, 6.0);
     EXPECT_EQ(settings.cues.openPriority, 1.25);
+    EXPECT_EQ(settings.mouth.closedDipDb, 3.0);
+    EXPECT_EQ(settings.mouth.lipDipDb, 9.0);
+    EXPECT_DOUBLE_EQ(settings.mouth.dipWindowSeconds, 0.04);
     EXPECT_EQ(settings.mouth.silenceVolume, 0.02f);
     EXPECT_EQ(settings.mouth.loudVolume, 0.5f);  // 28 dB above the rest level
     const Host::CueTrackSettings cartoon = Host::CueTrackSettingsFrom({}, 0.0f);

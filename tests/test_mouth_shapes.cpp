@@ -275,6 +275,70 @@ TEST(MouthShapes, ClosedLipsAndTeethOnTheLipShowOnlyWithAClearLead) {
     EXPECT_THROW(MouthShapes(map, bad), ShapeError);
 }
 
+TEST(MouthShapes, TeethOnTheLipAndClosedLipsShowOnlyWhereTheVolumeDips) {
+    // Frames every 10 ms; the teeth on the lip need 12 dB under the loudest frame of the last
+    // 50 ms (a share of 10^(-12/20) = 0.2512), the closed lips 6 dB (0.5012).
+    const std::vector<std::string> names = {"M", "U", "FV", "sil"};
+    const auto map = BuildShapeMap(ShapeSet::Cartoon, names, {}, "test");
+    MouthSettings settings = Immediate();
+    settings.lipDipDb = 12;
+    settings.closedDipDb = 6;
+    settings.dipWindowSeconds = 0.05;
+    MouthShapes mouth(map, settings);
+    const std::vector<float> fv = {0, 0.3f, 0.7f, 0}, m = {0.7f, 0.3f, 0, 0};
+    auto shown = [&](const std::vector<float>& scores, float volume) {
+        mouth.Update(scores, volume, 0.01);
+        return Host::ShapeNames(ShapeSet::Cartoon)[static_cast<size_t>(mouth.Dominant())];
+    };
+    // A vowel at 0.2, then the fricative: 0.06 is only 10.5 dB under it (0.06 > 0.0502) and
+    // shows the next speaking shape, "oo"; 0.04 is 14 dB under and shows G.
+    EXPECT_EQ(shown(fv, 0.2f), "F");
+    EXPECT_EQ(shown(fv, 0.06f), "F");
+    EXPECT_EQ(shown(fv, 0.04f), "G");
+    // The vowel stays the loudest while it is 50 ms old or less (frames 1 to 6, at 10 ... 60 ms).
+    EXPECT_EQ(shown(fv, 0.04f), "G");
+    EXPECT_EQ(shown(fv, 0.04f), "G");
+    EXPECT_EQ(shown(fv, 0.04f), "G");
+    // At 70 ms it has left the window; the loudest is now the 0.06 frame, which 0.04 does not dip
+    // 12 dB under (0.0151).
+    EXPECT_EQ(shown(fv, 0.04f), "F");
+    EXPECT_EQ(shown(fv, 0.01f), "G");  // 0.01 <= 0.0151
+    // The weights themselves are the scores' shares whatever is shown.
+    EXPECT_FLOAT_EQ(mouth.Weights()[static_cast<size_t>(Cartoon("G"))], 0.7f);
+
+    // Closed lips after a reset: 0.1 lies 6.02 dB under 0.2 (0.1 <= 0.1002), 0.11 does not.
+    mouth.Reset();
+    EXPECT_EQ(shown(m, 0.2f), "F");
+    EXPECT_EQ(shown(m, 0.11f), "F");
+    EXPECT_EQ(shown(m, 0.1f), "A");
+    // A louder frame becomes the loudest at once, and the quieter ones before it do not count.
+    EXPECT_EQ(shown(m, 0.4f), "F");
+    EXPECT_EQ(shown(m, 0.15f), "A");
+    EXPECT_EQ(shown(m, 0.25f), "F");
+
+    // Without dips the scores alone decide, at any volume.
+    MouthShapes plain(map, Immediate());
+    plain.Update(fv, 0.2f, 0.01);
+    EXPECT_EQ(plain.Dominant(), Cartoon("G"));
+    plain.Update(m, 0.2f, 0.01);
+    EXPECT_EQ(plain.Dominant(), Cartoon("A"));
+
+    // The visemes dip their own lip shape: FF gives way to ou.
+    MouthShapes visemes(BuildShapeMap(ShapeSet::Visemes, names, {}, "test"), settings);
+    visemes.Update(fv, 0.2f, 0.01);
+    EXPECT_EQ(Host::ShapeNames(ShapeSet::Visemes)[static_cast<size_t>(visemes.Dominant())], "ou");
+    visemes.Update(fv, 0.02f, 0.01);
+    EXPECT_EQ(Host::ShapeNames(ShapeSet::Visemes)[static_cast<size_t>(visemes.Dominant())], "FF");
+
+    for (auto change : {+[](MouthSettings& s) { s.lipDipDb = -1; },
+                        +[](MouthSettings& s) { s.closedDipDb = INFINITY; },
+                        +[](MouthSettings& s) { s.dipWindowSeconds = NAN; }}) {
+        MouthSettings bad = Immediate();
+        change(bad);
+        EXPECT_THROW(MouthShapes(map, bad), ShapeError);
+    }
+}
+
 // ---- Cues -------------------------------------------------------------------------------------
 
 struct Expected {

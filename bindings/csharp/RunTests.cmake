@@ -24,11 +24,12 @@ if(NOT found)
 endif()
 set(symbol ${CMAKE_MATCH_1})
 # The shapes the tool shows in every frame with the mouth's own defaults (attack 20 ms, release
-# 50 ms, rest below -40 dBFS) and the margins the tests give the C# mouth: cues without hold or
+# 50 ms, rest below -40 dBFS) and the margins and dips the tests give the C# mouth: cues without hold or
 # closures follow the frames, and a keyframe every 10 ms falls in each frame's cue once.
 foreach(set cartoon visemes)
   run(${TOOL} analyze -q --cues --shapes ${set} --min-hold 0 --closure 0 --attack 20
-      --release 50 --closed-margin 2 --lip-margin 8 --silence -40 --keyframes --fps 100
+      --release 50 --closed-margin 2 --lip-margin 8 --closed-dip 6 --lip-dip 12 --dip-window 100
+      --silence -40 --keyframes --fps 100
       ${WORK}/recording.wav
       -o ${WORK}/${set}.tsv)
 endforeach()

@@ -128,6 +128,36 @@ static class Tests {
         return mouth.DominantName;
     }
 
+    // The teeth on the lip need 12 dB under the loudest frame of the last 50 ms (a share of
+    // 0.2512): after a vowel at 0.2, 0.06 is not quiet enough (F), 0.04 is (G) until the vowel
+    // leaves the window at 70 ms, when 0.06 is the loudest (0.04 > 0.0151, F; 0.01 is under, G).
+    // The closed lips need 6 dB (0.5012): 0.11 shows F, 0.1 A; a louder 0.4 outdoes the frames
+    // before it, so 0.15 shows A and 0.25 F.
+    static void MouthDips(Vocetta.Profile profile) {
+        var mouth = new Vocetta.MouthShapes(
+            profile, Vocetta.ShapeSet.Cartoon,
+            new Vocetta.MouthSettings {AttackSeconds = 0, ReleaseSeconds = 0, Sharpness = 1,
+                                       LipDipDb = 12, ClosedDipDb = 6, DipWindowSeconds = 0.05});
+        float[] fv = ScoresFor(profile, "FV", 0.7, "U", 0.3), m = ScoresFor(profile, "M", 0.7, "U", 0.3);
+        var shown = new List<string>();
+        foreach (float volume in new[] {0.2f, 0.06f, 0.04f, 0.04f, 0.04f, 0.04f, 0.04f, 0.01f}) {
+            mouth.Update(fv, volume, 0.01);
+            shown.Add(mouth.DominantName);
+        }
+        mouth.Reset();
+        foreach (float volume in new[] {0.2f, 0.11f, 0.1f, 0.4f, 0.15f, 0.25f}) {
+            mouth.Update(m, volume, 0.01);
+            shown.Add(mouth.DominantName);
+        }
+        Check(string.Join("", shown) == "FFGGGGFGFFAFAF", "dips: " + string.Join("", shown));
+        try {
+            new Vocetta.MouthShapes(profile, Vocetta.ShapeSet.Cartoon,
+                                    new Vocetta.MouthSettings {LipDipDb = -1});
+            Check(false, "a negative dip is accepted");
+        } catch (Vocetta.VocettaException) {
+        }
+    }
+
     // Attack and release are one-pole filters: a step reaches 1 - e^(-t/T).
     static void MouthFollowsAStep(Vocetta.Profile profile) {
         var mouth = new Vocetta.MouthShapes(profile);  // attack 20 ms, release 50 ms
@@ -198,13 +228,14 @@ static class Tests {
 
     // The shape shown in every frame is the one the tool's cues show there: with no hold and no
     // closures the tool's cues follow the frames, and a keyframe every 10 ms (the hop) samples
-    // each frame's cue once. Both weigh the closed and lip shapes with the margins of
+    // each frame's cue once. Both weigh the closed and lip shapes with the margins and dips of
     // RunTests.cmake.
     static void MouthAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
                                     float[] samples, int rate, Vocetta.ShapeSet set, string tool) {
         string[] expected = tool.Split(new[] {'\n'}, StringSplitOptions.RemoveEmptyEntries)
                                 .Select(line => line.Split('\t')[1]).ToArray();
-        var margins = new Vocetta.MouthSettings {ClosedMargin = 2, LipMargin = 8};
+        var margins = new Vocetta.MouthSettings {ClosedMargin = 2, LipMargin = 8, ClosedDipDb = 6,
+                                                 LipDipDb = 12};
         string[] shown = Sample.Mouth(library, profile, samples, rate, 10, set, margins)
                              .Split(new[] {'\n'}, StringSplitOptions.RemoveEmptyEntries)
                              .Skip(1).Select(line => line.Split(',')[1]).ToArray();
@@ -313,6 +344,7 @@ static class Tests {
 
         MouthOnWorkedScores(profile);
         MouthFollowsAStep(profile);
+        MouthDips(profile);
         MouthMaps(File.ReadAllText(arguments[1]));
         foreach (var set in new[] {Vocetta.ShapeSet.Cartoon, Vocetta.ShapeSet.Visemes}) {
             string keyframes = File.ReadAllText(arguments[set == Vocetta.ShapeSet.Cartoon ? 6 : 7]);

@@ -835,6 +835,13 @@ public sealed class MouthSettings {
     // shape to be the one shown (Dominant); the weights are left alone. 1 or more.
     public double ClosedMargin = 1.0;
     public double LipMargin = 1.0;
+    // Fricatives and closures radiate less sound than the vowels around them. Above 0, the teeth
+    // on the lip (LipDipDb) or the closed lips (ClosedDipDb) are shown only in a frame whose
+    // volume lies at least that many dB under the loudest frame of the last DipWindowSeconds
+    // (this one included); elsewhere the strongest other speaking shape is. 0: no such test.
+    public double ClosedDipDb = 0;
+    public double LipDipDb = 0;
+    public double DipWindowSeconds = 0.1;
 }
 
 public sealed class MouthShapes {
@@ -842,6 +849,16 @@ public sealed class MouthShapes {
     readonly int phonemes, count, rest, closed, lip;
     readonly MouthSettings settings;
     float jaw;
+    // The volumes of the last DipWindowSeconds that no later frame was as loud as, oldest (and
+    // loudest) first, in a ring of fixed size; the shares of the loudest that the closed lips and
+    // the teeth on the lip may reach, and whether this frame did.
+    const int RecentVolumes = 512;
+    readonly double[] recentTimes = new double[RecentVolumes];
+    readonly float[] recentVolumes = new float[RecentVolumes];
+    int first, kept;
+    double clock;
+    readonly double closedDip, lipDip;
+    bool closedQuiet = true, lipQuiet = true;
 
     public readonly ShapeSet Set;
     public readonly string[] ShapeNames;
@@ -866,11 +883,19 @@ public sealed class MouthShapes {
             double.IsInfinity(s.LipMargin)) {
             throw new VocettaException("the closed and lip margins must be finite numbers, 1 or more");
         }
+        foreach (double value in new[] {s.ClosedDipDb, s.LipDipDb, s.DipWindowSeconds}) {
+            if (!(value >= 0) || double.IsInfinity(value)) {
+                throw new VocettaException("the dips and the dip window must be finite and 0 or more");
+            }
+        }
         // A copy, so that the settings stay what they were when the mouth was made.
         this.settings = new MouthSettings {
             AttackSeconds = s.AttackSeconds, ReleaseSeconds = s.ReleaseSeconds,
             Sharpness = s.Sharpness, SilenceVolume = s.SilenceVolume, LoudVolume = s.LoudVolume,
-            ClosedMargin = s.ClosedMargin, LipMargin = s.LipMargin};
+            ClosedMargin = s.ClosedMargin, LipMargin = s.LipMargin, ClosedDipDb = s.ClosedDipDb,
+            LipDipDb = s.LipDipDb, DipWindowSeconds = s.DipWindowSeconds};
+        closedDip = Math.Pow(10.0, -s.ClosedDipDb / 20.0);
+        lipDip = Math.Pow(10.0, -s.LipDipDb / 20.0);
         Set = set;
         ShapeNames = Shapes.Names(set);
         map = Shapes.Map(profile, set, profile.Origin ?? "profile");
@@ -900,6 +925,9 @@ public sealed class MouthShapes {
         target[rest] = 1.0f;
         weights[rest] = 1.0f;
         jaw = 0;
+        first = kept = 0;
+        clock = 0;
+        closedQuiet = lipQuiet = true;
     }
 
     public void Update(Frame frame, double elapsedSeconds) {
@@ -909,6 +937,28 @@ public sealed class MouthShapes {
     // One frame: one score per phoneme (the job's, normalised, or all 0 when it found nothing),
     // the block's volume and the time since the previous frame.
     public void Update(float[] scores, float volume, double elapsedSeconds) {
+        // The loudest of the window is the oldest volume kept: each frame drops the volumes
+        // before it that are no louder than its own, and those that left the window.
+        double elapsed = Math.Max(0.0, elapsedSeconds);
+        clock += elapsed;
+        float level = float.IsNaN(volume) || float.IsInfinity(volume) ? 0.0f : volume;
+        while (kept > 0 && recentVolumes[(first + kept - 1) % RecentVolumes] <= level) --kept;
+        if (kept == RecentVolumes) {
+            first = (first + 1) % RecentVolumes;
+            --kept;
+        }
+        recentTimes[(first + kept) % RecentVolumes] = clock;
+        recentVolumes[(first + kept) % RecentVolumes] = level;
+        ++kept;
+        // The tolerance keeps a frame exactly one window back despite clocks summed from 0.01s.
+        while (recentTimes[first] < clock - settings.DipWindowSeconds - 1e-9) {
+            first = (first + 1) % RecentVolumes;
+            --kept;
+        }
+        double loudest = recentVolumes[first];
+        closedQuiet = !(settings.ClosedDipDb > 0) || level <= loudest * closedDip;
+        lipQuiet = !(settings.LipDipDb > 0) || level <= loudest * lipDip;
+
         int n = Math.Min(scores.Length, phonemes);
         Array.Clear(target, 0, count);
         // Quiet blocks and blocks the job could not score (all 0, or not numbers) rest the mouth.
@@ -951,7 +1001,6 @@ public sealed class MouthShapes {
             target[rest] = 1.0f;
         }
         // The coefficient depends on the time that passed, so uneven frames give the same motion.
-        double elapsed = Math.Max(0.0, elapsedSeconds);
         double rise = Coefficient(elapsed, settings.AttackSeconds);
         double fall = Coefficient(elapsed, settings.ReleaseSeconds);
         for (int s = 0; s < count; ++s) weights[s] = Follow(weights[s], target[s], rise, fall);
@@ -961,7 +1010,8 @@ public sealed class MouthShapes {
     // The shape to show: rest while its weight exceeds that of all other shapes together (they
     // share what rest gives up, so rest would win a plain comparison long after the mouth
     // opened), otherwise the strongest other shape, the closed and lip shapes' weights divided by
-    // their margins (the lower index on equal weights).
+    // their margins (the lower index on equal weights), each only in a frame that dips far enough
+    // under the recent loudest.
     public int Dominant {
         get {
             double open = 0;
@@ -969,6 +1019,7 @@ public sealed class MouthShapes {
             for (int s = 0; s < count; ++s) {
                 if (s == rest) continue;
                 open += weights[s];
+                if ((s == closed && !closedQuiet) || (s == lip && !lipQuiet)) continue;
                 if (best == rest || Strength(s) > Strength(best)) best = s;
             }
             return best != rest && open >= weights[rest] ? best : rest;

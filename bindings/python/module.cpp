@@ -95,10 +95,12 @@ class Mouth {
   public:
     Mouth(const Profile& profile, const std::string& shapes, double attackSeconds,
           double releaseSeconds, double sharpness, float silenceVolume, float loudVolume,
-          double closedMargin, double lipMargin)
+          double closedMargin, double lipMargin, double closedDipDb, double lipDipDb,
+          double dipWindowSeconds)
         : mouth_(Map(profile, shapes),
                  Host::MouthSettings{attackSeconds, releaseSeconds, sharpness, silenceVolume,
-                                     loudVolume, closedMargin, lipMargin}) {}
+                                     loudVolume, closedMargin, lipMargin, closedDipDb, lipDipDb,
+                                     dipWindowSeconds}) {}
 
     const Host::ShapeMap& map() const { return mouth_.Map(); }  // never changes
     size_t phonemes() const { return static_cast<size_t>(map().phonemes); }
@@ -310,7 +312,8 @@ std::vector<std::string> LabelFrames(const Profile& profile,
 // them.
 Host::CueArguments CueArguments(const std::string& shapes, double minHoldMs, double closureMs,
                                 double attackMs, double releaseMs, double sharpness,
-                                double closedMargin, double lipMargin, double openPriority) {
+                                double closedMargin, double lipMargin, double openPriority,
+                                double closedDipDb, double lipDipDb, double dipWindowMs) {
     const auto check = [](const char* name, double value, double low, double high) {
         if (!(value >= low && value <= high)) {
             throw py::value_error(std::string(name) + " must lie between " +
@@ -325,9 +328,12 @@ Host::CueArguments CueArguments(const std::string& shapes, double minHoldMs, dou
     check("closed_margin", closedMargin, 1, 1000);
     check("lip_margin", lipMargin, 1, 1000);
     check("open_priority", openPriority, 1, 100);
+    check("closed_dip_db", closedDipDb, 0, 200);
+    check("lip_dip_db", lipDipDb, 0, 200);
+    check("dip_window_ms", dipWindowMs, 0, 10000);
     (void)Host::ParseShapeSet(shapes);  // the set is named again when the cues are made
-    return {shapes,    minHoldMs,    closureMs, attackMs,    releaseMs,
-            sharpness, closedMargin, lipMargin, openPriority};
+    return {shapes,       minHoldMs, closureMs,    attackMs,    releaseMs, sharpness,
+            closedMargin, lipMargin, openPriority, closedDipDb, lipDipDb,  dipWindowMs};
 }
 
 py::tuple CueArrays(const std::vector<Host::MouthCue>& cues) {
@@ -527,10 +533,11 @@ PYBIND11_MODULE(_vocetta, module) {
 
     py::class_<Python::Mouth, std::shared_ptr<Python::Mouth>>(module, "MouthShapes")
         .def(py::init<const Profile&, const std::string&, double, double, double, float, float,
-                      double, double>(),
+                      double, double, double, double, double>(),
              py::arg("profile"), py::arg("shapes"), py::arg("attack_seconds"),
              py::arg("release_seconds"), py::arg("sharpness"), py::arg("silence_volume"),
-             py::arg("loud_volume"), py::arg("closed_margin"), py::arg("lip_margin"))
+             py::arg("loud_volume"), py::arg("closed_margin"), py::arg("lip_margin"),
+             py::arg("closed_dip_db"), py::arg("lip_dip_db"), py::arg("dip_window_seconds"))
         .def("update", &Python::Mouth::Update, py::arg("scores"), py::arg("volume"),
              py::arg("elapsed_seconds"))
         .def("run", &Python::Mouth::Run, py::arg("scores"), py::arg("volume"),
@@ -582,6 +589,9 @@ PYBIND11_MODULE(_vocetta, module) {
         defaults["loud_volume"] = settings.loudVolume;
         defaults["closed_margin"] = settings.closedMargin;
         defaults["lip_margin"] = settings.lipMargin;
+        defaults["closed_dip_db"] = settings.closedDipDb;
+        defaults["lip_dip_db"] = settings.lipDipDb;
+        defaults["dip_window_ms"] = settings.dipWindowSeconds * 1000.0;
         return defaults;
     });
     module.def("cue_defaults", [] {
@@ -596,13 +606,17 @@ PYBIND11_MODULE(_vocetta, module) {
         defaults["closed_margin"] = arguments.closedMargin;
         defaults["lip_margin"] = arguments.lipMargin;
         defaults["open_priority"] = arguments.openPriority;
+        defaults["closed_dip_db"] = arguments.closedDipDb;
+        defaults["lip_dip_db"] = arguments.lipDipDb;
+        defaults["dip_window_ms"] = arguments.dipWindowMs;
         return defaults;
     });
     py::class_<Host::CueArguments>(module, "CueArguments");
     module.def("cue_arguments", &Python::CueArguments, py::arg("shapes"), py::arg("min_hold_ms"),
                py::arg("closure_ms"), py::arg("attack_ms"), py::arg("release_ms"),
                py::arg("sharpness"), py::arg("closed_margin"), py::arg("lip_margin"),
-               py::arg("open_priority"));
+               py::arg("open_priority"), py::arg("closed_dip_db"), py::arg("lip_dip_db"),
+               py::arg("dip_window_ms"));
     module.def("recording_cues", &Python::RecordingCues, py::arg("profile"), py::arg("time"),
                py::arg("volume"), py::arg("best"), py::arg("scores"), py::arg("hop"),
                py::arg("sample_rate"), py::arg("length"), py::arg("gate_db"), py::arg("silence_db"),

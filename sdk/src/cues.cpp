@@ -38,6 +38,9 @@ CueTrackSettings CueTrackSettingsFrom(const CueArguments& arguments, float silen
     settings.mouth.sharpness = arguments.sharpness;
     settings.mouth.closedMargin = arguments.closedMargin;
     settings.mouth.lipMargin = arguments.lipMargin;
+    settings.mouth.closedDipDb = arguments.closedDipDb;
+    settings.mouth.lipDipDb = arguments.lipDipDb;
+    settings.mouth.dipWindowSeconds = arguments.dipWindowMs / 1000.0;
     settings.mouth.silenceVolume = silenceVolume;
     // The jaw opens over the 28 dB above the silence level.
     settings.mouth.loudVolume = silenceVolume * 25.0f > 0 ? silenceVolume * 25.0f : 0.25f;

@@ -27,6 +27,15 @@ constexpr DefaultShape kDefaults[] = {
     {"sil", "X", "sil"},
 };
 
+// Recent volumes a dip is measured against: several seconds at the job's hops; when frames come
+// faster than that the loudest of them is forgotten early.
+constexpr size_t kRecentVolumes = 512;
+
+// A level `db` under the loudest as a share of its RMS volume.
+double DipShare(double db) {
+    return std::pow(10.0, -db / 20.0);
+}
+
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
@@ -163,8 +172,17 @@ MouthShapes::MouthShapes(ShapeMap map, const MouthSettings& settings)
         !std::isfinite(settings.loudVolume)) {
         throw ShapeError("the loud volume must be finite and above the silence volume");
     }
+    for (const double value :
+         {settings.closedDipDb, settings.lipDipDb, settings.dipWindowSeconds}) {
+        if (!(value >= 0) || !std::isfinite(value)) {
+            throw ShapeError("the dips and the dip window must be finite and 0 or more");
+        }
+    }
+    closedDip_ = DipShare(settings.closedDipDb);
+    lipDip_ = DipShare(settings.lipDipDb);
     target_.assign(static_cast<size_t>(map_.shapes), 0.0f);
     weights_.assign(static_cast<size_t>(map_.shapes), 0.0f);
+    recent_.assign(kRecentVolumes, Heard{0, 0});
     Reset();
 }
 
@@ -174,9 +192,35 @@ void MouthShapes::Reset() {
     target_[static_cast<size_t>(rest_)] = 1.0f;
     weights_[static_cast<size_t>(rest_)] = 1.0f;
     jaw_ = 0;
+    first_ = count_ = 0;
+    clock_ = 0;
+    closedQuiet_ = lipQuiet_ = true;
 }
 
 void MouthShapes::Update(std::span<const float> scores, float volume, double elapsedSeconds) {
+    // The loudest of the window is the oldest volume kept: each frame drops the volumes before it
+    // that are no louder than its own, and those that left the window (never its own).
+    const double elapsed = std::max(0.0, elapsedSeconds);
+    clock_ += elapsed;
+    const float level = std::isfinite(volume) ? volume : 0.0f;
+    auto at = [this](size_t k) -> Heard& { return recent_[(first_ + k) % recent_.size()]; };
+    while (count_ > 0 && at(count_ - 1).volume <= level)
+        --count_;
+    if (count_ == recent_.size()) {
+        first_ = (first_ + 1) % recent_.size();
+        --count_;
+    }
+    at(count_++) = Heard{clock_, level};
+    // The tolerance keeps a frame exactly one window back, with clocks summed from steps such as
+    // 0.01 that binary cannot hold exactly.
+    while (at(0).time < clock_ - settings_.dipWindowSeconds - 1e-9) {
+        first_ = (first_ + 1) % recent_.size();
+        --count_;
+    }
+    const double loudest = at(0).volume;
+    closedQuiet_ = !(settings_.closedDipDb > 0) || level <= loudest * closedDip_;
+    lipQuiet_ = !(settings_.lipDipDb > 0) || level <= loudest * lipDip_;
+
     const auto shapes = static_cast<size_t>(map_.shapes);
     const size_t phonemes = std::min(scores.size(), static_cast<size_t>(map_.phonemes));
     std::fill(target_.begin(), target_.end(), 0.0f);
@@ -228,7 +272,6 @@ void MouthShapes::Update(std::span<const float> scores, float volume, double ela
 
     // One-pole smoothing toward the target; the coefficient depends on the time that passed, so
     // a host with uneven frames sees the same motion.
-    const double elapsed = std::max(0.0, elapsedSeconds);
     auto coefficient = [elapsed](double timeConstant) {
         return timeConstant > 0 ? 1.0 - std::exp(-elapsed / timeConstant) : 1.0;
     };
@@ -245,7 +288,8 @@ void MouthShapes::Update(std::span<const float> scores, float volume, double ela
 int MouthShapes::Dominant() const {
     // Open or at rest first, then which open shape: the open shapes share the weight the rest
     // shape gives up, so the rest shape would win a plain comparison long after the mouth opened.
-    // The closed and lip shapes compete by their weights over their margins.
+    // The closed and lip shapes compete by their weights over their margins, and only in a frame
+    // quiet enough for them.
     const auto rest = static_cast<size_t>(rest_);
     auto strength = [this](size_t s) {
         const double weight = weights_[s];
@@ -258,6 +302,10 @@ int MouthShapes::Dominant() const {
     for (size_t s = 0; s < weights_.size(); ++s) {
         if (s == rest) continue;
         open += weights_[s];
+        if ((static_cast<int>(s) == closed_ && !closedQuiet_) ||
+            (static_cast<int>(s) == lip_ && !lipQuiet_)) {
+            continue;
+        }
         if (best == rest || strength(s) > strength(best)) best = s;
     }
     return best != rest && open >= weights_[rest] ? static_cast<int>(best) : rest_;

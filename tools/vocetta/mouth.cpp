@@ -34,6 +34,15 @@ void AddMouthOptions(CommandLine& line, MouthArguments& arguments) {
                 "a cue under the hold joins a neighbour counting open cues R times their "
                 "length, so short vowels are not swallowed; 1 = all alike" +
                     fallback(Host::kDefaultOpenPriority));
+    line.Number("--closed-dip", arguments.closedDipDb, 0.0, 200.0, "DB",
+                "closed lips show only in frames DB under the loudest of the last --dip-window, "
+                "0 = no such test" +
+                    fallback(Host::kDefaultClosedDipDb));
+    line.Number("--lip-dip", arguments.lipDipDb, 0.0, 200.0, "DB",
+                "the same for the teeth on the lip" + fallback(Host::kDefaultLipDipDb));
+    line.Number(
+        "--dip-window", arguments.dipWindowMs, 0.0, 10000.0, "MS",
+        "how far back the dips look for the loudest frame" + fallback(Host::kDefaultDipWindowMs));
 }
 
 MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolume) {

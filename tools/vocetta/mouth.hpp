@@ -23,7 +23,7 @@ using Host::CueTrack;
 using Host::FormatCues;
 
 // --shapes, --min-hold, --closure, --attack, --release, --sharpness, --closed-margin,
-// --lip-margin, --open-priority.
+// --lip-margin, --open-priority, --closed-dip, --lip-dip, --dip-window.
 void AddMouthOptions(CommandLine& line, MouthArguments& arguments);
 
 // `silenceVolume` is the RMS level below which the mouth rests (--silence); UsageError for an

@@ -209,6 +209,27 @@ def test_margins_keep_closed_lips_for_a_clear_lead():
     assert shown == ["A", "F"]  # 0.5 / 1.5 = 0.33 beats 0.3; 0.5 / 2 = 0.25 does not
 
 
+def test_dips_keep_the_teeth_on_the_lip_and_the_closed_lips_for_quiet_frames():
+    # 12 dB under the loudest of the last 50 ms is a share of 0.2512, 6 dB one of 0.5012: after
+    # a vowel at 0.2, 0.06 shows the next shape (F), 0.04 the teeth on the lip until the vowel
+    # leaves the window at 70 ms and 0.06 is the loudest; 0.11 keeps the lips open, 0.1 closes.
+    profile = vocetta.load_profile()
+    mouth = vocetta.MouthShapes(attack_ms=0, release_ms=0, sharpness=1, lip_dip_db=12,
+                                closed_dip_db=6, dip_window_ms=50)
+    shown = ""
+    for volume in (0.2, 0.06, 0.04, 0.04, 0.04, 0.04, 0.04):
+        mouth.update(scores_for(profile, FV=0.7, U=0.3), volume, 0.01)
+        shown += mouth.shape
+    mouth.reset()
+    for volume in (0.2, 0.11, 0.1):
+        mouth.update(scores_for(profile, M=0.7, U=0.3), volume, 0.01)
+        shown += mouth.shape
+    assert shown == "FFGGGGF" + "FFA"
+    assert vocetta.CUE_DEFAULTS["lip_dip_db"] == 12 and vocetta.MOUTH_DEFAULTS["lip_dip_db"] == 0
+    with pytest.raises(ValueError, match="lip_dip_db"):
+        vocetta.cues_file(SAMPLE, lip_dip_db=-1)
+
+
 def test_cues_need_known_shapes():
     with pytest.raises(vocetta.ShapeError, match="no shape 'Q'"):
         vocetta.build_cues([0.005], ["Q"], 0.01)
@@ -226,6 +247,8 @@ def test_cues_need_known_shapes():
      ["--min-hold", "80", "--closure", "0", "--sharpness", "1.5"]),
     ({"closed_margin": 1, "lip_margin": 1.5, "open_priority": 1},
      ["--closed-margin", "1", "--lip-margin", "1.5", "--open-priority", "1"]),
+    ({"closed_dip_db": 3, "lip_dip_db": 0, "dip_window_ms": 200},
+     ["--closed-dip", "3", "--lip-dip", "0", "--dip-window", "200"]),
     ({"attack_ms": 20, "release_ms": 50, "silence_db": -45, "hop_ms": 7.3},
      ["--attack", "20", "--release", "50", "--silence", "-45", "--hop", "7.3"]),
 ])
@@ -307,10 +330,13 @@ def test_streaming_labels_with_causal_smoothing_are_the_tools_from_a_pipe(tmp_pa
 def test_a_live_mouth_gives_the_tools_cues_and_its_weights_after_every_push(tmp_path):
     samples, rate = vocetta.read_audio(SAMPLE)
     # The tool's cues follow the frames at once; with a fixed gate at -40 dBFS its mouth rests
-    # below 0.01 and opens fully at 0.25, the SDK's defaults. Sharpness and margins are the cues'.
+    # below 0.01 and opens fully at 0.25, the SDK's defaults. Sharpness, margins and dips are the
+    # cues'.
     d = vocetta.CUE_DEFAULTS
     mouth = vocetta.MouthShapes(attack_ms=0, release_ms=0, sharpness=d["sharpness"],
-                                closed_margin=d["closed_margin"], lip_margin=d["lip_margin"])
+                                closed_margin=d["closed_margin"], lip_margin=d["lip_margin"],
+                                closed_dip_db=d["closed_dip_db"], lip_dip_db=d["lip_dip_db"],
+                                dip_window_ms=d["dip_window_ms"])
     analyzer = vocetta.Analyzer(sample_rate=rate, mouth=mouth)
     assert analyzer.mouth is mouth
     for new in push_in_pieces(analyzer, samples, 5):

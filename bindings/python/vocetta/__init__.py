@@ -157,8 +157,10 @@ class MouthShapes:
     (falling). Below `silence_volume` (RMS) the mouth goes to rest; the `jaw` opens with the
     logarithm of the volume and is fully open at `loud_volume`. The closed lips (A, PP) and the
     teeth on the lip (G, FF) become the shown `shape` only where their weight is `closed_margin`
-    and `lip_margin` times that of every other speaking shape. Unset options take the SDK's
-    defaults (MOUTH_DEFAULTS). A phoneme with no shape raises ShapeError.
+    and `lip_margin` times that of every other speaking shape, and, with `closed_dip_db` or
+    `lip_dip_db` above 0, only in a frame that many dB under the loudest of the last
+    `dip_window_ms` (fricatives and closures radiate less than their vowels). Unset options take
+    the SDK's defaults (MOUTH_DEFAULTS). A phoneme with no shape raises ShapeError.
 
         mouth = vocetta.MouthShapes()
         every frame: mouth.update(scores, volume, seconds_since_last_frame)
@@ -167,7 +169,7 @@ class MouthShapes:
 
     def __init__(self, profile=None, shapes="cartoon", attack_ms=None, release_ms=None,
                  sharpness=None, silence_volume=None, loud_volume=None, closed_margin=None,
-                 lip_margin=None):
+                 lip_margin=None, closed_dip_db=None, lip_dip_db=None, dip_window_ms=None):
         _open()
         self.profile = _profile(profile)
         d = MOUTH_DEFAULTS
@@ -178,7 +180,10 @@ class MouthShapes:
             float(_option(silence_volume, d, "silence_volume")),
             float(_option(loud_volume, d, "loud_volume")),
             float(_option(closed_margin, d, "closed_margin")),
-            float(_option(lip_margin, d, "lip_margin")))
+            float(_option(lip_margin, d, "lip_margin")),
+            float(_option(closed_dip_db, d, "closed_dip_db")),
+            float(_option(lip_dip_db, d, "lip_dip_db")),
+            float(_option(dip_window_ms, d, "dip_window_ms")) / 1000.0)
         self.shape_names = shape_names(shapes)
 
     shapes = property(lambda self: self._native.shapes, doc="the shape set's name")
@@ -193,7 +198,8 @@ class MouthShapes:
     dominant = property(lambda self: self._native.dominant,
                         doc="index of the shape to show: rest while its weight exceeds all "
                             "others together, else the strongest other shape (the closed and "
-                            "lip shapes weighed over their margins)")
+                            "lip shapes weighed over their margins, and only where the volume "
+                            "dips enough)")
     shape = property(lambda self: self.shape_names[self._native.dominant],
                      doc="name of the shape to show (see dominant)")
 
@@ -399,7 +405,8 @@ class Cues:
 
 
 def _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness,
-                   closed_margin=None, lip_margin=None, open_priority=None):
+                   closed_margin=None, lip_margin=None, open_priority=None, closed_dip_db=None,
+                   lip_dip_db=None, dip_window_ms=None):
     d = CUE_DEFAULTS
     return _vocetta.cue_arguments(
         _option(shapes, d, "shapes"), float(_option(min_hold_ms, d, "min_hold_ms")),
@@ -407,7 +414,10 @@ def _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharp
         float(_option(release_ms, d, "release_ms")), float(_option(sharpness, d, "sharpness")),
         float(_option(closed_margin, d, "closed_margin")),
         float(_option(lip_margin, d, "lip_margin")),
-        float(_option(open_priority, d, "open_priority")))
+        float(_option(open_priority, d, "open_priority")),
+        float(_option(closed_dip_db, d, "closed_dip_db")),
+        float(_option(lip_dip_db, d, "lip_dip_db")),
+        float(_option(dip_window_ms, d, "dip_window_ms")))
 
 
 def _cues(shapes, starts, ends, values, duration, sound_file):
@@ -445,13 +455,15 @@ def build_cues(times, values, duration, shapes=None, min_hold_ms=None, closure_m
 def cues(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFAULT_GATE_DB,
          silence_db=None, shapes=None, min_hold_ms=None, closure_ms=None, attack_ms=None,
          release_ms=None, sharpness=None, closed_margin=None, lip_margin=None,
-         open_priority=None, sound_file=""):
+         open_priority=None, closed_dip_db=None, lip_dip_db=None, dip_window_ms=None,
+         sound_file=""):
     """The mouth cues of a whole recording exactly as `vocetta analyze --cues` makes them, with
     its options by the same names and its defaults (CUE_DEFAULTS): the mouth rests below the
     recording's silence gate (`gate_db` below its level, or the fixed `silence_db`); see
     MouthShapes and build_cues for the rest."""
     arguments = _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness,
-                               closed_margin, lip_margin, open_priority)
+                               closed_margin, lip_margin, open_priority, closed_dip_db,
+                               lip_dip_db, dip_window_ms)
     samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
     analyzer = _whole(samples, sample_rate, profile, hop_ms)
     frames = analyzer.frames

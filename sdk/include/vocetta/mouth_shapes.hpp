@@ -98,12 +98,21 @@ struct MouthSettings {
     // classes, and a face that snaps shut or bites its lip there looks wrong. 1 or more.
     double closedMargin = 1.0;
     double lipMargin = 1.0;
+    // Fricatives and closures radiate less sound than the vowels around them: f and v lie well
+    // under their vowels, b and p closures are near silent. Above 0, the teeth on the lip
+    // (`lipDipDb`) or the closed lips (`closedDipDb`) are shown only in a frame whose volume lies
+    // at least that many dB under the loudest frame of the last `dipWindowSeconds` (this one
+    // included); elsewhere the strongest other speaking shape is. A vowel's edge next to z keeps
+    // its vowel's level and stays open. 0 leaves the shape to its margin alone.
+    double closedDipDb = 0;
+    double lipDipDb = 0;
+    double dipWindowSeconds = 0.1;
 };
 
 class MouthShapes {
   public:
     // Throws ShapeError for settings out of range (negative times, sharpness or a margin below 1,
-    // a loud volume not above the silence volume).
+    // a loud volume not above the silence volume, a negative dip or dip window).
     MouthShapes(ShapeMap map, const MouthSettings& settings);
 
     // Back to rest: the rest shape at weight 1, the jaw closed.
@@ -122,7 +131,8 @@ class MouthShapes {
     float Jaw() const { return jaw_; }
     // The shape to show: the rest shape while its smoothed weight exceeds that of all other
     // shapes together, otherwise the strongest other shape, the closed and lip shapes' weights
-    // divided by their margins (the lower index on equal weights).
+    // divided by their margins (the lower index on equal weights), each of the two only in a
+    // frame that dips far enough under the recent loudest (MouthSettings::closedDipDb, lipDipDb).
     int Dominant() const;
     const ShapeMap& Map() const { return map_; }
     const MouthSettings& Settings() const { return settings_; }
@@ -133,6 +143,19 @@ class MouthShapes {
     int rest_ = 0, closed_ = 0, lip_ = 0;
     std::vector<float> target_, weights_;
     float jaw_ = 0;
+    // The volumes of the last dipWindowSeconds that no later frame was as loud as, oldest (and
+    // loudest) first: a ring of fixed size, so that Update never allocates.
+    struct Heard {
+        double time;
+        float volume;
+    };
+    std::vector<Heard> recent_;
+    size_t first_ = 0, count_ = 0;
+    double clock_ = 0;
+    // The largest share of the recent loudest volume a frame may reach and still show the closed
+    // lips, or the teeth on the lip; and whether this frame did.
+    double closedDip_ = 1, lipDip_ = 1;
+    bool closedQuiet_ = true, lipQuiet_ = true;
 };
 
 // A span of time during which one shape is shown.
