@@ -305,6 +305,9 @@ TEST(MouthShapes, TeethOnTheLipAndClosedLipsShowOnlyWhereTheVolumeDips) {
     EXPECT_EQ(shown(fv, 0.01f), "G");  // 0.01 <= 0.0151
     // The weights themselves are the scores' shares whatever is shown.
     EXPECT_FLOAT_EQ(mouth.Weights()[static_cast<size_t>(Cartoon("G"))], 0.7f);
+    // A loud frame of nothing but FV keeps G: no other shape has a weight to take its place (the
+    // lowest index, A, would close the lips on a fricative).
+    EXPECT_EQ(shown({0, 0, 1, 0}, 0.5f), "G");
 
     // Closed lips after a reset: 0.1 lies 6.02 dB under 0.2 (0.1 <= 0.1002), 0.11 does not.
     mouth.Reset();

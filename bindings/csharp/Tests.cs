@@ -131,6 +131,7 @@ static class Tests {
     // The teeth on the lip need 12 dB under the loudest frame of the last 50 ms (a share of
     // 0.2512): after a vowel at 0.2, 0.06 is not quiet enough (F), 0.04 is (G) until the vowel
     // leaves the window at 70 ms, when 0.06 is the loudest (0.04 > 0.0151, F; 0.01 is under, G).
+    // A loud frame of FV alone keeps G.
     // The closed lips need 6 dB (0.5012): 0.11 shows F, 0.1 A; a louder 0.4 outdoes the frames
     // before it, so 0.15 shows A and 0.25 F.
     static void MouthDips(Vocetta.Profile profile) {
@@ -144,12 +145,15 @@ static class Tests {
             mouth.Update(fv, volume, 0.01);
             shown.Add(mouth.DominantName);
         }
+        // Loud, and nothing but FV: no other shape has a weight to take G's place.
+        mouth.Update(ScoresFor(profile, "FV", 1.0), 0.5f, 0.01);
+        shown.Add(mouth.DominantName);
         mouth.Reset();
         foreach (float volume in new[] {0.2f, 0.11f, 0.1f, 0.4f, 0.15f, 0.25f}) {
             mouth.Update(m, volume, 0.01);
             shown.Add(mouth.DominantName);
         }
-        Check(string.Join("", shown) == "FFGGGGFGFFAFAF", "dips: " + string.Join("", shown));
+        Check(string.Join("", shown) == "FFGGGGFGGFFAFAF", "dips: " + string.Join("", shown));
         try {
             new Vocetta.MouthShapes(profile, Vocetta.ShapeSet.Cartoon,
                                     new Vocetta.MouthSettings {LipDipDb = -1});

@@ -1011,19 +1011,28 @@ public sealed class MouthShapes {
     // share what rest gives up, so rest would win a plain comparison long after the mouth
     // opened), otherwise the strongest other shape, the closed and lip shapes' weights divided by
     // their margins (the lower index on equal weights), each only in a frame that dips far enough
-    // under the recent loudest.
+    // under the recent loudest or where no other speaking shape has any weight.
     public int Dominant {
         get {
             double open = 0;
-            int best = rest;
             for (int s = 0; s < count; ++s) {
-                if (s == rest) continue;
-                open += weights[s];
-                if ((s == closed && !closedQuiet) || (s == lip && !lipQuiet)) continue;
-                if (best == rest || Strength(s) > Strength(best)) best = s;
+                if (s != rest) open += weights[s];
             }
+            // A shape held back by its dip gives way only to a shape that has some weight.
+            int best = Strongest(true);
+            if (!(weights[best] > 0)) best = Strongest(false);
             return best != rest && open >= weights[rest] ? best : rest;
         }
+    }
+
+    int Strongest(bool dips) {
+        int best = rest;
+        for (int s = 0; s < count; ++s) {
+            if (s == rest) continue;
+            if (dips && ((s == closed && !closedQuiet) || (s == lip && !lipQuiet))) continue;
+            if (best == rest || Strength(s) > Strength(best)) best = s;
+        }
+        return best;
     }
 
     double Strength(int s) {

@@ -289,7 +289,7 @@ int MouthShapes::Dominant() const {
     // Open or at rest first, then which open shape: the open shapes share the weight the rest
     // shape gives up, so the rest shape would win a plain comparison long after the mouth opened.
     // The closed and lip shapes compete by their weights over their margins, and only in a frame
-    // quiet enough for them.
+    // quiet enough for them, unless no other speaking shape has any weight at all.
     const auto rest = static_cast<size_t>(rest_);
     auto strength = [this](size_t s) {
         const double weight = weights_[s];
@@ -297,17 +297,24 @@ int MouthShapes::Dominant() const {
         if (static_cast<int>(s) == lip_) return weight / settings_.lipMargin;
         return weight;
     };
-    double open = 0;
-    size_t best = rest;
-    for (size_t s = 0; s < weights_.size(); ++s) {
-        if (s == rest) continue;
-        open += weights_[s];
-        if ((static_cast<int>(s) == closed_ && !closedQuiet_) ||
-            (static_cast<int>(s) == lip_ && !lipQuiet_)) {
-            continue;
+    auto strongest = [&](bool dips) {
+        size_t best = rest;
+        for (size_t s = 0; s < weights_.size(); ++s) {
+            if (s == rest) continue;
+            if (dips && ((static_cast<int>(s) == closed_ && !closedQuiet_) ||
+                         (static_cast<int>(s) == lip_ && !lipQuiet_))) {
+                continue;
+            }
+            if (best == rest || strength(s) > strength(best)) best = s;
         }
-        if (best == rest || strength(s) > strength(best)) best = s;
+        return best;
+    };
+    double open = 0;
+    for (size_t s = 0; s < weights_.size(); ++s) {
+        if (s != rest) open += weights_[s];
     }
+    size_t best = strongest(true);
+    if (!(weights_[best] > 0)) best = strongest(false);
     return best != rest && open >= weights_[rest] ? static_cast<int>(best) : rest_;
 }
 

@@ -205,6 +205,8 @@ class Layout {
     }
     int32_t depth() const { return depth_; }
     int32_t Length(int32_t level) const { return n_ >> level; }
+    // No level above this one has an odd length: its blocks lie side by side.
+    bool SideBySide(int32_t level) const { return oddAbove_[level] == 0; }
     // From the start of block b of `level` to that of block b + 1 (b < 2^level - 1): the block,
     // then a kept sample for each odd ancestor of which b is the last block.
     int64_t Gap(int32_t level, uint32_t b) const {
@@ -238,9 +240,8 @@ void GatherPairs(const Strided& x, float* re, float* im, const Layout& layout, f
     const int32_t length = layout.Length(level);  // 2 or 3
     const uint32_t blocks = 1u << level;
     const int64_t stride = x.stride << level;  // between the samples of one block
-    int64_t at = 0;
-    uint32_t reversed = 0;
-    for (uint32_t b = 0;; ++b) {
+    // Block `at` from the samples of the block whose bit-reversed number is `reversed`.
+    auto gather = [&](uint32_t reversed, int64_t at) __attribute__((always_inline)) {
         const int64_t from = reversed * x.stride;
         const float evenRe = x.re[from], evenIm = x.im[from];
         const float oddRe = x.re[from + stride], oddIm = x.im[from + stride];
@@ -254,6 +255,23 @@ void GatherPairs(const Strided& x, float* re, float* im, const Layout& layout, f
             re[at + 2] = x.re[from + 2 * stride];
             im[at + 2] = x.im[from + 2 * stride];
         }
+    };
+    if (level >= 1 && layout.SideBySide(level)) {
+        // Blocks 2 c and 2 c + 1 are c reversed over one bit fewer, the second with the top bit
+        // set; nothing lies between blocks, and no kept samples follow.
+        const uint32_t top = 1u << (level - 1);
+        uint32_t reversed = 0;
+        for (uint32_t b = 0;; b += 2) {
+            gather(reversed, b * length);
+            gather(reversed + top, (b + 1) * length);
+            if (b + 2 == blocks) return;
+            reversed = ReversedIncrement(reversed, level - 1);
+        }
+    }
+    int64_t at = 0;
+    uint32_t reversed = 0;
+    for (uint32_t b = 0;; ++b) {
+        gather(reversed, at);
         if (b + 1 == blocks) break;
         at += layout.Gap(level, b);
         reversed = ReversedIncrement(reversed, level);
@@ -391,9 +409,23 @@ void TransformFrom(const Strided& x, float* re, float* im, int32_t n, int32_t de
     }
 }
 
+// The four arrays of one float that a block of two or three samples borrows; its halves are
+// single samples and borrow nothing.
+__attribute__((always_inline)) inline void LendPairLevel() {
+    float* evenRe = AllocateUnfilled(1);
+    float* evenIm = AllocateUnfilled(1);
+    float* oddRe = AllocateUnfilled(1);
+    float* oddIm = AllocateUnfilled(1);
+    Release(evenRe);
+    Release(evenIm);
+    Release(oddRe);
+    Release(oddIm);
+}
+
 // The scratch a block of length n would borrow for its levels, asked for and returned in the
 // recursion's order: four arrays of n / 2 floats, then those of its two halves, then the four
-// back in creation order.
+// back in creation order. Half the blocks are pairs (or threes): their parents lend their arrays
+// in line rather than through a call of their own.
 void LendLevels(int32_t n) {
     if (n < 2) return;
     const int32_t h = n / 2;
@@ -401,9 +433,12 @@ void LendLevels(int32_t n) {
     float* evenIm = AllocateUnfilled(h);
     float* oddRe = AllocateUnfilled(h);
     float* oddIm = AllocateUnfilled(h);
-    if (h >= 2) {
+    if (h >= 4) {
         LendLevels(h);
         LendLevels(h);
+    } else if (h >= 2) {
+        LendPairLevel();
+        LendPairLevel();
     }
     Release(evenRe);
     Release(evenIm);

@@ -49,7 +49,7 @@ int32_t StepsWithin(const Beside& beside, int32_t count) {
 // hide the latency of the adds: a processor that starts two adds a cycle, each ready three or four
 // cycles later, needs six to eight chains to keep its adders busy (kWide). Where a vector is
 // narrow, more of them in flight also share each tap's broadcast and loop steps among more
-// outputs (frame/builds).
+// outputs (frame/builds). The tap loops take two taps a turn, which halves their own steps.
 //
 // Adds taps[0 ... tapsForAll - 1] into kBlocks x kLanes outputs from j0, for which every one of
 // those taps reaches back inside the block (tapsForAll <= j0 + 1).
@@ -70,11 +70,13 @@ void ConvolveLanes(float* data, const float* source, const float* taps, int32_t 
     Beside chain = beside;  // in registers: the loop's loads may not alias it
     const int32_t stepped = StepsWithin(chain, tapsForAll);
     int32_t k = 0;
+#pragma GCC unroll 2
     for (; k < stepped; ++k) {
         addTap(k);
         chain.Step();
     }
     beside = chain;
+#pragma GCC unroll 2
     for (; k < tapsForAll; ++k)
         addTap(k);
     for (int32_t b = 0; b < kBlocks; ++b)
@@ -227,11 +229,13 @@ void PolyphaseLanes(const PolyphaseRows& r, const float* taps, const int32_t* of
     EnergyBeside chain = energy;  // in registers: the loop's loads may not alias it
     const int32_t stepped = StepsWithin(chain, limits[0]);
     int32_t k = 0;
+#pragma GCC unroll 2
     for (; k < stepped; ++k) {
         addTap(k);
         chain.Step();
     }
     energy = chain;
+#pragma GCC unroll 2
     for (; k < limits[0]; ++k)
         addTap(k);
     for (; k < limits[kBlocks - 1]; ++k) {

@@ -132,7 +132,8 @@ class MouthShapes {
     // The shape to show: the rest shape while its smoothed weight exceeds that of all other
     // shapes together, otherwise the strongest other shape, the closed and lip shapes' weights
     // divided by their margins (the lower index on equal weights), each of the two only in a
-    // frame that dips far enough under the recent loudest (MouthSettings::closedDipDb, lipDipDb).
+    // frame that dips far enough under the recent loudest (MouthSettings::closedDipDb, lipDipDb)
+    // or where no other speaking shape has any weight.
     int Dominant() const;
     const ShapeMap& Map() const { return map_; }
     const MouthSettings& Settings() const { return settings_; }
