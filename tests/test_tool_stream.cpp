@@ -186,6 +186,106 @@ TEST_F(ToolStream, RawSamplesAndDefaultLabelsFromStandardInput) {
     EXPECT_NE(Read(Path(".err")).find("--raw"), std::string::npos);
 }
 
+// With a lag, a streamed row waits for the frames after it: every frame's row still comes, once
+// and in order, with the numbers it has without a lag, and its label is the most likely phoneme
+// given the frames up to the lag's end under the smoother's switching model, worked here in
+// double precision from the rows' own scores (a forward pass, then the lag's frames backwards).
+TEST_F(ToolStream, LaggedLabelsAreTheMarginalsOfTheFramesUpToTheLag) {
+    const int rate = 16000;
+    std::vector<float> samples;
+    for (const auto& [f1, f2] : {std::pair{700.0, 1200.0}, {300.0, 2300.0}, {700.0, 1200.0}}) {
+        const std::vector<float> part = Vowel(rate, 0.25, f1, f2);
+        samples.insert(samples.end(), part.begin(), part.end());
+    }
+    samples.insert(samples.end(), 1600, 0.0f);  // and a pause, below the gate
+    const std::string file = WriteWav("voice.wav", rate, samples);
+    auto rows = [&](const std::string& lag) {
+        EXPECT_EQ(Shell(Command({"analyze", "-", "-q", "--lag", lag}, file, Path("s.csv"))), 0)
+            << Read(Path(".err"));
+        std::vector<std::vector<std::string>> table;
+        std::istringstream lines(Read(Path("s.csv")));
+        std::string line;
+        std::getline(lines, line);
+        while (std::getline(lines, line)) {
+            std::vector<std::string> fields;
+            std::istringstream cells(line);
+            for (std::string cell; std::getline(cells, cell, ',');)
+                fields.push_back(cell);
+            table.push_back(fields);
+        }
+        return table;
+    };
+    const auto plain = rows("0"), lagged = rows("30");  // 30 ms: 3 frames at the 10 ms hop
+    ASSERT_EQ(lagged.size(), plain.size());
+    ASSERT_GT(plain.size(), 70u);
+    const size_t phonemes = plain[0].size() - 3, lag = 3;
+    std::vector<std::vector<double>> scores;
+    std::vector<bool> silent;
+    for (size_t t = 0; t < plain.size(); ++t) {
+        ASSERT_EQ(lagged[t].size(), plain[t].size());
+        for (size_t c = 0; c < plain[t].size(); ++c) {
+            if (c != 1) {
+                EXPECT_EQ(lagged[t][c], plain[t][c]) << "frame " << t << " column " << c;
+            }
+        }
+        scores.emplace_back();
+        for (size_t p = 0; p < phonemes; ++p)
+            scores.back().push_back(std::max(std::stod(plain[t][3 + p]), 1e-4));
+        silent.push_back(std::stod(plain[t][2]) < 0.01);  // the stream's gate, -40 dBFS
+    }
+    const double change = std::exp(-2.0), spread = change / double(phonemes - 1);
+    auto step = [&](std::vector<double> v) {  // one step of the switching model (symmetric)
+        double total = 0;
+        for (double x : v)
+            total += x;
+        for (double& x : v)
+            x = (1 - change) * x + spread * (total - x);
+        return v;
+    };
+    const std::string text = Read(Path("s.csv"));
+    std::vector<std::string> names;
+    std::istringstream header(text.substr(0, text.find('\n')));
+    for (std::string cell; std::getline(header, cell, ',');)
+        names.push_back(cell);
+    std::vector<double> forward(phonemes, 1.0 / double(phonemes));
+    size_t checked = 0;
+    std::vector<std::vector<double>> forwards;
+    for (size_t t = 0; t < plain.size(); ++t) {
+        if (!silent[t]) {
+            forward = step(forward);
+            double total = 0;
+            for (size_t p = 0; p < phonemes; ++p)
+                total += forward[p] *= scores[t][p];
+            for (double& x : forward)
+                x /= total;
+        }
+        forwards.push_back(forward);
+    }
+    for (size_t t = 0; t < plain.size(); ++t) {
+        if (silent[t]) {
+            EXPECT_EQ(lagged[t][1], "sil") << "frame " << t;
+            continue;
+        }
+        std::vector<double> backward(phonemes, 1.0);
+        for (size_t u = std::min(plain.size() - 1, t + lag); u > t; --u) {
+            if (silent[u]) continue;
+            for (size_t p = 0; p < phonemes; ++p)
+                backward[p] *= scores[u][p];
+            backward = step(backward);
+        }
+        std::vector<double> marginal(phonemes);
+        for (size_t p = 0; p < phonemes; ++p)
+            marginal[p] = forwards[t][p] * backward[p];
+        const auto best = std::max_element(marginal.begin(), marginal.end()) - marginal.begin();
+        std::vector<double> sorted = marginal;
+        std::sort(sorted.begin(), sorted.end());
+        if (sorted[phonemes - 1] - sorted[phonemes - 2] < 1e-3 * sorted[phonemes - 1]) continue;
+        EXPECT_EQ(lagged[t][1], names[3 + static_cast<size_t>(best)]) << "frame " << t;
+        ++checked;
+    }
+    EXPECT_GT(checked, plain.size() / 2);
+}
+
 TEST_F(ToolStream, TwentyMinutesAt48kHzFitInBoundedMemory) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer reserves terabytes of address space";

@@ -186,7 +186,7 @@ class Analyzer {
              bool smoothing, double switchCost, std::shared_ptr<Mouth> mouth)
         : profile_(std::move(profile)),
           analyzer_(Library().entries(), *profile_, sampleRate, HopSamples(hopMs, sampleRate)),
-          stream_(*profile_, gateVolume, LabelSettingsFor(smoothing, switchCost)),
+          stream_(*profile_, gateVolume, LabelSettingsFor(smoothing, switchCost), 0),
           mouth_(std::move(mouth)) {
         if (mouth_ && mouth_->phonemes() != profile_->phonemes.size()) {
             throw py::value_error("the mouth was made for another profile");
@@ -257,7 +257,7 @@ class Analyzer {
         return [this](const Host::AnalyzerFrame& frame) {
             analysis_.Append(frame);
             const size_t index = analysis_.FrameCount() - 1;
-            labels_.push_back(stream_.Next(analysis_, index));
+            labels_.push_back(*stream_.Next(analysis_, index));  // no lag: at once
             if (mouth_)
                 mouth_->Step(frame.scores, frame.volume, elapsed_, &weights_, &jaw_, &dominant_);
         };

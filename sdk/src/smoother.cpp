@@ -42,8 +42,17 @@ std::vector<int> SmoothPath(const std::vector<float>& logScores, size_t states, 
     return path;
 }
 
-CausalSmoother::CausalSmoother(size_t states, float switchProbability, float floor)
-    : belief_(states), next_(states), switchProbability_(switchProbability), floor_(floor) {
+CausalSmoother::CausalSmoother(size_t states, float switchProbability, float floor, size_t lag)
+    : belief_(states),
+      next_(states),
+      pastBeliefs_(lag == 0 ? 0 : (lag + 1) * states),
+      pastScores_(lag == 0 ? 0 : (lag + 1) * states),
+      backward_(lag == 0 ? 0 : states),
+      carried_(lag == 0 ? 0 : states),
+      pastSilent_(lag == 0 ? 0 : lag + 1),
+      switchProbability_(switchProbability),
+      floor_(floor),
+      lag_(lag) {
     Reset();
 }
 
@@ -51,6 +60,8 @@ void CausalSmoother::Reset() {
     std::fill(belief_.begin(), belief_.end(),
               belief_.empty() ? 0.0f : 1.0f / static_cast<float>(belief_.size()));
     current_ = 0;
+    newest_ = 0;
+    seen_ = 0;
 }
 
 int CausalSmoother::Update(const float* scores) {
@@ -59,24 +70,81 @@ int CausalSmoother::Update(const float* scores) {
     bool evidence = false;
     for (size_t s = 0; s < n; ++s)
         evidence = evidence || (std::isfinite(scores[s]) && scores[s] > 0);
-    if (!evidence) return current_;
     // Predict (stay with 1 - p, or come from any other phoneme alike), then weigh by the block.
     const float spread = n > 1 ? switchProbability_ / static_cast<float>(n - 1) : 0.0f;
     const float keep = n > 1 ? 1.0f - switchProbability_ : 1.0f;
     float total = 0;
-    for (size_t s = 0; s < n; ++s) {
-        const float prior = keep * belief_[s] + spread * (1.0f - belief_[s]);
-        const float likelihood = std::isfinite(scores[s]) ? std::max(scores[s], floor_) : floor_;
-        next_[s] = prior * likelihood;
-        total += next_[s];
+    if (evidence) {
+        for (size_t s = 0; s < n; ++s) {
+            const float prior = keep * belief_[s] + spread * (1.0f - belief_[s]);
+            const float likelihood =
+                std::isfinite(scores[s]) ? std::max(scores[s], floor_) : floor_;
+            next_[s] = prior * likelihood;
+            total += next_[s];
+        }
     }
-    if (!(total > 0)) return current_;
+    const bool silent = !(total > 0);
+    if (!silent) {
+        int best = 0;
+        for (size_t s = 0; s < n; ++s) {
+            belief_[s] = next_[s] / total;
+            if (belief_[s] > belief_[static_cast<size_t>(best)]) best = static_cast<int>(s);
+        }
+        current_ = best;
+    }
+    const bool first = seen_ == 0;
+    ++seen_;
+    if (lag_ == 0) return current_;
+    // The block joins the lag: its forward belief, its scores as the likelihoods above, silence.
+    newest_ = first ? 0 : (newest_ + 1) % (lag_ + 1);
+    std::copy(belief_.begin(), belief_.end(),
+              pastBeliefs_.begin() + static_cast<long>(newest_ * n));
+    float* past = pastScores_.data() + newest_ * n;
+    for (size_t s = 0; s < n; ++s)
+        past[s] = std::isfinite(scores[s]) ? std::max(scores[s], floor_) : floor_;
+    pastSilent_[newest_] = silent ? 1 : 0;
+    return Settled(std::min(lag_, seen_ - 1));
+}
+
+int CausalSmoother::Settled(size_t back) const {
+    const size_t n = belief_.size();
+    if (n == 0 || back >= seen_ || back > lag_) return -1;
+    if (lag_ == 0) return current_;
+    const float spread = n > 1 ? switchProbability_ / static_cast<float>(n - 1) : 0.0f;
+    const float keep = n > 1 ? 1.0f - switchProbability_ : 1.0f;
+    const size_t slots = lag_ + 1;
+    // What the blocks after the one asked for say about each of its phonemes, newest first (the
+    // backward pass; the model is symmetric, so a step back moves like a step forward). A
+    // silent block changes nothing either way.
+    std::fill(backward_.begin(), backward_.end(), 1.0f);
+    for (size_t u = 0; u < back; ++u) {
+        const size_t slot = (newest_ + slots - u) % slots;
+        if (pastSilent_[slot]) continue;
+        const float* likelihood = pastScores_.data() + slot * n;
+        float sum = 0;
+        for (size_t s = 0; s < n; ++s) {
+            carried_[s] = likelihood[s] * backward_[s];
+            sum += carried_[s];
+        }
+        float norm = 0;
+        for (size_t s = 0; s < n; ++s) {
+            backward_[s] = keep * carried_[s] + spread * (sum - carried_[s]);
+            norm += backward_[s];
+        }
+        if (!(norm > 0)) break;
+        for (size_t s = 0; s < n; ++s)
+            backward_[s] /= norm;
+    }
+    const float* forward = pastBeliefs_.data() + ((newest_ + slots - back) % slots) * n;
     int best = 0;
-    for (size_t s = 0; s < n; ++s) {
-        belief_[s] = next_[s] / total;
-        if (belief_[s] > belief_[static_cast<size_t>(best)]) best = static_cast<int>(s);
+    float bestValue = forward[0] * backward_[0];
+    for (size_t s = 1; s < n; ++s) {
+        const float value = forward[s] * backward_[s];
+        if (value > bestValue) {
+            best = static_cast<int>(s);
+            bestValue = value;
+        }
     }
-    current_ = best;
     return best;
 }
 

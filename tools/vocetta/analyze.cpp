@@ -1,5 +1,6 @@
 // vocetta analyze: phoneme timelines of recordings.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -30,6 +31,7 @@ struct AnalyzeOptions {
     std::string format;  // empty: from the output's extension
     bool segments = false;
     LabelArguments labels;
+    double lagMs = kDefaultStreamLagMs;
     double minSegmentMs = 0;
     bool cues = false;
     int fps = 24;
@@ -56,6 +58,13 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
     line.Flag("--keyframes", options.keyframes,
               "tsv and json cues: the shape of every animation frame as well");
     AddLabelOptions(line, options.labels);
+    char lag[32];
+    std::snprintf(lag, sizeof lag, "%g", kDefaultStreamLagMs);
+    line.Number(
+        "--lag", options.lagMs, 0.0, 10000.0, "MS",
+        std::string("rows that follow a stream: each smoothed label waits MS for the frames "
+                    "after it (default ") +
+            lag + "; 0: none)");
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
 }
@@ -190,12 +199,17 @@ int RunAnalyze(const Arguments& arguments) {
             if (frame == 0) {
                 stream = std::make_unique<OutputFile>(targets[index]);
                 stream->Write(FrameTableHeader(profile, analysis, separator));
+                const double hopMs = 1000.0 * analysis.hop / analysis.sampleRate;
                 streamLabels.emplace(profile, VolumeFromDb(options.labels.FixedSilenceDb()),
-                                     labelling);
+                                     labelling,
+                                     static_cast<size_t>(std::lround(options.lagMs / hopMs)));
             }
-            stream->Write(
-                FrameTableRow(analysis, frame, streamLabels->Next(analysis, frame), separator));
-            if (stream->Straight()) stream->Flush();
+            // A row waits for its label, which waits for the frames of the lag.
+            if (const std::string* label = streamLabels->Next(analysis, frame)) {
+                stream->Write(
+                    FrameTableRow(analysis, frame - streamLabels->Lag(), *label, separator));
+                if (stream->Straight()) stream->Flush();
+            }
         };
     }
     RunBatch(
@@ -203,6 +217,15 @@ int RunAnalyze(const Arguments& arguments) {
         [&](size_t index, const Recording& recording, const Analysis& analysis) {
             if (follow) {
                 try {
+                    // The last rows, whose labels no later frame will settle.
+                    if (stream) {
+                        const std::vector<std::string> last = streamLabels->Finish(analysis);
+                        for (size_t i = 0; i < last.size(); ++i) {
+                            stream->Write(FrameTableRow(analysis,
+                                                        analysis.FrameCount() - last.size() + i,
+                                                        last[i], separator));
+                        }
+                    }
                     stream->Commit();
                 } catch (const ToolError& error) {
                     std::fprintf(stderr, "vocetta analyze: %s\n", error.what());

@@ -42,19 +42,39 @@ bool Silent(const Analysis& analysis, size_t frame, float gateVolume) {
 
 }  // namespace
 
-StreamLabels::StreamLabels(const Profile& profile, float gateVolume, const LabelSettings& settings)
+StreamLabels::StreamLabels(const Profile& profile, float gateVolume, const LabelSettings& settings,
+                           size_t lagFrames)
     : gate_(gateVolume),
       smoothing_(settings.smoothing),
-      smoother_(profile.phonemes.size(),
-                std::clamp(std::exp(-settings.switchCost), 1.0e-6f, 0.5f)) {
+      lag_(settings.smoothing ? lagFrames : 0),
+      nothing_(profile.phonemes.size(), 0.0f),
+      smoother_(profile.phonemes.size(), std::clamp(std::exp(-settings.switchCost), 1.0e-6f, 0.5f),
+                1.0e-4f, lag_) {
     names_ = LabelNames(profile, silence_);
 }
 
-const std::string& StreamLabels::Next(const Analysis& analysis, size_t frame) {
+const std::string& StreamLabels::Label(const Analysis& analysis, size_t frame, int smoothed) const {
     if (Silent(analysis, frame, gate_)) return names_[static_cast<size_t>(silence_)];
-    const int best =
-        smoothing_ ? smoother_.Update(analysis.Scores(frame)) : analysis.frames[frame].best;
-    return names_[static_cast<size_t>(best)];
+    return names_[static_cast<size_t>(smoothing_ ? smoothed : analysis.frames[frame].best)];
+}
+
+const std::string* StreamLabels::Next(const Analysis& analysis, size_t frame) {
+    // Every frame takes its place in the smoother's lag; a silent one as no evidence.
+    const int smoothed =
+        smoothing_ ? smoother_.Update(Silent(analysis, frame, gate_) ? nothing_.data()
+                                                                     : analysis.Scores(frame))
+                   : -1;
+    if (frame < lag_) return nullptr;
+    return &Label(analysis, frame - lag_, smoothed);
+}
+
+std::vector<std::string> StreamLabels::Finish(const Analysis& analysis) const {
+    std::vector<std::string> labels;
+    const size_t frames = analysis.FrameCount();
+    for (size_t back = std::min(lag_, frames); back-- > 0;)
+        labels.push_back(
+            Label(analysis, frames - 1 - back, smoothing_ ? smoother_.Settled(back) : -1));
+    return labels;
 }
 
 FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,

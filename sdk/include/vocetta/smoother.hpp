@@ -6,11 +6,17 @@
 // Real time (one call per captured block): CausalSmoother keeps a belief over the phonemes that
 // each block's scores update (the forward pass of a hidden Markov model whose phoneme stays
 // from one block to the next unless it switches, with a fixed probability of switching), and
-// reports the most likely phoneme now. It adds no latency and allocates only when constructed:
+// reports the most likely phoneme now. It allocates only when constructed:
 //
 //     Vocetta::Host::CausalSmoother smoother(phonemeCount, 0.05f);
 //     // every block, after the lip-sync job has written `scores` (one per phoneme, sum 1):
 //     const int phoneme = smoother.Update(scores);
+//
+// With no lag it adds no latency, but a phoneme's first blocks are still read as the phoneme
+// before it, since nothing after them is known yet: the beginnings of short vowels go to their
+// neighbours. A lag of L blocks answers instead for the block L updates back, from the blocks
+// before and after it (fixed-lag smoothing: the forward belief of that block times what the L
+// blocks since then say about it), at L blocks of latency.
 #pragma once
 
 #include <cstddef>
@@ -33,22 +39,38 @@ class CausalSmoother {
   public:
     // `states` phonemes; `switchProbability` (0 ... 1) is the chance per block that the phoneme
     // changes, so small values hold a phoneme longer against stray blocks; `floor` keeps a
-    // block that scores a phoneme 0 from ruling it out for good.
-    explicit CausalSmoother(size_t states, float switchProbability = 0.05f, float floor = 1.0e-4f);
+    // block that scores a phoneme 0 from ruling it out for good; `lag` blocks of latency buy
+    // the evidence of that many later blocks.
+    explicit CausalSmoother(size_t states, float switchProbability = 0.05f, float floor = 1.0e-4f,
+                            size_t lag = 0);
 
     // One block's scores (`states` values, the job's normalised scores or any non-negative
-    // likelihoods); returns the most likely phoneme after it (lowest index on ties). A block
-    // whose scores are all 0 or not finite (a silent block) leaves the belief unchanged.
+    // likelihoods); returns the most likely phoneme of the block `lag` updates back (of the
+    // first block while fewer have come), given every block so far (lowest index on ties). A
+    // block whose scores are all 0 or not finite (a silent block) leaves the belief unchanged
+    // and tells nothing about its neighbours, but takes its place in the lag, so that the
+    // answer is always for the block `lag` updates back: give silent blocks too when there is a
+    // lag, and delay whatever goes with the answer (the block's volume, a gate) as much.
     int Update(const float* scores);
-    // Back to no knowledge: every phoneme equally likely.
+    // The most likely phoneme of the block `back` updates before the last (0 ... lag, and
+    // below the number of updates), given every block so far: at the end of a stream, the
+    // answers for the last `lag` blocks, which no later block will settle. -1 out of range.
+    int Settled(size_t back) const;
+    // Back to no knowledge: every phoneme equally likely, no block in the lag.
     void Reset();
 
     const std::vector<float>& Belief() const { return belief_; }
     int Current() const { return current_; }
+    size_t Lag() const { return lag_; }
 
   private:
-    std::vector<float> belief_, next_;
+    // The last lag + 1 blocks, newest at `newest_`: each one's forward belief, its floored
+    // scores, and whether it was silent.
+    std::vector<float> belief_, next_, pastBeliefs_, pastScores_;
+    mutable std::vector<float> backward_, carried_;  // scratch of Settled, sized once
+    std::vector<unsigned char> pastSilent_;
     float switchProbability_, floor_;
+    size_t lag_, newest_ = 0, seen_ = 0;
     int current_ = 0;
 };
 
