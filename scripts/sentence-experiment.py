@@ -1,29 +1,39 @@
 #!/usr/bin/env python3
 """Where the vowel frames of continuous speech go, and what the labelling can win back.
 
-    scripts/sentence-experiment.py diagnose [-p PROFILE] [-- analyze options]
-    scripts/sentence-experiment.py smoothing [-p PROFILE] [-- analyze options]
-    scripts/sentence-experiment.py ceiling            (a profile that has heard these sentences)
+    scripts/sentence-experiment.py diagnose  [-p PROFILE] [--sentences DIR] [-- analyze options]
+    scripts/sentence-experiment.py smoothing [-p PROFILE] [--sentences DIR] [--costs 1.5,2,3]
+    scripts/sentence-experiment.py decoding  [-p PROFILE] [--sentences DIR] [--conditions clean,...]
+    scripts/sentence-experiment.py stream    [-p PROFILE] [--sentences DIR] [--conditions clean,...]
+    scripts/sentence-experiment.py ceiling   [--sentences DIR] [--weight 4]
+    scripts/sentence-experiment.py profile   --keep FILE [--widen MS] [-- calibrate options]
 
-Runs `vocetta analyze --no-smoothing` (build/vocetta) over the validation voices' sentences of
-scripts/make-corpus.py once (and, for `smoothing`, over the calibration voices' sentences), keeps
-every frame's volume and scores, and labels them offline as the tool does: the relative gate
-(30 dB under the recording's 95th-percentile frame volume), then a Viterbi pass over the log
-scores. The offline pass is checked against the tool's own smoothed labels first, so the
-variants below differ from the tool only where they mean to.
+Runs `vocetta analyze --no-smoothing` (build/vocetta) over sentences of validation voices (the
+corpus's validation/speech of scripts/make-corpus.py, or --sentences, the folder that
+scripts/make-sentences.py writes), keeps every frame's volume and scores, and labels them offline
+as the tool does: the relative gate (30 dB under the recording's 95th-percentile frame volume),
+then a Viterbi pass over the log scores. `diagnose` first checks the offline pass against the
+tool's own smoothed labels, so that the variants differ from the tool only where they mean to.
+Only vowel frames count (every frame whose centre lies in a monophthong vowel), as in
+scripts/evaluate-corpus.py; the last column is the accuracy's spread over the voices (the 5th
+and 95th percentile with the voices drawn with replacement), since the errors are speakers'.
 
 diagnose: the confusion of the vowel frames, with and without smoothing; accuracy by position in
-the vowel (first and last 20 ms, the middle), by the vowel's length (under 60 ms or not), by voice;
-the label-timing tolerance (frames within 10 or 20 ms of the vowel's boundaries left out) and the
-frames' time shifted against the labels. These are diagnostics: none of them chooses a parameter.
+the vowel (first and last 20 ms, the middle), by the vowel's length, by voice; the label-timing
+tolerance (frames within 10 or 20 ms of the vowel's boundaries left out) and the frames' times
+shifted against the labels. Diagnostics: none of them chooses a parameter.
 
-smoothing: variants of the Viterbi pass (switch cost, a cost per phoneme entered, a minimum
-duration, costs learnt from the calibration voices' sentences), each scored on the validation
-sentences.
+smoothing: variants of the Viterbi pass (switch cost, cheaper switches into vowels, dearer ones
+from vowel to vowel, minimum durations). decoding: the Viterbi track against each frame's
+posterior under the SDK smoother's model, from the whole recording or with a bounded lag, on the
+sentences and on sustained takes. stream: the tool's own labels of a stream (`vocetta analyze -`,
+its fixed gate and causal smoother) at several --lag values.
 
-ceiling: calibrates a profile on the calibration corpus plus the validation voices' own sentence
-vowels (what the front end could do at best on these frames; never a profile to ship or to choose
-with) and scores the validation sentences with it.
+ceiling: calibrates a profile on the calibration corpus plus the very sentences scored (their
+vowels listed --weight times): what the front end could do at best on these frames, never a
+profile to ship or to choose with. profile: the built-in profile's recipe with other calibrate
+options, for trying analysis parameters (scripts/evaluate-corpus.py -p FILE for its other
+figures).
 """
 import argparse
 import csv
@@ -198,16 +208,23 @@ def posterior_path(rows, switch, lag=None, floor=1.0e-4):
     return path
 
 
-def decoding(args, work):
-    """Viterbi against the posterior of each frame, offline and with bounded lag, on the
-    sentences and on the sustained takes of --conditions (frames at least 40 ms from a boundary,
-    over A I U E O sil, as scripts/evaluate-corpus.py counts them)."""
+def scored_sets(args):
+    """(name, (files, segments), margin): the sentences (margin None: every vowel frame), then
+    the sustained takes of --conditions (frames at least 40 ms from a boundary)."""
     sets = [("sentences", corpus_files(args.corpus, "validation", args.sentences), None)]
     for condition in [c for c in args.conditions.split(",") if c]:
         folder = os.path.join(args.corpus, "validation", condition)
         segments = segments_of(os.path.join(folder, "labels.csv"))
         sets.append((condition, ([os.path.join(folder, f) for f in sorted(segments)], segments),
                      0.04))
+    return sets
+
+
+def decoding(args, work):
+    """Viterbi against the posterior of each frame, offline and with bounded lag, on the
+    sentences and on the sustained takes of --conditions (frames at least 40 ms from a boundary,
+    over A I U E O sil, as scripts/evaluate-corpus.py counts them)."""
+    sets = scored_sets(args)
     variants = [("frame by frame", lambda rows: frame_best(rows))]
     for cost in args.costs:
         variants.append(("Viterbi, switch cost %g" % cost,
@@ -237,12 +254,7 @@ def decoding(args, work):
 def stream(args, work):
     """The tool's labels of a stream (standard input: fixed gate, causal smoother, --lag), on the
     sentences and the sustained takes of --conditions."""
-    sets = [("sentences", corpus_files(args.corpus, "validation", args.sentences), None)]
-    for condition in [c for c in args.conditions.split(",") if c]:
-        folder = os.path.join(args.corpus, "validation", condition)
-        segments = segments_of(os.path.join(folder, "labels.csv"))
-        sets.append((condition, ([os.path.join(folder, f) for f in sorted(segments)], segments),
-                     0.04))
+    sets = scored_sets(args)
     options = [["--lag", str(lag)] for lag in args.stream_lags] + [["--no-smoothing"]]
     print("%-36s" % "" + "".join("%10s" % name for name, _, _ in sets))
     for option in options:
