@@ -238,13 +238,20 @@ void PolyphaseLanes(const PolyphaseRows& r, const float* taps, const int32_t* of
 #pragma GCC unroll 2
     for (; k < limits[0]; ++k)
         addTap(k);
-    for (; k < limits[kBlocks - 1]; ++k) {
-        const Floats tap = Floats::Broadcast(taps[k]);
-        const float* from = outputs + offsets[k];
-        for (int32_t b = 1; b < kBlocks; ++b) {
-            if (k < limits[b]) sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
+    // The limits rise with b, so from limits[b - 1] to limits[b] exactly the blocks b ... kBlocks
+    // - 1 take each tap: a loop of its own for each such stretch asks no block whether it is done.
+    auto stretchesFrom = [&]<int32_t kFrom>(auto& self) __attribute__((always_inline)) {
+        if constexpr (kFrom < kBlocks) {
+            for (; k < limits[kFrom]; ++k) {
+                const Floats tap = Floats::Broadcast(taps[k]);
+                const float* from = outputs + offsets[k];
+                for (int32_t b = kFrom; b < kBlocks; ++b)
+                    sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
+            }
+            self.template operator()<kFrom + 1>(self);
         }
-    }
+    };
+    stretchesFrom.template operator()<1>(stretchesFrom);
     for (int32_t b = 0; b < kBlocks; ++b)
         sums[b].Store(r.rows + i0 + b * kLanes);
 }
