@@ -98,18 +98,24 @@ void ConvolveRemainder(float* data, const float* source, const float* taps, int3
 
 // The same continuation in lanes, for the analysis: the kLanes chains whose sums so far are at
 // `sums` take taps fromTap, fromTap + 1, ..., up to `count` of them, lane l while t < reach[l]
-// (t counting from fromTap), reading its sample of tap fromTap + t at sampleOf(t) + l. A lane past
-// its own last tap keeps its sum (Select, so that not even the sign of a zero changes) while the
-// others go on; what it reads instead lies in the padding of a copy of the block's first samples
+// (t counting from fromTap), reading its sample of tap fromTap + t at sampleOf(t) + l. Below
+// `allTaking` (at most every reach) each lane takes every tap; past it, a lane past its own last
+// tap keeps its sum (Select, so that not even the sign of a zero changes) while the others go on.
+// What such a lane reads instead lies in the padding of a copy of the block's first samples
 // (LaneHead), and is never used.
 template <typename SampleOf>
-void LaneTail(float* sums, const float* taps, int32_t fromTap, int32_t count, Floats reach,
-              SampleOf sampleOf) {
+void LaneTail(float* sums, const float* taps, int32_t fromTap, int32_t count, int32_t allTaking,
+              Floats reach, SampleOf sampleOf) {
     Floats sum = Floats::Load(sums);
-    for (int32_t t = 0; t < count; ++t) {
-        const Floats taking = LessThan(Floats::Broadcast(static_cast<float>(t)), reach);
+    int32_t t = 0;
+    for (const int32_t plain = allTaking < count ? allTaking : count; t < plain; ++t)
+        sum = Floats::Broadcast(taps[fromTap + t]) * Floats::Load(sampleOf(t)) + sum;
+    Floats position = Floats::Broadcast(static_cast<float>(t));  // t, exact below 2^24
+    for (; t < count; ++t) {
+        const Floats taking = LessThan(position, reach);
         const Floats tap = Floats::Broadcast(taps[fromTap + t]);
         sum = Select(taking, tap * Floats::Load(sampleOf(t)) + sum, sum);
+        position = position + Floats::Broadcast(1.0f);
     }
     sum.Store(sums);
 }
@@ -149,7 +155,7 @@ void ConvolveBlock(float* data, const float* source, const float* taps, int32_t 
         const int32_t lastReach = first + kLanes - 1;
         const int32_t count = lastReach < tapCount - tapsForAll ? lastReach : tapCount - tapsForAll;
         LaneTail(
-            data + j0 + first, taps, tapsForAll, count,
+            data + j0 + first, taps, tapsForAll, count, first,
             Floats::Ramp(first), [&](int32_t t) __attribute__((always_inline)) {
                 return head->Sample(first - 1 - t);
             });
@@ -354,7 +360,7 @@ void FinishPolyphaseBlock(const PolyphaseRows& r, const PolyphaseHead* head, con
     const int32_t count = lastReach < tapCount - fromTap ? lastReach : tapCount - fromTap;
     const Floats reach = Floats::Ramp(0) * Floats::Broadcast(static_cast<float>(r.step));
     LaneTail(
-        r.rows + i0, taps, fromTap, count,
+        r.rows + i0, taps, fromTap, count, 0,
         reach, [&](int32_t t) __attribute__((always_inline)) { return head->Sample(t); });
 }
 
