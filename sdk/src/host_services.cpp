@@ -257,12 +257,12 @@ void* MallocTracked(int64_t size, int32_t alignment, int32_t allocatorLabel, int
 }
 
 void FreeTracked(void* pointer, int32_t allocatorLabel) {
-    if (pointer != nullptr) {
+    // While an accounting records, nothing is read before the block is known to be one of ours.
+    const uint32_t fastClasses = gFastClasses.load(std::memory_order_acquire);
+    if (pointer != nullptr && fastClasses != 0) {
         Header* header = static_cast<Header*>(pointer) - 1;
         const uint32_t sizeClass = header->sizeClass;
-        if (header->magic == kMagicLive &&
-            sizeClass < gFastClasses.load(std::memory_order_acquire) &&
-            tCache.room[sizeClass] != 0) {
+        if (header->magic == kMagicLive && sizeClass < fastClasses && tCache.room[sizeClass] != 0) {
             header->magic = 0;
             *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
             tCache.head[sizeClass] = header;
