@@ -186,6 +186,27 @@ TEST(Allocator, NullReleaseWithoutAccountingDoesNothing) {
     EXPECT_NO_THROW(Host::FreeTracked(nullptr, 2));
 }
 
+// A block the thread keeps in its lists is handed out again under an accounting only through the
+// recorded path, and once the accounting ends a second release is still refused.
+TEST(Allocator, AnAccountingSeesBlocksTheThreadKept) {
+    for (const int64_t size : {1, 48, 4096, 70000}) {
+        Host::FreeTracked(Host::MallocTracked(size, 4, 2, 0), 2);  // now in the thread's list
+        {
+            Accounting accounting;
+            void* block = Host::MallocTracked(size, 4, 2, 0);
+            Host::FreeTracked(block, 2);
+            Host::FreeTracked(block, 2);
+            EXPECT_EQ(accounting.allocationCount(), 1u) << size;
+            EXPECT_EQ(accounting.releaseCount(), 2u) << size;
+            ASSERT_EQ(accounting.faults().size(), 1u) << size;
+            EXPECT_EQ(accounting.faults()[0].kind, AllocatorFault::Kind::DoubleRelease);
+        }
+        void* block = Host::MallocTracked(size, 4, 2, 0);
+        Host::FreeTracked(block, 2);
+        EXPECT_THROW(Host::FreeTracked(block, 2), Host::AllocatorError) << size;
+    }
+}
+
 // Threads allocate, fill, check and release blocks of many sizes, half of them on another thread
 // than the one that allocated them. A block handed out twice shows as a broken fill.
 void Churn(int threads, int rounds) {

@@ -856,6 +856,29 @@ TEST_P(LipSyncJobTest, MoreRandomRecordsEqualTheKernelsChainedWordForWord) {
     RunRandomRecords(entries(), 4049, 1200);
 }
 
+// The first outputs of the low-pass reach back less far than the filter is long, each one sample
+// further than the one before: the job finishes them in lanes. Every whole-number step to beyond
+// the 16 that it deals into lanes, interpolated and copied rates, lengths around the vector widths.
+TEST_P(LipSyncJobTest, FirstOutputsOfTheFilterEqualTheKernelsChainedAtEveryStep) {
+    std::vector<int32_t> rates = {8000, 11025, 22050, 44100};
+    for (int32_t step = 2; step <= 18; ++step)
+        rates.push_back(8000 * step);
+    uint32_t seed = 50;
+    for (const int32_t rate : rates) {
+        for (const int32_t length : {5, 8, 9, 17, 47, 64, 65, 130, 400, 1024}) {
+            ++seed;
+            Job job(SpeechLike(length, rate, seed), rate, 8000, 24, 12, 3, 1, seed);
+            const Expected expected = ChainKernels(entries(), job);
+            Run(job);
+            SCOPED_TRACE(testing::Message() << rate << " Hz, " << length << " samples");
+            for (size_t i = 0; i < job.mfcc.size(); ++i)
+                ASSERT_TRUE(SameValue(job.mfcc[i], expected.mfcc[i]))
+                    << "mfcc[" << i << "] = " << job.mfcc[i] << ", expected " << expected.mfcc[i];
+            ASSERT_TRUE(SameValue(job.result[0].volume, expected.volume));
+        }
+    }
+}
+
 VOCETTA_TEST_EACH_BUILD(LipSyncJobTest);
 VOCETTA_TEST_EACH_BUILD(ScoringTest);
 

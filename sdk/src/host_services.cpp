@@ -149,6 +149,9 @@ struct Recording {
 };
 
 std::atomic<Recording*> gRecording{nullptr};
+// The size classes the fast paths answer: all of them, and none while an accounting records, so
+// that one comparison of the class both finds the class cached and sees that nobody records.
+std::atomic<uint32_t> gFastClasses{kClasses};
 
 }  // namespace
 
@@ -241,9 +244,8 @@ constexpr uint32_t kFastAlignments = (1u << 1) | (1u << 2) | (1u << 4) | (1u << 
 void* MallocTracked(int64_t size, int32_t alignment, int32_t allocatorLabel, int32_t last) {
     const uint64_t below = (static_cast<uint64_t>(size) - 1) | 15;
     const auto sizeClass = static_cast<uint32_t>(std::bit_width(below)) - 4;
-    if (gRecording.load(std::memory_order_acquire) == nullptr &&
-        static_cast<uint32_t>(alignment) <= 16 && ((kFastAlignments >> alignment) & 1) != 0 &&
-        sizeClass < kClasses) {
+    if (static_cast<uint32_t>(alignment) <= 16 && ((kFastAlignments >> alignment) & 1) != 0 &&
+        sizeClass < gFastClasses.load(std::memory_order_acquire)) {
         if (Header* block = tCache.head[sizeClass]) {
             tCache.head[sizeClass] = *reinterpret_cast<Header**>(block + 1);
             ++tCache.room[sizeClass];
@@ -255,10 +257,12 @@ void* MallocTracked(int64_t size, int32_t alignment, int32_t allocatorLabel, int
 }
 
 void FreeTracked(void* pointer, int32_t allocatorLabel) {
-    if (gRecording.load(std::memory_order_acquire) == nullptr && pointer != nullptr) {
+    // While an accounting records, nothing is read before the block is known to be one of ours.
+    const uint32_t fastClasses = gFastClasses.load(std::memory_order_acquire);
+    if (pointer != nullptr && fastClasses != 0) {
         Header* header = static_cast<Header*>(pointer) - 1;
         const uint32_t sizeClass = header->sizeClass;
-        if (header->magic == kMagicLive && sizeClass < kClasses && tCache.room[sizeClass] != 0) {
+        if (header->magic == kMagicLive && sizeClass < fastClasses && tCache.room[sizeClass] != 0) {
             header->magic = 0;
             *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
             tCache.head[sizeClass] = header;
@@ -314,6 +318,7 @@ Accounting::Accounting() {
     if (!gRecording.compare_exchange_strong(expected, &recording)) {
         throw std::logic_error("Vocetta::Host::Accounting: another accounting is active");
     }
+    gFastClasses.store(0, std::memory_order_release);
     recording.calls.clear();
     recording.faults.clear();
     recording.blocks.clear();
@@ -322,6 +327,7 @@ Accounting::Accounting() {
 
 Accounting::~Accounting() {
     Recording* recording = gRecording.exchange(nullptr);
+    gFastClasses.store(kClasses, std::memory_order_release);
     std::lock_guard lock(recording->mutex);
     recording->calls = {};
     recording->faults = {};

@@ -96,14 +96,69 @@ void ConvolveRemainder(float* data, const float* source, const float* taps, int3
     }
 }
 
+// The same continuation in lanes, for the analysis: the kLanes chains whose sums so far are at
+// `sums` take taps fromTap, fromTap + 1, ..., up to `count` of them, lane l while t < reach[l]
+// (t counting from fromTap), reading its sample of tap fromTap + t at sampleOf(t) + l. Below
+// `allTaking` (at most every reach) each lane takes every tap; past it, a lane past its own last
+// tap keeps its sum (Select, so that not even the sign of a zero changes) while the others go on.
+// What such a lane reads instead lies in the padding of a copy of the block's first samples
+// (LaneHead), and is never used.
+template <typename SampleOf>
+void LaneTail(float* sums, const float* taps, int32_t fromTap, int32_t count, int32_t allTaking,
+              Floats reach, SampleOf sampleOf) {
+    Floats sum = Floats::Load(sums);
+    int32_t t = 0;
+    for (const int32_t plain = allTaking < count ? allTaking : count; t < plain; ++t)
+        sum = Floats::Broadcast(taps[fromTap + t]) * Floats::Load(sampleOf(t)) + sum;
+    Floats position = Floats::Broadcast(static_cast<float>(t));  // t, exact below 2^24
+    for (; t < count; ++t) {
+        const Floats taking = LessThan(position, reach);
+        const Floats tap = Floats::Broadcast(taps[fromTap + t]);
+        sum = Select(taking, tap * Floats::Load(sampleOf(t)) + sum, sum);
+        position = position + Floats::Broadcast(1.0f);
+    }
+    sum.Store(sums);
+}
+
+// The block's first kHeadWidth samples after as many of padding: the outputs below kHeadWidth that
+// the analysis continues in lanes (ConvolveBlock) read only these, and their finished lanes read
+// the padding. Samples the block lacks read as zeros too.
+constexpr int32_t kHeadWidth = kFilterVectors * kLanes;
+struct LaneHead {
+    alignas(32) float values[2 * kHeadWidth];
+
+    LaneHead(const float* block, int32_t n) {
+        const int32_t copied = n < kHeadWidth ? n : kHeadWidth;
+        ZeroFill(values, kHeadWidth + kHeadWidth);
+        CopyFloats(values + kHeadWidth, block, copied);
+    }
+    const float* Sample(int32_t i) const { return values + kHeadWidth + i; }
+};
+
+// A group of outputs from j0, the lanes that reach back beyond the block's start continued from
+// the first tap they do not all take: by one lane at a time (the exported kernel), or, given the
+// block's head, in lanes: lane g of the group (output j0 + g) takes taps j0 + 1 ... j0 + g, and
+// tap j0 + 1 + t reads sample g - 1 - t.
 template <int32_t kBlocks, typename Beside>
 void ConvolveBlock(float* data, const float* source, const float* taps, int32_t tapCount,
-                   int32_t j0, Beside& beside) {
+                   int32_t j0, Beside& beside, const LaneHead* head) {
     constexpr int32_t kWidth = kBlocks * kLanes;
     const int32_t tapsForAll = j0 + 1 < tapCount ? j0 + 1 : tapCount;
     ConvolveLanes<kBlocks>(data, source, taps, j0, tapsForAll, beside);
-    if (tapsForAll < tapCount) {
+    if (tapsForAll >= tapCount) return;
+    if (head == nullptr) {
         ConvolveRemainder(data, source, taps, tapCount, j0, kWidth, tapsForAll);
+        return;
+    }
+    for (int32_t b = 0; b < kBlocks; ++b) {
+        const int32_t first = b * kLanes;  // the block's first lane in the group
+        const int32_t lastReach = first + kLanes - 1;
+        const int32_t count = lastReach < tapCount - tapsForAll ? lastReach : tapCount - tapsForAll;
+        LaneTail(
+            data + j0 + first, taps, tapsForAll, count, first,
+            Floats::Ramp(first), [&](int32_t t) __attribute__((always_inline)) {
+                return head->Sample(first - 1 - t);
+            });
     }
 }
 
@@ -112,13 +167,13 @@ constexpr int32_t kWide =
 
 template <typename Beside = NothingBeside>
 void Convolve(float* data, int32_t dataLength, const float* source, const float* taps,
-              int32_t tapCount, Beside&& beside = Beside{}) {
+              int32_t tapCount, Beside&& beside = Beside{}, const LaneHead* head = nullptr) {
     int32_t j = 0;
     for (; j <= dataLength - kWide * kLanes; j += kWide * kLanes) {
-        ConvolveBlock<kWide>(data, source, taps, tapCount, j, beside);
+        ConvolveBlock<kWide>(data, source, taps, tapCount, j, beside, head);
     }
     for (; j <= dataLength - kLanes; j += kLanes)
-        ConvolveBlock<1>(data, source, taps, tapCount, j, beside);
+        ConvolveBlock<1>(data, source, taps, tapCount, j, beside, head);
     ConvolveRemainder(data, source, taps, tapCount, j, dataLength - j, 0);
 }
 
@@ -238,13 +293,20 @@ void PolyphaseLanes(const PolyphaseRows& r, const float* taps, const int32_t* of
 #pragma GCC unroll 2
     for (; k < limits[0]; ++k)
         addTap(k);
-    for (; k < limits[kBlocks - 1]; ++k) {
-        const Floats tap = Floats::Broadcast(taps[k]);
-        const float* from = outputs + offsets[k];
-        for (int32_t b = 1; b < kBlocks; ++b) {
-            if (k < limits[b]) sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
+    // The limits rise with b, so from limits[b - 1] to limits[b] exactly the blocks b ... kBlocks
+    // - 1 take each tap: a loop of its own for each such stretch asks no block whether it is done.
+    auto stretchesFrom = [&]<int32_t kFrom>(auto& self) __attribute__((always_inline)) {
+        if constexpr (kFrom < kBlocks) {
+            for (; k < limits[kFrom]; ++k) {
+                const Floats tap = Floats::Broadcast(taps[k]);
+                const float* from = outputs + offsets[k];
+                for (int32_t b = kFrom; b < kBlocks; ++b)
+                    sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
+            }
+            self.template operator()<kFrom + 1>(self);
         }
-    }
+    };
+    stretchesFrom.template operator()<1>(stretchesFrom);
     for (int32_t b = 0; b < kBlocks; ++b)
         sums[b].Store(r.rows + i0 + b * kLanes);
 }
@@ -263,6 +325,45 @@ void PolyphaseRemainder(const PolyphaseRows& r, const float* block, const float*
     }
 }
 
+// The polyphase form of LaneHead: the block's first samples dealt into `step` rows of kLanes, row
+// p element e holding x[step x e + p], each row after kLanes of padding. Lane l of a block of
+// outputs from i0, continued from tap step x i0 + 1, takes taps while t < step x l, and tap
+// step x i0 + 1 + t reads x[step x l - 1 - t]: with t = step x a + c, element l - a - 1 of row
+// step - 1 - c, at Sample(t) + l. Steps beyond kHeadSteps continue one lane at a time.
+constexpr int32_t kHeadSteps = 16;
+struct PolyphaseHead {
+    alignas(32) float values[kHeadSteps][2 * kLanes];
+    int32_t offsets[kHeadSteps * (kLanes - 1)];  // of Sample(t) from values[0]
+    int32_t step;
+
+    PolyphaseHead(const float* block, int32_t n, int32_t step) : step(step) {
+        for (int32_t p = 0; p < step; ++p) {
+            ZeroFill(values[p], 2 * kLanes);
+            for (int32_t e = 0; e < kLanes && step * e + p < n; ++e)
+                values[p][kLanes + e] = block[step * e + p];
+        }
+        for (int32_t t = 0; t < step * (kLanes - 1); ++t)
+            offsets[t] = (step - 1 - t % step) * 2 * kLanes + kLanes - t / step - 1;
+    }
+    const float* Sample(int32_t t) const { return &values[0][0] + offsets[t]; }
+};
+
+// Continues the outputs i0 ... i0 + kLanes - 1 from tap `fromTap` = step x i0 + 1 to their last
+// taps, in lanes with the head, else one by one.
+void FinishPolyphaseBlock(const PolyphaseRows& r, const PolyphaseHead* head, const float* block,
+                          const float* taps, int32_t tapCount, int32_t i0, int32_t fromTap) {
+    if (head == nullptr) {
+        PolyphaseRemainder(r, block, taps, tapCount, i0, kLanes, fromTap);
+        return;
+    }
+    const int32_t lastReach = r.step * (kLanes - 1);
+    const int32_t count = lastReach < tapCount - fromTap ? lastReach : tapCount - fromTap;
+    const Floats reach = Floats::Ramp(0) * Floats::Broadcast(static_cast<float>(r.step));
+    LaneTail(
+        r.rows + i0, taps, fromTap, count, 0,
+        reach, [&](int32_t t) __attribute__((always_inline)) { return head->Sample(t); });
+}
+
 // Filters the m = n / step samples the decimation reads into block[0 ... m - 1], with `rows` (n
 // floats) as scratch. Groups of outputs go from the top down: each writes only row 0 elements at
 // or above its first output, and every group below reads row 0 only below its own. Filters too
@@ -279,20 +380,22 @@ void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, in
         DecimateLoop(block, block, m, step);
         return;
     }
+    PolyphaseHead storage(block, step <= kHeadSteps ? n : 0, step <= kHeadSteps ? step : 0);
+    const PolyphaseHead* head = step <= kHeadSteps ? &storage : nullptr;
     const PolyphaseRows r = DealIntoRows(block, n, step, rows);
     int32_t offsets[kTabledTaps];
     TapOffsets(r, tapCount, offsets);
     int32_t i = m;
     while (i >= kLanes) {
         // Near the start the outputs reach back less far: the lanes of a block share the taps of
-        // its first, and each continues alone.
+        // its first, and then go on to their own last taps.
         if (i >= kWide * kLanes) {
             i -= kWide * kLanes;
             int32_t limits[kWide];
             PolyphaseLanes<kWide>(r, taps, offsets, tapCount, i, limits, energy);
             for (int32_t b = 0; b < kWide; ++b) {
                 if (limits[b] < tapCount) {
-                    PolyphaseRemainder(r, block, taps, tapCount, i + b * kLanes, kLanes, limits[b]);
+                    FinishPolyphaseBlock(r, head, block, taps, tapCount, i + b * kLanes, limits[b]);
                 }
             }
         } else {
@@ -300,7 +403,7 @@ void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, in
             int32_t limits[1];
             PolyphaseLanes<1>(r, taps, offsets, tapCount, i, limits, energy);
             if (limits[0] < tapCount) {
-                PolyphaseRemainder(r, block, taps, tapCount, i, kLanes, limits[0]);
+                FinishPolyphaseBlock(r, head, block, taps, tapCount, i, limits[0]);
             }
         }
     }
@@ -348,7 +451,8 @@ void LowPassForDownSample(float* block, int32_t n, float* source, float* taps,
     // Copying and interpolation read (nearly) every sample.
     if (tapCount != 0 && n > 0) {
         CopyFloats(source, block, n);
-        Convolve(block, n, source, taps, tapCount, energy);
+        const LaneHead head(block, n);
+        Convolve(block, n, source, taps, tapCount, energy, &head);
     }
 }
 
