@@ -59,6 +59,8 @@ class CausalSmoother {
     // Back to no knowledge: every phoneme equally likely, no block in the lag.
     void Reset();
 
+    // The forward pass now: the belief after the last block, and its most likely phoneme (what
+    // Update answers without a lag).
     const std::vector<float>& Belief() const { return belief_; }
     int Current() const { return current_; }
     size_t Lag() const { return lag_; }
