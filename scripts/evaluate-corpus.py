@@ -17,6 +17,10 @@ FV, S) is an error; the consonant classes' recall is reported on its own. --by-v
 validation voice's vowel accuracy, recall and worst confusions: errors that gather in a few voices
 are the speakers', not the classes'.
 
+--sentences FOLDER adds the condition `sentences`: the vowel frames of more sentences of the
+validation voices, made by scripts/make-sentences.py (eight per language at three pitches, nine
+times the corpus's own), scored like `speech`.
+
 --adapt scores each validation voice with the profile adapted to that voice (`vocetta adapt`,
 unsupervised: the audio of its clean sustained takes and its sentences, never their labels), in
 every condition, as a user who adapts to a character's lines would get.
@@ -112,12 +116,13 @@ def score(folder, profile, extra, margin, wanted, work):
             "voices": voices}
 
 
-def evaluate(corpus, profile, extra, work, conditions):
+def evaluate(corpus, profile, extra, work, conditions, sentences=None):
     results = {}
     everything = set(TARGET + CONSONANTS)
-    for condition in conditions:
-        folder = os.path.join(corpus, "validation", condition)
-        if condition == "speech":
+    for condition in conditions + (["sentences"] if sentences else []):
+        folder = sentences if condition == "sentences" else os.path.join(corpus, "validation",
+                                                                         condition)
+        if condition in ("speech", "sentences"):
             results[condition] = score(folder, profile, extra, 0.0, {"A", "I", "U", "E", "O"}, work)
         else:
             results[condition] = score(folder, profile, extra, MARGIN, everything, work)
@@ -144,7 +149,7 @@ def adapted_profiles(corpus, profile, work):
 def report_voices(results):
     """Accuracy over the vowels and the worst confusions of each voice."""
     lines = []
-    for condition in [c for c in ("clean", "snr20", "speech") if c in results]:
+    for condition in [c for c in ("clean", "snr20", "speech", "sentences") if c in results]:
         lines.append("\nby voice, %s (vowel frames; recall A I U E O; main confusions):" % condition)
         for voice, counts in sorted(results[condition]["voices"].items()):
             vowels = [t for t in TARGET[:5] if counts[t]]
@@ -169,7 +174,8 @@ def report(results):
                           "    -" for c in TARGET + CONSONANTS)
         lines.append("%-9s %7.2f%% %8d         %s" % (condition, 100 * result["accuracy"],
                                                       result["frames"], recall))
-    for condition in [c for c in ("clean", "snr20", "snr10", "speech") if c in results]:
+    for condition in [c for c in ("clean", "snr20", "snr10", "speech", "sentences")
+                      if c in results]:
         confusion = results[condition]["confusion"]
         columns = TARGET + CONSONANTS + ["other"]
         lines.append("\nconfusion, %s (rows: true, columns: recognised):" % condition)
@@ -188,6 +194,8 @@ def main():
                         help="also report each validation voice's vowel accuracy")
     parser.add_argument("--conditions", default=",".join(CONDITIONS + ["speech"]),
                         help="comma-separated conditions to score (default: all)")
+    parser.add_argument("--sentences", help="also score the sentences in this folder "
+                        "(scripts/make-sentences.py)")
     parser.add_argument("--adapt", action="store_true",
                         help="score each voice with the profile adapted to its own audio")
     parser.add_argument("extra", nargs="*", help="options passed on to vocetta analyze")
@@ -197,7 +205,7 @@ def main():
     with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work:
         profile = adapted_profiles(args.corpus, args.profile, work) if args.adapt else args.profile
         results = evaluate(args.corpus, profile, args.extra, work,
-                           args.conditions.split(","))
+                           args.conditions.split(","), args.sentences)
     print(report(results))
     if args.by_voice:
         print(report_voices(results))
