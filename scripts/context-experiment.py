@@ -18,13 +18,14 @@ and is pulled back towards it by an L2 penalty.
 import argparse
 import csv
 import hashlib
-import importlib.util
 import json
 import os
 import subprocess
 import sys
 
 import numpy as np
+
+from script_loader import load_script
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CLASSES = ["A", "I", "U", "E", "O", "M", "FV", "S", "sil"]
@@ -34,14 +35,6 @@ SCORED = [CLASSES.index(c) for c in ["A", "I", "U", "E", "O", "sil"]]
 MODELS = [("bias", 0, 0.0), ("full", 0, 1e-2), ("full", 1, 1e-2), ("full", 2, 1e-2),
           ("full", 2, 1e-1)]
 SWITCH_COSTS = [2.0, 3.0]
-
-
-def load_script(name):
-    spec = importlib.util.spec_from_file_location(name.replace("-", "_"),
-                                                  os.path.join(ROOT, "scripts", name + ".py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
 
 
 EVALUATE = load_script("evaluate-corpus")

@@ -24,6 +24,8 @@ times the corpus's own), scored like `speech`.
 --adapt scores each validation voice with the profile adapted to that voice (`vocetta adapt`,
 unsupervised: the audio of its clean sustained takes and its sentences, never their labels), in
 every condition, as a user who adapts to a character's lines would get.
+
+--voices de3,de6,de+linda scores those validation voices only (a language's, say).
 """
 import argparse
 import csv
@@ -72,10 +74,18 @@ def analyze(folder, files, profile, extra, out):
     return frames
 
 
-def labels_of(folder):
+def voice_name(voice):
+    """Voices are named as in corpus.json (de+linda); their files put a dash for the plus."""
+    return voice.replace("+", "-")
+
+
+def labels_of(folder, voices=None):
+    """Each recording's labelled stretches; only those of `voices` when given."""
     segments = {}
     with open(os.path.join(folder, "labels.csv")) as f:
         for row in csv.DictReader(f):
+            if voices is not None and voice_of(row["file"]) not in voices:
+                continue
             segments.setdefault(row["file"], []).append(
                 (float(row["start"]), float(row["end"]), row["label"]))
     return segments
@@ -88,8 +98,8 @@ def truth(segments, time, margin, wanted):
     return None
 
 
-def score(folder, profile, extra, margin, wanted, work):
-    segments = labels_of(folder)
+def score(folder, profile, extra, margin, wanted, work, voices=None):
+    segments = labels_of(folder, voices)
     files = sorted(segments)
     out = os.path.join(work, os.path.basename(folder))
     os.makedirs(out, exist_ok=True)
@@ -116,25 +126,26 @@ def score(folder, profile, extra, margin, wanted, work):
             "voices": voices}
 
 
-def evaluate(corpus, profile, extra, work, conditions, sentences=None):
+def evaluate(corpus, profile, extra, work, conditions, voices=None, sentences=None):
     results = {}
     everything = set(TARGET + CONSONANTS)
     for condition in conditions + (["sentences"] if sentences else []):
         folder = sentences if condition == "sentences" else os.path.join(corpus, "validation",
                                                                          condition)
         if condition in ("speech", "sentences"):
-            results[condition] = score(folder, profile, extra, 0.0, {"A", "I", "U", "E", "O"}, work)
+            results[condition] = score(folder, profile, extra, 0.0, {"A", "I", "U", "E", "O"}, work,
+                                       voices)
         else:
-            results[condition] = score(folder, profile, extra, MARGIN, everything, work)
+            results[condition] = score(folder, profile, extra, MARGIN, everything, work, voices)
     return results
 
 
-def adapted_profiles(corpus, profile, work):
+def adapted_profiles(corpus, profile, work, voices=None):
     """Each validation voice's own profile, adapted to the audio of its clean takes and sentences."""
     recordings = {}
     for condition in ("clean", "speech"):
         folder = os.path.join(corpus, "validation", condition)
-        for file in sorted(labels_of(folder)):
+        for file in sorted(labels_of(folder, voices)):
             recordings.setdefault(voice_of(file), []).append(os.path.join(folder, file))
     profiles = {}
     for voice, files in sorted(recordings.items()):
@@ -198,14 +209,17 @@ def main():
                         "(scripts/make-sentences.py)")
     parser.add_argument("--adapt", action="store_true",
                         help="score each voice with the profile adapted to its own audio")
+    parser.add_argument("--voices", help="comma-separated validation voices to score (default: all)")
     parser.add_argument("extra", nargs="*", help="options passed on to vocetta analyze")
     args = parser.parse_args()
     if not os.access(TOOL, os.X_OK):
         sys.exit("build the tool first: cmake -S . -B build && cmake --build build")
+    voices = {voice_name(v) for v in args.voices.split(",")} if args.voices else None
     with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work:
-        profile = adapted_profiles(args.corpus, args.profile, work) if args.adapt else args.profile
-        results = evaluate(args.corpus, profile, args.extra, work,
-                           args.conditions.split(","), args.sentences)
+        profile = (adapted_profiles(args.corpus, args.profile, work, voices) if args.adapt
+                   else args.profile)
+        results = evaluate(args.corpus, profile, args.extra, work, args.conditions.split(","),
+                           voices, args.sentences)
     print(report(results))
     if args.by_voice:
         print(report_voices(results))

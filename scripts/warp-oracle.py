@@ -17,23 +17,20 @@ under --work (never in the repository); files that exist are kept.
 import argparse
 import concurrent.futures
 import csv
-import importlib.util
 import json
 import os
 import subprocess
 import sys
 import tempfile
 
+from script_loader import load_script
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 VOWELS = ["A", "I", "U", "E", "O"]
 
 
 def load_evaluator():
-    spec = importlib.util.spec_from_file_location(
-        "evaluate_corpus", os.path.join(ROOT, "scripts", "evaluate-corpus.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return load_script("evaluate-corpus")
 
 
 def warp_condition(source, target, factor, rate, jobs):
