@@ -14,10 +14,11 @@ rendered; the held-back ones are refused. Same inputs, same files: an existing f
 """
 import argparse
 import csv
-import importlib.util
 import json
 import os
 import sys
+
+from script_loader import load_script
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -54,14 +55,6 @@ SENTENCES = {
 PITCHES = [0.85, 1.0, 1.2]
 
 
-def corpus_module():
-    spec = importlib.util.spec_from_file_location(
-        "make_corpus", os.path.join(ROOT, "scripts", "make-corpus.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--corpus", default=os.path.join(ROOT, "build", "corpus"))
@@ -75,7 +68,7 @@ def main():
     if held & set(voices):
         sys.exit("corpus.json lists a held-back voice as a validation voice: " +
                  ", ".join(sorted(held & set(voices))))
-    make = corpus_module()
+    make = load_script("make-corpus")
     for language in {make.DIPHONE_LANGUAGE[v[:2]] for v in voices}:
         used = set(make.SENTENCES.get(language, [])) | set(
             make.CALIBRATION_SENTENCES.get(language, []))
