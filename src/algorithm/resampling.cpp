@@ -251,13 +251,20 @@ PolyphaseRows DealIntoRows(const float* block, int32_t n, int32_t step, float* r
 
 // Where tap k finds its sample for output 0: offsets[k] from `rows`, so that output i reads
 // rows[offsets[k] + i]. Its row holds x[step x i - k] at element i - ceil(k / step), so tap
-// k + step reads the element before tap k's.
+// k + a x step reads a elements before tap k's. Each offset comes from its row's first one, not
+// from the offset step taps back: that would chain every store to a load of it.
 void TapOffsets(const PolyphaseRows& r, int32_t tapCount, int32_t* offsets) {
     const int32_t first = tapCount < r.step ? tapCount : r.step;
     for (int32_t k = 0; k < first; ++k)
         offsets[k] = k == 0 ? 0 : static_cast<int32_t>(r.Row(r.step - k) - r.rows) - 1;
-    for (int32_t k = first; k < tapCount; ++k)
-        offsets[k] = offsets[k - r.step] - 1;
+    int32_t phase = 0, back = 1;
+    for (int32_t k = first; k < tapCount; ++k) {
+        offsets[k] = offsets[phase] - back;
+        if (++phase == r.step) {
+            phase = 0;
+            ++back;
+        }
+    }
 }
 
 // Outputs i0 ... i0 + kBlocks x kLanes - 1, each block of kLanes taking the taps that all its
