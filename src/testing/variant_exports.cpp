@@ -50,4 +50,15 @@ int32_t TestingCosines(const float* angles, int32_t count, float* lanes, float* 
         scalars[i] = Cos(angles[i]);
     return kLanes;
 }
+
+// The same for the lane sine of the FFT's last twiddles and the scalar one.
+VOCETTA_EXPORT int32_t TestingSines(const float* angles, int32_t count, float* lanes,
+                                    float* scalars) VOCETTA_TESTING_SYMBOL("sines");
+int32_t TestingSines(const float* angles, int32_t count, float* lanes, float* scalars) {
+    for (int32_t i = 0; i + kLanes <= count; i += kLanes)
+        UnfusedSin(Floats::Load(angles + i)).Store(lanes + i);
+    for (int32_t i = 0; i < count; ++i)
+        scalars[i] = Sin(angles[i]);
+    return kLanes;
+}
 }

@@ -130,9 +130,12 @@ inline Floats Cos(Floats x) {
 inline Floats Log10(Floats x) {
     return {Sleef_log10f4_u10sse2(x.v)};
 }
-// SSE2 has no fused multiply-add: the vector cosine is already the unfused one.
+// SSE2 has no fused multiply-add: the vector cosine and sine are already the unfused ones.
 inline Floats UnfusedCos(Floats x) {
     return Cos(x);
+}
+inline Floats UnfusedSin(Floats x) {
+    return Sin(x);
 }
 // The exponential: lane for lane the scalar Exp's bits for every float while the thread rounds
 // to nearest without flushing (ScalarBitsInLanes).
