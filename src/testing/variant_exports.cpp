@@ -51,6 +51,19 @@ int32_t TestingCosines(const float* angles, int32_t count, float* lanes, float* 
     return kLanes;
 }
 
+// The lane power of the scores and the scalar one, of `count` bases and exponents (a multiple of
+// the build's lanes, which it returns).
+VOCETTA_EXPORT int32_t TestingPowers(const float* bases, const float* exponents, int32_t count,
+                                     float* lanes, float* scalars) VOCETTA_TESTING_SYMBOL("powers");
+int32_t TestingPowers(const float* bases, const float* exponents, int32_t count, float* lanes,
+                      float* scalars) {
+    for (int32_t i = 0; i + kLanes <= count; i += kLanes)
+        UnfusedPow(Floats::Load(bases + i), Floats::Load(exponents + i)).Store(lanes + i);
+    for (int32_t i = 0; i < count; ++i)
+        scalars[i] = Pow(bases[i], exponents[i]);
+    return kLanes;
+}
+
 // The same for the lane sine of the FFT's last twiddles and the scalar one.
 VOCETTA_EXPORT int32_t TestingSines(const float* angles, int32_t count, float* lanes,
                                     float* scalars) VOCETTA_TESTING_SYMBOL("sines");

@@ -18,6 +18,7 @@ __m256 Sleef_cosf8_u35avx2(__m256);
 __m256 Sleef_sinf8_u35avx(__m256);  // AVX without FMA: the scalar form's operations per lane
 __m256 Sleef_cosf8_u35avx(__m256);
 __m256 Sleef_expf8_u10avx(__m256);
+__m256 Sleef_powf8_u10avx(__m256, __m256);
 __m256 Sleef_log10f8_u10avx2(__m256);
 }
 
@@ -162,6 +163,12 @@ inline Floats UnfusedSin(Floats x) {
 // float while the thread rounds to nearest without flushing (ScalarBitsInLanes).
 inline Floats UnfusedExp(Floats x) {
     return {Sleef_expf8_u10avx(x.v)};
+}
+
+// The power without fused multiply-adds: lane for lane the scalar Pow's bits while the thread
+// rounds to nearest without flushing (ScalarBitsInLanes), its lanes independent of each other.
+inline Floats UnfusedPow(Floats x, Floats y) {
+    return {Sleef_powf8_u10avx(x.v, y.v)};
 }
 
 // Rounding to an integral float with SSE4.1's rounding instruction; Rint follows the calling
