@@ -177,18 +177,17 @@ TEST_P(CepstrumTest, MelFlagReadsOnlyBitZero) {
 // against the SLEEF that this library was linked with.
 class LaneCosineTest : public BuildTest {
   protected:
-    using Cosines = int32_t (*)(const float*, int32_t, float*, float*);
+    using Trigonometry = int32_t (*)(const float*, int32_t, float*, float*, int32_t);
     static int32_t Range(float x) { return x < 125.0f ? 0 : x < 39000.0f ? 1 : 2; }
 
     // Compares each group of `lanes` angles that stays in one range; returns the groups checked.
     size_t ExpectSameBitsWithinRanges(const std::vector<float>& angles, int32_t lanes,
                                       const char* what, const char* function = "cos") const {
-        const auto lanesAndScalars = TestingSymbol<Cosines>(
-            std::string(function) == "sin" ? "vocetta_testing_sines" : "vocetta_testing_cosines",
-            build());
+        const auto trigonometry =
+            TestingSymbol<Trigonometry>("vocetta_testing_trigonometry", build());
         std::vector<float> vector(angles.size()), scalar(angles.size());
-        lanesAndScalars(angles.data(), static_cast<int32_t>(angles.size()), vector.data(),
-                        scalar.data());
+        trigonometry(angles.data(), static_cast<int32_t>(angles.size()), vector.data(),
+                     scalar.data(), std::string(function) == "sin" ? 1 : 0);
         size_t checked = 0, mismatches = 0;
         for (size_t g = 0; g + lanes <= angles.size(); g += lanes) {
             if (Range(angles[g]) != Range(angles[g + lanes - 1])) continue;
@@ -205,8 +204,9 @@ class LaneCosineTest : public BuildTest {
     }
 
     int32_t Lanes() const {
-        const auto cosines = TestingSymbol<Cosines>("vocetta_testing_cosines", build());
-        return cosines(nullptr, 0, nullptr, nullptr);
+        const auto trigonometry =
+            TestingSymbol<Trigonometry>("vocetta_testing_trigonometry", build());
+        return trigonometry(nullptr, 0, nullptr, nullptr, 0);
     }
 
     // The angles of rows first ... first + lanes - 1 at input j, as the job forms them.
