@@ -35,9 +35,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TOOL = os.path.join(ROOT, "build", "vocetta")
 CORPUS = os.path.join(ROOT, "build", "corpus")
 PROFILE = os.path.join(ROOT, "profiles", "default.json")
-CHOSEN = ["--target-rate", "16000", "--block", "256", "--mel-channels", "20",
-          "--coefficients", "16", "--score-method", "RootMeanSquareDistance",
-          "--phonemes", "A,I,U,E,O,M,FV,S,sil", "--references", "4", "--contrast", "6",
+CHOSEN = ["--target-rate", "16000", "--block", "512", "--mel-channels", "30",
+          "--coefficients", "20", "--score-method", "RootMeanSquareDistance",
+          "--phonemes", "A,I,U,E,O,M,FV,S,sil", "--references", "12", "--contrast", "6",
           "--refine", "8", "--trim", "80", "--min-volume", "-45"]
 VOWELS = {"A", "I", "U", "E", "O"}
 # The sentences' vowel frames count four times: they are short and coarticulated, few beside the
