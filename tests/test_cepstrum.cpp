@@ -177,23 +177,25 @@ TEST_P(CepstrumTest, MelFlagReadsOnlyBitZero) {
 // against the SLEEF that this library was linked with.
 class LaneCosineTest : public BuildTest {
   protected:
-    using Cosines = int32_t (*)(const float*, int32_t, float*, float*);
+    using Trigonometry = int32_t (*)(const float*, int32_t, float*, float*, int32_t);
     static int32_t Range(float x) { return x < 125.0f ? 0 : x < 39000.0f ? 1 : 2; }
 
     // Compares each group of `lanes` angles that stays in one range; returns the groups checked.
     size_t ExpectSameBitsWithinRanges(const std::vector<float>& angles, int32_t lanes,
-                                      const char* what) const {
-        const auto cosines = TestingSymbol<Cosines>("vocetta_testing_cosines", build());
+                                      const char* what, const char* function = "cos") const {
+        const auto trigonometry =
+            TestingSymbol<Trigonometry>("vocetta_testing_trigonometry", build());
         std::vector<float> vector(angles.size()), scalar(angles.size());
-        cosines(angles.data(), static_cast<int32_t>(angles.size()), vector.data(), scalar.data());
+        trigonometry(angles.data(), static_cast<int32_t>(angles.size()), vector.data(),
+                     scalar.data(), std::string(function) == "sin" ? 1 : 0);
         size_t checked = 0, mismatches = 0;
         for (size_t g = 0; g + lanes <= angles.size(); g += lanes) {
             if (Range(angles[g]) != Range(angles[g + lanes - 1])) continue;
             ++checked;
             for (size_t i = g; i < g + lanes; ++i) {
                 if (!SameBits(vector[i], scalar[i]) && ++mismatches <= 5) {
-                    ADD_FAILURE() << what << ": cos(" << angles[i] << ") is " << vector[i]
-                                  << " in lanes and " << scalar[i] << " alone";
+                    ADD_FAILURE() << what << ": " << function << "(" << angles[i] << ") is "
+                                  << vector[i] << " in lanes and " << scalar[i] << " alone";
                 }
             }
         }
@@ -202,8 +204,9 @@ class LaneCosineTest : public BuildTest {
     }
 
     int32_t Lanes() const {
-        const auto cosines = TestingSymbol<Cosines>("vocetta_testing_cosines", build());
-        return cosines(nullptr, 0, nullptr, nullptr);
+        const auto trigonometry =
+            TestingSymbol<Trigonometry>("vocetta_testing_trigonometry", build());
+        return trigonometry(nullptr, 0, nullptr, nullptr, 0);
     }
 
     // The angles of rows first ... first + lanes - 1 at input j, as the job forms them.
@@ -254,6 +257,34 @@ TEST_P(LaneCosineTest, EqualsTheScalarCosineThroughoutEachReductionRange) {
         angles[lanes - 1] = std::nextafter(high, 0.0f);
         ExpectSameBitsWithinRanges(angles, lanes, "dense angles");
     }
+}
+
+// The FFT takes the last h mod lanes twiddles of a level of length n, angles (k x -2 pi) / n
+// for k from h - h mod lanes to h - 1, from the lane cosine and sine, the lanes past h repeating
+// the last angle; every such group of every length up to 2^16 (and samples of longer ones), and
+// dense angles down to -pi and beyond the first range.
+TEST_P(LaneCosineTest, EqualsTheScalarCosineAndSineOverTheTwiddlesLastLanes) {
+    const int32_t lanes = Lanes();
+    std::vector<float> angles;
+    auto appendTail = [&](int32_t n) {
+        const int32_t h = n / 2, first = h - h % lanes;
+        if (first == h) return;
+        for (int32_t lane = 0; lane < lanes; ++lane) {
+            const int32_t k = first + lane < h ? first + lane : h - 1;
+            angles.push_back((static_cast<float>(k) * -6.2831855f) / static_cast<float>(n));
+        }
+    };
+    for (int32_t n = 2; n <= 1 << 16; ++n)
+        appendTail(n);
+    std::mt19937 random(18);
+    for (int i = 0; i < 20000; ++i)
+        appendTail(static_cast<int32_t>((1u << 16) + random() % (1u << 30)));
+    std::uniform_real_distribution<float> angle(-125.0f, 0.0f);
+    for (int i = 0; i < 200000; ++i)
+        angles.push_back(i < lanes ? -3.1415927f : angle(random));
+    const size_t groups = angles.size() / static_cast<size_t>(lanes);
+    EXPECT_EQ(ExpectSameBitsWithinRanges(angles, lanes, "the twiddles' angles", "cos"), groups);
+    EXPECT_EQ(ExpectSameBitsWithinRanges(angles, lanes, "the twiddles' angles", "sin"), groups);
 }
 
 TEST(CepstrumBuilds, AgreeAndForwardersFollowTheSelection) {

@@ -2,6 +2,7 @@
 // analysis, the scoring formulas written out here, and the host traffic predicted from the sizes
 // each stage must request.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -844,6 +845,106 @@ void RunRandomRecords(const Host::Entries& entries, uint32_t seed, int records) 
         ASSERT_EQ(job.result[0].phonemeIndex, expected.best);
         ASSERT_TRUE(host.faults().empty()) << host.faults().front();
         ASSERT_EQ(host.liveBlocks(), 0u);
+    }
+}
+
+// The job raises several phonemes' scores in one vector call where the thread rounds to nearest:
+// lane for lane that power must be the scalar one, for every base and exponent a score can
+// have (10 to a distance's negated mean or root mean square, a positive cosine, even one
+// enlarged by underflowing norms, to the 100th), whatever the other lanes hold. An offline pass
+// compared all 2^32 exponents of 10 and all 2^31 non-negative bases to the 100th; this samples
+// them densely.
+class LanePowerTest : public BuildTest {};
+VOCETTA_TEST_EACH_BUILD(LanePowerTest);
+
+TEST_P(LanePowerTest, EqualsTheScalarPowerForEveryArgumentTheScoresReach) {
+    using Powers = int32_t (*)(const float*, const float*, int32_t, float*, float*);
+    const auto powers = TestingSymbol<Powers>("vocetta_testing_powers", build());
+    std::mt19937 random(23);
+    std::vector<float> bases, exponents;
+    auto add = [&](float base, float exponent) {
+        bases.push_back(base);
+        exponents.push_back(exponent);
+    };
+    std::uniform_real_distribution<float> negated(-60.0f, 0.0f), cosine(0.0f, 1.0f);
+    std::uniform_int_distribution<uint32_t> bits(0, 0xffffffffu);
+    const float specials[] = {0.0f,
+                              -0.0f,
+                              1e-45f,
+                              -1e-45f,
+                              1e-38f,
+                              kNaN,
+                              -kNaN,
+                              std::numeric_limits<float>::infinity(),
+                              -std::numeric_limits<float>::infinity(),
+                              1.0f,
+                              38.5f,
+                              -45.0f,
+                              -37.9f,
+                              1e30f};
+    for (float x : specials) {
+        add(10.0f, x);
+        add(std::fabs(x), 100.0f);
+    }
+    for (int i = 0; i < 150000; ++i) {
+        add(10.0f, negated(random));
+        add(cosine(random), 100.0f);
+        // Any exponent of 10, any non-negative base (the sign bit clear) to the 100th.
+        add(10.0f, std::bit_cast<float>(bits(random)));
+        add(std::bit_cast<float>(bits(random) >> 1), 100.0f);
+    }
+    // Mixed lanes: the pairs above dealt into vectors in another order.
+    const size_t pairs = bases.size();
+    for (size_t i = 0; i < pairs; ++i) {
+        const size_t j = random() % pairs;
+        add(bases[j], exponents[j]);
+    }
+    const int32_t count = static_cast<int32_t>(bases.size() / 8 * 8);
+    std::vector<float> lanes(bases.size()), scalars(bases.size());
+    ASSERT_EQ(powers(bases.data(), exponents.data(), count, lanes.data(), scalars.data()),
+              build() == Host::Variant::Avx2 ? 8 : 4);
+    int mismatches = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (!SameBits(lanes[static_cast<size_t>(i)], scalars[static_cast<size_t>(i)]) &&
+            ++mismatches <= 5) {
+            ADD_FAILURE() << "pow(" << bases[static_cast<size_t>(i)] << ", "
+                          << exponents[static_cast<size_t>(i)] << ") is "
+                          << lanes[static_cast<size_t>(i)] << " in lanes and "
+                          << scalars[static_cast<size_t>(i)] << " alone";
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+// When the scores overlap what a later phoneme's comparison reads, each score is written before
+// the next phoneme is compared: here phoneme 1's profile is the array element that receives
+// phoneme 0's score. One coefficient, mean 0 and a deviation that standardises it to +-1/4:
+// score 0 is 10^-1/4 (profile 0), score 1 10^-|1/4 - score 0 / deviation| (not the 500 that
+// element held before, which would score 10^-1 or less).
+TEST_P(ScoringTest, AScoreWrittenOverALaterProfileIsReadAsThatProfile) {
+    const std::vector<float> samples = SpeechLike(1024, 16000, 9);
+    for (const int32_t rounding : {0, 3}) {
+        Job job(samples, 16000, 16000, 30, 1, 2, 0);
+        Run(job);
+        const float m = job.mfcc[0];
+        ASSERT_NE(m, 0.0f);
+        const float deviation = 4.0f * std::fabs(m);
+        job.means = {0.0f};
+        job.deviations = {deviation};
+        std::vector<float> shared = {0.0f, 500.0f, -1.0f};
+        job.record.phonemeProfiles = {shared.data(), 2, VOCETTA_ALLOCATOR_NONE};
+        job.record.scores = {shared.data() + 1, 2, VOCETTA_ALLOCATOR_NONE};
+        {
+            const RoundingMode mode(entries(), rounding);
+            Run(job);
+        }
+        // Under another rounding mode the coefficient itself comes out a little otherwise.
+        const double block = static_cast<double>(job.mfcc[0]) / deviation;
+        const double first = std::pow(10.0, -std::fabs(block));
+        const double second = std::pow(10.0, -std::fabs(block - first / deviation));
+        EXPECT_NEAR(shared[1], first / (first + second), 1e-5) << "rounding mode " << rounding;
+        EXPECT_NEAR(shared[2], second / (first + second), 1e-5) << "rounding mode " << rounding;
+        EXPECT_EQ(shared[0], 0.0f);
     }
 }
 

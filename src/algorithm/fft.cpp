@@ -33,6 +33,35 @@ struct Twiddles {
     const float* sine[kMaxDepth];
 };
 
+// Twiddles k ... kEnd - 1 (fewer than a vector) of a block of length n into c[0], s[0], ..., the
+// scalar functions' bits. The unfused vector forms give those bits in lanes while the thread
+// rounds to nearest without flushing and every lane takes the argument reduction of the others:
+// the angles grow in magnitude with k, so the first and the last tell, and the lanes past kEnd
+// repeat the last angle. Each angle is the same rounded product and quotient either way.
+void ScalarTwiddles(float* c, float* s, int32_t k, int32_t kEnd, int32_t n) {
+    const int32_t count = kEnd - k;
+    alignas(32) float angles[kLanes];
+    for (int32_t lane = 0; lane < kLanes; ++lane) {
+        const int32_t at = lane < count ? k + lane : kEnd - 1;
+        angles[lane] = (static_cast<float>(at) * kMinusTwoPi) / static_cast<float>(n);
+    }
+    if (ScalarBitsInLanes() && ReductionRange(angles[0]) == ReductionRange(angles[count - 1])) {
+        alignas(32) float cosines[kLanes];
+        alignas(32) float sines[kLanes];
+        UnfusedCos(Floats::Load(angles)).Store(cosines);
+        UnfusedSin(Floats::Load(angles)).Store(sines);
+        for (int32_t lane = 0; lane < count; ++lane) {
+            c[lane] = cosines[lane];
+            s[lane] = sines[lane];
+        }
+        return;
+    }
+    for (int32_t lane = 0; lane < count; ++lane) {
+        c[lane] = Cos(angles[lane]);
+        s[lane] = Sin(angles[lane]);
+    }
+}
+
 // The twiddles of butterflies kBegin ... kEnd - 1 of a block of length n, into c[0], s[0], ...
 // Lanes run in groups of kLanes from k = 0 and the last h mod kLanes use the scalar functions,
 // so kBegin must be a multiple of kLanes and kEnd either one too or the level's h.
@@ -45,11 +74,7 @@ void FillTwiddles(float* c, float* s, int32_t kBegin, int32_t kEnd, int32_t n) {
         Cos(theta).Store(c + (k - kBegin));
         Sin(theta).Store(s + (k - kBegin));
     }
-    for (; k < kEnd; ++k) {
-        const float theta = (static_cast<float>(k) * kMinusTwoPi) / static_cast<float>(n);
-        c[k - kBegin] = Cos(theta);
-        s[k - kBegin] = Sin(theta);
-    }
+    if (k < kEnd) ScalarTwiddles(c + (k - kBegin), s + (k - kBegin), k, kEnd, n);
 }
 
 // to[i] = from[2 i] for i < count, a multiple of kLanes.

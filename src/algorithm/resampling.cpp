@@ -135,6 +135,48 @@ struct LaneHead {
     const float* Sample(int32_t i) const { return values + kHeadWidth + i; }
 };
 
+// The lane tails of a group's kBlocks blocks side by side, for the analysis: block b, its sums at
+// sums + b x kLanes, takes in lane l taps fromTap + t for t < min(b x kLanes + l, remaining),
+// reading sample b x kLanes - 1 - t + l of the head, as LaneTail continues each block alone.
+// Each block's tail is one chain of dependent sums; one block after another, every add waits for
+// the one before it, while side by side the chains overlap. A block leaves the loop past its
+// last lane's last tap; before that, its lanes past their own keep their sums (Select) and read
+// the head's padding.
+template <int32_t kBlocks>
+void LaneTails(float* sums, const float* taps, int32_t fromTap, int32_t remaining,
+               const LaneHead& head) {
+    Floats acc[kBlocks], reach[kBlocks];
+    int32_t ends[kBlocks];  // t of each block's last tap, plus one
+    const Floats limit = Floats::Broadcast(static_cast<float>(remaining));  // exact below 2^24
+    for (int32_t b = 0; b < kBlocks; ++b) {
+        acc[b] = Floats::Load(sums + b * kLanes);
+        reach[b] = Min(Floats::Ramp(b * kLanes), limit);
+        const int32_t last = b * kLanes + kLanes - 1;
+        ends[b] = last < remaining ? last : remaining;
+    }
+    int32_t t = 0;
+    Floats position = Floats::Broadcast(0.0f);
+    // The ends rise with b: from ends[kFrom - 1] to ends[kFrom], blocks kFrom ... kBlocks - 1 go
+    // on.
+    auto stretchesFrom = [&]<int32_t kFrom>(auto& self) __attribute__((always_inline)) {
+        if constexpr (kFrom < kBlocks) {
+            for (; t < ends[kFrom]; ++t) {
+                const Floats tap = Floats::Broadcast(taps[fromTap + t]);
+                for (int32_t b = kFrom; b < kBlocks; ++b) {
+                    const Floats taking = LessThan(position, reach[b]);
+                    const Floats sample = Floats::Load(head.Sample(b * kLanes - 1 - t));
+                    acc[b] = Select(taking, tap * sample + acc[b], acc[b]);
+                }
+                position = position + Floats::Broadcast(1.0f);
+            }
+            self.template operator()<kFrom + 1>(self);
+        }
+    };
+    stretchesFrom.template operator()<0>(stretchesFrom);
+    for (int32_t b = 0; b < kBlocks; ++b)
+        acc[b].Store(sums + b * kLanes);
+}
+
 // A group of outputs from j0, the lanes that reach back beyond the block's start continued from
 // the first tap they do not all take: by one lane at a time (the exported kernel), or, given the
 // block's head, in lanes: lane g of the group (output j0 + g) takes taps j0 + 1 ... j0 + g, and
@@ -150,16 +192,7 @@ void ConvolveBlock(float* data, const float* source, const float* taps, int32_t 
         ConvolveRemainder(data, source, taps, tapCount, j0, kWidth, tapsForAll);
         return;
     }
-    for (int32_t b = 0; b < kBlocks; ++b) {
-        const int32_t first = b * kLanes;  // the block's first lane in the group
-        const int32_t lastReach = first + kLanes - 1;
-        const int32_t count = lastReach < tapCount - tapsForAll ? lastReach : tapCount - tapsForAll;
-        LaneTail(
-            data + j0 + first, taps, tapsForAll, count, first,
-            Floats::Ramp(first), [&](int32_t t) __attribute__((always_inline)) {
-                return head->Sample(first - 1 - t);
-            });
-    }
+    LaneTails<kBlocks>(data + j0, taps, tapsForAll, tapCount - tapsForAll, *head);
 }
 
 constexpr int32_t kWide =
@@ -251,13 +284,20 @@ PolyphaseRows DealIntoRows(const float* block, int32_t n, int32_t step, float* r
 
 // Where tap k finds its sample for output 0: offsets[k] from `rows`, so that output i reads
 // rows[offsets[k] + i]. Its row holds x[step x i - k] at element i - ceil(k / step), so tap
-// k + step reads the element before tap k's.
+// k + a x step reads a elements before tap k's. Each offset comes from its row's first one, not
+// from the offset step taps back: that would chain every store to a load of it.
 void TapOffsets(const PolyphaseRows& r, int32_t tapCount, int32_t* offsets) {
     const int32_t first = tapCount < r.step ? tapCount : r.step;
     for (int32_t k = 0; k < first; ++k)
         offsets[k] = k == 0 ? 0 : static_cast<int32_t>(r.Row(r.step - k) - r.rows) - 1;
-    for (int32_t k = first; k < tapCount; ++k)
-        offsets[k] = offsets[k - r.step] - 1;
+    int32_t phase = 0, back = 1;
+    for (int32_t k = first; k < tapCount; ++k) {
+        offsets[k] = offsets[phase] - back;
+        if (++phase == r.step) {
+            phase = 0;
+            ++back;
+        }
+    }
 }
 
 // Outputs i0 ... i0 + kBlocks x kLanes - 1, each block of kLanes taking the taps that all its
@@ -348,20 +388,56 @@ struct PolyphaseHead {
     const float* Sample(int32_t t) const { return &values[0][0] + offsets[t]; }
 };
 
-// Continues the outputs i0 ... i0 + kLanes - 1 from tap `fromTap` = step x i0 + 1 to their last
-// taps, in lanes with the head, else one by one.
-void FinishPolyphaseBlock(const PolyphaseRows& r, const PolyphaseHead* head, const float* block,
-                          const float* taps, int32_t tapCount, int32_t i0, int32_t fromTap) {
+// Continues the kBlocks blocks of outputs from i0 (block b from tap fromTaps[b] = step x (i0 + b x
+// kLanes) + 1, or from tapCount: done) to their last taps: with the head, side by side in lanes,
+// else one output at a time. With the head, lane l of every block reads sample x[step x l - 1 - t]
+// for its tap fromTaps[b] + t, Sample(t) + l whatever the block, and takes taps while
+// t < min(step x l, tapCount - fromTaps[b]): one load serves every block, and their chains of
+// dependent sums overlap instead of each waiting for its own in turn. The later a block, the
+// fewer taps it has left: past its last lane's last one it leaves the loop.
+template <int32_t kBlocks>
+void FinishPolyphaseBlocks(const PolyphaseRows& r, const PolyphaseHead* head, const float* block,
+                           const float* taps, int32_t tapCount, int32_t i0,
+                           const int32_t (&fromTaps)[kBlocks]) {
     if (head == nullptr) {
-        PolyphaseRemainder(r, block, taps, tapCount, i0, kLanes, fromTap);
+        for (int32_t b = 0; b < kBlocks; ++b) {
+            if (fromTaps[b] < tapCount) {
+                PolyphaseRemainder(r, block, taps, tapCount, i0 + b * kLanes, kLanes, fromTaps[b]);
+            }
+        }
         return;
     }
+    float* sums = r.rows + i0;
+    const Floats stepReach = Floats::Ramp(0) * Floats::Broadcast(static_cast<float>(r.step));
     const int32_t lastReach = r.step * (kLanes - 1);
-    const int32_t count = lastReach < tapCount - fromTap ? lastReach : tapCount - fromTap;
-    const Floats reach = Floats::Ramp(0) * Floats::Broadcast(static_cast<float>(r.step));
-    LaneTail(
-        r.rows + i0, taps, fromTap, count, 0,
-        reach, [&](int32_t t) __attribute__((always_inline)) { return head->Sample(t); });
+    Floats acc[kBlocks], reach[kBlocks];
+    int32_t ends[kBlocks];  // t of each block's last tap, plus one; they fall with b
+    for (int32_t b = 0; b < kBlocks; ++b) {
+        const int32_t remaining = tapCount - fromTaps[b];
+        acc[b] = Floats::Load(sums + b * kLanes);
+        reach[b] = Min(stepReach, Floats::Broadcast(static_cast<float>(remaining)));
+        ends[b] = lastReach < remaining ? lastReach : remaining;
+    }
+    int32_t t = 0;
+    Floats position = Floats::Broadcast(0.0f);  // t, exact below 2^24
+    // From ends[kTo] to ends[kTo - 1], blocks 0 ... kTo - 1 go on.
+    auto stretchesTo = [&]<int32_t kTo>(auto& self) __attribute__((always_inline)) {
+        if constexpr (kTo > 0) {
+            for (; t < ends[kTo - 1]; ++t) {
+                const Floats sample = Floats::Load(head->Sample(t));
+                for (int32_t b = 0; b < kTo; ++b) {
+                    const Floats taking = LessThan(position, reach[b]);
+                    const Floats tap = Floats::Broadcast(taps[fromTaps[b] + t]);
+                    acc[b] = Select(taking, tap * sample + acc[b], acc[b]);
+                }
+                position = position + Floats::Broadcast(1.0f);
+            }
+            self.template operator()<kTo - 1>(self);
+        }
+    };
+    stretchesTo.template operator()<kBlocks>(stretchesTo);
+    for (int32_t b = 0; b < kBlocks; ++b)
+        acc[b].Store(sums + b * kLanes);
 }
 
 // Filters the m = n / step samples the decimation reads into block[0 ... m - 1], with `rows` (n
@@ -393,18 +469,14 @@ void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, in
             i -= kWide * kLanes;
             int32_t limits[kWide];
             PolyphaseLanes<kWide>(r, taps, offsets, tapCount, i, limits, energy);
-            for (int32_t b = 0; b < kWide; ++b) {
-                if (limits[b] < tapCount) {
-                    FinishPolyphaseBlock(r, head, block, taps, tapCount, i + b * kLanes, limits[b]);
-                }
-            }
+            if (limits[0] < tapCount)
+                FinishPolyphaseBlocks(r, head, block, taps, tapCount, i, limits);
         } else {
             i -= kLanes;
             int32_t limits[1];
             PolyphaseLanes<1>(r, taps, offsets, tapCount, i, limits, energy);
-            if (limits[0] < tapCount) {
-                FinishPolyphaseBlock(r, head, block, taps, tapCount, i, limits[0]);
-            }
+            if (limits[0] < tapCount)
+                FinishPolyphaseBlocks(r, head, block, taps, tapCount, i, limits);
         }
     }
     PolyphaseRemainder(r, block, taps, tapCount, 0, i, 0);

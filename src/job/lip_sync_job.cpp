@@ -55,7 +55,11 @@ int32_t NormaliseAndPickBest(float* scores, int32_t count, float total) {
 
 }  // namespace
 
-float CalcScore(const LipSyncJob* job, int32_t index) {
+namespace {
+
+// The power a phoneme's score is, as base and exponent; false for a method outside 0 to 2,
+// which scores 0 without one.
+bool ScorePower(const LipSyncJob* job, int32_t index, float& base, float& exponent) {
     const float* mfcc = ReadFloats(job->mfcc);
     const float* means = ReadFloats(job->means);
     const float* deviations = ReadFloats(job->standardDeviations);
@@ -71,7 +75,9 @@ float CalcScore(const LipSyncJob* job, int32_t index) {
             float distance = 0.0f;
             for (int32_t i = 0; i < count; ++i)
                 distance = distance + Abs(block(i) - reference(i));
-            return Pow(10.0f, -distance / static_cast<float>(count));
+            base = 10.0f;
+            exponent = -distance / static_cast<float>(count);
+            return true;
         }
         case RootMeanSquareDistance: {
             float distance = 0.0f;
@@ -79,7 +85,9 @@ float CalcScore(const LipSyncJob* job, int32_t index) {
                 const float difference = block(i) - reference(i);
                 distance = distance + difference * difference;
             }
-            return Pow(10.0f, -Sqrt(distance / static_cast<float>(count)));
+            base = 10.0f;
+            exponent = -Sqrt(distance / static_cast<float>(count));
+            return true;
         }
         case CosineSimilarity: {
             float dot = 0.0f, blockNorm = 0.0f, referenceNorm = 0.0f;
@@ -92,11 +100,78 @@ float CalcScore(const LipSyncJob* job, int32_t index) {
             float cosine = dot / (Sqrt(blockNorm) * Sqrt(referenceNorm));
             if (!(cosine > 0.0f)) cosine = 0.0f;  // opposite, orthogonal or undefined: no match
             // The high power keeps only near-parallel vectors in the running.
-            return Pow(cosine, 100.0f);
+            base = cosine;
+            exponent = 100.0f;
+            return true;
         }
         default:
-            return 0.0f;
+            return false;
     }
+}
+
+bool Apart(const void* a, int64_t aFloats, const void* b, int64_t bFloats) {
+    const uintptr_t aBegin = reinterpret_cast<uintptr_t>(a);
+    const uintptr_t bBegin = reinterpret_cast<uintptr_t>(b);
+    return aBegin + static_cast<uintptr_t>(aFloats) * 4 <= bBegin ||
+           bBegin + static_cast<uintptr_t>(bFloats) * 4 <= aBegin;
+}
+
+// Whether the scores may be computed ahead of writing them: no score lands in what a later
+// phoneme's comparison reads.
+bool ScoresApart(const LipSyncJob* job) {
+    const int64_t m = job->mfcc.length > 0 ? job->mfcc.length : 0;
+    const int64_t p = job->scores.length;
+    const void* scores = job->scores.pointer;
+    return Apart(scores, p, job->mfcc.pointer, m) && Apart(scores, p, job->means.pointer, m) &&
+           Apart(scores, p, job->standardDeviations.pointer, m) &&
+           Apart(scores, p, job->phonemeProfiles.pointer, p * m);
+}
+
+// scores[i] = CalcScore(job, i) and their sum, in phoneme order. The powers go kLanes phonemes
+// to a call where the vector power gives the scalar one's bits: its lanes are independent (no
+// lane's argument changes another's way through it), the same rounded operations as the scalar
+// form, which an exhaustive comparison over every base and exponent the scores reach confirmed,
+// while the thread rounds to nearest without flushing.
+float ScoreAll(const LipSyncJob* job, float* scores, int32_t phonemes) {
+    float total = 0.0f;
+    int32_t i = 0;
+    const int32_t method = job->scoreMethod;
+    const bool powered = method == MeanAbsoluteDistance || method == RootMeanSquareDistance ||
+                         method == CosineSimilarity;
+    if (phonemes > 1 && powered && ScalarBitsInLanes() && ScoresApart(job)) {
+        for (; i < phonemes; i += kLanes) {
+            const int32_t count = phonemes - i < kLanes ? phonemes - i : kLanes;
+            alignas(32) float bases[kLanes], exponents[kLanes], powers[kLanes];
+            for (int32_t lane = 0; lane < kLanes; ++lane) {
+                if (lane < count) {
+                    ScorePower(job, i + lane, bases[lane], exponents[lane]);
+                } else {
+                    bases[lane] = 1.0f;  // 1 to the 1st: no lane raises a flag of its own
+                    exponents[lane] = 1.0f;
+                }
+            }
+            UnfusedPow(Floats::Load(bases), Floats::Load(exponents)).Store(powers);
+            for (int32_t lane = 0; lane < count; ++lane) {
+                scores[i + lane] = powers[lane];
+                total = total + powers[lane];
+            }
+        }
+        return total;
+    }
+    for (; i < phonemes; ++i) {
+        const float score = CalcScore(job, i);
+        scores[i] = score;
+        total = total + score;
+    }
+    return total;
+}
+
+}  // namespace
+
+float CalcScore(const LipSyncJob* job, int32_t index) {
+    float base = 0.0f, exponent = 0.0f;
+    if (!ScorePower(job, index, base, exponent)) return 0.0f;
+    return Pow(base, exponent);
 }
 
 void Execute(LipSyncJob* job) {
@@ -153,12 +228,7 @@ void Execute(LipSyncJob* job) {
 
     float* scores = static_cast<float*>(job->scores.pointer);
     const int32_t phonemes = job->scores.length;
-    float total = 0.0f;
-    for (int32_t i = 0; i < phonemes; ++i) {
-        const float score = CalcScore(job, i);
-        scores[i] = score;
-        total = total + score;
-    }
+    const float total = ScoreAll(job, scores, phonemes);
     const int32_t best = NormaliseAndPickBest(scores, phonemes, total);
     *static_cast<LipSyncResult*>(job->result.pointer) = LipSyncResult{volume, best};
 

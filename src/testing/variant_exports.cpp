@@ -37,17 +37,51 @@ void TestingDownSample(NativeArray* input, NativeArray* output, int32_t sampleRa
 }
 }
 
+namespace {
+
+// A lane form against its scalar one over `count` angles (a multiple of the build's lanes, which
+// it returns): each group of lanes through one vector call.
+template <typename Lanes, typename Scalar>
+int32_t LanesAndScalars(const float* angles, int32_t count, float* lanes, float* scalars,
+                        Lanes inLanes, Scalar alone) {
+    for (int32_t i = 0; i + kLanes <= count; i += kLanes)
+        inLanes(Floats::Load(angles + i)).Store(lanes + i);
+    for (int32_t i = 0; i < count; ++i)
+        scalars[i] = alone(angles[i]);
+    return kLanes;
+}
+
+}  // namespace
+
 extern "C" {
 
-// The lane cosine of the DCT rows and the scalar one, over `count` angles (a multiple of the
-// build's lanes, which it returns): each group of lanes through one vector call.
-VOCETTA_EXPORT int32_t TestingCosines(const float* angles, int32_t count, float* lanes,
-                                      float* scalars) VOCETTA_TESTING_SYMBOL("cosines");
-int32_t TestingCosines(const float* angles, int32_t count, float* lanes, float* scalars) {
+// The lane cosine (of the DCT rows and the FFT's last twiddles) or, given `sine`, the lane sine
+// (of those twiddles), and the scalar one.
+VOCETTA_EXPORT int32_t TestingTrigonometry(const float* angles, int32_t count, float* lanes,
+                                           float* scalars, int32_t sine)
+    VOCETTA_TESTING_SYMBOL("trigonometry");
+int32_t TestingTrigonometry(const float* angles, int32_t count, float* lanes, float* scalars,
+                            int32_t sine) {
+    if (sine != 0) {
+        return LanesAndScalars(
+            angles, count, lanes, scalars, [](Floats x) { return UnfusedSin(x); },
+            [](float x) { return Sin(x); });
+    }
+    return LanesAndScalars(
+        angles, count, lanes, scalars, [](Floats x) { return UnfusedCos(x); },
+        [](float x) { return Cos(x); });
+}
+
+// The lane power of the scores and the scalar one, of `count` bases and exponents (a multiple of
+// the build's lanes, which it returns).
+VOCETTA_EXPORT int32_t TestingPowers(const float* bases, const float* exponents, int32_t count,
+                                     float* lanes, float* scalars) VOCETTA_TESTING_SYMBOL("powers");
+int32_t TestingPowers(const float* bases, const float* exponents, int32_t count, float* lanes,
+                      float* scalars) {
     for (int32_t i = 0; i + kLanes <= count; i += kLanes)
-        UnfusedCos(Floats::Load(angles + i)).Store(lanes + i);
+        UnfusedPow(Floats::Load(bases + i), Floats::Load(exponents + i)).Store(lanes + i);
     for (int32_t i = 0; i < count; ++i)
-        scalars[i] = Cos(angles[i]);
+        scalars[i] = Pow(bases[i], exponents[i]);
     return kLanes;
 }
 }

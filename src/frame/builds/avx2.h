@@ -15,8 +15,10 @@
 extern "C" {
 __m256 Sleef_sinf8_u35avx2(__m256);
 __m256 Sleef_cosf8_u35avx2(__m256);
-__m256 Sleef_cosf8_u35avx(__m256);  // AVX without FMA: the scalar form's operations per lane
+__m256 Sleef_sinf8_u35avx(__m256);  // AVX without FMA: the scalar form's operations per lane
+__m256 Sleef_cosf8_u35avx(__m256);
 __m256 Sleef_expf8_u10avx(__m256);
+__m256 Sleef_powf8_u10avx(__m256, __m256);
 __m256 Sleef_log10f8_u10avx2(__m256);
 }
 
@@ -148,16 +150,25 @@ inline Floats Cos(Floats x) {
 inline Floats Log10(Floats x) {
     return {Sleef_log10f8_u10avx2(x.v)};
 }
-// The cosine without fused multiply-adds: lane for lane the scalar Cos's bits, as long as every
-// lane takes the argument reduction that lane 0 takes (ReductionRange) and the thread rounds to
-// nearest.
+// The cosine and sine without fused multiply-adds: lane for lane the scalar functions' bits, as
+// long as every lane takes the argument reduction that lane 0 takes (ReductionRange) and the thread
+// rounds to nearest.
 inline Floats UnfusedCos(Floats x) {
     return {Sleef_cosf8_u35avx(x.v)};
+}
+inline Floats UnfusedSin(Floats x) {
+    return {Sleef_sinf8_u35avx(x.v)};
 }
 // The exponential without fused multiply-adds: lane for lane the scalar Exp's bits for every
 // float while the thread rounds to nearest without flushing (ScalarBitsInLanes).
 inline Floats UnfusedExp(Floats x) {
     return {Sleef_expf8_u10avx(x.v)};
+}
+
+// The power without fused multiply-adds: lane for lane the scalar Pow's bits while the thread
+// rounds to nearest without flushing (ScalarBitsInLanes), its lanes independent of each other.
+inline Floats UnfusedPow(Floats x, Floats y) {
+    return {Sleef_powf8_u10avx(x.v, y.v)};
 }
 
 // Rounding to an integral float with SSE4.1's rounding instruction; Rint follows the calling

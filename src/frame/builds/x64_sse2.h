@@ -13,6 +13,7 @@ __m128 Sleef_sinf4_u35sse2(__m128);
 __m128 Sleef_cosf4_u35sse2(__m128);
 __m128 Sleef_log10f4_u10sse2(__m128);
 __m128 Sleef_expf4_u10sse2(__m128);
+__m128 Sleef_powf4_u10sse2(__m128, __m128);
 // The baseline has no rounding instruction: these are the library's own exported functions.
 float floorf(float);
 float ceilf(float);
@@ -130,14 +131,23 @@ inline Floats Cos(Floats x) {
 inline Floats Log10(Floats x) {
     return {Sleef_log10f4_u10sse2(x.v)};
 }
-// SSE2 has no fused multiply-add: the vector cosine is already the unfused one.
+// SSE2 has no fused multiply-add: the vector cosine and sine are already the unfused ones.
 inline Floats UnfusedCos(Floats x) {
     return Cos(x);
+}
+inline Floats UnfusedSin(Floats x) {
+    return Sin(x);
 }
 // The exponential: lane for lane the scalar Exp's bits for every float while the thread rounds
 // to nearest without flushing (ScalarBitsInLanes).
 inline Floats UnfusedExp(Floats x) {
     return {Sleef_expf4_u10sse2(x.v)};
+}
+
+// The power: lane for lane the scalar Pow's bits while the thread rounds to nearest without
+// flushing (ScalarBitsInLanes), its lanes independent of each other.
+inline Floats UnfusedPow(Floats x, Floats y) {
+    return {Sleef_powf4_u10sse2(x.v, y.v)};
 }
 
 // Rounding to an integral float; rintf follows the calling thread's MXCSR rounding mode.
