@@ -45,6 +45,8 @@ import subprocess
 import sys
 import tempfile
 
+from script_loader import load_script
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TOOL = os.path.join(ROOT, "build", "vocetta")
 VOWELS = ["A", "I", "U", "E", "O"]
@@ -511,10 +513,7 @@ def smoothing(args, work):
             run("cost %g, min %d frames but vowels" % (cost, frames_min), [cost] * n, mins)
 
 
-RECIPE = ["--target-rate", "16000", "--block", "256", "--mel-channels", "20", "--coefficients",
-          "16", "--score-method", "RootMeanSquareDistance", "--phonemes", "A,I,U,E,O,M,FV,S,sil",
-          "--references", "4", "--contrast", "6", "--refine", "8", "--trim", "80", "--min-volume",
-          "-45"]
+RECIPE = load_script("make-default-profile").CHOSEN
 
 
 def widened(corpus, widen, work):

@@ -92,13 +92,13 @@ class SdkAnalyzer : public BuildTest {
 };
 
 TEST_P(SdkAnalyzer, FramesAreTheJobOnTheLatestRingOfSamples) {
-    ASSERT_EQ(profile_.blockLength, 256);
+    ASSERT_EQ(profile_.blockLength, 512);
     struct Case {
-        int rate, hop, ring;  // ring: one 256-sample block at 16 kHz, worked out by hand
+        int rate, hop, ring;  // ring: one 512-sample block at 16 kHz, worked out by hand
     };
-    // 44.1 kHz: 256 * 2.75625 = 705.6, and 706 / 2.75625 rounds to 256; a hop longer than the
-    // ring skips samples.
-    for (const Case c : {Case{48000, 480, 768}, Case{44100, 441, 706}, Case{16000, 1500, 256}}) {
+    // 44.1 kHz: 512 * 2.75625 = 1411.2, and 1411 / 2.75625 = 511.93 rounds to 512; a hop longer
+    // than the ring skips samples.
+    for (const Case c : {Case{48000, 480, 1536}, Case{44100, 441, 1411}, Case{16000, 1500, 512}}) {
         SCOPED_TRACE(c.rate);
         const std::vector<float> samples = RandomBlock(c.ring + 7 * c.hop + c.hop / 2, 7, 0.5f);
         const std::vector<Seen> seen = Stream(samples, c.rate, c.hop, {samples.size()});
@@ -116,7 +116,7 @@ TEST_P(SdkAnalyzer, FramesAreTheJobOnTheLatestRingOfSamples) {
 
 TEST_P(SdkAnalyzer, PushSizesChangeNothing) {
     const int rate = 48000, hop = 480;
-    const std::vector<float> samples = RandomBlock(768 + 20 * hop, 11, 0.3f);
+    const std::vector<float> samples = RandomBlock(1536 + 20 * hop, 11, 0.3f);
     const std::vector<Seen> whole = Stream(samples, rate, hop, {samples.size()});
     std::mt19937 random(3);
     std::vector<size_t> blocks(64);
@@ -136,7 +136,7 @@ TEST_P(SdkAnalyzer, PushSizesChangeNothing) {
 
 TEST_P(SdkAnalyzer, PiecesStartedMidStreamGiveTheSameFrames) {
     const int rate = 44100, hop = 441;
-    const std::vector<float> samples = RandomBlock(706 + 30 * hop, 13, 0.3f);
+    const std::vector<float> samples = RandomBlock(1411 + 30 * hop, 13, 0.3f);
     const std::vector<Seen> whole = Stream(samples, rate, hop, {samples.size()});
     for (const int64_t firstFrame : {1, 5, 17}) {
         SCOPED_TRACE(firstFrame);
@@ -159,16 +159,16 @@ TEST_P(SdkAnalyzer, ShortStreamIsOneFramePaddedWithSilence) {
     const std::vector<Seen> seen = Stream(samples, 16000, 160, {30});
     ASSERT_EQ(seen.size(), 1u);
     std::vector<float> padded = samples;
-    padded.resize(256, 0.0f);
-    ExpectSame(seen[0], Direct(padded, 16000, 256));
+    padded.resize(512, 0.0f);
+    ExpectSame(seen[0], Direct(padded, 16000, 512));
     // A stream with no samples has no frame; Finish after frames adds none.
     EXPECT_TRUE(Stream({}, 16000, 160, {1}).empty());
-    EXPECT_EQ(Stream(RandomBlock(256, 2), 16000, 160, {100}).size(), 1u);
+    EXPECT_EQ(Stream(RandomBlock(512, 2), 16000, 160, {100}).size(), 1u);
 }
 
 TEST_P(SdkAnalyzer, EveryBlockTheJobTakesIsReleased) {
     const Host::Accounting accounting;
-    const std::vector<float> samples = RandomBlock(768 + 5 * 480, 9, 0.3f);
+    const std::vector<float> samples = RandomBlock(1536 + 5 * 480, 9, 0.3f);
     EXPECT_EQ(Stream(samples, 48000, 480, {1000}).size(), 6u);
     EXPECT_GT(accounting.allocationCount(), 0u);
     ExpectCleanTraffic(accounting);
@@ -176,7 +176,7 @@ TEST_P(SdkAnalyzer, EveryBlockTheJobTakesIsReleased) {
 
 // A negative first sample used to index the ring from before its start.
 TEST_P(SdkAnalyzer, FirstSamplesNoStreamHasAreRefused) {
-    const int rate = 48000, hop = 480, ring = 768;
+    const int rate = 48000, hop = 480, ring = 1536;
     constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
     const int64_t last = kMax - ring - hop;  // the last frame's end plus a hop still fits
     for (const int64_t first : {int64_t{-1}, int64_t{-hop}, -kMax - 1, last + 1, kMax}) {

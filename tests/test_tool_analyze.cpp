@@ -35,17 +35,17 @@ TEST_F(ToolAnalyze, SampleTimelineHasOneRowPerHop) {
     const auto lines = Lines(run.out);
     ASSERT_GT(lines.size(), 2u);
     EXPECT_EQ(lines[0], "time,phoneme,volume,A,I,U,E,O,M,FV,S,sil");
-    // 16000 Hz: a ring of 256 samples, a hop of 160; frames start once the ring is full.
+    // 16000 Hz: a ring of 512 samples, a hop of 160; frames start once the ring is full.
     const ToolRun length = Run({"analyze", sample, "-f", "json", "-q"});
     const Json json = Json::parse(length.out);
-    EXPECT_EQ(json["blockSamples"], 256);
+    EXPECT_EQ(json["blockSamples"], 512);
     EXPECT_EQ(json["hopSamples"], 160);
     const size_t frames = json["frames"].size();
     EXPECT_EQ(lines.size() - 1, frames);
     for (size_t i = 1; i < lines.size(); ++i) {
         const auto fields = Fields(lines[i]);
         ASSERT_EQ(fields.size(), 12u) << lines[i];
-        EXPECT_NEAR(std::stod(fields[0]), 0.008 + 0.01 * double(i - 1), 1e-6);
+        EXPECT_NEAR(std::stod(fields[0]), 0.016 + 0.01 * double(i - 1), 1e-6);
         double sum = 0;
         for (size_t p = 3; p < 12; ++p)
             sum += std::stod(fields[p]);
@@ -80,8 +80,8 @@ TEST_F(ToolAnalyze, RingLengthMakesOneBlockAtTheAnalysisRate) {
             const float ratio = static_cast<float>(rate) / 16000.0f;
             produced = static_cast<int>(std::rint(static_cast<float>(ring) / ratio));
         }
-        EXPECT_EQ(produced, 256) << "ring " << ring;
-        EXPECT_NEAR(ring, 256.0 * rate / 16000, 2.0);
+        EXPECT_EQ(produced, 512) << "ring " << ring;
+        EXPECT_NEAR(ring, 512.0 * rate / 16000, 2.0);
     }
 }
 
@@ -182,7 +182,7 @@ TEST_F(ToolAnalyze, ManyFilesEachToItsOwnOutput) {
 
 TEST_F(ToolAnalyze, RenderWritesPng) {
     const std::string path = WriteWav("voice.wav", 16000, Vowel(16000, 0.5, 700, 1200));
-    const size_t frames = (8000 - 256) / 160 + 1;
+    const size_t frames = (8000 - 512) / 160 + 1;
     for (const bool mfcc : {false, true}) {
         SCOPED_TRACE(mfcc);
         std::vector<std::string> arguments = {"render", path,       "-o", Path("picture.png"),
@@ -199,8 +199,9 @@ TEST_F(ToolAnalyze, RenderWritesPng) {
         };
         EXPECT_EQ(png.substr(12, 4), "IHDR");
         EXPECT_EQ(be32(16), frames);
-        EXPECT_EQ(be32(20), 48u);  // with --mfcc: 16 coefficients x 3 rows
-        EXPECT_EQ(png[25], 6);     // RGBA
+        // With --mfcc: 20 coefficients, 2 rows each in 48 (without: 48 rows).
+        EXPECT_EQ(be32(20), mfcc ? 40u : 48u);
+        EXPECT_EQ(png[25], 6);  // RGBA
     }
 }
 
@@ -379,8 +380,8 @@ TEST_F(ToolAnalyze, ManifestStretchesLabelPartsOfARecording) {
         Run({"calibrate", Path("stretches.csv"), "-o", Path("stretches.json"), "--phonemes",
              "A,I,U,sil", "--references", "1", "--frames", Path("frames.csv"), "-q"});
     ASSERT_EQ(run.status, 0) << run.err;
-    // The job's ring at 16 kHz holds 256 samples: 8 ms on each side of a frame's time.
-    const double half = 0.008;
+    // The job's ring at 16 kHz holds 512 samples: 16 ms on each side of a frame's time.
+    const double half = 0.016;
     const std::map<std::string, std::vector<std::pair<double, double>>> stretches = {
         {"A", {{0.0, 0.5}}},
         {"I", {{0.8, 1.3}}},
@@ -397,12 +398,12 @@ TEST_F(ToolAnalyze, ManifestStretchesLabelPartsOfARecording) {
         EXPECT_TRUE(inside) << line;
         ++counts[fields[2]];
     }
-    // 10 ms hops: a 0.5 s vowel holds about 48 whole blocks, a 0.3 s pause about 28.
+    // 10 ms hops: a 0.5 s vowel holds about 47 whole blocks, a 0.3 s pause about 27.
     for (const char* vowel : {"A", "I", "U"}) {
         EXPECT_GE(counts[vowel], 45u) << vowel;
-        EXPECT_LE(counts[vowel], 50u) << vowel;
+        EXPECT_LE(counts[vowel], 48u) << vowel;
     }
-    EXPECT_GE(counts["sil"], 2 * 26u);
+    EXPECT_GE(counts["sil"], 2 * 25u);
     // Each stretch taught its own phoneme: the profile reads the phrase back in order.
     const ToolRun other = Run({"analyze", Path("phrase.wav"), "-p", Path("stretches.json"), "-s",
                                "--min-segment", "30", "-q"});
@@ -411,13 +412,13 @@ TEST_F(ToolAnalyze, ManifestStretchesLabelPartsOfARecording) {
     for (const auto& line : Lines(other.out))
         order.push_back(Fields(line)[2]);
     EXPECT_EQ(order, (std::vector<std::string>{"phoneme", "A", "sil", "I", "sil", "U", "sil"}));
-    // Evaluation counts the frames centred inside each stretch: frames at 8, 18, 28 ... ms give
-    // 50 in each vowel and 30 in each pause.
+    // Evaluation counts the frames centred inside each stretch: frames at 16, 26, 36 ... ms give
+    // 49 in the first vowel (16 ... 496 ms), 50 in the others and 30 in each pause.
     const ToolRun evaluation =
         Run({"evaluate", Path("stretches.csv"), "-p", Path("stretches.json"), "--json", "-q"});
     ASSERT_EQ(evaluation.status, 0) << evaluation.err;
     const Json result = Json::parse(evaluation.out);
-    EXPECT_EQ(result["frames"], 210u) << evaluation.out;
+    EXPECT_EQ(result["frames"], 209u) << evaluation.out;
     EXPECT_GE(result["accuracy"].get<double>(), 0.9) << evaluation.out;
 }
 
@@ -429,17 +430,17 @@ TEST_F(ToolAnalyze, RowsOfOneRecordingShareItsAnalysis) {
     Write(Path("rows.csv"),
           "file,phoneme,start,end\n"
           "long.wav,A,0.0,0.5\nshort.wav,I,,\nlong.wav,A,0.25,0.3\nlong.wav,sil,0.5,1.0\n");
-    // At 16 kHz the ring holds 256 samples and a hop is 160: frame k is centred at 8 + 10 k ms.
-    // long.wav has (16000 - 256) / 160 + 1 = 99 frames (8 ... 988 ms), short.wav 49 (8 ... 488
-    // ms). Centred in [0, 0.5): k = 0 ... 49, 50 frames; [0.25, 0.3): k = 25 ... 29, 5 frames;
-    // [0.5, 1.0): k = 50 ... 98, 49 frames; the whole of short.wav: 49.
+    // At 16 kHz the ring holds 512 samples and a hop is 160: frame k is centred at 16 + 10 k ms.
+    // long.wav has (16000 - 512) / 160 + 1 = 97 frames (16 ... 976 ms), short.wav 47 (16 ...
+    // 476 ms). Centred in [0, 0.5): k = 0 ... 48, 49 frames; [0.25, 0.3): k = 24 ... 28, 5
+    // frames; [0.5, 1.0): k = 49 ... 96, 48 frames; the whole of short.wav: 47.
     const ToolRun run = Run({"evaluate", Path("rows.csv"), "--json", "--progress", "json"});
     ASSERT_EQ(run.status, 0) << run.err;
     const Json result = Json::parse(run.out);
-    EXPECT_EQ(result["frames"], 50u + 49u + 5u + 49u) << run.out;
-    EXPECT_EQ(result["per_phoneme"]["A"]["frames"], 55u) << run.out;
-    EXPECT_EQ(result["per_phoneme"]["I"]["frames"], 49u) << run.out;
-    EXPECT_EQ(result["per_phoneme"]["sil"]["frames"], 49u) << run.out;
+    EXPECT_EQ(result["frames"], 49u + 47u + 5u + 48u) << run.out;
+    EXPECT_EQ(result["per_phoneme"]["A"]["frames"], 54u) << run.out;
+    EXPECT_EQ(result["per_phoneme"]["I"]["frames"], 47u) << run.out;
+    EXPECT_EQ(result["per_phoneme"]["sil"]["frames"], 48u) << run.out;
     EXPECT_EQ(result["per_phoneme"].size(), 3u) << run.out;
 
     // The progress lines name two recordings, each finished once, in order of first appearance.

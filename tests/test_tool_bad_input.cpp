@@ -168,11 +168,11 @@ TEST_F(ToolBadInput, BadManifests) {
 }
 
 TEST_F(ToolBadInput, RenderWidthAndBlendAreChecked) {
-    const std::string wav = GoodWav();  // 0.3 s: 29 frames at the default hop
+    const std::string wav = GoodWav();  // 0.3 s: (4800 - 512) / 160 + 1 = 27 frames
     ExpectFailure({"render", wav, "-q", "--max-width", "20", "-o", Path("result.png")}, 1,
-                  {wav, "29 frames", "--max-width 20"});
+                  {wav, "27 frames", "--max-width 20"});
     ExpectFailure({"render", wav, "-q", "--blend", "0", "-o", Path("result.png")}, 2, {"--blend"});
-    const ToolRun run = Run({"render", wav, "-q", "--max-width", "29", "-o", Path("fits.png")});
+    const ToolRun run = Run({"render", wav, "-q", "--max-width", "27", "-o", Path("fits.png")});
     EXPECT_EQ(run.status, 0) << run.err;
 }
 
@@ -220,7 +220,7 @@ TEST_F(ToolBadInput, ManifestWithAByteOrderMarkIsRead) {
           "file,phoneme\ngood.wav,A\n");
     const ToolRun run = Run({"evaluate", manifest, "-q", "--json"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("\"frames\": 29"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"frames\": 27"), std::string::npos) << run.out;
 }
 
 TEST_F(ToolBadInput, FailureKeepsAnEarlierResult) {

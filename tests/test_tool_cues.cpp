@@ -202,7 +202,7 @@ TEST_F(ToolCues, RenderDrawsTheCueBandUnderTheTexture) {
     image.format = PNG_FORMAT_RGBA;
     std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
     ASSERT_NE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr), 0);
-    const size_t frames = (36800 - 256) / 160 + 1;
+    const size_t frames = (36800 - 512) / 160 + 1;
     ASSERT_EQ(image.width, frames);
     ASSERT_EQ(image.height, 48u + 1 + 12);  // texture, separator, a band a quarter as high
     auto rgb = [&](size_t x, size_t y) {

@@ -225,7 +225,7 @@ def test_dips_keep_the_teeth_on_the_lip_and_the_closed_lips_for_quiet_frames():
         mouth.update(scores_for(profile, M=0.7, U=0.3), volume, 0.01)
         shown += mouth.shape
     assert shown == "FFGGGGF" + "FFA"
-    assert vocetta.CUE_DEFAULTS["lip_dip_db"] == 12 and vocetta.MOUTH_DEFAULTS["lip_dip_db"] == 0
+    assert vocetta.CUE_DEFAULTS["lip_dip_db"] == 20 and vocetta.MOUTH_DEFAULTS["lip_dip_db"] == 0
     with pytest.raises(ValueError, match="lip_dip_db"):
         vocetta.cues_file(SAMPLE, lip_dip_db=-1)
 

@@ -55,9 +55,9 @@ def test_default_profile_is_the_shipped_file():
 
 
 def test_ring_length_by_hand():
-    profile = vocetta.load_profile()  # 256 samples at 16 kHz
-    assert profile.ring_length(16000) == 256
-    assert profile.ring_length(48000) == 768
+    profile = vocetta.load_profile()  # 512 samples at 16 kHz
+    assert profile.ring_length(16000) == 512
+    assert profile.ring_length(48000) == 1536
     with pytest.raises(vocetta.ProfileError, match="8000"):
         profile.ring_length(8000)  # the job does not up-sample
 
@@ -140,7 +140,7 @@ def test_unreadable_recording_names_the_file(tmp_path):
 def test_frames_fall_where_the_ring_fills():
     rate, count = 48000, 12345
     analyzer = vocetta.Analyzer(sample_rate=rate, hop_ms=10)
-    ring, hop = 768, 480
+    ring, hop = 1536, 480
     assert (analyzer.ring_length, analyzer.hop) == (ring, hop)
     assert len(analyzer.push(np.zeros(ring - 1))) == 0
     assert len(analyzer.push(np.zeros(1))) == 1
@@ -185,17 +185,17 @@ def test_scores_and_volume_of_a_tone_by_hand():
     amplitude = 0.5
     samples = amplitude * np.sin(2 * np.pi * 500 * np.arange(rate) / rate)
     frames = vocetta.analyze(samples.astype(np.float32), rate)
-    # RMS of a sine over whole periods (a block of 256 samples holds 8 periods of 500 Hz).
+    # RMS of a sine over whole periods (a block of 512 samples holds 16 periods of 500 Hz).
     np.testing.assert_allclose(frames.volume, amplitude / math.sqrt(2), rtol=1e-4)
     np.testing.assert_allclose(frames.scores.sum(axis=1), 1.0, rtol=1e-5)
     assert frames.scores.shape == (len(frames), len(vocetta.load_profile().phonemes))
-    assert frames.mfcc.shape == (len(frames), 16)
+    assert frames.mfcc.shape == (len(frames), 20)
 
 
 def test_a_recording_shorter_than_a_block_gets_one_frame():
     frames = vocetta.analyze(np.full(100, 0.25, dtype=np.float32), 16000)
     assert len(frames) == 1
-    assert frames.time[0] == pytest.approx(128 / 16000)
+    assert frames.time[0] == pytest.approx(256 / 16000)
 
 
 # --- calibration --------------------------------------------------------------------------
