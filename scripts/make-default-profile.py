@@ -22,7 +22,7 @@ profile): 512-sample blocks (32 ms), 30 mel channels, 20 coefficients and 12 ref
 blocks with 20 channels, 16 coefficients and 4 references gave 67.1, 89.9, 86.5 and 79.8 %; 512
 with 20/16 and 8 references 70.6, 90.7, 86.2 and 79.7 %; 30/20 with 6, 8, 10 and 16 references
 70.8 to 71.6 % (10 references 0.5 points under at 10 dB); 24/16 with 8 references 71.4 % but 0.9
-under at 10 dB (README "The default profile" has every variant). The track is smoothed with a
+under at 10 dB (docs/recognition.md has every variant). The track is smoothed with a
 switch cost of 2 (tool default): at 512/30/20 with 8 references 1.5 and 3 gave 71.4 and 70.2 %
 against 71.1 %; with the 256-sample profile 1, 1.5, 2, 3 and 4 gave 68.8, 70.0, 71.8, 69.2 and
 65.8 % on the corpus's 27 sentences.
