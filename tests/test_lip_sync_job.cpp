@@ -1,6 +1,8 @@
 // The lip-sync job against its own parts: the exported kernels chained in the order of the
 // analysis, the scoring formulas written out here, and the host traffic predicted from the sizes
 // each stage must request.
+#include <sys/mman.h>
+#include <unistd.h>
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -946,6 +948,39 @@ TEST_P(ScoringTest, AScoreWrittenOverALaterProfileIsReadAsThatProfile) {
         EXPECT_NEAR(shared[2], second / (first + second), 1e-5) << "rounding mode " << rounding;
         EXPECT_EQ(shared[0], 0.0f);
     }
+}
+
+// The most phonemes a record can name, 2^31 - 1: the scores run in groups of lanes up to the
+// last, which must not step past that count (a signed overflow, after which the groups start
+// over below 0). The scores' 8 GiB of addresses are one small file mapped again and again, so
+// the test needs little memory; without coefficients every score is 10^NaN, and the total, NaN,
+// leaves them all 0 with phoneme 0 the best. Two billion scores take a minute or more a build,
+// too long for every run: `vocetta_tests --gtest_also_run_disabled_tests
+// --gtest_filter='*TheMostPhonemes*'`.
+TEST_P(ScoringTest, DISABLED_TheMostPhonemesARecordCanNameAreScoredOnce) {
+    constexpr size_t kChunk = size_t{1} << 22;
+    constexpr size_t kBytes = size_t{1} << 33;
+    const int file = memfd_create("scores", 0);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(ftruncate(file, static_cast<off_t>(kChunk)), 0);
+    void* reserved =
+        mmap(nullptr, kBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(reserved, MAP_FAILED);
+    char* base = static_cast<char*>(reserved);
+    for (size_t at = 0; at < kBytes; at += kChunk) {
+        ASSERT_NE(mmap(base + at, kChunk, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, file, 0),
+                  MAP_FAILED);
+    }
+    float* scores = reinterpret_cast<float*>(base);
+    scores[0] = -1.0f;
+    Job job(SpeechLike(1024, 16000, 9), 16000, 16000, 30, 0, 0, 0);
+    job.record.scores = {scores, std::numeric_limits<int32_t>::max(), VOCETTA_ALLOCATOR_NONE};
+    Run(job);
+    EXPECT_EQ(job.result[0].phonemeIndex, 0);
+    EXPECT_EQ(scores[0], 0.0f);
+    EXPECT_EQ(scores[kChunk / sizeof(float) - 1], 0.0f);
+    munmap(reserved, kBytes);
+    close(file);
 }
 
 // Split in two so that ctest runs the halves side by side.

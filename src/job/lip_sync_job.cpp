@@ -139,8 +139,9 @@ float ScoreAll(const LipSyncJob* job, float* scores, int32_t phonemes) {
     const bool powered = method == MeanAbsoluteDistance || method == RootMeanSquareDistance ||
                          method == CosineSimilarity;
     if (phonemes > 1 && powered && ScalarBitsInLanes() && ScoresApart(job)) {
-        for (; i < phonemes; i += kLanes) {
-            const int32_t count = phonemes - i < kLanes ? phonemes - i : kLanes;
+        // Steps of `count`, not kLanes: a last group's start plus kLanes may pass 2^31 - 1.
+        for (int32_t count = 0; i < phonemes; i += count) {
+            count = phonemes - i < kLanes ? phonemes - i : kLanes;
             alignas(32) float bases[kLanes], exponents[kLanes], powers[kLanes];
             for (int32_t lane = 0; lane < kLanes; ++lane) {
                 if (lane < count) {
