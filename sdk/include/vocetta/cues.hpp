@@ -22,8 +22,9 @@ namespace Vocetta::Host {
 // Chosen on the validation voices' sentences (scripts/evaluate-mouth.py --search): 50 ms folds
 // the flicker of single frames and is never shorter than a frame at 24 per second; rests under
 // 150 ms inside speech are stop closures rather than pauses; the closed lips show wherever their
-// class leads (with the built-in profile's 32 ms blocks a margin of 2 shows 49.6 % of the m, b,
-// p steps closed and 89.9 % of the vowel steps open, 1 shows 53.2 and 91.7 %), the teeth on the lip
+// class leads (with the built-in profile's 32 ms blocks the earlier margin 2, open priority 1.5
+// and lip dip 12 dB show 49.6 % of the m, b, p steps closed and 89.9 % of the vowel steps open;
+// these defaults show 53.2 and 91.7 %), the teeth on the lip
 // where the frame lies 20 dB under the loudest of the last 100 ms (which does better than any
 // margin for them), and a short vowel wins its place over the consonants beside it, counting
 // twice its length. The closed lips take no dip: m is as loud as its vowels in these voices.
