@@ -9,6 +9,15 @@
 
 namespace Vocetta::VOCETTA_VARIANT {
 
+// Whether `aFloats` floats from a and `bFloats` floats from b share no byte: a vector form that
+// reads ahead of what it writes gives the one-element loop's results only then.
+inline bool Apart(const void* a, int64_t aFloats, const void* b, int64_t bFloats) {
+    const uintptr_t aBegin = reinterpret_cast<uintptr_t>(a);
+    const uintptr_t bBegin = reinterpret_cast<uintptr_t>(b);
+    return aBegin + static_cast<uintptr_t>(aFloats) * sizeof(float) <= bBegin ||
+           bBegin + static_cast<uintptr_t>(bFloats) * sizeof(float) <= aBegin;
+}
+
 // magnitude[k] = sqrt(re[k] * re[k] + im[k] * im[k]) for k < count, with no guard against
 // overflow. `magnitude` may be `re` or `im`.
 void Magnitudes(const float* re, const float* im, float* magnitude, int32_t count);

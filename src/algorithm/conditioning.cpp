@@ -1,6 +1,7 @@
 // Conditioning of a block before its spectrum: pre-emphasis, the Hamming window and scaling to a
 // peak. All three are element-wise, so they run in lanes wherever that keeps the loop's result.
 #include "algorithm/algorithm.h"
+#include "algorithm/analysis_loops.h"
 
 namespace Vocetta::VOCETTA_VARIANT {
 
@@ -11,13 +12,6 @@ constexpr float kHammingSlope = -0.46f;
 constexpr float kHammingBase = 0.54f;
 constexpr float kEpsilon = 1.1920929e-7f;  // 2^-23
 
-bool Disjoint(const float* a, const float* b, int32_t length) {
-    const uintptr_t startA = reinterpret_cast<uintptr_t>(a);
-    const uintptr_t startB = reinterpret_cast<uintptr_t>(b);
-    const uintptr_t bytes = static_cast<uintptr_t>(length) * sizeof(float);
-    return startA + bytes <= startB || startB + bytes <= startA;
-}
-
 }  // namespace
 
 void Algorithm::_ApplyPreEmphasis(float* data, const float* source, int32_t length,
@@ -26,7 +20,7 @@ void Algorithm::_ApplyPreEmphasis(float* data, const float* source, int32_t leng
     int32_t i = 1;
     // With overlapping arrays a step may read what an earlier step wrote, which only the
     // one-element loop below reproduces.
-    if (Disjoint(data, source, length)) {
+    if (Apart(data, length, source, length)) {
         const Floats vCoefficient = Floats::Broadcast(coefficient);
         for (; i <= length - kLanes; i += kLanes) {
             const Floats emphasised =

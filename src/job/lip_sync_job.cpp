@@ -109,13 +109,6 @@ bool ScorePower(const LipSyncJob* job, int32_t index, float& base, float& expone
     }
 }
 
-bool Apart(const void* a, int64_t aFloats, const void* b, int64_t bFloats) {
-    const uintptr_t aBegin = reinterpret_cast<uintptr_t>(a);
-    const uintptr_t bBegin = reinterpret_cast<uintptr_t>(b);
-    return aBegin + static_cast<uintptr_t>(aFloats) * 4 <= bBegin ||
-           bBegin + static_cast<uintptr_t>(bFloats) * 4 <= aBegin;
-}
-
 // Whether the scores may be computed ahead of writing them: no score lands in what a later
 // phoneme's comparison reads.
 bool ScoresApart(const LipSyncJob* job) {
