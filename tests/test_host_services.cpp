@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "job_arrays.hpp"
 #include "support.hpp"
 
 namespace Vocetta::Testing {
@@ -335,6 +336,150 @@ TEST(Allocator, EachListKeepsAtMost64BlocksUntilItsThreadEnds) {
     EXPECT_GE(cached, 64 * kClassBytes);
     EXPECT_LT(cached, 65 * kClassBytes);
     EXPECT_LT(HeapInUse(), before + size_t{kSize});
+}
+
+// Released in any order, a thread's blocks come back to it: a second round of the same sizes is
+// served from the first round's blocks, none handed out twice. The orders are the job's (blocks
+// of one size four at a time, the oldest released first), last-in first-out and shuffled.
+TEST(Allocator, ReleasesInAnyOrderServeTheNextRound) {
+    const std::vector<int64_t> sizes = {4, 4, 4, 4, 20, 20, 20, 20, 1364, 4096, 4096, 100000};
+    std::mt19937 generator(5);
+    std::thread([&] {
+        for (int order = 0; order < 3; ++order) {
+            std::vector<size_t> releases(sizes.size());
+            for (size_t i = 0; i < releases.size(); ++i)
+                releases[i] = order == 1 ? releases.size() - 1 - i : i;
+            if (order == 2) std::shuffle(releases.begin(), releases.end(), generator);
+            std::set<void*> first;
+            for (int round = 0; round < 3; ++round) {
+                std::vector<void*> blocks;
+                for (const int64_t size : sizes) {
+                    blocks.push_back(Host::MallocTracked(size, 4, 2, 0));
+                    std::memset(blocks.back(), static_cast<int>(blocks.size()),
+                                static_cast<size_t>(size));
+                }
+                const std::set<void*> distinct(blocks.begin(), blocks.end());
+                EXPECT_EQ(distinct.size(), blocks.size()) << "order " << order;
+                // The block outside the classes goes back to the system; every other is kept.
+                std::set<void*> cached(distinct);
+                cached.erase(blocks.back());
+                if (round == 0) {
+                    first = cached;
+                } else {
+                    EXPECT_EQ(cached, first) << "order " << order << ", round " << round;
+                }
+                for (size_t i = 0; i < blocks.size(); ++i) {
+                    const auto* bytes = static_cast<const unsigned char*>(blocks[i]);
+                    EXPECT_EQ(bytes[sizes[i] - 1], static_cast<unsigned char>(i + 1));
+                }
+                for (const size_t i : releases)
+                    Host::FreeTracked(blocks[i], 2);
+            }
+        }
+    }).join();
+}
+
+// A block released on another thread joins that thread's lists: it serves that thread's next
+// request of its size, and the thread that allocated it never hands it out while it is held.
+TEST(Allocator, BlocksReleasedOnAnotherThreadServeThatThread) {
+    constexpr int kBlocks = 10;
+    std::vector<void*> made(kBlocks), adopted(kBlocks), again(kBlocks);
+    std::thread maker([&] {
+        for (void*& block : made)
+            block = Host::MallocTracked(100, 4, 2, 0);
+    });
+    maker.join();
+    std::thread([&] {
+        for (void* block : made)
+            Host::FreeTracked(block, 2);
+        for (void*& block : adopted)
+            block = Host::MallocTracked(100, 4, 2, 0);
+        EXPECT_EQ(std::set<void*>(adopted.begin(), adopted.end()),
+                  std::set<void*>(made.begin(), made.end()));
+        // Meanwhile another thread allocates the same size: none of the held blocks.
+        std::thread([&] {
+            for (void*& block : again)
+                block = Host::MallocTracked(100, 4, 2, 0);
+            for (void* block : again)
+                EXPECT_EQ(std::count(adopted.begin(), adopted.end(), block), 0);
+            for (void* block : again)
+                Host::FreeTracked(block, 2);
+        }).join();
+        for (void* block : adopted)
+            Host::FreeTracked(block, 2);
+    }).join();
+}
+
+// Blocks that outlive the thread that allocated them go back once wherever they are released:
+// the releasing thread keeps at most 64 of one size and gives those back when it ends.
+TEST(Allocator, BlocksOutlivingTheirThreadGoBackOnce) {
+    constexpr int64_t kSize = 60000;  // the 64 KiB class, below malloc's mapping threshold
+    constexpr size_t kBlocks = 200;
+    const size_t before = HeapInUse();
+    std::vector<void*> blocks(kBlocks);
+    std::thread([&] {
+        for (void*& block : blocks)
+            block = Host::MallocTracked(kSize, 4, 2, 0);
+    }).join();
+    std::thread([&] {
+        for (void* block : blocks)
+            Host::FreeTracked(block, 2);
+        const size_t kept = HeapInUse() - before;
+        EXPECT_GE(kept, 64 * size_t{kSize});
+        EXPECT_LT(kept, 65 * size_t{65536});
+    }).join();
+    EXPECT_LT(HeapInUse(), before + size_t{kSize});
+}
+
+// A thread's own destructors may release blocks after its lists are gone (here a thread-local
+// object made before the thread's first allocation, so destroyed after the lists): those blocks
+// go back to the system instead of into lists that nobody frees any more.
+struct HeldUntilThreadEnd {
+    void* block = nullptr;
+    ~HeldUntilThreadEnd() { Host::FreeTracked(block, 2); }
+};
+thread_local HeldUntilThreadEnd tHeld;
+
+TEST(Allocator, ReleasesAfterTheThreadsListsAreGoneReachTheSystem) {
+    constexpr int64_t kSize = 60000;
+    const size_t before = HeapInUse();
+    for (int thread = 0; thread < 40; ++thread) {
+        std::thread([] {
+            HeldUntilThreadEnd& held = tHeld;  // constructed before the lists' reaper
+            held.block = Host::MallocTracked(kSize, 4, 2, 0);
+            Host::FreeTracked(Host::MallocTracked(kSize, 4, 2, 0), 2);
+        }).join();
+    }
+    EXPECT_LT(HeapInUse(), before + size_t{kSize}) << "blocks released after the reaper leaked";
+}
+
+// The library's own traffic, block after block: after the first block every request is served
+// from the thread's lists, so the heap stays where the first block left it, and a worker that
+// ends gives everything back.
+TEST(Allocator, BlocksOfTheJobKeepTheHeapSteady) {
+    const size_t before = HeapInUse();
+    std::thread([] {
+        for (const int32_t rate : {48000, 16000}) {
+            JobArrays job;
+            job.input = RandomBlock(1024, 3, 0.5f);
+            job.means.assign(12, 0.0f);
+            job.deviations.assign(12, 1.0f);
+            job.profiles.assign(12 * 5, 0.5f);
+            job.mfcc.resize(12);
+            job.scores.resize(5);
+            job.record.sampleRate = rate;
+            job.record.targetSampleRate = 16000;
+            job.record.melDiv = 30;
+            job.record.scoreMethod = MeanAbsoluteDistance;
+            job.Bind();
+            Library().entries().LipSyncJob_Execute(&job.record);
+            const size_t steady = HeapInUse();
+            for (int block = 0; block < 200; ++block)
+                Library().entries().LipSyncJob_Execute(&job.record);
+            EXPECT_EQ(HeapInUse(), steady) << rate << " Hz";
+        }
+    }).join();
+    EXPECT_LT(HeapInUse(), before + 4096);
 }
 
 // ---- Abort and the disposal rule -------------------------------------------------------------

@@ -13,9 +13,14 @@
 namespace Vocetta::Host {
 namespace {
 
-// Every block starts 16 bytes after a header that says where it came from.
+// Every block starts 16 bytes after a header that says where it came from. A block of a size
+// class is its own malloc base, so the header's first word names instead the thread whose lists
+// take it back on the fast path; a block outside the classes keeps its base there.
 struct alignas(16) Header {
-    void* base;          // what malloc returned
+    union {
+        void* base;      // kUncached: what malloc returned
+        uint64_t owner;  // a size class: the owning thread's id, or kNobody
+    };
     uint32_t sizeClass;  // index into the thread caches, or kUncached
     uint32_t magic;
 };
@@ -25,6 +30,10 @@ constexpr uint32_t kMagicLive = 0x766F6361;  // "voca"
 constexpr uint32_t kUncached = ~0u;
 constexpr int kClasses = 17;  // 16 bytes ... 1 MiB
 constexpr uint32_t kMaxCachedPerClass = 64;
+// No block carries id 0 (a thread's until its reaper is armed) or kRetired (a thread's once its
+// reaper has run); kNobody marks a block that no thread's lists take back.
+constexpr uint64_t kNobody = ~uint64_t{0};
+constexpr uint64_t kRetired = kNobody - 1;
 
 constexpr int64_t ClassBytes(uint32_t sizeClass) {
     return int64_t{16} << sizeClass;
@@ -37,44 +46,65 @@ uint32_t SizeClassOf(int64_t size) {
     return sizeClass < kClasses ? sizeClass : kUncached;
 }
 
-// Free lists of one thread. A block freed on another thread joins that thread's lists. Trivial,
-// so that reaching it is one thread-pointer offset with no initialisation check on every call.
-// `room` counts the blocks a list may still take: zero until the thread's reaper is armed, so
-// a release with room left needs no check of its own that the reaper will give the block back.
+// Free lists of one thread. Trivial, so that reaching it is one thread-pointer offset with no
+// initialisation check on every call.
+//
+// A list takes only blocks that carry the thread's id, and a thread stamps its id on at most 64
+// blocks of each class (`owned`, which only grows): that bounds every list without a count that
+// each release and allocation would have to update. A block released on another thread goes
+// through the slow path, which stamps it with that thread's id while it has ids left; a block
+// nobody owns goes back to the system. Ids are never reused, so a block outliving its thread
+// is foreign to every later one.
 struct ThreadCache {
     Header* head[kClasses];
-    uint32_t room[kClasses];
+    uint64_t id;  // 0 until the thread's reaper is armed
+    uint32_t owned[kClasses];
 };
 
 thread_local ThreadCache tCache;
+std::atomic<uint64_t> gNextThreadId{1};
 
 // Gives a thread's cached blocks back when the thread ends. Reaching it runs an initialisation
-// check, so the fast paths test the trivial tReaperArmed instead.
+// check, so the slow paths arm it only once, when the thread first takes an id.
 struct CacheReaper {
     bool armed = false;
     ~CacheReaper() {
         for (Header*& block : tCache.head) {
             while (block != nullptr) {
                 Header* next = *reinterpret_cast<Header**>(block + 1);
-                std::free(block->base);
+                std::free(block);
                 block = next;
             }
         }
+        // Destructors that run after this one may still allocate and release: their blocks
+        // belong to nobody and go straight back to the system.
+        tCache.id = kRetired;
+        for (uint32_t& owned : tCache.owned)
+            owned = kMaxCachedPerClass;
     }
 };
 
 thread_local CacheReaper tReaper;
-thread_local bool tReaperArmed;
 
-// Every thread that caches a block must have its reaper armed: also one that only frees. Arming
-// gives the lists their room.
+// Every thread that caches a block must have its reaper armed: also one that only frees.
 inline void ArmReaper() {
-    if (!tReaperArmed) {
-        tReaperArmed = true;
+    if (tCache.id == 0) {
         tReaper.armed = true;
-        for (uint32_t& room : tCache.room)
-            room = kMaxCachedPerClass;
+        tCache.id = gNextThreadId.fetch_add(1, std::memory_order_relaxed);
     }
+}
+
+// Stamps a block of `sizeClass` with the thread's id if it has ids left for that class.
+inline uint64_t TakeOwnership(uint32_t sizeClass) {
+    ArmReaper();
+    if (tCache.owned[sizeClass] == kMaxCachedPerClass) return kNobody;
+    ++tCache.owned[sizeClass];
+    return tCache.id;
+}
+
+inline void PushBlock(Header* header, uint32_t sizeClass) {
+    *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
+    tCache.head[sizeClass] = header;
 }
 
 // A block the thread's lists cannot give: a new one from the system.
@@ -82,7 +112,9 @@ __attribute__((noinline)) void* AllocateFresh(int64_t size, int32_t alignment, u
     if (sizeClass != kUncached) {
         auto* block = static_cast<Header*>(std::malloc(sizeof(Header) + ClassBytes(sizeClass)));
         if (block == nullptr) throw std::bad_alloc();
-        *block = Header{block, sizeClass, kMagicLive};
+        block->owner = TakeOwnership(sizeClass);
+        block->sizeClass = sizeClass;
+        block->magic = kMagicLive;
         return block + 1;
     }
     const size_t padding = alignment > 16 ? static_cast<size_t>(alignment) : 0;
@@ -91,7 +123,9 @@ __attribute__((noinline)) void* AllocateFresh(int64_t size, int32_t alignment, u
     auto address = reinterpret_cast<uintptr_t>(base) + sizeof(Header);
     if (padding != 0) address = (address + padding - 1) & ~(uintptr_t{padding} - 1);
     auto* header = reinterpret_cast<Header*>(address) - 1;
-    *header = Header{base, kUncached, kMagicLive};
+    header->base = base;
+    header->sizeClass = kUncached;
+    header->magic = kMagicLive;
     return header + 1;
 }
 
@@ -100,7 +134,6 @@ inline void* AllocateBlock(int64_t size, int32_t alignment) {
     if (sizeClass != kUncached) {
         if (Header* block = tCache.head[sizeClass]) [[likely]] {
             tCache.head[sizeClass] = *reinterpret_cast<Header**>(block + 1);
-            ++tCache.room[sizeClass];
             block->magic = kMagicLive;
             return block + 1;
         }
@@ -121,16 +154,18 @@ inline void ReleaseBlock(void* pointer) {
         RejectRelease();
     header->magic = 0;
     const uint32_t sizeClass = header->sizeClass;
-    if (sizeClass != kUncached) [[likely]] {
-        ArmReaper();
-        if (tCache.room[sizeClass] != 0) {
-            *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
-            tCache.head[sizeClass] = header;
-            --tCache.room[sizeClass];
+    if (sizeClass == kUncached) {
+        std::free(header->base);
+        return;
+    }
+    if (header->owner != tCache.id) {
+        header->owner = TakeOwnership(sizeClass);
+        if (header->owner == kNobody) {
+            std::free(header);
             return;
         }
     }
-    std::free(header->base);
+    PushBlock(header, sizeClass);
 }
 
 struct Block {
@@ -248,7 +283,6 @@ void* MallocTracked(int64_t size, int32_t alignment, int32_t allocatorLabel, int
         sizeClass < gFastClasses.load(std::memory_order_acquire)) {
         if (Header* block = tCache.head[sizeClass]) {
             tCache.head[sizeClass] = *reinterpret_cast<Header**>(block + 1);
-            ++tCache.room[sizeClass];
             block->magic = kMagicLive;
             return block + 1;
         }
@@ -256,17 +290,17 @@ void* MallocTracked(int64_t size, int32_t alignment, int32_t allocatorLabel, int
     return MallocTrackedSlow(size, alignment, allocatorLabel, last);
 }
 
+// A block carrying the thread's id goes straight back on its list: the id bounds the list, so
+// the release updates no count.
 void FreeTracked(void* pointer, int32_t allocatorLabel) {
     // While an accounting records, nothing is read before the block is known to be one of ours.
     const uint32_t fastClasses = gFastClasses.load(std::memory_order_acquire);
     if (pointer != nullptr && fastClasses != 0) {
         Header* header = static_cast<Header*>(pointer) - 1;
         const uint32_t sizeClass = header->sizeClass;
-        if (header->magic == kMagicLive && sizeClass < fastClasses && tCache.room[sizeClass] != 0) {
+        if (header->owner == tCache.id && header->magic == kMagicLive && sizeClass < fastClasses) {
             header->magic = 0;
-            *reinterpret_cast<Header**>(header + 1) = tCache.head[sizeClass];
-            tCache.head[sizeClass] = header;
-            --tCache.room[sizeClass];
+            PushBlock(header, sizeClass);
             return;
         }
     }
