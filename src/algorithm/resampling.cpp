@@ -96,30 +96,6 @@ void ConvolveRemainder(float* data, const float* source, const float* taps, int3
     }
 }
 
-// The same continuation in lanes, for the analysis: the kLanes chains whose sums so far are at
-// `sums` take taps fromTap, fromTap + 1, ..., up to `count` of them, lane l while t < reach[l]
-// (t counting from fromTap), reading its sample of tap fromTap + t at sampleOf(t) + l. Below
-// `allTaking` (at most every reach) each lane takes every tap; past it, a lane past its own last
-// tap keeps its sum (Select, so that not even the sign of a zero changes) while the others go on.
-// What such a lane reads instead lies in the padding of a copy of the block's first samples
-// (LaneHead), and is never used.
-template <typename SampleOf>
-void LaneTail(float* sums, const float* taps, int32_t fromTap, int32_t count, int32_t allTaking,
-              Floats reach, SampleOf sampleOf) {
-    Floats sum = Floats::Load(sums);
-    int32_t t = 0;
-    for (const int32_t plain = allTaking < count ? allTaking : count; t < plain; ++t)
-        sum = Floats::Broadcast(taps[fromTap + t]) * Floats::Load(sampleOf(t)) + sum;
-    Floats position = Floats::Broadcast(static_cast<float>(t));  // t, exact below 2^24
-    for (; t < count; ++t) {
-        const Floats taking = LessThan(position, reach);
-        const Floats tap = Floats::Broadcast(taps[fromTap + t]);
-        sum = Select(taking, tap * Floats::Load(sampleOf(t)) + sum, sum);
-        position = position + Floats::Broadcast(1.0f);
-    }
-    sum.Store(sums);
-}
-
 // The block's first kHeadWidth samples after as many of padding: the outputs below kHeadWidth that
 // the analysis continues in lanes (ConvolveBlock) read only these, and their finished lanes read
 // the padding. Samples the block lacks read as zeros too.
@@ -137,42 +113,39 @@ struct LaneHead {
 
 // The lane tails of a group's kBlocks blocks side by side, for the analysis: block b, its sums at
 // sums + b x kLanes, takes in lane l taps fromTap + t for t < min(b x kLanes + l, remaining),
-// reading sample b x kLanes - 1 - t + l of the head, as LaneTail continues each block alone.
-// Each block's tail is one chain of dependent sums; one block after another, every add waits for
-// the one before it, while side by side the chains overlap. A block leaves the loop past its
-// last lane's last tap; before that, its lanes past their own keep their sums (Select) and read
-// the head's padding.
+// reading sample b x kLanes - 1 - t + l of the head. Each block's tail is one chain of dependent
+// sums; one block after another, every add waits for the one before it, while side by side the
+// chains overlap. Over t in [c x kLanes, (c + 1) x kLanes), the blocks below c are done, every
+// lane of the blocks above c takes the tap, and only block c has lanes past their own last tap:
+// those keep their sums (Select, so that not even the sign of a zero changes) and read the head's
+// padding, which is never used.
 template <int32_t kBlocks>
 void LaneTails(float* sums, const float* taps, int32_t fromTap, int32_t remaining,
                const LaneHead& head) {
-    Floats acc[kBlocks], reach[kBlocks];
-    int32_t ends[kBlocks];  // t of each block's last tap, plus one
-    const Floats limit = Floats::Broadcast(static_cast<float>(remaining));  // exact below 2^24
-    for (int32_t b = 0; b < kBlocks; ++b) {
+    Floats acc[kBlocks];
+    for (int32_t b = 0; b < kBlocks; ++b)
         acc[b] = Floats::Load(sums + b * kLanes);
-        reach[b] = Min(Floats::Ramp(b * kLanes), limit);
-        const int32_t last = b * kLanes + kLanes - 1;
-        ends[b] = last < remaining ? last : remaining;
-    }
+    const Floats limit = Floats::Broadcast(static_cast<float>(remaining));  // exact below 2^24
     int32_t t = 0;
-    Floats position = Floats::Broadcast(0.0f);
-    // The ends rise with b: from ends[kFrom - 1] to ends[kFrom], blocks kFrom ... kBlocks - 1 go
-    // on.
-    auto stretchesFrom = [&]<int32_t kFrom>(auto& self) __attribute__((always_inline)) {
-        if constexpr (kFrom < kBlocks) {
-            for (; t < ends[kFrom]; ++t) {
+    auto stretch = [&]<int32_t kC>(auto& self) __attribute__((always_inline)) {
+        if constexpr (kC < kBlocks) {
+            const int32_t stop = (kC + 1) * kLanes < remaining ? (kC + 1) * kLanes : remaining;
+            const Floats reach = Min(Floats::Ramp(kC * kLanes), limit);
+            Floats position = Floats::Broadcast(static_cast<float>(t));  // exact below 2^24
+            for (; t < stop; ++t) {
                 const Floats tap = Floats::Broadcast(taps[fromTap + t]);
-                for (int32_t b = kFrom; b < kBlocks; ++b) {
-                    const Floats taking = LessThan(position, reach[b]);
-                    const Floats sample = Floats::Load(head.Sample(b * kLanes - 1 - t));
-                    acc[b] = Select(taking, tap * sample + acc[b], acc[b]);
-                }
+                const Floats taking = LessThan(position, reach);
+                acc[kC] =
+                    Select(taking, tap * Floats::Load(head.Sample(kC * kLanes - 1 - t)) + acc[kC],
+                           acc[kC]);
+                for (int32_t b = kC + 1; b < kBlocks; ++b)
+                    acc[b] = tap * Floats::Load(head.Sample(b * kLanes - 1 - t)) + acc[b];
                 position = position + Floats::Broadcast(1.0f);
             }
-            self.template operator()<kFrom + 1>(self);
+            if (t < remaining) self.template operator()<kC + 1>(self);
         }
     };
-    stretchesFrom.template operator()<0>(stretchesFrom);
+    stretch.template operator()<0>(stretch);
     for (int32_t b = 0; b < kBlocks; ++b)
         acc[b].Store(sums + b * kLanes);
 }
