@@ -227,19 +227,39 @@ struct PolyphaseRows {
     int32_t step;
     int32_t quotient, remainder;  // n = step x quotient + remainder
 
-    const float* Row(int32_t p) const {
+    float* Row(int32_t p) const {
         return rows + static_cast<int64_t>(p) * quotient + (p < remainder ? p : remainder);
     }
 };
 
 PolyphaseRows DealIntoRows(const float* block, int32_t n, int32_t step, float* rows) {
     const PolyphaseRows dealt{rows, step, n / step, n % step};
-    float* to = rows;
+    // The commonest steps (48 and 32 to 16 kHz) deal kLanes elements to every row from a few
+    // loads; every row then has at least the elements dealt so far.
+    int32_t dealtToAll = 0;
+    if (step == 2 || step == 3) {
+        float* const to0 = rows;
+        float* const to1 = dealt.Row(1);
+        float* const to2 = step == 3 ? dealt.Row(2) : nullptr;
+        for (; step * (dealtToAll + kLanes) <= n; dealtToAll += kLanes) {
+            const float* from = block + step * dealtToAll;
+            Floats first, second, third;
+            if (step == 2) {
+                Deinterleave(from, first, second);
+            } else {
+                DealThree(from, first, second, third);
+                third.Store(to2 + dealtToAll);
+            }
+            first.Store(to0 + dealtToAll);
+            second.Store(to1 + dealtToAll);
+        }
+    }
     const int64_t stride = step;
     for (int32_t p = 0; p < step && p < n; ++p) {
         const int32_t count = p < dealt.remainder ? dealt.quotient + 1 : dealt.quotient;
+        float* to = dealt.Row(p);
         const float* from = block + p;
-        int32_t i = 0;
+        int32_t i = dealtToAll;
         // Four to a turn: the copies are independent, so the loop's own steps are what costs.
         for (; i + 4 <= count; i += 4) {
             const int64_t j = i * stride;
@@ -250,7 +270,6 @@ PolyphaseRows DealIntoRows(const float* block, int32_t n, int32_t step, float* r
         }
         for (; i < count; ++i)
             to[i] = from[i * stride];
-        to += count;
     }
     return dealt;
 }

@@ -109,6 +109,20 @@ inline void Deinterleave(const float* p, Floats& even, Floats& odd) {
     odd.v = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(o), _MM_SHUFFLE(3, 1, 2, 0)));
 }
 
+// Deals the 3 x kLanes floats from p into three: `first` gets p[0], p[3], p[6], ..., `second`
+// p[1], p[4], ..., `third` p[2], p[5], ... Each comes from its lanes of the three loads (which
+// fall in separate lanes: 3 and 8 share no factor) and one permutation into order.
+inline void DealThree(const float* p, Floats& first, Floats& second, Floats& third) {
+    const __m256 a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8), c = _mm256_loadu_ps(p + 16);
+    // first: a in lanes 0 3 6, b in 1 4 7, c in 2 5; second and third the same turned by one.
+    const __m256 u = _mm256_blend_ps(_mm256_blend_ps(a, b, 0x92), c, 0x24);
+    const __m256 v = _mm256_blend_ps(_mm256_blend_ps(a, b, 0x24), c, 0x49);
+    const __m256 w = _mm256_blend_ps(_mm256_blend_ps(a, b, 0x49), c, 0x92);
+    first.v = _mm256_permutevar8x32_ps(u, _mm256_setr_epi32(0, 3, 6, 1, 4, 7, 2, 5));
+    second.v = _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(1, 4, 7, 2, 5, 0, 3, 6));
+    third.v = _mm256_permutevar8x32_ps(w, _mm256_setr_epi32(2, 5, 0, 3, 6, 1, 4, 7));
+}
+
 // Blocks of 2 x kHalf floats side by side (kHalf 2 or 4, at most half a vector), 2 x kLanes floats
 // from p: the first halves of the blocks into `first`, the second halves into `second`, lane l
 // holding element l mod kHalf of its half. JoinHalves stores them back the same way. kHalf 2
