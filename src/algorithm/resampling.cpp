@@ -282,14 +282,24 @@ void TapOffsets(const PolyphaseRows& r, int32_t tapCount, int32_t* offsets) {
     const int32_t first = tapCount < r.step ? tapCount : r.step;
     for (int32_t k = 0; k < first; ++k)
         offsets[k] = k == 0 ? 0 : static_cast<int32_t>(r.Row(r.step - k) - r.rows) - 1;
+    // kLanes x step taps on, a tap reads kLanes elements before: past the first kLanes x step,
+    // a vector of offsets is one stored step vectors earlier, less kLanes.
+    const int32_t period = kLanes * r.step;
+    const int32_t scalar = tapCount < period ? tapCount : period;
     int32_t phase = 0, back = 1;
-    for (int32_t k = first; k < tapCount; ++k) {
+    for (int32_t k = first; k < scalar; ++k) {
         offsets[k] = offsets[phase] - back;
         if (++phase == r.step) {
             phase = 0;
             ++back;
         }
     }
+    const Ints lanes = Ints::Broadcast(kLanes);
+    int32_t k = scalar;
+    for (; k + kLanes <= tapCount; k += kLanes)
+        (Ints::Load(offsets + (k - period)) - lanes).Store(offsets + k);
+    for (; k < tapCount; ++k)
+        offsets[k] = offsets[k - r.step] - 1;
 }
 
 // Outputs i0 ... i0 + kBlocks x kLanes - 1, each block of kLanes taking the taps that all its

@@ -79,6 +79,7 @@ struct Ints {
     static Ints Broadcast(int32_t x) { return {_mm256_set1_epi32(x)}; }
     void Store(void* p) const { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
     friend Ints operator|(Ints a, Ints b) { return {_mm256_or_si256(a.v, b.v)}; }
+    friend Ints operator-(Ints a, Ints b) { return {_mm256_sub_epi32(a.v, b.v)}; }
 };
 // Rounds to an integral value in the thread's rounding mode, as Rint does, and converts; lanes
 // beyond int32 range (and NaN) become INT32_MIN, never undefined behaviour.

@@ -77,6 +77,7 @@ struct Ints {
     static Ints Broadcast(int32_t x) { return {_mm_set1_epi32(x)}; }
     void Store(void* p) const { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
     friend Ints operator|(Ints a, Ints b) { return {_mm_or_si128(a.v, b.v)}; }
+    friend Ints operator-(Ints a, Ints b) { return {_mm_sub_epi32(a.v, b.v)}; }
 };
 // Rounds to an integral value in the thread's rounding mode, as Rint does, and converts; lanes
 // beyond int32 range (and NaN) become INT32_MIN, never undefined behaviour.
