@@ -187,10 +187,10 @@ void Convolve(float* data, int32_t dataLength, const float* source, const float*
 // sample the output holds input[0], from the last one on it holds input[inputLength - 1] (the
 // difference term is then 0 x (t - i0)). Inside, floor(t) is the truncation of a non-negative t.
 void InterpolateLoop(const float* input, int32_t inputLength, float* output, int32_t outputLength,
-                     float ratio) {
+                     float ratio, int32_t first = 0) {
     const int32_t lastIndex = inputLength - 1;
     const double lastPosition = static_cast<double>(lastIndex);
-    for (int32_t i = 0; i < outputLength; ++i) {
+    for (int32_t i = first; i < outputLength; ++i) {
         const float t = static_cast<float>(i) * ratio;
         int32_t i0 = 0;
         int32_t i1 = 0;
@@ -205,6 +205,34 @@ void InterpolateLoop(const float* input, int32_t inputLength, float* output, int
         }
         output[i] = (input[i1] - input[i0]) * (t - static_cast<float>(i0)) + input[i0];
     }
+}
+
+// InterpolateLoop's outputs in lanes, for the analysis, where the ratio is positive and finite
+// and both lengths stay below 2^24: every t = float(i) x ratio is then non-negative, the
+// comparison with the last index is exact in single precision, and clamping t there before
+// truncating gives both indices the loop's values. The samples are fetched one by one: the
+// neighbours of kLanes outputs lie at no fixed distance apart.
+void InterpolateLanes(const float* input, int32_t inputLength, float* output, int32_t outputLength,
+                      float ratio) {
+    const Floats vRatio = Floats::Broadcast(ratio);
+    const Floats last = Floats::Broadcast(static_cast<float>(inputLength - 1));
+    const Floats one = Floats::Broadcast(1.0f);
+    int32_t i = 0;
+    for (; i + kLanes <= outputLength; i += kLanes) {
+        const Floats t = Floats::Ramp(i) * vRatio;
+        const Floats from = ToFloats(TruncateToInt32(Min(t, last)));  // i0, exact
+        alignas(32) int32_t i0[kLanes], i1[kLanes];
+        TruncateToInt32(from).Store(i0);
+        TruncateToInt32(Min(from + one, last)).Store(i1);
+        alignas(32) float x0[kLanes], x1[kLanes];
+        for (int32_t lane = 0; lane < kLanes; ++lane) {
+            x0[lane] = input[i0[lane]];
+            x1[lane] = input[i1[lane]];
+        }
+        const Floats a = Floats::Load(x0);
+        ((Floats::Load(x1) - a) * (t - from) + a).Store(output + i);
+    }
+    if (i < outputLength) InterpolateLoop(input, inputLength, output, outputLength, ratio, i);
 }
 
 void DecimateLoop(const float* input, float* output, int32_t outputLength, int32_t step) {
@@ -533,7 +561,13 @@ void LowPassForDownSample(float* block, int32_t n, float* source, float* taps,
 void DownSampleFiltered(const float* block, int32_t n, const DownSamplePlan& plan, float* frame) {
     if (plan.length <= 0) return;
     if (plan.kind == DownSamplePlan::kInterpolate) {
-        InterpolateLoop(block, n, frame, plan.length, plan.ratio);
+        constexpr int32_t kExact = 1 << 24;  // integers below it are floats exactly
+        if (plan.ratio > 0.0f && plan.ratio < __builtin_inff() && n <= kExact &&
+            plan.length <= kExact) {
+            InterpolateLanes(block, n, frame, plan.length, plan.ratio);
+        } else {
+            InterpolateLoop(block, n, frame, plan.length, plan.ratio);
+        }
     } else {
         CopyFloats(frame, block, plan.length);
     }

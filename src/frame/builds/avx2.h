@@ -86,6 +86,14 @@ struct Ints {
 inline Ints RoundToInt32(Floats x) {
     return {_mm256_cvtps_epi32(x.v)};
 }
+// Truncates toward zero and converts, as TruncateToInt32 does lane by lane.
+inline Ints TruncateToInt32(Floats x) {
+    return {_mm256_cvttps_epi32(x.v)};
+}
+// Exact for |x| below 2^24.
+inline Floats ToFloats(Ints x) {
+    return {_mm256_cvtepi32_ps(x.v)};
+}
 template <int kBits>
 inline Ints ShiftLeft(Ints x) {
     return {_mm256_slli_epi32(x.v, kBits)};
