@@ -513,6 +513,185 @@ void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, in
     CopyFloats(block, rows, m);
 }
 
+// Interpolating between two and three input samples apart reads a pair of neighbours per output,
+// and the pairs of two outputs in a row lie two or three samples apart: three quarters of the
+// filtered samples, and the four of two outputs fill a vector of four lanes. Pairs two apart are
+// four consecutive samples; for pairs three apart, `spread` holds the samples x, x + 1, x + 3,
+// x + 4 side by side for each x, so that each tap of such a vector is one aligned load as well.
+// Every lane keeps its sample's chain in the kernel's order, from the sample itself through every
+// tap, k ascending. The first samples, which reach back to fewer taps, are filtered as the kernel
+// does (Convolve); a pair clamped at the block's end, or at a gap the rounding of the positions
+// makes other than two or three, alone. Builds whose vectors hold more than two pairs filter
+// every sample.
+constexpr int32_t kPairVectors = 8;       // in flight: chains enough for the adders
+constexpr int32_t kSpreadSamples = 1024;  // x that `spread` holds at once, 16 KiB
+constexpr int32_t kGroupWidth = kWide * kLanes;
+
+int32_t PairPrefix(int32_t tapCount) {
+    return (tapCount + kGroupWidth - 1) / kGroupWidth * kGroupWidth;
+}
+
+bool PairsApply(const DownSamplePlan& plan, int32_t n, int32_t tapCount) {
+    constexpr int32_t kExact = 1 << 24;  // the positions' comparisons exact, as InterpolateLanes
+    return kLanes == 4 && plan.kind == DownSamplePlan::kInterpolate && plan.ratio > 2.0f &&
+           plan.ratio < 3.0f && n <= kExact && plan.length <= kExact &&
+           tapCount <= kSpreadSamples / 2 && PairPrefix(tapCount) < n;
+}
+
+// The first of the two samples InterpolateLoop reads for output i, where PairsApply holds; the
+// second is the next, or the same at the last.
+int32_t PairStart(int32_t i, float ratio, int32_t lastIndex) {
+    const float t = static_cast<float>(i) * ratio;
+    return t < static_cast<float>(lastIndex) ? TruncateToInt32(t) : lastIndex;
+}
+
+class PairFilter {
+  public:
+    PairFilter(float* block, const float* source, const float* taps, int32_t tapCount,
+               EnergyBeside& energy)
+        : block_(block), source_(source), taps_(taps), tapCount_(tapCount), energy_(energy) {}
+
+    // The pair of two outputs at a and b = a + 2 or a + 3, every sample at least tapCount - 1 and
+    // b + 1 inside the block.
+    void Add(int32_t a, int32_t b, int32_t n) {
+        if (b - a == 2) {
+            Push(adjacent_, source_ + a, a, b);
+            return;
+        }
+        if (a >= spreadEnd_) {
+            Flush<4>(spaced_);
+            SpreadFrom(a - (tapCount_ - 1), n);
+        }
+        Push(spaced_, spread_ + 4 * (a - spreadFrom_), a, b);
+    }
+
+    // Sample j, at least tapCount - 1, alone.
+    void Single(int32_t j) const {
+        float sum = source_[j];
+        for (int32_t k = 0; k < tapCount_; ++k)
+            sum = taps_[k] * source_[j - k] + sum;
+        block_[j] = sum;
+    }
+
+    void Finish() {
+        Flush<1>(adjacent_);
+        Flush<4>(spaced_);
+    }
+
+  private:
+    struct Pending {
+        const float* bases[kPairVectors];
+        int32_t pairs[kPairVectors][2];
+        int32_t count = 0;
+    };
+
+    void Push(Pending& pending, const float* base, int32_t a, int32_t b) {
+        pending.bases[pending.count] = base;
+        pending.pairs[pending.count][0] = a;
+        pending.pairs[pending.count][1] = b;
+        if (++pending.count == kPairVectors) {
+            if (&pending == &adjacent_) {
+                Flush<1>(pending);
+            } else {
+                Flush<4>(pending);
+            }
+        }
+    }
+
+    // spread_[4 (x - from) ...] for x from `from`, as many as it holds and the block has x + 4.
+    void SpreadFrom(int32_t from, int32_t n) {
+        const int32_t end = n - 4 < from + kSpreadSamples ? n - 4 : from + kSpreadSamples;
+        float* to = spread_;
+        for (int32_t x = from; x < end; ++x, to += 4) {
+            to[0] = source_[x];
+            to[1] = source_[x + 1];
+            to[2] = source_[x + 3];
+            to[3] = source_[x + 4];
+        }
+        spreadFrom_ = from;
+        spreadEnd_ = end;
+    }
+
+    // The vectors pending, tap k of each at its base - k x kStride; the last one repeated to a
+    // full group (the same chain twice, the same bits stored twice).
+    template <int32_t kStride>
+    void Flush(Pending& pending) {
+        if (pending.count <= 0) return;
+        const float* bases[kPairVectors];
+        for (int32_t v = 0; v < kPairVectors; ++v)
+            bases[v] = pending.bases[v < pending.count ? v : pending.count - 1];
+        Floats sums[kPairVectors];
+        for (int32_t v = 0; v < kPairVectors; ++v)
+            sums[v] = Floats::Load(bases[v]);  // the samples themselves
+        auto addTap = [&](int32_t k) __attribute__((always_inline)) {
+            const Floats tap = Floats::Broadcast(taps_[k]);
+            for (int32_t v = 0; v < kPairVectors; ++v)
+                sums[v] = tap * Floats::Load(bases[v] - k * kStride) + sums[v];
+        };
+        EnergyBeside chain = energy_;  // in registers: the loop's loads may not alias it
+        const int32_t stepped = StepsWithin(chain, tapCount_);
+        int32_t k = 0;
+#pragma GCC unroll 2
+        for (; k < stepped; ++k) {
+            addTap(k);
+            chain.Step();
+        }
+        energy_ = chain;
+#pragma GCC unroll 2
+        for (; k < tapCount_; ++k)
+            addTap(k);
+        for (int32_t v = 0; v < pending.count; ++v) {
+            alignas(16) float lanes[4];
+            sums[v].Store(lanes);
+            const int32_t a = pending.pairs[v][0], b = pending.pairs[v][1];
+            block_[a] = lanes[0];
+            block_[a + 1] = lanes[1];
+            block_[b] = lanes[2];
+            block_[b + 1] = lanes[3];
+        }
+        pending.count = 0;
+    }
+
+    float* block_;
+    const float* source_;
+    const float* taps_;
+    int32_t tapCount_;
+    EnergyBeside& energy_;
+    Pending adjacent_, spaced_;
+    int32_t spreadFrom_ = 0, spreadEnd_ = 0;  // the x that spread_ holds
+    alignas(16) float spread_[4 * kSpreadSamples];
+};
+
+// The filtered samples that interpolation reads into `block`, where PairsApply holds; `source`
+// holds the block's copy, the others are left as they were.
+void FilterPairs(float* block, int32_t n, const float* source, const float* taps, int32_t tapCount,
+                 const DownSamplePlan& plan, EnergyBeside& energy, const LaneHead& head) {
+    const int32_t prefix = PairPrefix(tapCount);
+    Convolve(block, prefix, source, taps, tapCount, energy, &head);
+    const int32_t lastIndex = n - 1;
+    const int32_t m = plan.length;
+    int32_t i = 0;
+    while (i < m && PairStart(i, plan.ratio, lastIndex) + 1 < prefix)
+        ++i;
+    PairFilter filter(block, source, taps, tapCount, energy);
+    auto alone = [&](int32_t a) {
+        filter.Single(a);
+        if (a < lastIndex) filter.Single(a + 1);
+    };
+    for (; i + 1 < m; i += 2) {
+        const int32_t a = PairStart(i, plan.ratio, lastIndex);
+        const int32_t b = PairStart(i + 1, plan.ratio, lastIndex);
+        if (b + 1 <= lastIndex && (b - a == 2 || b - a == 3)) {
+            filter.Add(a, b, n);
+        } else {
+            alone(a);
+            alone(b);
+        }
+    }
+    if (i < m) alone(PairStart(i, plan.ratio, lastIndex));
+    filter.Finish();
+}
+
 }  // namespace
 
 LowPassDesign DesignLowPass(float sampleRate, float cutoff, float range) {
@@ -550,11 +729,15 @@ void LowPassForDownSample(float* block, int32_t n, float* source, float* taps,
         }
         return;
     }
-    // Copying and interpolation read (nearly) every sample.
+    // Copying reads every sample, interpolation three quarters of them or more.
     if (tapCount != 0 && n > 0) {
         CopyFloats(source, block, n);
         const LaneHead head(block, n);
-        Convolve(block, n, source, taps, tapCount, energy, &head);
+        if (PairsApply(plan, n, tapCount)) {
+            FilterPairs(block, n, source, taps, tapCount, plan, energy, head);
+        } else {
+            Convolve(block, n, source, taps, tapCount, energy, &head);
+        }
     }
 }
 
