@@ -42,6 +42,25 @@ int32_t StepsWithin(const Beside& beside, int32_t count) {
     return remaining < count ? static_cast<int32_t>(remaining) : count;
 }
 
+// addTap(k) for k = 0 ... count - 1, the first min(count, beside.Remaining()) of them each with a
+// step of `beside`.
+template <typename Beside, typename AddTap>
+__attribute__((always_inline)) inline void TapsBeside(Beside& beside, int32_t count,
+                                                      AddTap&& addTap) {
+    Beside chain = beside;  // in registers: the loop's loads may not alias it
+    const int32_t stepped = StepsWithin(chain, count);
+    int32_t k = 0;
+#pragma GCC unroll 2
+    for (; k < stepped; ++k) {
+        addTap(k);
+        chain.Step();
+    }
+    beside = chain;
+#pragma GCC unroll 2
+    for (; k < count; ++k)
+        addTap(k);
+}
+
 // The convolution data[j] = taps[k] x source[j - k] + data[j], k ascending, is a chain of
 // dependent sums per output, so its speed comes from running many outputs side by side: each
 // vector lane is one output j and carries exactly that output's chain, one rounded product and
@@ -67,18 +86,7 @@ void ConvolveLanes(float* data, const float* source, const float* taps, int32_t 
             sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
         }
     };
-    Beside chain = beside;  // in registers: the loop's loads may not alias it
-    const int32_t stepped = StepsWithin(chain, tapsForAll);
-    int32_t k = 0;
-#pragma GCC unroll 2
-    for (; k < stepped; ++k) {
-        addTap(k);
-        chain.Step();
-    }
-    beside = chain;
-#pragma GCC unroll 2
-    for (; k < tapsForAll; ++k)
-        addTap(k);
+    TapsBeside(beside, tapsForAll, addTap);
     for (int32_t b = 0; b < kBlocks; ++b)
         sums[b].Store(data + j0 + b * kLanes);
 }
@@ -351,18 +359,8 @@ void PolyphaseLanes(const PolyphaseRows& r, const float* taps, const int32_t* of
         for (int32_t b = 0; b < kBlocks; ++b)
             sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
     };
-    EnergyBeside chain = energy;  // in registers: the loop's loads may not alias it
-    const int32_t stepped = StepsWithin(chain, limits[0]);
-    int32_t k = 0;
-#pragma GCC unroll 2
-    for (; k < stepped; ++k) {
-        addTap(k);
-        chain.Step();
-    }
-    energy = chain;
-#pragma GCC unroll 2
-    for (; k < limits[0]; ++k)
-        addTap(k);
+    TapsBeside(energy, limits[0], addTap);
+    int32_t k = limits[0];
     // The limits rise with b, so from limits[b - 1] to limits[b] exactly the blocks b ... kBlocks
     // - 1 take each tap: a loop of its own for each such stretch asks no block whether it is done.
     auto stretchesFrom = [&]<int32_t kFrom>(auto& self) __attribute__((always_inline)) {
@@ -628,18 +626,7 @@ class PairFilter {
             for (int32_t v = 0; v < kPairVectors; ++v)
                 sums[v] = tap * Floats::Load(bases[v] - k * kStride) + sums[v];
         };
-        EnergyBeside chain = energy_;  // in registers: the loop's loads may not alias it
-        const int32_t stepped = StepsWithin(chain, tapCount_);
-        int32_t k = 0;
-#pragma GCC unroll 2
-        for (; k < stepped; ++k) {
-            addTap(k);
-            chain.Step();
-        }
-        energy_ = chain;
-#pragma GCC unroll 2
-        for (; k < tapCount_; ++k)
-            addTap(k);
+        TapsBeside(energy_, tapCount_, addTap);
         for (int32_t v = 0; v < pending.count; ++v) {
             alignas(16) float lanes[4];
             sums[v].Store(lanes);
