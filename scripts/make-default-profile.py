@@ -3,6 +3,7 @@
 
     scripts/make-default-profile.py            corpus (if absent), calibration, evaluation
     scripts/make-default-profile.py --check    calibrate into build/ and compare, keep the file
+    scripts/make-default-profile.py --corpus DIR   on another corpus (make-corpus.py --wide)
 
 Uses build/vocetta (build first), scripts/make-corpus.py (its calibration voices only; the
 validation voices choose the parameters below and give the figures, the held-back voices are
@@ -83,14 +84,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--check", action="store_true",
                         help="write build/default-check.json and say whether it matches")
+    parser.add_argument("--corpus", default=CORPUS, help="the corpus to calibrate on (default: "
+                        "build/corpus, made by scripts/make-corpus.py when absent)")
     args = parser.parse_args()
     if not os.access(TOOL, os.X_OK):
         sys.exit("build the tool first: cmake -S . -B build && cmake --build build")
-    manifest = os.path.join(CORPUS, "calibration", "manifest.csv")
+    manifest = os.path.join(args.corpus, "calibration", "manifest.csv")
     if not os.path.exists(manifest):
-        subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "make-corpus.py")],
-                       check=True)
-    sentences = vowels_of_sentences(os.path.join(CORPUS, "calibration", "speech.csv"))
+        subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "make-corpus.py"), "--out",
+                        args.corpus], check=True)
+    sentences = vowels_of_sentences(os.path.join(args.corpus, "calibration", "speech.csv"))
     # The profile as it stands is an input (--base), so the new one is written beside it first.
     target = os.path.join(ROOT, "build",
                           "default-check.json" if args.check else "default-new.json")
@@ -108,7 +111,7 @@ def main():
         print("same as profiles/default.json" if filecmp.cmp(target, PROFILE, shallow=False)
               else "differs from profiles/default.json")
     subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "evaluate-corpus.py"), "-p",
-                    target], check=True)
+                    target, "--corpus", args.corpus], check=True)
 
 
 if __name__ == "__main__":
