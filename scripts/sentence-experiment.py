@@ -515,7 +515,8 @@ def smoothing(args, work):
             run("cost %g, min %d frames but vowels" % (cost, frames_min), [cost] * n, mins)
 
 
-RECIPE = load_script("make-default-profile").CHOSEN
+DEFAULT_PROFILE = load_script("make-default-profile")
+RECIPE = DEFAULT_PROFILE.CHOSEN
 
 
 def widened(corpus, widen, work):
@@ -553,6 +554,8 @@ def calibrate(corpus, manifests, profile, overrides, widen=0.0, work=None, leave
     replacing recipe options; the speaker anchor is left out (the figures here are not
     adapted)."""
     calibration = os.path.join(corpus, "calibration")
+    # The sentence vowels as the built-in recipe lists them (written beside speech.csv).
+    DEFAULT_PROFILE.vowels_of_sentences(os.path.join(calibration, "speech.csv"))
     sentences = (widened(corpus, widen, work) if widen else
                  os.path.join(calibration, "speech-vowels.csv"))
     manifest = os.path.join(calibration, "manifest.csv")
