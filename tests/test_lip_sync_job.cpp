@@ -1015,6 +1015,30 @@ TEST_P(LipSyncJobTest, FirstOutputsOfTheFilterEqualTheKernelsChainedAtEveryStep)
     }
 }
 
+// Between two and three input samples per output, interpolation reads two neighbours of each
+// output, pairs two or three samples apart: the job filters only those. Ratios near both ends,
+// lengths about where the filter's first samples end, past where the spaced pairs' copy is
+// rebuilt, and with the last output clamped to the last sample.
+TEST_P(LipSyncJobTest, InterpolationBetweenTwoAndThreeSamplesEqualsTheKernelsChained) {
+    const int32_t rates[][2] = {{44100, 16000}, {22050, 8000},  {40000, 16000},
+                                {47999, 16000}, {32001, 16000}, {20000, 9999}};
+    uint32_t seed = 700;
+    for (const auto& rate : rates) {
+        for (const int32_t length : {287, 288, 289, 290, 337, 1023, 1024, 1025, 2049, 5000}) {
+            ++seed;
+            Job job(SpeechLike(length, rate[0], seed), rate[0], rate[1], 24, 12, 3, 1, seed);
+            const Expected expected = ChainKernels(entries(), job);
+            Run(job);
+            SCOPED_TRACE(testing::Message()
+                         << rate[0] << " to " << rate[1] << " Hz, " << length << " samples");
+            for (size_t i = 0; i < job.mfcc.size(); ++i)
+                ASSERT_TRUE(SameValue(job.mfcc[i], expected.mfcc[i]))
+                    << "mfcc[" << i << "] = " << job.mfcc[i] << ", expected " << expected.mfcc[i];
+            ASSERT_TRUE(SameValue(job.result[0].volume, expected.volume));
+        }
+    }
+}
+
 VOCETTA_TEST_EACH_BUILD(LipSyncJobTest);
 VOCETTA_TEST_EACH_BUILD(ScoringTest);
 

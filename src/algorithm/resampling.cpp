@@ -42,6 +42,25 @@ int32_t StepsWithin(const Beside& beside, int32_t count) {
     return remaining < count ? static_cast<int32_t>(remaining) : count;
 }
 
+// addTap(k) for k = 0 ... count - 1, the first min(count, beside.Remaining()) of them each with a
+// step of `beside`.
+template <typename Beside, typename AddTap>
+__attribute__((always_inline)) inline void TapsBeside(Beside& beside, int32_t count,
+                                                      AddTap&& addTap) {
+    Beside chain = beside;  // in registers: the loop's loads may not alias it
+    const int32_t stepped = StepsWithin(chain, count);
+    int32_t k = 0;
+#pragma GCC unroll 2
+    for (; k < stepped; ++k) {
+        addTap(k);
+        chain.Step();
+    }
+    beside = chain;
+#pragma GCC unroll 2
+    for (; k < count; ++k)
+        addTap(k);
+}
+
 // The convolution data[j] = taps[k] x source[j - k] + data[j], k ascending, is a chain of
 // dependent sums per output, so its speed comes from running many outputs side by side: each
 // vector lane is one output j and carries exactly that output's chain, one rounded product and
@@ -67,18 +86,7 @@ void ConvolveLanes(float* data, const float* source, const float* taps, int32_t 
             sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
         }
     };
-    Beside chain = beside;  // in registers: the loop's loads may not alias it
-    const int32_t stepped = StepsWithin(chain, tapsForAll);
-    int32_t k = 0;
-#pragma GCC unroll 2
-    for (; k < stepped; ++k) {
-        addTap(k);
-        chain.Step();
-    }
-    beside = chain;
-#pragma GCC unroll 2
-    for (; k < tapsForAll; ++k)
-        addTap(k);
+    TapsBeside(beside, tapsForAll, addTap);
     for (int32_t b = 0; b < kBlocks; ++b)
         sums[b].Store(data + j0 + b * kLanes);
 }
@@ -94,30 +102,6 @@ void ConvolveRemainder(float* data, const float* source, const float* taps, int3
             sum = taps[k] * source[j - k] + sum;
         data[j] = sum;
     }
-}
-
-// The same continuation in lanes, for the analysis: the kLanes chains whose sums so far are at
-// `sums` take taps fromTap, fromTap + 1, ..., up to `count` of them, lane l while t < reach[l]
-// (t counting from fromTap), reading its sample of tap fromTap + t at sampleOf(t) + l. Below
-// `allTaking` (at most every reach) each lane takes every tap; past it, a lane past its own last
-// tap keeps its sum (Select, so that not even the sign of a zero changes) while the others go on.
-// What such a lane reads instead lies in the padding of a copy of the block's first samples
-// (LaneHead), and is never used.
-template <typename SampleOf>
-void LaneTail(float* sums, const float* taps, int32_t fromTap, int32_t count, int32_t allTaking,
-              Floats reach, SampleOf sampleOf) {
-    Floats sum = Floats::Load(sums);
-    int32_t t = 0;
-    for (const int32_t plain = allTaking < count ? allTaking : count; t < plain; ++t)
-        sum = Floats::Broadcast(taps[fromTap + t]) * Floats::Load(sampleOf(t)) + sum;
-    Floats position = Floats::Broadcast(static_cast<float>(t));  // t, exact below 2^24
-    for (; t < count; ++t) {
-        const Floats taking = LessThan(position, reach);
-        const Floats tap = Floats::Broadcast(taps[fromTap + t]);
-        sum = Select(taking, tap * Floats::Load(sampleOf(t)) + sum, sum);
-        position = position + Floats::Broadcast(1.0f);
-    }
-    sum.Store(sums);
 }
 
 // The block's first kHeadWidth samples after as many of padding: the outputs below kHeadWidth that
@@ -137,42 +121,39 @@ struct LaneHead {
 
 // The lane tails of a group's kBlocks blocks side by side, for the analysis: block b, its sums at
 // sums + b x kLanes, takes in lane l taps fromTap + t for t < min(b x kLanes + l, remaining),
-// reading sample b x kLanes - 1 - t + l of the head, as LaneTail continues each block alone.
-// Each block's tail is one chain of dependent sums; one block after another, every add waits for
-// the one before it, while side by side the chains overlap. A block leaves the loop past its
-// last lane's last tap; before that, its lanes past their own keep their sums (Select) and read
-// the head's padding.
+// reading sample b x kLanes - 1 - t + l of the head. Each block's tail is one chain of dependent
+// sums; one block after another, every add waits for the one before it, while side by side the
+// chains overlap. Over t in [c x kLanes, (c + 1) x kLanes), the blocks below c are done, every
+// lane of the blocks above c takes the tap, and only block c has lanes past their own last tap:
+// those keep their sums (Select, so that not even the sign of a zero changes) and read the head's
+// padding, which is never used.
 template <int32_t kBlocks>
 void LaneTails(float* sums, const float* taps, int32_t fromTap, int32_t remaining,
                const LaneHead& head) {
-    Floats acc[kBlocks], reach[kBlocks];
-    int32_t ends[kBlocks];  // t of each block's last tap, plus one
-    const Floats limit = Floats::Broadcast(static_cast<float>(remaining));  // exact below 2^24
-    for (int32_t b = 0; b < kBlocks; ++b) {
+    Floats acc[kBlocks];
+    for (int32_t b = 0; b < kBlocks; ++b)
         acc[b] = Floats::Load(sums + b * kLanes);
-        reach[b] = Min(Floats::Ramp(b * kLanes), limit);
-        const int32_t last = b * kLanes + kLanes - 1;
-        ends[b] = last < remaining ? last : remaining;
-    }
+    const Floats limit = Floats::Broadcast(static_cast<float>(remaining));  // exact below 2^24
     int32_t t = 0;
-    Floats position = Floats::Broadcast(0.0f);
-    // The ends rise with b: from ends[kFrom - 1] to ends[kFrom], blocks kFrom ... kBlocks - 1 go
-    // on.
-    auto stretchesFrom = [&]<int32_t kFrom>(auto& self) __attribute__((always_inline)) {
-        if constexpr (kFrom < kBlocks) {
-            for (; t < ends[kFrom]; ++t) {
+    auto stretch = [&]<int32_t kC>(auto& self) __attribute__((always_inline)) {
+        if constexpr (kC < kBlocks) {
+            const int32_t stop = (kC + 1) * kLanes < remaining ? (kC + 1) * kLanes : remaining;
+            const Floats reach = Min(Floats::Ramp(kC * kLanes), limit);
+            Floats position = Floats::Broadcast(static_cast<float>(t));  // exact below 2^24
+            for (; t < stop; ++t) {
                 const Floats tap = Floats::Broadcast(taps[fromTap + t]);
-                for (int32_t b = kFrom; b < kBlocks; ++b) {
-                    const Floats taking = LessThan(position, reach[b]);
-                    const Floats sample = Floats::Load(head.Sample(b * kLanes - 1 - t));
-                    acc[b] = Select(taking, tap * sample + acc[b], acc[b]);
-                }
+                const Floats taking = LessThan(position, reach);
+                acc[kC] =
+                    Select(taking, tap * Floats::Load(head.Sample(kC * kLanes - 1 - t)) + acc[kC],
+                           acc[kC]);
+                for (int32_t b = kC + 1; b < kBlocks; ++b)
+                    acc[b] = tap * Floats::Load(head.Sample(b * kLanes - 1 - t)) + acc[b];
                 position = position + Floats::Broadcast(1.0f);
             }
-            self.template operator()<kFrom + 1>(self);
+            if (t < remaining) self.template operator()<kC + 1>(self);
         }
     };
-    stretchesFrom.template operator()<0>(stretchesFrom);
+    stretch.template operator()<0>(stretch);
     for (int32_t b = 0; b < kBlocks; ++b)
         acc[b].Store(sums + b * kLanes);
 }
@@ -214,10 +195,10 @@ void Convolve(float* data, int32_t dataLength, const float* source, const float*
 // sample the output holds input[0], from the last one on it holds input[inputLength - 1] (the
 // difference term is then 0 x (t - i0)). Inside, floor(t) is the truncation of a non-negative t.
 void InterpolateLoop(const float* input, int32_t inputLength, float* output, int32_t outputLength,
-                     float ratio) {
+                     float ratio, int32_t first = 0) {
     const int32_t lastIndex = inputLength - 1;
     const double lastPosition = static_cast<double>(lastIndex);
-    for (int32_t i = 0; i < outputLength; ++i) {
+    for (int32_t i = first; i < outputLength; ++i) {
         const float t = static_cast<float>(i) * ratio;
         int32_t i0 = 0;
         int32_t i1 = 0;
@@ -232,6 +213,34 @@ void InterpolateLoop(const float* input, int32_t inputLength, float* output, int
         }
         output[i] = (input[i1] - input[i0]) * (t - static_cast<float>(i0)) + input[i0];
     }
+}
+
+// InterpolateLoop's outputs in lanes, for the analysis, where the ratio is positive and finite
+// and both lengths stay below 2^24: every t = float(i) x ratio is then non-negative, the
+// comparison with the last index is exact in single precision, and clamping t there before
+// truncating gives both indices the loop's values. The samples are fetched one by one: the
+// neighbours of kLanes outputs lie at no fixed distance apart.
+void InterpolateLanes(const float* input, int32_t inputLength, float* output, int32_t outputLength,
+                      float ratio) {
+    const Floats vRatio = Floats::Broadcast(ratio);
+    const Floats last = Floats::Broadcast(static_cast<float>(inputLength - 1));
+    const Floats one = Floats::Broadcast(1.0f);
+    int32_t i = 0;
+    for (; i + kLanes <= outputLength; i += kLanes) {
+        const Floats t = Floats::Ramp(i) * vRatio;
+        const Floats from = ToFloats(TruncateToInt32(Min(t, last)));  // i0, exact
+        alignas(32) int32_t i0[kLanes], i1[kLanes];
+        TruncateToInt32(from).Store(i0);
+        TruncateToInt32(Min(from + one, last)).Store(i1);
+        alignas(32) float x0[kLanes], x1[kLanes];
+        for (int32_t lane = 0; lane < kLanes; ++lane) {
+            x0[lane] = input[i0[lane]];
+            x1[lane] = input[i1[lane]];
+        }
+        const Floats a = Floats::Load(x0);
+        ((Floats::Load(x1) - a) * (t - from) + a).Store(output + i);
+    }
+    if (i < outputLength) InterpolateLoop(input, inputLength, output, outputLength, ratio, i);
 }
 
 void DecimateLoop(const float* input, float* output, int32_t outputLength, int32_t step) {
@@ -254,19 +263,39 @@ struct PolyphaseRows {
     int32_t step;
     int32_t quotient, remainder;  // n = step x quotient + remainder
 
-    const float* Row(int32_t p) const {
+    float* Row(int32_t p) const {
         return rows + static_cast<int64_t>(p) * quotient + (p < remainder ? p : remainder);
     }
 };
 
 PolyphaseRows DealIntoRows(const float* block, int32_t n, int32_t step, float* rows) {
     const PolyphaseRows dealt{rows, step, n / step, n % step};
-    float* to = rows;
+    // The commonest steps (48 and 32 to 16 kHz) deal kLanes elements to every row from a few
+    // loads; every row then has at least the elements dealt so far.
+    int32_t dealtToAll = 0;
+    if (step == 2 || step == 3) {
+        float* const to0 = rows;
+        float* const to1 = dealt.Row(1);
+        float* const to2 = step == 3 ? dealt.Row(2) : nullptr;
+        for (; step * (dealtToAll + kLanes) <= n; dealtToAll += kLanes) {
+            const float* from = block + step * dealtToAll;
+            Floats first, second, third;
+            if (step == 2) {
+                Deinterleave(from, first, second);
+            } else {
+                DealThree(from, first, second, third);
+                third.Store(to2 + dealtToAll);
+            }
+            first.Store(to0 + dealtToAll);
+            second.Store(to1 + dealtToAll);
+        }
+    }
     const int64_t stride = step;
     for (int32_t p = 0; p < step && p < n; ++p) {
         const int32_t count = p < dealt.remainder ? dealt.quotient + 1 : dealt.quotient;
+        float* to = dealt.Row(p);
         const float* from = block + p;
-        int32_t i = 0;
+        int32_t i = dealtToAll;
         // Four to a turn: the copies are independent, so the loop's own steps are what costs.
         for (; i + 4 <= count; i += 4) {
             const int64_t j = i * stride;
@@ -277,7 +306,6 @@ PolyphaseRows DealIntoRows(const float* block, int32_t n, int32_t step, float* r
         }
         for (; i < count; ++i)
             to[i] = from[i * stride];
-        to += count;
     }
     return dealt;
 }
@@ -290,14 +318,24 @@ void TapOffsets(const PolyphaseRows& r, int32_t tapCount, int32_t* offsets) {
     const int32_t first = tapCount < r.step ? tapCount : r.step;
     for (int32_t k = 0; k < first; ++k)
         offsets[k] = k == 0 ? 0 : static_cast<int32_t>(r.Row(r.step - k) - r.rows) - 1;
+    // kLanes x step taps on, a tap reads kLanes elements before: past the first kLanes x step,
+    // a vector of offsets is one stored step vectors earlier, less kLanes.
+    const int32_t period = kLanes * r.step;
+    const int32_t scalar = tapCount < period ? tapCount : period;
     int32_t phase = 0, back = 1;
-    for (int32_t k = first; k < tapCount; ++k) {
+    for (int32_t k = first; k < scalar; ++k) {
         offsets[k] = offsets[phase] - back;
         if (++phase == r.step) {
             phase = 0;
             ++back;
         }
     }
+    const Ints lanes = Ints::Broadcast(kLanes);
+    int32_t k = scalar;
+    for (; k + kLanes <= tapCount; k += kLanes)
+        (Ints::Load(offsets + (k - period)) - lanes).Store(offsets + k);
+    for (; k < tapCount; ++k)
+        offsets[k] = offsets[k - r.step] - 1;
 }
 
 // Outputs i0 ... i0 + kBlocks x kLanes - 1, each block of kLanes taking the taps that all its
@@ -321,18 +359,8 @@ void PolyphaseLanes(const PolyphaseRows& r, const float* taps, const int32_t* of
         for (int32_t b = 0; b < kBlocks; ++b)
             sums[b] = tap * Floats::Load(from + b * kLanes) + sums[b];
     };
-    EnergyBeside chain = energy;  // in registers: the loop's loads may not alias it
-    const int32_t stepped = StepsWithin(chain, limits[0]);
-    int32_t k = 0;
-#pragma GCC unroll 2
-    for (; k < stepped; ++k) {
-        addTap(k);
-        chain.Step();
-    }
-    energy = chain;
-#pragma GCC unroll 2
-    for (; k < limits[0]; ++k)
-        addTap(k);
+    TapsBeside(energy, limits[0], addTap);
+    int32_t k = limits[0];
     // The limits rise with b, so from limits[b - 1] to limits[b] exactly the blocks b ... kBlocks
     // - 1 take each tap: a loop of its own for each such stretch asks no block whether it is done.
     auto stretchesFrom = [&]<int32_t kFrom>(auto& self) __attribute__((always_inline)) {
@@ -483,6 +511,174 @@ void FilterDecimated(float* block, int32_t n, float* rows, const float* taps, in
     CopyFloats(block, rows, m);
 }
 
+// Interpolating between two and three input samples apart reads a pair of neighbours per output,
+// and the pairs of two outputs in a row lie two or three samples apart: three quarters of the
+// filtered samples, and the four of two outputs fill a vector of four lanes. Pairs two apart are
+// four consecutive samples; for pairs three apart, `spread` holds the samples x, x + 1, x + 3,
+// x + 4 side by side for each x, so that each tap of such a vector is one aligned load as well.
+// Every lane keeps its sample's chain in the kernel's order, from the sample itself through every
+// tap, k ascending. The first samples, which reach back to fewer taps, are filtered as the kernel
+// does (Convolve); a pair clamped at the block's end, or at a gap the rounding of the positions
+// makes other than two or three, alone. Builds whose vectors hold more than two pairs filter
+// every sample.
+constexpr int32_t kPairVectors = 8;       // in flight: chains enough for the adders
+constexpr int32_t kSpreadSamples = 1024;  // x that `spread` holds at once, 16 KiB
+constexpr int32_t kGroupWidth = kWide * kLanes;
+
+int32_t PairPrefix(int32_t tapCount) {
+    return (tapCount + kGroupWidth - 1) / kGroupWidth * kGroupWidth;
+}
+
+bool PairsApply(const DownSamplePlan& plan, int32_t n, int32_t tapCount) {
+    constexpr int32_t kExact = 1 << 24;  // the positions' comparisons exact, as InterpolateLanes
+    return kLanes == 4 && plan.kind == DownSamplePlan::kInterpolate && plan.ratio > 2.0f &&
+           plan.ratio < 3.0f && n <= kExact && plan.length <= kExact &&
+           tapCount <= kSpreadSamples / 2 && PairPrefix(tapCount) < n;
+}
+
+// The first of the two samples InterpolateLoop reads for output i, where PairsApply holds; the
+// second is the next, or the same at the last.
+int32_t PairStart(int32_t i, float ratio, int32_t lastIndex) {
+    const float t = static_cast<float>(i) * ratio;
+    return t < static_cast<float>(lastIndex) ? TruncateToInt32(t) : lastIndex;
+}
+
+class PairFilter {
+  public:
+    PairFilter(float* block, const float* source, const float* taps, int32_t tapCount,
+               EnergyBeside& energy)
+        : block_(block), source_(source), taps_(taps), tapCount_(tapCount), energy_(energy) {}
+
+    // The pair of two outputs at a and b = a + 2 or a + 3, every sample at least tapCount - 1 and
+    // b + 1 inside the block.
+    void Add(int32_t a, int32_t b, int32_t n) {
+        if (b - a == 2) {
+            Push(adjacent_, source_ + a, a, b);
+            return;
+        }
+        if (a >= spreadEnd_) {
+            Flush<4>(spaced_);
+            SpreadFrom(a - (tapCount_ - 1), n);
+        }
+        Push(spaced_, spread_ + 4 * (a - spreadFrom_), a, b);
+    }
+
+    // Sample j, at least tapCount - 1, alone.
+    void Single(int32_t j) const {
+        float sum = source_[j];
+        for (int32_t k = 0; k < tapCount_; ++k)
+            sum = taps_[k] * source_[j - k] + sum;
+        block_[j] = sum;
+    }
+
+    void Finish() {
+        Flush<1>(adjacent_);
+        Flush<4>(spaced_);
+    }
+
+  private:
+    struct Pending {
+        const float* bases[kPairVectors];
+        int32_t pairs[kPairVectors][2];
+        int32_t count = 0;
+    };
+
+    void Push(Pending& pending, const float* base, int32_t a, int32_t b) {
+        pending.bases[pending.count] = base;
+        pending.pairs[pending.count][0] = a;
+        pending.pairs[pending.count][1] = b;
+        if (++pending.count == kPairVectors) {
+            if (&pending == &adjacent_) {
+                Flush<1>(pending);
+            } else {
+                Flush<4>(pending);
+            }
+        }
+    }
+
+    // spread_[4 (x - from) ...] for x from `from`, as many as it holds and the block has x + 4.
+    void SpreadFrom(int32_t from, int32_t n) {
+        const int32_t end = n - 4 < from + kSpreadSamples ? n - 4 : from + kSpreadSamples;
+        float* to = spread_;
+        for (int32_t x = from; x < end; ++x, to += 4) {
+            to[0] = source_[x];
+            to[1] = source_[x + 1];
+            to[2] = source_[x + 3];
+            to[3] = source_[x + 4];
+        }
+        spreadFrom_ = from;
+        spreadEnd_ = end;
+    }
+
+    // The vectors pending, tap k of each at its base - k x kStride; the last one repeated to a
+    // full group (the same chain twice, the same bits stored twice).
+    template <int32_t kStride>
+    void Flush(Pending& pending) {
+        if (pending.count <= 0) return;
+        const float* bases[kPairVectors];
+        for (int32_t v = 0; v < kPairVectors; ++v)
+            bases[v] = pending.bases[v < pending.count ? v : pending.count - 1];
+        Floats sums[kPairVectors];
+        for (int32_t v = 0; v < kPairVectors; ++v)
+            sums[v] = Floats::Load(bases[v]);  // the samples themselves
+        auto addTap = [&](int32_t k) __attribute__((always_inline)) {
+            const Floats tap = Floats::Broadcast(taps_[k]);
+            for (int32_t v = 0; v < kPairVectors; ++v)
+                sums[v] = tap * Floats::Load(bases[v] - k * kStride) + sums[v];
+        };
+        TapsBeside(energy_, tapCount_, addTap);
+        for (int32_t v = 0; v < pending.count; ++v) {
+            alignas(16) float lanes[4];
+            sums[v].Store(lanes);
+            const int32_t a = pending.pairs[v][0], b = pending.pairs[v][1];
+            block_[a] = lanes[0];
+            block_[a + 1] = lanes[1];
+            block_[b] = lanes[2];
+            block_[b + 1] = lanes[3];
+        }
+        pending.count = 0;
+    }
+
+    float* block_;
+    const float* source_;
+    const float* taps_;
+    int32_t tapCount_;
+    EnergyBeside& energy_;
+    Pending adjacent_, spaced_;
+    int32_t spreadFrom_ = 0, spreadEnd_ = 0;  // the x that spread_ holds
+    alignas(16) float spread_[4 * kSpreadSamples];
+};
+
+// The filtered samples that interpolation reads into `block`, where PairsApply holds; `source`
+// holds the block's copy, the others are left as they were.
+void FilterPairs(float* block, int32_t n, const float* source, const float* taps, int32_t tapCount,
+                 const DownSamplePlan& plan, EnergyBeside& energy, const LaneHead& head) {
+    const int32_t prefix = PairPrefix(tapCount);
+    Convolve(block, prefix, source, taps, tapCount, energy, &head);
+    const int32_t lastIndex = n - 1;
+    const int32_t m = plan.length;
+    int32_t i = 0;
+    while (i < m && PairStart(i, plan.ratio, lastIndex) + 1 < prefix)
+        ++i;
+    PairFilter filter(block, source, taps, tapCount, energy);
+    auto alone = [&](int32_t a) {
+        filter.Single(a);
+        if (a < lastIndex) filter.Single(a + 1);
+    };
+    for (; i + 1 < m; i += 2) {
+        const int32_t a = PairStart(i, plan.ratio, lastIndex);
+        const int32_t b = PairStart(i + 1, plan.ratio, lastIndex);
+        if (b + 1 <= lastIndex && (b - a == 2 || b - a == 3)) {
+            filter.Add(a, b, n);
+        } else {
+            alone(a);
+            alone(b);
+        }
+    }
+    if (i < m) alone(PairStart(i, plan.ratio, lastIndex));
+    filter.Finish();
+}
+
 }  // namespace
 
 LowPassDesign DesignLowPass(float sampleRate, float cutoff, float range) {
@@ -520,18 +716,28 @@ void LowPassForDownSample(float* block, int32_t n, float* source, float* taps,
         }
         return;
     }
-    // Copying and interpolation read (nearly) every sample.
+    // Copying reads every sample, interpolation three quarters of them or more.
     if (tapCount != 0 && n > 0) {
         CopyFloats(source, block, n);
         const LaneHead head(block, n);
-        Convolve(block, n, source, taps, tapCount, energy, &head);
+        if (PairsApply(plan, n, tapCount)) {
+            FilterPairs(block, n, source, taps, tapCount, plan, energy, head);
+        } else {
+            Convolve(block, n, source, taps, tapCount, energy, &head);
+        }
     }
 }
 
 void DownSampleFiltered(const float* block, int32_t n, const DownSamplePlan& plan, float* frame) {
     if (plan.length <= 0) return;
     if (plan.kind == DownSamplePlan::kInterpolate) {
-        InterpolateLoop(block, n, frame, plan.length, plan.ratio);
+        constexpr int32_t kExact = 1 << 24;  // integers below it are floats exactly
+        if (plan.ratio > 0.0f && plan.ratio < __builtin_inff() && n <= kExact &&
+            plan.length <= kExact) {
+            InterpolateLanes(block, n, frame, plan.length, plan.ratio);
+        } else {
+            InterpolateLoop(block, n, frame, plan.length, plan.ratio);
+        }
     } else {
         CopyFloats(frame, block, plan.length);
     }

@@ -79,11 +79,20 @@ struct Ints {
     static Ints Broadcast(int32_t x) { return {_mm256_set1_epi32(x)}; }
     void Store(void* p) const { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
     friend Ints operator|(Ints a, Ints b) { return {_mm256_or_si256(a.v, b.v)}; }
+    friend Ints operator-(Ints a, Ints b) { return {_mm256_sub_epi32(a.v, b.v)}; }
 };
 // Rounds to an integral value in the thread's rounding mode, as Rint does, and converts; lanes
 // beyond int32 range (and NaN) become INT32_MIN, never undefined behaviour.
 inline Ints RoundToInt32(Floats x) {
     return {_mm256_cvtps_epi32(x.v)};
+}
+// Truncates toward zero and converts, as TruncateToInt32 does lane by lane.
+inline Ints TruncateToInt32(Floats x) {
+    return {_mm256_cvttps_epi32(x.v)};
+}
+// Exact for |x| below 2^24.
+inline Floats ToFloats(Ints x) {
+    return {_mm256_cvtepi32_ps(x.v)};
 }
 template <int kBits>
 inline Ints ShiftLeft(Ints x) {
@@ -107,6 +116,20 @@ inline void Deinterleave(const float* p, Floats& even, Floats& odd) {
     const __m256 o = _mm256_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
     even.v = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(e), _MM_SHUFFLE(3, 1, 2, 0)));
     odd.v = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(o), _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+// Deals the 3 x kLanes floats from p into three: `first` gets p[0], p[3], p[6], ..., `second`
+// p[1], p[4], ..., `third` p[2], p[5], ... Each comes from its lanes of the three loads (which
+// fall in separate lanes: 3 and 8 share no factor) and one permutation into order.
+inline void DealThree(const float* p, Floats& first, Floats& second, Floats& third) {
+    const __m256 a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8), c = _mm256_loadu_ps(p + 16);
+    // first: a in lanes 0 3 6, b in 1 4 7, c in 2 5; second and third the same turned by one.
+    const __m256 u = _mm256_blend_ps(_mm256_blend_ps(a, b, 0x92), c, 0x24);
+    const __m256 v = _mm256_blend_ps(_mm256_blend_ps(a, b, 0x24), c, 0x49);
+    const __m256 w = _mm256_blend_ps(_mm256_blend_ps(a, b, 0x49), c, 0x92);
+    first.v = _mm256_permutevar8x32_ps(u, _mm256_setr_epi32(0, 3, 6, 1, 4, 7, 2, 5));
+    second.v = _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(1, 4, 7, 2, 5, 0, 3, 6));
+    third.v = _mm256_permutevar8x32_ps(w, _mm256_setr_epi32(2, 5, 0, 3, 6, 1, 4, 7));
 }
 
 // Blocks of 2 x kHalf floats side by side (kHalf 2 or 4, at most half a vector), 2 x kLanes floats

@@ -77,11 +77,20 @@ struct Ints {
     static Ints Broadcast(int32_t x) { return {_mm_set1_epi32(x)}; }
     void Store(void* p) const { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
     friend Ints operator|(Ints a, Ints b) { return {_mm_or_si128(a.v, b.v)}; }
+    friend Ints operator-(Ints a, Ints b) { return {_mm_sub_epi32(a.v, b.v)}; }
 };
 // Rounds to an integral value in the thread's rounding mode, as Rint does, and converts; lanes
 // beyond int32 range (and NaN) become INT32_MIN, never undefined behaviour.
 inline Ints RoundToInt32(Floats x) {
     return {_mm_cvtps_epi32(x.v)};
+}
+// Truncates toward zero and converts, as TruncateToInt32 does lane by lane.
+inline Ints TruncateToInt32(Floats x) {
+    return {_mm_cvttps_epi32(x.v)};
+}
+// Exact for |x| below 2^24.
+inline Floats ToFloats(Ints x) {
+    return {_mm_cvtepi32_ps(x.v)};
 }
 template <int kBits>
 inline Ints ShiftLeft(Ints x) {
@@ -102,6 +111,19 @@ inline void Deinterleave(const float* p, Floats& even, Floats& odd) {
     const __m128 low = _mm_loadu_ps(p), high = _mm_loadu_ps(p + 4);
     even.v = _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));
     odd.v = _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
+}
+
+// Deals the 3 x kLanes floats from p into three: `first` gets p[0], p[3], p[6], p[9], `second`
+// p[1], p[4], ..., `third` p[2], p[5], ...
+inline void DealThree(const float* p, Floats& first, Floats& second, Floats& third) {
+    const __m128 a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + 4), c = _mm_loadu_ps(p + 8);
+    const __m128 b2c1 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 1, 2, 2));  // p6 p6 p9 p9
+    const __m128 a1b0 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 1, 1));  // p1 p1 p4 p4
+    const __m128 b3c2 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(2, 2, 3, 3));  // p7 p7 p10 p10
+    const __m128 a2b1 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 2, 2));  // p2 p2 p5 p5
+    first.v = _mm_shuffle_ps(a, b2c1, _MM_SHUFFLE(2, 0, 3, 0));         // p0 p3 p6 p9
+    second.v = _mm_shuffle_ps(a1b0, b3c2, _MM_SHUFFLE(2, 0, 2, 0));     // p1 p4 p7 p10
+    third.v = _mm_shuffle_ps(a2b1, c, _MM_SHUFFLE(3, 0, 2, 0));         // p2 p5 p8 p11
 }
 
 // Blocks of 2 x kHalf floats side by side (kHalf 2: half a vector), 2 x kLanes floats from p:
