@@ -1039,6 +1039,34 @@ TEST_P(LipSyncJobTest, InterpolationBetweenTwoAndThreeSamplesEqualsTheKernelsCha
     }
 }
 
+// Just above two input samples per output, the rounding of the positions can put the last output
+// at or past the last sample, so that interpolation reads that sample alone: when it closes a
+// pair of outputs two or three samples after the one before, the pair may not be filtered as
+// four samples, the fourth would lie one past the block. Fenced blocks show such a write.
+TEST_P(LipSyncJobTest, APairEndingAtTheLastSampleStaysInsideTheBlock) {
+    // Each: the last output, even, lands on the last sample, three or two after the one before.
+    const int32_t cases[][3] = {{8005, 4001, 5337}, {8003, 4000, 10671}, {8002, 4000, 16007}};
+    GarbageHost host(11);
+    uint32_t seed = 900;
+    for (const auto& c : cases) {
+        const int32_t rate = c[0], target = c[1], length = c[2];
+        const float ratio = static_cast<float>(rate) / static_cast<float>(target);
+        const auto m = static_cast<int32_t>(std::rint(static_cast<float>(length) / ratio));
+        ASSERT_EQ(m % 2, 0);
+        ASSERT_GE(static_cast<float>(m - 1) * ratio, static_cast<float>(length - 1));
+        ++seed;
+        Job job(SpeechLike(length, rate, seed), rate, target, 24, 12, 3, 1, seed);
+        const Expected expected = ChainKernels(entries(), job);
+        Run(job);
+        SCOPED_TRACE(testing::Message() << rate << " to " << target << " Hz, " << length);
+        for (size_t i = 0; i < job.mfcc.size(); ++i)
+            ASSERT_TRUE(SameValue(job.mfcc[i], expected.mfcc[i])) << "mfcc[" << i << "]";
+        ASSERT_TRUE(SameValue(job.result[0].volume, expected.volume));
+        ASSERT_TRUE(host.faults().empty()) << host.faults().front();
+        ASSERT_EQ(host.liveBlocks(), 0u);
+    }
+}
+
 VOCETTA_TEST_EACH_BUILD(LipSyncJobTest);
 VOCETTA_TEST_EACH_BUILD(ScoringTest);
 
