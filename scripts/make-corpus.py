@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Synthesises the labelled calibration and validation corpus for profiles, from many voices.
 
-    scripts/make-corpus.py [--out build/corpus] [--jobs 2] [--skip-install]
+    scripts/make-corpus.py [--out build/corpus] [--jobs 2] [--skip-install] [--wide]
 
 Voices: diphone voices (concatenated recordings of real speakers, driven with .pho files) and
 formant-synthesis voices (languages x speaker variants), several pitches each. The voices are
 split by voice, never by file, into calibration and validation; a third group of voices is held
-back for independent evaluation and is never synthesised here at all.
+back for independent evaluation and is never synthesised here at all. With --wide the
+calibration also hears the diphone voices of WIDE_DIPHONE (more speakers and languages; the
+validation voices are the same, so figures stay comparable); give it another --out, e.g.
+build/corpus-wide.
 
 Writes under OUT:
   calibration/            sustained phonemes (A I U E O, M, FV, S) of the calibration voices,
@@ -52,6 +55,18 @@ HELD_BACK_VARIANTS = ["f2", "f4", "f5", "klatt4", "m6", "m7"]
 
 CALIBRATION_DIPHONE = ["br1", "br3", "cz2", "de2", "de4", "de5", "de7", "es1", "es4", "fr2",
                        "fr4", "fr5", "fr7", "pt1", "ro1", "us1"]
+# More real speakers for calibration, used with --wide (the default corpus stays as it was, so
+# that its figures stay comparable); the built-in profile is calibrated on them. Left out: nl1,
+# id1, ma1, ir1 (no joins with a pause for most vowels), de8, hb2, in1, in2 (none for i and u),
+# tr1, tr2 (none for i): their sustained vowels would be silence; ar1, ar2 have no e or o.
+WIDE_ALL = ["it1", "it2", "nl3", "mx1", "mx2", "br2", "br4", "cz1", "ca1", "ca2", "hu1", "gr1",
+            "gr2", "sw1", "sw2", "lt1", "lt2", "af1", "cr1", "hb1", "jp1", "jp2", "jp3", "la1",
+            "nz1", "vz1", "ee1", "ic1"]
+# Calibrated on only with --wide-all, and measured: each of these groups left out of all 28
+# lifted the validation sentences' vowels (docs/recognition.md), all of them left out the most.
+WIDE_LEFT_OUT = ["it1", "it2", "nl3", "af1", "ca1", "ca2", "hu1", "ee1", "gr1", "gr2", "sw1",
+                 "sw2", "ic1"]
+WIDE_DIPHONE = [voice for voice in WIDE_ALL if voice not in WIDE_LEFT_OUT]
 VALIDATION_DIPHONE = ["de3", "de6", "es2", "fr3", "fr6", "it4", "nl2", "pl1", "us2"]
 CALIBRATION_FORMANT = ["it+m1", "es+m3", "fi+m5", "id+f1", "pt+f3", "ro+klatt2", "it+klatt5",
                        "es+f1", "fi+f3", "pt+m1", "ro+m3", "id+klatt", "it+steph", "es+Annie"]
@@ -60,7 +75,11 @@ VALIDATION_FORMANT = ["de+m2", "fr+m4", "pl+m8", "eo+klatt3", "sv+klatt6", "de+l
 
 # Diphone voice -> language of the formant synthesiser's phoneme output for sentences.
 DIPHONE_LANGUAGE = {"br": "pt-br", "cz": "cs", "de": "de", "es": "es", "fr": "fr", "it": "it",
-                    "nl": "nl", "pl": "pl", "pt": "pt", "ro": "ro", "us": "en-us"}
+                    "nl": "nl", "pl": "pl", "pt": "pt", "ro": "ro", "us": "en-us", "mx": "es",
+                    "ca": "fr", "hu": "hu", "gr": "el", "sw": "sv", "lt": "lt", "af": "af",
+                    "cr": "hr", "jp": "ja", "la": "la", "vz": "es", "ee": "et", "ic": "is"}
+# (hb1 and nz1 speak no sentences: the formant synthesiser's phones for them ask for joins the
+# voices do not have in every sentence tried.)
 
 # Class -> phone names to try, in order of preference (voices spell their inventories
 # differently). A class may take several phones (FV: f and v; S: s and sh).
@@ -75,6 +94,16 @@ CLASSES = {
     "S": [["s"], ["S"]],
 }
 VOWEL_CLASSES = ["A", "I", "U", "E", "O"]
+# Voices that spell their phones in capitals with numbered variants (E2 and O2 the closed e and
+# o, "ss" the sh): their classes and the phones of their sentences.
+CAPITAL_VOICES = ["it1", "it2"]
+CAPITAL_CLASSES = {"A": [["A"]], "I": [["I"]], "U": [["U"]], "E": [["E2", "E1", "E"]],
+                   "O": [["O2", "O1", "O"]], "M": [["M"]], "FV": [["F"], ["V"]],
+                   "S": [["S"], ["ss"]]}
+CAPITAL_SPEECH = {"A": "A", "A1": "A", "A2": "A", "I": "I", "I1": "I", "I2": "I", "U": "U",
+                  "U1": "U", "U2": "U", "E": "E", "E1": "E", "E2": "E", "O": "O", "O1": "O",
+                  "O2": "O"}
+CAPITAL_CONSONANTS = {"M": "M", "F": "FV", "V": "FV", "S": "S", "ss": "S"}
 # Formant-synthesiser spelling of the same phones (long forms give the steadiest takes).
 FORMANT_PHONES = {"A": ["a:"], "I": ["i:"], "U": ["u:"], "E": ["e:"], "O": ["o:"], "M": ["m"],
                   "FV": ["f", "v"], "S": ["s", "S"]}
@@ -134,6 +163,31 @@ CALIBRATION_SENTENCES = {
     "ro": ["Mama mea bea cafea dimineața.", "Barca albastră e pe lac.", "Ieri am văzut un film.",
            "Copiii se joacă în grădină.", "Unde este pantoful meu?",
            "Soarele e foarte puternic azi."],
+    "it": ["Mia madre beve il caffè la mattina.", "La barca blu è sul lago.",
+           "Ieri abbiamo visto un film.", "I bambini giocano nel giardino.",
+           "Dove sono le mie scarpe?", "Il sole è molto forte oggi."],
+    "nl": ["Mijn vader leest elke avond.", "De blauwe boot ligt op het meer.",
+           "Wij zagen gisteren een film.", "De kinderen spelen in de tuin."],
+    "hu": ["Az anyám kávét iszik reggel.", "A kék hajó a tavon van.",
+           "Tegnap láttunk egy filmet.", "A gyerekek a kertben játszanak."],
+    "el": ["Η μητέρα μου πίνει καφέ το πρωί.", "Η μπλε βάρκα είναι στη λίμνη.",
+           "Χθες είδαμε μια ταινία.", "Τα παιδιά παίζουν στον κήπο."],
+    "sv": ["Min mor dricker kaffe på morgonen.", "Den blå båten ligger på sjön.",
+           "Vi såg en film i går.", "Barnen leker i trädgården."],
+    "lt": ["Mano mama rytą geria kavą.", "Mėlyna valtis yra ant ežero.",
+           "Vakar mes matėme filmą.", "Vaikai žaidžia sode."],
+    "af": ["My ma drink koffie in die oggend.", "Die blou boot is op die meer.",
+           "Ons het gister 'n film gesien.", "Die kinders speel in die tuin."],
+    "hr": ["Moja majka kuha juhu nedjeljom.", "Plavi brod je na jezeru.",
+           "Jučer smo gledali film.", "Djeca se igraju u vrtu."],
+    "ja": ["わたしは まいあさ こうひいを のみます。", "あおい ふねが うみに います。",
+           "きのう えいがを みました。", "こどもたちは にわで あそびます。"],
+    "la": ["Puella rosam amat.", "Nauta in mari navigat.", "Pater meus librum legit.",
+           "Lupus et agnus ad rivum venerunt."],
+    "et": ["Minu ema joob hommikul kohvi.", "Sinine paat on järvel.", "Eile me nägime filmi.",
+           "Lapsed mängivad aias."],
+    "is": ["Móðir mín drekkur kaffi á morgnana.", "Blái báturinn er á vatninu.",
+           "Við sáum kvikmynd í gær.", "Börnin leika sér í garðinum."],
 }
 # Phones of continuous speech that teach a class besides the vowels (closures of b and p are
 # left out: their bursts are not the sound of closed lips).
@@ -224,7 +278,7 @@ def diphone_database(voice):
 def diphone_phones(voice, work):
     """The phone of each class that the voice can say (first that synthesises cleanly)."""
     found = {}
-    for name, groups in CLASSES.items():
+    for name, groups in (CAPITAL_CLASSES if voice in CAPITAL_VOICES else CLASSES).items():
         phones = []
         for candidates in groups:
             for phone in candidates:
@@ -399,9 +453,12 @@ def active_span(samples):
     return loud[0] / RATE, (loud[-1] + step) / RATE
 
 
-def pho_segments(pho_path, consonants):
+def pho_segments(pho_path, consonants, voice=""):
     """(start, end, label) of every phone of a .pho file: monophthong vowels by class, pauses as
     'sil', with `consonants` the consonant classes too, anything else as 'other:PHONE'."""
+    capitals = voice in CAPITAL_VOICES
+    vowels = CAPITAL_SPEECH if capitals else SPEECH_VOWELS
+    consonant_classes = CAPITAL_CONSONANTS if capitals else SPEECH_CONSONANTS
     time = 0.0
     segments = []
     with open(pho_path) as f:
@@ -413,9 +470,9 @@ def pho_segments(pho_path, consonants):
                 length = float(fields[1]) / 1000.0
             except ValueError:
                 continue
-            label = "sil" if fields[0] == "_" else SPEECH_VOWELS.get(fields[0], "")
+            label = "sil" if fields[0] == "_" else vowels.get(fields[0], "")
             if not label and consonants:
-                label = SPEECH_CONSONANTS.get(fields[0], "")
+                label = consonant_classes.get(fields[0], "")
             segments.append((time, time + length, label or "other:" + fields[0]))
             time += length
     return segments
@@ -439,6 +496,17 @@ def speak(voice, text, pitch, base, folder):
     return path, pho_path
 
 
+def joins_missing(voice, pho_path):
+    """Whether the voice lacks a join the .pho asks for (it would say silence there instead, and
+    the phones around it would carry labels of sound that is not there)."""
+    raw = pho_path + ".probe.wav"
+    result = subprocess.run(["mbrola", "-e", diphone_database(voice), pho_path, raw],
+                            capture_output=True, text=True)
+    if os.path.exists(raw):
+        os.remove(raw)
+    return result.returncode != 0 or "warn" in (result.stdout + result.stderr).lower()
+
+
 def speech_voice(out, voice, phones, rows):
     """Sentences in the voice's language; phone timing comes from the .pho that drives it."""
     folder = os.path.join(out, "validation", "speech")
@@ -447,7 +515,7 @@ def speech_voice(out, voice, phones, rows):
     for index, text in enumerate(SENTENCES[language]):
         base = "%s-s%d" % (voice, index)
         _, pho_path = speak(voice, text, 1.0, base, folder)
-        for start, end, label in pho_segments(pho_path, consonants=False):
+        for start, end, label in pho_segments(pho_path, consonants=False, voice=voice):
             rows.append((base + ".wav", start, end, label))
 
 
@@ -457,16 +525,22 @@ def calibration_speech(out, voice, rows):
     no change of speed)."""
     folder = os.path.join(out, "calibration", "speech")
     os.makedirs(folder, exist_ok=True)
-    language = DIPHONE_LANGUAGE[voice[:2]]
+    language = DIPHONE_LANGUAGE.get(voice[:2])
+    if language is None:
+        return
     for pi, pitch in enumerate(SPEECH_PITCHES):
         for index, text in enumerate(CALIBRATION_SENTENCES[language]):
             base = "%s-p%d-s%d" % (voice, pi, index)
             path, pho_path = speak(voice, text, pitch, base, folder)
+            # The wider voices' sentences are only learnt from where every join exists (the
+            # first voices' sentences stay as they were calibrated).
+            if voice in WIDE_ALL and joins_missing(voice, pho_path):
+                continue
             augmented = os.path.join(folder, base + "-aug.wav")
             if not os.path.exists(augmented):
                 augment(path, augmented, base, speed=False)
             segments = [(start, end, label) for start, end, label in
-                        pho_segments(pho_path, consonants=True)
+                        pho_segments(pho_path, consonants=True, voice=voice)
                         if not label.startswith("other:") and
                         (label != "sil" or end - start >= SPEECH_MIN_PAUSE)]
             for file in (base + ".wav", base + "-aug.wav"):
@@ -474,9 +548,9 @@ def calibration_speech(out, voice, rows):
                     rows.append(("speech/" + file, label, voice, "%.4f" % start, "%.4f" % end))
 
 
-def package_versions():
+def package_versions(calibration_diphone):
     packages = ["mbrola", "espeak-ng", "sox"] + ["mbrola-" + v for v in
-                                                 sorted(CALIBRATION_DIPHONE + VALIDATION_DIPHONE)]
+                                                 sorted(calibration_diphone + VALIDATION_DIPHONE)]
     versions = {}
     for package in packages:
         result = subprocess.run(["dpkg-query", "-W", "-f", "${Version}", package],
@@ -509,12 +583,20 @@ def main():
     parser.add_argument("--jobs", type=int, default=2, help="voices synthesised at once")
     parser.add_argument("--skip-install", action="store_true",
                         help="do not run scripts/install-corpus-deps.sh")
+    parser.add_argument("--wide", action="store_true",
+                        help="calibrate on the wider set of diphone voices too (WIDE_DIPHONE); "
+                        "the validation voices are the same")
+    parser.add_argument("--wide-all", action="store_true",
+                        help="--wide with the voices measured and left out too (WIDE_LEFT_OUT)")
     args = parser.parse_args()
-    for voice in CALIBRATION_DIPHONE + VALIDATION_DIPHONE:
+    wide = WIDE_ALL if args.wide_all else WIDE_DIPHONE if args.wide else []
+    calibration_diphone = CALIBRATION_DIPHONE + wide
+    for voice in calibration_diphone + VALIDATION_DIPHONE:
         assert voice not in HELD_BACK_DIPHONE, voice
     for voice in CALIBRATION_FORMANT + VALIDATION_FORMANT:
         assert voice not in HELD_BACK_FORMANT and voice.split("+")[1] not in HELD_BACK_VARIANTS
-    assert not set(CALIBRATION_DIPHONE) & set(VALIDATION_DIPHONE)
+    assert not set(calibration_diphone) & set(VALIDATION_DIPHONE)
+    assert len(set(calibration_diphone)) == len(calibration_diphone)
     assert not set(CALIBRATION_FORMANT) & set(VALIDATION_FORMANT)
     if not args.skip_install:
         subprocess.run(["bash", os.path.join(ROOT, "scripts", "install-corpus-deps.sh")],
@@ -522,7 +604,7 @@ def main():
     out = args.out
     os.makedirs(out, exist_ok=True)
 
-    voices = ([("diphone", v, "calibration") for v in CALIBRATION_DIPHONE] +
+    voices = ([("diphone", v, "calibration") for v in calibration_diphone] +
               [("formant", v, "calibration") for v in CALIBRATION_FORMANT] +
               [("diphone", v, "validation") for v in VALIDATION_DIPHONE] +
               [("formant", v, "validation") for v in VALIDATION_FORMANT])
@@ -572,7 +654,8 @@ def main():
                       "formant_variants_never_used": HELD_BACK_VARIANTS},
         "voices": inventory,
         "conditions": CONDITIONS,
-        "packages": package_versions(),
+        "wide": wide,
+        "packages": package_versions(calibration_diphone),
         "files": {"calibration": len(calibration),
                   "calibration_sentences": len({row[0] for row in calibration_sentences}),
                   "validation_takes": len(validation),

@@ -6,7 +6,8 @@
     scripts/sentence-experiment.py decoding  [-p PROFILE] [--sentences DIR] [--conditions clean,...]
     scripts/sentence-experiment.py stream    [-p PROFILE] [--sentences DIR] [--conditions clean,...]
     scripts/sentence-experiment.py ceiling   [--sentences DIR] [--weight 4]
-    scripts/sentence-experiment.py profile   --keep FILE [--widen MS] [-- calibrate options]
+    scripts/sentence-experiment.py profile   --keep FILE [--widen MS] [--leave-out VOICES]
+                                             [-- calibrate options]
 
 Runs `vocetta analyze --no-smoothing` (build/vocetta) over sentences of validation voices (the
 corpus's validation/speech of scripts/make-corpus.py, or --sentences, the folder that
@@ -33,7 +34,8 @@ ceiling: calibrates a profile on the calibration corpus plus the very sentences 
 vowels listed --weight times): what the front end could do at best on these frames, never a
 profile to ship or to choose with. profile: the built-in profile's recipe with other calibrate
 options, for trying analysis parameters (scripts/evaluate-corpus.py -p FILE for its other
-figures).
+figures), or without some calibration voices (--leave-out, e.g. on the corpus of make-corpus.py
+--wide-all: which of the wider voices the built-in profile hears was chosen so).
 """
 import argparse
 import csv
@@ -513,7 +515,8 @@ def smoothing(args, work):
             run("cost %g, min %d frames but vowels" % (cost, frames_min), [cost] * n, mins)
 
 
-RECIPE = load_script("make-default-profile").CHOSEN
+DEFAULT_PROFILE = load_script("make-default-profile")
+RECIPE = DEFAULT_PROFILE.CHOSEN
 
 
 def widened(corpus, widen, work):
@@ -533,28 +536,47 @@ def widened(corpus, widen, work):
     return path
 
 
-def calibrate(corpus, manifests, profile, overrides, widen=0.0, work=None):
+def left_out(calibration, name, voices):
+    """NAME.csv of the calibration folder without the rows of `voices`, beside it (its paths are
+    relative to that folder)."""
+    with open(os.path.join(calibration, name + ".csv"), newline="") as f:
+        rows = list(csv.reader(f))
+    path = os.path.join(calibration, name + "-left-out.csv")
+    with open(path + ".part", "w", newline="") as f:
+        csv.writer(f).writerows([rows[0]] + [r for r in rows[1:] if r[2] not in voices])
+    os.replace(path + ".part", path)
+    return path
+
+
+def calibrate(corpus, manifests, profile, overrides, widen=0.0, work=None, leave_out=()):
     """The built-in profile's recipe (scripts/make-default-profile.py) on the calibration voices'
     takes and sentence vowels (widened by `widen` seconds), plus `manifests`, with `overrides`
     replacing recipe options; the speaker anchor is left out (the figures here are not
     adapted)."""
     calibration = os.path.join(corpus, "calibration")
+    # The sentence vowels as the built-in recipe lists them (written beside speech.csv).
+    DEFAULT_PROFILE.vowels_of_sentences(os.path.join(calibration, "speech.csv"))
     sentences = (widened(corpus, widen, work) if widen else
                  os.path.join(calibration, "speech-vowels.csv"))
+    manifest = os.path.join(calibration, "manifest.csv")
+    if leave_out:
+        assert not widen, "--leave-out and --widen do not combine"
+        manifest = left_out(calibration, "manifest", leave_out)
+        sentences = left_out(calibration, "speech-vowels", leave_out)
     recipe = list(RECIPE)
     for name, value in zip(overrides[::2], overrides[1::2]):
         if name in recipe:
             recipe[recipe.index(name) + 1] = value
         else:
             recipe += [name, value]
-    subprocess.run(["nice", "-n", "5", TOOL, "calibrate", os.path.join(calibration, "manifest.csv"),
-                    sentences] + manifests +
+    subprocess.run(["nice", "-n", "5", TOOL, "calibrate", manifest, sentences] + manifests +
                    ["-o", profile, "-q", "-j", "2", "--base",
                     os.path.join(ROOT, "profiles", "default.json")] + recipe, check=True)
 
 
 def make_profile(args, work):
-    calibrate(args.corpus, [], args.keep, args.extra, args.widen / 1000.0, work)
+    calibrate(args.corpus, [], args.keep, args.extra, args.widen / 1000.0, work,
+              set(args.leave_out.split(",")) if args.leave_out else ())
 
 
 def ceiling(args, work):
@@ -582,7 +604,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("command", choices=["diagnose", "smoothing", "decoding", "stream", "ceiling", "profile"])
     parser.add_argument("-p", "--profile", default="", help="profile (default: built-in)")
-    parser.add_argument("--corpus", default=os.path.join(ROOT, "build", "corpus"))
+    parser.add_argument("--corpus", default=os.path.join(ROOT, "build", "corpus-wide"),
+                        help="default: build/corpus-wide, the built-in profile's corpus "
+                        "(scripts/make-default-profile.py)")
+    parser.add_argument("--leave-out", default="",
+                        help="profile: comma-separated calibration voices to leave out")
     parser.add_argument("--sentences", help="folder of sentences with labels.csv (default: the "
                         "corpus's validation/speech; scripts/make-sentences.py makes more)")
     parser.add_argument("--switch-cost", type=float, default=2.0)

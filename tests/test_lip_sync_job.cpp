@@ -188,9 +188,27 @@ void ExpectSameBits(const std::vector<float>& actual, const std::vector<float>& 
     }
 }
 
+bool SameValue(float a, float b) {
+    return SameBits(a, b) || (std::isnan(a) && std::isnan(b));
+}
+
 class LipSyncJobTest : public BuildTest {
   protected:
     void Run(Job& job) const { entries().LipSyncJob_Execute(&job.record); }
+
+    // A block of speech from `rate` to `target` through the job and through the kernels
+    // chained: the same coefficients and volume.
+    void ExpectChainedKernels(int32_t rate, int32_t target, int32_t length, uint32_t seed) const {
+        Job job(SpeechLike(length, rate, seed), rate, target, 24, 12, 3, 1, seed);
+        const Expected expected = ChainKernels(entries(), job);
+        Run(job);
+        SCOPED_TRACE(testing::Message()
+                     << rate << " to " << target << " Hz, " << length << " samples");
+        for (size_t i = 0; i < job.mfcc.size(); ++i)
+            ASSERT_TRUE(SameValue(job.mfcc[i], expected.mfcc[i]))
+                << "mfcc[" << i << "] = " << job.mfcc[i] << ", expected " << expected.mfcc[i];
+        ASSERT_TRUE(SameValue(job.result[0].volume, expected.volume));
+    }
 };
 
 TEST_P(LipSyncJobTest, EqualsTheKernelsChainedForRealisticBlocks) {
@@ -768,10 +786,6 @@ Job RandomJob(std::mt19937& random) {
     return job;
 }
 
-bool SameValue(float a, float b) {
-    return SameBits(a, b) || (std::isnan(a) && std::isnan(b));
-}
-
 void ExpectSameCalls(const std::vector<GarbageHost::Call>& actual,
                      const std::vector<GarbageHost::Call>& expected) {
     ASSERT_EQ(actual.size(), expected.size()) << "host calls";
@@ -1001,17 +1015,8 @@ TEST_P(LipSyncJobTest, FirstOutputsOfTheFilterEqualTheKernelsChainedAtEveryStep)
         rates.push_back(8000 * step);
     uint32_t seed = 50;
     for (const int32_t rate : rates) {
-        for (const int32_t length : {5, 8, 9, 17, 47, 64, 65, 130, 400, 1024}) {
-            ++seed;
-            Job job(SpeechLike(length, rate, seed), rate, 8000, 24, 12, 3, 1, seed);
-            const Expected expected = ChainKernels(entries(), job);
-            Run(job);
-            SCOPED_TRACE(testing::Message() << rate << " Hz, " << length << " samples");
-            for (size_t i = 0; i < job.mfcc.size(); ++i)
-                ASSERT_TRUE(SameValue(job.mfcc[i], expected.mfcc[i]))
-                    << "mfcc[" << i << "] = " << job.mfcc[i] << ", expected " << expected.mfcc[i];
-            ASSERT_TRUE(SameValue(job.result[0].volume, expected.volume));
-        }
+        for (const int32_t length : {5, 8, 9, 17, 47, 64, 65, 130, 400, 1024})
+            ExpectChainedKernels(rate, 8000, length, ++seed);
     }
 }
 
@@ -1024,18 +1029,49 @@ TEST_P(LipSyncJobTest, InterpolationBetweenTwoAndThreeSamplesEqualsTheKernelsCha
                                 {47999, 16000}, {32001, 16000}, {20000, 9999}};
     uint32_t seed = 700;
     for (const auto& rate : rates) {
-        for (const int32_t length : {287, 288, 289, 290, 337, 1023, 1024, 1025, 2049, 5000}) {
-            ++seed;
-            Job job(SpeechLike(length, rate[0], seed), rate[0], rate[1], 24, 12, 3, 1, seed);
-            const Expected expected = ChainKernels(entries(), job);
-            Run(job);
-            SCOPED_TRACE(testing::Message()
-                         << rate[0] << " to " << rate[1] << " Hz, " << length << " samples");
-            for (size_t i = 0; i < job.mfcc.size(); ++i)
-                ASSERT_TRUE(SameValue(job.mfcc[i], expected.mfcc[i]))
-                    << "mfcc[" << i << "] = " << job.mfcc[i] << ", expected " << expected.mfcc[i];
-            ASSERT_TRUE(SameValue(job.result[0].volume, expected.volume));
-        }
+        for (const int32_t length : {287, 288, 289, 290, 337, 1023, 1024, 1025, 2049, 5000})
+            ExpectChainedKernels(rate[0], rate[1], length, ++seed);
+    }
+}
+
+// Steps of two and three deal a vector of samples to every polyphase row at a time and the rest
+// one by one; interpolation takes a vector of outputs at a time and the rest one by one. Lengths
+// on either side of where the vectors end.
+TEST_P(LipSyncJobTest, VectorAndOneByOnePartsMeetWhereTheVectorsEnd) {
+    const int32_t rates[][2] = {{48000, 16000}, {24000, 8000},  {32000, 16000},
+                                {16000, 8000},  {44100, 16000}, {11025, 8000}};
+    uint32_t seed = 900;
+    for (const auto& rate : rates) {
+        for (const int32_t length : {23, 24, 25, 47, 48, 49, 191, 192, 193, 383, 384, 385, 3001})
+            ExpectChainedKernels(rate[0], rate[1], length, ++seed);
+    }
+}
+
+// Just above two input samples per output, the rounding of the positions can put the last output
+// at or past the last sample, so that interpolation reads that sample alone: when it closes a
+// pair of outputs two or three samples after the one before, the pair may not be filtered as
+// four samples, the fourth would lie one past the block. Fenced blocks show such a write.
+TEST_P(LipSyncJobTest, APairEndingAtTheLastSampleStaysInsideTheBlock) {
+    // Each: the last output, even, lands on the last sample, three or two after the one before.
+    const int32_t cases[][3] = {{8005, 4001, 5337}, {8003, 4000, 10671}, {8002, 4000, 16007}};
+    GarbageHost host(11);
+    uint32_t seed = 900;
+    for (const auto& c : cases) {
+        const int32_t rate = c[0], target = c[1], length = c[2];
+        const float ratio = static_cast<float>(rate) / static_cast<float>(target);
+        const auto m = static_cast<int32_t>(std::rint(static_cast<float>(length) / ratio));
+        ASSERT_EQ(m % 2, 0);
+        ASSERT_GE(static_cast<float>(m - 1) * ratio, static_cast<float>(length - 1));
+        ++seed;
+        Job job(SpeechLike(length, rate, seed), rate, target, 24, 12, 3, 1, seed);
+        const Expected expected = ChainKernels(entries(), job);
+        Run(job);
+        SCOPED_TRACE(testing::Message() << rate << " to " << target << " Hz, " << length);
+        for (size_t i = 0; i < job.mfcc.size(); ++i)
+            ASSERT_TRUE(SameValue(job.mfcc[i], expected.mfcc[i])) << "mfcc[" << i << "]";
+        ASSERT_TRUE(SameValue(job.result[0].volume, expected.volume));
+        ASSERT_TRUE(host.faults().empty()) << host.faults().front();
+        ASSERT_EQ(host.liveBlocks(), 0u);
     }
 }
 

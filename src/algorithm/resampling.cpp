@@ -218,8 +218,8 @@ void InterpolateLoop(const float* input, int32_t inputLength, float* output, int
 // InterpolateLoop's outputs in lanes, for the analysis, where the ratio is positive and finite
 // and both lengths stay below 2^24: every t = float(i) x ratio is then non-negative, the
 // comparison with the last index is exact in single precision, and clamping t there before
-// truncating gives both indices the loop's values. The samples are fetched one by one: the
-// neighbours of kLanes outputs lie at no fixed distance apart.
+// truncating gives both indices the loop's values. The neighbours of kLanes outputs lie at no
+// fixed distance apart: they are gathered.
 void InterpolateLanes(const float* input, int32_t inputLength, float* output, int32_t outputLength,
                       float ratio) {
     const Floats vRatio = Floats::Broadcast(ratio);
@@ -229,16 +229,9 @@ void InterpolateLanes(const float* input, int32_t inputLength, float* output, in
     for (; i + kLanes <= outputLength; i += kLanes) {
         const Floats t = Floats::Ramp(i) * vRatio;
         const Floats from = ToFloats(TruncateToInt32(Min(t, last)));  // i0, exact
-        alignas(32) int32_t i0[kLanes], i1[kLanes];
-        TruncateToInt32(from).Store(i0);
-        TruncateToInt32(Min(from + one, last)).Store(i1);
-        alignas(32) float x0[kLanes], x1[kLanes];
-        for (int32_t lane = 0; lane < kLanes; ++lane) {
-            x0[lane] = input[i0[lane]];
-            x1[lane] = input[i1[lane]];
-        }
-        const Floats a = Floats::Load(x0);
-        ((Floats::Load(x1) - a) * (t - from) + a).Store(output + i);
+        const Floats a = Gather(input, TruncateToInt32(from));
+        const Floats b = Gather(input, TruncateToInt32(Min(from + one, last)));
+        ((b - a) * (t - from) + a).Store(output + i);
     }
     if (i < outputLength) InterpolateLoop(input, inputLength, output, outputLength, ratio, i);
 }

@@ -94,6 +94,10 @@ inline Ints TruncateToInt32(Floats x) {
 inline Floats ToFloats(Ints x) {
     return {_mm256_cvtepi32_ps(x.v)};
 }
+// base[indices[l]] in lane l.
+inline Floats Gather(const float* base, Ints indices) {
+    return {_mm256_i32gather_ps(base, indices.v, 4)};
+}
 template <int kBits>
 inline Ints ShiftLeft(Ints x) {
     return {_mm256_slli_epi32(x.v, kBits)};

@@ -92,6 +92,12 @@ inline Ints TruncateToInt32(Floats x) {
 inline Floats ToFloats(Ints x) {
     return {_mm_cvtepi32_ps(x.v)};
 }
+// base[indices[l]] in lane l.
+inline Floats Gather(const float* base, Ints indices) {
+    alignas(16) int32_t at[4];
+    indices.Store(at);
+    return {_mm_setr_ps(base[at[0]], base[at[1]], base[at[2]], base[at[3]])};
+}
 template <int kBits>
 inline Ints ShiftLeft(Ints x) {
     return {_mm_slli_epi32(x.v, kBits)};
