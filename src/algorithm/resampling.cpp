@@ -270,7 +270,9 @@ PolyphaseRows DealIntoRows(const float* block, int32_t n, int32_t step, float* r
         float* const to0 = rows;
         float* const to1 = dealt.Row(1);
         float* const to2 = step == 3 ? dealt.Row(2) : nullptr;
-        for (; step * (dealtToAll + kLanes) <= n; dealtToAll += kLanes) {
+        // Against the quotient: step x (dealtToAll + kLanes) would pass 2^31 for blocks within
+        // 3 x kLanes of it.
+        for (; dealtToAll + kLanes <= dealt.quotient; dealtToAll += kLanes) {
             const float* from = block + step * dealtToAll;
             Floats first, second, third;
             if (step == 2) {
