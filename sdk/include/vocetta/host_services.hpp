@@ -2,8 +2,10 @@
 //
 // MallocTracked / FreeTracked are a real-time allocator: each thread keeps its own free lists of
 // power-of-two blocks, so after the first blocks of a stream no call locks or reaches the system.
-// A list keeps at most 64 blocks, which a thread's ending gives back; a block released on another
-// thread than the one that allocated it joins the releasing thread's lists while they have room.
+// A thread marks at most 64 blocks of each size as its own, over its life, and its ending gives
+// them back. A block released on another thread than the one that allocated it joins the
+// releasing thread's lists while that thread can still mark blocks, and goes back to the system
+// otherwise; so a block that keeps crossing threads ends up costing a system call each time.
 // While an Accounting object is alive, every call (from any thread) is also recorded and checked:
 // releases of unknown, already released or null blocks, label mismatches, and leaks.
 //
