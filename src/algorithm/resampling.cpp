@@ -236,6 +236,14 @@ void InterpolateLanes(const float* input, int32_t inputLength, float* output, in
     if (i < outputLength) InterpolateLoop(input, inputLength, output, outputLength, ratio, i);
 }
 
+// Whether InterpolateLanes gives the plan's interpolation InterpolateLoop's bits: integers below
+// 2^24 are floats exactly.
+bool InterpolatesInLanes(const DownSamplePlan& plan, int32_t n) {
+    constexpr int32_t kExact = 1 << 24;
+    return plan.kind == DownSamplePlan::kInterpolate && plan.ratio > 0.0f &&
+           plan.ratio < __builtin_inff() && n <= kExact && plan.length <= kExact;
+}
+
 void DecimateLoop(const float* input, float* output, int32_t outputLength, int32_t step) {
     uint32_t index = 0;
     for (int32_t i = 0; i < outputLength; ++i) {
@@ -524,10 +532,9 @@ int32_t PairPrefix(int32_t tapCount) {
     return (tapCount + kGroupWidth - 1) / kGroupWidth * kGroupWidth;
 }
 
+// The pairs' positions are those of InterpolateLanes, so its conditions hold here too.
 bool PairsApply(const DownSamplePlan& plan, int32_t n, int32_t tapCount) {
-    constexpr int32_t kExact = 1 << 24;  // the positions' comparisons exact, as InterpolateLanes
-    return kLanes == 4 && plan.kind == DownSamplePlan::kInterpolate && plan.ratio > 2.0f &&
-           plan.ratio < 3.0f && n <= kExact && plan.length <= kExact &&
+    return kLanes == 4 && InterpolatesInLanes(plan, n) && plan.ratio > 2.0f && plan.ratio < 3.0f &&
            tapCount <= kSpreadSamples / 2 && PairPrefix(tapCount) < n;
 }
 
@@ -726,9 +733,7 @@ void LowPassForDownSample(float* block, int32_t n, float* source, float* taps,
 void DownSampleFiltered(const float* block, int32_t n, const DownSamplePlan& plan, float* frame) {
     if (plan.length <= 0) return;
     if (plan.kind == DownSamplePlan::kInterpolate) {
-        constexpr int32_t kExact = 1 << 24;  // integers below it are floats exactly
-        if (plan.ratio > 0.0f && plan.ratio < __builtin_inff() && n <= kExact &&
-            plan.length <= kExact) {
+        if (InterpolatesInLanes(plan, n)) {
             InterpolateLanes(block, n, frame, plan.length, plan.ratio);
         } else {
             InterpolateLoop(block, n, frame, plan.length, plan.ratio);
