@@ -57,7 +57,8 @@ def extract(corpus, work):
     common = ["-q", "-j", "2", "--min-volume", "-200", "--trim", "0", "--references", "1",
               "--refine", "0"]
     if not os.path.exists(os.path.join(work, "cal.csv")):
-        subprocess.run([TOOL, "calibrate", os.path.join(corpus, "calibration", "manifest.csv"),
+        subprocess.run([TOOL, "calibrate", "--force",
+                        os.path.join(corpus, "calibration", "manifest.csv"),
                         "-o", base, "--frames", os.path.join(work, "cal.csv")] + common,
                        check=True)
     for condition in CONDITIONS:
@@ -70,7 +71,7 @@ def extract(corpus, work):
         manifest = os.path.join(work, "man-%s.csv" % condition)
         with open(manifest, "w") as f:
             f.write("file,phoneme\n" + "".join("%s,x\n" % os.path.join(folder, n) for n in files))
-        subprocess.run([TOOL, "calibrate", manifest, "--base", base, "-o",
+        subprocess.run([TOOL, "calibrate", "--force", manifest, "--base", base, "-o",
                         os.path.join(work, "tmp.json"), "--frames", out] + common, check=True)
 
 

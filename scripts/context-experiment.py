@@ -55,8 +55,8 @@ def analyze(files, profile, out):
     missing = [f for f in files
                if not os.path.exists(os.path.join(out, os.path.basename(f)[:-4] + ".csv"))]
     for start in range(0, len(missing), 500):  # keep the command line short
-        subprocess.run([EVALUATE.TOOL, "analyze", "-q", "-j", "2", "--no-smoothing", "-f", "csv",
-                        "-p", profile, "-o", out] + missing[start:start + 500], check=True)
+        subprocess.run([EVALUATE.TOOL, "analyze", "--force", "-q", "-j", "2", "--no-smoothing",
+                        "-f", "csv", "-p", profile, "-o", out] + missing[start:start + 500], check=True)
     return {f: read_frames(os.path.join(out, os.path.basename(f)[:-4] + ".csv")) for f in files}
 
 
@@ -88,8 +88,8 @@ def out_of_fold(corpus, work):
                         r["phoneme"] in RECIPE.VOWELS] * RECIPE.SENTENCE_WEIGHT)
         profile = os.path.join(work, "fold%d.json" % k)
         if not os.path.exists(profile):
-            subprocess.run([EVALUATE.TOOL, "calibrate", manifest, vowels, "-o", profile, "-q",
-                            "-j", "2", "--base", RECIPE.PROFILE] + RECIPE.CHOSEN, check=True)
+            subprocess.run([EVALUATE.TOOL, "calibrate", "--force", manifest, vowels, "-o",
+                            profile, "-q", "-j", "2", "--base", RECIPE.PROFILE] + RECIPE.CHOSEN, check=True)
         other = folds[1 - k]
         # Takes: every frame but the trimmed ends is the take's phoneme.
         files = [r for r in takes if r["voice"] in other]

@@ -52,7 +52,7 @@ def voice_of(file):
 
 
 def run_analyze(folder, files, profile, extra, out):
-    arguments = [TOOL, "analyze", "-q", "-j", "2", "-f", "csv", "-o", out]
+    arguments = [TOOL, "analyze", "--force", "-q", "-j", "2", "-f", "csv", "-o", out]
     if profile:
         arguments += ["-p", profile]
     arguments += extra + [os.path.join(folder, f) for f in files]
@@ -150,7 +150,7 @@ def adapted_profiles(corpus, profile, work, voices=None):
     profiles = {}
     for voice, files in sorted(recordings.items()):
         profiles[voice] = os.path.join(work, "adapted-%s.json" % voice)
-        arguments = [TOOL, "adapt", "-q", "-j", "2", "-o", profiles[voice]]
+        arguments = [TOOL, "adapt", "--force", "-q", "-j", "2", "-o", profiles[voice]]
         if profile:
             arguments += ["-p", profile]
         subprocess.run(arguments + files, check=True)

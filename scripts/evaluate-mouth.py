@@ -85,7 +85,8 @@ def shape_at(cues, t):
 def cues_of(tool, files, options):
     """The cartoon cues of every sentence, by its WAV path."""
     with tempfile.TemporaryDirectory() as folder:
-        command = [tool, "analyze", "--cues", "-f", "json", "-q", "-o", folder] + options + files
+        command = ([tool, "analyze", "--force", "--cues", "-f", "json", "-q", "-o", folder] +
+                   options + files)
         result = subprocess.run(command, capture_output=True, text=True)
         if result.returncode != 0:
             sys.exit("vocetta failed: " + result.stderr.strip())

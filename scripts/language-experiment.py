@@ -79,11 +79,12 @@ def calibrate(work, name, takes, sentences, anchors):
     write_manifest(os.path.join(work, name + "-takes.csv"), take_header, takes[1])
     write_manifest(os.path.join(work, name + "-sentences.csv"), sentence_header, sentences[1])
     raw = os.path.join(work, name + "-raw.json")
-    subprocess.run(["nice", "-n", "5", TOOL, "calibrate", os.path.join(work, name + "-takes.csv"),
+    subprocess.run(["nice", "-n", "5", TOOL, "calibrate", "--force",
+                    os.path.join(work, name + "-takes.csv"),
                     os.path.join(work, name + "-sentences.csv"), "-o", raw, "-q", "-j", "2",
                     "--base", DEFAULT] + MAKE.CHOSEN, check=True)
-    subprocess.run(["nice", "-n", "5", TOOL, "adapt", "--anchor", "-q", "-j", "2", "-p", raw,
-                    "-o", profile] + anchors, check=True)
+    subprocess.run(["nice", "-n", "5", TOOL, "adapt", "--force", "--anchor", "-q", "-j", "2", "-p",
+                    raw, "-o", profile] + anchors, check=True)
     os.remove(raw)
     return profile
 

@@ -103,11 +103,11 @@ def main():
     target = os.path.join(ROOT, "build",
                           "default-check.json" if args.check else "default-new.json")
     # The colours (and any shapes) of the phonemes come from the profile as it stands.
-    subprocess.run([TOOL, "calibrate", manifest, sentences, "-o", target, "-q", "-j", "2", "--base",
-                    PROFILE] + CHOSEN, check=True)
+    subprocess.run([TOOL, "calibrate", "--force", manifest, sentences, "-o", target, "-q", "-j", "2",
+                    "--base", PROFILE] + CHOSEN, check=True)
     anchored = target + ".anchored.json"
-    subprocess.run([TOOL, "adapt", "--anchor", "-q", "-j", "2", "-p", target, "-o", anchored] +
-                   anchor_files(manifest), check=True)
+    subprocess.run([TOOL, "adapt", "--force", "--anchor", "-q", "-j", "2", "-p", target, "-o",
+                    anchored] + anchor_files(manifest), check=True)
     os.replace(anchored, target)
     if not args.check:
         os.replace(target, PROFILE)

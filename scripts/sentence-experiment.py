@@ -68,7 +68,8 @@ def voice_of(file):
 
 def analyze(files, profile, extra, out):
     """Every frame of every file: (time, volume, scores by phoneme), phoneme names."""
-    arguments = [TOOL, "analyze", "-q", "-j", "2", "-f", "csv", "--no-smoothing", "-o", out]
+    arguments = [TOOL, "analyze", "--force", "-q", "-j", "2", "-f", "csv", "--no-smoothing", "-o",
+                 out]
     if profile:
         arguments += ["-p", profile]
     subprocess.run(arguments + extra + files, check=True)
@@ -412,7 +413,7 @@ def tool_agrees(frames, names, rows_of, switch_cost, profile, extra, work):
     files = sorted(frames)
     out = os.path.join(work, "tool-smoothed")
     os.makedirs(out, exist_ok=True)
-    arguments = [TOOL, "analyze", "-q", "-j", "2", "-f", "csv", "-o", out]
+    arguments = [TOOL, "analyze", "--force", "-q", "-j", "2", "-f", "csv", "-o", out]
     if profile:
         arguments += ["-p", profile]
     subprocess.run(arguments + extra + files, check=True)
@@ -569,8 +570,8 @@ def calibrate(corpus, manifests, profile, overrides, widen=0.0, work=None, leave
             recipe[recipe.index(name) + 1] = value
         else:
             recipe += [name, value]
-    subprocess.run(["nice", "-n", "5", TOOL, "calibrate", manifest, sentences] + manifests +
-                   ["-o", profile, "-q", "-j", "2", "--base",
+    subprocess.run(["nice", "-n", "5", TOOL, "calibrate", "--force", manifest, sentences] +
+                   manifests + ["-o", profile, "-q", "-j", "2", "--base",
                     os.path.join(ROOT, "profiles", "default.json")] + recipe, check=True)
 
 

@@ -186,7 +186,7 @@ TEST_F(ToolAnalyze, RenderWritesPng) {
     for (const bool mfcc : {false, true}) {
         SCOPED_TRACE(mfcc);
         std::vector<std::string> arguments = {"render", path,       "-o", Path("picture.png"),
-                                              "-q",     "--height", "48"};
+                                              "-q",     "--height", "48", "--force"};
         if (mfcc) arguments.push_back("--mfcc");
         const ToolRun run = Run(arguments);
         ASSERT_EQ(run.status, 0) << run.err;

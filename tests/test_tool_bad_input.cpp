@@ -226,7 +226,7 @@ TEST_F(ToolBadInput, ManifestWithAByteOrderMarkIsRead) {
 TEST_F(ToolBadInput, FailureKeepsAnEarlierResult) {
     const std::string output = Path("result.csv");
     Write(output, "an earlier result\n");
-    const ToolRun run = Run({"analyze", Path("nowhere.wav"), "-o", output});
+    const ToolRun run = Run({"analyze", Path("nowhere.wav"), "--force", "-o", output});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(Read(output), "an earlier result\n");
 }

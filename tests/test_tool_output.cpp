@@ -1,6 +1,7 @@
-// What the tool writes never destroys what a user owns: links stay links, FIFOs stay FIFOs and get
-// the data, an output that is one of the inputs is refused, and a write that fails (standard
-// output on a full device included) is a message and a failing exit, never a silent success.
+// What the tool writes never destroys what a user owns: a file already there is kept unless
+// --force says otherwise, links stay links, FIFOs stay FIFOs and get the data, an output that is
+// one of the inputs is refused, and a write that fails (standard output on a full device
+// included) is a message and a failing exit, never a silent success.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,7 +39,7 @@ TEST_F(ToolOutput, SymlinkIsFollowedAndKept) {
     std::filesystem::create_directories(Path("results"));
     Write(Path("results/real.csv"), "an earlier result\n");
     std::filesystem::create_symlink("results/real.csv", Path("link.csv"));
-    ToolRun run = Run({"analyze", recording_, "-q", "-o", Path("link.csv")});
+    ToolRun run = Run({"analyze", recording_, "-q", "--force", "-o", Path("link.csv")});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(IsLink(Path("link.csv")));
     EXPECT_EQ(Read(Path("results/real.csv")), expected_);
@@ -62,12 +63,60 @@ TEST_F(ToolOutput, ReplacedFileKeepsItsPermissions) {
     std::filesystem::permissions(output, std::filesystem::perms::owner_read |
                                              std::filesystem::perms::owner_write |
                                              std::filesystem::perms::group_read);
-    const ToolRun run = Run({"analyze", recording_, "-q", "-o", output});
+    const ToolRun run = Run({"analyze", recording_, "-q", "--force", "-o", output});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Read(output), expected_);
     EXPECT_EQ(std::filesystem::status(output).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
                   std::filesystem::perms::group_read);
+}
+
+// Refused before any work, naming the file, with nothing written anywhere; --force replaces it.
+TEST_F(ToolOutput, ExistingOutputIsKeptWithoutForce) {
+    const std::string profile = CalibratedProfile();
+    const std::string manifest = Path("calibration.csv");
+    const std::string earlier = "an earlier result\n";
+    std::filesystem::create_directories(Path("out"));
+    for (const char* name : {"kept.csv", "kept.png", "kept.html", "kept.json", "out/voice.csv"})
+        Write(Path(name), earlier);
+    std::filesystem::create_symlink("kept.csv", Path("link.csv"));
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"kept.csv", {"analyze", recording_, "-q", "-o", Path("kept.csv")}},
+        {"link.csv", {"analyze", recording_, "-q", "-o", Path("link.csv")}},
+        // Rows that follow the analysis open their file only once the first frame is known.
+        {"kept.csv",
+         {"analyze", recording_, "-q", "--no-smoothing", "--silence", "-40", "-o",
+          Path("kept.csv")}},
+        {"out/voice.csv", {"analyze", recording_, "-q", "-o", Path("out")}},
+        {"kept.png", {"render", recording_, "-q", "-o", Path("kept.png")}},
+        {"kept.html", {"preview", recording_, "-q", "-o", Path("kept.html")}},
+        {"kept.json", {"adapt", recording_, "-q", "-p", profile, "-o", Path("kept.json")}},
+        {"kept.json", {"calibrate", manifest, "-q", "-o", Path("kept.json")}},
+        {"kept.csv",
+         {"calibrate", manifest, "-q", "-o", Path("new.json"), "--frames", Path("kept.csv")}},
+    };
+    const std::vector<std::string> before = Files();
+    for (const auto& [name, command] : cases) {
+        SCOPED_TRACE(command[0] + " -> " + name);
+        const ToolRun run = Run(command);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_NE(run.err.find(Path(name) + ": already exists; --force replaces it"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(Read(Path(name)), earlier);
+        EXPECT_EQ(Files(), before);
+    }
+    for (const auto& [output, written] : {std::pair{Path("kept.csv"), Path("kept.csv")},
+                                          std::pair{Path("out"), Path("out/voice.csv")}}) {
+        const ToolRun run = Run({"analyze", recording_, "-q", "--force", "-o", output});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Read(written), expected_);
+    }
+    const ToolRun run = Run({"calibrate", manifest, "-q", "--force", "-o", Path("kept.json"),
+                             "--frames", Path("kept.csv")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(Read(Path("kept.json")).find("\"format\": \"vocetta-profile\""), std::string::npos);
+    EXPECT_EQ(Read(Path("kept.csv")).rfind("file,time,phoneme,volume,mfcc1", 0), 0u);
 }
 
 TEST_F(ToolOutput, FifoReaderGetsEverythingAndTheFifoStays) {
@@ -125,11 +174,23 @@ TEST_F(ToolOutput, OutputThatIsAnInputIsRefused) {
     const std::string manifestText = Read(manifest);
     for (const std::string& output : {manifest, Path("hiss.wav")}) {
         const std::string before = Read(output);
-        run = Run({"calibrate", manifest, "-q", "-o", output});
+        run = Run({"calibrate", manifest, "-q", "--force", "-o", output});
+        EXPECT_EQ(run.status, 2) << output;
+        EXPECT_NE(run.err.find("is also an input"), std::string::npos) << run.err;
+        EXPECT_TRUE(Read(output) == before);
+        // The frames calibrate writes beside the profile are an output too.
+        run = Run(
+            {"calibrate", manifest, "-q", "--force", "-o", Path("new.json"), "--frames", output});
         EXPECT_EQ(run.status, 2) << output;
         EXPECT_NE(run.err.find("is also an input"), std::string::npos) << run.err;
         EXPECT_TRUE(Read(output) == before);
     }
+    // Frames under the profile's own name would be lost to the profile written after them.
+    run =
+        Run({"calibrate", manifest, "-q", "-o", Path("new.json"), "--frames", Path("./new.json")});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("is the profile's file too"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("new.json")));
 }
 
 TEST_F(ToolOutput, FullStandardOutputFails) {

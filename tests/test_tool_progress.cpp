@@ -53,8 +53,8 @@ class ToolProgress : public CalibratedToolTest {
 TEST_F(ToolProgress, FilesAndStreamsReportSecondsUpToTheirLength) {
     const std::string voice = WriteWav("voice.wav", 16000, Vowel(16000, 2.5, 700, 1200));
     for (const char* jobs : {"1", "2"}) {
-        const ToolRun run =
-            Run({"analyze", voice, "--progress", "json", "-j", jobs, "-o", Path("voice.csv")});
+        const ToolRun run = Run({"analyze", voice, "--progress", "json", "-j", jobs, "--force",
+                                 "-o", Path("voice.csv")});
         ASSERT_EQ(run.status, 0) << run.err;
         const auto lines = Lines(run.err);
         ExpectFile(lines, voice, 2.5, true);

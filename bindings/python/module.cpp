@@ -436,10 +436,11 @@ std::string FormatCues(const std::string& shapes, const std::string& soundFile, 
     }
 }
 
-// Writes `text` as the tool writes its outputs: whole or not at all.
+// Writes `text` as the tool writes its outputs: whole or not at all. Naming the file in a call is
+// asking for it, so a file already there is replaced, as Python's own writers do.
 void WriteText(const std::string& path, const std::string& text) {
     try {
-        Tool::WriteOutput(path, text);
+        Tool::WriteOutput(path, text, Tool::Existing::Replace);
     } catch (const Tool::ToolError& error) {
         PyErr_SetString(PyExc_OSError, error.what());
         throw py::error_already_set();

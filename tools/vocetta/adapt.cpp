@@ -44,6 +44,7 @@ int RunAdapt(const Arguments& arguments) {
     line.Flag("--anchor", options.anchor,
               "set the profile's speakerMeans to the recordings' mean, references unchanged");
     AddCommonOptions(line, options.common);
+    AddForceOption(line, options.common);
     if (!line.Parse(arguments)) return kExitOk;
     if (options.inputs.empty()) throw UsageError("no recording given");
     if (options.output.empty() || options.output == "-") {
@@ -52,7 +53,7 @@ int RunAdapt(const Arguments& arguments) {
     {
         std::vector<std::string> read = options.inputs;
         if (!options.common.profile.empty()) read.push_back(options.common.profile);
-        CheckOutputIsNoInput(options.output, read);
+        CheckOutput(options.output, read, options.common.existing());
     }
     Profile profile = LoadProfileOrDefault(options.common.profile);
     const std::string origin = options.common.profile.empty() ? std::string("the built-in profile")
@@ -89,7 +90,7 @@ int RunAdapt(const Arguments& arguments) {
         profile = Host::AdaptProfile(profile, mean);
     }
     ValidateProfile(profile, options.output);
-    WriteOutput(options.output, SerializeProfile(profile));
+    WriteOutput(options.output, SerializeProfile(profile), options.common.existing());
     if (!options.common.quiet) {
         std::fprintf(stderr, "vocetta adapt: %s: speaker mean of %.0f speech frames of %zu files\n",
                      options.output.c_str(), estimate.frames(), options.inputs.size());

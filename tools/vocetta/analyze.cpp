@@ -67,6 +67,7 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
             lag + "; 0: none)");
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
+    AddForceOption(line, options.common);
 }
 
 CueFormat ChooseCueFormat(const AnalyzeOptions& options) {
@@ -172,7 +173,7 @@ int RunAnalyze(const Arguments& arguments) {
     std::vector<std::string> read = inputs;  // standard input has no name to clash with
     if (!options.common.profile.empty()) read.push_back(options.common.profile);
     for (const std::string& target : targets)
-        CheckOutputIsNoInput(target, read);
+        CheckOutput(target, read, options.common.existing());
     if (!intoDirectory)
         CheckExtension(output, cues ? CueFormatExtension(cueFormat) : FormatExtension(format),
                        cues);
@@ -197,7 +198,7 @@ int RunAnalyze(const Arguments& arguments) {
         settings.onFrame = [&](size_t index, const Recording&, const Analysis& analysis,
                                size_t frame) {
             if (frame == 0) {
-                stream = std::make_unique<OutputFile>(targets[index]);
+                stream = std::make_unique<OutputFile>(targets[index], options.common.existing());
                 stream->Write(FrameTableHeader(profile, analysis, separator));
                 const double hopMs = 1000.0 * analysis.hop / analysis.sampleRate;
                 streamLabels.emplace(profile, VolumeFromDb(options.labels.FixedSilenceDb()),
@@ -244,7 +245,7 @@ int RunAnalyze(const Arguments& arguments) {
                     ? FormatSegments(recording, MergeSegments(labels, analysis, minSegment), format)
                     : FormatFrames(profile, recording, analysis, labels, format);
             try {
-                WriteOutput(targets[index], text);
+                WriteOutput(targets[index], text, options.common.existing());
             } catch (const ToolError& error) {
                 std::fprintf(stderr, "vocetta analyze: %s\n", error.what());
                 ++failures;

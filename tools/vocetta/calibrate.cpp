@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -87,6 +88,7 @@ void AddOptions(CommandLine& line, CalibrateOptions& options) {
               "also write every kept frame (file, time, phoneme, volume, MFCCs) as CSV, for "
               "studying or training on the features");
     AddCommonOptions(line, options.common, false);
+    AddForceOption(line, options.common);
 }
 
 struct Sums {
@@ -341,7 +343,17 @@ int RunCalibrate(const Arguments& arguments) {
         if (!options.base.empty()) read.push_back(options.base);
         for (const LabelledFile& file : files)
             read.push_back(file.path);
-        CheckOutputIsNoInput(*output, read);
+        CheckOutput(*output, read, options.common.existing());
+        // The frames are written first: under the profile's name they would be lost to it.
+        if (!options.frames.empty()) {
+            std::error_code error;
+            if (std::filesystem::weakly_canonical(options.frames, error) ==
+                std::filesystem::weakly_canonical(*output, error)) {
+                throw UsageError("--frames " + options.frames +
+                                 ": is the profile's file too; name another");
+            }
+            CheckOutput(options.frames, read, options.common.existing());
+        }
     }
     const std::vector<std::string> order = PhonemeOrder(options.phonemes, files);
 
@@ -369,8 +381,9 @@ int RunCalibrate(const Arguments& arguments) {
     SetPhonemes(profile, order, collection, references);
     if (options.refine > 0) Refine(profile, order, collection, options.refine);
     ValidateProfile(profile, *output);
-    if (!options.frames.empty()) WriteOutput(options.frames, FramesCsv(m, collection.frameRows));
-    WriteOutput(*output, SerializeProfile(profile));
+    if (!options.frames.empty())
+        WriteOutput(options.frames, FramesCsv(m, collection.frameRows), options.common.existing());
+    WriteOutput(*output, SerializeProfile(profile), options.common.existing());
     if (!options.common.quiet) {
         std::fprintf(stderr, "vocetta calibrate: %s: %zu phonemes from %zu frames of %zu files\n",
                      output->c_str(), order.size(), collection.totalFrames,

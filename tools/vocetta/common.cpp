@@ -24,6 +24,10 @@ void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfil
     AddLibraryOption(line, options.library);
 }
 
+void AddForceOption(CommandLine& line, CommonOptions& options) {
+    line.Flag("--force", options.force, "replace output files that already exist");
+}
+
 void AddLibraryOption(CommandLine& line, std::string& path) {
     line.Text("--library", path, "PATH", "libvocetta.so to load (default: beside the tool)");
 }
@@ -34,7 +38,7 @@ void CheckOneRecordingToAFile(const CommonOptions& options, const std::vector<st
     if (output.empty() || output == "-") throw UsageError("name " + what);
     std::vector<std::string> read = inputs;
     if (!options.profile.empty()) read.push_back(options.profile);
-    CheckOutputIsNoInput(output, read);
+    CheckOutput(output, read, options.existing());
 }
 
 Host::Library OpenLibrary(const std::string& path) {

@@ -10,6 +10,7 @@
 #include "batch.hpp"
 #include "command_line.hpp"
 #include "labels.hpp"
+#include "output.hpp"
 #include "vocetta/library.hpp"
 
 namespace Vocetta::Tool {
@@ -26,10 +27,15 @@ struct CommonOptions {
     int jobs = DefaultThreads();
     bool quiet = false;
     std::string progress;  // empty: the bar, unless quiet
+    bool force = false;    // replace output files that exist
+
+    Existing existing() const { return force ? Existing::Replace : Existing::Refuse; }
 };
 
 // -p (unless the subcommand names its profile otherwise), --hop, -j, -q and --library.
 void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfile = true);
+// --force, for subcommands that write files.
+void AddForceOption(CommandLine& line, CommonOptions& options);
 // --library alone, for subcommands that analyse nothing.
 void AddLibraryOption(CommandLine& line, std::string& path);
 
@@ -37,7 +43,7 @@ Host::Library OpenLibrary(const std::string& path);
 
 // What a subcommand that makes one file of one recording checks first (render, preview): one
 // input, an output named as a file (`what`: how to name it), and that file neither the recording
-// nor the profile. UsageError otherwise.
+// nor the profile, nor there already without --force. UsageError otherwise.
 void CheckOneRecordingToAFile(const CommonOptions& options, const std::vector<std::string>& inputs,
                               const std::string& output, const std::string& what);
 BatchSettings BatchFromOptions(const CommonOptions& options, const char* label);

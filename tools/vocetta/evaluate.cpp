@@ -172,7 +172,7 @@ int RunEvaluate(const Arguments& arguments) {
         result.frames += result.rowFrames[t];
         result.correct += confusion[t * n + t];
     }
-    WriteOutput("-", options.json ? JsonReport(result) : TextReport(result));
+    WriteOutput("-", options.json ? JsonReport(result) : TextReport(result), Existing::Replace);
     return kExitOk;
 }
 

@@ -1,10 +1,12 @@
 #include "output.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -38,9 +40,26 @@ std::string FollowLinks(const std::string& path) {
     throw ToolError(path + ": too many levels of symbolic links");
 }
 
+std::string AlreadyThere(const std::string& path) {
+    return path + ": already exists; --force replaces it";
+}
+
+// Moves the finished file into place unless another file got there first (the user's, made while
+// the tool ran): 0, or the errno of the failure (EEXIST for that file).
+int PlaceWithoutReplacing(const std::string& temporary, const std::string& target) {
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the atomic form: a second name fails as well where one exists.
+    if (::link(temporary.c_str(), target.c_str()) != 0) return errno;
+    ::unlink(temporary.c_str());
+    return 0;
+}
+
 }  // namespace
 
-OutputFile::OutputFile(const std::string& path) : path_(path), target_(path) {
+OutputFile::OutputFile(const std::string& path, Existing existing)
+    : path_(path), target_(path), existing_(existing) {
     if (path == "-") {
         file_ = stdout;
         return;
@@ -59,6 +78,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path), target_(path) {
         if (!S_ISREG(status.st_mode)) {
             throw ToolError(path + ": is neither a regular file, a FIFO nor a character device");
         }
+        if (existing == Existing::Refuse) throw ToolError(AlreadyThere(path));
     }
     // A symlink keeps being one: the file it points to is replaced.
     target_ = FollowLinks(path);
@@ -66,9 +86,9 @@ OutputFile::OutputFile(const std::string& path) : path_(path), target_(path) {
     file_ = std::fopen(temporary_.c_str(), "wb");
     if (file_ == nullptr) throw ToolError(path + ": cannot create: " + std::strerror(errno));
     // A file that is replaced keeps its permissions.
-    struct stat existing {};
-    if (::stat(target_.c_str(), &existing) == 0) {
-        (void)::fchmod(::fileno(file_), existing.st_mode & 07777);
+    struct stat replaced {};
+    if (::stat(target_.c_str(), &replaced) == 0) {
+        (void)::fchmod(::fileno(file_), replaced.st_mode & 07777);
     }
 }
 
@@ -102,14 +122,19 @@ void OutputFile::Commit() {
         if (!temporary_.empty()) std::remove(temporary_.c_str());
         throw ToolError(path_ + ": cannot write: " + std::strerror(error));
     }
-    if (!temporary_.empty() && std::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        const int error = errno;
+    if (temporary_.empty()) return;
+    const int error = existing_ == Existing::Replace
+                          ? (std::rename(temporary_.c_str(), target_.c_str()) == 0 ? 0 : errno)
+                          : PlaceWithoutReplacing(temporary_, target_);
+    if (error != 0) {
         std::remove(temporary_.c_str());
+        if (error == EEXIST) throw ToolError(AlreadyThere(path_) + " (it appeared while writing)");
         throw ToolError(path_ + ": cannot write: " + std::strerror(error));
     }
 }
 
-void CheckOutputIsNoInput(const std::string& output, const std::vector<std::string>& inputs) {
+void CheckOutput(const std::string& output, const std::vector<std::string>& inputs,
+                 Existing existing) {
     struct stat out {};
     if (output == "-" || ::stat(output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return;
     for (const std::string& input : inputs) {
@@ -120,17 +145,18 @@ void CheckOutputIsNoInput(const std::string& output, const std::vector<std::stri
                              "); name another output file");
         }
     }
+    if (existing == Existing::Refuse) throw UsageError(AlreadyThere(output));
 }
 
 void WriteOutputWith(const std::string& path, void (*write)(std::FILE* file, const void* context),
-                     const void* context) {
-    OutputFile output(path);
+                     const void* context, Existing existing) {
+    OutputFile output(path, existing);
     write(output.stream(), context);
     output.Commit();
 }
 
-void WriteOutput(const std::string& path, const std::string& text) {
-    OutputFile output(path);
+void WriteOutput(const std::string& path, const std::string& text, Existing existing) {
+    OutputFile output(path, existing);
     output.Write(text);
     output.Commit();
 }

@@ -47,9 +47,10 @@ void WriteImage(std::FILE* file, const void* context) {
 
 }  // namespace
 
-void WritePng(const std::string& path, int width, int height, const std::vector<uint32_t>& pixels) {
+void WritePng(const std::string& path, int width, int height, const std::vector<uint32_t>& pixels,
+              Existing existing) {
     const Image image{width, height, &pixels, path};
-    WriteOutputWith(path, WriteImage, &image);
+    WriteOutputWith(path, WriteImage, &image, existing);
 }
 
 }  // namespace Vocetta::Tool

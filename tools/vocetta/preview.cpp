@@ -36,6 +36,7 @@ void AddOptions(CommandLine& line, PreviewOptions& options) {
                 "frames quieter than this RMS level in dBFS rest the mouth (default -40)");
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
+    AddForceOption(line, options.common);
 }
 
 constexpr int kColumns = 1000;  // waveform resolution, in the page's own units
@@ -325,7 +326,8 @@ int RunPreview(const Arguments& arguments) {
         library, profile, options.inputs, settings,
         [&](size_t, const Recording& recording, const Analysis& analysis) {
             WriteOutput(*output,
-                        PreviewPage(BuildCueTrack(map, mouth, recording, analysis), recording));
+                        PreviewPage(BuildCueTrack(map, mouth, recording, analysis), recording),
+                        options.common.existing());
             ok = true;
         },
         [&](size_t, const std::string&) {});

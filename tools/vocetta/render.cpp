@@ -51,6 +51,7 @@ void AddOptions(CommandLine& line, RenderOptions& options) {
     AddLabelOptions(line, options.labels);
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
+    AddForceOption(line, options.common);
 }
 
 // The cue track as a band under the texture: a black separating row, then rows of each frame's
@@ -222,7 +223,7 @@ int RunRender(const Arguments& arguments) {
                                   pixels, imageHeight);
                 }
             }
-            WritePng(*output, width, imageHeight, pixels);
+            WritePng(*output, width, imageHeight, pixels, options.common.existing());
             ok = true;
         },
         [&](size_t, const std::string&) {});

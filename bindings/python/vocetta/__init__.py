@@ -487,7 +487,7 @@ def calibrate(manifests, output=None, base=None, target_rate=None, mel_channels=
               hop_ms=None, jobs=None):
     """A profile from labelled recordings, made by `vocetta calibrate` (its options, by the same
     names): `manifests` are CSV files with the columns file and phoneme. Writes `output` when
-    given (never over a directory) and returns the profile."""
+    given (replacing a file there, never a directory) and returns the profile."""
     if isinstance(manifests, (str, os.PathLike)):
         manifests = [manifests]
     options = [("--base", base), ("--target-rate", target_rate), ("--mel-channels", mel_channels),
@@ -501,7 +501,9 @@ def calibrate(manifests, output=None, base=None, target_rate=None, mel_channels=
     options.append(("--phonemes", phonemes))
     with tempfile.TemporaryDirectory(prefix="vocetta-calibrate-") as scratch:
         target = os.fspath(output) if output is not None else os.path.join(scratch, "profile.json")
-        command = [tool_path(), "calibrate", "-q", "--library", library_path(), "-o", target]
+        # A file named in the call is the caller's to replace, as with save().
+        command = [tool_path(), "calibrate", "-q", "--force", "--library", library_path(), "-o",
+                   target]
         for flag, value in options:
             if value is not None:
                 command += [flag, os.fspath(value) if isinstance(value, os.PathLike) else str(value)]
