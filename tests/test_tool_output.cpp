@@ -1,12 +1,15 @@
 // What the tool writes never destroys what a user owns: a file already there is kept unless
 // --force says otherwise, links stay links, FIFOs stay FIFOs and get the data, an output that is
-// one of the inputs is refused, and a write that fails (standard output on a full device
-// included) is a message and a failing exit, never a silent success.
+// one of the inputs is refused, an interrupted run leaves no file, and a write that fails (standard
+// output on a full device included) is a message and a failing exit, never a silent success.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -191,6 +194,52 @@ TEST_F(ToolOutput, OutputThatIsAnInputIsRefused) {
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("is the profile's file too"), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(Path("new.json")));
+}
+
+// Rows that follow a stream go to a temporary file until the stream ends; a signal that ends the
+// run takes that file with it, and the process still ends by that signal.
+TEST_F(ToolOutput, InterruptedRunLeavesNoFileBehind) {
+    std::signal(SIGPIPE, SIG_IGN);  // a tool that fails early must fail the test, not end it
+    std::string stream = WavBytes(16000, 1, Vowel(16000, 1.0, 700, 1200));
+    for (size_t offset : {size_t(4), size_t(40)})  // a recorder's header: no length yet
+        std::fill_n(stream.begin() + static_cast<std::ptrdiff_t>(offset), 4, '\xff');
+    const std::vector<std::string> before = Files();
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        int feed[2];
+        ASSERT_EQ(::pipe(feed), 0);
+        const std::string tool = VOCETTA_BINARY_DIR "/vocetta", output = Path("rows.csv");
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::dup2(feed[0], STDIN_FILENO);
+            ::close(feed[0]);
+            ::close(feed[1]);
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, STDOUT_FILENO);
+            ::dup2(quiet, STDERR_FILENO);
+            std::signal(signal, SIG_DFL);  // as a shell starts a job in the foreground
+            ::execl(tool.c_str(), "vocetta", "analyze", "-", "-q", "-o", output.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(feed[0]);
+        ASSERT_EQ(::write(feed[1], stream.data(), stream.size()),
+                  static_cast<ssize_t>(stream.size()));
+        // The rows so far are in the temporary file once it appears; the stream stays open.
+        bool writing = false;
+        for (int wait = 0; wait < 600 && !writing; ++wait) {
+            for (const std::string& name : Files())
+                writing = writing || name.find(".rows.csv.partial") == 0;
+            if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        EXPECT_TRUE(writing);
+        ASSERT_EQ(::kill(child, signal), 0);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ::close(feed[1]);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_EQ(Files(), before);
+    }
 }
 
 TEST_F(ToolOutput, FullStandardOutputFails) {

@@ -5,6 +5,7 @@
 
 #include "command.hpp"
 #include "error.hpp"
+#include "output.hpp"
 
 namespace {
 
@@ -88,6 +89,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    RemoveTemporariesOnSignals();
     const int status = Run(argc, argv);
     return CloseStandardOutput(argc >= 2 ? argv[1] : nullptr, status);
 }

@@ -1,9 +1,11 @@
 #include "output.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -38,6 +40,33 @@ std::string FollowLinks(const std::string& path) {
         current = target.is_absolute() ? target : current.parent_path() / target;
     }
     throw ToolError(path + ": too many levels of symbolic links");
+}
+
+// The temporary files being written, for a signal that ends the run to take with it: the paths are
+// the OutputFiles' own strings, valid while listed. The tool writes one or two files at a time.
+std::atomic<const char*> gTemporaries[8];
+
+void ListTemporary(const char* path) {
+    for (std::atomic<const char*>& slot : gTemporaries) {
+        const char* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, path)) return;
+    }
+}
+
+void UnlistTemporary(const char* path) {
+    for (std::atomic<const char*>& slot : gTemporaries) {
+        const char* listed = path;
+        if (slot.compare_exchange_strong(listed, nullptr)) return;
+    }
+}
+
+extern "C" void RemoveTemporariesAndEnd(int signal) {
+    for (std::atomic<const char*>& slot : gTemporaries) {
+        if (const char* path = slot.load()) ::unlink(path);
+    }
+    // The handler was reset on entry: once it returns, the signal ends the process as it would
+    // have, so that the caller sees which one.
+    ::raise(signal);
 }
 
 std::string AlreadyThere(const std::string& path) {
@@ -83,8 +112,25 @@ OutputFile::OutputFile(const std::string& path, Existing existing)
     // A symlink keeps being one: the file it points to is replaced.
     target_ = FollowLinks(path);
     temporary_ = TemporaryPath(target_);
-    file_ = std::fopen(temporary_.c_str(), "wb");
-    if (file_ == nullptr) throw ToolError(path + ": cannot create: " + std::strerror(errno));
+    // Created afresh, never through a link or into a file someone else holds open.
+    const auto create = [this] {
+        return ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    };
+    int descriptor = create();
+    if (descriptor < 0 && errno == EEXIST) {
+        // Left by an earlier run that had this process id and was killed outright.
+        ::unlink(temporary_.c_str());
+        descriptor = create();
+    }
+    if (descriptor < 0) throw ToolError(path + ": cannot create: " + std::strerror(errno));
+    file_ = ::fdopen(descriptor, "wb");
+    if (file_ == nullptr) {
+        const int error = errno;
+        ::close(descriptor);
+        ::unlink(temporary_.c_str());
+        throw ToolError(path + ": cannot create: " + std::strerror(error));
+    }
+    ListTemporary(temporary_.c_str());
     // A file that is replaced keeps its permissions.
     struct stat replaced {};
     if (::stat(target_.c_str(), &replaced) == 0) {
@@ -95,7 +141,10 @@ OutputFile::OutputFile(const std::string& path, Existing existing)
 OutputFile::~OutputFile() {
     if (committed_ || file_ == nullptr) return;
     if (file_ != stdout) std::fclose(file_);
-    if (!temporary_.empty()) std::remove(temporary_.c_str());
+    if (!temporary_.empty()) {
+        std::remove(temporary_.c_str());
+        UnlistTemporary(temporary_.c_str());
+    }
 }
 
 void OutputFile::Fail(int error) {
@@ -119,17 +168,35 @@ void OutputFile::Commit() {
     file_ = nullptr;
     if (std::fclose(file) != 0) {
         const int error = errno;
-        if (!temporary_.empty()) std::remove(temporary_.c_str());
+        if (!temporary_.empty()) {
+            std::remove(temporary_.c_str());
+            UnlistTemporary(temporary_.c_str());
+        }
         throw ToolError(path_ + ": cannot write: " + std::strerror(error));
     }
     if (temporary_.empty()) return;
     const int error = existing_ == Existing::Replace
                           ? (std::rename(temporary_.c_str(), target_.c_str()) == 0 ? 0 : errno)
                           : PlaceWithoutReplacing(temporary_, target_);
+    // Only now: a signal before the rename must still find the temporary file.
+    UnlistTemporary(temporary_.c_str());
     if (error != 0) {
         std::remove(temporary_.c_str());
         if (error == EEXIST) throw ToolError(AlreadyThere(path_) + " (it appeared while writing)");
         throw ToolError(path_ + ": cannot write: " + std::strerror(error));
+    }
+}
+
+void RemoveTemporariesOnSignals() {
+    for (const int signal : {SIGHUP, SIGINT, SIGTERM}) {
+        struct sigaction current {};
+        // A job started in the background ignores SIGINT, and keeps ignoring it.
+        if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = RemoveTemporariesAndEnd;
+        sigfillset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        ::sigaction(signal, &action, nullptr);
     }
 }
 

@@ -44,6 +44,10 @@ class OutputFile {
     Existing existing_;
 };
 
+// Once, at the start of the tool: a hang-up, interrupt or termination removes the temporary files
+// being written before it ends the process, so that an interrupted run leaves nothing behind.
+void RemoveTemporariesOnSignals();
+
 // Checked before any work, so that a long run does not end in a refusal: UsageError when
 // `output` is one of `inputs` (the same file, by device and inode, whatever the names), so that a
 // result is never written over the recording it came from, and, with Existing::Refuse, when a
