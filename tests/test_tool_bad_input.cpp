@@ -107,6 +107,13 @@ TEST_F(ToolBadInput, EmptyRecording) {
     const std::string path = Path("empty.wav");
     Write(path, WavBytes(16000, 1, {}));
     ExpectFailure({"analyze", path, "-o", Path("result.csv")}, 1, {path, "empty"});
+    // A file of no bytes at all (a copy that failed, a recorder that never wrote) is empty, not
+    // of an unknown format.
+    for (const char* name : {"nothing.wav", "nothing.flac"}) {
+        Write(Path(name), "");
+        ExpectFailure({"analyze", Path(name), "-o", Path("result.csv")}, 1,
+                      {Path(name) + ": the file is empty (0 bytes)"});
+    }
 }
 
 TEST_F(ToolBadInput, MalformedProfiles) {

@@ -206,6 +206,10 @@ AudioReader::AudioReader(const std::string& path, const std::optional<RawFormat>
             throw ToolError(path + ": cannot open: " + std::strerror(errno));
         }
         if (S_ISDIR(status.st_mode)) throw ToolError(path + ": is a directory, not a recording");
+        // libsndfile would call it a format it does not know.
+        if (S_ISREG(status.st_mode) && status.st_size == 0) {
+            throw ToolError(path + ": the file is empty (0 bytes)");
+        }
         if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
             std::fclose(probe);
         } else {
