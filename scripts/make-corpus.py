@@ -1,15 +1,15 @@
 #!/usr/bin/env python3
 """Synthesises the labelled calibration and validation corpus for profiles, from many voices.
 
-    scripts/make-corpus.py [--out build/corpus] [--jobs 2] [--skip-install] [--wide]
+    scripts/make-corpus.py [--out DIR] [--jobs 2] [--skip-install] [--wide | --wide-all]
 
 Voices: diphone voices (concatenated recordings of real speakers, driven with .pho files) and
 formant-synthesis voices (languages x speaker variants), several pitches each. The voices are
 split by voice, never by file, into calibration and validation; a third group of voices is held
 back for independent evaluation and is never synthesised here at all. With --wide the
 calibration also hears the diphone voices of WIDE_DIPHONE (more speakers and languages; the
-validation voices are the same, so figures stay comparable); give it another --out, e.g.
-build/corpus-wide.
+validation voices are the same, so figures stay comparable); it writes to build/corpus-wide
+(build/corpus-wide-all with --wide-all) unless --out says otherwise.
 
 Writes under OUT:
   calibration/            sustained phonemes (A I U E O, M, FV, S) of the calibration voices,
@@ -579,7 +579,9 @@ def phones_of(kind, voice, out):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--out", default=os.path.join(ROOT, "build", "corpus"))
+    parser.add_argument("--out", help="where to write (default build/corpus, with --wide "
+                        "build/corpus-wide, with --wide-all build/corpus-wide-all, so that the "
+                        "corpora never mix)")
     parser.add_argument("--jobs", type=int, default=2, help="voices synthesised at once")
     parser.add_argument("--skip-install", action="store_true",
                         help="do not run scripts/install-corpus-deps.sh")
@@ -590,6 +592,9 @@ def main():
                         help="--wide with the voices measured and left out too (WIDE_LEFT_OUT)")
     args = parser.parse_args()
     wide = WIDE_ALL if args.wide_all else WIDE_DIPHONE if args.wide else []
+    if args.out is None:
+        args.out = os.path.join(ROOT, "build", "corpus-wide-all" if args.wide_all else
+                                "corpus-wide" if wide else "corpus")
     calibration_diphone = CALIBRATION_DIPHONE + wide
     for voice in calibration_diphone + VALIDATION_DIPHONE:
         assert voice not in HELD_BACK_DIPHONE, voice
