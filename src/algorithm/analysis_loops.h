@@ -22,6 +22,10 @@ inline bool Apart(const void* a, int64_t aFloats, const void* b, int64_t bFloats
 // overflow. `magnitude` may be `re` or `im`.
 void Magnitudes(const float* re, const float* im, float* magnitude, int32_t count);
 
+// FFT(data, spectrum, N), with the same calls to the host, writing only spectrum[0 ... N / 2]:
+// the bins a mel filter bank reads of a real block's spectrum (the rest mirror them).
+void MagnitudesToNyquist(const float* data, float* spectrum, int32_t N);
+
 // data[i] = log10(data[i]) * 10 in place, kLanes at a time from index 0, the tail one by one.
 void DecibelsInPlace(float* data, int32_t length);
 

@@ -528,18 +528,31 @@ void Algorithm::_FFT(float* spectrumRe, float* spectrumIm, int32_t N) {
     Release(oddIm);
 }
 
-// A negative N is taken as 0: it would otherwise ask the host for a negative-sized block.
-void Algorithm::FFT(const float* data, float* spectrum, int32_t N) {
+namespace {
+
+// FFT's work, writing the magnitudes of bins 0 ... bins - 1 only. A negative N is taken as 0: it
+// would otherwise ask the host for a negative-sized block.
+void MagnitudeSpectrum(const float* data, float* spectrum, int32_t N, int32_t bins) {
     const int32_t count = N > 0 ? N : 0;
     float* re = AllocateUnfilled(count);  // filled by the copy below
     float* im = AllocateZeroed(count);
     if (count > 0) {
         CopyFloats(re, data, count);  // all of data before any of spectrum, which may alias it
-        _FFT(re, im, count);
-        Magnitudes(re, im, spectrum, count);
+        Algorithm::_FFT(re, im, count);
+        Magnitudes(re, im, spectrum, bins);
     }
     Release(re);
     Release(im);
+}
+
+}  // namespace
+
+void MagnitudesToNyquist(const float* data, float* spectrum, int32_t N) {
+    MagnitudeSpectrum(data, spectrum, N, N > 0 ? N / 2 + 1 : 0);
+}
+
+void Algorithm::FFT(const float* data, float* spectrum, int32_t N) {
+    MagnitudeSpectrum(data, spectrum, N, N);
 }
 
 }  // namespace Vocetta::VOCETTA_VARIANT

@@ -204,8 +204,9 @@ void Execute(LipSyncJob* job) {
     Algorithm::_ApplyHammingWindow(frame, frameLength);
     Algorithm::_ScaleToPeak(frame, frameLength, kNormalisedPeak);
 
+    // The mel filter bank reads bins 1 ... N / 2 of the spectrum; the others are not computed.
     NativeArray spectrum{AllocateUnfilled(frameLength), frameLength, kTempAllocator};
-    Algorithm::FFT(frame, FloatsOf(spectrum), frameLength);
+    MagnitudesToNyquist(frame, FloatsOf(spectrum), frameLength);
 
     // The mel scale is laid over the analysis rate, whatever rate the frame kept.
     NativeArray melSpectrum{nullptr, 0, VOCETTA_ALLOCATOR_INVALID};
