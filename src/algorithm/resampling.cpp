@@ -226,6 +226,17 @@ void InterpolateLanes(const float* input, int32_t inputLength, float* output, in
     const Floats last = Floats::Broadcast(static_cast<float>(inputLength - 1));
     const Floats one = Floats::Broadcast(1.0f);
     int32_t i = 0;
+    // While the last lane's t lies below the last sample, so do all: each output's neighbours are
+    // two samples in a row, a pair to a load where the build gathers by hand (GatherNeighbours).
+    const float lastIndex = static_cast<float>(inputLength - 1);
+    for (; i + kLanes <= outputLength && static_cast<float>(i + kLanes - 1) * ratio < lastIndex;
+         i += kLanes) {
+        const Floats t = Floats::Ramp(i) * vRatio;
+        const Ints i0 = TruncateToInt32(t);  // floor: t is not negative
+        Floats a, b;
+        GatherNeighbours(input, i0, a, b);
+        ((b - a) * (t - ToFloats(i0)) + a).Store(output + i);
+    }
     for (; i + kLanes <= outputLength; i += kLanes) {
         const Floats t = Floats::Ramp(i) * vRatio;
         const Floats from = ToFloats(TruncateToInt32(Min(t, last)));  // i0, exact

@@ -98,6 +98,12 @@ inline Floats ToFloats(Ints x) {
 inline Floats Gather(const float* base, Ints indices) {
     return {_mm256_i32gather_ps(base, indices.v, 4)};
 }
+// base[indices[l]] in lane l of `first` and base[indices[l] + 1] in lane l of `second`; both
+// must lie inside the array.
+inline void GatherNeighbours(const float* base, Ints indices, Floats& first, Floats& second) {
+    first = Gather(base, indices);
+    second = Gather(base + 1, indices);
+}
 template <int kBits>
 inline Ints ShiftLeft(Ints x) {
     return {_mm256_slli_epi32(x.v, kBits)};

@@ -98,6 +98,19 @@ inline Floats Gather(const float* base, Ints indices) {
     indices.Store(at);
     return {_mm_setr_ps(base[at[0]], base[at[1]], base[at[2]], base[at[3]])};
 }
+// base[indices[l]] in lane l of `first` and base[indices[l] + 1] in lane l of `second`, each
+// pair of neighbours from one load; both must lie inside the array.
+inline void GatherNeighbours(const float* base, Ints indices, Floats& first, Floats& second) {
+    alignas(16) int32_t at[4];
+    indices.Store(at);
+    auto pair = [base](int32_t i) {
+        return _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(base + i));
+    };
+    const __m128 low = _mm_movelh_ps(pair(at[0]), pair(at[1]));   // a0 b0 a1 b1
+    const __m128 high = _mm_movelh_ps(pair(at[2]), pair(at[3]));  // a2 b2 a3 b3
+    first.v = _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));
+    second.v = _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
+}
 template <int kBits>
 inline Ints ShiftLeft(Ints x) {
     return {_mm_slli_epi32(x.v, kBits)};
