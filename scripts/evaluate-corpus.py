@@ -26,6 +26,10 @@ unsupervised: the audio of its clean sustained takes and its sentences, never th
 every condition, as a user who adapts to a character's lines would get.
 
 --voices de3,de6,de+linda scores those validation voices only (a language's, say).
+
+--group festival scores the validation group of make-corpus.py --festival instead (its
+validation-festival folder: Festival voices of real speakers, figures of their own, kept apart
+so that those of the first validation voices stay comparable).
 """
 import argparse
 import csv
@@ -126,11 +130,12 @@ def score(folder, profile, extra, margin, wanted, work, voices=None):
             "voices": voices}
 
 
-def evaluate(corpus, profile, extra, work, conditions, voices=None, sentences=None):
+def evaluate(corpus, profile, extra, work, conditions, voices=None, sentences=None,
+             group="validation"):
     results = {}
     everything = set(TARGET + CONSONANTS)
     for condition in conditions + (["sentences"] if sentences else []):
-        folder = sentences if condition == "sentences" else os.path.join(corpus, "validation",
+        folder = sentences if condition == "sentences" else os.path.join(corpus, group,
                                                                          condition)
         if condition in ("speech", "sentences"):
             results[condition] = score(folder, profile, extra, 0.0, {"A", "I", "U", "E", "O"}, work,
@@ -140,11 +145,11 @@ def evaluate(corpus, profile, extra, work, conditions, voices=None, sentences=No
     return results
 
 
-def adapted_profiles(corpus, profile, work, voices=None):
+def adapted_profiles(corpus, profile, work, voices=None, group="validation"):
     """Each validation voice's own profile, adapted to the audio of its clean takes and sentences."""
     recordings = {}
     for condition in ("clean", "speech"):
-        folder = os.path.join(corpus, "validation", condition)
+        folder = os.path.join(corpus, group, condition)
         for file in sorted(labels_of(folder, voices)):
             recordings.setdefault(voice_of(file), []).append(os.path.join(folder, file))
     profiles = {}
@@ -210,16 +215,23 @@ def main():
     parser.add_argument("--adapt", action="store_true",
                         help="score each voice with the profile adapted to its own audio")
     parser.add_argument("--voices", help="comma-separated validation voices to score (default: all)")
+    parser.add_argument("--group", choices=["first", "festival"], default="first",
+                        help="validation group: the first voices, or the Festival voices of "
+                        "make-corpus.py --festival")
     parser.add_argument("extra", nargs="*", help="options passed on to vocetta analyze")
     args = parser.parse_args()
     if not os.access(TOOL, os.X_OK):
         sys.exit("build the tool first: cmake -S . -B build && cmake --build build")
     voices = {voice_name(v) for v in args.voices.split(",")} if args.voices else None
+    group = "validation-festival" if args.group == "festival" else "validation"
+    if not os.path.isdir(os.path.join(args.corpus, group)):
+        sys.exit("%s: no %s folder (made by scripts/make-corpus.py%s)" % (
+            args.corpus, group, " --festival" if args.group == "festival" else ""))
     with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work:
-        profile = (adapted_profiles(args.corpus, args.profile, work, voices) if args.adapt
+        profile = (adapted_profiles(args.corpus, args.profile, work, voices, group) if args.adapt
                    else args.profile)
         results = evaluate(args.corpus, profile, args.extra, work, args.conditions.split(","),
-                           voices, args.sentences)
+                           voices, args.sentences, group)
     print(report(results))
     if args.by_voice:
         print(report_voices(results))

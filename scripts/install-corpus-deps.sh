@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what scripts/make-corpus.py needs (Debian 12, as root): espeak-ng, sox, and the
-# diphone synthesiser with its voices from the contrib and non-free sections, which this adds to
-# the apt sources when they are missing. Safe to run again. CI does not need any of this.
+# Installs what scripts/make-corpus.py needs (Debian 12, as root): espeak-ng, sox, the diphone
+# synthesiser with its voices from the contrib and non-free sections, which this adds to the apt
+# sources when they are missing, and Festival with its voices. Safe to run again. CI does not
+# need any of this.
 set -euo pipefail
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -39,4 +40,10 @@ for voice in $voices; do
         packages="$packages mbrola-$voice"
     fi
 done
+# Festival and its voices of real speakers (make-corpus.py --festival). Not festvox-en1 or
+# festvox-us3: they drive held-back diphone voices; without recommends, so that neither comes in.
+packages="$packages festival festvox-kallpc16k festvox-kdlpc16k festvox-rablpc16k festvox-don \
+    festvox-italp16k festvox-itapc16k festvox-czech-dita festvox-czech-krb festvox-czech-machac \
+    festvox-czech-ph festvox-suopuhe-lj festvox-suopuhe-mv festvox-us-slt-hts festvox-ca-ona-hts \
+    festvox-ru"
 sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $packages

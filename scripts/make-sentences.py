@@ -11,6 +11,13 @@ its sentences (espeak-ng's --pho phone timing driving mbrola, resampled to 48 kH
 -6 dBFS). Writes OUT/VOICE-pN-sM.wav, the .pho files and OUT/labels.csv in the layout of the
 corpus's validation/speech folder (file, start, end, label). Only validation voices are ever
 rendered; the held-back ones are refused. Same inputs, same files: an existing file is kept.
+
+    scripts/make-sentences.py --festival [--corpus build/corpus-fest]
+                              [--out build/sentences-festival]
+
+renders them instead with the Festival validation voices of a corpus made by make-corpus.py
+--festival, as that script renders their sentences (the voice's own phone timing), at the same
+three pitches where the voice follows a pitch asked for (the diphone voices).
 """
 import argparse
 import csv
@@ -47,6 +54,10 @@ SENTENCES = {
            "On pije rano herbatę.", "Słońce świeci nad wsią.",
            "Czy możesz podać mi sól?", "Zimą w górach jest dużo śniegu.",
            "Dziś na kolację jemy zupę.", "Łódka płynie po rzece."],
+    "cs": ["Náš pes rád spí na gauči.", "V pondělí k nám přijde babička.",
+           "Každé ráno pije čaj.", "Slunce svítí nad vesnicí.", "Můžeš mi podat sůl?",
+           "V zimě je na horách sníh.", "Dnes večer jíme polévku a chleba.",
+           "Loďka pomalu pluje po řece."],
     "en-us": ["The dog sleeps on the sofa.", "On Monday my aunt will visit us.",
               "He drinks a cup of tea each morning.", "The sun is low over the town.",
               "Could you pass me the salt?", "In winter the hills are white with snow.",
@@ -58,8 +69,14 @@ PITCHES = [0.85, 1.0, 1.2]
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--corpus", default=os.path.join(ROOT, "build", "corpus"))
-    parser.add_argument("--out", default=os.path.join(ROOT, "build", "sentences"))
+    parser.add_argument("--out", help="default: build/sentences, with --festival "
+                        "build/sentences-festival")
+    parser.add_argument("--festival", action="store_true",
+                        help="render with the corpus's Festival validation voices")
     args = parser.parse_args()
+    if args.festival:
+        return festival(args)
+    args.out = args.out or os.path.join(ROOT, "build", "sentences")
     with open(os.path.join(args.corpus, "corpus.json")) as f:
         corpus = json.load(f)
     held = set(corpus["held_back"]["diphone"])
@@ -86,6 +103,34 @@ def main():
                     rows.append((base + ".wav", start, end, label))
         print(voice, file=sys.stderr)
     make.write_csv(os.path.join(args.out, "labels.csv"), ["file", "start", "end", "label"], rows)
+
+
+def festival(args):
+    make = load_script("make-corpus")
+    with open(os.path.join(args.corpus, "corpus.json")) as f:
+        corpus = json.load(f)
+    voices = sorted(v for v, d in corpus["voices"].items()
+                    if d["kind"] == "festival" and d["split"] == "festival")
+    if not voices:
+        sys.exit(args.corpus + ": corpus.json names no Festival validation voice "
+                 "(make it with scripts/make-corpus.py --festival)")
+    out = args.out or os.path.join(ROOT, "build", "sentences-festival")
+    os.makedirs(out, exist_ok=True)
+    rows = []
+    for voice in voices:
+        language = make.FESTIVAL_VOICES[voice][1]
+        used = set(make.SENTENCES.get(language, [])) | set(
+            make.CALIBRATION_SENTENCES.get(language, []))
+        if language not in SENTENCES or used & set(SENTENCES[language]):
+            sys.exit("no new sentences for language " + language)
+        sentences = make.festival_sentences(voice, SENTENCES[language], PITCHES)
+        make.festival_say(voice, sentences, out, os.path.join(out, "work-" + voice))
+        for base, _, _ in sentences:
+            segments = make.read_segments(os.path.join(out, base + ".seg"))
+            for start, end, label in make.festival_labels(voice, segments, consonants=True):
+                rows.append((base + ".wav", start, end, label))
+        print(voice, file=sys.stderr)
+    make.write_csv(os.path.join(out, "labels.csv"), ["file", "start", "end", "label"], rows)
 
 
 if __name__ == "__main__":
