@@ -142,6 +142,11 @@ SENTENCES = {
     "pt-br": ["O gato dorme na cama.", "Amanhã vamos para casa.", "Ela tem um livro novo."],
     "cs": ["Kočka spí na stole.", "Zítra půjdeme domů.", "To je velmi dobré."],
     "ro": ["Pisica doarme pe masă.", "Mâine mergem acasă.", "Ea are o carte nouă."],
+    # Catalan, Finnish and Russian: only Festival voices speak them.
+    "ca": ["El gat dorm sobre la taula.", "Demà anirem a la platja.",
+           "Ella té un llibre nou."],
+    "fi": ["Kissa nukkuu pöydällä.", "Huomenna menemme kotiin.", "Sää on tänään kaunis."],
+    "ru": ["Кошка спит на столе.", "Завтра мы пойдём домой.", "Это очень хорошо."],
 }
 
 
@@ -196,6 +201,12 @@ CALIBRATION_SENTENCES = {
            "Lapsed mängivad aias."],
     "is": ["Móðir mín drekkur kaffi á morgnana.", "Blái báturinn er á vatninu.",
            "Við sáum kvikmynd í gær.", "Börnin leika sér í garðinum."],
+    "ca": ["La meva mare beu cafè al matí.", "La barca blava és al llac.",
+           "Ahir vam veure una pel·lícula.", "Els nens juguen al jardí."],
+    "fi": ["Äiti juo aamulla kahvia.", "Sininen vene on järvellä.", "Eilen näimme elokuvan.",
+           "Lapset leikkivät puutarhassa."],
+    "ru": ["Моя мама пьёт кофе утром.", "Синяя лодка на озере.", "Вчера мы смотрели фильм.",
+           "Дети играют в саду."],
 }
 # Phones of continuous speech that teach a class besides the vowels (closures of b and p are
 # left out: their bursts are not the sound of closed lips).
@@ -571,8 +582,8 @@ def calibration_speech(out, voice, rows):
 # trained on one speaker's recordings (HTS) and one that selects units of a speaker's recordings.
 # A diphone voice says an explicit segment list with the durations and F0 targets asked for, so
 # its sustained takes are as long and as high as the diphone voices' above; the HTS and unit
-# voices choose their own durations and pitch (their takes are slowed words of one vowel, the
-# unit voice speaks sentences only). Every synthesis leaves the utterance's Segment relation,
+# voices choose their own durations and pitch (their takes are words of one vowel said several
+# times over, the unit voice speaks sentences only). Every synthesis leaves the utterance's Segment relation,
 # whose end times are those of the audio written (the HTS and unit voices write back the
 # durations they chose), so sentences carry exact phone timing. Left out: festvox-en1 and
 # festvox-us3 drive held-back diphone voices, festvox-us1 and -us2 voices the corpus has; the
@@ -653,21 +664,6 @@ FESTIVAL_PACKAGES = {
 VALIDATION_FESTIVAL = ["rab_diphone", "czech_dita"]
 CALIBRATION_FESTIVAL = [v for v in FESTIVAL_VOICES if v not in VALIDATION_FESTIVAL]
 FESTIVAL_VALIDATION = "validation-festival"
-FESTIVAL_SENTENCES = {
-    # Validation texts of the languages that SENTENCES lacks.
-    "ca": ["El gat dorm sobre la taula.", "Demà anirem a la platja.",
-           "Ella té un llibre nou."],
-    "fi": ["Kissa nukkuu pöydällä.", "Huomenna menemme kotiin.", "Sää on tänään kaunis."],
-    "ru": ["Кошка спит на столе.", "Завтра мы пойдём домой.", "Это очень хорошо."],
-}
-FESTIVAL_CALIBRATION_SENTENCES = {
-    "ca": ["La meva mare beu cafè al matí.", "La barca blava és al llac.",
-           "Ahir vam veure una pel·lícula.", "Els nens juguen al jardí."],
-    "fi": ["Äiti juo aamulla kahvia.", "Sininen vene on järvellä.", "Eilen näimme elokuvan.",
-           "Lapset leikkivät puutarhassa."],
-    "ru": ["Моя мама пьёт кофе утром.", "Синяя лодка на озере.", "Вчера мы смотрели фильм.",
-           "Дети играют в саду."],
-}
 # The statistical voices choose their own durations: their takes are words of the vowel said
 # this many times over (0.6 to 0.7 s of steady vowel).
 HTS_REPEATS = 8
@@ -715,7 +711,7 @@ def festival_script(voice, jobs):
         " (utt.save.wave utt wav 'riff) (vc-segments utt seg)))"
         % " ".join(["phone"] * HTS_REPEATS),
         "(set! vc-f0 (vc-mean-f0 %s))" % festival_string(
-            (SENTENCES.get(language) or FESTIVAL_SENTENCES[language])[0]),
+            SENTENCES[language][0]),
         # Only now: the reference sentence keeps the voice's own pitch.
         "(set! after_analysis_hooks (list vc-scale))",
     ]
@@ -933,8 +929,7 @@ def festival_calibration_speech(out, voice, rows):
     folder = os.path.join(out, "calibration", "speech")
     os.makedirs(folder, exist_ok=True)
     language = FESTIVAL_VOICES[voice][1]
-    texts = CALIBRATION_SENTENCES.get(language) or FESTIVAL_CALIBRATION_SENTENCES[language]
-    sentences = festival_sentences(voice, texts, SPEECH_PITCHES)
+    sentences = festival_sentences(voice, CALIBRATION_SENTENCES[language], SPEECH_PITCHES)
     lacking = festival_say(voice, sentences, folder, os.path.join(folder, "work-" + voice))
     for base, _, _ in sentences:
         if base in lacking:
@@ -958,7 +953,7 @@ def festival_speech(out, voice, rows):
     os.makedirs(folder, exist_ok=True)
     language = FESTIVAL_VOICES[voice][1]
     sentences = [("%s-s%d" % (voice, index), text, 1.0) for index, text in
-                 enumerate(SENTENCES.get(language) or FESTIVAL_SENTENCES[language])]
+                 enumerate(SENTENCES[language])]
     festival_say(voice, sentences, folder, os.path.join(folder, "work-" + voice))
     for base, _, _ in sentences:
         for start, end, label in festival_labels(
