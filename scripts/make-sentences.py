@@ -12,7 +12,7 @@ its sentences (espeak-ng's --pho phone timing driving mbrola, resampled to 48 kH
 corpus's validation/speech folder (file, start, end, label). Only validation voices are ever
 rendered; the held-back ones are refused. Same inputs, same files: an existing file is kept.
 
-    scripts/make-sentences.py --festival [--corpus build/corpus-fest]
+    scripts/make-sentences.py --festival [--corpus build/corpus-wide-fest]
                               [--out build/sentences-festival]
 
 renders them instead with the Festival validation voices of a corpus made by make-corpus.py
@@ -76,14 +76,17 @@ def check_new(make, language):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--corpus", default=os.path.join(ROOT, "build", "corpus"))
+    parser.add_argument("--corpus", help="default: build/corpus, with --festival "
+                        "build/corpus-wide-fest")
     parser.add_argument("--out", help="default: build/sentences, with --festival "
                         "build/sentences-festival")
     parser.add_argument("--festival", action="store_true",
                         help="render with the corpus's Festival validation voices")
     args = parser.parse_args()
     if args.festival:
+        args.corpus = args.corpus or os.path.join(ROOT, "build", "corpus-wide-fest")
         return festival(args)
+    args.corpus = args.corpus or os.path.join(ROOT, "build", "corpus")
     args.out = args.out or os.path.join(ROOT, "build", "sentences")
     with open(os.path.join(args.corpus, "corpus.json")) as f:
         corpus = json.load(f)
