@@ -172,6 +172,9 @@ TEST_F(ToolBadInput, BadManifests) {
     const std::string unknown = Path("unknown.csv");
     Write(unknown, "file,phoneme\ngood.wav,Q\n");
     ExpectFailure({"evaluate", unknown}, 1, {unknown + ":2", "'Q' is not in the profile"});
+    const std::string open = Path("open-quote.csv");
+    Write(open, "file,phoneme\ngood.wav,A\n\"my take.wav,A\n");
+    ExpectFailure({"evaluate", open}, 1, {open + ":3", "quote", "not closed"});
 }
 
 TEST_F(ToolBadInput, RenderWidthAndBlendAreChecked) {

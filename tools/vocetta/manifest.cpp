@@ -37,7 +37,7 @@ double ParseSeconds(const std::string& text, const std::string& what) {
 
 }  // namespace
 
-std::vector<std::string> SplitCsvLine(const std::string& line) {
+std::vector<std::string> SplitCsvLine(const std::string& line, bool* unclosed) {
     std::vector<std::string> fields(1);
     bool quoted = false;
     for (size_t i = 0; i < line.size(); ++i) {
@@ -59,6 +59,7 @@ std::vector<std::string> SplitCsvLine(const std::string& line) {
             fields.back() += c;
         }
     }
+    if (unclosed != nullptr) *unclosed = quoted;
     for (std::string& field : fields)
         field = Trim(field);
     return fields;
@@ -77,7 +78,14 @@ std::vector<LabelledFile> LoadManifest(const std::string& path) {
         // Spreadsheet programs save UTF-8 with a byte-order mark in front of the header.
         if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
         if (Trim(line).empty()) continue;
-        const std::vector<std::string> fields = SplitCsvLine(line);
+        bool unclosed = false;
+        const std::vector<std::string> fields = SplitCsvLine(line, &unclosed);
+        if (unclosed) {
+            // Otherwise the rest of the row vanishes into the open field and the row is reported
+            // as short of fields, which sends the user looking for missing commas.
+            throw ToolError(path + ":" + std::to_string(number) +
+                            ": a quote (\") opened in this row is not closed");
+        }
         if (fileColumn < 0) {
             for (size_t i = 0; i < fields.size(); ++i) {
                 if (fields[i] == "file") fileColumn = static_cast<int>(i);

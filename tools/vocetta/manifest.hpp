@@ -28,7 +28,8 @@ struct RecordingRows {
 };
 RecordingRows GroupByRecording(const std::vector<LabelledFile>& rows);
 
-// One CSV record split into fields (quoted fields may hold commas and doubled quotes).
-std::vector<std::string> SplitCsvLine(const std::string& line);
+// One CSV record split into fields (quoted fields may hold commas and doubled quotes). A quote
+// left open at the end of the line sets `*unclosed`: fields do not span lines here.
+std::vector<std::string> SplitCsvLine(const std::string& line, bool* unclosed = nullptr);
 
 }  // namespace Vocetta::Tool
