@@ -537,15 +537,18 @@ def widened(corpus, widen, work):
     return path
 
 
-def left_out(calibration, name, voices):
-    """NAME.csv of the calibration folder without the rows of `voices`, beside it (its paths are
-    relative to that folder)."""
+def left_out(calibration, name, voices, work):
+    """NAME.csv of the calibration folder without the rows of `voices`, in `work` with its paths
+    made absolute: written beside the corpus, two runs leaving out different voices would take
+    each other's manifests."""
     with open(os.path.join(calibration, name + ".csv"), newline="") as f:
         rows = list(csv.reader(f))
-    path = os.path.join(calibration, name + "-left-out.csv")
-    with open(path + ".part", "w", newline="") as f:
+    column = rows[0].index("file")
+    for row in rows[1:]:
+        row[column] = os.path.join(os.path.abspath(calibration), row[column])
+    path = os.path.join(work, name + "-left-out.csv")
+    with open(path, "w", newline="") as f:
         csv.writer(f).writerows([rows[0]] + [r for r in rows[1:] if r[2] not in voices])
-    os.replace(path + ".part", path)
     return path
 
 
@@ -562,8 +565,8 @@ def calibrate(corpus, manifests, profile, overrides, widen=0.0, work=None, leave
     manifest = os.path.join(calibration, "manifest.csv")
     if leave_out:
         assert not widen, "--leave-out and --widen do not combine"
-        manifest = left_out(calibration, "manifest", leave_out)
-        sentences = left_out(calibration, "speech-vowels", leave_out)
+        manifest = left_out(calibration, "manifest", leave_out, work)
+        sentences = left_out(calibration, "speech-vowels", leave_out, work)
     recipe = list(RECIPE)
     for name, value in zip(overrides[::2], overrides[1::2]):
         if name in recipe:
