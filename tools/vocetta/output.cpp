@@ -112,6 +112,9 @@ OutputFile::OutputFile(const std::string& path, Existing existing)
     // A symlink keeps being one: the file it points to is replaced.
     target_ = FollowLinks(path);
     temporary_ = TemporaryPath(target_);
+    // Listed before it exists: a signal that arrives between its creation and its listing would
+    // leave it behind. Unlinking a name not yet created costs nothing.
+    ListTemporary(temporary_.c_str());
     // Created afresh, never through a link or into a file someone else holds open.
     const auto create = [this] {
         return ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -122,15 +125,19 @@ OutputFile::OutputFile(const std::string& path, Existing existing)
         ::unlink(temporary_.c_str());
         descriptor = create();
     }
-    if (descriptor < 0) throw ToolError(path + ": cannot create: " + std::strerror(errno));
+    if (descriptor < 0) {
+        const int error = errno;
+        UnlistTemporary(temporary_.c_str());
+        throw ToolError(path + ": cannot create: " + std::strerror(error));
+    }
     file_ = ::fdopen(descriptor, "wb");
     if (file_ == nullptr) {
         const int error = errno;
         ::close(descriptor);
         ::unlink(temporary_.c_str());
+        UnlistTemporary(temporary_.c_str());
         throw ToolError(path + ": cannot create: " + std::strerror(error));
     }
-    ListTemporary(temporary_.c_str());
     // A file that is replaced keeps its permissions.
     struct stat replaced {};
     if (::stat(target_.c_str(), &replaced) == 0) {
