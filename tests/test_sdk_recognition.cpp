@@ -252,6 +252,89 @@ TEST(CausalSmoother, LagSettlesAnOnsetOneBlockSoonerWorkedByHand) {
     EXPECT_EQ(lagged.Update(b), 1);       // the second b given the third
 }
 
+TEST(ViterbiSmoother, LateAnswersWorkedByHand) {
+    // SmoothPath's step above (cost 2.5, offline path 0 0 1 1 1). Totals after each block,
+    // less the best: (0, -3), (0, -5.5), (0, -1.5) with state 1 come from 0 at block 2, then
+    // (0, -0.5) and (-0.5, 0), state 1 staying. One block late, block 2 is still 0 when block 3
+    // comes (state 0 leads by 0.5 then), and block 3 is 1 once block 4 has come.
+    const float rows[5][2] = {{0, -3}, {0, -3}, {-1, 0}, {-1, 0}, {-1, 0}};
+    Host::ViterbiSmoother late(2, 2.5f, 1), now(2, 2.5f, 0), whole(2, 2.5f, 4);
+    EXPECT_EQ(late.Lag(), 1u);
+    EXPECT_EQ(late.Settled(0), -1);                        // nothing yet
+    const std::vector<int> lateAnswers = {0, 0, 0, 0, 1};  // for blocks 0, 0, 1, 2, 3
+    const std::vector<int> nowAnswers = {0, 0, 0, 0, 1};   // for blocks 0 ... 4
+    for (size_t t = 0; t < 5; ++t) {
+        EXPECT_EQ(late.Update(rows[t]), lateAnswers[t]) << t;
+        EXPECT_EQ(now.Update(rows[t]), nowAnswers[t]) << t;
+        EXPECT_EQ(whole.Update(rows[t]), 0) << t;  // block 0, whatever follows
+    }
+    EXPECT_EQ(late.Settled(0), 1);   // block 4
+    EXPECT_EQ(late.Settled(1), 1);   // block 3 again
+    EXPECT_EQ(late.Settled(2), -1);  // beyond the lag
+    // A lag as long as the stream settles it as the offline pass does.
+    std::vector<int> settled;
+    for (size_t back = 5; back-- > 0;)
+        settled.push_back(whole.Settled(back));
+    EXPECT_EQ(settled, (std::vector<int>{0, 0, 1, 1, 1}));
+
+    // Reset forgets every block; a block that only silence (state 1) can be, as the tool gives
+    // one below the gate, is followed at once, and the next speech pays for the change back.
+    late.Reset();
+    EXPECT_EQ(late.Settled(0), -1);
+    const float silent[2] = {Host::kImpossibleLogScore, 0};
+    EXPECT_EQ(late.Update(rows[0]), 0);
+    EXPECT_EQ(late.Update(silent), 0);   // block 0
+    EXPECT_EQ(late.Update(rows[0]), 1);  // block 1, the silent one
+    EXPECT_EQ(late.Settled(0), 0);
+    EXPECT_EQ(Host::ViterbiSmoother(0, 2.0f, 1).Update(rows[0]), -1);
+}
+
+TEST(ViterbiSmoother, AnswersAreTheBestPathsStatesByExhaustiveSearch) {
+    std::mt19937 random(23);
+    std::uniform_real_distribution<float> value(-4.0f, 0.0f);
+    const size_t states = 3, blocks = 7;
+    size_t checked = 0;
+    for (int trial = 0; trial < 30; ++trial) {
+        const size_t lag = static_cast<size_t>(trial % 4);
+        const float cost = 0.5f + 0.5f * static_cast<float>(trial % 5);
+        std::vector<float> logScores(states * blocks);
+        for (float& v : logScores)
+            v = value(random);
+        // The state at block k of the best path over blocks 0 ... last, trying every path;
+        // near-ties (another state at k within 1e-6 of the best) are left out.
+        auto check = [&](int answer, size_t k, size_t last) {
+            const size_t length = last + 1;
+            size_t paths = 1;
+            for (size_t t = 0; t < length; ++t)
+                paths *= states;
+            std::vector<double> best(states, -1e30);
+            std::vector<int> path(length);
+            for (size_t code = 0; code < paths; ++code) {
+                for (size_t t = 0, c = code; t < length; ++t, c /= states)
+                    path[t] = static_cast<int>(c % states);
+                const double score = PathScore(logScores, states, path, cost);
+                best[static_cast<size_t>(path[k])] =
+                    std::max(best[static_cast<size_t>(path[k])], score);
+            }
+            std::vector<double> sorted = best;
+            std::sort(sorted.begin(), sorted.end());
+            if (sorted[states - 1] - sorted[states - 2] < 1e-6) return;
+            const auto winner =
+                static_cast<int>(std::max_element(best.begin(), best.end()) - best.begin());
+            EXPECT_EQ(answer, winner) << "trial " << trial << " block " << k << " of " << last;
+            ++checked;
+        };
+        Host::ViterbiSmoother smoother(states, cost, lag);
+        for (size_t t = 0; t < blocks; ++t) {
+            const int answer = smoother.Update(logScores.data() + t * states);
+            check(answer, t >= lag ? t - lag : 0, t);
+        }
+        for (size_t back = 0; back <= lag; ++back)
+            check(smoother.Settled(back), blocks - 1 - back, blocks - 1);
+    }
+    EXPECT_GT(checked, 250u);
+}
+
 // The marginal of block k given blocks 0 ... last, by summing over every path (the definition
 // of fixed-lag smoothing), in double precision: the switching model of CausalSmoother, uniform
 // start.

@@ -5,6 +5,33 @@
 
 namespace Vocetta::Host {
 
+namespace {
+
+// The first of the highest, the best state of the Viterbi passes.
+size_t Best(const std::vector<double>& total) {
+    size_t best = 0;
+    for (size_t s = 1; s < total.size(); ++s) {
+        if (total[s] > total[best]) best = s;
+    }
+    return best;
+}
+
+// One frame of the pass: `total` from the frame before to this one (`next` is scratch), and each
+// state's back-pointer into `from` when given. Ties go to staying, then to the lowest index.
+void Step(std::vector<double>& total, std::vector<double>& next, const float* row,
+          double switchCost, int* from) {
+    const size_t best = Best(total);
+    const double switched = total[best] - switchCost;
+    for (size_t s = 0; s < total.size(); ++s) {
+        const bool stay = total[s] >= switched;
+        next[s] = (stay ? total[s] : switched) + double(row[s]);
+        if (from != nullptr) from[s] = static_cast<int>(stay ? s : best);
+    }
+    total.swap(next);
+}
+
+}  // namespace
+
 float LogScore(float score) {
     return score > 0 ? std::max(std::log(score), kImpossibleLogScore) : kImpossibleLogScore;
 }
@@ -17,29 +44,57 @@ std::vector<int> SmoothPath(const std::vector<float>& logScores, size_t states, 
     std::vector<double> total(logScores.begin(), logScores.begin() + static_cast<long>(states));
     std::vector<int> from(frames * states, 0);
     std::vector<double> next(states);
-    for (size_t t = 1; t < frames; ++t) {
-        size_t best = 0;
-        for (size_t s = 1; s < states; ++s) {
-            if (total[s] > total[best]) best = s;
-        }
-        const double switched = total[best] - double(switchCost);
-        for (size_t s = 0; s < states; ++s) {
-            const bool stay = total[s] >= switched;
-            next[s] = (stay ? total[s] : switched) + logScores[t * states + s];
-            from[t * states + s] = static_cast<int>(stay ? s : best);
-        }
-        total.swap(next);
-    }
+    for (size_t t = 1; t < frames; ++t)
+        Step(total, next, logScores.data() + t * states, double(switchCost),
+             from.data() + t * states);
     std::vector<int> path(frames);
-    size_t state = 0;
-    for (size_t s = 1; s < states; ++s) {
-        if (total[s] > total[state]) state = s;
-    }
+    size_t state = Best(total);
     for (size_t t = frames; t-- > 0;) {
         path[t] = static_cast<int>(state);
         state = static_cast<size_t>(from[t * states + state]);
     }
     return path;
+}
+
+ViterbiSmoother::ViterbiSmoother(size_t states, float switchCost, size_t lag)
+    : total_(states), next_(states), from_(lag * states), switchCost_(switchCost), lag_(lag) {}
+
+void ViterbiSmoother::Reset() {
+    newest_ = 0;
+    seen_ = 0;
+}
+
+int ViterbiSmoother::Update(const float* logScores) {
+    const size_t n = total_.size();
+    if (n == 0) return -1;
+    if (seen_ == 0) {
+        for (size_t s = 0; s < n; ++s)
+            total_[s] = logScores[s];
+    } else {
+        int* from = nullptr;
+        if (lag_ != 0) {
+            newest_ = seen_ == 1 ? 0 : (newest_ + 1) % lag_;
+            from = from_.data() + newest_ * n;
+        }
+        Step(total_, next_, logScores, switchCost_, from);
+    }
+    const double top = total_[Best(total_)];
+    for (double& total : total_)
+        total -= top;
+    ++seen_;
+    return Settled(std::min(lag_, seen_ - 1));
+}
+
+int ViterbiSmoother::Settled(size_t back) const {
+    const size_t n = total_.size();
+    if (n == 0 || back >= seen_ || back > lag_) return -1;
+    // Back along the best path from its end: each step reads the pointers of the newer block.
+    size_t state = Best(total_);
+    for (size_t u = 0; u < back; ++u) {
+        const size_t slot = (newest_ + lag_ - u) % lag_;
+        state = static_cast<size_t>(from_[slot * n + state]);
+    }
+    return static_cast<int>(state);
 }
 
 CausalSmoother::CausalSmoother(size_t states, float switchProbability, float floor, size_t lag)

@@ -3,7 +3,10 @@
 // Offline (a whole recording at hand): SmoothPath finds the phoneme sequence that best explains
 // every frame's scores while paying a cost for each change of phoneme (a Viterbi pass).
 //
-// Real time (one call per captured block): CausalSmoother keeps a belief over the phonemes that
+// Real time (one call per captured block), two ways. ViterbiSmoother runs SmoothPath's pass as
+// the blocks come and answers, a fixed number of blocks late, with the state the best path so
+// far passes through there: the offline track's own kind of decision, and the better labels
+// (docs/integration.md). CausalSmoother keeps a belief over the phonemes that
 // each block's scores update (the forward pass of a hidden Markov model whose phoneme stays
 // from one block to the next unless it switches, with a fixed probability of switching), and
 // reports the most likely phoneme now. It allocates only when constructed:
@@ -34,6 +37,43 @@ std::vector<int> SmoothPath(const std::vector<float>& logScores, size_t states, 
 // logarithm, with 0 and below (no evidence at all) floored at kImpossibleLogScore.
 float LogScore(float score);
 inline constexpr float kImpossibleLogScore = -1.0e6f;
+
+// SmoothPath one block at a time: after each block, the best path over every block so far (the
+// same log scores, switch cost and ties), read `lag` blocks back. Later blocks can still move the
+// best path's earlier states, so an answer may differ from SmoothPath's for the same block;
+// with a lag as long as the stream, the answers at its end (Settled) are SmoothPath's path. It
+// allocates only when constructed and costs a few comparisons per state and one step per block
+// of lag:
+//
+//     Vocetta::Host::ViterbiSmoother smoother(states, 2.0f, 2);  // the tool's cost, 20 ms late
+//     // every block: the log scores SmoothPath would read for it (LogScore of the job's scores,
+//     // or silence alone for a block below the gate)
+//     const int phoneme = smoother.Update(logScores);  // the block two updates back
+class ViterbiSmoother {
+  public:
+    explicit ViterbiSmoother(size_t states, float switchCost = 2.0f, size_t lag = 2);
+
+    // One block's log scores (`states` values, as SmoothPath reads a frame's row); returns the
+    // state of the block `lag` updates back (of the first block while fewer have come) on the
+    // best path given every block so far. -1 when there are no states.
+    int Update(const float* logScores);
+    // The state of the block `back` updates before the last (0 ... lag, and below the number of
+    // updates) on the best path so far: at the end of a stream, the answers for its last `lag`
+    // blocks. -1 out of range.
+    int Settled(size_t back) const;
+    // Back to no block at all.
+    void Reset();
+    size_t Lag() const { return lag_; }
+
+  private:
+    // total_[s]: the best path's score ending in s now, less the best of them (so that a stream
+    // of any length keeps its scores within a switch cost and one impossible row of 0); from_,
+    // a ring of the last `lag` blocks' back-pointers: the state at the block before each.
+    std::vector<double> total_, next_;
+    std::vector<int> from_;
+    double switchCost_;
+    size_t lag_, newest_ = 0, seen_ = 0;
+};
 
 class CausalSmoother {
   public:
