@@ -257,8 +257,8 @@ def decoding(args, work):
 
 
 def stream(args, work):
-    """The tool's labels of a stream (standard input: fixed gate, causal smoother, --lag), on the
-    sentences and the sustained takes of --conditions."""
+    """The tool's labels of a stream (standard input: fixed gate, smoothed as it comes, --lag),
+    on the sentences and the sustained takes of --conditions."""
     sets = scored_sets(args)
     options = [["--lag", str(lag)] for lag in args.stream_lags] + [["--no-smoothing"]]
     print("%-36s" % "" + "".join("%10s" % name for name, _, _ in sets))

@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <random>
 #include <set>
 #include <thread>
 
 #include "test_tool_support.hpp"
+#include "vocetta/smoother.hpp"
 
 namespace Vocetta::Testing {
 namespace {
@@ -163,7 +165,7 @@ TEST_F(ToolStream, RawSamplesAndDefaultLabelsFromStandardInput) {
         << Read(Path(".err"));
     EXPECT_EQ(Read(Path("raw.csv")), reference.out);
 
-    // By default the labels of a stream come from the causal smoother: a steady vowel keeps its
+    // By default the labels of a stream are smoothed as they come: a steady vowel keeps its
     // phoneme in every frame but the ones the gate calls silence.
     ASSERT_EQ(Shell(Command({"analyze", "-", "-q"}, file, Path("default.csv"))), 0)
         << Read(Path(".err"));
@@ -187,16 +189,24 @@ TEST_F(ToolStream, RawSamplesAndDefaultLabelsFromStandardInput) {
 }
 
 // With a lag, a streamed row waits for the frames after it: every frame's row still comes, once
-// and in order, with the numbers it has without a lag, and its label is the most likely phoneme
-// given the frames up to the lag's end under the smoother's switching model, worked here in
-// double precision from the rows' own scores (a forward pass, then the lag's frames backwards).
-TEST_F(ToolStream, LaggedLabelsAreTheMarginalsOfTheFramesUpToTheLag) {
+// and in order, with the numbers it has without a lag, and its label is the offline pass's
+// (SmoothPath over the rows' own scores, silence alone below the stream's gate, the tool's
+// switch cost) over the frames up to the lag's end, not beyond.
+TEST_F(ToolStream, LaggedLabelsAreTheBestPathOverTheFramesUpToTheLag) {
+    // Short vowels in noise, so that frames are in doubt and the switch cost decides some.
     const int rate = 16000;
     std::vector<float> samples;
-    for (const auto& [f1, f2] : {std::pair{700.0, 1200.0}, {300.0, 2300.0}, {700.0, 1200.0}}) {
-        const std::vector<float> part = Vowel(rate, 0.25, f1, f2);
-        samples.insert(samples.end(), part.begin(), part.end());
+    const std::pair<double, double> formants[] = {
+        {700, 1200}, {300, 2300}, {500, 1800}, {350, 800}, {600, 1000}};
+    for (int part = 0; part < 12; ++part) {
+        const auto [f1, f2] = formants[(part * 3) % 5];
+        const std::vector<float> vowel = Vowel(rate, 0.04 + 0.02 * (part % 4), f1, f2);
+        samples.insert(samples.end(), vowel.begin(), vowel.end());
     }
+    std::mt19937 random(3);
+    std::normal_distribution<float> noise(0.0f, 0.05f);
+    for (float& sample : samples)
+        sample += noise(random);
     samples.insert(samples.end(), 1600, 0.0f);  // and a pause, below the gate
     const std::string file = WriteWav("voice.wav", rate, samples);
     auto rows = [&](const std::string& lag) {
@@ -218,9 +228,17 @@ TEST_F(ToolStream, LaggedLabelsAreTheMarginalsOfTheFramesUpToTheLag) {
     const auto plain = rows("0"), lagged = rows("30");  // 30 ms: 3 frames at the 10 ms hop
     ASSERT_EQ(lagged.size(), plain.size());
     ASSERT_GT(plain.size(), 70u);
-    const size_t phonemes = plain[0].size() - 3, lag = 3;
-    std::vector<std::vector<double>> scores;
-    std::vector<bool> silent;
+    const std::string text = Read(Path("s.csv"));
+    std::vector<std::string> names;
+    std::istringstream header(text.substr(0, text.find('\n')));
+    for (std::string cell; std::getline(header, cell, ',');)
+        names.push_back(cell);
+    names.erase(names.begin(), names.begin() + 3);  // time, phoneme, volume
+    const size_t phonemes = names.size(), lag = 3;
+    const size_t silence =
+        static_cast<size_t>(std::find(names.begin(), names.end(), "sil") - names.begin());
+    ASSERT_LT(silence, phonemes);
+    std::vector<float> logScores;
     for (size_t t = 0; t < plain.size(); ++t) {
         ASSERT_EQ(lagged[t].size(), plain[t].size());
         for (size_t c = 0; c < plain[t].size(); ++c) {
@@ -228,62 +246,24 @@ TEST_F(ToolStream, LaggedLabelsAreTheMarginalsOfTheFramesUpToTheLag) {
                 EXPECT_EQ(lagged[t][c], plain[t][c]) << "frame " << t << " column " << c;
             }
         }
-        scores.emplace_back();
-        for (size_t p = 0; p < phonemes; ++p)
-            scores.back().push_back(std::max(std::stod(plain[t][3 + p]), 1e-4));
-        silent.push_back(std::stod(plain[t][2]) < 0.01);  // the stream's gate, -40 dBFS
+        const bool silent = std::stod(plain[t][2]) < 0.01;  // the stream's gate, -40 dBFS
+        for (size_t p = 0; p < phonemes; ++p) {
+            const double score = std::stod(plain[t][3 + p]);
+            logScores.push_back(silent      ? (p == silence ? 0.0f : Host::kImpossibleLogScore)
+                                : score > 0 ? static_cast<float>(std::log(score))
+                                            : Host::kImpossibleLogScore);
+        }
     }
-    const double change = std::exp(-2.0), spread = change / double(phonemes - 1);
-    auto step = [&](std::vector<double> v) {  // one step of the switching model (symmetric)
-        double total = 0;
-        for (double x : v)
-            total += x;
-        for (double& x : v)
-            x = (1 - change) * x + spread * (total - x);
-        return v;
-    };
-    const std::string text = Read(Path("s.csv"));
-    std::vector<std::string> names;
-    std::istringstream header(text.substr(0, text.find('\n')));
-    for (std::string cell; std::getline(header, cell, ',');)
-        names.push_back(cell);
-    std::vector<double> forward(phonemes, 1.0 / double(phonemes));
-    size_t checked = 0;
-    std::vector<std::vector<double>> forwards;
+    std::set<std::string> seen;
     for (size_t t = 0; t < plain.size(); ++t) {
-        if (!silent[t]) {
-            forward = step(forward);
-            double total = 0;
-            for (size_t p = 0; p < phonemes; ++p)
-                total += forward[p] *= scores[t][p];
-            for (double& x : forward)
-                x /= total;
-        }
-        forwards.push_back(forward);
+        const size_t last = std::min(plain.size() - 1, t + lag);
+        const std::vector<float> known(
+            logScores.begin(), logScores.begin() + static_cast<long>((last + 1) * phonemes));
+        const std::vector<int> path = Host::SmoothPath(known, phonemes, 2.0f);
+        EXPECT_EQ(lagged[t][1], names[static_cast<size_t>(path[t])]) << "frame " << t;
+        seen.insert(lagged[t][1]);
     }
-    for (size_t t = 0; t < plain.size(); ++t) {
-        if (silent[t]) {
-            EXPECT_EQ(lagged[t][1], "sil") << "frame " << t;
-            continue;
-        }
-        std::vector<double> backward(phonemes, 1.0);
-        for (size_t u = std::min(plain.size() - 1, t + lag); u > t; --u) {
-            if (silent[u]) continue;
-            for (size_t p = 0; p < phonemes; ++p)
-                backward[p] *= scores[u][p];
-            backward = step(backward);
-        }
-        std::vector<double> marginal(phonemes);
-        for (size_t p = 0; p < phonemes; ++p)
-            marginal[p] = forwards[t][p] * backward[p];
-        const auto best = std::max_element(marginal.begin(), marginal.end()) - marginal.begin();
-        std::vector<double> sorted = marginal;
-        std::sort(sorted.begin(), sorted.end());
-        if (sorted[phonemes - 1] - sorted[phonemes - 2] < 1e-3 * sorted[phonemes - 1]) continue;
-        EXPECT_EQ(lagged[t][1], names[3 + static_cast<size_t>(best)]) << "frame " << t;
-        ++checked;
-    }
-    EXPECT_GT(checked, plain.size() / 2);
+    EXPECT_GE(seen.size(), 3u);  // the vowels and the pause, not one label throughout
 }
 
 TEST_F(ToolStream, TwentyMinutesAt48kHzFitInBoundedMemory) {

@@ -179,7 +179,7 @@ class Mouth {
 };
 
 // Every frame an analyzer has given so far, labelled as it came (a fixed gate, then each frame's
-// own best phoneme or the causal smoother's), and the mouth it drove when it has one.
+// own best phoneme or the best path's so far), and the mouth it drove when it has one.
 class Analyzer {
   public:
     Analyzer(std::shared_ptr<const Profile> profile, int sampleRate, double hopMs, float gateVolume,

@@ -186,9 +186,9 @@ int RunAnalyze(const Arguments& arguments) {
     size_t failures = 0;
 
     // Frame rows follow the stream when their labels need no later frame: from standard input
-    // always (a fixed gate and causal smoothing, StreamLabels), from files when unsmoothed
-    // against a fixed gate (the same labels as at the end). Everything else needs the whole
-    // recording: the relative gate, the smoothed track, segments, cues and JSON.
+    // always (a fixed gate and the smoothed track as it comes, StreamLabels), from files when
+    // unsmoothed against a fixed gate (the same labels as at the end). Everything else needs the
+    // whole recording: the relative gate, the smoothed track, segments, cues and JSON.
     const bool follow = !cues && !segments && format != Format::Json &&
                         (fromStandardInput || (!labelling.smoothing && labelling.absoluteDb));
     const char separator = format == Format::Tsv ? '\t' : ',';

@@ -40,6 +40,20 @@ bool Silent(const Analysis& analysis, size_t frame, float gateVolume) {
            !(analysis.Scores(frame)[result.best] > 0);
 }
 
+// The row of the offline pass for a frame: a silent one can only be silence, any other is each
+// phoneme by its score (and never the silence a profile without one gets added).
+void FrameRow(const Analysis& analysis, size_t frame, bool silent, int silence, float* row,
+              size_t states) {
+    std::fill(row, row + states, Host::kImpossibleLogScore);
+    if (silent) {
+        row[silence] = 0.0f;
+        return;
+    }
+    const float* scores = analysis.Scores(frame);
+    for (size_t p = 0; p < static_cast<size_t>(analysis.phonemes); ++p)
+        row[p] = Host::LogScore(scores[p]);
+}
+
 }  // namespace
 
 StreamLabels::StreamLabels(const Profile& profile, float gateVolume, const LabelSettings& settings,
@@ -47,10 +61,10 @@ StreamLabels::StreamLabels(const Profile& profile, float gateVolume, const Label
     : gate_(gateVolume),
       smoothing_(settings.smoothing),
       lag_(settings.smoothing ? lagFrames : 0),
-      nothing_(profile.phonemes.size(), 0.0f),
-      smoother_(profile.phonemes.size(), std::clamp(std::exp(-settings.switchCost), 1.0e-6f, 0.5f),
-                1.0e-4f, lag_) {
+      smoother_(0) {
     names_ = LabelNames(profile, silence_);
+    row_.resize(names_.size());
+    smoother_ = Host::ViterbiSmoother(names_.size(), settings.switchCost, lag_);
 }
 
 const std::string& StreamLabels::Label(const Analysis& analysis, size_t frame, int smoothed) const {
@@ -59,11 +73,12 @@ const std::string& StreamLabels::Label(const Analysis& analysis, size_t frame, i
 }
 
 const std::string* StreamLabels::Next(const Analysis& analysis, size_t frame) {
-    // Every frame takes its place in the smoother's lag; a silent one as no evidence.
-    const int smoothed =
-        smoothing_ ? smoother_.Update(Silent(analysis, frame, gate_) ? nothing_.data()
-                                                                     : analysis.Scores(frame))
-                   : -1;
+    int smoothed = -1;
+    if (smoothing_) {
+        FrameRow(analysis, frame, Silent(analysis, frame, gate_), silence_, row_.data(),
+                 row_.size());
+        smoothed = smoother_.Update(row_.data());
+    }
     if (frame < lag_) return nullptr;
     return &Label(analysis, frame - lag_, smoothed);
 }
@@ -84,7 +99,6 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
     labels.names = LabelNames(profile, silence);
     labels.gateVolume = GateVolume(analysis, settings);
     const size_t frames = analysis.FrameCount();
-    const size_t phonemes = static_cast<size_t>(analysis.phonemes);
     auto silent = [&](size_t frame) { return Silent(analysis, frame, labels.gateVolume); };
     if (!settings.smoothing) {
         for (size_t frame = 0; frame < frames; ++frame)
@@ -94,16 +108,9 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
     // A silent frame can only be silence; any other frame is each phoneme by its score.
     const size_t states = labels.names.size();
     std::vector<float> logScores(frames * states, Host::kImpossibleLogScore);
-    for (size_t frame = 0; frame < frames; ++frame) {
-        float* row = logScores.data() + frame * states;
-        if (silent(frame)) {
-            row[silence] = 0.0f;
-            continue;
-        }
-        const float* scores = analysis.Scores(frame);
-        for (size_t p = 0; p < phonemes; ++p)
-            row[p] = Host::LogScore(scores[p]);
-    }
+    for (size_t frame = 0; frame < frames; ++frame)
+        FrameRow(analysis, frame, silent(frame), silence, logScores.data() + frame * states,
+                 states);
     labels.frames = Host::SmoothPath(logScores, states, settings.switchCost);
     return labels;
 }

@@ -17,11 +17,10 @@ inline constexpr double kDefaultGateDb = -30.0;
 inline constexpr double kLevelPercentile = 0.95;
 // The log-score penalty of one change of phoneme in the smoothed track.
 inline constexpr float kDefaultSwitchCost = 2.0f;
-// How long a streamed label waits for the frames after it. Without a wait the causal smoother
-// reads a phoneme's first frames as the phoneme before it: on the validation voices' sentences
-// (scripts/sentence-experiment.py stream) 59.8 % of vowel frames came out right without a wait,
-// 65.4, 66.9 and 67.0 % after 10, 20 and 30 ms, and 64.0 % unsmoothed; sustained takes the same
-// within 0.1 points.
+// How long a streamed label waits for the frames after it. The best path so far can still
+// change at its newest frames: on the validation voices' sentences (scripts/sentence-experiment.py
+// stream) 70.0 % of vowel frames came out right without a wait, 74.0, 74.4 and 74.4 % after 10,
+// 20 and 30 ms, and 72.5 % unsmoothed; sustained takes the same within 0.1 points.
 inline constexpr double kDefaultStreamLagMs = 20.0;
 
 struct LabelSettings {
@@ -51,10 +50,10 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
                         const LabelSettings& settings);
 
 // Labels frames as they come, for output that follows a stream: the gate is fixed
-// (`gateVolume`, the recording's level being unknown until its end) and smoothing is causal (the
-// SDK's CausalSmoother, whose chance of a switch per frame is e^-switchCost, the Viterbi pass's
-// cost of a switch as a probability), so a label waits for no more than `lagFrames` later frames
-// (none when unsmoothed).
+// (`gateVolume`, the recording's level being unknown until its end) and smoothing is the
+// offline pass run as the frames come (the SDK's ViterbiSmoother, the same rows and switch cost
+// as LabelFrames), so a label waits for no more than `lagFrames` later frames (none when
+// unsmoothed).
 class StreamLabels {
   public:
     StreamLabels(const Profile& profile, float gateVolume, const LabelSettings& settings,
@@ -74,8 +73,8 @@ class StreamLabels {
     float gate_;
     bool smoothing_;
     size_t lag_;
-    std::vector<float> nothing_;  // the scores a silent frame gives the smoother
-    Host::CausalSmoother smoother_;
+    std::vector<float> row_;  // the frame's log scores for the smoother
+    Host::ViterbiSmoother smoother_;
 };
 
 }  // namespace Vocetta::Tool

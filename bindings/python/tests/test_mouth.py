@@ -310,7 +310,7 @@ def push_in_pieces(analyzer, samples, seed):
     analyzer.finish()
 
 
-def test_streaming_labels_with_causal_smoothing_are_the_tools_from_a_pipe(tmp_path):
+def test_streaming_labels_with_smoothing_are_the_tools_from_a_pipe(tmp_path):
     path = sample_wav(tmp_path)
     samples, rate = vocetta.read_audio(path)
     analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, silence_db=-40)

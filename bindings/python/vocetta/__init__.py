@@ -237,8 +237,8 @@ class Analyzer:
 
     Each frame is labelled as it comes, never waiting for later frames: "sil" when it is quieter
     than `silence_db` (dBFS; None: no gate) or the job scored nothing, else its own best phoneme,
-    or with `smoothing` the most likely phoneme of the SDK's causal smoother (a switch costing
-    `switch_cost`, as in the tool's smoothing). smoothing=True, silence_db=-40 labels as
+    or with `smoothing` the phoneme of the best path so far (the tool's Viterbi pass run as the
+    frames come, a switch costing `switch_cost`). smoothing=True, silence_db=-40 labels as
     `vocetta analyze -` labels a stream; whole recordings get the tool's gate and smoothing
     from `analyze`.
 
