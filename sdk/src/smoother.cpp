@@ -78,9 +78,13 @@ int ViterbiSmoother::Update(const float* logScores) {
         }
         Step(total_, next_, logScores, switchCost_, from);
     }
+    // Rows outside the contract (infinities) must not turn the totals into NaN: then they stay
+    // as SmoothPath would have them.
     const double top = total_[Best(total_)];
-    for (double& total : total_)
-        total -= top;
+    if (std::isfinite(top)) {
+        for (double& total : total_)
+            total -= top;
+    }
     ++seen_;
     return Settled(std::min(lag_, seen_ - 1));
 }
