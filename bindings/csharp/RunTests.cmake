@@ -33,6 +33,13 @@ foreach(set cartoon visemes)
       ${WORK}/recording.wav
       -o ${WORK}/${set}.tsv)
 endforeach()
+# The same recording streamed through standard input: the labels the C# smoother must give.
+execute_process(COMMAND ${TOOL} analyze -q - INPUT_FILE ${WORK}/recording.wav
+                OUTPUT_FILE ${WORK}/stream.csv RESULT_VARIABLE status ERROR_VARIABLE err)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${TOOL} analyze - < ${WORK}/recording.wav failed (${status}):\n${err}")
+endif()
 run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
-    ${WORK}/tool.csv ${WORK}/sample.csv ${symbol} ${WORK}/cartoon.tsv ${WORK}/visemes.tsv)
+    ${WORK}/tool.csv ${WORK}/sample.csv ${symbol} ${WORK}/cartoon.tsv ${WORK}/visemes.tsv
+    ${WORK}/stream.csv)
 message(STATUS "${out}")

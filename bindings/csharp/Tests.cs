@@ -1,8 +1,9 @@
 // The C# host against the built library and the vocetta tool's own output.
 //     mono vocetta-csharp-tests.exe LIBRARY PROFILE RECORDING.wav TOOL.csv SAMPLE.csv JOB_SYMBOL
-//                                   CARTOON.tsv VISEMES.tsv
+//                                   CARTOON.tsv VISEMES.tsv STREAM.csv
 // (JOB_SYMBOL: VOCETTA_SYMBOL_LIP_SYNC_JOB as the public header defines it; CARTOON and VISEMES:
-// the tool's keyframes at 100 per second of cues that follow every frame, see RunTests.cmake)
+// the tool's keyframes at 100 per second of cues that follow every frame; STREAM: the tool's
+// rows of the recording streamed through standard input; see RunTests.cmake)
 using System;
 using System.Collections.Generic;
 using System.Globalization;
@@ -261,6 +262,61 @@ static class Tests {
         Check(shown.Distinct().Count() > 4, set + ": the recording shows several shapes");
     }
 
+    // The step of the host SDK's own test: log scores (0, -3) twice, then (-1, 0) three times, a
+    // change costing 2.5. Totals less the best after each frame: (0, -3), (0, -5.5), (0, -1.5)
+    // with state 1 come from 0, then (0, -0.5) and (-0.5, 0) with state 1 staying. One frame
+    // late, frame 2 is still 0 when frame 3 comes; the whole stream settles as 0 0 1 1 1.
+    static void SmootherWorkedByHand() {
+        float[][] rows = {new[] {0f, -3f}, new[] {0f, -3f}, new[] {-1f, 0f}, new[] {-1f, 0f},
+                          new[] {-1f, 0f}};
+        var late = new Vocetta.ViterbiSmoother(2, 2.5f, 1);
+        var whole = new Vocetta.ViterbiSmoother(2, 2.5f, 4);
+        string answers = string.Join("", rows.Select(row => late.Update(row)));
+        foreach (float[] row in rows)
+            whole.Update(row);
+        Check(answers == "00001" && late.Settled(0) == 1 && late.Settled(1) == 1 &&
+                  late.Settled(2) == -1,
+              "one frame late: " + answers);
+        string settled = string.Join("", Enumerable.Range(0, 5).Reverse().Select(whole.Settled));
+        Check(settled == "00111", "the whole stream settled: " + settled);
+        late.Reset();
+        Check(late.Settled(0) == -1, "nothing after Reset");
+        Check(Vocetta.ViterbiSmoother.LogScore(0) == Vocetta.ViterbiSmoother.ImpossibleLogScore &&
+                  Vocetta.ViterbiSmoother.LogScore(1) == 0,
+              "log scores of 0 and 1");
+    }
+
+    // The C# analyzer and smoother with the stream's gate (-40 dBFS) and lag (20 ms, two hops)
+    // label every frame as `vocetta analyze -` does.
+    static void StreamAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
+                                     float[] samples, int rate, string stream) {
+        string[] expected = Rows(stream).Skip(1).Select(fields => fields[1]).ToArray();
+        var smoother = new Vocetta.ViterbiSmoother(Vocetta.ViterbiSmoother.StateCount(profile));
+        var row = new float[smoother.States];
+        var labels = new List<string>();
+        float gate = (float)Math.Pow(10.0, -40.0 / 20.0);
+        using (var analyzer = new Vocetta.Analyzer(library, profile, rate, rate / 100)) {
+            analyzer.Push(samples, samples.Length, frame => {
+                Vocetta.ViterbiSmoother.FrameRow(profile, frame, gate, row);
+                int answer = smoother.Update(row);
+                if (analyzer.Frames > smoother.Lag) labels.Add(profile.Names[answer]);
+            });
+            for (long back = Math.Min(smoother.Lag, analyzer.Frames); back-- > 0;)
+                labels.Add(profile.Names[smoother.Settled((int)back)]);
+        }
+        int differ = 0;
+        for (int i = 0; i < Math.Min(labels.Count, expected.Length); ++i) {
+            if (labels[i] != expected[i] && differ++ < 3) {
+                Console.Error.WriteLine("stream: frame " + i + " is " + labels[i] + ", the tool's " +
+                                        expected[i]);
+            }
+        }
+        Check(labels.Count == expected.Length && labels.Count > 100 && differ == 0,
+              "stream: " + differ + " of " + labels.Count + " labels differ from the tool's " +
+                  expected.Length);
+        Check(labels.Distinct().Count() > 3, "stream: the recording has several phonemes");
+    }
+
     static int Main(string[] arguments) {
         var library = Vocetta.Library.Open(arguments[0]);
         var profile = Vocetta.Profile.Load(arguments[1]);
@@ -351,6 +407,8 @@ static class Tests {
             Check(error.Message.StartsWith("bad.json: means"), "message: " + error.Message);
         }
 
+        SmootherWorkedByHand();
+        StreamAgainstTheTool(library, profile, samples, rate, File.ReadAllText(arguments[8]));
         MouthOnWorkedScores(profile);
         MouthFollowsAStep(profile);
         MouthDips(profile);

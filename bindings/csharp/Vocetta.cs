@@ -706,6 +706,128 @@ public sealed class Analyzer : IDisposable {
     }
 }
 
+// Smoothing in real time, as the tool labels a stream (the host SDK's ViterbiSmoother): the
+// tool's Viterbi pass over the frames, a change of phoneme costing `switchCost` in log score, run
+// one frame at a time and read `lag` frames late, so each answer is the phoneme the best path
+// over every frame so far passes through there. Update neither allocates nor locks:
+//
+//     var smoother = new Vocetta.ViterbiSmoother(Vocetta.ViterbiSmoother.StateCount(profile));
+//     var row = new float[smoother.States];
+//     analyzer.Push(block, count, frame => {
+//         Vocetta.ViterbiSmoother.FrameRow(profile, frame, gateVolume, row);
+//         int phoneme = smoother.Update(row);  // of the frame two hops back
+//     });
+//
+// With the gate of `vocetta analyze -` (-40 dBFS, a volume of 0.01) and a lag of 20 ms in hops,
+// the labels are the tool's stream labels.
+public sealed class ViterbiSmoother {
+    public const float ImpossibleLogScore = -1.0e6f;
+
+    readonly double[] total, next;
+    readonly int[] from;  // the last `lag` frames' back-pointers, a ring
+    readonly double switchCost;
+    readonly int lag;
+    int newest, seen;
+
+    public ViterbiSmoother(int states, float switchCost = 2.0f, int lag = 2) {
+        if (states < 0) throw new ArgumentOutOfRangeException("states");
+        if (lag < 0) throw new ArgumentOutOfRangeException("lag");
+        total = new double[states];
+        next = new double[states];
+        from = new int[lag * states];
+        this.switchCost = switchCost;
+        this.lag = lag;
+    }
+
+    public int States { get { return total.Length; } }
+    public int Lag { get { return lag; } }
+
+    // The log score the pass reads for a normalised score: the natural logarithm (the C
+    // library's, as the tool's), with 0 and below floored at ImpossibleLogScore.
+    public static float LogScore(float score) {
+        return score > 0 ? Math.Max(MathF.Log(score), ImpossibleLogScore) : ImpossibleLogScore;
+    }
+
+    // The profile's phonemes, and one more state for silence when it has no "sil".
+    public static int StateCount(Profile profile) {
+        return profile.Names.Length + (Array.IndexOf(profile.Names, "sil") < 0 ? 1 : 0);
+    }
+
+    public static int SilenceIndex(Profile profile) {
+        int silence = Array.IndexOf(profile.Names, "sil");
+        return silence < 0 ? profile.Names.Length : silence;
+    }
+
+    // The tool's row for a frame (StateCount values): below `gateVolume`, or where the job scored
+    // nothing, silence alone; otherwise each phoneme's LogScore.
+    public static void FrameRow(Profile profile, Frame frame, float gateVolume, float[] row) {
+        int silence = SilenceIndex(profile);
+        for (int s = 0; s < row.Length; ++s)
+            row[s] = ImpossibleLogScore;
+        bool silent = !(frame.Volume >= gateVolume) || frame.Best < 0 ||
+                      frame.Best >= profile.Names.Length || !(frame.Scores[frame.Best] > 0);
+        if (silent) {
+            row[silence] = 0.0f;
+            return;
+        }
+        for (int p = 0; p < profile.Names.Length; ++p)
+            row[p] = LogScore(frame.Scores[p]);
+    }
+
+    // One frame's row; returns the state of the frame `lag` updates back (of the first while
+    // fewer have come) on the best path so far, -1 when there are no states.
+    public int Update(float[] logScores) {
+        int n = total.Length;
+        if (n == 0) return -1;
+        if (seen == 0) {
+            for (int s = 0; s < n; ++s)
+                total[s] = logScores[s];
+        } else {
+            int best = Best();
+            double switched = total[best] - switchCost;
+            if (lag != 0) newest = seen == 1 ? 0 : (newest + 1) % lag;
+            for (int s = 0; s < n; ++s) {
+                bool stay = total[s] >= switched;
+                next[s] = (stay ? total[s] : switched) + logScores[s];
+                if (lag != 0) from[newest * n + s] = stay ? s : best;
+            }
+            Array.Copy(next, total, n);
+        }
+        // Scores relative to the best keep their precision over a stream of any length.
+        double top = total[Best()];
+        if (!double.IsInfinity(top) && !double.IsNaN(top)) {
+            for (int s = 0; s < n; ++s)
+                total[s] -= top;
+        }
+        ++seen;
+        return Settled(Math.Min(lag, seen - 1));
+    }
+
+    // The state of the frame `back` updates before the last (0 ... lag) on the best path so far:
+    // at the end of a stream, its last frames. -1 out of range.
+    public int Settled(int back) {
+        int n = total.Length;
+        if (n == 0 || back < 0 || back >= seen || back > lag) return -1;
+        int state = Best();
+        for (int u = 0; u < back; ++u)
+            state = from[((newest + lag - u) % lag) * n + state];
+        return state;
+    }
+
+    public void Reset() {
+        newest = 0;
+        seen = 0;
+    }
+
+    int Best() {
+        int best = 0;
+        for (int s = 1; s < total.Length; ++s) {
+            if (total[s] > total[best]) best = s;
+        }
+        return best;
+    }
+}
+
 // Mouth shapes: what a character's face does with the analysis. Per frame, MouthShapes takes the
 // job's phoneme scores and the block's volume and gives one weight per shape of a set, smoothed
 // with separate attack and release times, sharpened so that the winning shape dominates, plus a
