@@ -281,6 +281,11 @@ static class Tests {
         Check(settled == "00111", "the whole stream settled: " + settled);
         late.Reset();
         Check(late.Settled(0) == -1, "nothing after Reset");
+        try {
+            late.Update(new float[1]);
+            Check(false, "a row of one value for two states is taken");
+        } catch (ArgumentException) {
+        }
         Check(Vocetta.ViterbiSmoother.LogScore(0) == Vocetta.ViterbiSmoother.ImpossibleLogScore &&
                   Vocetta.ViterbiSmoother.LogScore(1) == 0,
               "log scores of 0 and 1");

@@ -761,6 +761,9 @@ public sealed class ViterbiSmoother {
     // The tool's row for a frame (StateCount values): below `gateVolume`, or where the job scored
     // nothing, silence alone; otherwise each phoneme's LogScore.
     public static void FrameRow(Profile profile, Frame frame, float gateVolume, float[] row) {
+        if (row == null || row.Length != StateCount(profile))
+            throw new ArgumentException("a frame row of " + profile.Origin + " holds " +
+                                        StateCount(profile) + " values", "row");
         int silence = SilenceIndex(profile);
         for (int s = 0; s < row.Length; ++s)
             row[s] = ImpossibleLogScore;
@@ -778,6 +781,8 @@ public sealed class ViterbiSmoother {
     // fewer have come) on the best path so far, -1 when there are no states.
     public int Update(float[] logScores) {
         int n = total.Length;
+        if (logScores == null || logScores.Length < n)
+            throw new ArgumentException("the smoother takes " + n + " log scores", "logScores");
         if (n == 0) return -1;
         if (seen == 0) {
             for (int s = 0; s < n; ++s)
