@@ -25,10 +25,12 @@ tolerance (frames within 10 or 20 ms of the vowel's boundaries left out) and the
 shifted against the labels. Diagnostics: none of them chooses a parameter.
 
 smoothing: variants of the Viterbi pass (switch cost, cheaper switches into vowels, dearer ones
-from vowel to vowel, minimum durations). decoding: the Viterbi track against each frame's
-posterior under the SDK smoother's model, from the whole recording or with a bounded lag, on the
-sentences and on sustained takes. stream: the tool's own labels of a stream (`vocetta analyze -`,
-its fixed gate and causal smoother) at several --lag values.
+from vowel to vowel, minimum durations). decoding: the Viterbi track against the same pass read
+--lags frames late (the SDK's ViterbiSmoother) and against each frame's posterior under the
+CausalSmoother's model, from the whole recording or with a bounded lag, on the sentences and on
+sustained takes, with how often each agrees with the whole-recording track. stream: the tool's
+own labels of a stream (`vocetta analyze -`, its fixed gate and smoothing as the frames come) at
+several --lag values.
 
 ceiling: calibrates a profile on the calibration corpus plus the very sentences scored (their
 vowels listed --weight times): what the front end could do at best on these frames, never a
@@ -164,6 +166,41 @@ def viterbi(rows, enter, min_frames=None):
     return path[::-1]
 
 
+def lagged_viterbi(rows, cost, lag):
+    """The SDK's ViterbiSmoother: after each frame t, the state of frame t - lag on the best path
+    over frames 0 ... t (the Viterbi pass above, a change costing `cost`); the last `lag` frames
+    settled from the end of the recording."""
+    count = len(rows)
+    if not count:
+        return []
+    states = len(rows[0])
+    best_of = lambda total: max(range(states), key=lambda s: (total[s], -s))
+    total, back, path = list(rows[0]), [None], [None] * count
+
+    def state_back(steps):
+        state, t = best_of(total), len(back) - 1
+        for _ in range(steps):
+            state, t = back[t][state], t - 1
+        return t, state
+
+    for t in range(1, count):
+        best = best_of(total)
+        switched = total[best] - cost
+        stay = [total[s] >= switched for s in range(states)]
+        back.append([s if stay[s] else best for s in range(states)])
+        total = [(total[s] if stay[s] else switched) + rows[t][s] for s in range(states)]
+        if t >= lag:
+            frame, state = state_back(lag)
+            path[frame] = state
+    if lag == 0:
+        path[0] = best_of(rows[0])
+    for steps in range(min(lag, count - 1), -1, -1):
+        frame, state = state_back(steps)
+        if path[frame] is None:
+            path[frame] = state
+    return path
+
+
 def posterior_path(rows, switch, lag=None, floor=1.0e-4):
     """Each frame's most probable state under the hidden Markov model of the SDK's
     CausalSmoother (stay with 1 - switch, or move to any other state alike; the frame's
@@ -235,25 +272,35 @@ def decoding(args, work):
         variants.append(("Viterbi, switch cost %g" % cost,
                          lambda rows, c=cost: viterbi(rows, [c] * len(rows[0]))))
     for cost in args.costs:
+        for lag in args.lags:
+            variants.append(("Viterbi %g, lag %d" % (cost, lag),
+                             lambda rows, c=cost, g=lag: lagged_viterbi(rows, c, g)))
+    for cost in args.costs:
         switch = min(0.5, math.exp(-cost))
         for lag in args.lags + [None]:
             variants.append(("posterior, switch %.3f, %s" % (
                 switch, "whole" if lag is None else "lag %d" % lag),
                 lambda rows, p=switch, g=lag: posterior_path(rows, p, g)))
-    results = {}
+    results, agreement = {}, {}
     for name, (files, segments), margin in sets:
         frames, names = analyze(files, args.profile, args.extra, os.path.join(work, name))
         rows = {f: log_rows(frames[f], names) for f in files}
+        whole = {f: viterbi(rows[f], [args.switch_cost] * len(names)) for f in files}
         for title, decode in variants:
             path = {f: decode(rows[f]) for f in files}
+            if margin is None:  # every frame of the sentences, against the whole-recording track
+                same = sum(a == b for f in files for a, b in zip(path[f], whole[f]))
+                agreement[title] = same / max(1, sum(len(whole[f]) for f in files))
             if margin is None:
                 results[(title, name)] = score(frames, path, names, segments).accuracy()
             else:
                 results[(title, name)] = sustained(frames, path, names, segments, margin)
-    print("%-36s" % "" + "".join("%10s" % name for name, _, _ in sets))
+    print("%-36s" % "" + "".join("%10s" % name for name, _, _ in sets) +
+          "  same as the whole track (--switch-cost), every sentence frame")
     for title, _ in variants:
         print("%-36s" % title + "".join("%9.1f%%" % (100 * results[(title, name)])
-                                        for name, _, _ in sets))
+                                        for name, _, _ in sets) +
+              "%9.1f%%" % (100 * agreement[title]))
 
 
 def stream(args, work):
