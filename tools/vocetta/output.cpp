@@ -134,8 +134,7 @@ OutputFile::OutputFile(const std::string& path, Existing existing)
     if (file_ == nullptr) {
         const int error = errno;
         ::close(descriptor);
-        ::unlink(temporary_.c_str());
-        UnlistTemporary(temporary_.c_str());
+        DiscardTemporary();
         throw ToolError(path + ": cannot create: " + std::strerror(error));
     }
     // A file that is replaced keeps its permissions.
@@ -148,10 +147,13 @@ OutputFile::OutputFile(const std::string& path, Existing existing)
 OutputFile::~OutputFile() {
     if (committed_ || file_ == nullptr) return;
     if (file_ != stdout) std::fclose(file_);
-    if (!temporary_.empty()) {
-        std::remove(temporary_.c_str());
-        UnlistTemporary(temporary_.c_str());
-    }
+    if (!temporary_.empty()) DiscardTemporary();
+}
+
+// Removed before it leaves the signal handler's list: a signal in between finds no file to take.
+void OutputFile::DiscardTemporary() {
+    ::unlink(temporary_.c_str());
+    UnlistTemporary(temporary_.c_str());
 }
 
 void OutputFile::Fail(int error) {
@@ -175,10 +177,7 @@ void OutputFile::Commit() {
     file_ = nullptr;
     if (std::fclose(file) != 0) {
         const int error = errno;
-        if (!temporary_.empty()) {
-            std::remove(temporary_.c_str());
-            UnlistTemporary(temporary_.c_str());
-        }
+        if (!temporary_.empty()) DiscardTemporary();
         throw ToolError(path_ + ": cannot write: " + std::strerror(error));
     }
     if (temporary_.empty()) return;

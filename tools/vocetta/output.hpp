@@ -37,6 +37,7 @@ class OutputFile {
 
   private:
     [[noreturn]] void Fail(int error);
+    void DiscardTemporary();  // the unfinished file, gone
 
     std::string path_, target_, temporary_;  // temporary_ empty when written straight
     std::FILE* file_ = nullptr;
