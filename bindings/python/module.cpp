@@ -183,10 +183,11 @@ class Mouth {
 class Analyzer {
   public:
     Analyzer(std::shared_ptr<const Profile> profile, int sampleRate, double hopMs, float gateVolume,
-             bool smoothing, double switchCost, std::shared_ptr<Mouth> mouth)
+             bool smoothing, double switchCost, double lagMs, std::shared_ptr<Mouth> mouth)
         : profile_(std::move(profile)),
           analyzer_(Library().entries(), *profile_, sampleRate, HopSamples(hopMs, sampleRate)),
-          stream_(*profile_, gateVolume, LabelSettingsFor(smoothing, switchCost), 0),
+          stream_(*profile_, gateVolume, LabelSettingsFor(smoothing, switchCost),
+                  LagFrames(lagMs, analyzer_)),
           mouth_(std::move(mouth)) {
         if (mouth_ && mouth_->phonemes() != profile_->phonemes.size()) {
             throw py::value_error("the mouth was made for another profile");
@@ -197,29 +198,36 @@ class Analyzer {
 
     size_t Push(const Samples& samples) {
         if (samples.ndim() != 1) throw py::value_error("samples must be a one-dimensional array");
-        const size_t before = analysis_.FrameCount();
+        const size_t before = ready();
         {
             py::gil_scoped_release unlocked;
             analyzer_.Push(samples.data(), static_cast<size_t>(samples.size()), Keep());
         }
-        return analysis_.FrameCount() - before;
+        return ready() - before;
     }
 
+    // Ends the stream, and with it the wait: the last frames are labelled from what came.
     size_t Finish() {
-        const size_t before = analysis_.FrameCount();
+        const size_t before = ready();
         analyzer_.Finish(Keep());
-        return analysis_.FrameCount() - before;
+        const std::vector<std::string> last = stream_.Finish(analysis_);
+        for (size_t i = 0; i < last.size(); ++i)
+            if (analysis_.FrameCount() - last.size() + i == labels_.size())
+                labels_.push_back(last[i]);
+        return ready() - before;
     }
 
     const Host::Analyzer& analyzer() const { return analyzer_; }
     const Profile& profile() const { return *profile_; }
     const std::shared_ptr<Mouth>& mouth() const { return mouth_; }
     size_t count() const { return analysis_.FrameCount(); }
-    // Frames [first, count): time, volume, best, scores, mfcc, labels, and weights, jaw and
+    // The frames whose labels are known: all but the lag's newest while the stream runs.
+    size_t ready() const { return labels_.size(); }
+    // Frames [first, ready): time, volume, best, scores, mfcc, labels, and weights, jaw and
     // dominant shape when there is a mouth (else None). A stream's reader asks for the new ones
     // only, so that reading stays proportional to what arrived.
     py::tuple Frames(size_t first) const {
-        const size_t count = analysis_.FrameCount();
+        const size_t count = ready();
         first = std::min(first, count);
         std::vector<double> time;
         std::vector<float> volume;
@@ -246,6 +254,12 @@ class Analyzer {
     }
 
   private:
+    static size_t LagFrames(double lagMs, const Host::Analyzer& analyzer) {
+        if (!(lagMs >= 0 && lagMs <= 10000)) throw py::value_error("lag_ms must be 0 to 10000");
+        const double hopMs = 1000.0 * static_cast<double>(analyzer.hop()) / analyzer.sampleRate();
+        return static_cast<size_t>(std::lround(lagMs / hopMs));
+    }
+
     static Tool::LabelSettings LabelSettingsFor(bool smoothing, double switchCost) {
         Tool::LabelSettings settings;
         settings.smoothing = smoothing;
@@ -257,7 +271,10 @@ class Analyzer {
         return [this](const Host::AnalyzerFrame& frame) {
             analysis_.Append(frame);
             const size_t index = analysis_.FrameCount() - 1;
-            labels_.push_back(*stream_.Next(analysis_, index));  // no lag: at once
+            // A label comes the lag's frames late; after Finish has labelled the last frames,
+            // frames pushed later wait until the labels reach them again.
+            const std::string* label = stream_.Next(analysis_, index);
+            if (label && index - stream_.Lag() == labels_.size()) labels_.push_back(*label);
             if (mouth_)
                 mouth_->Step(frame.scores, frame.volume, elapsed_, &weights_, &jaw_, &dominant_);
         };
@@ -556,10 +573,10 @@ PYBIND11_MODULE(_vocetta, module) {
         });
 
     py::class_<Analyzer>(module, "Analyzer")
-        .def(py::init<std::shared_ptr<const Profile>, int, double, float, bool, double,
+        .def(py::init<std::shared_ptr<const Profile>, int, double, float, bool, double, double,
                       std::shared_ptr<Python::Mouth>>(),
              py::arg("profile"), py::arg("sample_rate"), py::arg("hop_ms"), py::arg("gate_volume"),
-             py::arg("smoothing"), py::arg("switch_cost"), py::arg("mouth"))
+             py::arg("smoothing"), py::arg("switch_cost"), py::arg("lag_ms"), py::arg("mouth"))
         .def("push", &Analyzer::Push, py::arg("samples"))
         .def("finish", &Analyzer::Finish)
         .def_property_readonly("profile", [](const Analyzer& a) { return a.profile(); })
@@ -571,8 +588,10 @@ PYBIND11_MODULE(_vocetta, module) {
         .def_property_readonly("hop", [](const Analyzer& a) { return a.analyzer().hop(); })
         .def_property_readonly("pushed", [](const Analyzer& a) { return a.analyzer().pushed(); })
         .def_property_readonly("count", &Analyzer::count)
+        .def_property_readonly("ready", &Analyzer::ready)
         .def("frames", &Analyzer::Frames, py::arg("first") = 0);
 
+    module.def("default_stream_lag_ms", [] { return Tool::kDefaultStreamLagMs; });
     module.def("shape_names", [](const std::string& shapes) {
         return Host::ShapeNames(Host::ParseShapeSet(shapes));
     });

