@@ -257,11 +257,11 @@ TEST_F(ToolAnalyze, RelativeGateLabelsAQuietRecordingAsTheLoudOne) {
         for (const char* name : {"A", "I", "U", "sil"})
             EXPECT_NE(std::find(labels.begin(), labels.end(), name), labels.end()) << name;
     }
-    // The default switch cost is the one the help names.
+    // The default switch cost is the one the help names first (the second is a stream's).
     const ToolRun help = Run({"analyze", "--help"});
     const auto at = help.out.find("when smoothing (default ");
     ASSERT_NE(at, std::string::npos) << help.out;
-    const std::string named = help.out.substr(at + 24, help.out.find(')', at) - at - 24);
+    const std::string named = help.out.substr(at + 24, help.out.find(';', at) - at - 24);
     EXPECT_EQ(Run({"analyze", loud, "-p", profile, "-q"}).out,
               Run({"analyze", loud, "-p", profile, "--switch-cost", named, "-q"}).out)
         << named;

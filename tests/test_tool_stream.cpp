@@ -191,7 +191,8 @@ TEST_F(ToolStream, RawSamplesAndDefaultLabelsFromStandardInput) {
 // With a lag, a streamed row waits for the frames after it: every frame's row still comes, once
 // and in order, with the numbers it has without a lag, and its label is the offline pass's
 // (SmoothPath over the rows' own scores, silence alone below the stream's gate, the tool's
-// switch cost) over the frames up to the lag's end, not beyond.
+// switch cost: 2, or 1 without a lag unless one is given) over the frames up to the lag's end,
+// not beyond.
 TEST_F(ToolStream, LaggedLabelsAreTheBestPathOverTheFramesUpToTheLag) {
     // Short vowels in noise, so that frames are in doubt and the switch cost decides some.
     const int rate = 16000;
@@ -209,9 +210,9 @@ TEST_F(ToolStream, LaggedLabelsAreTheBestPathOverTheFramesUpToTheLag) {
         sample += noise(random);
     samples.insert(samples.end(), 1600, 0.0f);  // and a pause, below the gate
     const std::string file = WriteWav("voice.wav", rate, samples);
-    auto rows = [&](const std::string& lag) {
-        EXPECT_EQ(Shell(Command({"analyze", "-", "-q", "--lag", lag}, file, Path("s.csv"))), 0)
-            << Read(Path(".err"));
+    auto rows = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), {"analyze", "-", "-q"});
+        EXPECT_EQ(Shell(Command(options, file, Path("s.csv"))), 0) << Read(Path(".err"));
         std::vector<std::vector<std::string>> table;
         std::istringstream lines(Read(Path("s.csv")));
         std::string line;
@@ -225,8 +226,10 @@ TEST_F(ToolStream, LaggedLabelsAreTheBestPathOverTheFramesUpToTheLag) {
         }
         return table;
     };
-    const auto plain = rows("0"), lagged = rows("30");  // 30 ms: 3 frames at the 10 ms hop
+    const auto plain = rows({"--lag", "0"}), dearer = rows({"--lag", "0", "--switch-cost", "2"});
+    const auto lagged = rows({"--lag", "30"});  // 30 ms: 3 frames at the 10 ms hop
     ASSERT_EQ(lagged.size(), plain.size());
+    ASSERT_EQ(dearer.size(), plain.size());
     ASSERT_GT(plain.size(), 70u);
     const std::string text = Read(Path("s.csv"));
     std::vector<std::string> names;
@@ -234,7 +237,7 @@ TEST_F(ToolStream, LaggedLabelsAreTheBestPathOverTheFramesUpToTheLag) {
     for (std::string cell; std::getline(header, cell, ',');)
         names.push_back(cell);
     names.erase(names.begin(), names.begin() + 3);  // time, phoneme, volume
-    const size_t phonemes = names.size(), lag = 3;
+    const size_t phonemes = names.size();
     const size_t silence =
         static_cast<size_t>(std::find(names.begin(), names.end(), "sil") - names.begin());
     ASSERT_LT(silence, phonemes);
@@ -254,16 +257,27 @@ TEST_F(ToolStream, LaggedLabelsAreTheBestPathOverTheFramesUpToTheLag) {
                                             : Host::kImpossibleLogScore);
         }
     }
-    std::set<std::string> seen;
-    for (size_t t = 0; t < plain.size(); ++t) {
-        const size_t last = std::min(plain.size() - 1, t + lag);
-        const std::vector<float> known(
-            logScores.begin(), logScores.begin() + static_cast<long>((last + 1) * phonemes));
-        const std::vector<int> path = Host::SmoothPath(known, phonemes, 2.0f);
-        EXPECT_EQ(lagged[t][1], names[static_cast<size_t>(path[t])]) << "frame " << t;
-        seen.insert(lagged[t][1]);
-    }
-    EXPECT_GE(seen.size(), 3u);  // the vowels and the pause, not one label throughout
+    auto expectBestPaths = [&](const std::vector<std::vector<std::string>>& table, size_t lag,
+                               float cost) {
+        SCOPED_TRACE(testing::Message() << "lag " << lag << ", switch cost " << cost);
+        std::set<std::string> seen;
+        for (size_t t = 0; t < table.size(); ++t) {
+            const size_t last = std::min(table.size() - 1, t + lag);
+            const std::vector<float> known(
+                logScores.begin(), logScores.begin() + static_cast<long>((last + 1) * phonemes));
+            const std::vector<int> path = Host::SmoothPath(known, phonemes, cost);
+            EXPECT_EQ(table[t][1], names[static_cast<size_t>(path[t])]) << "frame " << t;
+            seen.insert(table[t][1]);
+        }
+        EXPECT_GE(seen.size(), 3u);  // the vowels and the pause, not one label throughout
+    };
+    expectBestPaths(lagged, 3, 2.0f);
+    expectBestPaths(plain, 0, 1.0f);
+    expectBestPaths(dearer, 0, 2.0f);
+    size_t differ = 0;
+    for (size_t t = 0; t < plain.size(); ++t)
+        differ += plain[t][1] != dearer[t][1];
+    EXPECT_GT(differ, 0u);  // the two costs decide some frames differently here
 }
 
 TEST_F(ToolStream, TwentyMinutesAt48kHzFitInBoundedMemory) {

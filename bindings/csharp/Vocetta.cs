@@ -719,7 +719,8 @@ public sealed class Analyzer : IDisposable {
 //     });
 //
 // With the gate of `vocetta analyze -` (-40 dBFS, a volume of 0.01) and a lag of 20 ms in hops,
-// the labels are the tool's stream labels.
+// the labels are the tool's stream labels. Without a lag the tool's switch cost is 1: the answer
+// is then the best path's newest phoneme, and a dearer change holds every one of them back.
 public sealed class ViterbiSmoother {
     public const float ImpossibleLogScore = -1.0e6f;
 

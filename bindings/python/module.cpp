@@ -183,7 +183,8 @@ class Mouth {
 class Analyzer {
   public:
     Analyzer(std::shared_ptr<const Profile> profile, int sampleRate, double hopMs, float gateVolume,
-             bool smoothing, double switchCost, double lagMs, std::shared_ptr<Mouth> mouth)
+             bool smoothing, std::optional<double> switchCost, double lagMs,
+             std::shared_ptr<Mouth> mouth)
         : profile_(std::move(profile)),
           analyzer_(Library().entries(), *profile_, sampleRate, HopSamples(hopMs, sampleRate)),
           stream_(*profile_, gateVolume, LabelSettingsFor(smoothing, switchCost),
@@ -260,10 +261,10 @@ class Analyzer {
         return static_cast<size_t>(std::lround(lagMs / hopMs));
     }
 
-    static Tool::LabelSettings LabelSettingsFor(bool smoothing, double switchCost) {
+    static Tool::LabelSettings LabelSettingsFor(bool smoothing, std::optional<double> switchCost) {
         Tool::LabelSettings settings;
         settings.smoothing = smoothing;
-        settings.switchCost = static_cast<float>(switchCost);
+        if (switchCost) settings.switchCost = static_cast<float>(*switchCost);
         return settings;
     }
 
@@ -573,8 +574,8 @@ PYBIND11_MODULE(_vocetta, module) {
         });
 
     py::class_<Analyzer>(module, "Analyzer")
-        .def(py::init<std::shared_ptr<const Profile>, int, double, float, bool, double, double,
-                      std::shared_ptr<Python::Mouth>>(),
+        .def(py::init<std::shared_ptr<const Profile>, int, double, float, bool,
+                      std::optional<double>, double, std::shared_ptr<Python::Mouth>>(),
              py::arg("profile"), py::arg("sample_rate"), py::arg("hop_ms"), py::arg("gate_volume"),
              py::arg("smoothing"), py::arg("switch_cost"), py::arg("lag_ms"), py::arg("mouth"))
         .def("push", &Analyzer::Push, py::arg("samples"))

@@ -71,9 +71,10 @@ void AddLabelOptions(CommandLine& line, LabelArguments& arguments) {
     line.Number("--silence", arguments.silenceDb, -200.0, 0.0, "DB",
                 "a fixed gate instead: frames quieter than DB dBFS are 'sil'");
     line.Flag("--no-smoothing", arguments.noSmoothing, "label every frame by its own best score");
-    // The default's number comes from the constant, so the help cannot drift from it.
-    char cost[32];
-    std::snprintf(cost, sizeof cost, "%g", static_cast<double>(kDefaultSwitchCost));
+    // The defaults' numbers come from the constants, so the help cannot drift from them.
+    char cost[64];
+    std::snprintf(cost, sizeof cost, "%g; a stream's labels without a lag %g",
+                  static_cast<double>(kDefaultSwitchCost), static_cast<double>(kLagFreeSwitchCost));
     line.Number(
         "--switch-cost", arguments.switchCost, 0.0, 1.0e6, "C",
         std::string("log-score cost of a change of phoneme when smoothing (default ") + cost + ")");
@@ -99,7 +100,8 @@ LabelSettings LabelSettingsFrom(const LabelArguments& arguments) {
     if (!std::isnan(arguments.silenceDb)) settings.absoluteDb = arguments.silenceDb;
     settings.gateDb = arguments.gateDb;
     settings.smoothing = !arguments.noSmoothing;
-    settings.switchCost = static_cast<float>(arguments.switchCost);
+    if (!std::isnan(arguments.switchCost))
+        settings.switchCost = static_cast<float>(arguments.switchCost);
     return settings;
 }
 

@@ -60,7 +60,7 @@ struct LabelArguments {
     double silenceDb = std::numeric_limits<double>::quiet_NaN();  // NaN: the relative gate
     double gateDb = kDefaultGateDb;
     bool noSmoothing = false;
-    double switchCost = kDefaultSwitchCost;
+    double switchCost = std::numeric_limits<double>::quiet_NaN();  // NaN: the default
 
     // The fixed gate when one was given, else the old default (for the mouth's rest level).
     double FixedSilenceDb() const { return std::isnan(silenceDb) ? kDefaultSilenceDb : silenceDb; }

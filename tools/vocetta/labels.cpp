@@ -64,7 +64,7 @@ StreamLabels::StreamLabels(const Profile& profile, float gateVolume, const Label
       smoother_(0) {
     names_ = LabelNames(profile, silence_);
     row_.resize(names_.size());
-    smoother_ = Host::ViterbiSmoother(names_.size(), settings.switchCost, lag_);
+    smoother_ = Host::ViterbiSmoother(names_.size(), settings.SwitchCost(lag_), lag_);
 }
 
 const std::string& StreamLabels::Label(const Analysis& analysis, size_t frame, int smoothed) const {
@@ -111,7 +111,8 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
     for (size_t frame = 0; frame < frames; ++frame)
         FrameRow(analysis, frame, silent(frame), silence, logScores.data() + frame * states,
                  states);
-    labels.frames = Host::SmoothPath(logScores, states, settings.switchCost);
+    labels.frames =
+        Host::SmoothPath(logScores, states, settings.switchCost.value_or(kDefaultSwitchCost));
     return labels;
 }
 

@@ -238,20 +238,20 @@ class Analyzer:
 
     A frame is labelled "sil" when it is quieter than `silence_db` (dBFS; None: no gate) or the
     job scored nothing, else by its own best phoneme, at once; or with `smoothing` by the tool's
-    Viterbi pass run as the frames come (a switch costing `switch_cost`), which answers for each
-    frame once the frames of `lag_ms` after it have come (0: at once, by the best path so far).
-    With a lag, push returns the frames whose labels are known, the newest `lag_ms` later, and
-    finish the rest. smoothing=True, silence_db=-40 labels as `vocetta analyze -` labels a
-    stream with the same `--lag` (20 ms by default: on the validation voices' sentence vowels
-    74.4 % right, against 70.0 % without the wait and 72.5 % unsmoothed); whole recordings get
-    the tool's gate and smoothing from `analyze`.
+    Viterbi pass run as the frames come (a switch costing `switch_cost`; None: 2, or 1 without a
+    lag), which answers for each frame once the frames of `lag_ms` after it have come (0: at
+    once, by the best path so far). With a lag, push returns the frames whose labels are known,
+    the newest `lag_ms` later, and finish the rest. smoothing=True, silence_db=-40 labels as
+    `vocetta analyze -` labels a stream with the same `--lag` (20 ms by default: on the
+    validation voices' sentence vowels 74.4 % right, against 71.8 % without the wait and 72.5 %
+    unsmoothed); whole recordings get the tool's gate and smoothing from `analyze`.
 
     `mouth` (None, a shape set's name or a MouthShapes for the same profile) is driven by every
     frame: read `analyzer.mouth.weights`, `.jaw` and `.shape` after each push for real time,
     and the frames carry them too."""
 
     def __init__(self, profile=None, sample_rate=48000, hop_ms=DEFAULT_HOP_MS, smoothing=False,
-                 silence_db=None, switch_cost=DEFAULT_SWITCH_COST, mouth=None,
+                 silence_db=None, switch_cost=None, mouth=None,
                  lag_ms=DEFAULT_LAG_MS):
         _open()
         self.profile = _profile(profile)
@@ -262,7 +262,9 @@ class Analyzer:
         self.mouth = mouth
         gate = 0.0 if silence_db is None else 10.0 ** (float(silence_db) / 20.0)
         self._native = _vocetta.Analyzer(self.profile, int(sample_rate), float(hop_ms), gate,
-                                         bool(smoothing), float(switch_cost), float(lag_ms),
+                                         bool(smoothing),
+                                         None if switch_cost is None else float(switch_cost),
+                                         float(lag_ms),
                                          None if mouth is None else mouth._native)
 
     sample_rate = property(lambda self: self._native.sample_rate)
