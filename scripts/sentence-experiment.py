@@ -291,7 +291,6 @@ def decoding(args, work):
             if margin is None:  # every frame of the sentences, against the whole-recording track
                 same = sum(a == b for f in files for a, b in zip(path[f], whole[f]))
                 agreement[title] = same / max(1, sum(len(whole[f]) for f in files))
-            if margin is None:
                 results[(title, name)] = score(frames, path, names, segments).accuracy()
             else:
                 results[(title, name)] = sustained(frames, path, names, segments, margin)

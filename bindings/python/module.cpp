@@ -257,8 +257,7 @@ class Analyzer {
   private:
     static size_t LagFrames(double lagMs, const Host::Analyzer& analyzer) {
         if (!(lagMs >= 0 && lagMs <= 10000)) throw py::value_error("lag_ms must be 0 to 10000");
-        const double hopMs = 1000.0 * static_cast<double>(analyzer.hop()) / analyzer.sampleRate();
-        return static_cast<size_t>(std::lround(lagMs / hopMs));
+        return Tool::StreamLagFrames(lagMs, analyzer.hop(), analyzer.sampleRate());
     }
 
     static Tool::LabelSettings LabelSettingsFor(bool smoothing, std::optional<double> switchCost) {

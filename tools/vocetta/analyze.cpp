@@ -200,10 +200,9 @@ int RunAnalyze(const Arguments& arguments) {
             if (frame == 0) {
                 stream = std::make_unique<OutputFile>(targets[index], options.common.existing());
                 stream->Write(FrameTableHeader(profile, analysis, separator));
-                const double hopMs = 1000.0 * analysis.hop / analysis.sampleRate;
-                streamLabels.emplace(profile, VolumeFromDb(options.labels.FixedSilenceDb()),
-                                     labelling,
-                                     static_cast<size_t>(std::lround(options.lagMs / hopMs)));
+                streamLabels.emplace(
+                    profile, VolumeFromDb(options.labels.FixedSilenceDb()), labelling,
+                    StreamLagFrames(options.lagMs, analysis.hop, analysis.sampleRate));
             }
             // A row waits for its label, which waits for the frames of the lag.
             if (const std::string* label = streamLabels->Next(analysis, frame)) {

@@ -56,6 +56,11 @@ void FrameRow(const Analysis& analysis, size_t frame, bool silent, int silence, 
 
 }  // namespace
 
+size_t StreamLagFrames(double lagMs, int hop, int sampleRate) {
+    const double hopMs = 1000.0 * hop / sampleRate;
+    return static_cast<size_t>(std::lround(lagMs / hopMs));
+}
+
 StreamLabels::StreamLabels(const Profile& profile, float gateVolume, const LabelSettings& settings,
                            size_t lagFrames)
     : gate_(gateVolume),
@@ -64,7 +69,7 @@ StreamLabels::StreamLabels(const Profile& profile, float gateVolume, const Label
       smoother_(0) {
     names_ = LabelNames(profile, silence_);
     row_.resize(names_.size());
-    smoother_ = Host::ViterbiSmoother(names_.size(), settings.SwitchCost(lag_), lag_);
+    smoother_ = Host::ViterbiSmoother(names_.size(), settings.StreamSwitchCost(lag_), lag_);
 }
 
 const std::string& StreamLabels::Label(const Analysis& analysis, size_t frame, int smoothed) const {
@@ -111,8 +116,7 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
     for (size_t frame = 0; frame < frames; ++frame)
         FrameRow(analysis, frame, silent(frame), silence, logScores.data() + frame * states,
                  states);
-    labels.frames =
-        Host::SmoothPath(logScores, states, settings.switchCost.value_or(kDefaultSwitchCost));
+    labels.frames = Host::SmoothPath(logScores, states, settings.WholeSwitchCost());
     return labels;
 }
 

@@ -35,10 +35,14 @@ struct LabelSettings {
     // None: kDefaultSwitchCost, or kLagFreeSwitchCost for a stream's labels without a lag.
     std::optional<float> switchCost;
 
-    float SwitchCost(size_t lagFrames) const {
+    float WholeSwitchCost() const { return switchCost.value_or(kDefaultSwitchCost); }
+    float StreamSwitchCost(size_t lagFrames) const {
         return switchCost.value_or(lagFrames == 0 ? kLagFreeSwitchCost : kDefaultSwitchCost);
     }
 };
+
+// A stream's lag in whole frames of `hop` samples at `sampleRate`, rounded to the nearest.
+size_t StreamLagFrames(double lagMs, int hop, int sampleRate);
 
 struct FrameLabels {
     std::vector<std::string> names;  // the profile's phonemes, then "sil" if it has none
