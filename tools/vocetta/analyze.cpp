@@ -67,6 +67,7 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
             lag + "; 0: none)");
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
+    AddCleaningOption(line, options.common);
     AddForceOption(line, options.common);
 }
 

@@ -6,6 +6,7 @@
 
 #include "error.hpp"
 #include "upsample.hpp"
+#include "vocetta/noise_cleaner.hpp"
 
 namespace Vocetta::Tool {
 namespace {
@@ -15,6 +16,44 @@ namespace {
 constexpr size_t kRunFrames = 128;
 constexpr size_t kReadSamples = 16384;
 
+// The recording with its steady noise taken out, read as AnalysisSource reads it: fewer samples
+// than asked only at the end. The cleaner holds back its latency, so it reads that far ahead.
+class CleanedSource {
+  public:
+    CleanedSource(AnalysisSource& source, int sampleRate) : source_(source), cleaner_(sampleRate) {}
+
+    // `raw`, when not null, receives the samples as recorded.
+    size_t Read(float* samples, size_t count, std::vector<float>* raw) {
+        while (ready_.size() - used_ < count && !ended_) {
+            // As much as is asked for: a stream read a hop at a time stays a hop at a time.
+            const size_t want = std::max<size_t>(count, 1);
+            block_.resize(want);
+            block_.resize(source_.Read(block_.data(), want));
+            if (raw != nullptr) raw->insert(raw->end(), block_.begin(), block_.end());
+            if (used_ > 0) {
+                ready_.erase(ready_.begin(), ready_.begin() + static_cast<long>(used_));
+                used_ = 0;
+            }
+            cleaner_.Push(block_.data(), block_.size(), ready_);
+            if (block_.size() < want) {
+                cleaner_.Finish(ready_);
+                ended_ = true;
+            }
+        }
+        const size_t got = std::min(count, ready_.size() - used_);
+        std::copy_n(ready_.begin() + static_cast<long>(used_), got, samples);
+        used_ += got;
+        return got;
+    }
+
+  private:
+    AnalysisSource& source_;
+    Host::NoiseCleaner cleaner_;
+    std::vector<float> block_, ready_;
+    size_t used_ = 0;
+    bool ended_ = false;
+};
+
 struct FileWork {
     const Host::Library& library;
     const Profile& profile;
@@ -22,18 +61,23 @@ struct FileWork {
     Progress& progress;
     size_t index;
     AnalysisSource& source;
+    CleanedSource* cleaned;  // null: the audio as recorded
     Recording& recording;
     Analysis& analysis;
 
     size_t Read(std::vector<float>& into, size_t count) {
         const size_t have = into.size();
         into.resize(have + count);
-        const size_t got = source.Read(into.data() + have, count);
-        into.resize(have + got);
-        if (settings.keepSamples) {
-            recording.samples.insert(recording.samples.end(), into.begin() + long(have),
-                                     into.end());
+        std::vector<float>* raw = settings.keepSamples ? &recording.samples : nullptr;
+        size_t got;
+        if (cleaned != nullptr) {
+            got = cleaned->Read(into.data() + have, count, raw);
+        } else {
+            got = source.Read(into.data() + have, count);
+            if (raw != nullptr)
+                raw->insert(raw->end(), into.begin() + long(have), into.begin() + long(have + got));
         }
+        into.resize(have + got);
         return got;
     }
 
@@ -184,7 +228,17 @@ void RunBatch(const Host::Library& library, const Profile& profile,
                                    ? double(reader.declaredFrames()) / reader.sampleRate()
                                    : -1.0,
                                analysis.ringLength / rate, analysis.hop / rate);
-            FileWork work{library, profile, settings, progress, index, source, recording, analysis};
+            std::optional<CleanedSource> cleaned;
+            if (settings.cleanNoise) cleaned.emplace(source, source.sampleRate());
+            FileWork work{library,
+                          profile,
+                          settings,
+                          progress,
+                          index,
+                          source,
+                          cleaned ? &*cleaned : nullptr,
+                          recording,
+                          analysis};
             const bool follow = settings.onFrame && paths[index] == "-";
             if (follow) {
                 work.Sequential(static_cast<size_t>(analysis.hop));

@@ -22,6 +22,7 @@ struct BatchSettings {
     std::string command = "vocetta";  // prefix of messages and label of the bar
     std::optional<RawFormat> raw;     // how to read headerless samples
     bool keepSamples = false;         // fill Recording::samples (for what embeds the audio)
+    bool cleanNoise = false;          // analyse the audio with its steady noise taken out
     // Called on the calling thread for every frame, in order, once it is analysed; `analysis`
     // holds the frames so far. With it, standard input is read one hop at a time and analysed on
     // the calling thread, so that each frame follows its samples at once.

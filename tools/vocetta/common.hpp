@@ -28,12 +28,16 @@ struct CommonOptions {
     bool quiet = false;
     std::string progress;  // empty: the bar, unless quiet
     bool force = false;    // replace output files that exist
+    bool cleanNoise = false;
 
     Existing existing() const { return force ? Existing::Replace : Existing::Refuse; }
 };
 
 // -p (unless the subcommand names its profile otherwise), --hop, -j, -q and --library.
 void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfile = true);
+// --clean-noise, for subcommands that label recordings (not those that build profiles: the
+// built-in one learnt from noisy copies as recorded, and does better on them than on cleaned ones).
+void AddCleaningOption(CommandLine& line, CommonOptions& options);
 // --force, for subcommands that write files.
 void AddForceOption(CommandLine& line, CommonOptions& options);
 // --library alone, for subcommands that analyse nothing.

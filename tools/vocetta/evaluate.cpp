@@ -29,6 +29,7 @@ void AddOptions(CommandLine& line, EvaluateOptions& options) {
     line.Flag("--json", options.json, "print the result as one JSON object");
     AddLabelOptions(line, options.labels);
     AddCommonOptions(line, options.common);
+    AddCleaningOption(line, options.common);
 }
 
 // The frames of each true phoneme (rows) by the phoneme recognised (columns).

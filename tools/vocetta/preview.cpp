@@ -36,6 +36,7 @@ void AddOptions(CommandLine& line, PreviewOptions& options) {
                 "frames quieter than this RMS level in dBFS rest the mouth (default -40)");
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
+    AddCleaningOption(line, options.common);
     AddForceOption(line, options.common);
 }
 

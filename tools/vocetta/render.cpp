@@ -51,6 +51,7 @@ void AddOptions(CommandLine& line, RenderOptions& options) {
     AddLabelOptions(line, options.labels);
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
+    AddCleaningOption(line, options.common);
     AddForceOption(line, options.common);
 }
 
