@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <stdexcept>
@@ -97,6 +98,14 @@ TEST(SdkNoiseCleaner, LeavesSilenceAndNoiselessAudioAlone) {
     ASSERT_EQ(out.size(), input.size());
     for (size_t i = 0; i < input.size(); ++i)
         ASSERT_NEAR(out[i], input[i], 1e-6) << i;
+    // Samples that are not numbers are silence to it, not a reason to lose the stream.
+    std::vector<float> broken = NoisyTone(rate, 0.01);
+    broken[rate / 2] = std::numeric_limits<float>::quiet_NaN();
+    broken[rate / 2 + 1] = std::numeric_limits<float>::infinity();
+    const std::vector<float> mended = Clean(broken, rate, 1000);
+    ASSERT_EQ(mended.size(), broken.size());
+    for (float sample : mended)
+        ASSERT_TRUE(std::isfinite(sample));
     // Streams shorter than a frame, and none at all.
     for (size_t length : {0u, 1u, 100u, 1500u}) {
         const std::vector<float> piece(input.begin() + rate, input.begin() + rate + long(length));

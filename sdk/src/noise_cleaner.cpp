@@ -17,7 +17,7 @@ size_t FrameLengthAt(int sampleRate) {
     return size_t{1} << static_cast<int>(exponent);
 }
 
-// An in-place radix-2 transform of work_: forward, or inverse without the 1 / n.
+// An in-place radix-2 transform: forward, or inverse without the 1 / n.
 void Transform(std::vector<std::complex<double>>& x, const std::vector<size_t>& reversed,
                const std::vector<std::complex<double>>& twiddles, bool inverse) {
     const size_t n = x.size();
@@ -94,7 +94,9 @@ void NoiseCleaner::Reset() {
 
 void NoiseCleaner::Push(const float* samples, size_t count, std::vector<float>& out) {
     for (size_t i = 0; i < count; ++i) {
-        input_.push_back(samples[i]);
+        // A sample that is not a number would spread to every bin of its frames and to the
+        // noise of the next seconds, and would leave the quietest frames without an order.
+        input_.push_back(std::isfinite(samples[i]) ? samples[i] : 0.0);
         ++pushed_;
         if (input_.size() >= length_) TakeFrame(out);
     }

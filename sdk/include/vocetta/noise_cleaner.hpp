@@ -41,6 +41,7 @@ class NoiseCleaner {
     // Throws std::invalid_argument for a rate below 1000 Hz or settings outside their ranges.
     explicit NoiseCleaner(int sampleRate, const NoiseCleanerSettings& settings = {});
 
+    // Samples that are not finite are taken as 0.
     void Push(const float* samples, size_t count, std::vector<float>& out);
     // The samples still held back; afterwards the cleaner starts a new stream.
     void Finish(std::vector<float>& out);
