@@ -22,6 +22,7 @@
 #include "vocetta/cues.hpp"
 #include "vocetta/library.hpp"
 #include "vocetta/mouth_shapes.hpp"
+#include "vocetta/noise_cleaner.hpp"
 #include "vocetta/profile.hpp"
 #include "vocetta/ring.hpp"
 #include "vocetta/text.hpp"
@@ -184,7 +185,7 @@ class Analyzer {
   public:
     Analyzer(std::shared_ptr<const Profile> profile, int sampleRate, double hopMs, float gateVolume,
              bool smoothing, std::optional<double> switchCost, double lagMs,
-             std::shared_ptr<Mouth> mouth)
+             std::shared_ptr<Mouth> mouth, bool cleanNoise)
         : profile_(std::move(profile)),
           analyzer_(Library().entries(), *profile_, sampleRate, HopSamples(hopMs, sampleRate)),
           stream_(*profile_, gateVolume, LabelSettingsFor(smoothing, switchCost),
@@ -195,6 +196,7 @@ class Analyzer {
         }
         analysis_.phonemes = static_cast<int>(profile_->phonemes.size());
         analysis_.coefficients = profile_->coefficients;
+        if (cleanNoise) cleaner_.emplace(sampleRate);
     }
 
     size_t Push(const Samples& samples) {
@@ -202,7 +204,15 @@ class Analyzer {
         const size_t before = ready();
         {
             py::gil_scoped_release unlocked;
-            analyzer_.Push(samples.data(), static_cast<size_t>(samples.size()), Keep());
+            const auto count = static_cast<size_t>(samples.size());
+            pushed_ += count;
+            if (cleaner_) {
+                cleaned_.clear();
+                cleaner_->Push(samples.data(), count, cleaned_);
+                analyzer_.Push(cleaned_.data(), cleaned_.size(), Keep());
+            } else {
+                analyzer_.Push(samples.data(), count, Keep());
+            }
         }
         return ready() - before;
     }
@@ -210,6 +220,11 @@ class Analyzer {
     // Ends the stream, and with it the wait: the last frames are labelled from what came.
     size_t Finish() {
         const size_t before = ready();
+        if (cleaner_) {
+            cleaned_.clear();
+            cleaner_->Finish(cleaned_);
+            analyzer_.Push(cleaned_.data(), cleaned_.size(), Keep());
+        }
         analyzer_.Finish(Keep());
         const std::vector<std::string> last = stream_.Finish(analysis_);
         for (size_t i = 0; i < last.size(); ++i)
@@ -222,6 +237,8 @@ class Analyzer {
     const Profile& profile() const { return *profile_; }
     const std::shared_ptr<Mouth>& mouth() const { return mouth_; }
     size_t count() const { return analysis_.FrameCount(); }
+    // Samples pushed, whether or not the cleaner has let them through yet.
+    size_t pushed() const { return pushed_; }
     // The frames whose labels are known: all but the lag's newest while the stream runs.
     size_t ready() const { return labels_.size(); }
     // Frames [first, ready): time, volume, best, scores, mfcc, labels, and weights, jaw and
@@ -289,6 +306,9 @@ class Analyzer {
     std::vector<std::string> labels_;
     std::vector<float> weights_, jaw_;
     std::vector<int32_t> dominant_;
+    std::optional<Host::NoiseCleaner> cleaner_;  // with clean_noise, before the analyzer
+    std::vector<float> cleaned_;
+    size_t pushed_ = 0;
 };
 
 // The phoneme of every frame exactly as `vocetta analyze` labels it.
@@ -574,9 +594,10 @@ PYBIND11_MODULE(_vocetta, module) {
 
     py::class_<Analyzer>(module, "Analyzer")
         .def(py::init<std::shared_ptr<const Profile>, int, double, float, bool,
-                      std::optional<double>, double, std::shared_ptr<Python::Mouth>>(),
+                      std::optional<double>, double, std::shared_ptr<Python::Mouth>, bool>(),
              py::arg("profile"), py::arg("sample_rate"), py::arg("hop_ms"), py::arg("gate_volume"),
-             py::arg("smoothing"), py::arg("switch_cost"), py::arg("lag_ms"), py::arg("mouth"))
+             py::arg("smoothing"), py::arg("switch_cost"), py::arg("lag_ms"), py::arg("mouth"),
+             py::arg("clean_noise"))
         .def("push", &Analyzer::Push, py::arg("samples"))
         .def("finish", &Analyzer::Finish)
         .def_property_readonly("profile", [](const Analyzer& a) { return a.profile(); })
@@ -586,7 +607,7 @@ PYBIND11_MODULE(_vocetta, module) {
         .def_property_readonly("ring_length",
                                [](const Analyzer& a) { return a.analyzer().ringLength(); })
         .def_property_readonly("hop", [](const Analyzer& a) { return a.analyzer().hop(); })
-        .def_property_readonly("pushed", [](const Analyzer& a) { return a.analyzer().pushed(); })
+        .def_property_readonly("pushed", &Analyzer::pushed)
         .def_property_readonly("count", &Analyzer::count)
         .def_property_readonly("ready", &Analyzer::ready)
         .def("frames", &Analyzer::Frames, py::arg("first") = 0);

@@ -348,6 +348,26 @@ def test_streaming_labels_with_smoothing_are_the_tools_from_a_pipe(tmp_path, lag
     assert changes(labels) < changes(plain.frames.phoneme)
 
 
+def test_streaming_with_noise_cleaned_labels_as_the_tool_from_a_pipe(tmp_path):
+    samples, rate = vocetta.read_audio(sample_wav(tmp_path))
+    noise = np.random.default_rng(5).normal(0.0, 0.01, len(samples)).astype(np.float32)
+    path = sample_wav(tmp_path, samples + noise, "noisy.wav")
+    noisy, _ = vocetta.read_audio(path)
+    analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, silence_db=-40, clean_noise=True)
+    for _ in push_in_pieces(analyzer, noisy, 4):
+        pass
+    assert analyzer.pushed == len(noisy)
+    rows = [line.split(",") for line in tool("analyze", "-q", "-", "--clean-noise",
+                                             stdin=path.read_bytes()).splitlines()[1:]]
+    assert analyzer.frames.phoneme == [row[1] for row in rows]
+    assert analyzer.frames.volume == pytest.approx([float(row[2]) for row in rows], rel=1e-5)
+    # The cleaning is what made these labels: without it the pauses' noise is louder.
+    plain = vocetta.Analyzer(sample_rate=rate, smoothing=True, silence_db=-40)
+    plain.push(noisy)
+    plain.finish()
+    assert np.min(analyzer.frames.volume) < 0.5 * np.min(plain.frames.volume)
+
+
 def test_a_lag_without_smoothing_waits_for_nothing():
     samples, rate = vocetta.read_audio(SAMPLE)
     analyzer = vocetta.Analyzer(sample_rate=rate, lag_ms=100)
