@@ -80,7 +80,7 @@ NoiseCleaner::NoiseCleaner(int sampleRate, const NoiseCleanerSettings& settings)
     heard_.resize(bins_);
     output_.resize(length_);
     order_.reserve(memory_);
-    input_.reserve(length_ + 2 * length_ + 16384);
+    input_.reserve(length_ + 1);  // a frame is taken as soon as one is there
     Reset();
 }
 
@@ -110,11 +110,7 @@ void NoiseCleaner::Finish(std::vector<float>& out) {
         if (input_.size() >= length_) TakeFrame(out);
     }
     if (settings_.lookAhead && frames_ > 0) {
-        const size_t last = frames_ - 1;
-        const double* before = last >= 1 ? &powers_[((last - 1) % memory_) * bins_] : nullptr;
-        const double* now = &powers_[(last % memory_) * bins_];
-        for (size_t k = 0; k < bins_; ++k)
-            heard_[k] = ((before ? before[k] : 0.0) + now[k]) / 3.0;
+        HeardAround(frames_ - 1, nullptr);  // the stream's last frame has none after it
         Synthesise(&spectra_[bins_], heard_.data(), out);
     }
     Emit(out, length_ - hop_);  // the last frame's second half
@@ -139,10 +135,7 @@ void NoiseCleaner::TakeFrame(std::vector<float>& out) {
     std::copy(work_.begin(), work_.begin() + static_cast<long>(bins_),
               spectra_.begin() + static_cast<long>(bins_));
     if (settings_.lookAhead && t >= 1) {
-        const double* before = t >= 2 ? &powers_[((t - 2) % memory_) * bins_] : nullptr;
-        const double* then = &powers_[((t - 1) % memory_) * bins_];
-        for (size_t k = 0; k < bins_; ++k)
-            heard_[k] = ((before ? before[k] : 0.0) + then[k] + power[k]) / 3.0;
+        HeardAround(t - 1, power);
         Synthesise(spectra_.data(), heard_.data(), out);
     }
     // This frame's noise: the quietest share of the frames up to it (ties to the older).
@@ -167,6 +160,15 @@ void NoiseCleaner::TakeFrame(std::vector<float>& out) {
     for (double& n : noise_)
         n /= static_cast<double>(quiet);
     if (!settings_.lookAhead) Synthesise(&spectra_[bins_], power, out);
+}
+
+// The power the gain of `frame` weighs against the noise: the mean of that frame's and its two
+// neighbours', a missing one (before the stream's first frame, `after` null) counting 0.
+void NoiseCleaner::HeardAround(size_t frame, const double* after) {
+    const double* before = frame >= 1 ? &powers_[((frame - 1) % memory_) * bins_] : nullptr;
+    const double* at = &powers_[(frame % memory_) * bins_];
+    for (size_t k = 0; k < bins_; ++k)
+        heard_[k] = ((before ? before[k] : 0.0) + at[k] + (after ? after[k] : 0.0)) / 3.0;
 }
 
 // Adds the cleaned frame into the overlap, whose first hop is then final.

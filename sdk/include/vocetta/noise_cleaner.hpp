@@ -23,7 +23,6 @@
 
 #include <complex>
 #include <cstddef>
-#include <cstdint>
 #include <vector>
 
 namespace Vocetta::Host {
@@ -51,6 +50,7 @@ class NoiseCleaner {
 
   private:
     void TakeFrame(std::vector<float>& out);
+    void HeardAround(size_t frame, const double* after);
     void Synthesise(const std::complex<double>* spectrum, const double* heard,
                     std::vector<float>& out);
     void Emit(std::vector<float>& out, size_t count);
