@@ -39,7 +39,16 @@ execute_process(COMMAND ${TOOL} analyze -q - INPUT_FILE ${WORK}/recording.wav
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${TOOL} analyze - < ${WORK}/recording.wav failed (${status}):\n${err}")
 endif()
+# A noisy copy (pink noise about 30 dB under the speech, repeatable), streamed with the noise
+# cleaned: the labels the C# cleaner, analyzer and smoother must give.
+run(${SOX} -R ${WORK}/recording.wav ${WORK}/noise.wav synth pinknoise vol 0.02)
+run(${SOX} -R -m -v 1 ${WORK}/recording.wav -v 1 ${WORK}/noise.wav ${WORK}/noisy.wav)
+execute_process(COMMAND ${TOOL} analyze -q --clean-noise - INPUT_FILE ${WORK}/noisy.wav
+                OUTPUT_FILE ${WORK}/noisy-stream.csv RESULT_VARIABLE status ERROR_VARIABLE err)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${TOOL} analyze --clean-noise - < ${WORK}/noisy.wav failed (${status}):\n${err}")
+endif()
 run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
     ${WORK}/tool.csv ${WORK}/sample.csv ${symbol} ${WORK}/cartoon.tsv ${WORK}/visemes.tsv
-    ${WORK}/stream.csv)
+    ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv)
 message(STATUS "${out}")

@@ -292,34 +292,99 @@ static class Tests {
     }
 
     // The C# analyzer and smoother with the stream's gate (-40 dBFS) and lag (20 ms, two hops)
-    // label every frame as `vocetta analyze -` does.
+    // label every frame as `vocetta analyze -` does, and with the noise cleaned as
+    // `vocetta analyze - --clean-noise` does.
     static void StreamAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
-                                     float[] samples, int rate, string stream) {
+                                     float[] samples, int rate, string stream, bool cleanNoise,
+                                     string name) {
         string[] expected = Rows(stream).Skip(1).Select(fields => fields[1]).ToArray();
         var smoother = new Vocetta.ViterbiSmoother(Vocetta.ViterbiSmoother.StateCount(profile));
         var row = new float[smoother.States];
         var labels = new List<string>();
         float gate = (float)Math.Pow(10.0, -40.0 / 20.0);
-        using (var analyzer = new Vocetta.Analyzer(library, profile, rate, rate / 100)) {
-            analyzer.Push(samples, samples.Length, frame => {
+        using (var analyzer =
+                   new Vocetta.Analyzer(library, profile, rate, rate / 100, "", cleanNoise)) {
+            Action<Vocetta.Frame> label = frame => {
                 Vocetta.ViterbiSmoother.FrameRow(profile, frame, gate, row);
                 int answer = smoother.Update(row);
                 if (analyzer.Frames > smoother.Lag) labels.Add(profile.Names[answer]);
-            });
+            };
+            // In uneven blocks, as a capture callback delivers them.
+            for (int at = 0; at < samples.Length;) {
+                int count = Math.Min(at % 3 == 0 ? 441 : 1000, samples.Length - at);
+                analyzer.Push(samples.Skip(at).Take(count).ToArray(), count, label);
+                at += count;
+            }
+            analyzer.Finish(label);
+            Check(analyzer.Pushed == samples.Length, name + ": every sample counted as pushed");
             for (long back = Math.Min(smoother.Lag, analyzer.Frames); back-- > 0;)
                 labels.Add(profile.Names[smoother.Settled((int)back)]);
         }
         int differ = 0;
         for (int i = 0; i < Math.Min(labels.Count, expected.Length); ++i) {
             if (labels[i] != expected[i] && differ++ < 3) {
-                Console.Error.WriteLine("stream: frame " + i + " is " + labels[i] + ", the tool's " +
+                Console.Error.WriteLine(name + ": frame " + i + " is " + labels[i] + ", the tool's " +
                                         expected[i]);
             }
         }
         Check(labels.Count == expected.Length && labels.Count > 100 && differ == 0,
-              "stream: " + differ + " of " + labels.Count + " labels differ from the tool's " +
+              name + ": " + differ + " of " + labels.Count + " labels differ from the tool's " +
                   expected.Length);
-        Check(labels.Distinct().Count() > 3, "stream: the recording has several phonemes");
+        Check(labels.Distinct().Count() > 3, name + ": the recording has several phonemes");
+    }
+
+    // The cleaner on its own: the same samples whatever the blocks, as many as pushed, silence
+    // kept silent, and steady noise between two bursts of tone taken down while the tone stays.
+    static void NoiseCleanerOnMadeUpSignals() {
+        const int rate = 48000;
+        var random = new Random(7);
+        var signal = new float[3 * rate];
+        for (int i = 0; i < signal.Length; ++i) {
+            double noise = 0.01 * (random.NextDouble() * 2 - 1);
+            bool tone = (i / (rate / 2)) % 2 == 1;  // every other half second
+            signal[i] = (float)(noise + (tone ? 0.3 * Math.Sin(2 * Math.PI * 440 * i / rate) : 0));
+        }
+        var whole = new List<float>();
+        var cleaner = new Vocetta.NoiseCleaner(rate);
+        cleaner.Push(signal, signal.Length, whole);
+        cleaner.Finish(whole);
+        Check(whole.Count == signal.Length,
+              "cleaner: " + whole.Count + " samples out of " + signal.Length);
+        foreach (int block in new[] {1, 37, 4096}) {
+            var pieces = new List<float>();
+            for (int at = 0; at < signal.Length; at += block) {
+                int count = Math.Min(block, signal.Length - at);
+                cleaner.Push(signal.Skip(at).Take(count).ToArray(), count, pieces);
+            }
+            cleaner.Finish(pieces);
+            Check(pieces.SequenceEqual(whole),
+                  "cleaner: blocks of " + block + " give other samples");
+        }
+        Func<IEnumerable<float>, int, double> power = (samples, from) =>
+            samples.Skip(from).Take(rate / 4).Select(x => (double)x * x).Average();
+        // The middle of a half second of noise alone (1 to 1.5 s) and of one with the tone.
+        int noiseAt = 9 * rate / 8, toneAt = 5 * rate / 8;
+        double noiseBefore = power(signal, noiseAt), noiseAfter = power(whole, noiseAt);
+        double toneBefore = power(signal, toneAt), toneAfter = power(whole, toneAt);
+        Check(10 * Math.Log10(noiseBefore / noiseAfter) > 8, "cleaner: the noise taken down");
+        Check(Math.Abs(10 * Math.Log10(toneBefore / toneAfter)) < 0.5, "cleaner: the tone kept");
+        var silent = new List<float>();
+        cleaner.Push(new float[5000], 5000, silent);
+        cleaner.Finish(silent);
+        Check(silent.Count == 5000 && silent.All(x => x == 0), "cleaner: silence stays silent");
+        var odd = new List<float>();
+        cleaner.Push(new[] {float.NaN, float.PositiveInfinity, 0.5f}, 3, odd);
+        cleaner.Finish(odd);
+        Check(odd.Count == 3 && odd.All(x => !float.IsNaN(x) && !float.IsInfinity(x)),
+              "cleaner: samples that are not finite are taken as silence");
+        Check(cleaner.FrameLength == 1024 && cleaner.Latency == 1536,
+              "cleaner: frame and latency at 48 kHz");
+        Check(new Vocetta.NoiseCleaner(16000).FrameLength == 256, "cleaner: frame at 16 kHz");
+        try {
+            new Vocetta.NoiseCleaner(999);
+            Check(false, "cleaner: 999 Hz is taken");
+        } catch (ArgumentOutOfRangeException) {
+        }
     }
 
     static int Main(string[] arguments) {
@@ -413,7 +478,13 @@ static class Tests {
         }
 
         SmootherWorkedByHand();
-        StreamAgainstTheTool(library, profile, samples, rate, File.ReadAllText(arguments[8]));
+        StreamAgainstTheTool(library, profile, samples, rate, File.ReadAllText(arguments[8]), false,
+                             "stream");
+        NoiseCleanerOnMadeUpSignals();
+        int noisyRate;
+        float[] noisy = Wav.Read(arguments[9], out noisyRate);
+        StreamAgainstTheTool(library, profile, noisy, noisyRate, File.ReadAllText(arguments[10]), true,
+                             "noisy stream, cleaned");
         MouthOnWorkedScores(profile);
         MouthFollowsAStep(profile);
         MouthDips(profile);

@@ -594,6 +594,8 @@ public struct Frame {
 // the stream lives at index i mod L) and the frame is handed over at once. The first frame ends
 // at sample L, the next ones every `hop` samples after that. The job record and every array it
 // names live in unmanaged memory that the garbage collector never moves; Dispose releases them.
+// With `cleanNoise` the samples go through a NoiseCleaner first, as `vocetta analyze -` reads a
+// stream: the frames keep their times, and each comes the cleaner's latency (32 ms) later.
 public sealed class Analyzer : IDisposable {
     readonly Library.LipSyncExecuteFunction execute;
     readonly Profile profile;
@@ -601,12 +603,16 @@ public sealed class Analyzer : IDisposable {
     readonly IntPtr job, ring, means, deviations, profiles, mfcc, scores, result;
     readonly float[] rowScores, phonemeScores, coefficients;
     readonly int sampleRate;
+    readonly NoiseCleaner cleaner;
+    readonly List<float> cleaned = new List<float>();
+    float[] cleanedBlock = new float[0];
     int write;
-    long pushed, nextEnd, frames;
+    long given, pushed, nextEnd, frames;  // pushed: samples that reached the ring
     bool disposed;
 
     public Analyzer(Library library, Profile profile, int sampleRate, int hopSamples,
-                    string buildSuffix = "") {
+                    string buildSuffix = "", bool cleanNoise = false) {
+        if (cleanNoise) cleaner = new NoiseCleaner(sampleRate);
         execute = library.LipSyncExecute(buildSuffix);
         this.profile = profile;
         this.sampleRate = sampleRate;
@@ -645,12 +651,43 @@ public sealed class Analyzer : IDisposable {
     public int RingLength { get { return ringLength; } }
     public int Hop { get { return hop; } }
     public int SampleRate { get { return sampleRate; } }
-    public long Pushed { get { return pushed; } }
+    // Samples pushed, whether or not the cleaner has let them through yet.
+    public long Pushed { get { return given; } }
     public long Frames { get { return frames; } }
 
     public void Push(float[] samples, int count, Action<Frame> onFrame) {
         if (disposed) throw new ObjectDisposedException("Analyzer");
         if (count < 0 || count > samples.Length) throw new ArgumentOutOfRangeException("count");
+        given += count;
+        if (cleaner == null) {
+            Feed(samples, count, onFrame);
+            return;
+        }
+        cleaned.Clear();
+        cleaner.Push(samples, count, cleaned);
+        FeedCleaned(onFrame);
+    }
+
+    // Ends the stream: one that never filled the ring is analysed once, padded with silence.
+    public void Finish(Action<Frame> onFrame) {
+        if (disposed) throw new ObjectDisposedException("Analyzer");
+        if (cleaner != null) {
+            cleaned.Clear();
+            cleaner.Finish(cleaned);
+            FeedCleaned(onFrame);
+        }
+        if (frames != 0 || pushed == 0) return;
+        var silence = new float[nextEnd - pushed];
+        Feed(silence, silence.Length, onFrame);
+    }
+
+    void FeedCleaned(Action<Frame> onFrame) {
+        if (cleanedBlock.Length < cleaned.Count) cleanedBlock = new float[cleaned.Capacity];
+        cleaned.CopyTo(cleanedBlock);
+        Feed(cleanedBlock, cleaned.Count, onFrame);
+    }
+
+    void Feed(float[] samples, int count, Action<Frame> onFrame) {
         int from = 0;
         while (count > 0) {
             // Up to the next frame, the end of the ring or the end of the input.
@@ -666,13 +703,6 @@ public sealed class Analyzer : IDisposable {
                 nextEnd += hop;
             }
         }
-    }
-
-    // Ends the stream: one that never filled the ring is analysed once, padded with silence.
-    public void Finish(Action<Frame> onFrame) {
-        if (frames != 0 || pushed == 0) return;
-        var silence = new float[nextEnd - pushed];
-        Push(silence, silence.Length, onFrame);
     }
 
     void Run(Action<Frame> onFrame) {
@@ -703,6 +733,251 @@ public sealed class Analyzer : IDisposable {
         disposed = true;
         foreach (IntPtr memory in new[] {job, ring, means, deviations, profiles, mfcc, scores, result})
             Marshal.FreeHGlobal(memory);
+    }
+}
+
+// Taking steady background noise (hiss, hum, a fan, a room) out of captured audio before the job
+// hears it, as the host SDK's NoiseCleaner does, value for value: in noise the vowels' frames go
+// to silence and to each other. Spectral subtraction over frames of about 21 ms (the nearest power
+// of two at the rate) at half-frame hops with a square-root Hann window on both sides; the noise
+// in each bin is the mean power of the quietest tenth of the last 5 s of frames, and each bin keeps
+// sqrt(max(1 - 3 x noise / power, 0.25^2)) of its amplitude, its power the mean over the frame and
+// its neighbours. The cleaned samples come out in order and aligned with the input, fewer than
+// Latency samples late (32 ms at 48 kHz); Finish gives the rest, as many in all as were pushed.
+// It allocates only when constructed (and when `output` grows).
+public sealed class NoiseCleanerSettings {
+    public double Oversubtraction = 3.0;  // noise powers taken off each bin's
+    public double Floor = 0.25;           // least share of a bin's amplitude kept
+    public double QuietShare = 0.1;       // of the recent frames, those taken as noise
+    public double MemorySeconds = 5.0;    // how far back the noise is looked for
+    public bool LookAhead = true;         // each frame's power averaged with the next frame's too
+}
+
+public sealed class NoiseCleaner {
+    const double FrameSeconds = 0.0213;
+    const double LeastPower = 1e-30;  // a silent bin keeps its (zero) amplitude
+
+    readonly NoiseCleanerSettings settings;
+    readonly int length, hop, bins, memory;
+    readonly double[] window, twiddleRe, twiddleIm, workRe, workIm, input;
+    readonly int[] reversed;
+    readonly double[] powers, energies, spectraRe, spectraIm, noise, heard, output;
+    readonly long[] order;  // candidate frames, the quietest first once chosen
+    readonly IComparer<long> quieter;
+    int filled;
+    long frames, pushed, emitted;
+    int discard;
+
+    public NoiseCleaner(int sampleRate, NoiseCleanerSettings settings = null) {
+        this.settings = settings ?? new NoiseCleanerSettings();
+        var s = this.settings;
+        if (sampleRate < 1000) {
+            throw new ArgumentOutOfRangeException("sampleRate", "at least 1000 Hz");
+        }
+        if (!(s.Oversubtraction >= 0) || !(s.Floor >= 0 && s.Floor <= 1) ||
+            !(s.QuietShare > 0 && s.QuietShare <= 1) ||
+            !(s.MemorySeconds > 0 && s.MemorySeconds <= 3600)) {
+            throw new ArgumentException("NoiseCleaner: oversubtraction at least 0, floor 0 to 1, " +
+                                        "quiet share above 0 up to 1, memory above 0 up to 3600 s");
+        }
+        int bits = (int)Math.Round(Math.Log(sampleRate * FrameSeconds) / Math.Log(2.0),
+                                   MidpointRounding.AwayFromZero);
+        length = 1 << bits;
+        hop = length / 2;
+        bins = length / 2 + 1;
+        memory = (int)Math.Max(3L, (long)Math.Round(s.MemorySeconds * sampleRate / hop,
+                                                     MidpointRounding.AwayFromZero));
+        window = new double[length];
+        for (int i = 0; i < length; ++i) {
+            window[i] = Math.Sqrt(0.5 - 0.5 * Math.Cos(2 * Math.PI * i / length));
+        }
+        twiddleRe = new double[length / 2];
+        twiddleIm = new double[length / 2];
+        for (int k = 0; k < length / 2; ++k) {
+            double angle = -2 * Math.PI * k / length;
+            twiddleRe[k] = Math.Cos(angle);
+            twiddleIm[k] = Math.Sin(angle);
+        }
+        reversed = new int[length];
+        for (int i = 0; i < length; ++i) {
+            int r = 0;
+            for (int b = 0; b < bits; ++b) r |= ((i >> b) & 1) << (bits - 1 - b);
+            reversed[i] = r;
+        }
+        workRe = new double[length];
+        workIm = new double[length];
+        input = new double[length + 1];  // a frame is taken as soon as one is there
+        powers = new double[(long)memory * bins];
+        energies = new double[memory];
+        spectraRe = new double[2 * bins];  // the frame before the newest, the newest
+        spectraIm = new double[2 * bins];
+        noise = new double[bins];
+        heard = new double[bins];
+        output = new double[length];  // the overlap-add of the last frame
+        order = new long[memory];
+        quieter = Comparer<long>.Create((a, b) => {
+            double ea = energies[a % memory], eb = energies[b % memory];
+            return ea < eb ? -1 : ea > eb ? 1 : a.CompareTo(b);
+        });
+        Reset();
+    }
+
+    public int FrameLength { get { return length; } }
+    public int Latency { get { return length + (settings.LookAhead ? hop : 0); } }
+
+    // Samples that are not finite are taken as 0. Appends the cleaned samples known so far.
+    public void Push(float[] samples, int count, List<float> cleaned) {
+        if (count < 0 || count > samples.Length) throw new ArgumentOutOfRangeException("count");
+        for (int i = 0; i < count; ++i) {
+            float x = samples[i];
+            input[filled++] = float.IsNaN(x) || float.IsInfinity(x) ? 0.0 : x;
+            ++pushed;
+            if (filled >= length) TakeFrame(cleaned);
+        }
+    }
+
+    // Appends the samples still held back; afterwards the cleaner starts a new stream.
+    public void Finish(List<float> cleaned) {
+        // Two frames of zeros after the stream: every sample of it then lies in frames that are
+        // taken, and the last of them has a (silent) frame after it.
+        for (int i = 0; i < 2 * length; ++i) {
+            input[filled++] = 0.0;
+            if (filled >= length) TakeFrame(cleaned);
+        }
+        if (settings.LookAhead && frames > 0) {
+            HeardAround(frames - 1, -1);  // the stream's last frame has none after it
+            Synthesise(bins, cleaned);
+        }
+        Emit(cleaned, length - hop);
+        Reset();
+    }
+
+    void Reset() {
+        Array.Clear(input, 0, input.Length);
+        filled = length;  // the stream starts half a frame into its first frame's reach
+        Array.Clear(powers, 0, powers.Length);
+        Array.Clear(output, 0, output.Length);
+        frames = pushed = emitted = 0;
+        discard = length;
+    }
+
+    void TakeFrame(List<float> cleaned) {
+        for (int i = 0; i < length; ++i) {
+            workRe[i] = input[i] * window[i];
+            workIm[i] = 0.0;
+        }
+        Array.Copy(input, hop, input, 0, filled - hop);
+        filled -= hop;
+        Transform(false);
+        long t = frames++;
+        int power = (int)(t % memory) * bins;
+        double energy = 0;
+        for (int k = 0; k < bins; ++k) {
+            powers[power + k] = workRe[k] * workRe[k] + workIm[k] * workIm[k];
+            energy += powers[power + k];
+        }
+        energies[t % memory] = energy;
+        // The frame before this one can be made now that this one's power is known.
+        Array.Copy(spectraRe, bins, spectraRe, 0, bins);
+        Array.Copy(spectraIm, bins, spectraIm, 0, bins);
+        Array.Copy(workRe, 0, spectraRe, bins, bins);
+        Array.Copy(workIm, 0, spectraIm, bins, bins);
+        if (settings.LookAhead && t >= 1) {
+            HeardAround(t - 1, power);
+            Synthesise(0, cleaned);
+        }
+        // This frame's noise: the quietest share of the frames up to it (ties to the older),
+        // summed oldest first.
+        long first = t + 1 > memory ? t + 1 - memory : 0;
+        int candidates = (int)(t + 1 - first);
+        for (int f = 0; f < candidates; ++f) order[f] = first + f;
+        int quiet = Math.Max(1, (int)(settings.QuietShare * candidates));
+        Array.Sort(order, 0, candidates, quieter);
+        Array.Sort(order, 0, quiet);
+        Array.Clear(noise, 0, bins);
+        for (int q = 0; q < quiet; ++q) {
+            int p = (int)(order[q] % memory) * bins;
+            for (int k = 0; k < bins; ++k) noise[k] += powers[p + k];
+        }
+        for (int k = 0; k < bins; ++k) noise[k] /= quiet;
+        if (!settings.LookAhead) {
+            Array.Copy(powers, power, heard, 0, bins);
+            Synthesise(bins, cleaned);
+        }
+    }
+
+    // The power the gain of `frame` weighs against the noise: the mean of that frame's and its
+    // two neighbours' (`after` the offset of the next one's, -1 for none), a missing one 0.
+    void HeardAround(long frame, int after) {
+        int before = frame >= 1 ? (int)((frame - 1) % memory) * bins : -1;
+        int at = (int)(frame % memory) * bins;
+        for (int k = 0; k < bins; ++k) {
+            heard[k] = ((before >= 0 ? powers[before + k] : 0.0) + powers[at + k] +
+                        (after >= 0 ? powers[after + k] : 0.0)) / 3.0;
+        }
+    }
+
+    // Adds the cleaned frame (the spectrum at `spectrum` in the pair) into the overlap, whose
+    // first hop is then final.
+    void Synthesise(int spectrum, List<float> cleaned) {
+        double least = settings.Floor * settings.Floor;
+        for (int k = 0; k < bins; ++k) {
+            double kept = 1.0 - settings.Oversubtraction * noise[k] / Math.Max(heard[k], LeastPower);
+            double gain = Math.Sqrt(Math.Max(kept, least));
+            workRe[k] = spectraRe[spectrum + k] * gain;
+            workIm[k] = spectraIm[spectrum + k] * gain;
+        }
+        for (int k = 1; k + 1 < bins; ++k) {
+            workRe[length - k] = workRe[k];
+            workIm[length - k] = -workIm[k];
+        }
+        Transform(true);
+        double scale = 1.0 / length;
+        for (int i = 0; i < length; ++i) output[i] += workRe[i] * scale * window[i];
+        Emit(cleaned, hop);
+    }
+
+    void Emit(List<float> cleaned, int count) {
+        for (int i = 0; i < count; ++i) {
+            if (discard > 0) {
+                --discard;
+            } else if (emitted < pushed) {
+                cleaned.Add((float)output[i]);
+                ++emitted;
+            }
+        }
+        Array.Copy(output, count, output, 0, length - count);
+        Array.Clear(output, length - count, count);
+    }
+
+    // An in-place radix-2 transform of work: forward, or inverse without the 1 / n.
+    void Transform(bool inverse) {
+        for (int i = 0; i < length; ++i) {
+            int r = reversed[i];
+            if (i < r) {
+                double re = workRe[i], im = workIm[i];
+                workRe[i] = workRe[r];
+                workIm[i] = workIm[r];
+                workRe[r] = re;
+                workIm[r] = im;
+            }
+        }
+        for (int half = 1; half < length; half *= 2) {
+            int stride = length / (2 * half);
+            for (int start = 0; start < length; start += 2 * half) {
+                for (int k = 0; k < half; ++k) {
+                    double wr = twiddleRe[k * stride];
+                    double wi = inverse ? -twiddleIm[k * stride] : twiddleIm[k * stride];
+                    int a = start + k, b = start + half + k;
+                    double oddRe = workRe[b] * wr - workIm[b] * wi;
+                    double oddIm = workRe[b] * wi + workIm[b] * wr;
+                    workRe[b] = workRe[a] - oddRe;
+                    workIm[b] = workIm[a] - oddIm;
+                    workRe[a] += oddRe;
+                    workIm[a] += oddIm;
+                }
+            }
+        }
     }
 }
 

@@ -151,6 +151,8 @@ void NoiseCleaner::TakeFrame(std::vector<float>& out) {
     };
     std::nth_element(order_.begin(), order_.begin() + static_cast<long>(quiet - 1), order_.end(),
                      quieter);
+    // Summed oldest first, an order any other host (the C# one) can repeat bit for bit.
+    std::sort(order_.begin(), order_.begin() + static_cast<long>(quiet));
     std::fill(noise_.begin(), noise_.end(), 0.0);
     for (size_t q = 0; q < quiet; ++q) {
         const double* p = &powers_[(order_[q] % memory_) * bins_];
