@@ -56,7 +56,7 @@ def analyze(files, profile, out):
                if not os.path.exists(os.path.join(out, os.path.basename(f)[:-4] + ".csv"))]
     for start in range(0, len(missing), 500):  # keep the command line short
         subprocess.run([EVALUATE.TOOL, "analyze", "--force", "-q", "-j", "2", "--no-smoothing",
-                        "-f", "csv", "-p", profile, "-o", out] + missing[start:start + 500], check=True)
+                        "--keep-noise", "-f", "csv", "-p", profile, "-o", out] + missing[start:start + 500], check=True)
     return {f: read_frames(os.path.join(out, os.path.basename(f)[:-4] + ".csv")) for f in files}
 
 

@@ -126,7 +126,7 @@ def analyses(work, name, profile, adapt):
     os.makedirs(folder, exist_ok=True)
     if adapt:
         profile = EVALUATE.adapted_profiles(CORPUS, profile, folder)
-    results = EVALUATE.evaluate(CORPUS, profile, [], folder, CONDITIONS)
+    results = EVALUATE.evaluate(CORPUS, profile, ["--keep-noise"], folder, CONDITIONS)
     counts = {condition: results[condition]["voices"] for condition in CONDITIONS}
     with open(cache + ".part", "w") as f:
         json.dump(counts, f)

@@ -70,8 +70,8 @@ def voice_of(file):
 
 def analyze(files, profile, extra, out):
     """Every frame of every file: (time, volume, scores by phoneme), phoneme names."""
-    arguments = [TOOL, "analyze", "--force", "-q", "-j", "2", "-f", "csv", "--no-smoothing", "-o",
-                 out]
+    arguments = [TOOL, "analyze", "--force", "-q", "-j", "2", "-f", "csv", "--no-smoothing",
+                 "--keep-noise", "-o", out]
     if profile:
         arguments += ["-p", profile]
     subprocess.run(arguments + extra + files, check=True)
@@ -313,7 +313,8 @@ def stream(args, work):
         for name, (files, segments), margin in sets:
             frames = {}
             for file in files:
-                arguments = [TOOL, "analyze", "-", "-q", "-f", "csv"] + option + args.extra
+                arguments = ([TOOL, "analyze", "-", "-q", "-f", "csv", "--keep-noise"] + option +
+                             args.extra)
                 if args.profile:
                     arguments += ["-p", args.profile]
                 if option == ["--no-smoothing"]:
@@ -459,7 +460,8 @@ def tool_agrees(frames, names, rows_of, switch_cost, profile, extra, work):
     files = sorted(frames)
     out = os.path.join(work, "tool-smoothed")
     os.makedirs(out, exist_ok=True)
-    arguments = [TOOL, "analyze", "--force", "-q", "-j", "2", "-f", "csv", "-o", out]
+    arguments = [TOOL, "analyze", "--force", "-q", "-j", "2", "-f", "csv", "--keep-noise", "-o",
+                 out]
     if profile:
         arguments += ["-p", profile]
     subprocess.run(arguments + extra + files, check=True)

@@ -127,8 +127,8 @@ def main():
                                os.path.join(corpus, "validation", condition), factor, rate,
                                args.jobs)
         with tempfile.TemporaryDirectory(dir=args.work) as work:
-            by_factor[factor] = evaluator.evaluate(corpus, args.profile, args.extra, work,
-                                                   conditions)
+            extra = ["--keep-noise"] + args.extra  # as the figures were measured
+            by_factor[factor] = evaluator.evaluate(corpus, args.profile, extra, work, conditions)
     lines = ["%-9s " % "condition" + " ".join("%8s" % ("F=%g" % f) for f in factors) +
              "   oracle  fixed"]
     summary = {}

@@ -65,8 +65,8 @@ TEST_F(ToolAnalyze, ThreadsAndProfileFileChangeNothing) {
     EXPECT_EQ(one.out, file.out);
 }
 
-// --clean-noise: the rows of the same times on any number of threads, the pauses' steady noise
-// quieter, the vowel as loud.
+// By default the noise is cleaned out: the rows of the same times as with --keep-noise, on any
+// number of threads, the pauses' steady noise quieter, the vowel as loud.
 TEST_F(ToolAnalyze, CleaningNoiseKeepsTheRowsAndQuietensThePauses) {
     const int rate = 48000;
     std::vector<float> samples(size_t(rate) * 3);
@@ -78,9 +78,9 @@ TEST_F(ToolAnalyze, CleaningNoiseKeepsTheRowsAndQuietensThePauses) {
         if (i >= size_t(rate) && i < size_t(rate) * 2) samples[i] += vowel[i - size_t(rate)];
     }
     Write(Path("noisy.wav"), WavBytes(rate, 1, samples));
-    const ToolRun plain = Run({"analyze", Path("noisy.wav"), "-q"});
-    const ToolRun one = Run({"analyze", Path("noisy.wav"), "-q", "--clean-noise", "-j", "1"});
-    const ToolRun two = Run({"analyze", Path("noisy.wav"), "-q", "--clean-noise", "-j", "2"});
+    const ToolRun plain = Run({"analyze", Path("noisy.wav"), "-q", "--keep-noise"});
+    const ToolRun one = Run({"analyze", Path("noisy.wav"), "-q", "-j", "1"});
+    const ToolRun two = Run({"analyze", Path("noisy.wav"), "-q", "-j", "2"});
     ASSERT_EQ(plain.status, 0) << plain.err;
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(one.out, two.out);
@@ -105,7 +105,7 @@ TEST_F(ToolAnalyze, CleaningNoiseKeepsTheRowsAndQuietensThePauses) {
     EXPECT_LT(mean(after, 2.3, 2.9), mean(before, 2.3, 2.9) / 3);  // 10 dB quieter at least
     EXPECT_NEAR(mean(after, 1.3, 1.7) / mean(before, 1.3, 1.7), 1.0, 0.06);
     // The option is the labelling commands' only: profiles learn from recordings as they are.
-    EXPECT_EQ(Run({"calibrate", "--help"}).out.find("--clean-noise"), std::string::npos);
+    EXPECT_EQ(Run({"calibrate", "--help"}).out.find("--keep-noise"), std::string::npos);
 }
 
 TEST_F(ToolAnalyze, RingLengthMakesOneBlockAtTheAnalysisRate) {

@@ -13,7 +13,8 @@ run(${MCS} -nologo -warnaserror -main:Tests -r:System.Core -out:${WORK}/vocetta-
     ${SOURCE}/Vocetta.cs ${SOURCE}/Sample.cs ${SOURCE}/Tests.cs)
 # The sample reads 16-bit PCM WAV; the tool reads that same file.
 run(${SOX} ${RECORDING} -b 16 -e signed-integer ${WORK}/recording.wav)
-run(${TOOL} analyze -q --no-smoothing --silence -40 ${WORK}/recording.wav -o ${WORK}/tool.csv)
+run(${TOOL} analyze -q --keep-noise --no-smoothing --silence -40 ${WORK}/recording.wav
+    -o ${WORK}/tool.csv)
 run(${MONO} ${WORK}/vocetta-sample.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav)
 file(WRITE ${WORK}/sample.csv "${out}")
 # The host's symbol as the public header names it, for the tests to compare.
@@ -27,26 +28,26 @@ set(symbol ${CMAKE_MATCH_1})
 # 50 ms, rest below -40 dBFS) and the margins and dips the tests give the C# mouth: cues without hold or
 # closures follow the frames, and a keyframe every 10 ms falls in each frame's cue once.
 foreach(set cartoon visemes)
-  run(${TOOL} analyze -q --cues --shapes ${set} --min-hold 0 --closure 0 --attack 20
+  run(${TOOL} analyze -q --keep-noise --cues --shapes ${set} --min-hold 0 --closure 0 --attack 20
       --release 50 --closed-margin 2 --lip-margin 8 --closed-dip 6 --lip-dip 12 --dip-window 100
       --silence -40 --keyframes --fps 100
       ${WORK}/recording.wav
       -o ${WORK}/${set}.tsv)
 endforeach()
 # The same recording streamed through standard input: the labels the C# smoother must give.
-execute_process(COMMAND ${TOOL} analyze -q - INPUT_FILE ${WORK}/recording.wav
+execute_process(COMMAND ${TOOL} analyze -q --keep-noise - INPUT_FILE ${WORK}/recording.wav
                 OUTPUT_FILE ${WORK}/stream.csv RESULT_VARIABLE status ERROR_VARIABLE err)
 if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${TOOL} analyze - < ${WORK}/recording.wav failed (${status}):\n${err}")
+  message(FATAL_ERROR "${TOOL} analyze --keep-noise - < ${WORK}/recording.wav failed (${status}):\n${err}")
 endif()
 # A noisy copy (pink noise about 30 dB under the speech, repeatable), streamed with the noise
-# cleaned: the labels the C# cleaner, analyzer and smoother must give.
+# cleaned, as the tool does by default: the labels the C# cleaner, analyzer and smoother must give.
 run(${SOX} -R ${WORK}/recording.wav ${WORK}/noise.wav synth pinknoise vol 0.02)
 run(${SOX} -R -m -v 1 ${WORK}/recording.wav -v 1 ${WORK}/noise.wav ${WORK}/noisy.wav)
-execute_process(COMMAND ${TOOL} analyze -q --clean-noise - INPUT_FILE ${WORK}/noisy.wav
+execute_process(COMMAND ${TOOL} analyze -q - INPUT_FILE ${WORK}/noisy.wav
                 OUTPUT_FILE ${WORK}/noisy-stream.csv RESULT_VARIABLE status ERROR_VARIABLE err)
 if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${TOOL} analyze --clean-noise - < ${WORK}/noisy.wav failed (${status}):\n${err}")
+  message(FATAL_ERROR "${TOOL} analyze - < ${WORK}/noisy.wav failed (${status}):\n${err}")
 endif()
 run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
     ${WORK}/tool.csv ${WORK}/sample.csv ${symbol} ${WORK}/cartoon.tsv ${WORK}/visemes.tsv

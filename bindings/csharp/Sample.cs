@@ -1,6 +1,7 @@
 // A console host: analyses a 16-bit PCM WAV file through Vocetta.cs and prints one CSV row per
-// frame, as `vocetta analyze --no-smoothing --silence DB` does: the block's centre time, the
-// phoneme (sil below the gate or where the job scored nothing), the volume and every score.
+// frame, as `vocetta analyze --keep-noise --no-smoothing --silence DB` does: the block's centre
+// time, the phoneme (sil below the gate or where the job scored nothing), the volume and every
+// score.
 // With a shape set (cartoon or visemes) it drives a mouth instead, as an engine would, and
 // prints per frame the shape to show, the jaw opening and every shape's weight.
 //

@@ -292,8 +292,8 @@ static class Tests {
     }
 
     // The C# analyzer and smoother with the stream's gate (-40 dBFS) and lag (20 ms, two hops)
-    // label every frame as `vocetta analyze -` does, and with the noise cleaned as
-    // `vocetta analyze - --clean-noise` does.
+    // label every frame as `vocetta analyze - --keep-noise` does, and with the noise cleaned as
+    // `vocetta analyze -` (by default) does.
     static void StreamAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
                                      float[] samples, int rate, string stream, bool cleanNoise,
                                      string name) {

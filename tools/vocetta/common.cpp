@@ -25,9 +25,9 @@ void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfil
 }
 
 void AddCleaningOption(CommandLine& line, CommonOptions& options) {
-    line.Flag("--clean-noise", options.cleanNoise,
-              "take the recording's steady background noise (hiss, hum, a room) out before "
-              "analysing it; a stream's rows then come about 32 ms later");
+    line.Flag("--keep-noise", options.keepNoise,
+              "analyse the recording as it is; by default its steady background noise (hiss, hum, "
+              "a room) is taken out first, and a stream's rows come about 32 ms later");
 }
 
 void AddForceOption(CommandLine& line, CommonOptions& options) {
@@ -67,7 +67,7 @@ BatchSettings BatchFromOptions(const CommonOptions& options, const char* label) 
                             ? (options.quiet ? ProgressMode::None : ProgressMode::Bar)
                             : ParseProgressMode(options.progress);
     settings.command = label;
-    settings.cleanNoise = options.cleanNoise;
+    settings.cleanNoise = !options.keepNoise;
     return settings;
 }
 

@@ -26,17 +26,18 @@ struct CommonOptions {
     double hopMs = kDefaultHopMs;
     int jobs = DefaultThreads();
     bool quiet = false;
-    std::string progress;  // empty: the bar, unless quiet
-    bool force = false;    // replace output files that exist
-    bool cleanNoise = false;
+    std::string progress;    // empty: the bar, unless quiet
+    bool force = false;      // replace output files that exist
+    bool keepNoise = false;  // analyse the audio as recorded, its steady noise left in
 
     Existing existing() const { return force ? Existing::Replace : Existing::Refuse; }
 };
 
 // -p (unless the subcommand names its profile otherwise), --hop, -j, -q and --library.
 void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfile = true);
-// --clean-noise, for subcommands that label recordings (not those that build profiles: the
-// built-in one learnt from noisy copies as recorded, and does better on them than on cleaned ones).
+// --keep-noise, for subcommands that label recordings, which clean the noise out by default (not
+// those that build profiles: the built-in one learnt from noisy copies as recorded, and does
+// better on them than on cleaned ones).
 void AddCleaningOption(CommandLine& line, CommonOptions& options);
 // --force, for subcommands that write files.
 void AddForceOption(CommandLine& line, CommonOptions& options);

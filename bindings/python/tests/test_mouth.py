@@ -253,6 +253,7 @@ def test_cues_need_known_shapes():
      ["--closed-dip", "3", "--lip-dip", "0", "--dip-window", "200"]),
     ({"attack_ms": 20, "release_ms": 50, "silence_db": -45, "hop_ms": 7.3},
      ["--attack", "20", "--release", "50", "--silence", "-45", "--hop", "7.3"]),
+    ({"clean_noise": False}, ["--keep-noise"]),
 ])
 def test_cues_file_writes_what_the_tool_writes(options, arguments):
     cues = vocetta.cues_file(SAMPLE, **options)
@@ -324,8 +325,8 @@ def test_streaming_labels_with_smoothing_are_the_tools_from_a_pipe(tmp_path, lag
                                                                       analyzer._native.count)
         times.extend(frames.time)
     assert len(times) == analyzer._native.count - lag_frames
-    rows = [line.split(",") for line in tool("analyze", "-q", "-", "--lag", str(lag_ms),
-                                             stdin=path.read_bytes()).splitlines()[1:]]
+    rows = [line.split(",") for line in tool("analyze", "-q", "-", "--keep-noise", "--lag",
+                                             str(lag_ms), stdin=path.read_bytes()).splitlines()[1:]]
     labels = analyzer.frames.phoneme
     assert labels == [row[1] for row in rows]
     assert times == pytest.approx([float(row[0]) for row in rows[:len(times)]], abs=1e-3)
@@ -337,7 +338,8 @@ def test_streaming_labels_with_smoothing_are_the_tools_from_a_pipe(tmp_path, lag
     analyzer.push(samples[:rate // 2])
     analyzer.finish()
     longer = sample_wav(tmp_path, np.concatenate([samples, samples[:rate // 2]]), "longer.wav")
-    whole = [line.split(",")[1] for line in tool("analyze", "-q", "-", "--lag", str(lag_ms),
+    whole = [line.split(",")[1] for line in tool("analyze", "-q", "-", "--keep-noise", "--lag",
+                                                 str(lag_ms),
                                                  stdin=longer.read_bytes()).splitlines()[1:]]
     assert len(analyzer.frames.phoneme) == len(whole) > end
     assert analyzer.frames.phoneme[end:] == whole[end:]
@@ -357,7 +359,7 @@ def test_streaming_with_noise_cleaned_labels_as_the_tool_from_a_pipe(tmp_path):
     for _ in push_in_pieces(analyzer, noisy, 4):
         pass
     assert analyzer.pushed == len(noisy)
-    rows = [line.split(",") for line in tool("analyze", "-q", "-", "--clean-noise",
+    rows = [line.split(",") for line in tool("analyze", "-q", "-",
                                              stdin=path.read_bytes()).splitlines()[1:]]
     assert analyzer.frames.phoneme == [row[1] for row in rows]
     assert analyzer.frames.volume == pytest.approx([float(row[2]) for row in rows], rel=1e-5)
@@ -395,14 +397,16 @@ def test_a_live_mouth_gives_the_tools_cues_and_its_weights_after_every_push(tmp_
     frames = analyzer.frames
     assert frames.weights.shape == (len(frames), 9) and frames.shape_names == list("ABCDEFGHX")
     cues = vocetta.build_cues(frames.time, frames.shape, len(samples) / rate)
-    assert cues.to_string() == tool("analyze", "-q", "--cues", "--silence", "-40", SAMPLE)
+    assert cues.to_string() == tool("analyze", "-q", "--cues", "--silence", "-40",
+                                    "--keep-noise", SAMPLE)
 
 
 def test_run_over_frames_equals_the_live_mouth():
     samples, rate = vocetta.read_audio(SAMPLE)
     live = vocetta.Analyzer(sample_rate=rate, mouth="visemes")
     live.push(samples)
-    offline = vocetta.MouthShapes(shapes="visemes").run(vocetta.analyze(samples, rate))
+    offline = vocetta.MouthShapes(shapes="visemes").run(
+        vocetta.analyze(samples, rate, clean_noise=False))
     np.testing.assert_array_equal(offline.weights, live.frames.weights)
     np.testing.assert_array_equal(offline.jaw, live.frames.jaw)
     assert offline.shape == live.frames.shape

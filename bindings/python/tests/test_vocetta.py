@@ -99,6 +99,7 @@ def assert_same_frames(frames, header, rows):
     ({"smoothing": False}, ["--no-smoothing"]),
     ({"silence_db": -45.0, "switch_cost": 1.5}, ["--silence", "-45", "--switch-cost", "1.5"]),
     ({"hop_ms": 7.3, "gate_db": -20.0}, ["--hop", "7.3", "--gate", "-20"]),
+    ({"clean_noise": False}, ["--keep-noise"]),
 ])
 def test_analyze_file_labels_as_the_tool(options, arguments):
     frames = vocetta.analyze_file(SAMPLE, **options)
@@ -156,7 +157,7 @@ def test_frames_fall_where_the_ring_fills():
 
 def test_blocks_of_any_size_give_the_whole_recording_frames():
     samples, rate = vocetta.read_audio(SAMPLE)
-    whole = vocetta.analyze(samples, rate, smoothing=False, silence_db=-200)
+    whole = vocetta.analyze(samples, rate, smoothing=False, silence_db=-200, clean_noise=False)
     analyzer = vocetta.Analyzer(sample_rate=rate)
     sizes = np.random.default_rng(7).integers(1, 2000, size=len(samples))
     ends = np.cumsum(sizes)
@@ -184,12 +185,17 @@ def test_scores_and_volume_of_a_tone_by_hand():
     rate = 16000
     amplitude = 0.5
     samples = amplitude * np.sin(2 * np.pi * 500 * np.arange(rate) / rate)
-    frames = vocetta.analyze(samples.astype(np.float32), rate)
+    frames = vocetta.analyze(samples.astype(np.float32), rate, clean_noise=False)
     # RMS of a sine over whole periods (a block of 512 samples holds 16 periods of 500 Hz).
     np.testing.assert_allclose(frames.volume, amplitude / math.sqrt(2), rtol=1e-4)
     np.testing.assert_allclose(frames.scores.sum(axis=1), 1.0, rtol=1e-5)
     assert frames.scores.shape == (len(frames), len(vocetta.load_profile().phonemes))
     assert frames.mfcc.shape == (len(frames), 20)
+    # By default the cleaner takes a tone that never stops for steady noise, and keeps the floor
+    # of its amplitude (a quarter: 12 dB down) once it has heard it a while.
+    cleaned = vocetta.analyze(samples.astype(np.float32), rate)
+    np.testing.assert_allclose(cleaned.volume[len(cleaned) // 2:], 0.25 * amplitude / math.sqrt(2),
+                               rtol=1e-3)
 
 
 def test_a_recording_shorter_than_a_block_gets_one_frame():

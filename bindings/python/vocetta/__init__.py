@@ -242,17 +242,19 @@ class Analyzer:
     lag), which answers for each frame once the frames of `lag_ms` after it have come (0: at
     once, by the best path so far). With a lag, push returns the frames whose labels are known,
     the newest `lag_ms` later, and finish the rest. smoothing=True, silence_db=-40 labels as
-    `vocetta analyze -` labels a stream with the same `--lag` (20 ms by default: on the
-    validation voices' sentence vowels 74.4 % right, against 71.8 % without the wait and 72.5 %
-    unsmoothed); whole recordings get the tool's gate and smoothing from `analyze`.
+    `vocetta analyze - --keep-noise` labels a stream with the same `--lag` (20 ms by default: on
+    the validation voices' sentence vowels 74.4 % right, against 71.8 % without the wait and
+    72.5 % unsmoothed), and with clean_noise=True as `vocetta analyze -`; whole recordings get
+    the tool's gate, cleaning and smoothing from `analyze`.
 
     `mouth` (None, a shape set's name or a MouthShapes for the same profile) is driven by every
     frame: read `analyzer.mouth.weights`, `.jaw` and `.shape` after each push for real time,
     and the frames carry them too.
 
     `clean_noise` takes the steady background noise out of the samples before the analysis, as
-    `vocetta analyze --clean-noise` does (the SDK's NoiseCleaner): better in hiss, hum or room
-    noise, the same on clean audio, and every frame up to 32 ms later at 48 kHz."""
+    `vocetta analyze` does by default (the SDK's NoiseCleaner): better in hiss, hum or room
+    noise, the same on clean audio, and every frame up to 32 ms later at 48 kHz, which is why a
+    live analyzer asks for it."""
 
     def __init__(self, profile=None, sample_rate=48000, hop_ms=DEFAULT_HOP_MS, smoothing=False,
                  silence_db=None, switch_cost=None, mouth=None,
@@ -307,21 +309,22 @@ class Analyzer:
         return _with_mouth(frames, self.mouth.shape_names, weights, jaw, dominant)
 
 
-def _whole(samples, sample_rate, profile, hop_ms):
+def _whole(samples, sample_rate, profile, hop_ms, clean_noise):
     # An analyzer that took a whole recording, frames labelled on their own.
-    analyzer = Analyzer(profile, sample_rate, hop_ms)
+    analyzer = Analyzer(profile, sample_rate, hop_ms, clean_noise=clean_noise)
     analyzer._native.push(np.ascontiguousarray(samples, dtype=np.float32).reshape(-1))
     analyzer._native.finish()
     return analyzer
 
 
 def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFAULT_GATE_DB,
-            silence_db=None, smoothing=True, switch_cost=DEFAULT_SWITCH_COST):
-    """Analyses a whole recording and labels its frames exactly as `vocetta analyze` does: a
-    frame is "sil" when it is more than `gate_db` below the recording's level (or, with
-    `silence_db`, quieter than that fixed dBFS level) or scored nothing, the rest are smoothed
-    into one phoneme track at `switch_cost` per change unless `smoothing` is off."""
-    analyzer = _whole(samples, sample_rate, profile, hop_ms)
+            silence_db=None, smoothing=True, switch_cost=DEFAULT_SWITCH_COST, clean_noise=True):
+    """Analyses a whole recording and labels its frames exactly as `vocetta analyze` does: its
+    steady noise taken out first unless `clean_noise` is off (`--keep-noise`), a frame is "sil"
+    when it is more than `gate_db` below the recording's level (or, with `silence_db`, quieter
+    than that fixed dBFS level) or scored nothing, the rest are smoothed into one phoneme track
+    at `switch_cost` per change unless `smoothing` is off."""
+    analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
     raw = analyzer.frames
     labels = _vocetta.label_frames(analyzer.profile, raw.volume, raw.best, raw.scores,
                                    float(gate_db), None if silence_db is None else float(silence_db),
@@ -469,16 +472,17 @@ def cues(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFA
          silence_db=None, shapes=None, min_hold_ms=None, closure_ms=None, attack_ms=None,
          release_ms=None, sharpness=None, closed_margin=None, lip_margin=None,
          open_priority=None, closed_dip_db=None, lip_dip_db=None, dip_window_ms=None,
-         sound_file=""):
+         sound_file="", clean_noise=True):
     """The mouth cues of a whole recording exactly as `vocetta analyze --cues` makes them, with
     its options by the same names and its defaults (CUE_DEFAULTS): the mouth rests below the
-    recording's silence gate (`gate_db` below its level, or the fixed `silence_db`); see
-    MouthShapes and build_cues for the rest."""
+    recording's silence gate (`gate_db` below its level, or the fixed `silence_db`), and the
+    noise is cleaned out first unless `clean_noise` is off; see MouthShapes and build_cues for
+    the rest."""
     arguments = _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness,
                                closed_margin, lip_margin, open_priority, closed_dip_db,
                                lip_dip_db, dip_window_ms)
     samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
-    analyzer = _whole(samples, sample_rate, profile, hop_ms)
+    analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
     frames = analyzer.frames
     starts, ends, values = _vocetta.recording_cues(
         analyzer.profile, frames.time, frames.volume, frames.best, frames.scores, analyzer.hop,
