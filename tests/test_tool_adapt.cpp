@@ -50,11 +50,23 @@ TEST_F(ToolAdapt, AnchorThenSpeakerOffset) {
     ASSERT_EQ(anchored.speakerMeans.size(), static_cast<size_t>(base.coefficients));
     EXPECT_EQ(anchored.ReferenceRows(), base.ReferenceRows());
 
-    // Adapting to the very recordings of the anchor, without a prior, moves nothing.
-    run = Adapt(calibration,
-                {"-p", Path("anchored.json"), "-o", Path("same.json"), "--prior", "0", "-q"});
+    // The anchor reads the recordings as calibrate did, as they are.
+    run = Adapt(calibration, {"--anchor", "--keep-noise", "-p", calibrated, "-o",
+                              Path("anchored-as-is.json"), "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Host::LoadProfile(Path("anchored-as-is.json")).speakerMeans, anchored.speakerMeans);
+
+    // Adapting to the very recordings of the anchor, read as it read them and without a prior,
+    // moves nothing. By default adapt hears them cleaned, as analyze does: vowels held without a
+    // pause are taken for steady noise in part, and the speaker's mean moves.
+    run = Adapt(calibration, {"-p", Path("anchored.json"), "-o", Path("same.json"), "--prior", "0",
+                              "-q", "--keep-noise"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Host::LoadProfile(Path("same.json")).ReferenceRows(), base.ReferenceRows());
+    run = Adapt(calibration,
+                {"-p", Path("anchored.json"), "-o", Path("cleaned.json"), "--prior", "0", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(Host::LoadProfile(Path("cleaned.json")).speakerMeans, anchored.speakerMeans);
 
     // The speaker: every speech reference moves by the speaker's mean minus the anchor.
     run = Adapt(loud, {"-p", Path("anchored.json"), "-o", Path("speaker.json"), "--prior", "0"});

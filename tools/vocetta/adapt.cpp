@@ -44,6 +44,7 @@ int RunAdapt(const Arguments& arguments) {
     line.Flag("--anchor", options.anchor,
               "set the profile's speakerMeans to the recordings' mean, references unchanged");
     AddCommonOptions(line, options.common);
+    AddCleaningOption(line, options.common);
     AddForceOption(line, options.common);
     if (!line.Parse(arguments)) return kExitOk;
     if (options.inputs.empty()) throw UsageError("no recording given");
@@ -59,9 +60,11 @@ int RunAdapt(const Arguments& arguments) {
     const std::string origin = options.common.profile.empty() ? std::string("the built-in profile")
                                                               : options.common.profile;
     if (options.anchor) {
-        // The anchor is the plain mean of the recordings' speech frames, without a prior.
+        // The anchor is the plain mean of the recordings' speech frames, without a prior, read as
+        // calibrate read them.
         profile.speakerMeans.assign(static_cast<size_t>(profile.coefficients), 0.0f);
         options.priorFrames = 0;
+        options.common.keepNoise = true;
     } else if (profile.speakerMeans.empty()) {
         throw ToolError(origin +
                         ": the profile has no speakerMeans, so there is nothing to adapt "
