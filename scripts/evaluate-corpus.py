@@ -23,7 +23,9 @@ times the corpus's own), scored like `speech`.
 
 --adapt scores each validation voice with the profile adapted to that voice (`vocetta adapt`,
 unsupervised: the audio of its clean sustained takes and its sentences, never their labels), in
-every condition, as a user who adapts to a character's lines would get.
+every condition, as a user who adapts to a character's lines would get. --adapt-from snr20 adapts
+to those takes instead (a character whose lines are noisy); --adapt-keep-noise has adapt read them
+as they are rather than cleaned.
 
 --voices de3,de6,de+linda scores those validation voices only (a language's, say).
 
@@ -145,17 +147,19 @@ def evaluate(corpus, profile, extra, work, conditions, voices=None, sentences=No
     return results
 
 
-def adapted_profiles(corpus, profile, work, voices=None, group="validation"):
-    """Each validation voice's own profile, adapted to the audio of its clean takes and sentences."""
+def adapted_profiles(corpus, profile, work, voices=None, group="validation",
+                     conditions=("clean", "speech"), options=()):
+    """Each validation voice's own profile, adapted to the audio of its recordings of `conditions`
+    (its clean takes and sentences), `options` given to vocetta adapt."""
     recordings = {}
-    for condition in ("clean", "speech"):
+    for condition in conditions:
         folder = os.path.join(corpus, group, condition)
         for file in sorted(labels_of(folder, voices)):
             recordings.setdefault(voice_of(file), []).append(os.path.join(folder, file))
     profiles = {}
     for voice, files in sorted(recordings.items()):
         profiles[voice] = os.path.join(work, "adapted-%s.json" % voice)
-        arguments = [TOOL, "adapt", "--force", "-q", "-j", "2", "-o", profiles[voice]]
+        arguments = [TOOL, "adapt", "--force", "-q", "-j", "2", "-o", profiles[voice], *options]
         if profile:
             arguments += ["-p", profile]
         subprocess.run(arguments + files, check=True)
@@ -214,6 +218,10 @@ def main():
                         "(scripts/make-sentences.py)")
     parser.add_argument("--adapt", action="store_true",
                         help="score each voice with the profile adapted to its own audio")
+    parser.add_argument("--adapt-from", default="clean,speech",
+                        help="the conditions --adapt learns each voice from (default clean,speech)")
+    parser.add_argument("--adapt-keep-noise", action="store_true",
+                        help="--adapt reads the recordings as they are, not cleaned")
     parser.add_argument("--voices", help="comma-separated validation voices to score (default: all)")
     parser.add_argument("--group", choices=["first", "festival"], default="first",
                         help="validation group: the first voices, or the Festival voices of "
@@ -228,8 +236,11 @@ def main():
         sys.exit("%s: no %s folder (made by scripts/make-corpus.py%s)" % (
             args.corpus, group, " --festival" if args.group == "festival" else ""))
     with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as work:
-        profile = (adapted_profiles(args.corpus, args.profile, work, voices, group) if args.adapt
-                   else args.profile)
+        profile = args.profile
+        if args.adapt:
+            profile = adapted_profiles(args.corpus, args.profile, work, voices, group,
+                                       args.adapt_from.split(","),
+                                       ["--keep-noise"] if args.adapt_keep_noise else [])
         results = evaluate(args.corpus, profile, args.extra, work, args.conditions.split(","),
                            voices, args.sentences, group)
     print(report(results))

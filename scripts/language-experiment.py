@@ -125,7 +125,7 @@ def analyses(work, name, profile, adapt):
             return json.load(f)
     os.makedirs(folder, exist_ok=True)
     if adapt:
-        profile = EVALUATE.adapted_profiles(CORPUS, profile, folder)
+        profile = EVALUATE.adapted_profiles(CORPUS, profile, folder, options=["--keep-noise"])
     results = EVALUATE.evaluate(CORPUS, profile, ["--keep-noise"], folder, CONDITIONS)
     counts = {condition: results[condition]["voices"] for condition in CONDITIONS}
     with open(cache + ".part", "w") as f:
