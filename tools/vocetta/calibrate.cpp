@@ -369,9 +369,6 @@ int RunCalibrate(const Arguments& arguments) {
     collection.deviations.assign(m, 0.0);
     collection.frameRows.resize(files.size());
     const RecordingRows recordings = GroupByRecording(files);
-    // As they are: the built-in profile learnt from noisy copies, and does better on them than it
-    // did calibrated on cleaned ones.
-    options.common.keepNoise = true;
     AnalyseForProfile(options.common, "vocetta calibrate", profile, recordings.paths,
                       [&](size_t index, const Recording&, const Analysis& analysis) {
                           for (const size_t row : recordings.rows[index])

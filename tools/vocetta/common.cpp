@@ -25,6 +25,7 @@ void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfil
 }
 
 void AddCleaningOption(CommandLine& line, CommonOptions& options) {
+    options.cleansNoise = true;
     line.Flag("--keep-noise", options.keepNoise,
               "analyse the recording as it is; by default its steady background noise (hiss, hum, "
               "a room) is taken out first, and a stream's rows come about 32 ms later");
@@ -67,7 +68,7 @@ BatchSettings BatchFromOptions(const CommonOptions& options, const char* label) 
                             ? (options.quiet ? ProgressMode::None : ProgressMode::Bar)
                             : ParseProgressMode(options.progress);
     settings.command = label;
-    settings.cleanNoise = !options.keepNoise;
+    settings.cleanNoise = options.cleansNoise && !options.keepNoise;
     return settings;
 }
 

@@ -26,19 +26,20 @@ struct CommonOptions {
     double hopMs = kDefaultHopMs;
     int jobs = DefaultThreads();
     bool quiet = false;
-    std::string progress;    // empty: the bar, unless quiet
-    bool force = false;      // replace output files that exist
-    bool keepNoise = false;  // analyse the audio as recorded, its steady noise left in
+    std::string progress;      // empty: the bar, unless quiet
+    bool force = false;        // replace output files that exist
+    bool cleansNoise = false;  // the subcommand offers --keep-noise, and cleans without it
+    bool keepNoise = false;    // --keep-noise: the audio as recorded, its steady noise left in
 
     Existing existing() const { return force ? Existing::Replace : Existing::Refuse; }
 };
 
 // -p (unless the subcommand names its profile otherwise), --hop, -j, -q and --library.
 void AddCommonOptions(CommandLine& line, CommonOptions& options, bool withProfile = true);
-// --keep-noise, for the subcommands that clean the noise out by default: those that label
-// recordings, and adapt, whose speaker mean should be that of the audio analyze hears (calibrate
-// reads recordings as they are: the built-in profile learnt from noisy copies as recorded, and
-// does better on them than on cleaned ones).
+// Makes the subcommand clean the noise out of its recordings, and offers --keep-noise: for those
+// that label recordings, and adapt, whose speaker mean should be that of the audio analyze hears.
+// Without it a subcommand reads recordings as they are, as calibrate does: the built-in profile
+// learnt from noisy copies as recorded, and does better on them than on cleaned ones.
 void AddCleaningOption(CommandLine& line, CommonOptions& options);
 // --force, for subcommands that write files.
 void AddForceOption(CommandLine& line, CommonOptions& options);
@@ -55,8 +56,8 @@ void CheckOneRecordingToAFile(const CommonOptions& options, const std::vector<st
 BatchSettings BatchFromOptions(const CommonOptions& options, const char* label);
 
 // Every recording analysed without phoneme scores, for what builds a profile from them (calibrate,
-// adapt): `done` as RunBatch's, the noise cleaned out unless options.keepNoise. ToolError when any
-// recording could not be used, so that no profile is written from part of them.
+// adapt): `done` as RunBatch's, cleaned as BatchFromOptions says. ToolError when any recording
+// could not be used, so that no profile is written from part of them.
 void AnalyseForProfile(const CommonOptions& options, const char* label, const Profile& profile,
                        const std::vector<std::string>& paths,
                        const std::function<void(size_t, const Recording&, const Analysis&)>& done);
