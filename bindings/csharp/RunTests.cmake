@@ -34,21 +34,21 @@ foreach(set cartoon visemes)
       ${WORK}/recording.wav
       -o ${WORK}/${set}.tsv)
 endforeach()
+# `vocetta analyze - OPTIONS... < input > output`: the rows the tool gives a stream.
+function(stream input output)
+  execute_process(COMMAND ${TOOL} analyze -q ${ARGN} - INPUT_FILE ${input} OUTPUT_FILE ${output}
+                  RESULT_VARIABLE status ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${TOOL} analyze ${ARGN} - < ${input} failed (${status}):\n${err}")
+  endif()
+endfunction()
 # The same recording streamed through standard input: the labels the C# smoother must give.
-execute_process(COMMAND ${TOOL} analyze -q --keep-noise - INPUT_FILE ${WORK}/recording.wav
-                OUTPUT_FILE ${WORK}/stream.csv RESULT_VARIABLE status ERROR_VARIABLE err)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${TOOL} analyze --keep-noise - < ${WORK}/recording.wav failed (${status}):\n${err}")
-endif()
+stream(${WORK}/recording.wav ${WORK}/stream.csv --keep-noise)
 # A noisy copy (pink noise about 30 dB under the speech, repeatable), streamed with the noise
 # cleaned, as the tool does by default: the labels the C# cleaner, analyzer and smoother must give.
 run(${SOX} -R ${WORK}/recording.wav ${WORK}/noise.wav synth pinknoise vol 0.02)
 run(${SOX} -R -m -v 1 ${WORK}/recording.wav -v 1 ${WORK}/noise.wav ${WORK}/noisy.wav)
-execute_process(COMMAND ${TOOL} analyze -q - INPUT_FILE ${WORK}/noisy.wav
-                OUTPUT_FILE ${WORK}/noisy-stream.csv RESULT_VARIABLE status ERROR_VARIABLE err)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${TOOL} analyze - < ${WORK}/noisy.wav failed (${status}):\n${err}")
-endif()
+stream(${WORK}/noisy.wav ${WORK}/noisy-stream.csv)
 run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
     ${WORK}/tool.csv ${WORK}/sample.csv ${symbol} ${WORK}/cartoon.tsv ${WORK}/visemes.tsv
     ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv)
