@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "error.hpp"
+#include "output.hpp"
 
 namespace Vocetta::Tool {
 namespace {
@@ -85,7 +86,7 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments) {
     try {
         app_.parse(reversed);
     } catch (const CLI::CallForHelp&) {
-        std::fputs(app_.help().c_str(), stdout);
+        PutStandardOutput(app_.help());
         return false;
     } catch (const CLI::ArgumentMismatch& error) {
         // "--output: 1 required PATH missing" says less than it seems to.

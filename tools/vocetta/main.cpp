@@ -40,7 +40,9 @@ int CloseStandardOutput(const char* name, int status) {
     const bool failed = std::ferror(stdout) != 0;
     // A run that failed already said why (a failed write of its results among others).
     if ((std::fclose(stdout) != 0 || failed) && status == kExitOk) {
-        const int error = errno != 0 ? errno : EIO;
+        const int error = errno != 0                   ? errno
+                          : StandardOutputError() != 0 ? StandardOutputError()
+                                                       : EIO;
         std::fprintf(stderr, "vocetta%s%s: standard output: cannot write: %s\n",
                      name != nullptr ? " " : "", name != nullptr ? name : "", std::strerror(error));
         return kExitFailure;

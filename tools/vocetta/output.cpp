@@ -251,4 +251,25 @@ std::string CsvField(const std::string& text, char separator) {
     return out + "\"";
 }
 
+namespace {
+
+int& StandardOutputErrno() {
+    static int error = 0;
+    return error;
+}
+
+}  // namespace
+
+void PutStandardOutput(const std::string& text) {
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() &&
+        StandardOutputErrno() == 0) {
+        StandardOutputErrno() = errno != 0 ? errno : EIO;
+    }
+}
+
+int StandardOutputError() {
+    return StandardOutputErrno();
+}
+
 }  // namespace Vocetta::Tool

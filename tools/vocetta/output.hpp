@@ -62,6 +62,11 @@ void WriteOutput(const std::string& path, const std::string& text, Existing exis
 void WriteOutputWith(const std::string& path, void (*write)(std::FILE* file, const void* context),
                      const void* context, Existing existing);
 
+// Text for standard output outside OutputFile (help): stdio keeps only that a write failed, so
+// the reason is kept here for the exit's message (0 while every write went through).
+void PutStandardOutput(const std::string& text);
+int StandardOutputError();
+
 // Numbers, markup and JSON as the SDK writes them (vocetta/text.hpp).
 using Host::EscapeMarkup;
 using Host::FormatFixed;
