@@ -1,14 +1,19 @@
 // Several references per phoneme (profile version 2), folding their scores back to phonemes,
-// and the two smoothers, against values worked by hand and an exhaustive search.
+// the two smoothers and the gate that follows a stream's level, against values worked by hand,
+// an exhaustive search and sorting.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "vocetta/level_gate.hpp"
 #include "vocetta/profile.hpp"
 #include "vocetta/smoother.hpp"
 
@@ -396,6 +401,82 @@ TEST(CausalSmoother, LaggedAnswersAreThePathMarginalsBest) {
             check(smoother.Settled(back), blocks - 1 - back, blocks - 1);
     }
     EXPECT_GT(checked, 250u);  // near-ties left out, not the bulk
+}
+
+// A window of four frames at one a second, the median as the level and the gate 20 dB (a tenth)
+// under it; a talker who falls quiet takes the gate down with them once the window has passed.
+TEST(LevelGate, FollowsTheWindowsPercentileWorkedByHand) {
+    Host::LevelGate gate(1.0, {-20.0, 0.5, 4.0});
+    EXPECT_EQ(gate.WindowFrames(), 4u);
+    EXPECT_EQ(gate.Gate(), 0.0f);
+    EXPECT_EQ(gate.Update(0.0f), 0.0f);  // digital silence says nothing of the level
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    // Volumes, and the level after each: the middle value of the window's sorted volumes (rank
+    // 0.5 x (n - 1), rounded), the first of the window leaving once it holds four.
+    const std::pair<float, float> steps[] = {
+        {1.0f, 1.0f},  // [1]
+        {0.0f, 1.0f},  // not counted
+        {3.0f, 3.0f},  // [1 3]: rank 1
+        {2.0f, 2.0f},  // [1 2 3]: rank 1
+        {nan, 2.0f},   // not counted
+        {5.0f, 3.0f},  // [1 2 3 5]: rank 2
+        {4.0f, 4.0f},  // 1 leaves: [2 3 4 5]
+        {0.5f, 4.0f},  // 3 leaves: [0.5 2 4 5]
+        {0.5f, 4.0f},  // 2 leaves: [0.5 0.5 4 5]
+        {0.5f, 0.5f},  // 5 leaves: [0.5 0.5 0.5 4]
+        {0.5f, 0.5f},  // 4 leaves
+    };
+    for (const auto& [volume, level] : steps) {
+        SCOPED_TRACE(volume);
+        EXPECT_EQ(gate.Update(volume), static_cast<float>(double(level) * std::pow(10.0, -1.0)));
+        EXPECT_EQ(gate.Level(), level);
+        EXPECT_EQ(gate.Gate(), static_cast<float>(double(level) * std::pow(10.0, -1.0)));
+    }
+    gate.Reset();
+    EXPECT_EQ(gate.Level(), 0.0f);
+    EXPECT_EQ(gate.Update(8.0f), static_cast<float>(8.0 * std::pow(10.0, -1.0)));
+}
+
+// Over random volumes with repeats, the gate after every frame is the percentile of the last
+// window's volumes found by sorting them, and with a window longer than the stream the whole
+// recording's gate: 30 dB under its 95th-percentile frame volume.
+TEST(LevelGate, IsThePercentileOfTheRecentVolumesBySorting) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> pick(0, 40);
+    std::vector<float> volumes;
+    for (int i = 0; i < 3000; ++i) {
+        const int value = pick(random);  // 0 is digital silence, left out of the level
+        volumes.push_back(value == 0 ? 0.0f : std::ldexp(float(value), -6));
+    }
+    for (const auto& [seconds, percentile] : {std::pair{0.37, 0.95}, {5.0, 0.8}, {1000.0, 0.95}}) {
+        SCOPED_TRACE(seconds);
+        Host::LevelGate gate(100.0, {-30.0, percentile, seconds});
+        const auto window = static_cast<size_t>(std::lround(seconds * 100.0));
+        std::vector<float> heard;
+        for (float volume : volumes) {
+            const float got = gate.Update(volume);
+            if (volume > 0) heard.push_back(volume);
+            std::vector<float> recent(heard.end() - std::min(heard.size(), window), heard.end());
+            std::sort(recent.begin(), recent.end());
+            float level = 0;
+            if (!recent.empty()) {
+                level = recent[static_cast<size_t>(
+                    std::floor(percentile * double(recent.size() - 1) + 0.5))];
+            }
+            ASSERT_EQ(got, static_cast<float>(level * std::pow(10.0, -1.5)))
+                << heard.size() << " volumes heard";
+        }
+    }
+}
+
+TEST(LevelGate, RefusesSettingsOutOfRange) {
+    EXPECT_THROW(Host::LevelGate(0.0), std::invalid_argument);
+    EXPECT_THROW(Host::LevelGate(std::nan("")), std::invalid_argument);
+    EXPECT_THROW(Host::LevelGate(100.0, {5.0, 0.95, 10.0}), std::invalid_argument);
+    EXPECT_THROW(Host::LevelGate(100.0, {-30.0, 1.5, 10.0}), std::invalid_argument);
+    EXPECT_THROW(Host::LevelGate(100.0, {-30.0, 0.95, 0.001}), std::invalid_argument);
+    EXPECT_THROW(Host::LevelGate(100.0, {-30.0, 0.95, 1.0e9}), std::invalid_argument);
+    EXPECT_EQ(Host::LevelGate(31.25).WindowFrames(), 313u);  // 10 s at a 32 ms hop
 }
 
 }  // namespace
