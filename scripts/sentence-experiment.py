@@ -29,8 +29,8 @@ from vowel to vowel, minimum durations). decoding: the Viterbi track against the
 --lags frames late (the SDK's ViterbiSmoother) and against each frame's posterior under the
 CausalSmoother's model, from the whole recording or with a bounded lag, on the sentences and on
 sustained takes, with how often each agrees with the whole-recording track. stream: the tool's
-own labels of a stream (`vocetta analyze -`, its fixed gate and smoothing as the frames come) at
-several --lag values.
+own labels of a stream (`vocetta analyze -`, its gate under the level heard so far and smoothing
+as the frames come) at several --lag values, or with the option sets of --stream-variants.
 
 ceiling: calibrates a profile on the calibration corpus plus the very sentences scored (their
 vowels listed --weight times): what the front end could do at best on these frames, never a
@@ -303,10 +303,13 @@ def decoding(args, work):
 
 
 def stream(args, work):
-    """The tool's labels of a stream (standard input: fixed gate, smoothed as it comes, --lag),
+    """The tool's labels of a stream (standard input: gated as it comes, smoothed as it comes),
     on the sentences and the sustained takes of --conditions."""
     sets = scored_sets(args)
-    options = [["--lag", str(lag)] for lag in args.stream_lags] + [["--no-smoothing"]]
+    if args.stream_variants:
+        options = [v.split() for v in args.stream_variants.split(";")]
+    else:
+        options = [["--lag", str(lag)] for lag in args.stream_lags] + [["--no-smoothing"]]
     print("%-36s" % "" + "".join("%10s" % name for name, _, _ in sets))
     for option in options:
         line = "%-36s" % " ".join(option)
@@ -317,8 +320,6 @@ def stream(args, work):
                              args.extra)
                 if args.profile:
                     arguments += ["-p", args.profile]
-                if option == ["--no-smoothing"]:
-                    arguments += ["--silence", "-40"]
                 with open(file, "rb") as audio:
                     text = subprocess.run(arguments, stdin=audio, check=True,
                                           capture_output=True, text=True).stdout
@@ -674,6 +675,9 @@ def main():
                         help="decoding: sustained conditions to score as well (clean,snr20,...)")
     parser.add_argument("--lags", default="0,1,2,3", help="decoding: lags in frames")
     parser.add_argument("--stream-lags", default="0,10,20,30", help="stream: --lag values, ms")
+    parser.add_argument("--stream-variants", default="",
+                        help="stream: option sets to try instead, separated by ';' (e.g. "
+                        "'--silence -40;--level-window 3')")
     parser.add_argument("--keep", help="ceiling: keep the oracle profile in this file")
     argv = sys.argv[1:]
     extra = argv[argv.index("--") + 1:] if "--" in argv else []

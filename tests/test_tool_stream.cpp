@@ -188,9 +188,73 @@ TEST_F(ToolStream, RawSamplesAndDefaultLabelsFromStandardInput) {
     EXPECT_NE(Read(Path(".err")).find("--raw"), std::string::npos);
 }
 
+// A stream is gated under the level heard so far, as a file is under its own: a phrase 30 dB
+// quieter is labelled as the loud one, where a fixed gate of -40 dBFS hears nothing of it; and a
+// talker who moves off the microphone mid-stream is still heard once the level has followed.
+TEST_F(ToolStream, GateFollowsTheLevelHeardSoFar) {
+    const std::string profile = CalibratedProfile();
+    auto phrase = [](float level) {
+        std::vector<float> samples;
+        uint32_t state = 7;  // a faint hiss in the pauses, 50 dB under the vowels' peaks
+        for (int repeat = 0; repeat < 2; ++repeat) {
+            for (const VowelShape& shape : kShapes) {
+                const auto vowel = Vowel(16000, 0.4, shape.formant1, shape.formant2, level);
+                samples.insert(samples.end(), vowel.begin(), vowel.end());
+                for (int i = 0; i < 4000; ++i) {
+                    state = state * 1664525u + 1013904223u;
+                    samples.push_back(level * 0.00316f * (float(state >> 8) / 8388608.0f - 1));
+                }
+            }
+        }
+        return samples;
+    };
+    auto labels = [&](const std::vector<float>& samples, std::vector<std::string> options) {
+        const std::string file = WriteWav("phrase.wav", 16000, samples);
+        options.insert(options.begin(), {"analyze", "-", "-q", "-p", profile});
+        EXPECT_EQ(Shell(Command(options, file, Path("s.csv"))), 0) << Read(Path(".err"));
+        std::vector<std::string> column;
+        std::istringstream lines(Read(Path("s.csv")));
+        std::string line;
+        std::getline(lines, line);
+        while (std::getline(lines, line)) {
+            const size_t first = line.find(',') + 1;
+            column.push_back(line.substr(first, line.find(',', first) - first));
+        }
+        return column;
+    };
+    const std::vector<float> loud = phrase(0.5f), quiet = phrase(0.5f * 0.0316228f);
+    const auto heard = labels(loud, {});
+    EXPECT_EQ(labels(quiet, {}), heard);
+    for (const char* name : {"A", "I", "U", "sil"})
+        EXPECT_NE(std::find(heard.begin(), heard.end(), name), heard.end()) << name;
+    const auto fixed = labels(quiet, {"--silence", "-40"});
+    EXPECT_EQ(std::count(fixed.begin(), fixed.end(), "sil"), static_cast<long>(fixed.size()));
+
+    // Loud, then 40 dB quieter: with a window of a second the level has followed within it, and
+    // the quiet half's vowels come back as they were alone; a window as long as the stream keeps
+    // the loud level and gates them.
+    const std::vector<float> faint = phrase(0.005f);
+    const auto alone = labels(faint, {});
+    EXPECT_EQ(alone, heard);
+    std::vector<float> moved = loud;
+    moved.insert(moved.end(), faint.begin(), faint.end());
+    const auto near = labels(moved, {"--level-window", "1"});
+    const auto far = labels(moved, {"--level-window", "60"});
+    ASSERT_EQ(near.size(), far.size());
+    const size_t hop = 160, start = loud.size() / hop + 100;  // 10 ms hops: a second in
+    ASSERT_EQ(near.size(), loud.size() / hop + alone.size());
+    size_t agree = 0, vowels = 0;
+    for (size_t t = start; t < near.size(); ++t) {
+        agree += near[t] == alone[t - loud.size() / hop];
+        vowels += far[t] != "sil";
+    }
+    EXPECT_GE(agree, (near.size() - start) * 9 / 10);
+    EXPECT_EQ(vowels, 0u);
+}
+
 // With a lag, a streamed row waits for the frames after it: every frame's row still comes, once
 // and in order, with the numbers it has without a lag, and its label is the offline pass's
-// (SmoothPath over the rows' own scores, silence alone below the stream's gate, the tool's
+// (SmoothPath over the rows' own scores, silence alone below a fixed gate, the tool's
 // switch cost: 2, or 1 without a lag unless one is given) over the frames up to the lag's end,
 // not beyond.
 TEST_F(ToolStream, LaggedLabelsAreTheBestPathOverTheFramesUpToTheLag) {
@@ -211,7 +275,7 @@ TEST_F(ToolStream, LaggedLabelsAreTheBestPathOverTheFramesUpToTheLag) {
     samples.insert(samples.end(), 1600, 0.0f);  // and a pause, below the gate
     const std::string file = WriteWav("voice.wav", rate, samples);
     auto rows = [&](std::vector<std::string> options) {
-        options.insert(options.begin(), {"analyze", "-", "-q"});
+        options.insert(options.begin(), {"analyze", "-", "-q", "--silence", "-40"});
         EXPECT_EQ(Shell(Command(options, file, Path("s.csv"))), 0) << Read(Path(".err"));
         std::vector<std::vector<std::string>> table;
         std::istringstream lines(Read(Path("s.csv")));
@@ -249,7 +313,7 @@ TEST_F(ToolStream, LaggedLabelsAreTheBestPathOverTheFramesUpToTheLag) {
                 EXPECT_EQ(lagged[t][c], plain[t][c]) << "frame " << t << " column " << c;
             }
         }
-        const bool silent = std::stod(plain[t][2]) < 0.01;  // the stream's gate, -40 dBFS
+        const bool silent = std::stod(plain[t][2]) < 0.01;  // the fixed gate, -40 dBFS
         for (size_t p = 0; p < phonemes; ++p) {
             const double score = std::stod(plain[t][3 + p]);
             logScores.push_back(silent      ? (p == silence ? 0.0f : Host::kImpossibleLogScore)

@@ -32,6 +32,7 @@ struct AnalyzeOptions {
     bool segments = false;
     LabelArguments labels;
     double lagMs = kDefaultStreamLagMs;
+    double levelWindowSeconds = kDefaultLevelWindowSeconds;
     double minSegmentMs = 0;
     bool cues = false;
     int fps = 24;
@@ -65,6 +66,12 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
         std::string("rows that follow a stream: each smoothed label waits MS for the frames "
                     "after it (default ") +
             lag + "; 0: none)");
+    char window[32];
+    std::snprintf(window, sizeof window, "%g", kDefaultLevelWindowSeconds);
+    line.Number("--level-window", options.levelWindowSeconds, 0.1, 3600.0, "S",
+                std::string("rows that follow a stream: its level is that of the last S seconds "
+                            "of sound (default ") +
+                    window + ")");
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
     AddCleaningOption(line, options.common);
@@ -126,7 +133,8 @@ int RunAnalyze(const Arguments& arguments) {
     if (cues && segments) throw UsageError("--cues and --segments exclude each other");
     const Format format = cues ? Format::Csv : ChooseFormat(options);
     const CueFormat cueFormat = cues ? ChooseCueFormat(options) : CueFormat::Tsv;
-    const LabelSettings labelling = LabelSettingsFrom(options.labels);
+    LabelSettings labelling = LabelSettingsFrom(options.labels);
+    labelling.levelWindowSeconds = options.levelWindowSeconds;
     const double minSegment = options.minSegmentMs / 1000.0;
     // Checked once here; each recording's mouth rests below that recording's silence gate.
     const MouthOptions mouth = MouthFromOptions(options.mouth, 0.01f);
@@ -187,9 +195,10 @@ int RunAnalyze(const Arguments& arguments) {
     size_t failures = 0;
 
     // Frame rows follow the stream when their labels need no later frame: from standard input
-    // always (a fixed gate and the smoothed track as it comes, StreamLabels), from files when
-    // unsmoothed against a fixed gate (the same labels as at the end). Everything else needs the
-    // whole recording: the relative gate, the smoothed track, segments, cues and JSON.
+    // always (a gate relative to the level heard so far, or a fixed one, and the smoothed track
+    // as it comes, StreamLabels), from files when unsmoothed against a fixed gate (the same
+    // labels as at the end). Everything else needs the whole recording: its level, the smoothed
+    // track, segments, cues and JSON.
     const bool follow = !cues && !segments && format != Format::Json &&
                         (fromStandardInput || (!labelling.smoothing && labelling.absoluteDb));
     const char separator = format == Format::Tsv ? '\t' : ',';
@@ -202,7 +211,7 @@ int RunAnalyze(const Arguments& arguments) {
                 stream = std::make_unique<OutputFile>(targets[index], options.common.existing());
                 stream->Write(FrameTableHeader(profile, analysis, separator));
                 streamLabels.emplace(
-                    profile, VolumeFromDb(options.labels.FixedSilenceDb()), labelling,
+                    profile, labelling, double(analysis.sampleRate) / analysis.hop,
                     StreamLagFrames(options.lagMs, analysis.hop, analysis.sampleRate));
             }
             // A row waits for its label, which waits for the frames of the lag.

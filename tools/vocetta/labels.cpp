@@ -5,8 +5,16 @@
 
 namespace Vocetta::Tool {
 
+namespace {
+
+float VolumeOfDb(double decibels) {
+    return static_cast<float>(std::pow(10.0, decibels / 20.0));
+}
+
+}  // namespace
+
 float GateVolume(const Analysis& analysis, const LabelSettings& settings) {
-    if (settings.absoluteDb) return static_cast<float>(std::pow(10.0, *settings.absoluteDb / 20.0));
+    if (settings.absoluteDb) return VolumeOfDb(*settings.absoluteDb);
     std::vector<float> volumes;
     for (const FrameResult& frame : analysis.frames) {
         if (std::isfinite(frame.volume) && frame.volume > 0) volumes.push_back(frame.volume);
@@ -61,27 +69,38 @@ size_t StreamLagFrames(double lagMs, int hop, int sampleRate) {
     return static_cast<size_t>(std::lround(lagMs / hopMs));
 }
 
-StreamLabels::StreamLabels(const Profile& profile, float gateVolume, const LabelSettings& settings,
-                           size_t lagFrames)
-    : gate_(gateVolume),
+StreamLabels::StreamLabels(const Profile& profile, const LabelSettings& settings,
+                           double framesPerSecond, size_t lagFrames)
+    : gate_(settings.absoluteDb ? VolumeOfDb(*settings.absoluteDb) : 0.0f),
       smoothing_(settings.smoothing),
       lag_(settings.smoothing ? lagFrames : 0),
       smoother_(0) {
+    if (!settings.absoluteDb) {
+        Host::LevelGateSettings level;
+        level.gateDb = settings.gateDb;
+        level.percentile = kLevelPercentile;
+        level.windowSeconds = settings.levelWindowSeconds;
+        level_.emplace(framesPerSecond, level);
+    }
+    silent_.assign(lag_ + 1, 0);
     names_ = LabelNames(profile, silence_);
     row_.resize(names_.size());
     smoother_ = Host::ViterbiSmoother(names_.size(), settings.StreamSwitchCost(lag_), lag_);
 }
 
 const std::string& StreamLabels::Label(const Analysis& analysis, size_t frame, int smoothed) const {
-    if (Silent(analysis, frame, gate_)) return names_[static_cast<size_t>(silence_)];
+    if (silent_[frame % silent_.size()]) return names_[static_cast<size_t>(silence_)];
     return names_[static_cast<size_t>(smoothing_ ? smoothed : analysis.frames[frame].best)];
 }
 
 const std::string* StreamLabels::Next(const Analysis& analysis, size_t frame) {
+    // The gate a frame meets is the one of its own time, however late its label comes.
+    const float gate = level_ ? level_->Update(analysis.frames[frame].volume) : gate_;
+    const bool silent = Silent(analysis, frame, gate);
+    silent_[frame % silent_.size()] = silent;
     int smoothed = -1;
     if (smoothing_) {
-        FrameRow(analysis, frame, Silent(analysis, frame, gate_), silence_, row_.data(),
-                 row_.size());
+        FrameRow(analysis, frame, silent, silence_, row_.data(), row_.size());
         smoothed = smoother_.Update(row_.data());
     }
     if (frame < lag_) return nullptr;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis.hpp"
+#include "vocetta/level_gate.hpp"
 #include "vocetta/smoother.hpp"
 
 namespace Vocetta::Tool {
@@ -19,18 +20,24 @@ inline constexpr double kLevelPercentile = 0.95;
 inline constexpr float kDefaultSwitchCost = 2.0f;
 // How long a streamed label waits for the frames after it. The best path so far can still
 // change at its newest frames: on the validation voices' sentences (scripts/sentence-experiment.py
-// stream) 71.8 % of vowel frames came out right without a wait, 74.0, 74.4 and 74.4 % after 10,
-// 20 and 30 ms, and 72.5 % unsmoothed; sustained takes the same within 0.4 points.
+// stream) 72.0 % of vowel frames came out right without a wait, 74.2, 74.6 and 74.5 % after 10,
+// 20 and 30 ms, and 72.7 % unsmoothed; sustained takes the same within 0.4 points.
 inline constexpr double kDefaultStreamLagMs = 20.0;
 // Without a wait the label is the best path's newest state, which keeps the old phoneme until the
 // new one leads by the switch cost, so the first frames of every vowel go to the phoneme before
-// it. A cheaper switch answers sooner: on the same sentences 71.8 % right instead of 70.0 %,
-// sustained takes within 0.4 points (0.5 gained 2.7 points offline and lost 1 at 10 dB SNR).
+// it. A cheaper switch answers sooner: on the same sentences (under a fixed gate) 71.8 % right
+// instead of 70.0 %, sustained takes within 0.4 points (0.5 gained 2.7 points offline and lost 1
+// at 10 dB SNR).
 inline constexpr float kLagFreeSwitchCost = 1.0f;
+// How far back a stream's level looks (Host::LevelGate). On the validation voices, each of whose
+// recordings is a stream of a few seconds, 3, 10 and 30 s gave the same figures: this is a
+// talker's pace of moving about, not a measured optimum.
+inline constexpr double kDefaultLevelWindowSeconds = 10.0;
 
 struct LabelSettings {
     std::optional<double> absoluteDb;  // a fixed gate in dBFS instead of the relative one
     double gateDb = kDefaultGateDb;    // relative gate, dB below the recording's level
+    double levelWindowSeconds = kDefaultLevelWindowSeconds;  // a stream's, Host::LevelGate
     bool smoothing = true;
     // None: kDefaultSwitchCost, or kLagFreeSwitchCost for a stream's labels without a lag.
     std::optional<float> switchCost;
@@ -63,14 +70,15 @@ float GateVolume(const Analysis& analysis, const LabelSettings& settings);
 FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
                         const LabelSettings& settings);
 
-// Labels frames as they come, for output that follows a stream: the gate is fixed
-// (`gateVolume`, the recording's level being unknown until its end) and smoothing is the
-// offline pass run as the frames come (the SDK's ViterbiSmoother, the same rows and switch cost
-// as LabelFrames), so a label waits for no more than `lagFrames` later frames (none when
-// unsmoothed).
+// Labels frames as they come, for output that follows a stream: the gate is the fixed one when
+// `settings` has it, else relative to the level heard so far (Host::LevelGate; the recording's
+// own level is unknown until its end), and smoothing is the offline pass run as the frames come
+// (the SDK's ViterbiSmoother, the same rows and switch cost as LabelFrames), so a label waits
+// for no more than `lagFrames` later frames (none when unsmoothed). `framesPerSecond` is the
+// analysis's frame rate.
 class StreamLabels {
   public:
-    StreamLabels(const Profile& profile, float gateVolume, const LabelSettings& settings,
+    StreamLabels(const Profile& profile, const LabelSettings& settings, double framesPerSecond,
                  size_t lagFrames);
     // Takes `frame`, the newest frame of `analysis`, and returns the label of frame
     // `frame - Lag()`; nothing while `frame` is below the lag.
@@ -84,7 +92,9 @@ class StreamLabels {
 
     std::vector<std::string> names_;
     int silence_;
-    float gate_;
+    float gate_;  // the fixed gate, when there is no level
+    std::optional<Host::LevelGate> level_;
+    std::vector<unsigned char> silent_;  // whether each frame of the lag was, a ring
     bool smoothing_;
     size_t lag_;
     std::vector<float> row_;  // the frame's log scores for the smoother
