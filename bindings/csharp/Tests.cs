@@ -291,9 +291,32 @@ static class Tests {
               "log scores of 0 and 1");
     }
 
-    // The C# analyzer and smoother with the stream's gate (-40 dBFS) and lag (20 ms, two hops)
+    // The C# analyzer, level gate and smoother with the stream's gate (30 dB under the level of
+    // the last 10 s) and lag (20 ms, two hops)
     // label every frame as `vocetta analyze - --keep-noise` does, and with the noise cleaned as
     // `vocetta analyze -` (by default) does.
+    // A window of four frames at one a second, the median as the level, the gate a tenth of it
+    // (20 dB); the first of the window leaves once it holds four, as the SDK's test works it.
+    static void LevelGateWorkedByHand() {
+        var gate = new Vocetta.LevelGate(1.0, -20.0, 0.5, 4.0);
+        Check(gate.WindowFrames == 4 && gate.Update(0.0f) == 0.0f, "a level gate starts at 0");
+        float[] volumes = {1, 0, 3, 2, float.NaN, 5, 4, 0.5f, 0.5f, 0.5f, 0.5f};
+        float[] levels = {1, 1, 3, 2, 2, 3, 4, 4, 4, 0.5f, 0.5f};
+        for (int i = 0; i < volumes.Length; ++i) {
+            float got = gate.Update(volumes[i]);
+            Check(gate.Level == levels[i] && got == (float)(levels[i] * Math.Pow(10.0, -1.0)) &&
+                      gate.Gate == got,
+                  "level gate after volume " + i + ": " + gate.Level + ", " + got);
+        }
+        gate.Reset();
+        Check(gate.Level == 0.0f && gate.Gate == 0.0f, "a level gate starts again");
+        try {
+            new Vocetta.LevelGate(100.0, 3.0);
+            Check(false, "a gate above the level is taken");
+        } catch (ArgumentOutOfRangeException) {
+        }
+    }
+
     static void StreamAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
                                      float[] samples, int rate, string stream, bool cleanNoise,
                                      string name) {
@@ -301,11 +324,11 @@ static class Tests {
         var smoother = new Vocetta.ViterbiSmoother(Vocetta.ViterbiSmoother.StateCount(profile));
         var row = new float[smoother.States];
         var labels = new List<string>();
-        float gate = (float)Math.Pow(10.0, -40.0 / 20.0);
+        var gate = new Vocetta.LevelGate(100.0);
         using (var analyzer =
                    new Vocetta.Analyzer(library, profile, rate, rate / 100, "", cleanNoise)) {
             Action<Vocetta.Frame> label = frame => {
-                Vocetta.ViterbiSmoother.FrameRow(profile, frame, gate, row);
+                Vocetta.ViterbiSmoother.FrameRow(profile, frame, gate.Update(frame.Volume), row);
                 int answer = smoother.Update(row);
                 if (analyzer.Frames > smoother.Lag) labels.Add(profile.Names[answer]);
             };
@@ -478,6 +501,7 @@ static class Tests {
         }
 
         SmootherWorkedByHand();
+        LevelGateWorkedByHand();
         StreamAgainstTheTool(library, profile, samples, rate, File.ReadAllText(arguments[8]), false,
                              "stream");
         NoiseCleanerOnMadeUpSignals();

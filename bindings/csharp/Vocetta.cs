@@ -982,6 +982,95 @@ public sealed class NoiseCleaner {
     }
 }
 
+// A silence gate that follows the speaker's level (the host SDK's LevelGate), as the tool gates a
+// stream: 30 dB under the 95th percentile of the last 10 s of frame volumes, so that a quiet
+// microphone is heard like a loud one. Frames of digital silence (volume 0) and volumes that are
+// not finite are left out of the level. Update neither allocates nor locks:
+//
+//     var gate = new Vocetta.LevelGate(rate / (double)hop);
+//     // every frame: silence below the gate
+//     Vocetta.ViterbiSmoother.FrameRow(profile, frame, gate.Update(frame.Volume), row);
+public sealed class LevelGate {
+    readonly float[] recent;  // the window in arrival order, a ring from `oldest`
+    readonly float[] sorted;  // its first `count` values: the same volumes, ascending
+    readonly double percentile, factor;
+    int oldest, count;
+    float gate;
+
+    public LevelGate(double framesPerSecond, double gateDb = -30.0, double percentile = 0.95,
+                     double windowSeconds = 10.0) {
+        if (!(framesPerSecond > 0 && framesPerSecond <= 1.0e6))
+            throw new ArgumentOutOfRangeException("framesPerSecond");
+        if (!(gateDb <= 0 && gateDb >= -200)) throw new ArgumentOutOfRangeException("gateDb");
+        if (!(percentile >= 0 && percentile <= 1))
+            throw new ArgumentOutOfRangeException("percentile");
+        double frames = windowSeconds * framesPerSecond;
+        if (!(frames >= 1 && frames <= 1.0e7)) throw new ArgumentOutOfRangeException("windowSeconds");
+        recent = new float[(int)Math.Round(frames, MidpointRounding.AwayFromZero)];
+        sorted = new float[recent.Length];
+        this.percentile = percentile;
+        factor = Math.Pow(10.0, gateDb / 20.0);
+    }
+
+    public int WindowFrames { get { return recent.Length; } }
+    // The gate Update last returned: frames quieter than this volume are silence.
+    public float Gate { get { return gate; } }
+
+    // The level now: the percentile of the window's volumes (the rank a whole recording's gate
+    // takes), 0 before any frame with sound.
+    public float Level {
+        get {
+            if (count == 0) return 0.0f;
+            return sorted[(int)(percentile * (count - 1) + 0.5)];
+        }
+    }
+
+    // Takes one frame's volume into the level and returns the gate.
+    public float Update(float volume) {
+        if (float.IsNaN(volume) || float.IsInfinity(volume) || !(volume > 0)) return gate;
+        if (count == recent.Length) {
+            int leaving = LowerBound(recent[oldest]);
+            Array.Copy(sorted, leaving + 1, sorted, leaving, count - leaving - 1);
+            --count;
+            recent[oldest] = volume;
+            oldest = (oldest + 1) % recent.Length;
+        } else {
+            recent[(oldest + count) % recent.Length] = volume;
+        }
+        int at = UpperBound(volume);
+        Array.Copy(sorted, at, sorted, at + 1, count - at);
+        sorted[at] = volume;
+        ++count;
+        gate = (float)(Level * factor);
+        return gate;
+    }
+
+    public void Reset() {
+        oldest = count = 0;
+        gate = 0.0f;
+    }
+
+    int LowerBound(float value) {  // the first sorted value not below `value`
+        int low = 0, high = count;
+        while (low < high) {
+            int middle = (low + high) / 2;
+            if (sorted[middle] < value) low = middle + 1;
+            else high = middle;
+        }
+        return low;
+    }
+
+    int UpperBound(float value) {  // the first sorted value above `value`
+        int low = 0, high = count;
+        while (low < high) {
+            int middle = (low + high) / 2;
+            if (sorted[middle] <= value) low = middle + 1;
+            else high = middle;
+        }
+        return low;
+    }
+}
+
 // Smoothing in real time, as the tool labels a stream (the host SDK's ViterbiSmoother): the
 // tool's Viterbi pass over the frames, a change of phoneme costing `switchCost` in log score, run
 // one frame at a time and read `lag` frames late, so each answer is the phoneme the best path
@@ -994,8 +1083,8 @@ public sealed class NoiseCleaner {
 //         int phoneme = smoother.Update(row);  // of the frame two hops back
 //     });
 //
-// With the gate of `vocetta analyze -` (-40 dBFS, a volume of 0.01) and a lag of 20 ms in hops,
-// the labels are the tool's stream labels. Without a lag the tool's switch cost is 1: the answer
+// With the gate of `vocetta analyze -` (a LevelGate with its defaults) and a lag of 20 ms in
+// hops, the labels are the tool's stream labels. Without a lag the tool's switch cost is 1: the answer
 // is then the best path's newest phoneme, and a dearer change holds every one of them back.
 public sealed class ViterbiSmoother {
     public const float ImpossibleLogScore = -1.0e6f;

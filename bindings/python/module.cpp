@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -179,17 +180,20 @@ class Mouth {
     Host::MouthShapes mouth_;
 };
 
-// Every frame an analyzer has given so far, labelled as it came (a fixed gate, then each frame's
-// own best phoneme or the best path's so far), and the mouth it drove when it has one.
+// Every frame an analyzer has given so far, labelled as it came (a fixed gate or one under the
+// level heard so far, then each frame's own best phoneme or the best path's so far), and the
+// mouth it drove when it has one.
 class Analyzer {
   public:
-    Analyzer(std::shared_ptr<const Profile> profile, int sampleRate, double hopMs, float gateVolume,
+    Analyzer(std::shared_ptr<const Profile> profile, int sampleRate, double hopMs,
+             std::optional<double> silenceDb, std::optional<double> gateDb, double levelWindow,
              bool smoothing, std::optional<double> switchCost, double lagMs,
              std::shared_ptr<Mouth> mouth, bool cleanNoise)
         : profile_(std::move(profile)),
           analyzer_(Library().entries(), *profile_, sampleRate, HopSamples(hopMs, sampleRate)),
-          stream_(*profile_, gateVolume, LabelSettingsFor(smoothing, switchCost),
-                  LagFrames(lagMs, analyzer_)),
+          stream_(*profile_,
+                  LabelSettingsFor(silenceDb, gateDb, levelWindow, smoothing, switchCost),
+                  double(analyzer_.sampleRate()) / analyzer_.hop(), LagFrames(lagMs, analyzer_)),
           mouth_(std::move(mouth)) {
         if (mouth_ && mouth_->phonemes() != profile_->phonemes.size()) {
             throw py::value_error("the mouth was made for another profile");
@@ -277,8 +281,25 @@ class Analyzer {
         return Tool::StreamLagFrames(lagMs, analyzer.hop(), analyzer.sampleRate());
     }
 
-    static Tool::LabelSettings LabelSettingsFor(bool smoothing, std::optional<double> switchCost) {
+    // A fixed gate, else one under the level (Host::LevelGate), else none: a gate at no volume.
+    static Tool::LabelSettings LabelSettingsFor(std::optional<double> silenceDb,
+                                                std::optional<double> gateDb, double levelWindow,
+                                                bool smoothing, std::optional<double> switchCost) {
         Tool::LabelSettings settings;
+        if (silenceDb) {
+            settings.absoluteDb = *silenceDb;
+        } else if (gateDb) {
+            if (!(*gateDb <= 0 && *gateDb >= -200)) {
+                throw py::value_error("gate_db must be -200 to 0 (dB under the level)");
+            }
+            if (!(levelWindow >= 0.1 && levelWindow <= 3600)) {
+                throw py::value_error("level_window must be 0.1 to 3600 seconds");
+            }
+            settings.gateDb = *gateDb;
+            settings.levelWindowSeconds = levelWindow;
+        } else {
+            settings.absoluteDb = -std::numeric_limits<double>::infinity();
+        }
         settings.smoothing = smoothing;
         if (switchCost) settings.switchCost = static_cast<float>(*switchCost);
         return settings;
@@ -593,11 +614,12 @@ PYBIND11_MODULE(_vocetta, module) {
         });
 
     py::class_<Analyzer>(module, "Analyzer")
-        .def(py::init<std::shared_ptr<const Profile>, int, double, float, bool,
-                      std::optional<double>, double, std::shared_ptr<Python::Mouth>, bool>(),
-             py::arg("profile"), py::arg("sample_rate"), py::arg("hop_ms"), py::arg("gate_volume"),
-             py::arg("smoothing"), py::arg("switch_cost"), py::arg("lag_ms"), py::arg("mouth"),
-             py::arg("clean_noise"))
+        .def(py::init<std::shared_ptr<const Profile>, int, double, std::optional<double>,
+                      std::optional<double>, double, bool, std::optional<double>, double,
+                      std::shared_ptr<Python::Mouth>, bool>(),
+             py::arg("profile"), py::arg("sample_rate"), py::arg("hop_ms"), py::arg("silence_db"),
+             py::arg("gate_db"), py::arg("level_window"), py::arg("smoothing"),
+             py::arg("switch_cost"), py::arg("lag_ms"), py::arg("mouth"), py::arg("clean_noise"))
         .def("push", &Analyzer::Push, py::arg("samples"))
         .def("finish", &Analyzer::Finish)
         .def_property_readonly("profile", [](const Analyzer& a) { return a.profile(); })
@@ -613,6 +635,7 @@ PYBIND11_MODULE(_vocetta, module) {
         .def("frames", &Analyzer::Frames, py::arg("first") = 0);
 
     module.def("default_stream_lag_ms", [] { return Tool::kDefaultStreamLagMs; });
+    module.def("default_level_window", [] { return Tool::kDefaultLevelWindowSeconds; });
     module.def("shape_names", [](const std::string& shapes) {
         return Host::ShapeNames(Host::ParseShapeSet(shapes));
     });

@@ -317,7 +317,7 @@ def push_in_pieces(analyzer, samples, seed):
 def test_streaming_labels_with_smoothing_are_the_tools_from_a_pipe(tmp_path, lag_ms, lag_frames):
     path = sample_wav(tmp_path)
     samples, rate = vocetta.read_audio(path)
-    analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, silence_db=-40, lag_ms=lag_ms)
+    analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, gate_db=-30, lag_ms=lag_ms)
     times = []
     for frames in push_in_pieces(analyzer, samples, 3):
         # Every push returns the frames whose labels are known: all but the lag's newest.
@@ -344,7 +344,7 @@ def test_streaming_labels_with_smoothing_are_the_tools_from_a_pipe(tmp_path, lag
     assert len(analyzer.frames.phoneme) == len(whole) > end
     assert analyzer.frames.phoneme[end:] == whole[end:]
     # Smoothing holds phonemes longer than frame-by-frame labels do.
-    plain = vocetta.Analyzer(sample_rate=rate, silence_db=-40)
+    plain = vocetta.Analyzer(sample_rate=rate, gate_db=-30)
     plain.push(samples)
     changes = lambda names: sum(a != b for a, b in zip(names, names[1:]))
     assert changes(labels) < changes(plain.frames.phoneme)
@@ -355,7 +355,7 @@ def test_streaming_with_noise_cleaned_labels_as_the_tool_from_a_pipe(tmp_path):
     noise = np.random.default_rng(5).normal(0.0, 0.01, len(samples)).astype(np.float32)
     path = sample_wav(tmp_path, samples + noise, "noisy.wav")
     noisy, _ = vocetta.read_audio(path)
-    analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, silence_db=-40, clean_noise=True)
+    analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, gate_db=-30, clean_noise=True)
     for _ in push_in_pieces(analyzer, noisy, 4):
         pass
     assert analyzer.pushed == len(noisy)
@@ -364,10 +364,27 @@ def test_streaming_with_noise_cleaned_labels_as_the_tool_from_a_pipe(tmp_path):
     assert analyzer.frames.phoneme == [row[1] for row in rows]
     assert analyzer.frames.volume == pytest.approx([float(row[2]) for row in rows], rel=1e-5)
     # The cleaning is what made these labels: without it the pauses' noise is louder.
-    plain = vocetta.Analyzer(sample_rate=rate, smoothing=True, silence_db=-40)
+    plain = vocetta.Analyzer(sample_rate=rate, smoothing=True, gate_db=-30)
     plain.push(noisy)
     plain.finish()
     assert np.min(analyzer.frames.volume) < 0.5 * np.min(plain.frames.volume)
+
+
+def test_a_live_gate_under_the_level_hears_a_quiet_microphone():
+    samples, rate = vocetta.read_audio(SAMPLE)
+    def labels(audio, **gate):
+        analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, **gate)
+        analyzer.push(audio)
+        analyzer.finish()
+        return analyzer.frames.phoneme
+    loud = labels(samples, gate_db=-30)
+    assert labels(samples / 32, gate_db=-30) == loud  # 30 dB down, heard alike
+    assert len(set(loud)) > 3
+    fixed = labels(samples / 32, silence_db=-40)
+    assert fixed.count(vocetta.SILENCE) > 0.9 * len(fixed)
+    for bad in [{"gate_db": 5}, {"gate_db": -30, "level_window": 0}]:
+        with pytest.raises(ValueError):
+            vocetta.Analyzer(sample_rate=rate, **bad)
 
 
 def test_a_lag_without_smoothing_waits_for_nothing():
