@@ -160,6 +160,20 @@ TEST(MouthShapes, QuietOrUnscoredBlocksRestTheMouthAndTheJawFollowsTheVolume) {
         mouth.Update(ah, volume, 0.01);
         EXPECT_NEAR(mouth.Jaw(), jaw, 1e-6) << volume;
     }
+
+    // A gate that follows a quiet talker 30 dB down moves both levels: the same blocks 30 dB
+    // quieter open the jaw as far. Levels out of order change nothing.
+    mouth.SetVolumes(0.01f * 0.0316228f, 0.25f * 0.0316228f);
+    EXPECT_FALSE(rests(ah, 0.009f));
+    for (const auto& [volume, jaw] :
+         std::vector<std::pair<float, float>>{{0.05f, 0.5f}, {0.25f, 1.0f}, {0.0003f, 0.0f}}) {
+        mouth.Update(ah, volume * 0.0316228f, 0.01);
+        EXPECT_NEAR(mouth.Jaw(), jaw, 1e-5) << volume;
+    }
+    EXPECT_THROW(mouth.SetVolumes(0.1f, 0.1f), ShapeError);
+    EXPECT_THROW(mouth.SetVolumes(-1.0f, 0.1f), ShapeError);
+    EXPECT_EQ(mouth.Settings().silenceVolume, 0.01f * 0.0316228f);
+    EXPECT_TRUE(rests(ah, 0.0003f));
 }
 
 TEST(MouthShapes, LoudBlocksHoldTheRestShapeBackAndOpenShapesCountTogether) {

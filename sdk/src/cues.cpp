@@ -42,8 +42,8 @@ CueTrackSettings CueTrackSettingsFrom(const CueArguments& arguments, float silen
     settings.mouth.lipDipDb = arguments.lipDipDb;
     settings.mouth.dipWindowSeconds = arguments.dipWindowMs / 1000.0;
     settings.mouth.silenceVolume = silenceVolume;
-    // The jaw opens over the 28 dB above the silence level.
-    settings.mouth.loudVolume = silenceVolume * 25.0f > 0 ? silenceVolume * 25.0f : 0.25f;
+    settings.mouth.loudVolume =
+        silenceVolume * kLoudOverSilence > 0 ? silenceVolume * kLoudOverSilence : 0.25f;
     return settings;
 }
 

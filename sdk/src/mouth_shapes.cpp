@@ -40,6 +40,12 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
+void CheckVolumes(float silenceVolume, float loudVolume) {
+    if (!(silenceVolume >= 0) || !(loudVolume > silenceVolume) || !std::isfinite(loudVolume)) {
+        throw ShapeError("the loud volume must be finite and above the silence volume");
+    }
+}
+
 }  // namespace
 
 const char* ShapeSetName(ShapeSet set) {
@@ -168,10 +174,7 @@ MouthShapes::MouthShapes(ShapeMap map, const MouthSettings& settings)
         !(settings.lipMargin >= 1) || !std::isfinite(settings.lipMargin)) {
         throw ShapeError("the closed and lip margins must be finite numbers, 1 or more");
     }
-    if (!(settings.silenceVolume >= 0) || !(settings.loudVolume > settings.silenceVolume) ||
-        !std::isfinite(settings.loudVolume)) {
-        throw ShapeError("the loud volume must be finite and above the silence volume");
-    }
+    CheckVolumes(settings.silenceVolume, settings.loudVolume);
     for (const double value :
          {settings.closedDipDb, settings.lipDipDb, settings.dipWindowSeconds}) {
         if (!(value >= 0) || !std::isfinite(value)) {
@@ -184,6 +187,12 @@ MouthShapes::MouthShapes(ShapeMap map, const MouthSettings& settings)
     weights_.assign(static_cast<size_t>(map_.shapes), 0.0f);
     recent_.assign(kRecentVolumes, Heard{0, 0});
     Reset();
+}
+
+void MouthShapes::SetVolumes(float silenceVolume, float loudVolume) {
+    CheckVolumes(silenceVolume, loudVolume);
+    settings_.silenceVolume = silenceVolume;
+    settings_.loudVolume = loudVolume;
 }
 
 void MouthShapes::Reset() {

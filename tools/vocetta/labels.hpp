@@ -86,6 +86,9 @@ class StreamLabels {
     // At the end of the stream: the labels of its last frames that Next has not given, in order.
     std::vector<std::string> Finish(const Analysis& analysis) const;
     size_t Lag() const { return lag_; }
+    // The gate the newest frame met (a volume), and whether it follows the level heard.
+    float Gate() const { return level_ ? level_->Gate() : gate_; }
+    bool FollowsLevel() const { return level_.has_value(); }
 
   private:
     const std::string& Label(const Analysis& analysis, size_t frame, int smoothed) const;

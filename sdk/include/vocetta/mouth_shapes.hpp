@@ -80,6 +80,10 @@ struct ShapeMap {
 ShapeMap BuildShapeMap(ShapeSet set, const std::vector<std::string>& names,
                        const std::vector<ShapeWeights>& explicitWeights, const std::string& origin);
 
+// How far above the silence level the jaw is fully open when the silence level is a gate that
+// follows the speaker (28 dB), as in a whole recording's cue track.
+inline constexpr float kLoudOverSilence = 25.0f;
+
 struct MouthSettings {
     // Time constants (seconds) of the one-pole smoothing while a weight rises and while it
     // falls: a step from 0 to 1 reaches 1 - 1/e after `attackSeconds`. 0 follows at once.
@@ -117,6 +121,11 @@ class MouthShapes {
 
     // Back to rest: the rest shape at weight 1, the jaw closed.
     void Reset();
+    // Moves the rest level and the fully open one (MouthSettings::silenceVolume, loudVolume)
+    // from the next frame on, for a level that follows the speaker: with a LevelGate, its gate
+    // and kLoudOverSilence times that, as a whole recording's cue track has them. Throws ShapeError
+    // as the constructor does, leaving both as they were.
+    void SetVolumes(float silenceVolume, float loudVolume);
     // One frame: the P scores the job wrote (normalised, or all 0 when it found nothing), the
     // block's volume, and the time since the previous frame.
     void Update(std::span<const float> scores, float volume, double elapsedSeconds);
