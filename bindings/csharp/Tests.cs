@@ -103,6 +103,16 @@ static class Tests {
         mouth.Update(scores, 0.005f, 0.01);
         Check(mouth.DominantName == "X" && mouth.Jaw == 0 && mouth.Weights[8] == 1,
               "below the silence volume the mouth rests");
+        // Both levels 20 dB down, as a level gate moves them for a quiet talker: the same frame
+        // a tenth as loud is heard as the half-loud one was.
+        mouth.SetVolumes(0.001f, 0.025f);
+        mouth.Update(scores, (float)Math.Sqrt(0.001 * 0.025), 0.01);
+        Check(Near(mouth.Jaw, (1 - expected[8]) * 0.5), "half-loud jaw, levels moved: " + mouth.Jaw);
+        try {
+            mouth.SetVolumes(0.1f, 0.05f);
+            Check(false, "a loud volume under the silence volume is taken");
+        } catch (Vocetta.VocettaException) {
+        }
         try {
             new Vocetta.MouthShapes(profile, Vocetta.ShapeSet.Cartoon,
                                     new Vocetta.MouthSettings {Sharpness = 0.5});

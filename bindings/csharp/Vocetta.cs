@@ -1368,10 +1368,7 @@ public sealed class MouthShapes {
         if (!(s.Sharpness >= 1) || double.IsInfinity(s.Sharpness)) {
             throw new VocettaException("sharpness must be a finite number, 1 or more");
         }
-        if (!(s.SilenceVolume >= 0) || !(s.LoudVolume > s.SilenceVolume) ||
-            float.IsInfinity(s.LoudVolume)) {
-            throw new VocettaException("the loud volume must be finite and above the silence volume");
-        }
+        CheckVolumes(s.SilenceVolume, s.LoudVolume);
         if (!(s.ClosedMargin >= 1) || double.IsInfinity(s.ClosedMargin) || !(s.LipMargin >= 1) ||
             double.IsInfinity(s.LipMargin)) {
             throw new VocettaException("the closed and lip margins must be finite numbers, 1 or more");
@@ -1421,6 +1418,20 @@ public sealed class MouthShapes {
         first = kept = 0;
         clock = 0;
         closedQuiet = lipQuiet = true;
+    }
+
+    // Moves the rest level and the fully open one from the next frame on, for a level that
+    // follows the speaker: a LevelGate's gate, and 28 dB (25 times) above it, as the tool's cue
+    // track of a whole recording has them. Throws as the constructor does, changing nothing.
+    public void SetVolumes(float silenceVolume, float loudVolume) {
+        CheckVolumes(silenceVolume, loudVolume);
+        settings.SilenceVolume = silenceVolume;
+        settings.LoudVolume = loudVolume;
+    }
+
+    static void CheckVolumes(float silenceVolume, float loudVolume) {
+        if (!(silenceVolume >= 0) || !(loudVolume > silenceVolume) || float.IsInfinity(loudVolume))
+            throw new VocettaException("the loud volume must be finite and above the silence volume");
     }
 
     public void Update(Frame frame, double elapsedSeconds) {

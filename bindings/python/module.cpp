@@ -109,6 +109,16 @@ class Mouth {
     size_t shapeCount() const { return static_cast<size_t>(map().shapes); }
 
     // One frame; what it gave is appended to `weights`, `jaw` and `dominant` when they are given.
+    // The gate a stream's level gives, as the mouth's rest level from the next frame on.
+    void FollowGate(float gate) {
+        if (gate > 0) SetVolumes(gate, gate * Host::kLoudOverSilence);
+    }
+
+    void SetVolumes(float silenceVolume, float loudVolume) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        mouth_.SetVolumes(silenceVolume, loudVolume);
+    }
+
     void Step(std::span<const float> scores, float volume, double elapsedSeconds,
               std::vector<float>* weights = nullptr, std::vector<float>* jaw = nullptr,
               std::vector<int32_t>* dominant = nullptr) {
@@ -313,6 +323,7 @@ class Analyzer {
             // frames pushed later wait until the labels reach them again.
             const std::string* label = stream_.Next(analysis_, index);
             if (label && index - stream_.Lag() == labels_.size()) labels_.push_back(*label);
+            if (mouth_ && stream_.FollowsLevel()) mouth_->FollowGate(stream_.Gate());
             if (mouth_)
                 mouth_->Step(frame.scores, frame.volume, elapsed_, &weights_, &jaw_, &dominant_);
         };
@@ -602,6 +613,8 @@ PYBIND11_MODULE(_vocetta, module) {
         .def("run", &Python::Mouth::Run, py::arg("scores"), py::arg("volume"),
              py::arg("elapsed_seconds"))
         .def("reset", &Python::Mouth::Reset)
+        .def("set_volumes", &Python::Mouth::SetVolumes, py::arg("silence_volume"),
+             py::arg("loud_volume"))
         .def_property_readonly(
             "shapes",
             [](const Python::Mouth& m) { return std::string(Host::ShapeSetName(m.map().set)); })

@@ -372,16 +372,23 @@ def test_streaming_with_noise_cleaned_labels_as_the_tool_from_a_pipe(tmp_path):
 
 def test_a_live_gate_under_the_level_hears_a_quiet_microphone():
     samples, rate = vocetta.read_audio(SAMPLE)
-    def labels(audio, **gate):
-        analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, **gate)
+    def frames(audio, **gate):
+        analyzer = vocetta.Analyzer(sample_rate=rate, smoothing=True, mouth="cartoon", **gate)
         analyzer.push(audio)
         analyzer.finish()
-        return analyzer.frames.phoneme
-    loud = labels(samples, gate_db=-30)
-    assert labels(samples / 32, gate_db=-30) == loud  # 30 dB down, heard alike
-    assert len(set(loud)) > 3
-    fixed = labels(samples / 32, silence_db=-40)
-    assert fixed.count(vocetta.SILENCE) > 0.9 * len(fixed)
+        return analyzer.frames
+    loud = frames(samples, gate_db=-30)
+    quiet = frames(samples / 32, gate_db=-30)  # 30 dB down, heard alike
+    assert quiet.phoneme == loud.phoneme and len(set(loud.phoneme)) > 3
+    # The mouth rests under the same gate and opens its jaw as far: both levels followed.
+    assert np.max(loud.jaw) > 0.5
+    assert quiet.jaw == pytest.approx(loud.jaw, abs=1e-4)
+    assert quiet.shape == loud.shape
+    mouth = vocetta.MouthShapes()
+    with pytest.raises(vocetta.ShapeError):
+        mouth.set_volumes(0.1, 0.05)
+    fixed = frames(samples / 32, silence_db=-40)
+    assert fixed.phoneme.count(vocetta.SILENCE) > 0.9 * len(fixed.phoneme)
     for bad in [{"gate_db": 5}, {"gate_db": -30, "level_window": 0}]:
         with pytest.raises(ValueError):
             vocetta.Analyzer(sample_rate=rate, **bad)

@@ -216,6 +216,13 @@ class MouthShapes:
         """Back to rest: the rest shape at weight 1, the jaw closed."""
         self._native.reset()
 
+    def set_volumes(self, silence_volume, loud_volume):
+        """Moves the rest level and the fully open one (RMS volumes) from the next frame on, for
+        a level that follows the speaker: a gate under the speaker's level, and 25 times (28 dB)
+        above it, as a whole recording's cues have them. Raises ShapeError, changing nothing,
+        unless 0 <= silence_volume < loud_volume, finite."""
+        self._native.set_volumes(float(silence_volume), float(loud_volume))
+
     def run(self, frames, elapsed=None):
         """Every frame of `frames` in turn, `elapsed` seconds apart (default: their hop), from
         where the mouth stands; returns the frames with their weights, jaw and shape."""
@@ -252,7 +259,8 @@ class Analyzer:
 
     `mouth` (None, a shape set's name or a MouthShapes for the same profile) is driven by every
     frame: read `analyzer.mouth.weights`, `.jaw` and `.shape` after each push for real time,
-    and the frames carry them too.
+    and the frames carry them too. With `gate_db` the mouth rests under that gate and opens
+    fully 28 dB above it (its set_volumes, every frame), so a quiet talker moves it alike.
 
     `clean_noise` takes the steady background noise out of the samples before the analysis, as
     `vocetta analyze` does by default (the SDK's NoiseCleaner): better in hiss, hum or room
