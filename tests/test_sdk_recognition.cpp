@@ -1,6 +1,6 @@
 // Several references per phoneme (profile version 2), folding their scores back to phonemes,
-// the two smoothers and the gate that follows a stream's level, against values worked by hand,
-// an exhaustive search and sorting.
+// the two smoothers, the gate that follows a stream's level and the live labels built on them,
+// against values worked by hand, an exhaustive search, sorting and the offline pass.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,12 +8,14 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "vocetta/level_gate.hpp"
+#include "vocetta/live_labels.hpp"
 #include "vocetta/profile.hpp"
 #include "vocetta/smoother.hpp"
 
@@ -477,6 +479,114 @@ TEST(LevelGate, RefusesSettingsOutOfRange) {
     EXPECT_THROW(Host::LevelGate(100.0, {-30.0, 0.95, 0.001}), std::invalid_argument);
     EXPECT_THROW(Host::LevelGate(100.0, {-30.0, 0.95, 1.0e9}), std::invalid_argument);
     EXPECT_EQ(Host::LevelGate(31.25).WindowFrames(), 313u);  // 10 s at a 32 ms hop
+}
+
+// Live labels are the offline pass over the frames up to the lag's end, read at the frame the
+// lag back: silence alone below the gate or where nothing was scored, else each phoneme's log
+// score. A profile without "sil" gets it as one more state, which only silent frames reach.
+TEST(LiveLabels, AreTheBestPathOverTheFramesUpToTheLag) {
+    std::mt19937 random(17);
+    std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
+    for (const bool namedSilence : {true, false}) {
+        Profile profile = ThreePhonemeProfile(Folding::Sum);
+        if (namedSilence) profile.phonemes[1].name = "sil";
+        const size_t phonemes = 3, states = namedSilence ? 3 : 4;
+        const size_t silence = namedSilence ? 1 : 3;
+        struct Frame {
+            float volume;
+            int best;
+            std::vector<float> scores;
+        };
+        std::vector<Frame> frames;
+        for (int t = 0; t < 60; ++t) {
+            Frame frame{uniform(random) < 0.2f ? 0.001f : 0.5f, 0, {}};
+            for (size_t p = 0; p < phonemes; ++p)
+                frame.scores.push_back(uniform(random) < 0.1f ? 0.0f : uniform(random));
+            if (t % 17 == 5) frame.scores.assign(phonemes, 0.0f);  // nothing scored
+            frame.best = static_cast<int>(
+                std::max_element(frame.scores.begin(), frame.scores.end()) - frame.scores.begin());
+            if (t % 17 == 5) frame.best = -1;
+            frames.push_back(frame);
+        }
+        std::vector<float> rows;
+        for (const Frame& frame : frames) {
+            const bool silent = frame.volume < 0.01f || frame.best < 0;
+            for (size_t s = 0; s < states; ++s) {
+                const bool phoneme = s < phonemes && !silent;
+                rows.push_back(silent ? (s == silence ? 0.0f : Host::kImpossibleLogScore)
+                               : phoneme && frame.scores[s] > 0 ? std::log(frame.scores[s])
+                                                                : Host::kImpossibleLogScore);
+            }
+        }
+        for (const size_t lag : {size_t(0), size_t(1), size_t(3)}) {
+            SCOPED_TRACE(testing::Message() << "lag " << lag << ", sil named " << namedSilence);
+            Host::LiveLabelSettings settings;
+            settings.fixedGate = 0.01f;
+            settings.switchCost = 1.5f;
+            settings.lag = lag;
+            Host::LiveLabels labels(profile, 100.0, settings);
+            ASSERT_EQ(labels.Names().size(), states);
+            EXPECT_EQ(labels.Names()[silence], "sil");
+            std::set<int> answers;  // the frames are in doubt: several labels come
+            for (size_t t = 0; t < frames.size(); ++t) {
+                const int label = labels.Update(frames[t].volume, frames[t].best, frames[t].scores);
+                if (t < lag) {
+                    EXPECT_EQ(label, -1);
+                    continue;
+                }
+                answers.insert(label);
+                const std::vector<float> known(rows.begin(),
+                                               rows.begin() + static_cast<long>((t + 1) * states));
+                EXPECT_EQ(label, Host::SmoothPath(known, states, 1.5f)[t - lag]) << t;
+            }
+            EXPECT_EQ(answers.size(), states);
+            const std::vector<int> last = labels.Finish();
+            ASSERT_EQ(last.size(), lag);
+            // At the end the last answers are the whole track's.
+            const std::vector<int> whole = Host::SmoothPath(rows, states, 1.5f);
+            EXPECT_EQ(last, std::vector<int>(whole.end() - static_cast<long>(lag), whole.end()));
+            EXPECT_EQ(labels.Gate(), 0.01f);
+            EXPECT_FALSE(labels.FollowsLevel());
+        }
+        // Unsmoothed: each frame's own best at once, whatever lag was asked for.
+        Host::LiveLabelSettings plain;
+        plain.smoothing = false;
+        plain.fixedGate = 0.01f;
+        Host::LiveLabels own(profile, 100.0, plain);
+        EXPECT_EQ(own.Lag(), 0u);
+        for (const Frame& frame : frames) {
+            const bool silent = frame.volume < 0.01f || frame.best < 0;
+            EXPECT_EQ(own.Update(frame.volume, frame.best, frame.scores),
+                      silent ? static_cast<int>(silence) : frame.best);
+        }
+        EXPECT_TRUE(own.Finish().empty());
+    }
+}
+
+// By default the gate follows the level: a line 30 dB down is labelled as the loud one, and a
+// reset forgets the level heard.
+TEST(LiveLabels, GateFollowsTheLevelUnlessFixed) {
+    const Profile profile = ThreePhonemeProfile(Folding::Sum);
+    const std::vector<float> scores = {0.7f, 0.2f, 0.1f};
+    for (const float scale : {1.0f, 0.0316228f}) {
+        Host::LiveLabels labels(profile, 100.0);
+        EXPECT_TRUE(labels.FollowsLevel());
+        std::vector<int> got;
+        for (const float volume : {0.3f, 0.3f, 0.3f, 0.005f, 0.3f, 0.3f, 0.3f})
+            got.push_back(labels.Update(volume * scale, 0, scores));
+        for (const int label : labels.Finish())
+            got.push_back(label);
+        // Two frames of lag, so the first two answers come late; 0.005 is 35 dB under 0.3.
+        EXPECT_EQ(got, (std::vector<int>{-1, -1, 0, 0, 0, 3, 0, 0, 0})) << scale;
+        EXPECT_NEAR(labels.Gate(), 0.3f * scale * 0.0316228f, 1e-6f * scale);
+        labels.Reset();
+        EXPECT_EQ(labels.Update(0.0001f, 0, scores), -1);
+        EXPECT_TRUE(labels.Finish() == std::vector<int>{0});  // heard: the only level it knows
+    }
+    Host::LiveLabelSettings bad;
+    bad.switchCost = -1.0f;
+    EXPECT_THROW(Host::LiveLabels(profile, 100.0, bad), std::invalid_argument);
+    EXPECT_THROW(Host::LiveLabels(profile, 0.0), std::invalid_argument);
 }
 
 }  // namespace

@@ -240,7 +240,7 @@ class Analyzer {
             analyzer_.Push(cleaned_.data(), cleaned_.size(), Keep());
         }
         analyzer_.Finish(Keep());
-        const std::vector<std::string> last = stream_.Finish(analysis_);
+        const std::vector<std::string> last = stream_.Finish();
         for (size_t i = 0; i < last.size(); ++i)
             if (analysis_.FrameCount() - last.size() + i == labels_.size())
                 labels_.push_back(last[i]);
@@ -323,7 +323,7 @@ class Analyzer {
             // frames pushed later wait until the labels reach them again.
             const std::string* label = stream_.Next(analysis_, index);
             if (label && index - stream_.Lag() == labels_.size()) labels_.push_back(*label);
-            if (mouth_ && stream_.FollowsLevel()) mouth_->FollowGate(stream_.Gate());
+            if (mouth_ && stream_.Live().FollowsLevel()) mouth_->FollowGate(stream_.Live().Gate());
             if (mouth_)
                 mouth_->Step(frame.scores, frame.volume, elapsed_, &weights_, &jaw_, &dominant_);
         };

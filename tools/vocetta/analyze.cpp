@@ -229,7 +229,7 @@ int RunAnalyze(const Arguments& arguments) {
                 try {
                     // The last rows, whose labels no later frame will settle.
                     if (stream) {
-                        const std::vector<std::string> last = streamLabels->Finish(analysis);
+                        const std::vector<std::string> last = streamLabels->Finish();
                         for (size_t i = 0; i < last.size(); ++i) {
                             stream->Write(FrameTableRow(analysis,
                                                         analysis.FrameCount() - last.size() + i,

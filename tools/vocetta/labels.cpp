@@ -69,50 +69,38 @@ size_t StreamLagFrames(double lagMs, int hop, int sampleRate) {
     return static_cast<size_t>(std::lround(lagMs / hopMs));
 }
 
+namespace {
+
+Host::LiveLabelSettings LiveSettings(const LabelSettings& settings, size_t lagFrames) {
+    Host::LiveLabelSettings live;
+    if (settings.absoluteDb) live.fixedGate = VolumeOfDb(*settings.absoluteDb);
+    live.level.gateDb = settings.gateDb;
+    live.level.percentile = kLevelPercentile;
+    live.level.windowSeconds = settings.levelWindowSeconds;
+    live.smoothing = settings.smoothing;
+    live.lag = settings.smoothing ? lagFrames : 0;
+    live.switchCost = settings.StreamSwitchCost(live.lag);
+    return live;
+}
+
+}  // namespace
+
 StreamLabels::StreamLabels(const Profile& profile, const LabelSettings& settings,
                            double framesPerSecond, size_t lagFrames)
-    : gate_(settings.absoluteDb ? VolumeOfDb(*settings.absoluteDb) : 0.0f),
-      smoothing_(settings.smoothing),
-      lag_(settings.smoothing ? lagFrames : 0),
-      smoother_(0) {
-    if (!settings.absoluteDb) {
-        Host::LevelGateSettings level;
-        level.gateDb = settings.gateDb;
-        level.percentile = kLevelPercentile;
-        level.windowSeconds = settings.levelWindowSeconds;
-        level_.emplace(framesPerSecond, level);
-    }
-    silent_.assign(lag_ + 1, 0);
-    names_ = LabelNames(profile, silence_);
-    row_.resize(names_.size());
-    smoother_ = Host::ViterbiSmoother(names_.size(), settings.StreamSwitchCost(lag_), lag_);
-}
-
-const std::string& StreamLabels::Label(const Analysis& analysis, size_t frame, int smoothed) const {
-    if (silent_[frame % silent_.size()]) return names_[static_cast<size_t>(silence_)];
-    return names_[static_cast<size_t>(smoothing_ ? smoothed : analysis.frames[frame].best)];
-}
+    : live_(profile, framesPerSecond, LiveSettings(settings, lagFrames)) {}
 
 const std::string* StreamLabels::Next(const Analysis& analysis, size_t frame) {
-    // The gate a frame meets is the one of its own time, however late its label comes.
-    const float gate = level_ ? level_->Update(analysis.frames[frame].volume) : gate_;
-    const bool silent = Silent(analysis, frame, gate);
-    silent_[frame % silent_.size()] = silent;
-    int smoothed = -1;
-    if (smoothing_) {
-        FrameRow(analysis, frame, silent, silence_, row_.data(), row_.size());
-        smoothed = smoother_.Update(row_.data());
-    }
-    if (frame < lag_) return nullptr;
-    return &Label(analysis, frame - lag_, smoothed);
+    const FrameResult& result = analysis.frames[frame];
+    const int label =
+        live_.Update(result.volume, result.best,
+                     {analysis.Scores(frame), static_cast<size_t>(analysis.phonemes)});
+    return label < 0 ? nullptr : &live_.Names()[static_cast<size_t>(label)];
 }
 
-std::vector<std::string> StreamLabels::Finish(const Analysis& analysis) const {
+std::vector<std::string> StreamLabels::Finish() const {
     std::vector<std::string> labels;
-    const size_t frames = analysis.FrameCount();
-    for (size_t back = std::min(lag_, frames); back-- > 0;)
-        labels.push_back(
-            Label(analysis, frames - 1 - back, smoothing_ ? smoother_.Settled(back) : -1));
+    for (const int label : live_.Finish())
+        labels.push_back(live_.Names()[static_cast<size_t>(label)]);
     return labels;
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "analysis.hpp"
-#include "vocetta/level_gate.hpp"
+#include "vocetta/live_labels.hpp"
 #include "vocetta/smoother.hpp"
 
 namespace Vocetta::Tool {
@@ -70,12 +70,11 @@ float GateVolume(const Analysis& analysis, const LabelSettings& settings);
 FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
                         const LabelSettings& settings);
 
-// Labels frames as they come, for output that follows a stream: the gate is the fixed one when
-// `settings` has it, else relative to the level heard so far (Host::LevelGate; the recording's
-// own level is unknown until its end), and smoothing is the offline pass run as the frames come
-// (the SDK's ViterbiSmoother, the same rows and switch cost as LabelFrames), so a label waits
-// for no more than `lagFrames` later frames (none when unsmoothed). `framesPerSecond` is the
-// analysis's frame rate.
+// Labels frames as they come, for output that follows a stream: the SDK's LiveLabels with the
+// gate and smoothing of `settings` (the fixed gate when it has one, else one under the level
+// heard so far, the recording's own level being unknown until its end; the offline pass's switch
+// cost), so a label waits for no more than `lagFrames` later frames (none when unsmoothed).
+// `framesPerSecond` is the analysis's frame rate.
 class StreamLabels {
   public:
     StreamLabels(const Profile& profile, const LabelSettings& settings, double framesPerSecond,
@@ -84,24 +83,12 @@ class StreamLabels {
     // `frame - Lag()`; nothing while `frame` is below the lag.
     const std::string* Next(const Analysis& analysis, size_t frame);
     // At the end of the stream: the labels of its last frames that Next has not given, in order.
-    std::vector<std::string> Finish(const Analysis& analysis) const;
-    size_t Lag() const { return lag_; }
-    // The gate the newest frame met (a volume), and whether it follows the level heard.
-    float Gate() const { return level_ ? level_->Gate() : gate_; }
-    bool FollowsLevel() const { return level_.has_value(); }
+    std::vector<std::string> Finish() const;
+    size_t Lag() const { return live_.Lag(); }
+    const Host::LiveLabels& Live() const { return live_; }
 
   private:
-    const std::string& Label(const Analysis& analysis, size_t frame, int smoothed) const;
-
-    std::vector<std::string> names_;
-    int silence_;
-    float gate_;  // the fixed gate, when there is no level
-    std::optional<Host::LevelGate> level_;
-    std::vector<unsigned char> silent_;  // whether each frame of the lag was, a ring
-    bool smoothing_;
-    size_t lag_;
-    std::vector<float> row_;  // the frame's log scores for the smoother
-    Host::ViterbiSmoother smoother_;
+    Host::LiveLabels live_;
 };
 
 }  // namespace Vocetta::Tool

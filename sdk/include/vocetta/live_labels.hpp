@@ -1,0 +1,83 @@
+// Phoneme labels for frames as they come, as `vocetta analyze -` labels a stream: what an engine
+// shows on a character while the line plays.
+//
+// A frame is silence below the gate (a fixed volume, or by default 30 dB under the level heard
+// so far: LevelGate) or where the job scored nothing; every other frame is labelled by the
+// ViterbiSmoother's best path over the frames so far, read `lag` frames late, or without
+// smoothing by its own best phoneme at once:
+//
+//     Vocetta::Host::LiveLabels labels(profile, analyzer.sampleRate() / double(analyzer.hop()));
+//     analyzer.Push(block, count, [&](const Vocetta::Host::AnalyzerFrame& frame) {
+//         const int label = labels.Update(frame.volume, frame.best, frame.scores);
+//         if (label >= 0) show(labels.Names()[label]);  // the frame Lag() updates back
+//     });
+//     for (int label : labels.Finish()) show(labels.Names()[label]);  // at the end of a line
+//
+// It allocates only when constructed (Finish aside) and costs a few operations per phoneme and
+// per frame of lag.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "vocetta/level_gate.hpp"
+#include "vocetta/profile.hpp"
+#include "vocetta/smoother.hpp"
+
+namespace Vocetta::Host {
+
+struct LiveLabelSettings {
+    std::optional<float> fixedGate;  // a volume: quieter frames are silence; none: `level`
+    LevelGateSettings level;         // the gate under the level heard so far
+    bool smoothing = true;
+    float switchCost = 2.0f;  // the tool's; 1 is its choice without a lag
+    size_t lag = 2;           // frames a smoothed label waits for (none without smoothing)
+};
+
+class LiveLabels {
+  public:
+    // `framesPerSecond`: the rate of Update calls. Throws std::invalid_argument for a rate or
+    // level settings out of range, or a negative or non-finite switch cost.
+    LiveLabels(const Profile& profile, double framesPerSecond,
+               const LiveLabelSettings& settings = {});
+
+    // One frame: the job's volume, its best phoneme (-1 when nothing was scored) and the
+    // phonemes' folded scores. Returns the label of the frame Lag() updates back, an index into
+    // Names(); -1 while fewer frames have come.
+    int Update(float volume, int best, std::span<const float> scores);
+    // At the end of a stream: the labels of its last frames that Update has not given, oldest
+    // first. Update may go on afterwards, as if the stream had not ended.
+    std::vector<int> Finish() const;
+    // Back to no frame at all (the level forgotten too).
+    void Reset();
+
+    // The profile's phonemes, then "sil" when it has none: the states of the labels.
+    const std::vector<std::string>& Names() const { return names_; }
+    int Silence() const { return silence_; }
+    size_t Lag() const { return lag_; }
+    // The gate the newest frame met (a volume), for the mouth (MouthShapes::SetVolumes).
+    float Gate() const { return level_ ? level_->Gate() : fixedGate_; }
+    bool FollowsLevel() const { return level_.has_value(); }
+
+  private:
+    int Label(size_t slot, int smoothed) const;
+
+    std::vector<std::string> names_;
+    size_t phonemes_;
+    int silence_;
+    float fixedGate_;
+    std::optional<LevelGate> level_;
+    bool smoothing_;
+    size_t lag_;
+    // The last lag + 1 frames, a ring: whether each was silent, and its own best phoneme.
+    std::vector<unsigned char> silent_;
+    std::vector<int> best_;
+    size_t seen_ = 0;
+    std::vector<float> row_;  // the frame's log scores for the smoother
+    ViterbiSmoother smoother_;
+};
+
+}  // namespace Vocetta::Host
