@@ -12,6 +12,31 @@ constexpr const char* kSilenceName = "sil";
 
 }  // namespace
 
+std::vector<std::string> LabelNames(const Profile& profile, int& silence) {
+    std::vector<std::string> names;
+    for (const Phoneme& phoneme : profile.phonemes)
+        names.push_back(phoneme.name);
+    const auto named = std::find(names.begin(), names.end(), kSilenceName);
+    silence = static_cast<int>(named - names.begin());
+    if (named == names.end()) names.push_back(kSilenceName);
+    return names;
+}
+
+bool SilentFrame(float volume, float gate, int best, std::span<const float> scores) {
+    return !(volume >= gate) || best < 0 || static_cast<size_t>(best) >= scores.size() ||
+           !(scores[static_cast<size_t>(best)] > 0);
+}
+
+void LabelRow(bool silent, std::span<const float> scores, int silence, std::span<float> row) {
+    std::fill(row.begin(), row.end(), kImpossibleLogScore);
+    if (silent) {
+        row[static_cast<size_t>(silence)] = 0.0f;
+        return;
+    }
+    for (size_t p = 0; p < scores.size() && p < row.size(); ++p)
+        row[p] = LogScore(scores[p]);
+}
+
 LiveLabels::LiveLabels(const Profile& profile, double framesPerSecond,
                        const LiveLabelSettings& settings)
     : phonemes_(profile.phonemes.size()),
@@ -29,11 +54,7 @@ LiveLabels::LiveLabels(const Profile& profile, double framesPerSecond,
     } else {
         level_.emplace(framesPerSecond, settings.level);
     }
-    for (const Phoneme& phoneme : profile.phonemes)
-        names_.push_back(phoneme.name);
-    const auto named = std::find(names_.begin(), names_.end(), kSilenceName);
-    silence_ = static_cast<int>(named - names_.begin());
-    if (named == names_.end()) names_.push_back(kSilenceName);
+    names_ = LabelNames(profile, silence_);
     silent_.assign(lag_ + 1, 0);
     best_.assign(lag_ + 1, -1);
     row_.resize(names_.size());
@@ -48,23 +69,15 @@ int LiveLabels::Label(size_t slot, int smoothed) const {
 int LiveLabels::Update(float volume, int best, std::span<const float> scores) {
     // The gate a frame meets is the one of its own time, however late its label comes.
     const float gate = level_ ? level_->Update(volume) : fixedGate_;
-    const bool silent = !(volume >= gate) || best < 0 || static_cast<size_t>(best) >= phonemes_ ||
-                        static_cast<size_t>(best) >= scores.size() || !(scores[best] > 0);
+    const auto phonemeScores = scores.first(std::min(scores.size(), phonemes_));
+    const bool silent = SilentFrame(volume, gate, best, phonemeScores);
     const size_t slot = seen_ % silent_.size();
     silent_[slot] = silent;
     best_[slot] = best;
     ++seen_;
     int smoothed = -1;
     if (smoothing_) {
-        // A silent frame can only be silence; any other is each phoneme by its score (and never
-        // the silence a profile without one gets added).
-        std::fill(row_.begin(), row_.end(), kImpossibleLogScore);
-        if (silent) {
-            row_[static_cast<size_t>(silence_)] = 0.0f;
-        } else {
-            for (size_t p = 0; p < phonemes_ && p < scores.size(); ++p)
-                row_[p] = LogScore(scores[p]);
-        }
+        LabelRow(silent, phonemeScores, silence_, row_);
         smoothed = smoother_.Update(row_.data());
     }
     if (seen_ <= lag_) return -1;

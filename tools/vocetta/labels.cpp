@@ -7,8 +7,18 @@ namespace Vocetta::Tool {
 
 namespace {
 
+std::span<const float> Scores(const Analysis& analysis, size_t frame) {
+    return {analysis.Scores(frame), static_cast<size_t>(analysis.phonemes)};
+}
+
 float VolumeOfDb(double decibels) {
     return static_cast<float>(std::pow(10.0, decibels / 20.0));
+}
+
+// Below the gate, or nothing scored (digital silence).
+bool Silent(const Analysis& analysis, size_t frame, float gateVolume) {
+    const FrameResult& result = analysis.frames[frame];
+    return Host::SilentFrame(result.volume, gateVolume, result.best, Scores(analysis, frame));
 }
 
 }  // namespace
@@ -24,45 +34,6 @@ float GateVolume(const Analysis& analysis, const LabelSettings& settings) {
     std::nth_element(volumes.begin(), volumes.begin() + static_cast<long>(rank), volumes.end());
     return static_cast<float>(volumes[rank] * std::pow(10.0, settings.gateDb / 20.0));
 }
-
-namespace {
-
-// The profile's phonemes, then silence when the profile has no phoneme of that name; `silence` is
-// its index.
-std::vector<std::string> LabelNames(const Profile& profile, int& silence) {
-    std::vector<std::string> names;
-    for (const Phoneme& phoneme : profile.phonemes)
-        names.push_back(phoneme.name);
-    silence = profile.IndexOf(kSilenceLabel);
-    if (silence < 0) {
-        silence = static_cast<int>(names.size());
-        names.push_back(kSilenceLabel);
-    }
-    return names;
-}
-
-// Below the gate, or nothing scored (digital silence).
-bool Silent(const Analysis& analysis, size_t frame, float gateVolume) {
-    const FrameResult& result = analysis.frames[frame];
-    return !(result.volume >= gateVolume) || result.best < 0 || result.best >= analysis.phonemes ||
-           !(analysis.Scores(frame)[result.best] > 0);
-}
-
-// The row of the offline pass for a frame: a silent one can only be silence, any other is each
-// phoneme by its score (and never the silence a profile without one gets added).
-void FrameRow(const Analysis& analysis, size_t frame, bool silent, int silence, float* row,
-              size_t states) {
-    std::fill(row, row + states, Host::kImpossibleLogScore);
-    if (silent) {
-        row[silence] = 0.0f;
-        return;
-    }
-    const float* scores = analysis.Scores(frame);
-    for (size_t p = 0; p < static_cast<size_t>(analysis.phonemes); ++p)
-        row[p] = Host::LogScore(scores[p]);
-}
-
-}  // namespace
 
 size_t StreamLagFrames(double lagMs, int hop, int sampleRate) {
     const double hopMs = 1000.0 * hop / sampleRate;
@@ -91,9 +62,7 @@ StreamLabels::StreamLabels(const Profile& profile, const LabelSettings& settings
 
 const std::string* StreamLabels::Next(const Analysis& analysis, size_t frame) {
     const FrameResult& result = analysis.frames[frame];
-    const int label =
-        live_.Update(result.volume, result.best,
-                     {analysis.Scores(frame), static_cast<size_t>(analysis.phonemes)});
+    const int label = live_.Update(result.volume, result.best, Scores(analysis, frame));
     return label < 0 ? nullptr : &live_.Names()[static_cast<size_t>(label)];
 }
 
@@ -108,7 +77,7 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
                         const LabelSettings& settings) {
     FrameLabels labels;
     int silence = 0;
-    labels.names = LabelNames(profile, silence);
+    labels.names = Host::LabelNames(profile, silence);
     labels.gateVolume = GateVolume(analysis, settings);
     const size_t frames = analysis.FrameCount();
     auto silent = [&](size_t frame) { return Silent(analysis, frame, labels.gateVolume); };
@@ -121,8 +90,8 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
     const size_t states = labels.names.size();
     std::vector<float> logScores(frames * states, Host::kImpossibleLogScore);
     for (size_t frame = 0; frame < frames; ++frame)
-        FrameRow(analysis, frame, silent(frame), silence, logScores.data() + frame * states,
-                 states);
+        Host::LabelRow(silent(frame), Scores(analysis, frame), silence,
+                       {logScores.data() + frame * states, states});
     labels.frames = Host::SmoothPath(logScores, states, settings.WholeSwitchCost());
     return labels;
 }

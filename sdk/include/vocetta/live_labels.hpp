@@ -29,6 +29,17 @@
 
 namespace Vocetta::Host {
 
+// The states of a profile's labels: its phonemes, then "sil" when it has none; `silence` is that
+// state's index.
+std::vector<std::string> LabelNames(const Profile& profile, int& silence);
+// Whether a frame is silence: below `gate` (a volume), or nothing scored (`best` -1, or a best
+// phoneme scored 0 or not at all).
+bool SilentFrame(float volume, float gate, int best, std::span<const float> scores);
+// The row SmoothPath and ViterbiSmoother read for a frame (`row`: one value per state): a silent
+// frame can only be `silence`, any other is each phoneme by its LogScore, and never the silence
+// state a profile without one gets added.
+void LabelRow(bool silent, std::span<const float> scores, int silence, std::span<float> row);
+
 struct LiveLabelSettings {
     std::optional<float> fixedGate;  // a volume: quieter frames are silence; none: `level`
     LevelGateSettings level;         // the gate under the level heard so far
