@@ -301,8 +301,8 @@ static class Tests {
               "log scores of 0 and 1");
     }
 
-    // The C# analyzer, level gate and smoother with the stream's gate (30 dB under the level of
-    // the last 10 s) and lag (20 ms, two hops)
+    // The C# analyzer and live labels (a level gate 30 dB under the last 10 s, the smoother two
+    // hops late: 20 ms)
     // label every frame as `vocetta analyze - --keep-noise` does, and with the noise cleaned as
     // `vocetta analyze -` (by default) does.
     // A window of four frames at one a second, the median as the level, the gate a tenth of it
@@ -331,16 +331,13 @@ static class Tests {
                                      float[] samples, int rate, string stream, bool cleanNoise,
                                      string name) {
         string[] expected = Rows(stream).Skip(1).Select(fields => fields[1]).ToArray();
-        var smoother = new Vocetta.ViterbiSmoother(Vocetta.ViterbiSmoother.StateCount(profile));
-        var row = new float[smoother.States];
+        var live = new Vocetta.LiveLabels(profile, 100.0);
         var labels = new List<string>();
-        var gate = new Vocetta.LevelGate(100.0);
         using (var analyzer =
                    new Vocetta.Analyzer(library, profile, rate, rate / 100, "", cleanNoise)) {
             Action<Vocetta.Frame> label = frame => {
-                Vocetta.ViterbiSmoother.FrameRow(profile, frame, gate.Update(frame.Volume), row);
-                int answer = smoother.Update(row);
-                if (analyzer.Frames > smoother.Lag) labels.Add(profile.Names[answer]);
+                int answer = live.Update(frame);
+                if (answer >= 0) labels.Add(live.Names[answer]);
             };
             // In uneven blocks, as a capture callback delivers them.
             for (int at = 0; at < samples.Length;) {
@@ -350,8 +347,8 @@ static class Tests {
             }
             analyzer.Finish(label);
             Check(analyzer.Pushed == samples.Length, name + ": every sample counted as pushed");
-            for (long back = Math.Min(smoother.Lag, analyzer.Frames); back-- > 0;)
-                labels.Add(profile.Names[smoother.Settled((int)back)]);
+            foreach (int answer in live.Finish())
+                labels.Add(live.Names[answer]);
         }
         int differ = 0;
         for (int i = 0; i < Math.Min(labels.Count, expected.Length); ++i) {
@@ -431,6 +428,16 @@ static class Tests {
 
         // The console sample prints what the tool prints.
         SameFrames(tool, Rows(File.ReadAllText(arguments[4])), 1e-4, "sample against the tool");
+        // Unsmoothed live labels under a fixed gate of -40 dBFS are the tool's labels at once.
+        var plain = new Vocetta.LiveLabels(profile, 100.0, 0.01f, false);
+        var own = new List<string>();
+        using (var analyzer = new Vocetta.Analyzer(library, profile, rate, rate / 100)) {
+            analyzer.Push(samples, samples.Length, frame => own.Add(plain.Names[plain.Update(frame)]));
+            analyzer.Finish(frame => own.Add(plain.Names[plain.Update(frame)]));
+        }
+        Check(plain.Lag == 0 && plain.Finish().Length == 0 &&
+                  own.SequenceEqual(tool.Skip(1).Select(fields => fields[1])),
+              "unsmoothed live labels against the tool's");
 
         // Every block the library takes goes back, with its own label, and every frame takes the
         // same number of blocks.

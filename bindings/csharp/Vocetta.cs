@@ -1124,6 +1124,12 @@ public sealed class ViterbiSmoother {
         return silence < 0 ? profile.Names.Length : silence;
     }
 
+    // Whether a frame is silence: below `gateVolume`, or nothing scored.
+    public static bool Silent(Profile profile, Frame frame, float gateVolume) {
+        return !(frame.Volume >= gateVolume) || frame.Best < 0 ||
+               frame.Best >= profile.Names.Length || !(frame.Scores[frame.Best] > 0);
+    }
+
     // The tool's row for a frame (StateCount values): below `gateVolume`, or where the job scored
     // nothing, silence alone; otherwise each phoneme's LogScore.
     public static void FrameRow(Profile profile, Frame frame, float gateVolume, float[] row) {
@@ -1133,8 +1139,7 @@ public sealed class ViterbiSmoother {
         int silence = SilenceIndex(profile);
         for (int s = 0; s < row.Length; ++s)
             row[s] = ImpossibleLogScore;
-        bool silent = !(frame.Volume >= gateVolume) || frame.Best < 0 ||
-                      frame.Best >= profile.Names.Length || !(frame.Scores[frame.Best] > 0);
+        bool silent = Silent(profile, frame, gateVolume);
         if (silent) {
             row[silence] = 0.0f;
             return;
@@ -1196,6 +1201,97 @@ public sealed class ViterbiSmoother {
             if (total[s] > total[best]) best = s;
         }
         return best;
+    }
+}
+
+// A stream's labels in one call per frame, as `vocetta analyze -` labels a stream (the host
+// SDK's LiveLabels): silence below the gate (a LevelGate by default, or a fixed volume) or where
+// the job scored nothing, the rest by the ViterbiSmoother read `lag` frames late, or without
+// smoothing each frame's own best at once. Update neither allocates nor locks:
+//
+//     var labels = new Vocetta.LiveLabels(profile, rate / (double)hop);
+//     analyzer.Push(block, count, frame => {
+//         int label = labels.Update(frame);  // the frame Lag updates back, -1 at first
+//         if (label >= 0) Show(labels.Names[label]);
+//     });
+//     foreach (int label in labels.Finish()) Show(labels.Names[label]);  // end of the line
+public sealed class LiveLabels {
+    readonly Profile profile;
+    readonly LevelGate level;  // null with a fixed gate
+    readonly float fixedGate;
+    readonly bool smoothing;
+    readonly int lag;
+    readonly ViterbiSmoother smoother;
+    readonly float[] row;
+    readonly bool[] silent;  // the last lag + 1 frames, a ring
+    readonly int[] best;
+    readonly string[] names;
+    readonly int silence;
+    long seen;
+
+    // `fixedGate`: a volume under which frames are silence, or null for a LevelGate of
+    // `gateDb` under the level of the last `windowSeconds`. The switch cost is the tool's: 2,
+    // or 1 without a lag.
+    public LiveLabels(Profile profile, double framesPerSecond, float? fixedGate = null,
+                      bool smoothing = true, int lag = 2, float? switchCost = null,
+                      double gateDb = -30.0, double windowSeconds = 10.0) {
+        if (lag < 0) throw new ArgumentOutOfRangeException("lag");
+        this.profile = profile;
+        if (fixedGate.HasValue) {
+            this.fixedGate = fixedGate.Value;
+        } else {
+            level = new LevelGate(framesPerSecond, gateDb, 0.95, windowSeconds);
+        }
+        this.smoothing = smoothing;
+        this.lag = smoothing ? lag : 0;
+        names = new string[ViterbiSmoother.StateCount(profile)];
+        Array.Copy(profile.Names, names, profile.Names.Length);
+        if (names.Length > profile.Names.Length) names[names.Length - 1] = "sil";
+        silence = ViterbiSmoother.SilenceIndex(profile);
+        smoother = new ViterbiSmoother(names.Length, switchCost ?? (this.lag == 0 ? 1.0f : 2.0f),
+                                       this.lag);
+        row = new float[names.Length];
+        silent = new bool[this.lag + 1];
+        best = new int[this.lag + 1];
+    }
+
+    // The profile's phonemes, then "sil" when it has none: what the labels index.
+    public string[] Names { get { return names; } }
+    public int Silence { get { return silence; } }
+    public int Lag { get { return lag; } }
+    // The gate the newest frame met, for the mouth (MouthShapes.SetVolumes).
+    public float Gate { get { return level != null ? level.Gate : fixedGate; } }
+
+    // One frame; returns the label of the frame Lag updates back, -1 while fewer have come.
+    public int Update(Frame frame) {
+        float gate = level != null ? level.Update(frame.Volume) : fixedGate;
+        int slot = (int)(seen % silent.Length);
+        silent[slot] = ViterbiSmoother.Silent(profile, frame, gate);
+        best[slot] = frame.Best;
+        ++seen;
+        int smoothed = -1;
+        if (smoothing) {
+            ViterbiSmoother.FrameRow(profile, frame, gate, row);
+            smoothed = smoother.Update(row);
+        }
+        if (seen <= lag) return -1;
+        return Label((int)((seen - 1 - lag) % silent.Length), smoothed);
+    }
+
+    // At the end of a stream: the labels of its last frames that Update has not given, oldest
+    // first.
+    public int[] Finish() {
+        int count = (int)Math.Min(lag, seen);
+        var labels = new int[count];
+        for (int back = count - 1, i = 0; back >= 0; --back, ++i)
+            labels[i] = Label((int)((seen - 1 - back) % silent.Length),
+                              smoothing ? smoother.Settled(back) : -1);
+        return labels;
+    }
+
+    int Label(int slot, int smoothed) {
+        if (silent[slot]) return silence;
+        return smoothing ? smoothed : best[slot];
     }
 }
 
