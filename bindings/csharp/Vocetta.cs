@@ -1136,10 +1136,14 @@ public sealed class ViterbiSmoother {
         if (row == null || row.Length != StateCount(profile))
             throw new ArgumentException("a frame row of " + profile.Origin + " holds " +
                                         StateCount(profile) + " values", "row");
+        FillRow(profile, frame, Silent(profile, frame, gateVolume), row);
+    }
+
+    // FrameRow's row once the frame's silence is known.
+    internal static void FillRow(Profile profile, Frame frame, bool silent, float[] row) {
         int silence = SilenceIndex(profile);
         for (int s = 0; s < row.Length; ++s)
             row[s] = ImpossibleLogScore;
-        bool silent = Silent(profile, frame, gateVolume);
         if (silent) {
             row[silence] = 0.0f;
             return;
@@ -1271,7 +1275,7 @@ public sealed class LiveLabels {
         ++seen;
         int smoothed = -1;
         if (smoothing) {
-            ViterbiSmoother.FrameRow(profile, frame, gate, row);
+            ViterbiSmoother.FillRow(profile, frame, silent[slot], row);
             smoothed = smoother.Update(row);
         }
         if (seen <= lag) return -1;

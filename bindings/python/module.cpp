@@ -298,13 +298,7 @@ class Analyzer {
         Tool::LabelSettings settings;
         if (silenceDb) {
             settings.absoluteDb = *silenceDb;
-        } else if (gateDb) {
-            if (!(*gateDb <= 0 && *gateDb >= -200)) {
-                throw py::value_error("gate_db must be -200 to 0 (dB under the level)");
-            }
-            if (!(levelWindow >= 0.1 && levelWindow <= 3600)) {
-                throw py::value_error("level_window must be 0.1 to 3600 seconds");
-            }
+        } else if (gateDb) {  // LevelGate refuses values out of range (ValueError)
             settings.gateDb = *gateDb;
             settings.levelWindowSeconds = levelWindow;
         } else {

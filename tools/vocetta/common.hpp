@@ -77,9 +77,4 @@ struct LabelArguments {
 void AddLabelOptions(CommandLine& line, LabelArguments& arguments);
 LabelSettings LabelSettingsFrom(const LabelArguments& arguments);
 
-// An RMS level in dBFS as a linear volume.
-inline float VolumeFromDb(double decibels) {
-    return static_cast<float>(std::pow(10.0, decibels / 20.0));
-}
-
 }  // namespace Vocetta::Tool

@@ -11,10 +11,6 @@ std::span<const float> Scores(const Analysis& analysis, size_t frame) {
     return {analysis.Scores(frame), static_cast<size_t>(analysis.phonemes)};
 }
 
-float VolumeOfDb(double decibels) {
-    return static_cast<float>(std::pow(10.0, decibels / 20.0));
-}
-
 // Below the gate, or nothing scored (digital silence).
 bool Silent(const Analysis& analysis, size_t frame, float gateVolume) {
     const FrameResult& result = analysis.frames[frame];
@@ -24,7 +20,7 @@ bool Silent(const Analysis& analysis, size_t frame, float gateVolume) {
 }  // namespace
 
 float GateVolume(const Analysis& analysis, const LabelSettings& settings) {
-    if (settings.absoluteDb) return VolumeOfDb(*settings.absoluteDb);
+    if (settings.absoluteDb) return VolumeFromDb(*settings.absoluteDb);
     std::vector<float> volumes;
     for (const FrameResult& frame : analysis.frames) {
         if (std::isfinite(frame.volume) && frame.volume > 0) volumes.push_back(frame.volume);
@@ -44,7 +40,7 @@ namespace {
 
 Host::LiveLabelSettings LiveSettings(const LabelSettings& settings, size_t lagFrames) {
     Host::LiveLabelSettings live;
-    if (settings.absoluteDb) live.fixedGate = VolumeOfDb(*settings.absoluteDb);
+    if (settings.absoluteDb) live.fixedGate = VolumeFromDb(*settings.absoluteDb);
     live.level.gateDb = settings.gateDb;
     live.level.percentile = kLevelPercentile;
     live.level.windowSeconds = settings.levelWindowSeconds;

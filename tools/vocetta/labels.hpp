@@ -2,6 +2,7 @@
 // smoothed over the whole recording unless smoothing is off.
 #pragma once
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +34,11 @@ inline constexpr float kLagFreeSwitchCost = 1.0f;
 // recordings is a stream of a few seconds, 3, 10 and 30 s gave the same figures: this is a
 // talker's pace of moving about, not a measured optimum.
 inline constexpr double kDefaultLevelWindowSeconds = 10.0;
+
+// An RMS level in dBFS as a linear volume.
+inline float VolumeFromDb(double decibels) {
+    return static_cast<float>(std::pow(10.0, decibels / 20.0));
+}
 
 struct LabelSettings {
     std::optional<double> absoluteDb;  // a fixed gate in dBFS instead of the relative one
