@@ -54,3 +54,52 @@ if(VOCETTA_BUILD_TOOL)
     message(STATUS "help2man not found: no man pages (scripts/install-deps.sh installs it)")
   endif()
 endif()
+
+# Packages of this install tree (`cmake --build build --target package`): a Debian package for
+# /usr, its dependencies found by dpkg-shlibdeps, and a relocatable archive an engine can vendor
+# or unpack anywhere (the CMake package, the .pc file, the tool and the Python package find the
+# rest from where they lie).
+set(CPACK_PACKAGE_NAME vocetta)
+set(CPACK_PACKAGE_VENDOR Vocetta)
+set(CPACK_PACKAGE_CONTACT "Vocetta developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Real-time lip sync for games: library, host SDK, command-line tool and bindings")
+set(CPACK_PACKAGE_DESCRIPTION
+    "libvocetta turns each block of captured speech into phoneme scores and a volume, fast enough
+to run every audio frame. With it come the C header, the C++ host SDK (loading, tracked
+allocation, profiles, streaming analysis, noise cleaning, smoothing, mouth shapes and cue
+files), the vocetta tool (phoneme timelines, mouth cues, calibration, previews), the Python
+package and the C# host sources.")
+set(CPACK_PACKAGE_FILE_NAME vocetta-${PROJECT_VERSION}-linux-x86_64)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR TGZ)
+find_program(VOCETTA_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(VOCETTA_DPKG_SHLIBDEPS)
+  list(APPEND CPACK_GENERATOR DEB)
+else()
+  message(STATUS "no dpkg-shlibdeps: no Debian package (scripts/install-deps.sh installs dpkg-dev)")
+endif()
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The Python package imports numpy; hosts of the library alone need neither.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy")
+include(CPack)
+
+# The packages as a user receives them. Made from the plain build only: the sanitized one is
+# instrumented.
+if(VOCETTA_BUILD_TESTS AND VOCETTA_BUILD_TOOL AND NOT VOCETTA_SANITIZE)
+  set(VOCETTA_PACKAGE_PYTHON)
+  if(TARGET vocetta_python)
+    set(VOCETTA_PACKAGE_PYTHON -DPYTHON=${VOCETTA_PYTHON}
+        -DPYTHON_CHECK=${PROJECT_SOURCE_DIR}/bindings/python/tests/installed_check.py
+        -DSAMPLE=${PROJECT_SOURCE_DIR}/samples/sample.flac)
+  endif()
+  add_test(NAME package_and_consume
+           COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR}
+                   -DSOURCE=${PROJECT_SOURCE_DIR}/tests/install
+                   -DWORK=${PROJECT_BINARY_DIR}/tests/package-test -DVERSION=${PROJECT_VERSION}
+                   -DGENERATOR=${CMAKE_GENERATOR} -DCXX=${CMAKE_CXX_COMPILER}
+                   -DCC=${CMAKE_C_COMPILER} ${VOCETTA_PACKAGE_PYTHON}
+                   -P ${PROJECT_SOURCE_DIR}/tests/install/RunPackageTest.cmake)
+endif()

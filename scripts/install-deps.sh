@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(
   cmake g++ make pkg-config binutils clang-format
+  dpkg-dev                               # dpkg-shlibdeps, for the Debian package
   libsleef-dev                           # the library's one dependency
   libgtest-dev libgmock-dev libbenchmark-dev
   libaubio-dev                           # the peer in the benchmarks

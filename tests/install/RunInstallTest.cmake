@@ -7,81 +7,10 @@ file(REMOVE_RECURSE ${WORK})
 
 include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/RunCommand.cmake)
 
-function(expect condition message)
-  if(NOT ${condition})
-    message(FATAL_ERROR "${message}")
-  endif()
-endfunction()
-
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
 
-# The layout, found by GNUInstallDirs names rather than assumed.
-file(GLOB libdir_candidates LIST_DIRECTORIES true ${prefix}/lib ${prefix}/lib64 ${prefix}/lib/*-linux-gnu)
-set(libdir)
-foreach(candidate IN LISTS libdir_candidates)
-  if(EXISTS ${candidate}/libvocetta.so)
-    set(libdir ${candidate})
-  endif()
-endforeach()
-expect(libdir "no libvocetta.so under ${prefix}")
-string(REGEX MATCH "^[0-9]+" major "${VERSION}")
-expect("IS_SYMLINK;${libdir}/libvocetta.so" "libvocetta.so is not a link")
-foreach(name libvocetta.so.${major} libvocetta.so.${VERSION} libvocetta_sdk.a
-             cmake/Vocetta/VocettaConfig.cmake cmake/Vocetta/VocettaConfigVersion.cmake
-             pkgconfig/vocetta.pc)
-  expect("EXISTS;${libdir}/${name}" "${name} is not installed")
-endforeach()
-foreach(name include/vocetta/vocetta.h include/vocetta/library.hpp include/vocetta/profile.hpp
-             include/vocetta/ring.hpp include/vocetta/host_services.hpp bin/vocetta
-             share/vocetta/profiles/default.json share/bash-completion/completions/vocetta)
-  expect("EXISTS;${prefix}/${name}" "${name} is not installed")
-endforeach()
-if(EXISTS ${BUILD}/man/vocetta.1)  # the build wrote man pages (help2man was found)
-  foreach(page vocetta vocetta-analyze vocetta-calibrate)
-    expect("EXISTS;${prefix}/share/man/man1/${page}.1" "man page ${page}.1 is not installed")
-  endforeach()
-endif()
-file(GLOB_RECURSE testing ${prefix}/*vocetta_testing*)
-if(testing)
-  message(FATAL_ERROR "the testing library is installed: ${testing}")
-endif()
-
-run(readelf -d ${libdir}/libvocetta.so)
-string(REGEX MATCH "\\(SONAME\\)[^\n]*\\[([^]]+)\\]" soname "${out}")
-expect("CMAKE_MATCH_1;STREQUAL;libvocetta.so.${major}"
-       "SONAME is '${CMAKE_MATCH_1}', not libvocetta.so.${major}")
-
-# The installed tool finds the installed library on its own.
-run(${prefix}/bin/vocetta info)
-
-# find_package(Vocetta).
-set(consumer ${WORK}/consumer)
-run(${CMAKE_COMMAND} -S ${SOURCE} -B ${consumer} -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${prefix}
-    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${CC} "-DCMAKE_CXX_FLAGS=${FLAGS}"
-    "-DCMAKE_C_FLAGS=${FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${FLAGS}")
-run(${CMAKE_COMMAND} --build ${consumer})
-run(${consumer}/sdk_consumer)
-run(${consumer}/header_consumer ${libdir}/libvocetta.so)
-
-# pkg-config, on a plain compiler command line.
-set(ENV{PKG_CONFIG_PATH} ${libdir}/pkgconfig)
-run(pkg-config --cflags vocetta)
-separate_arguments(cflags UNIX_COMMAND "${out}")
-run(pkg-config --libs vocetta)
-separate_arguments(libs UNIX_COMMAND "${out}")
-run(pkg-config --variable=library vocetta)
-string(STRIP "${out}" library)
-run(pkg-config --variable=prefix vocetta)
-string(STRIP "${out}" pc_prefix)
-file(REAL_PATH ${pc_prefix} pc_prefix)
-file(REAL_PATH ${prefix} real_prefix)
-expect("pc_prefix;STREQUAL;real_prefix" "vocetta.pc places its prefix at ${pc_prefix}")
-separate_arguments(flags UNIX_COMMAND "${FLAGS}")
-run(${CXX} -std=c++20 ${flags} ${cflags} ${SOURCE}/sdk_consumer.cpp ${libs}
-    -o ${WORK}/sdk_consumer_pc)
-run(${WORK}/sdk_consumer_pc ${library} ${prefix}/share/vocetta/profiles/default.json)
-run(${CC} ${flags} ${cflags} ${SOURCE}/header_consumer.c -ldl -o ${WORK}/header_consumer_pc)
-run(${WORK}/header_consumer_pc ${library})
+include(${CMAKE_CURRENT_LIST_DIR}/CheckInstallTree.cmake)
+check_install_tree(${prefix} ${WORK})
 
 file(REMOVE_RECURSE ${WORK})
 message(STATUS "installed into ${prefix}; both consumers built and ran")
