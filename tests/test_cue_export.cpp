@@ -1,6 +1,8 @@
 // The SDK's cues against values and files written by hand: cue tracks from frames of known
 // scores and volumes, tsv, json, xml, the switch-layer dat file at two frame rates, keyframes,
-// and the viseme names; and the JSON writer every JSON output uses.
+// the viseme names, and shape curves on animation frames; and the JSON writer every JSON output
+// uses.
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -170,6 +172,105 @@ TEST(CueExport, FrameRatesDropUnseenCuesAndGiveKeyframes) {
               Expected("crowded-10fps-keyframes.json"));
     EXPECT_THROW(FormatCues(Crowded(), CueFormat::Xml, {10, true}), Host::CueError);
     EXPECT_THROW(FormatCues(Crowded(), CueFormat::Dat, {0, false}), Host::CueError);
+}
+
+// Three shapes, each a phoneme's alone, at the loud level or quiet, without smoothing: the curves
+// are the frames' weights, straight lines between their centres, rest before the first.
+struct CurveFrames {
+    Host::ShapeMap map = Host::BuildShapeMap(
+        Host::ShapeSet::Cartoon, {"A", "U", "sil"},
+        {{{"cartoon", {{"D", 1.0f}}}}, {{"cartoon", {{"F", 1.0f}}}}, {{"cartoon", {{"X", 1.0f}}}}},
+        "test");
+    std::vector<double> times{0.05, 0.15, 0.25};
+    std::vector<float> volumes{0.25f, 0.25f, 0.001f};
+    std::vector<float> scores{1, 0, 0, 0, 1, 0, 0, 0, 0};
+    Host::MouthSettings settings;
+
+    CurveFrames() {
+        settings.attackSeconds = settings.releaseSeconds = 0;
+        settings.sharpness = 1;
+    }
+    Host::ShapeCurves Curves(double duration, int fps) const {
+        return Host::BuildShapeCurves(map, settings, {times, volumes, scores, 0.1}, "l.wav",
+                                      duration, fps);
+    }
+};
+
+TEST(ShapeCurves, AnimationFramesReadTheMouthBetweenFrameCentres) {
+    CurveFrames frames;
+    const Host::ShapeCurves curves = frames.Curves(0.32, 20);
+    ASSERT_EQ(curves.FrameCount(), 7u);  // 0, 0.05 ... 0.30 s
+    ASSERT_EQ(curves.weights.size(), 7u * 9u);
+    const int d = Host::ShapeIndex(Host::ShapeSet::Cartoon, "D");
+    const int f = Host::ShapeIndex(Host::ShapeSet::Cartoon, "F");
+    const int x = Host::ShapeIndex(Host::ShapeSet::Cartoon, "X");
+    // Per frame: D, F, X and the jaw; every other shape 0.
+    const float expected[7][4] = {{0, 0, 1, 0}, {1, 0, 0, 1},          {0.5f, 0.5f, 0, 1},
+                                  {0, 1, 0, 1}, {0, 0.5f, 0.5f, 0.5f}, {0, 0, 1, 0},
+                                  {0, 0, 1, 0}};  // the last held
+    for (size_t k = 0; k < 7; ++k) {
+        float others = 0;
+        for (int shape = 0; shape < 9; ++shape) {
+            if (shape != d && shape != f && shape != x) others += curves.Weight(k, shape);
+        }
+        EXPECT_EQ(others, 0.0f) << k;
+        EXPECT_NEAR(curves.Weight(k, d), expected[k][0], 1e-6) << k;
+        EXPECT_NEAR(curves.Weight(k, f), expected[k][1], 1e-6) << k;
+        EXPECT_NEAR(curves.Weight(k, x), expected[k][2], 1e-6) << k;
+        EXPECT_NEAR(curves.jaw[k], expected[k][3], 1e-6) << k;
+    }
+    // Halfway from rest at 0 s to the first centre.
+    const Host::ShapeCurves fine = frames.Curves(0.05, 40);
+    ASSERT_EQ(fine.FrameCount(), 3u);
+    EXPECT_NEAR(fine.Weight(1, d), 0.5, 1e-6);
+    EXPECT_NEAR(fine.Weight(1, x), 0.5, 1e-6);
+    EXPECT_NEAR(fine.jaw[1], 0.5, 1e-6);
+    // Smoothed, a frame a time constant long moves 1 - 1/e of the way.
+    frames.settings.attackSeconds = frames.settings.releaseSeconds = 0.1;
+    const Host::ShapeCurves smooth = frames.Curves(0.05, 20);
+    EXPECT_NEAR(smooth.Weight(1, d), 1 - std::exp(-1.0), 1e-6);
+    EXPECT_NEAR(smooth.Weight(1, x), std::exp(-1.0), 1e-6);
+
+    EXPECT_THROW(frames.Curves(0.3, 0), Host::CueError);
+    frames.volumes.pop_back();
+    EXPECT_THROW(frames.Curves(0.3, 24), Host::CueError);
+    EXPECT_THROW(Host::ParseCurveFormat("tsv"), Host::CueError);
+    EXPECT_EQ(Host::ParseCurveFormat("json"), Host::CurveFormat::Json);
+}
+
+TEST(ShapeCurves, BothFormatsMatchTheirHandWrittenText) {
+    Host::ShapeCurves curves;
+    curves.soundFile = "l.wav";
+    curves.duration = 0.05;
+    curves.fps = 20;
+    curves.weights = {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0.25f, 0.75f, 0, 0, 0, 0, 0};
+    curves.jaw = {0, 0.5f};
+    EXPECT_EQ(Host::FormatCurves(curves, Host::CurveFormat::Csv),
+              "frame,time,jaw,A,B,C,D,E,F,G,H,X\n"
+              "0,0.0000,0.0000,0.0000,0.0000,0.0000,0.0000,0.0000,0.0000,0.0000,0.0000,1.0000\n"
+              "1,0.0500,0.5000,0.0000,0.0000,0.2500,0.7500,0.0000,0.0000,0.0000,0.0000,0.0000\n");
+    EXPECT_EQ(Host::FormatCurves(curves, Host::CurveFormat::Json),
+              "{\n"
+              "  \"metadata\": {\n"
+              "    \"soundFile\": \"l.wav\",\n"
+              "    \"duration\": 0.0500,\n"
+              "    \"fps\": 20,\n"
+              "    \"shapeSet\": \"cartoon\",\n"
+              "    \"frames\": 2\n"
+              "  },\n"
+              "  \"curves\": {\n"
+              "    \"jaw\": [0.0000, 0.5000],\n"
+              "    \"A\": [0.0000, 0.0000],\n"
+              "    \"B\": [0.0000, 0.0000],\n"
+              "    \"C\": [0.0000, 0.2500],\n"
+              "    \"D\": [0.0000, 0.7500],\n"
+              "    \"E\": [0.0000, 0.0000],\n"
+              "    \"F\": [0.0000, 0.0000],\n"
+              "    \"G\": [0.0000, 0.0000],\n"
+              "    \"H\": [0.0000, 0.0000],\n"
+              "    \"X\": [1.0000, 0.0000]\n"
+              "  }\n"
+              "}\n");
 }
 
 // The layouts, written out by hand: a line per member down to `spread`, one line below it.

@@ -1,6 +1,6 @@
 // vocetta analyze --cues end to end: a phrase of made-up vowels and pauses becomes rest, open and
-// rounded mouths at the right times, in every format, with the hold and the set asked for; bad
-// options and profiles are refused without output.
+// rounded mouths at the right times, in every format, with the hold and the set asked for; so do
+// the shape curves of --curves; bad options and profiles are refused without output.
 #include <png.h>
 
 #include <nlohmann/json.hpp>
@@ -134,6 +134,112 @@ TEST_F(ToolCues, FormatsFollowTheOptionOrTheExtension) {
     ASSERT_EQ(frames["keyframes"].size(), 58u);  // frames 0 ... 57 cover 2.3 s at 25 fps
     EXPECT_EQ(frames["keyframes"][5]["value"], ShapeAt(tsv, 0.2));
     EXPECT_EQ(frames["keyframes"][40]["value"], ShapeAt(tsv, 1.6));
+}
+
+// Curves from the csv form: the header's names, then a row of numbers per animation frame.
+struct CurveTable {
+    std::vector<std::string> names;
+    std::vector<std::vector<double>> rows;
+
+    explicit CurveTable(const std::string& text) {
+        std::istringstream stream(text);
+        std::string line;
+        std::getline(stream, line);
+        std::istringstream header(line);
+        for (std::string name; std::getline(header, name, ',');)
+            names.push_back(name);
+        while (std::getline(stream, line)) {
+            std::istringstream fields(line);
+            rows.emplace_back();
+            for (std::string field; std::getline(fields, field, ',');)
+                rows.back().push_back(std::stod(field));
+            EXPECT_EQ(rows.back().size(), names.size()) << line;
+        }
+    }
+    double At(size_t frame, const std::string& name) const {
+        const auto column = std::find(names.begin(), names.end(), name) - names.begin();
+        return rows.at(frame).at(static_cast<size_t>(column));
+    }
+    // The shape of the largest weight.
+    std::string Strongest(size_t frame) const {
+        size_t best = 3;
+        for (size_t c = 3; c < names.size(); ++c) {
+            if (rows.at(frame)[c] > rows.at(frame)[best]) best = c;
+        }
+        return names[best];
+    }
+};
+
+TEST_F(ToolCues, CurvesWeighEveryShapeOnEveryAnimationFrame) {
+    const std::string profile = CalibratedProfile();
+    const std::string phrase = Phrase();
+    const ToolRun run = Run({"analyze", phrase, "-p", profile, "--curves", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const CurveTable table(run.out);
+    const std::vector<std::string> header = {"frame", "time", "jaw", "A", "B", "C",
+                                             "D",     "E",    "F",   "G", "H", "X"};
+    EXPECT_EQ(table.names, header);
+    ASSERT_EQ(table.rows.size(), 56u);  // frames 0 ... 55 cover 2.3 s at 24 fps
+    for (size_t k = 0; k < table.rows.size(); ++k) {
+        EXPECT_EQ(table.rows[k][0], double(k));
+        EXPECT_NEAR(table.rows[k][1], k / 24.0, 5e-5);
+    }
+    // The pause rests with the jaw closed, "ah" opens wide, "oo" puckers.
+    EXPECT_GT(table.At(5, "X"), 0.9);  // 0.21 s
+    EXPECT_LT(table.At(5, "jaw"), 0.1);
+    EXPECT_EQ(table.Strongest(17), "D");  // 0.71 s
+    EXPECT_GT(table.At(17, "jaw"), 0.5);
+    EXPECT_EQ(table.Strongest(27), "X");  // 1.13 s
+    EXPECT_EQ(table.Strongest(38), "F");  // 1.58 s
+
+    // Smoothed by default; with equal attack and release the weights of a frame sum to 1.
+    const CurveTable sharp(
+        Run({"analyze", phrase, "-p", profile, "--curves", "--attack", "0", "--release", "0", "-q"})
+            .out);
+    ASSERT_EQ(sharp.rows.size(), table.rows.size());
+    EXPECT_NE(sharp.rows, table.rows);
+    const CurveTable even(Run({"analyze", phrase, "-p", profile, "--curves", "--attack", "30",
+                               "--release", "30", "-q"})
+                              .out);
+    for (const std::vector<double>& row : even.rows) {
+        double sum = 0;
+        for (size_t c = 3; c < row.size(); ++c)
+            sum += row[c];
+        EXPECT_NEAR(sum, 1.0, 1e-3);
+    }
+
+    // json holds the same curves, an array per curve; visemes and another frame rate.
+    ASSERT_EQ(
+        Run({"analyze", phrase, "-p", profile, "--curves", "-q", "-o", Path("c.json")}).status, 0);
+    const Json json = Json::parse(Read(Path("c.json")));
+    EXPECT_EQ(json["metadata"]["fps"], 24);
+    EXPECT_EQ(json["metadata"]["frames"], 56);
+    EXPECT_EQ(json["metadata"]["shapeSet"], "cartoon");
+    for (const char* name : {"jaw", "D", "X"}) {
+        ASSERT_EQ(json["curves"][name].size(), 56u);
+        for (size_t k = 0; k < 56; ++k)
+            EXPECT_EQ(json["curves"][name][k].get<double>(), table.At(k, name));
+    }
+    const CurveTable visemes(Run({"analyze", phrase, "-p", profile, "--curves", "--shapes",
+                                  "visemes", "--fps", "10", "-q"})
+                                 .out);
+    ASSERT_EQ(visemes.rows.size(), 24u);
+    EXPECT_EQ(visemes.names[3], "sil");
+    EXPECT_EQ(visemes.Strongest(7), "aa");
+    EXPECT_EQ(visemes.Strongest(16), "ou");
+
+    // Refused before any work, and nothing written.
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--cues"}, {"--segments"}, {"--keyframes"}, {"-f", "tsv"}}) {
+        std::vector<std::string> arguments = {"analyze", phrase, "--curves",
+                                              "-q",      "-o",   Path("out.csv")};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        EXPECT_EQ(Run(arguments).status, 2) << options[0];
+        EXPECT_FALSE(std::filesystem::exists(Path("out.csv"))) << options[0];
+    }
+    const ToolRun xml = Run({"analyze", phrase, "--curves", "-q", "-o", Path("out.xml")});
+    EXPECT_EQ(xml.status, 2);
+    EXPECT_NE(xml.err.find("is not a format curves are written in"), std::string::npos) << xml.err;
 }
 
 TEST_F(ToolCues, BadOptionsAndProfilesLeaveNoOutput) {

@@ -410,8 +410,60 @@ py::tuple CueArrays(const std::vector<Host::MouthCue>& cues) {
     return py::make_tuple(ToArray(starts), ToArray(ends), ToArray(shapes));
 }
 
-// The cues of a whole recording (`length` samples) exactly as `vocetta analyze --cues` makes them
-// from its frames: the mouth rests below the recording's silence gate.
+// What the mouth of a whole recording (`length` samples) is made from, as `vocetta analyze
+// --cues` and `--curves` make it: the frames, and the settings with the mouth resting below the
+// recording's silence gate.
+struct RecordingMouth {
+    Tool::Analysis analysis;
+    Host::CueTrackSettings settings;
+    Host::ShapeMap map;
+    std::vector<double> times;
+    std::vector<float> volumes;
+    double seconds = 0;
+
+    Host::CueFrames Frames() const {
+        return {times, volumes, analysis.scores,
+                static_cast<double>(analysis.hop) / analysis.sampleRate};
+    }
+};
+
+RecordingMouth MouthOfRecording(const Profile& profile,
+                                const py::array_t<double, py::array::forcecast>& time,
+                                const py::array_t<float, py::array::forcecast>& volume,
+                                const py::array_t<int32_t, py::array::forcecast>& best,
+                                const py::array_t<float, py::array::forcecast>& scores, int hop,
+                                int sampleRate, size_t length, double gateDb,
+                                std::optional<double> silenceDb,
+                                const Host::CueArguments& arguments) {
+    const auto frames = static_cast<size_t>(volume.size());
+    const size_t phonemes = profile.phonemes.size();
+    if (static_cast<size_t>(time.size()) != frames || static_cast<size_t>(best.size()) != frames ||
+        static_cast<size_t>(scores.size()) != frames * phonemes) {
+        throw py::value_error("time, volume, best and scores must describe the same frames");
+    }
+    RecordingMouth mouth;
+    Tool::Analysis& analysis = mouth.analysis;
+    analysis.sampleRate = sampleRate;
+    analysis.hop = hop;
+    analysis.phonemes = static_cast<int>(phonemes);
+    for (size_t i = 0; i < frames; ++i)
+        analysis.frames.push_back({time.data()[i], volume.data()[i], best.data()[i]});
+    analysis.scores.assign(scores.data(), scores.data() + frames * phonemes);
+    mouth.times.assign(time.data(), time.data() + frames);
+    mouth.volumes.assign(volume.data(), volume.data() + frames);
+    Tool::LabelSettings labelling;
+    labelling.absoluteDb = silenceDb;
+    labelling.gateDb = gateDb;
+    mouth.settings = Host::CueTrackSettingsFrom(arguments, Tool::GateVolume(analysis, labelling));
+    mouth.map = Host::ProfileShapeMap(profile, mouth.settings.set, "profile");
+    Tool::Recording recording;
+    recording.sampleRate = sampleRate;
+    recording.length = length;
+    mouth.seconds = recording.Seconds();
+    return mouth;
+}
+
+// The cues of a whole recording exactly as `vocetta analyze --cues` makes them from its frames.
 py::tuple RecordingCues(const Profile& profile,
                         const py::array_t<double, py::array::forcecast>& time,
                         const py::array_t<float, py::array::forcecast>& volume,
@@ -419,34 +471,30 @@ py::tuple RecordingCues(const Profile& profile,
                         const py::array_t<float, py::array::forcecast>& scores, int hop,
                         int sampleRate, size_t length, double gateDb,
                         std::optional<double> silenceDb, const Host::CueArguments& arguments) {
-    const auto frames = static_cast<size_t>(volume.size());
-    const size_t phonemes = profile.phonemes.size();
-    if (static_cast<size_t>(time.size()) != frames || static_cast<size_t>(best.size()) != frames ||
-        static_cast<size_t>(scores.size()) != frames * phonemes) {
-        throw py::value_error("time, volume, best and scores must describe the same frames");
-    }
-    Tool::Analysis analysis;
-    analysis.sampleRate = sampleRate;
-    analysis.hop = hop;
-    analysis.phonemes = static_cast<int>(phonemes);
-    for (size_t i = 0; i < frames; ++i)
-        analysis.frames.push_back({time.data()[i], volume.data()[i], best.data()[i]});
-    analysis.scores.assign(scores.data(), scores.data() + frames * phonemes);
-    Tool::LabelSettings labelling;
-    labelling.absoluteDb = silenceDb;
-    labelling.gateDb = gateDb;
-    const Host::CueTrackSettings settings =
-        Host::CueTrackSettingsFrom(arguments, Tool::GateVolume(analysis, labelling));
-    Tool::Recording recording;
-    recording.sampleRate = sampleRate;
-    recording.length = length;
-    const Host::ShapeMap map = Host::ProfileShapeMap(profile, settings.set, "profile");
-    const Host::CueFrames cueFrames{{time.data(), frames},
-                                    {volume.data(), frames},
-                                    analysis.scores,
-                                    static_cast<double>(hop) / sampleRate};
+    const RecordingMouth mouth = MouthOfRecording(profile, time, volume, best, scores, hop,
+                                                  sampleRate, length, gateDb, silenceDb, arguments);
     return CueArrays(
-        Host::BuildCueTrack(map, settings, cueFrames, recording.path, recording.Seconds()).cues);
+        Host::BuildCueTrack(mouth.map, mouth.settings, mouth.Frames(), "", mouth.seconds).cues);
+}
+
+// The weights (frames x shapes) and jaw of every animation frame at `fps`, exactly as `vocetta
+// analyze --curves` makes them from the frames.
+py::tuple RecordingCurves(const Profile& profile,
+                          const py::array_t<double, py::array::forcecast>& time,
+                          const py::array_t<float, py::array::forcecast>& volume,
+                          const py::array_t<int32_t, py::array::forcecast>& best,
+                          const py::array_t<float, py::array::forcecast>& scores, int hop,
+                          int sampleRate, size_t length, double gateDb,
+                          std::optional<double> silenceDb, const Host::CueArguments& arguments,
+                          int fps) {
+    if (fps < 1 || fps > 1000) throw py::value_error("fps must lie between 1 and 1000");
+    const RecordingMouth mouth = MouthOfRecording(profile, time, volume, best, scores, hop,
+                                                  sampleRate, length, gateDb, silenceDb, arguments);
+    const Host::ShapeCurves curves = Host::BuildShapeCurves(mouth.map, mouth.settings.mouth,
+                                                            mouth.Frames(), "", mouth.seconds, fps);
+    return py::make_tuple(
+        ToArray(curves.weights, 0, curves.FrameCount(), static_cast<size_t>(mouth.map.shapes)),
+        ToArray(curves.jaw));
 }
 
 // Cues from a shape per frame, with the tool's closure rule and hold.
@@ -494,6 +542,31 @@ std::string FormatCues(const std::string& shapes, const std::string& soundFile, 
     try {
         return Host::FormatCues(track, Host::ParseCueFormat(format),
                                 Host::CueLayout{fps, keyframes});
+    } catch (const Host::CueError& error) {
+        throw py::value_error(error.what());
+    }
+}
+
+// Curves as the text of one of the tool's curve formats.
+std::string FormatCurves(const std::string& shapes, const std::string& soundFile, double duration,
+                         int fps, const py::array_t<float, py::array::forcecast>& weights,
+                         const py::array_t<float, py::array::forcecast>& jaw,
+                         const std::string& format) {
+    Host::ShapeCurves curves;
+    curves.soundFile = soundFile;
+    curves.duration = duration;
+    curves.set = Host::ParseShapeSet(shapes);
+    curves.fps = fps;
+    const size_t count = Host::ShapeNames(curves.set).size();
+    if (weights.ndim() != 2 || static_cast<size_t>(weights.shape(1)) != count ||
+        weights.shape(0) != jaw.size()) {
+        throw py::value_error("weights must hold a row of " + std::to_string(count) +
+                              " shapes for each of the jaw's frames");
+    }
+    curves.weights.assign(weights.data(), weights.data() + weights.size());
+    curves.jaw.assign(jaw.data(), jaw.data() + jaw.size());
+    try {
+        return Host::FormatCurves(curves, Host::ParseCurveFormat(format));
     } catch (const Host::CueError& error) {
         throw py::value_error(error.what());
     }
@@ -692,6 +765,13 @@ PYBIND11_MODULE(_vocetta, module) {
                py::arg("volume"), py::arg("best"), py::arg("scores"), py::arg("hop"),
                py::arg("sample_rate"), py::arg("length"), py::arg("gate_db"), py::arg("silence_db"),
                py::arg("arguments"));
+    module.def("recording_curves", &Python::RecordingCurves, py::arg("profile"), py::arg("time"),
+               py::arg("volume"), py::arg("best"), py::arg("scores"), py::arg("hop"),
+               py::arg("sample_rate"), py::arg("length"), py::arg("gate_db"), py::arg("silence_db"),
+               py::arg("arguments"), py::arg("fps"));
+    module.def("format_curves", &Python::FormatCurves, py::arg("shapes"), py::arg("sound_file"),
+               py::arg("duration"), py::arg("fps"), py::arg("weights"), py::arg("jaw"),
+               py::arg("format"));
     module.def("build_cues", &Python::BuildCues, py::arg("times"), py::arg("shapes"),
                py::arg("duration"), py::arg("arguments"), py::arg("resolution_ms"));
     module.def("format_cues", &Python::FormatCues, py::arg("shapes"), py::arg("sound_file"),

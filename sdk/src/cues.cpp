@@ -18,6 +18,17 @@ std::vector<int> Keyframes(const CueTrack& track, int fps) {
     return shapes;
 }
 
+void CheckFrames(const ShapeMap& map, const CueFrames& frames) {
+    const auto phonemes = static_cast<size_t>(map.phonemes);
+    const size_t count = frames.times.size();
+    if (frames.volumes.size() != count || frames.scores.size() != count * phonemes) {
+        throw CueError("cue frames: " + std::to_string(count) + " times, " +
+                       std::to_string(frames.volumes.size()) + " volumes and " +
+                       std::to_string(frames.scores.size()) + " scores, not " +
+                       std::to_string(phonemes) + " per frame");
+    }
+}
+
 }  // namespace
 
 ShapeSet ParseShapeSet(const std::string& name) {
@@ -61,12 +72,7 @@ std::vector<int> DominantShapes(const ShapeMap& map, const MouthSettings& settin
                                 const CueFrames& frames) {
     const auto phonemes = static_cast<size_t>(map.phonemes);
     const size_t count = frames.times.size();
-    if (frames.volumes.size() != count || frames.scores.size() != count * phonemes) {
-        throw CueError("cue frames: " + std::to_string(count) + " times, " +
-                       std::to_string(frames.volumes.size()) + " volumes and " +
-                       std::to_string(frames.scores.size()) + " scores, not " +
-                       std::to_string(phonemes) + " per frame");
-    }
+    CheckFrames(map, frames);
     MouthShapes mouth(map, settings);
     std::vector<int> shapes;
     shapes.reserve(count);
@@ -87,6 +93,102 @@ CueTrack BuildCueTrack(const ShapeMap& map, const CueTrackSettings& settings,
     track.set = map.set;
     track.cues = BuildCues(frames.times, shapes, duration, RestShape(map.set), settings.cues);
     return track;
+}
+
+ShapeCurves BuildShapeCurves(const ShapeMap& map, const MouthSettings& settings,
+                             const CueFrames& frames, const std::string& soundFile, double duration,
+                             int fps) {
+    if (fps < 1) throw CueError("the frame rate must be at least 1");
+    const auto phonemes = static_cast<size_t>(map.phonemes);
+    const auto shapes = static_cast<size_t>(map.shapes);
+    const size_t count = frames.times.size();
+    CheckFrames(map, frames);
+    // The mouth at 0 s, at rest, then after every frame: points of the curves at their times.
+    std::vector<double> times{0.0};
+    std::vector<float> values(shapes + 1, 0.0f);  // per point the shapes, then the jaw
+    values[static_cast<size_t>(RestShape(map.set))] = 1.0f;
+    MouthShapes mouth(map, settings);
+    for (size_t frame = 0; frame < count; ++frame) {
+        mouth.Update(frames.scores.subspan(frame * phonemes, phonemes), frames.volumes[frame],
+                     frames.hopSeconds);
+        if (frames.times[frame] <= times.back()) {  // a frame at 0 s replaces the rest
+            times.pop_back();
+            values.resize(values.size() - shapes - 1);
+        }
+        times.push_back(frames.times[frame]);
+        values.insert(values.end(), mouth.Weights().begin(), mouth.Weights().end());
+        values.push_back(mouth.Jaw());
+    }
+
+    ShapeCurves curves;
+    curves.soundFile = soundFile;
+    curves.duration = duration;
+    curves.set = map.set;
+    curves.fps = fps;
+    const auto last = static_cast<long>(std::floor(duration * fps + 1e-9));
+    size_t after = 0;  // the first point later than the frame's time
+    for (long k = 0; k <= last; ++k) {
+        const double time = static_cast<double>(k) / fps;
+        while (after < times.size() && times[after] <= time)
+            ++after;
+        const size_t from = after == 0 ? 0 : after - 1;
+        const size_t to = after < times.size() ? after : from;
+        const double share = to == from ? 0.0 : (time - times[from]) / (times[to] - times[from]);
+        for (size_t s = 0; s <= shapes; ++s) {
+            const double a = values[from * (shapes + 1) + s];
+            const double b = values[to * (shapes + 1) + s];
+            (s < shapes ? curves.weights : curves.jaw)
+                .push_back(static_cast<float>(a + (b - a) * share));
+        }
+    }
+    return curves;
+}
+
+CurveFormat ParseCurveFormat(const std::string& name) {
+    if (name == "csv") return CurveFormat::Csv;
+    if (name == "json") return CurveFormat::Json;
+    throw CueError("unknown curve format '" + name + "' (csv or json)");
+}
+
+const char* CurveFormatExtension(CurveFormat format) {
+    return format == CurveFormat::Json ? ".json" : ".csv";
+}
+
+std::string FormatCurves(const ShapeCurves& curves, CurveFormat format) {
+    const std::vector<std::string>& names = ShapeNames(curves.set);
+    const auto shapes = static_cast<int>(names.size());
+    const size_t count = curves.FrameCount();
+    if (format == CurveFormat::Json) {
+        Json metadata = {{"soundFile", curves.soundFile},
+                         {"duration", curves.duration},
+                         {"fps", curves.fps},
+                         {"shapeSet", ShapeSetName(curves.set)},
+                         {"frames", count}};
+        Json series = {{"jaw", curves.jaw}};
+        for (int shape = 0; shape < shapes; ++shape) {
+            Json values = Json::array();
+            for (size_t frame = 0; frame < count; ++frame)
+                values.push_back(curves.Weight(frame, shape));
+            series[names[static_cast<size_t>(shape)]] = values;
+        }
+        return JsonText({{"metadata", metadata}, {"curves", series}},
+                        {.spread = 2, .decimals = 4}) +
+               "\n";
+    }
+    // Fields appended one by one: "," + a temporary trips GCC 12's -Wrestrict.
+    std::string out = "frame,time,jaw";
+    for (const std::string& name : names)
+        (out += ',') += name;
+    out += '\n';
+    for (size_t frame = 0; frame < count; ++frame) {
+        out += std::to_string(frame);
+        (out += ',') += FormatFixed(static_cast<double>(frame) / curves.fps, 4);
+        (out += ',') += FormatFixed(curves.jaw[frame], 4);
+        for (int shape = 0; shape < shapes; ++shape)
+            (out += ',') += FormatFixed(curves.Weight(frame, shape), 4);
+        out += '\n';
+    }
+    return out;
 }
 
 CueFormat ParseCueFormat(const std::string& name) {

@@ -21,7 +21,9 @@ constexpr const char* kSummary =
     "channels are mixed to mono) and writes one row per frame: time (centre of the block, s),\n"
     "phoneme, volume (RMS) and every phoneme's score. With --segments, frames are merged into\n"
     "timed segments (start, end, phoneme) for animation. With --cues, writes mouth cues:\n"
-    "contiguous spans from 0 to the end of the recording, each showing one mouth shape.";
+    "contiguous spans from 0 to the end of the recording, each showing one mouth shape. With\n"
+    "--curves, writes every shape's weight and the jaw's opening on each animation frame, for\n"
+    "rigs that blend a blendshape per shape.";
 
 struct AnalyzeOptions {
     CommonOptions common;
@@ -37,6 +39,7 @@ struct AnalyzeOptions {
     bool cues = false;
     int fps = 24;
     bool keyframes = false;
+    bool curves = false;
     std::string raw;
 };
 
@@ -49,7 +52,8 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
               "output file, '-' (the default) for standard output; a directory for several inputs");
     line.Text("-f,--format", options.format, "FMT",
               "csv, tsv or json (default: from the output's extension, else csv); with --cues "
-              "tsv, json, xml or dat (default: extension, else tsv)");
+              "tsv, json, xml or dat (default: extension, else tsv); with --curves csv or json "
+              "(default: extension, else csv)");
     line.Flag("-s,--segments", options.segments, "write segments instead of frames");
     line.Number("--min-segment", options.minSegmentMs, 0.0, 60000.0, "MS",
                 "segments shorter than this join a neighbour (default 0)");
@@ -58,6 +62,9 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
                  "animation frame rate of dat files and keyframes (default 24)");
     line.Flag("--keyframes", options.keyframes,
               "tsv and json cues: the shape of every animation frame as well");
+    line.Flag("--curves", options.curves,
+              "write each shape's weight and the jaw on every animation frame (at --fps) "
+              "instead of frames; --attack and --release default to 20 and 50");
     AddLabelOptions(line, options.labels);
     char lag[32];
     std::snprintf(lag, sizeof lag, "%g", kDefaultStreamLagMs);
@@ -93,6 +100,18 @@ CueFormat ChooseCueFormat(const AnalyzeOptions& options) {
     return CueFormat::Tsv;
 }
 
+Host::CurveFormat ChooseCurveFormat(const AnalyzeOptions& options) {
+    if (!options.format.empty()) {
+        try {
+            return Host::ParseCurveFormat(options.format);
+        } catch (const Host::CueError& error) {
+            throw UsageError(error.what());
+        }
+    }
+    const std::string extension = std::filesystem::path(options.output).extension().string();
+    return extension == ".json" ? Host::CurveFormat::Json : Host::CurveFormat::Csv;
+}
+
 Format ChooseFormat(const AnalyzeOptions& options) {
     if (!options.format.empty()) return ParseFormat(options.format);
     const std::string extension = std::filesystem::path(options.output).extension().string();
@@ -103,19 +122,24 @@ Format ChooseFormat(const AnalyzeOptions& options) {
 
 // An output file's extension names what it holds: one that names another format than the one
 // written, or none the tool writes, is a mistake caught before anything is written.
-void CheckExtension(const std::string& output, const std::string& written, bool cues) {
+enum class Written { Frames, Cues, Curves };
+
+void CheckExtension(const std::string& output, const std::string& written, Written what) {
     const std::string extension = std::filesystem::path(output).extension().string();
     if (output == "-" || extension.empty() || extension == written) return;
     const std::vector<std::string> known =
-        cues ? std::vector<std::string>{".tsv", ".json", ".xml", ".dat"}
-             : std::vector<std::string>{".csv", ".tsv", ".json"};
+        what == Written::Cues     ? std::vector<std::string>{".tsv", ".json", ".xml", ".dat"}
+        : what == Written::Curves ? std::vector<std::string>{".csv", ".json"}
+                                  : std::vector<std::string>{".csv", ".tsv", ".json"};
     if (std::find(known.begin(), known.end(), extension) != known.end()) {
         throw UsageError(output + ": the extension says " + extension.substr(1) +
                          ", but the format written is " + written.substr(1));
     }
     throw UsageError(output + ": '" + extension + "' is not a format " +
-                     (cues ? "cues are written in (tsv, json, xml, dat)"
-                           : "frames are written in (csv, tsv, json; cues: --cues)"));
+                     (what == Written::Cues     ? "cues are written in (tsv, json, xml, dat)"
+                      : what == Written::Curves ? "curves are written in (csv, json)"
+                                                : "frames are written in (csv, tsv, json; cues: "
+                                                  "--cues)"));
 }
 
 }  // namespace
@@ -130,14 +154,35 @@ int RunAnalyze(const Arguments& arguments) {
     const std::string& output = options.output;
     const bool cues = options.cues;
     const bool segments = options.segments;
+    const bool curves = options.curves;
     if (cues && segments) throw UsageError("--cues and --segments exclude each other");
-    const Format format = cues ? Format::Csv : ChooseFormat(options);
+    if (curves && (cues || segments)) {
+        throw UsageError(std::string("--curves and ") + (cues ? "--cues" : "--segments") +
+                         " exclude each other");
+    }
+    const Format format = cues || curves ? Format::Csv : ChooseFormat(options);
     const CueFormat cueFormat = cues ? ChooseCueFormat(options) : CueFormat::Tsv;
+    const Host::CurveFormat curveFormat =
+        curves ? ChooseCurveFormat(options) : Host::CurveFormat::Csv;
+    const Written written = cues ? Written::Cues : curves ? Written::Curves : Written::Frames;
+    const std::string extension = cues     ? CueFormatExtension(cueFormat)
+                                  : curves ? Host::CurveFormatExtension(curveFormat)
+                                           : FormatExtension(format);
     LabelSettings labelling = LabelSettingsFrom(options.labels);
     labelling.levelWindowSeconds = options.levelWindowSeconds;
     const double minSegment = options.minSegmentMs / 1000.0;
+    // Curves feed a rig that blends them, which the frames' own steps would make twitch: they
+    // take the SDK's smoothing unless told otherwise. Cues follow the frames.
+    MouthArguments mouthArguments = options.mouth;
+    if (curves) {
+        const Host::MouthSettings smoothing;
+        if (line.app().get_option("--attack")->count() == 0)
+            mouthArguments.attackMs = smoothing.attackSeconds * 1000.0;
+        if (line.app().get_option("--release")->count() == 0)
+            mouthArguments.releaseMs = smoothing.releaseSeconds * 1000.0;
+    }
     // Checked once here; each recording's mouth rests below that recording's silence gate.
-    const MouthOptions mouth = MouthFromOptions(options.mouth, 0.01f);
+    const MouthOptions mouth = MouthFromOptions(mouthArguments, 0.01f);
     const CueLayout layout{options.fps, options.keyframes};
     if (layout.keyframes && !cues) throw UsageError("--keyframes needs --cues");
     if (cues && layout.keyframes && cueFormat != CueFormat::Tsv && cueFormat != CueFormat::Json) {
@@ -164,8 +209,7 @@ int RunAnalyze(const Arguments& arguments) {
                             (error ? ": " + error.message() : ""));
         }
         for (const std::string& input : inputs) {
-            const auto name = std::filesystem::path(input).stem().string() +
-                              (cues ? CueFormatExtension(cueFormat) : FormatExtension(format));
+            const auto name = std::filesystem::path(input).stem().string() + extension;
             targets.push_back((std::filesystem::path(output) / name).string());
         }
         for (size_t i = 0; i < targets.size(); ++i) {
@@ -183,14 +227,12 @@ int RunAnalyze(const Arguments& arguments) {
     if (!options.common.profile.empty()) read.push_back(options.common.profile);
     for (const std::string& target : targets)
         CheckOutput(target, read, options.common.existing());
-    if (!intoDirectory)
-        CheckExtension(output, cues ? CueFormatExtension(cueFormat) : FormatExtension(format),
-                       cues);
+    if (!intoDirectory) CheckExtension(output, extension, written);
 
     const Profile profile = LoadProfileOrDefault(options.common.profile);
     const Host::ShapeMap shapeMap =
-        cues ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile))
-             : Host::ShapeMap{};
+        cues || curves ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile))
+                       : Host::ShapeMap{};
     const Host::Library library = OpenLibrary(options.common.library);
     size_t failures = 0;
 
@@ -199,7 +241,7 @@ int RunAnalyze(const Arguments& arguments) {
     // as it comes, StreamLabels), from files when unsmoothed against a fixed gate (the same
     // labels as at the end). Everything else needs the whole recording: its level, the smoothed
     // track, segments, cues and JSON.
-    const bool follow = !cues && !segments && format != Format::Json &&
+    const bool follow = written == Written::Frames && !segments && format != Format::Json &&
                         (fromStandardInput || (!labelling.smoothing && labelling.absoluteDb));
     const char separator = format == Format::Tsv ? '\t' : ',';
     std::unique_ptr<OutputFile> stream;
@@ -246,10 +288,15 @@ int RunAnalyze(const Arguments& arguments) {
             }
             const FrameLabels labels = LabelFrames(profile, analysis, labelling);
             const std::string text =
-                cues ? FormatCues(BuildCueTrack(shapeMap,
-                                                MouthFromOptions(options.mouth, labels.gateVolume),
-                                                recording, analysis),
-                                  cueFormat, layout)
+                cues     ? FormatCues(BuildCueTrack(shapeMap,
+                                                    MouthFromOptions(mouthArguments, labels.gateVolume),
+                                                    recording, analysis),
+                                      cueFormat, layout)
+                : curves ? Host::FormatCurves(
+                               BuildShapeCurves(shapeMap,
+                                                MouthFromOptions(mouthArguments, labels.gateVolume),
+                                                recording, analysis, options.fps),
+                               curveFormat)
                 : segments
                     ? FormatSegments(recording, MergeSegments(labels, analysis, minSegment), format)
                     : FormatFrames(profile, recording, analysis, labels, format);

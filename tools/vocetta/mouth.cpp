@@ -61,19 +61,42 @@ Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std
     }
 }
 
-CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
-                       const Recording& recording, const Analysis& analysis) {
+namespace {
+
+// The frames' times and volumes beside the analysis's scores, as the SDK's cue builders read
+// them. Holds views of itself: neither copied nor moved.
+struct CueInput {
     std::vector<double> times;
     std::vector<float> volumes;
-    times.reserve(analysis.FrameCount());
-    volumes.reserve(analysis.FrameCount());
-    for (const FrameResult& frame : analysis.frames) {
-        times.push_back(frame.time);
-        volumes.push_back(frame.volume);
+    Host::CueFrames frames;
+
+    explicit CueInput(const Analysis& analysis) {
+        times.reserve(analysis.FrameCount());
+        volumes.reserve(analysis.FrameCount());
+        for (const FrameResult& frame : analysis.frames) {
+            times.push_back(frame.time);
+            volumes.push_back(frame.volume);
+        }
+        frames = {times, volumes, analysis.scores,
+                  static_cast<double>(analysis.hop) / analysis.sampleRate};
     }
-    const Host::CueFrames frames{times, volumes, analysis.scores,
-                                 static_cast<double>(analysis.hop) / analysis.sampleRate};
-    return Host::BuildCueTrack(map, options, frames, recording.path, recording.Seconds());
+    CueInput(const CueInput&) = delete;
+    CueInput& operator=(const CueInput&) = delete;
+};
+
+}  // namespace
+
+CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
+                       const Recording& recording, const Analysis& analysis) {
+    const CueInput input(analysis);
+    return Host::BuildCueTrack(map, options, input.frames, recording.path, recording.Seconds());
+}
+
+Host::ShapeCurves BuildShapeCurves(const Host::ShapeMap& map, const MouthOptions& options,
+                                   const Recording& recording, const Analysis& analysis, int fps) {
+    const CueInput input(analysis);
+    return Host::BuildShapeCurves(map, options.mouth, input.frames, recording.path,
+                                  recording.Seconds(), fps);
 }
 
 std::array<uint8_t, 3> ShapeColour(int shape, int restShape) {

@@ -38,6 +38,10 @@ Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std
 CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
                        const Recording& recording, const Analysis& analysis);
 
+// Each shape's weight and the jaw on the animation frames at `fps`, from the same mouth.
+Host::ShapeCurves BuildShapeCurves(const Host::ShapeMap& map, const MouthOptions& options,
+                                   const Recording& recording, const Analysis& analysis, int fps);
+
 // A distinct, steady colour per shape (red, green, blue) for cue tracks; the rest shape is grey.
 std::array<uint8_t, 3> ShapeColour(int shape, int restShape);
 

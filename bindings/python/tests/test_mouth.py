@@ -1,4 +1,5 @@
-"""Mouth shapes and cues from Python: worked by hand, and against `vocetta analyze --cues`."""
+"""Mouth shapes, cues and curves from Python: worked by hand, and against `vocetta analyze --cues`
+and `--curves`."""
 
 import json
 import math
@@ -296,6 +297,42 @@ def test_save_takes_the_format_from_the_extension_and_refuses_mistakes(tmp_path)
     with pytest.raises(OSError, match="is a directory"):
         cues.save(tmp_path / "taken.tsv")
     assert sorted(p.name for p in tmp_path.iterdir()) == ["line.txt", "line.xml", "taken.tsv"]
+
+
+@pytest.mark.parametrize("options,arguments", [
+    ({}, []),
+    ({"shapes": "visemes", "fps": 30}, ["--shapes", "visemes", "--fps", "30"]),
+    ({"attack_ms": 0, "release_ms": 0, "sharpness": 1.5, "silence_db": -45},
+     ["--attack", "0", "--release", "0", "--sharpness", "1.5", "--silence", "-45"]),
+    ({"clean_noise": False}, ["--keep-noise"]),
+])
+def test_curves_file_writes_what_the_tool_writes(options, arguments):
+    curves = vocetta.curves_file(SAMPLE, **options)
+    for fmt in vocetta.CURVE_FORMATS:
+        assert curves.to_string(fmt) == tool("analyze", "-q", "--curves", "-f", fmt, SAMPLE,
+                                             *arguments), fmt
+
+
+def test_curves_rest_in_pauses_and_save_refuses_mistakes(tmp_path):
+    samples, rate = vocetta.read_audio(SAMPLE)
+    curves = vocetta.curves(samples, rate, sound_file="line.flac")
+    assert len(curves) == math.floor(len(samples) / rate * 24) + 1
+    assert curves.weights.shape == (len(curves), 9) and curves.weights.dtype == np.float32
+    assert curves.time[1] == pytest.approx(1 / 24)
+    assert curves.weight("X")[0] == 1 and curves.jaw[0] == 0  # rest before the first frame
+    speaking = curves.jaw > 0.8
+    assert speaking.any() and (curves.weight("X")[speaking] < 0.5).all()
+    with pytest.raises(vocetta.ShapeError, match="no shape 'sil'"):
+        curves.weight("sil")
+    curves.save(tmp_path / "line.json")
+    assert json.loads((tmp_path / "line.json").read_text())["metadata"]["soundFile"] == "line.flac"
+    with pytest.raises(ValueError, match=r"line\.tsv: the extension says tsv"):
+        curves.save(tmp_path / "line.tsv", format="csv")
+    with pytest.raises(ValueError, match="name the format"):
+        curves.save(tmp_path / "line.curves")
+    with pytest.raises(ValueError, match="fps must lie between"):
+        vocetta.curves(samples, rate, fps=0)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["line.json"]
 
 
 # --- streaming --------------------------------------------------------------------------------

@@ -29,7 +29,8 @@ from ._vocetta import AudioError, LibraryError, Profile, ProfileError, ShapeErro
 
 __all__ = ["Analyzer", "AudioError", "CalibrationError", "Cue", "Cues", "Frames", "LibraryError",
            "MouthShapes", "Profile", "ProfileError", "ShapeError", "analyze", "analyze_file",
-           "build_cues", "calibrate", "cues", "cues_file", "load_profile", "shape_names"]
+           "Curves", "build_cues", "calibrate", "cues", "cues_file", "curves", "curves_file",
+           "load_profile", "shape_names"]
 
 SILENCE = "sil"
 DEFAULT_HOP_MS = 10.0
@@ -40,6 +41,7 @@ DEFAULT_LEVEL_WINDOW = _vocetta.default_level_window()
 DEFAULT_FPS = 24
 SHAPE_SETS = ("cartoon", "visemes")
 CUE_FORMATS = ("tsv", "json", "xml", "dat")
+CURVE_FORMATS = ("csv", "json")
 # A real-time mouth's defaults (the SDK's) and those of the tool's cues (`analyze --cues`).
 MOUTH_DEFAULTS = _vocetta.mouth_defaults()
 CUE_DEFAULTS = _vocetta.cue_defaults()
@@ -433,6 +435,66 @@ class Cues:
         _vocetta.write_text(path, self.to_string(format, fps, keyframes))
 
 
+class Curves:
+    """Every shape's weight and the jaw's opening on each animation frame of a whole recording,
+    for rigs that blend a blendshape per shape: frame k lies at k / fps seconds, from 0 to
+    `duration`. `weights` is a float32 array of frames x shapes (columns in the order of
+    `shape_names`), `jaw` one of a value per frame (0 closed ... 1 fully open); `weight(name)` is
+    one shape's column. Export with to_string and save."""
+
+    def __init__(self, weights, jaw, fps, duration, shapes="cartoon", sound_file=""):
+        self.shapes = shapes
+        self.shape_names = shape_names(shapes)
+        self.weights = np.ascontiguousarray(weights, dtype=np.float32)
+        self.jaw = np.ascontiguousarray(jaw, dtype=np.float32).reshape(-1)
+        self.fps = int(fps)
+        self.duration = float(duration)
+        self.sound_file = os.fspath(sound_file)
+        if self.weights.shape != (len(self.jaw), len(self.shape_names)):
+            raise ValueError("weights must hold a row of %d shapes for each of the jaw's %d "
+                             "frames" % (len(self.shape_names), len(self.jaw)))
+
+    def __len__(self):
+        return len(self.jaw)
+
+    def __repr__(self):
+        return "<vocetta.Curves: %d %s frames at %d fps>" % (len(self), self.shapes, self.fps)
+
+    @property
+    def time(self):
+        """Each animation frame's time in seconds."""
+        return np.arange(len(self), dtype=np.float64) / self.fps
+
+    def weight(self, name):
+        """The weight of shape `name` on every frame."""
+        if name not in self.shape_names:
+            raise ShapeError("the %s set has no shape %r" % (self.shapes, name))
+        return self.weights[:, self.shape_names.index(name)]
+
+    def to_string(self, format="csv"):
+        """The curves as `vocetta analyze --curves -f FORMAT` writes them: "csv" (frame, time,
+        jaw and a column per shape) or "json" (an array per curve)."""
+        if format not in CURVE_FORMATS:
+            raise ValueError("unknown curve format %r (csv or json)" % (format,))
+        return _vocetta.format_curves(self.shapes, self.sound_file, self.duration, self.fps,
+                                      self.weights, self.jaw, format)
+
+    def save(self, path, format=None):
+        """Writes the curves to `path` in `format` (default: from the extension, .csv or .json),
+        whole or not at all; an extension naming another format is refused."""
+        path = os.fspath(path)
+        extension = os.path.splitext(path)[1][1:]
+        if format is None:
+            if extension not in CURVE_FORMATS:
+                raise ValueError("%s: name the format (csv or json), the extension does not"
+                                 % path)
+            format = extension
+        elif extension in CURVE_FORMATS + CUE_FORMATS and extension != format:
+            raise ValueError("%s: the extension says %s, but the format written is %s"
+                             % (path, extension, format))
+        _vocetta.write_text(path, self.to_string(format))
+
+
 def _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness,
                    closed_margin=None, lip_margin=None, open_priority=None, closed_dip_db=None,
                    lip_dip_db=None, dip_window_ms=None):
@@ -509,6 +571,33 @@ def cues_file(path, profile=None, **options):
     """`cues` of the recording at `path`, which the exported files name as their sound file."""
     samples, sample_rate = read_audio(path)
     return cues(samples, sample_rate, profile, sound_file=os.fspath(path), **options)
+
+
+def curves(samples, sample_rate, profile=None, fps=DEFAULT_FPS, hop_ms=DEFAULT_HOP_MS,
+           gate_db=DEFAULT_GATE_DB, silence_db=None, shapes=None, attack_ms=None, release_ms=None,
+           sharpness=None, sound_file="", clean_noise=True):
+    """Every shape's weight and the jaw on each animation frame at `fps`, exactly as `vocetta
+    analyze --curves` writes them, with its options by the same names and its defaults: the
+    mouth's smoothing is the real-time mouth's (MOUTH_DEFAULTS) unless given, and it rests below
+    the recording's silence gate as its cues do."""
+    attack_ms = MOUTH_DEFAULTS["attack_ms"] if attack_ms is None else attack_ms
+    release_ms = MOUTH_DEFAULTS["release_ms"] if release_ms is None else release_ms
+    arguments = _cue_arguments(shapes, None, None, attack_ms, release_ms, sharpness)
+    samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
+    analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
+    frames = analyzer.frames
+    weights, jaw = _vocetta.recording_curves(
+        analyzer.profile, frames.time, frames.volume, frames.best, frames.scores, analyzer.hop,
+        analyzer.sample_rate, len(samples), float(gate_db),
+        None if silence_db is None else float(silence_db), arguments, int(fps))
+    return Curves(weights, jaw, fps, len(samples) / analyzer.sample_rate,
+                  _option(shapes, CUE_DEFAULTS, "shapes"), sound_file)
+
+
+def curves_file(path, profile=None, **options):
+    """`curves` of the recording at `path`, which the exported files name as their sound file."""
+    samples, sample_rate = read_audio(path)
+    return curves(samples, sample_rate, profile, sound_file=os.fspath(path), **options)
 
 
 def calibrate(manifests, output=None, base=None, target_rate=None, mel_channels=None,

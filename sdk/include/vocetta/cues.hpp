@@ -119,4 +119,38 @@ struct CueLayout {
 // in a format that has none (xml, dat) and for a frame rate below 1.
 std::string FormatCues(const CueTrack& track, CueFormat format, const CueLayout& layout);
 
+// Shape weights and the jaw on every animation frame, for rigs that blend one blendshape (morph
+// target) per shape rather than switch a drawing: curves to key in an engine or an animation tool.
+struct ShapeCurves {
+    std::string soundFile;  // as the user named it
+    double duration = 0;    // seconds
+    ShapeSet set = ShapeSet::Cartoon;
+    int fps = 24;
+    std::vector<float> weights;  // frame k at k / fps seconds, frames x the set's shapes
+    std::vector<float> jaw;      // one per frame, 0 closed ... 1 fully open
+
+    size_t FrameCount() const { return jaw.size(); }
+    float Weight(size_t frame, int shape) const {
+        return weights[frame * ShapeNames(set).size() + static_cast<size_t>(shape)];
+    }
+};
+
+// A MouthShapes driven by the frames, read on animation frames 0, 1, ... at k / fps seconds up
+// to the duration: its smoothed weights and jaw, linear between the two frame centres on either
+// side, from rest (the rest shape alone, the jaw closed) at 0 s to the first centre, held after
+// the last. CueError for frames that do not match the map or a frame rate below 1.
+ShapeCurves BuildShapeCurves(const ShapeMap& map, const MouthSettings& settings,
+                             const CueFrames& frames, const std::string& soundFile, double duration,
+                             int fps);
+
+enum class CurveFormat { Csv, Json };
+// "csv" or "json"; CueError otherwise.
+CurveFormat ParseCurveFormat(const std::string& name);
+const char* CurveFormatExtension(CurveFormat format);  // ".csv", ".json"
+
+// csv: a header "frame,time,jaw,SHAPE..." and a row per animation frame. json: {"metadata":
+// {"soundFile", "duration", "fps", "shapeSet", "frames"}, "curves": {"jaw": [...], SHAPE: [...]
+// ...}}, one array of a value per frame for each curve. Times and values with four decimals.
+std::string FormatCurves(const ShapeCurves& curves, CurveFormat format);
+
 }  // namespace Vocetta::Host
