@@ -85,14 +85,18 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
     AddForceOption(line, options.common);
 }
 
-CueFormat ChooseCueFormat(const AnalyzeOptions& options) {
-    if (!options.format.empty()) {
-        try {
-            return Host::ParseCueFormat(options.format);
-        } catch (const Host::CueError& error) {
-            throw UsageError(error.what());
-        }
+// -f for cues and curves, whose names the SDK knows.
+template <typename Format>
+Format ParseMouthFormat(Format (*parse)(const std::string&), const std::string& name) {
+    try {
+        return parse(name);
+    } catch (const Host::CueError& error) {
+        throw UsageError(error.what());
     }
+}
+
+CueFormat ChooseCueFormat(const AnalyzeOptions& options) {
+    if (!options.format.empty()) return ParseMouthFormat(Host::ParseCueFormat, options.format);
     const std::string extension = std::filesystem::path(options.output).extension().string();
     for (CueFormat format : {CueFormat::Json, CueFormat::Xml, CueFormat::Dat}) {
         if (extension == CueFormatExtension(format)) return format;
@@ -101,13 +105,7 @@ CueFormat ChooseCueFormat(const AnalyzeOptions& options) {
 }
 
 Host::CurveFormat ChooseCurveFormat(const AnalyzeOptions& options) {
-    if (!options.format.empty()) {
-        try {
-            return Host::ParseCurveFormat(options.format);
-        } catch (const Host::CueError& error) {
-            throw UsageError(error.what());
-        }
-    }
+    if (!options.format.empty()) return ParseMouthFormat(Host::ParseCurveFormat, options.format);
     const std::string extension = std::filesystem::path(options.output).extension().string();
     return extension == ".json" ? Host::CurveFormat::Json : Host::CurveFormat::Csv;
 }
