@@ -59,7 +59,7 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
                 "segments shorter than this join a neighbour (default 0)");
     line.Flag("--cues", options.cues, "write mouth cues instead of frames");
     line.Integer("--fps", options.fps, 1, 1000, "N",
-                 "animation frame rate of dat files and keyframes (default 24)");
+                 "animation frame rate of dat files, keyframes and curves (default 24)");
     line.Flag("--keyframes", options.keyframes,
               "tsv and json cues: the shape of every animation frame as well");
     line.Flag("--curves", options.curves,
