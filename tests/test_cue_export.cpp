@@ -232,6 +232,11 @@ TEST(ShapeCurves, AnimationFramesReadTheMouthBetweenFrameCentres) {
     EXPECT_NEAR(smooth.Weight(1, x), std::exp(-1.0), 1e-6);
 
     EXPECT_THROW(frames.Curves(0.3, 0), Host::CueError);
+    EXPECT_THROW(frames.Curves(std::nan(""), 24), Host::CueError);
+    EXPECT_THROW(frames.Curves(-1, 24), Host::CueError);
+    Host::ShapeCurves uneven = curves;
+    uneven.weights.pop_back();
+    EXPECT_THROW(Host::FormatCurves(uneven, Host::CurveFormat::Csv), Host::CueError);
     frames.volumes.pop_back();
     EXPECT_THROW(frames.Curves(0.3, 24), Host::CueError);
     EXPECT_THROW(Host::ParseCurveFormat("tsv"), Host::CueError);

@@ -18,6 +18,9 @@ std::vector<int> Keyframes(const CueTrack& track, int fps) {
     return shapes;
 }
 
+// A day of animation frames: a longer duration is a mistake, not a recording.
+constexpr double kLongestCurveSeconds = 86400;
+
 void CheckFrames(const ShapeMap& map, const CueFrames& frames) {
     const auto phonemes = static_cast<size_t>(map.phonemes);
     const size_t count = frames.times.size();
@@ -99,6 +102,10 @@ ShapeCurves BuildShapeCurves(const ShapeMap& map, const MouthSettings& settings,
                              const CueFrames& frames, const std::string& soundFile, double duration,
                              int fps) {
     if (fps < 1) throw CueError("the frame rate must be at least 1");
+    if (!(duration >= 0 && duration <= kLongestCurveSeconds)) {
+        throw CueError("curves last 0 to " + FormatNumber(kLongestCurveSeconds) + " seconds, not " +
+                       FormatNumber(duration));
+    }
     const auto phonemes = static_cast<size_t>(map.phonemes);
     const auto shapes = static_cast<size_t>(map.shapes);
     const size_t count = frames.times.size();
@@ -158,6 +165,12 @@ std::string FormatCurves(const ShapeCurves& curves, CurveFormat format) {
     const std::vector<std::string>& names = ShapeNames(curves.set);
     const auto shapes = static_cast<int>(names.size());
     const size_t count = curves.FrameCount();
+    if (curves.fps < 1) throw CueError("the frame rate must be at least 1");
+    if (curves.weights.size() != count * names.size()) {
+        throw CueError("curves: " + std::to_string(curves.weights.size()) + " weights for " +
+                       std::to_string(count) + " frames of " + std::to_string(names.size()) +
+                       " shapes");
+    }
     if (format == CurveFormat::Json) {
         Json metadata = {{"soundFile", curves.soundFile},
                          {"duration", curves.duration},

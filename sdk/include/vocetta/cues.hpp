@@ -138,7 +138,8 @@ struct ShapeCurves {
 // A MouthShapes driven by the frames, read on animation frames 0, 1, ... at k / fps seconds up
 // to the duration: its smoothed weights and jaw, linear between the two frame centres on either
 // side, from rest (the rest shape alone, the jaw closed) at 0 s to the first centre, held after
-// the last. CueError for frames that do not match the map or a frame rate below 1.
+// the last. CueError for frames that do not match the map, a frame rate below 1 or a duration
+// that is not 0 to 86,400 s.
 ShapeCurves BuildShapeCurves(const ShapeMap& map, const MouthSettings& settings,
                              const CueFrames& frames, const std::string& soundFile, double duration,
                              int fps);
@@ -151,6 +152,7 @@ const char* CurveFormatExtension(CurveFormat format);  // ".csv", ".json"
 // csv: a header "frame,time,jaw,SHAPE..." and a row per animation frame. json: {"metadata":
 // {"soundFile", "duration", "fps", "shapeSet", "frames"}, "curves": {"jaw": [...], SHAPE: [...]
 // ...}}, one array of a value per frame for each curve. Times and values with four decimals.
+// CueError for weights that are not a row of the set's shapes per frame, or a frame rate below 1.
 std::string FormatCurves(const ShapeCurves& curves, CurveFormat format);
 
 }  // namespace Vocetta::Host
