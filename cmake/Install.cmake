@@ -1,21 +1,23 @@
 # What `cmake --install` puts under the prefix: the library (libvocetta.so.MAJOR with the
 # libvocetta.so link that hosts open), the C header, the host SDK and its headers, the CMake
 # package Vocetta (Vocetta::headers, Vocetta::sdk), the pkg-config module vocetta, and with the
-# tool its default profile, man pages and bash completion. The testing library never ships.
+# tool its default profile, man pages and bash completion. The testing library never ships. Each
+# rule names its component (library, development, tool, python: the Debian packages below).
 include(CMakePackageConfigHelpers)
 
 set(VOCETTA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Vocetta)
 set(VOCETTA_PROFILE_DIR ${CMAKE_INSTALL_DATADIR}/vocetta/profiles)
 
-install(TARGETS vocetta LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS vocetta LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
 install(FILES ${PROJECT_SOURCE_DIR}/include/vocetta/vocetta.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vocetta)
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vocetta COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sdk/include/vocetta
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.hpp")
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development FILES_MATCHING PATTERN "*.hpp")
 install(TARGETS vocetta_headers vocetta_host EXPORT VocettaTargets
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(EXPORT VocettaTargets NAMESPACE Vocetta:: DESTINATION ${VOCETTA_CMAKE_DIR})
+install(EXPORT VocettaTargets NAMESPACE Vocetta:: DESTINATION ${VOCETTA_CMAKE_DIR}
+        COMPONENT development)
 
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/VocettaConfig.cmake.in
     ${PROJECT_BINARY_DIR}/VocettaConfig.cmake INSTALL_DESTINATION ${VOCETTA_CMAKE_DIR}
@@ -24,19 +26,22 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/VocettaConfigVersion.cmak
     COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/VocettaConfig.cmake
               ${PROJECT_BINARY_DIR}/VocettaConfigVersion.cmake
-        DESTINATION ${VOCETTA_CMAKE_DIR})
+        DESTINATION ${VOCETTA_CMAKE_DIR} COMPONENT development)
 
 # The .pc file finds its prefix from where it lies, so `cmake --install --prefix` may move it.
 file(RELATIVE_PATH VOCETTA_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" VOCETTA_PC_TO_PREFIX "${VOCETTA_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vocetta.pc.in ${PROJECT_BINARY_DIR}/vocetta.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/vocetta.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/vocetta.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+        COMPONENT development)
 
 if(VOCETTA_BUILD_TOOL)
-  install(TARGETS vocetta_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/profiles/default.json DESTINATION ${VOCETTA_PROFILE_DIR})
+  install(TARGETS vocetta_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+  install(FILES ${PROJECT_SOURCE_DIR}/profiles/default.json DESTINATION ${VOCETTA_PROFILE_DIR}
+          COMPONENT development)
   install(FILES ${PROJECT_SOURCE_DIR}/tools/vocetta/completion.bash
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vocetta)
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vocetta
+          COMPONENT tool)
   # Man pages from the tool's own --help, one for vocetta and one per subcommand.
   find_program(VOCETTA_HELP2MAN help2man)
   if(VOCETTA_HELP2MAN)
@@ -49,27 +54,21 @@ if(VOCETTA_BUILD_TOOL)
       COMMENT "Writing the man pages" VERBATIM)
     add_custom_target(vocetta_man_pages ALL DEPENDS ${VOCETTA_MAN_DIR}/vocetta.1)
     install(DIRECTORY ${VOCETTA_MAN_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-            FILES_MATCHING PATTERN "*.1")
+            COMPONENT tool FILES_MATCHING PATTERN "*.1")
   else()
     message(STATUS "help2man not found: no man pages (scripts/install-deps.sh installs it)")
   endif()
 endif()
 
-# Packages of this install tree (`cmake --build build --target package`): a Debian package for
-# /usr, its dependencies found by dpkg-shlibdeps, and a relocatable archive an engine can vendor
-# or unpack anywhere (the CMake package, the .pc file, the tool and the Python package find the
-# rest from where they lie).
+# Packages of this install tree (`cmake --build build --target package`): a relocatable archive
+# of all of it, to vendor or unpack anywhere (the CMake package, the .pc file, the tool and the
+# Python package find the rest from where they lie), and Debian packages for /usr, one per
+# component, so that a game's runtime takes the library alone. Their dependencies on other
+# packages are found by dpkg-shlibdeps; those on each other are of the same version. Each
+# package's description gives its own summary line.
 set(CPACK_PACKAGE_NAME vocetta)
 set(CPACK_PACKAGE_VENDOR Vocetta)
 set(CPACK_PACKAGE_CONTACT "Vocetta developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Real-time lip sync for games: library, host SDK, command-line tool and bindings")
-set(CPACK_PACKAGE_DESCRIPTION
-    "libvocetta turns each block of captured speech into phoneme scores and a volume, fast enough
-to run every audio frame. With it come the C header, the C++ host SDK (loading, tracked
-allocation, profiles, streaming analysis, noise cleaning, smoothing, mouth shapes and cue
-files), the vocetta tool (phoneme timelines, mouth cues, calibration, previews), the Python
-package and the C# host sources.")
 set(CPACK_PACKAGE_FILE_NAME vocetta-${PROJECT_VERSION}-linux-x86_64)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR TGZ)
@@ -77,13 +76,43 @@ find_program(VOCETTA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VOCETTA_DPKG_SHLIBDEPS)
   list(APPEND CPACK_GENERATOR DEB)
 else()
-  message(STATUS "no dpkg-shlibdeps: no Debian package (scripts/install-deps.sh installs dpkg-dev)")
+  message(STATUS "no dpkg-shlibdeps: no Debian packages (scripts/install-deps.sh installs dpkg-dev)")
 endif()
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING IGNORE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The Python package imports numpy; hosts of the library alone need neither.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy")
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libvocetta0)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
+    "Real-time lip sync for games: the library
+libvocetta turns each block of captured speech into phoneme scores and a volume, fast enough to
+run every audio frame, with SSE2 and AVX2 builds chosen at load. This is what a game ships.")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvocetta-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library)
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+    "Real-time lip sync for games: C header, C++ host SDK and C# host
+The C header, the static C++ host SDK (loading, tracked allocation, profiles, streaming
+analysis, noise cleaning, smoothing, mouth shapes and cue files) with its CMake package and
+pkg-config file, the default profile, and the C# host sources for Unity, Godot and Mono.")
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vocetta)
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION sound)
+set(CPACK_COMPONENT_TOOL_DEPENDS library)
+set(CPACK_DEBIAN_TOOL_DESCRIPTION
+    "Real-time lip sync for games: the vocetta tool
+Phoneme timelines, mouth cues and blendshape curves from recordings, profile calibration and
+speaker adaptation, evaluation, textures and HTML previews.")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-vocetta)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_COMPONENT_PYTHON_DEPENDS library tool)  # calibrate runs the tool
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS python3-numpy)
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION
+    "Real-time lip sync for games: the Python package
+The vocetta package: analysis, labels, mouth cues and curves of recordings and live streams, with
+numpy arrays in and out.")
 include(CPack)
 
 # The packages as a user receives them. Made from the plain build only: the sanitized one is

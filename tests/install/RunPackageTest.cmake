@@ -1,7 +1,7 @@
 # Makes the packages as `cmake --build build --target package` does, then takes each as a user
-# receives it: the archive unpacked in a scratch folder, and the Debian package's fields, its
-# file list and its tree extracted in another. Each tree must hold the whole install and serve
-# the consumers from where it lies.
+# receives it: the archive unpacked in a scratch folder, and the Debian packages' fields, their
+# file lists and their trees extracted together in another. Each tree must hold the whole install
+# and serve the consumers from where it lies.
 #   cmake -DBUILD=dir -DSOURCE=dir -DWORK=dir -DVERSION=x.y.z -DGENERATOR=... -DCXX=... -DCC=...
 #         [-DFLAGS=...] [-DPYTHON=python3 -DPYTHON_CHECK=file -DSAMPLE=file] -P RunPackageTest.cmake
 file(REMOVE_RECURSE ${WORK})
@@ -23,28 +23,58 @@ if(NOT DPKG_SHLIBDEPS)
   file(REMOVE_RECURSE ${WORK})
   return()
 endif()
-set(deb ${packages}/vocetta_${VERSION}_amd64.deb)
-expect("EXISTS;${deb}" "no Debian package ${deb}")
-foreach(field Package Version Architecture Depends)
-  run(dpkg-deb --field ${deb} ${field})
-  string(STRIP "${out}" ${field})
-endforeach()
-expect("Package;STREQUAL;vocetta" "the package is called '${Package}'")
-expect("Version;STREQUAL;VERSION" "the package's version is '${Version}', not ${VERSION}")
-expect("Architecture;STREQUAL;amd64" "the package is for '${Architecture}'")
-# What the library, the tool and the Python module load, as dpkg-shlibdeps found it.
-foreach(dependency libc6 libsleef3 libsndfile1 libsoxr0 libpng16-16)
-  expect("Depends;MATCHES;(^|, )${dependency}( |,|$)"
-         "the package does not depend on ${dependency}: ${Depends}")
-endforeach()
-run(dpkg-deb --contents ${deb})
-string(REGEX REPLACE "\n$" "" listing "${out}")
-string(REPLACE "\n" ";" listing "${listing}")
-foreach(line IN LISTS listing)
-  expect("line;MATCHES;^[-dl]r[^ ]* root/root .* \\./(usr/.*)?$"
-         "the package holds a file outside /usr or not owned by root: ${line}")
-endforeach()
-run(dpkg-deb -x ${deb} ${WORK}/deb)
+# Each component its package: what it holds, what it needs; all of them extracted together are
+# the whole install again.
+set(owned)
+function(check_deb name section contents)  # ARGN: packages it must depend on
+  set(deb ${packages}/${name}_${VERSION}_amd64.deb)
+  expect("EXISTS;${deb}" "no Debian package ${deb}")
+  foreach(field Package Version Architecture Section Depends)
+    run(dpkg-deb --field ${deb} ${field})
+    string(STRIP "${out}" ${field})
+  endforeach()
+  expect("Package;STREQUAL;name" "${deb} is the package '${Package}'")
+  expect("Version;STREQUAL;VERSION" "${name}'s version is '${Version}', not ${VERSION}")
+  expect("Architecture;STREQUAL;amd64" "${name} is for '${Architecture}'")
+  expect("Section;STREQUAL;section" "${name} is in the section '${Section}'")
+  foreach(dependency IN LISTS ARGN)
+    expect("Depends;MATCHES;(^|, )${dependency}( |,|$)"
+           "${name} does not depend on ${dependency}: ${Depends}")
+  endforeach()
+  set(Depends "${Depends}" PARENT_SCOPE)
+  run(dpkg-deb --contents ${deb})
+  string(REGEX REPLACE "\n$" "" listing "${out}")
+  string(REPLACE "\n" ";" listing "${listing}")
+  set(files)
+  foreach(line IN LISTS listing)
+    expect("line;MATCHES;^[-dl]r[^ ]* root/root .* \\./(usr/.*)?$"
+           "${name} holds a file outside /usr or not owned by root: ${line}")
+    if(line MATCHES "^[-l].* \\./(usr/[^ ]*)")
+      list(APPEND files ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+  foreach(file IN LISTS files)
+    if(file MATCHES "${contents}")
+      message(FATAL_ERROR "${name} holds ${file}, which is not its own")
+    endif()
+    list(FIND owned ${file} other)
+    expect("other;EQUAL;-1" "${file} is in two packages")
+  endforeach()
+  list(APPEND owned ${files})
+  set(owned "${owned}" PARENT_SCOPE)
+  run(dpkg-deb -x ${deb} ${WORK}/deb)
+endfunction()
+# `contents` matches what a package must not hold.
+check_deb(libvocetta0 libs "^usr/(bin|include|share)/|\\.a$|/python|/cmake/|/pkgconfig/" libsleef3)
+if(Depends MATCHES "libsndfile|libstdc|libpng")
+  message(FATAL_ERROR "the library alone needs more than SLEEF and the C library: ${Depends}")
+endif()
+check_deb(libvocetta-dev libdevel "^usr/bin/|\\.so|/python|/man/|bash-completion"
+          "libvocetta0 \\(= ${VERSION}\\)")
+check_deb(vocetta sound "^usr/(include|lib)/|/csharp/|/profiles/" "libvocetta0 \\(= ${VERSION}\\)"
+          libsndfile1 libsoxr0 libpng16-16)
+check_deb(python3-vocetta python "^usr/(bin|include|share)/|/libvocetta|/cmake/|/pkgconfig/"
+          "libvocetta0 \\(= ${VERSION}\\)" "vocetta \\(= ${VERSION}\\)" python3-numpy)
 check_install_tree(${WORK}/deb/usr ${WORK}/deb-use)
 
 file(REMOVE_RECURSE ${WORK})
