@@ -412,13 +412,14 @@ py::tuple CueArrays(const std::vector<Host::MouthCue>& cues) {
 
 // What the mouth of a whole recording (`length` samples) is made from, as `vocetta analyze
 // --cues` and `--curves` make it: the frames, and the settings with the mouth resting below the
-// recording's silence gate.
+// recording's silence gate. It views the caller's time and volume arrays, so it lives within the
+// call that passed them.
 struct RecordingMouth {
     Tool::Analysis analysis;
     Host::CueTrackSettings settings;
     Host::ShapeMap map;
-    std::vector<double> times;
-    std::vector<float> volumes;
+    std::span<const double> times;
+    std::span<const float> volumes;
     double seconds = 0;
 
     Host::CueFrames Frames() const {
@@ -449,8 +450,8 @@ RecordingMouth MouthOfRecording(const Profile& profile,
     for (size_t i = 0; i < frames; ++i)
         analysis.frames.push_back({time.data()[i], volume.data()[i], best.data()[i]});
     analysis.scores.assign(scores.data(), scores.data() + frames * phonemes);
-    mouth.times.assign(time.data(), time.data() + frames);
-    mouth.volumes.assign(volume.data(), volume.data() + frames);
+    mouth.times = {time.data(), frames};
+    mouth.volumes = {volume.data(), frames};
     Tool::LabelSettings labelling;
     labelling.absoluteDb = silenceDb;
     labelling.gateDb = gateDb;
