@@ -44,19 +44,20 @@ if(VOCETTA_BUILD_TOOL)
           COMPONENT tool)
   # Man pages from the tool's own --help, one for vocetta and one per subcommand.
   find_program(VOCETTA_HELP2MAN help2man)
-  if(VOCETTA_HELP2MAN)
+  find_program(VOCETTA_GZIP gzip)
+  if(VOCETTA_HELP2MAN AND VOCETTA_GZIP)
     set(VOCETTA_MAN_DIR ${PROJECT_BINARY_DIR}/man)
-    add_custom_command(OUTPUT ${VOCETTA_MAN_DIR}/vocetta.1
+    add_custom_command(OUTPUT ${VOCETTA_MAN_DIR}/vocetta.1.gz
       COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:vocetta_tool> -DOUTPUT=${VOCETTA_MAN_DIR}
-              -DVERSION=${PROJECT_VERSION} -DHELP2MAN=${VOCETTA_HELP2MAN}
+              -DVERSION=${PROJECT_VERSION} -DHELP2MAN=${VOCETTA_HELP2MAN} -DGZIP=${VOCETTA_GZIP}
               -P ${PROJECT_SOURCE_DIR}/cmake/ManPages.cmake
       DEPENDS vocetta_tool ${PROJECT_SOURCE_DIR}/cmake/ManPages.cmake
       COMMENT "Writing the man pages" VERBATIM)
-    add_custom_target(vocetta_man_pages ALL DEPENDS ${VOCETTA_MAN_DIR}/vocetta.1)
+    add_custom_target(vocetta_man_pages ALL DEPENDS ${VOCETTA_MAN_DIR}/vocetta.1.gz)
     install(DIRECTORY ${VOCETTA_MAN_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-            COMPONENT tool FILES_MATCHING PATTERN "*.1")
+            COMPONENT tool FILES_MATCHING PATTERN "*.1.gz")
   else()
-    message(STATUS "help2man not found: no man pages (scripts/install-deps.sh installs it)")
+    message(STATUS "help2man or gzip not found: no man pages (scripts/install-deps.sh installs them)")
   endif()
 endif()
 
@@ -108,7 +109,7 @@ speaker adaptation, evaluation, textures and HTML previews.")
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-vocetta)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 set(CPACK_COMPONENT_PYTHON_DEPENDS library tool)  # calibrate runs the tool
-set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS python3-numpy)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS ${VOCETTA_PYTHON_DEB_DEPENDS})
 set(CPACK_DEBIAN_PYTHON_DESCRIPTION
     "Real-time lip sync for games: the Python package
 The vocetta package: analysis, labels, mouth cues and curves of recordings and live streams, with

@@ -1,6 +1,9 @@
-# Writes vocetta.1 and vocetta-COMMAND.1 for every subcommand that `vocetta --help` lists, each
-# with help2man from the tool's own --help, so the pages follow the options as they change.
-#   cmake -DTOOL=path/vocetta -DOUTPUT=dir -DVERSION=x.y.z -DHELP2MAN=path -P ManPages.cmake
+# Writes vocetta.1.gz and vocetta-COMMAND.1.gz for every subcommand that `vocetta --help` lists,
+# each with help2man from the tool's own --help, so the pages follow the options as they change.
+# Compressed as Debian's packages ship man pages (gzip -9n: no name or time in the header, so the
+# same pages give the same bytes).
+#   cmake -DTOOL=path/vocetta -DOUTPUT=dir -DVERSION=x.y.z -DHELP2MAN=path -DGZIP=path
+#         -P ManPages.cmake
 execute_process(COMMAND ${TOOL} --help OUTPUT_VARIABLE help COMMAND_ERROR_IS_FATAL ANY)
 # CMake lists split at semicolons, which summaries may hold: carry them as a placeholder.
 string(REPLACE ";" "<semicolon>" help "${help}")
@@ -28,6 +31,7 @@ function(write_page program name page)
                           --version-string=${VERSION} "--name=${name}"
                           --include=${OUTPUT}/wrappers/see-also.h2m --output=${page} ${program}
                   COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND ${GZIP} -9nf ${page} COMMAND_ERROR_IS_FATAL ANY)
 endfunction()
 
 file(WRITE ${OUTPUT}/wrappers/see-also.h2m "[SEE ALSO]\n\\fBvocetta\\fR(1),\n${see_also}\n")

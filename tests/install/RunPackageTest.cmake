@@ -73,8 +73,18 @@ check_deb(libvocetta-dev libdevel "^usr/bin/|\\.so|/python|/man/|bash-completion
           "libvocetta0 \\(= ${VERSION}\\)")
 check_deb(vocetta sound "^usr/(include|lib)/|/csharp/|/profiles/" "libvocetta0 \\(= ${VERSION}\\)"
           libsndfile1 libsoxr0 libpng16-16)
+# The native module serves one minor version of Python: the package names it, both bounds.
+set(python_bounds)
+if(PYTHON)
+  run(${PYTHON} -c "v = __import__('sys').version_info\nprint('%d.%d %d.%d' % (v[0], v[1], v[0], v[1] + 1))")
+  string(REGEX MATCH "^([0-9]+\\.[0-9]+) ([0-9]+\\.[0-9]+)" bounds "${out}")
+  string(REPLACE "." "\\." minor "${CMAKE_MATCH_1}")
+  string(REPLACE "." "\\." next "${CMAKE_MATCH_2}")
+  set(python_bounds "python3 \\(>= ${minor}~\\)" "python3 \\(<< ${next}\\)")
+endif()
 check_deb(python3-vocetta python "^usr/(bin|include|share)/|/libvocetta|/cmake/|/pkgconfig/"
-          "libvocetta0 \\(= ${VERSION}\\)" "vocetta \\(= ${VERSION}\\)" python3-numpy)
+          "libvocetta0 \\(= ${VERSION}\\)" "vocetta \\(= ${VERSION}\\)" python3-numpy
+          ${python_bounds})
 check_install_tree(${WORK}/deb/usr ${WORK}/deb-use)
 
 file(REMOVE_RECURSE ${WORK})
