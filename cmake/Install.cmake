@@ -9,6 +9,9 @@ set(VOCETTA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Vocetta)
 set(VOCETTA_PROFILE_DIR ${CMAKE_INSTALL_DATADIR}/vocetta/profiles)
 
 install(TARGETS vocetta LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/libvocetta0.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME libvocetta0
+        COMPONENT library)
 install(FILES ${PROJECT_SOURCE_DIR}/include/vocetta/vocetta.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vocetta COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sdk/include/vocetta
@@ -87,33 +90,42 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libvocetta0)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+# A shlibs file, so that packages built against it depend on it (on this version or later of
+# the same soname), and the ldconfig trigger that Debian's own library packages carry. CPack
+# still writes maintainer scripts that call ldconfig as well; the trigger makes them redundant,
+# not wrong.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
     "Real-time lip sync for games: the library
-libvocetta turns each block of captured speech into phoneme scores and a volume, fast enough to
-run every audio frame, with SSE2 and AVX2 builds chosen at load. This is what a game ships.")
+libvocetta turns each block of captured speech into phoneme scores and a
+volume, fast enough to run every audio frame, with SSE2 and AVX2 builds chosen
+at load. This is what a game ships.")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvocetta-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
     "Real-time lip sync for games: C header, C++ host SDK and C# host
-The C header, the static C++ host SDK (loading, tracked allocation, profiles, streaming
-analysis, noise cleaning, smoothing, mouth shapes and cue files) with its CMake package and
-pkg-config file, the default profile, and the C# host sources for Unity, Godot and Mono.")
+The C header, the static C++ host SDK (loading, tracked allocation, profiles,
+streaming analysis, noise cleaning, smoothing, mouth shapes and cue files) with
+its CMake package and pkg-config file, the default profile, and the C# host
+sources for Unity, Godot and Mono.")
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vocetta)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION sound)
 set(CPACK_COMPONENT_TOOL_DEPENDS library)
 set(CPACK_DEBIAN_TOOL_DESCRIPTION
     "Real-time lip sync for games: the vocetta tool
-Phoneme timelines, mouth cues and blendshape curves from recordings, profile calibration and
-speaker adaptation, evaluation, textures and HTML previews.")
+Phoneme timelines, mouth cues and blendshape curves from recordings, profile
+calibration and speaker adaptation, evaluation, textures and HTML previews.")
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-vocetta)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 set(CPACK_COMPONENT_PYTHON_DEPENDS library tool)  # calibrate runs the tool
 set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS ${VOCETTA_PYTHON_DEB_DEPENDS})
 set(CPACK_DEBIAN_PYTHON_DESCRIPTION
     "Real-time lip sync for games: the Python package
-The vocetta package: analysis, labels, mouth cues and curves of recordings and live streams, with
-numpy arrays in and out.")
+The vocetta package: analysis, labels, mouth cues and curves of recordings and
+live streams, with numpy arrays in and out.")
 include(CPack)
 
 # The packages as a user receives them. Made from the plain build only: the sanitized one is
