@@ -417,6 +417,40 @@ static class Tests {
         }
     }
 
+    // Once running, a live frame (capture block in, labels and mouth out) allocates nothing
+    // managed: on an engine's audio thread a collection is an audible glitch.
+    static void LiveFramesLeaveNoGarbage(Vocetta.Library library, Vocetta.Profile profile,
+                                         float[] samples, int rate) {
+        foreach (bool clean in new[] {false, true}) {
+            using (var analyzer = new Vocetta.Analyzer(library, profile, rate, rate / 100, "", clean)) {
+                var labels = new Vocetta.LiveLabels(profile, 100.0);
+                var mouth = new Vocetta.MouthShapes(profile);
+                int shown = 0;
+                Action<Vocetta.Frame> onFrame = frame => {
+                    if (labels.Update(frame) >= 0) ++shown;
+                    mouth.SetVolumes(Math.Max(labels.Gate, 1e-6f), Math.Max(labels.Gate, 1e-6f) * 25);
+                    mouth.Update(frame, 0.01);
+                };
+                const int block = 480;  // 10 ms at 48 kHz, a typical capture callback
+                var buffer = new float[block];
+                int at = 0;
+                Action pushOne = () => {
+                    Array.Copy(samples, at, buffer, 0, block);
+                    analyzer.Push(buffer, block, onFrame);
+                    at += block;
+                };
+                while (at < samples.Length / 2) pushOne();  // every buffer at its working size
+                long before = GC.GetAllocatedBytesForCurrentThread();
+                int framesBefore = shown;
+                while (at + block <= samples.Length) pushOne();
+                long allocated = GC.GetAllocatedBytesForCurrentThread() - before;
+                Check(shown - framesBefore > 20 && allocated == 0,
+                      (clean ? "cleaned" : "plain") + " live frames: " + allocated + " bytes over " +
+                          (shown - framesBefore) + " frames");
+            }
+        }
+    }
+
     static int Main(string[] arguments) {
         var library = Vocetta.Library.Open(arguments[0]);
         var profile = Vocetta.Profile.Load(arguments[1]);
@@ -526,6 +560,7 @@ static class Tests {
         float[] noisy = Wav.Read(arguments[9], out noisyRate);
         StreamAgainstTheTool(library, profile, noisy, noisyRate, File.ReadAllText(arguments[10]), true,
                              "noisy stream, cleaned");
+        LiveFramesLeaveNoGarbage(library, profile, samples, rate);
         MouthOnWorkedScores(profile);
         MouthFollowsAStep(profile);
         MouthDips(profile);

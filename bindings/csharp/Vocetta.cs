@@ -603,6 +603,12 @@ public sealed class Analyzer : IDisposable {
     readonly int ringLength, hop, rows;
     readonly IntPtr job, ring, means, deviations, profiles, mfcc, scores, result;
     readonly float[] rowScores, phonemeScores, coefficients;
+    // The result's volume is read through this rather than as a LipSyncResult structure, and the
+    // start index's offset is looked up once: a frame then leaves nothing for the garbage
+    // collector, whose pauses an engine's audio thread cannot afford.
+    readonly float[] volume = new float[1];
+    readonly int startIndexOffset = (int)Marshal.OffsetOf(typeof(LipSyncJob), "StartIndex");
+    readonly int volumeOffset = (int)Marshal.OffsetOf(typeof(LipSyncResult), "Volume");
     readonly int sampleRate;
     readonly NoiseCleaner cleaner;
     readonly List<float> cleaned = new List<float>();
@@ -707,16 +713,16 @@ public sealed class Analyzer : IDisposable {
     }
 
     void Run(Action<Frame> onFrame) {
-        Marshal.WriteInt32(job, (int)Marshal.OffsetOf(typeof(LipSyncJob), "StartIndex"), write);
+        Marshal.WriteInt32(job, startIndexOffset, write);
         execute(job);
         ++frames;
         Marshal.Copy(scores, rowScores, 0, rows);
         Marshal.Copy(mfcc, coefficients, 0, coefficients.Length);
-        var outcome = (LipSyncResult)Marshal.PtrToStructure(result, typeof(LipSyncResult));
+        Marshal.Copy(result + volumeOffset, volume, 0, 1);
         onFrame(new Frame {
             End = pushed,
             Time = (pushed - 0.5 * ringLength) / sampleRate,
-            Volume = outcome.Volume,
+            Volume = volume[0],
             Best = profile.FoldScores(rowScores, phonemeScores),
             Scores = phonemeScores,
             Mfcc = coefficients,
@@ -764,7 +770,6 @@ public sealed class NoiseCleaner {
     readonly int[] reversed;
     readonly double[] powers, energies, spectraRe, spectraIm, noise, heard, output;
     readonly long[] order;  // candidate frames, the quietest first once chosen
-    readonly IComparer<long> quieter;
     int filled;
     long frames, pushed, emitted;
     int discard;
@@ -816,10 +821,6 @@ public sealed class NoiseCleaner {
         heard = new double[bins];
         output = new double[length];  // the overlap-add of the last frame
         order = new long[memory];
-        quieter = Comparer<long>.Create((a, b) => {
-            double ea = energies[a % memory], eb = energies[b % memory];
-            return ea < eb ? -1 : ea > eb ? 1 : a.CompareTo(b);
-        });
         Reset();
     }
 
@@ -893,8 +894,8 @@ public sealed class NoiseCleaner {
         int candidates = (int)(t + 1 - first);
         for (int f = 0; f < candidates; ++f) order[f] = first + f;
         int quiet = Math.Max(1, (int)(settings.QuietShare * candidates));
-        Array.Sort(order, 0, candidates, quieter);
-        Array.Sort(order, 0, quiet);
+        SortOrder(candidates, true);
+        SortOrder(quiet, false);
         Array.Clear(noise, 0, bins);
         for (int q = 0; q < quiet; ++q) {
             int p = (int)(order[q] % memory) * bins;
@@ -905,6 +906,38 @@ public sealed class NoiseCleaner {
             Array.Copy(powers, power, heard, 0, bins);
             Synthesise(bins, cleaned);
         }
+    }
+
+    // Sorts order[0, count) by energy (ties to the older frame) or by frame alone. A heap sort of
+    // its own, since Array.Sort allocates on every call under Mono; both orders are total, so
+    // any sort gives the same result.
+    void SortOrder(int count, bool byEnergy) {
+        for (int root = count / 2 - 1; root >= 0; --root) SiftDown(root, count, byEnergy);
+        for (int end = count - 1; end > 0; --end) {
+            long top = order[0];
+            order[0] = order[end];
+            order[end] = top;
+            SiftDown(0, end, byEnergy);
+        }
+    }
+
+    void SiftDown(int root, int count, bool byEnergy) {
+        for (int child = 2 * root + 1; child < count; root = child, child = 2 * root + 1) {
+            if (child + 1 < count && Before(order[child], order[child + 1], byEnergy)) ++child;
+            if (!Before(order[root], order[child], byEnergy)) return;
+            long held = order[root];
+            order[root] = order[child];
+            order[child] = held;
+        }
+    }
+
+    bool Before(long a, long b, bool byEnergy) {
+        if (byEnergy) {
+            double ea = energies[a % memory], eb = energies[b % memory];
+            if (ea < eb) return true;
+            if (ea > eb) return false;
+        }
+        return a < b;
     }
 
     // The power the gain of `frame` weighs against the noise: the mean of that frame's and its
