@@ -49,7 +49,13 @@ stream(${WORK}/recording.wav ${WORK}/stream.csv --keep-noise)
 run(${SOX} -R ${WORK}/recording.wav ${WORK}/noise.wav synth pinknoise vol 0.02)
 run(${SOX} -R -m -v 1 ${WORK}/recording.wav -v 1 ${WORK}/noise.wav ${WORK}/noisy.wav)
 stream(${WORK}/noisy.wav ${WORK}/noisy-stream.csv)
+# The tool's cue files with its defaults (the noise cleaned, the gate following the recording),
+# of the noisy copy in both sets and of the recording as it is: what CueTrack.Bake must write.
+run(${TOOL} analyze -q --cues ${WORK}/noisy.wav -o ${WORK}/noisy-cartoon.json)
+run(${TOOL} analyze -q --cues --shapes visemes ${WORK}/noisy.wav -o ${WORK}/noisy-visemes.json)
+run(${TOOL} analyze -q --cues --keep-noise ${WORK}/recording.wav -o ${WORK}/cartoon.json)
 run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
     ${WORK}/tool.csv ${WORK}/sample.csv ${symbol} ${WORK}/cartoon.tsv ${WORK}/visemes.tsv
-    ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv)
+    ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv ${WORK}/noisy-cartoon.json
+    ${WORK}/noisy-visemes.json ${WORK}/cartoon.json)
 message(STATUS "${out}")

@@ -1,6 +1,7 @@
 // The C# host against the built library and the vocetta tool's own output.
 //     mono vocetta-csharp-tests.exe LIBRARY PROFILE RECORDING.wav TOOL.csv SAMPLE.csv JOB_SYMBOL
-//                                   CARTOON.tsv VISEMES.tsv STREAM.csv
+//                                   CARTOON.tsv VISEMES.tsv STREAM.csv NOISY.wav NOISY_STREAM.csv
+//                                   NOISY_CARTOON.json NOISY_VISEMES.json CARTOON.json
 // (JOB_SYMBOL: VOCETTA_SYMBOL_LIP_SYNC_JOB as the public header defines it; CARTOON and VISEMES:
 // the tool's keyframes at 100 per second of cues that follow every frame; STREAM: the tool's
 // rows of the recording streamed through standard input; see RunTests.cmake)
@@ -451,6 +452,87 @@ static class Tests {
         }
     }
 
+    // Baked cues are the tool's bytes, the tool's files read back give the same track, and the
+    // cue building itself on frames worked by hand.
+    static void CuesAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
+                                   float[] samples, int rate, bool clean, Vocetta.ShapeSet set,
+                                   string soundFile, string tool) {
+        var track = Vocetta.CueTrack.Bake(library, profile, samples, rate, set, null, null, clean);
+        string mine = track.ToJson(soundFile);
+        string what = (clean ? "cleaned " : "") + Vocetta.Shapes.SetName(set) + " cues";
+        int line = 0;
+        string[] a = mine.Split('\n'), b = tool.Split('\n');
+        while (line < Math.Min(a.Length, b.Length) && a[line] == b[line]) ++line;
+        Check(mine == tool, what + ": line " + (line + 1) + " is " +
+                                (line < a.Length ? a[line] : "(none)") + ", the tool's " +
+                                (line < b.Length ? b[line] : "(none)"));
+        Check(track.Cues.Length > 10, what + ": " + track.Cues.Length + " cues");
+        var read = Vocetta.CueTrack.FromJson(tool, "tool.json", set);
+        bool same = read.Cues.Length == track.Cues.Length &&
+                    read.Duration == Math.Round(track.Duration, 2);
+        for (int i = 0; same && i < read.Cues.Length; ++i) {
+            same = read.Cues[i].Shape == track.Cues[i].Shape &&
+                   read.Cues[i].Start == Math.Round(track.Cues[i].Start, 2) &&
+                   read.Cues[i].End == Math.Round(track.Cues[i].End, 2);
+        }
+        Check(same, what + ": the tool's file read back");
+        Check(read.ToJson(soundFile) == tool, what + ": read and written again");
+    }
+
+    static void CueBuildingWorkedByHand() {
+        var cartoon = Vocetta.ShapeSet.Cartoon;  // A closed 0, C 2, D 3, X rest 8
+        Func<Vocetta.MouthCue[], string> show = cues => string.Join(" ", cues.Select(
+            cue => cue.Start.ToString("0.00", CultureInfo.InvariantCulture) + "-" +
+                   cue.End.ToString("0.00", CultureInfo.InvariantCulture) + ":" + cue.Shape));
+        // Frames every 10 ms from 5 ms: rest, 80 ms of D, a 30 ms rest (a closure), 60 ms of C,
+        // a single frame of D (under half the 40 ms hold: joins the longer neighbour, C, on the
+        // tie with the rest counted at half its length), rest. The closure, 30 ms, then takes
+        // its missing 10 ms from D, which has more to spare than C.
+        var shapes = new List<int>();
+        foreach (var part in new[] {new[] {8, 10}, new[] {3, 8}, new[] {8, 3}, new[] {2, 6},
+                                    new[] {3, 1}, new[] {8, 12}})
+            for (int i = 0; i < part[1]; ++i) shapes.Add(part[0]);
+        double[] times = shapes.Select((_, i) => 0.005 + 0.01 * i).ToArray();
+        string built = show(Vocetta.CueTrack.Build(times, shapes.ToArray(), 0.4, cartoon));
+        Check(built == "0.00-0.10:8 0.10-0.17:3 0.17-0.21:0 0.21-0.28:2 0.28-0.40:8",
+              "cues worked by hand: " + built);
+        // A 20 ms cue takes its missing 20 ms from the neighbour with more to spare, the later.
+        var lengthened = Vocetta.CueTrack.Build(new[] {0.0, 0.10, 0.12, 0.14}, new[] {3, 3, 2, 3},
+                                                0.3, cartoon);
+        Check(show(lengthened) == "0.00-0.11:3 0.11-0.15:2 0.15-0.30:3",
+              "a short cue lengthened: " + show(lengthened));
+        string empty = show(Vocetta.CueTrack.Build(new double[0], new int[0], 1.25, cartoon));
+        Check(empty == "0.00-1.25:8", "no frames: one rest: " + empty);
+        var track = new Vocetta.CueTrack {
+            Set = cartoon, Duration = 0.4,
+            Cues = Vocetta.CueTrack.Build(times, shapes.ToArray(), 0.4, cartoon)};
+        Check(track.ShapeAt(0.0) == 8 && track.ShapeAt(0.1) == 3 && track.ShapeAt(0.2) == 0 &&
+                  track.ShapeAt(0.279) == 2 && track.ShapeAt(0.5) == 8 && track.ShapeAt(-1) == 8,
+              "the shape at a time");
+        // Durations printed as printf prints them: 1.125 is exactly halfway, and goes to even.
+        track.Duration = 1.125;
+        track.Cues[track.Cues.Length - 1].End = 1.125;
+        string json = track.ToJson("a\"b\n.wav");
+        Check(json.Contains("\"soundFile\": \"a\\\"b\\n.wav\",\n    \"duration\": 1.12\n"),
+              "json: name escaped, halves to even: " + json);
+        const string head = "{\"metadata\": {\"duration\": 1}, \"mouthCues\": ";
+        foreach (var bad in new[] {
+                     new[] {"{\"metadata\": {}, \"mouthCues\": []}",
+                            "bad.json: metadata.duration: missing"},
+                     new[] {head + "[{\"start\": 0, \"end\": 1, \"value\": \"Q\"}]}",
+                            "bad.json: mouthCues[0].value: 'Q' is not a shape of the cartoon set"},
+                     new[] {head + "[{\"start\": 0.5, \"end\": 0.2, \"value\": \"A\"}]}",
+                            "bad.json: mouthCues[0]: must end after it starts"},
+                     new[] {"[1", "bad.json: not JSON"}}) {
+            try {
+                Vocetta.CueTrack.FromJson(bad[0], "bad.json");
+                Check(false, "a bad cue file is read: " + bad[0]);
+            } catch (Vocetta.VocettaException error) {
+                Check(error.Message.StartsWith(bad[1]), "cue file message: " + error.Message);
+            }
+        }
+    }
+
     static int Main(string[] arguments) {
         var library = Vocetta.Library.Open(arguments[0]);
         var profile = Vocetta.Profile.Load(arguments[1]);
@@ -561,6 +643,13 @@ static class Tests {
         StreamAgainstTheTool(library, profile, noisy, noisyRate, File.ReadAllText(arguments[10]), true,
                              "noisy stream, cleaned");
         LiveFramesLeaveNoGarbage(library, profile, samples, rate);
+        CueBuildingWorkedByHand();
+        CuesAgainstTheTool(library, profile, noisy, noisyRate, true, Vocetta.ShapeSet.Cartoon,
+                           arguments[9], File.ReadAllText(arguments[11]));
+        CuesAgainstTheTool(library, profile, noisy, noisyRate, true, Vocetta.ShapeSet.Visemes,
+                           arguments[9], File.ReadAllText(arguments[12]));
+        CuesAgainstTheTool(library, profile, samples, rate, false, Vocetta.ShapeSet.Cartoon,
+                           arguments[2], File.ReadAllText(arguments[13]));
         MouthOnWorkedScores(profile);
         MouthFollowsAStep(profile);
         MouthDips(profile);

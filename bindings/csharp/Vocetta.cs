@@ -1,8 +1,9 @@
 // A C# host for libvocetta: loading and initialising the library, the three host services, a
 // profile reader, the capture-ring rule, a streaming analyzer over the lip-sync job with an
-// optional noise cleaner before it, live smoothing and mouth shapes. One file, no dependencies
-// beyond the base class library, so that it drops into a Unity or Godot project as it is (Linux
-// x86-64; the library is looked up with dlopen).
+// optional noise cleaner before it, live smoothing, mouth shapes, and cue tracks of whole lines
+// baked as the tool bakes them. One file, no dependencies beyond the base class library, so that
+// it drops into a Unity or Godot project as it is (Linux x86-64; the library is looked up with
+// dlopen).
 //
 //     var library = Vocetta.Library.Open("/usr/local/lib/libvocetta.so");
 //     var profile = Vocetta.Profile.Load("voice.json");          // or Profile.Parse(text, name)
@@ -379,7 +380,7 @@ public sealed class Profile {
         return (int)Math.Round(quotient, MidpointRounding.ToEven);
     }
 
-    sealed class Reader {
+    internal sealed class Reader {
         readonly string origin;
         public Reader(string origin) { this.origin = origin; }
 
@@ -467,8 +468,9 @@ public sealed class Profile {
         }
     }
 
-    // Just enough JSON for profiles: objects, arrays, strings, numbers, true, false, null.
-    sealed class Json {
+    // Just enough JSON for profiles and cue files: objects, arrays, strings, numbers, true,
+    // false, null.
+    internal sealed class Json {
         readonly string text;
         int at;
         public Json(string text) { this.text = text; }
@@ -1377,6 +1379,11 @@ public static class Shapes {
     public static int Lip(ShapeSet set) { return set == ShapeSet.Visemes ? 2 : 6; }
 
     // -1 when the set has no such shape.
+    // One shape's name, without the copy Names makes: for a frame loop.
+    public static string Name(ShapeSet set, int shape) {
+        return (set == ShapeSet.Visemes ? VisemeNames : CartoonNames)[shape];
+    }
+
     public static int Index(ShapeSet set, string name) {
         return Array.IndexOf(set == ShapeSet.Visemes ? VisemeNames : CartoonNames, name);
     }
@@ -1689,6 +1696,376 @@ public sealed class MouthShapes {
 
     static float Follow(float current, double goal, double rise, double fall) {
         return (float)(current + (goal - current) * (goal > current ? rise : fall));
+    }
+}
+
+// A span of time during which one shape is shown.
+public struct MouthCue {
+    public double Start, End;  // seconds
+    public int Shape;          // index into the set's shapes (Shapes.Names)
+}
+
+// How a whole recording's frames become cues; the defaults are the tool's (`analyze --cues`).
+public sealed class CueSettings {
+    // Every cue but the last lasts at least this long: 40 ms, a frame at 25 per second.
+    public double MinHoldSeconds = 0.04;
+    // A rest shorter than this between two other cues is a closure inside speech (m, b, p, or
+    // another stop) and shows the closed lips; 0 keeps every rest.
+    public double ClosureSeconds = 0.15;
+    // A short cue that must join a neighbour favours an open one (neither rest nor closed):
+    // open cues count their length times this, so a short vowel between two consonants is
+    // shown over them rather than swallowed.
+    public double OpenPriority = 2.0;
+    // Cue boundaries fall on whole multiples of this.
+    public double ResolutionSeconds = 0.01;
+}
+
+// Mouth cues of a whole line, contiguous from 0 to its duration: what an engine plays back
+// beside the audio of prerecorded dialogue, or an editor script bakes when a clip is imported.
+// The same cues as `vocetta analyze --cues`, and FromJson reads the tool's json cue files.
+//
+//     var track = Vocetta.CueTrack.Bake(library, profile, samples, rate);   // or FromJson
+//     every frame of the game: show track.ShapeAt(audioSource.time)
+public sealed class CueTrack {
+    public ShapeSet Set;
+    public double Duration;  // seconds
+    public MouthCue[] Cues;
+
+    public string ShapeName(int shape) { return Shapes.Name(Set, shape); }
+
+    // The shape shown at `seconds`: the cue with Start <= seconds < End, the rest shape outside.
+    public int ShapeAt(double seconds) {
+        int low = 0, high = Cues.Length;  // the first cue starting after `seconds`
+        while (low < high) {
+            int middle = (low + high) / 2;
+            if (seconds < Cues[middle].Start) high = middle; else low = middle + 1;
+        }
+        if (low == 0 || !(seconds < Cues[low - 1].End)) return Shapes.Rest(Set);
+        return Cues[low - 1].Shape;
+    }
+
+    // The mouth the tool's cues come from: no smoothing (engines smooth their own weights), the
+    // winning shape sharpened by 3, the teeth on the lip only 20 dB under the loudest frame of
+    // the last 100 ms, and the rest level the recording's gate.
+    public static MouthSettings MouthFor(float gateVolume) {
+        float loud = gateVolume * LoudOverSilence;
+        return new MouthSettings {AttackSeconds = 0, ReleaseSeconds = 0, Sharpness = 3,
+                                  ClosedMargin = 1, LipMargin = 1, ClosedDipDb = 0, LipDipDb = 20,
+                                  DipWindowSeconds = 0.1, SilenceVolume = gateVolume,
+                                  LoudVolume = loud > 0 ? loud : 0.25f};
+    }
+
+    // How far above the gate the jaw is fully open (28 dB), as in the tool's cue track.
+    public const float LoudOverSilence = 25.0f;
+
+    // The whole recording as the tool reads a file: its noise taken out first unless
+    // `cleanNoise` is false, a frame every 10 ms, silence `gateDb` under the 95th percentile of
+    // the frame volumes, then each frame's winning shape made into cues. `mouth` null: MouthFor
+    // the gate.
+    public static CueTrack Bake(Library library, Profile profile, float[] samples, int sampleRate,
+                                ShapeSet set = ShapeSet.Cartoon, CueSettings cues = null,
+                                MouthSettings mouth = null, bool cleanNoise = true,
+                                double gateDb = -30.0, string buildSuffix = "") {
+        int hop = Math.Max(1, (int)Math.Round(0.01 * sampleRate, MidpointRounding.AwayFromZero));
+        var times = new List<double>();
+        var volumes = new List<float>();
+        var scores = new List<float[]>();
+        Action<Frame> keep = frame => {
+            times.Add(frame.Time);
+            volumes.Add(frame.Volume);
+            scores.Add((float[])frame.Scores.Clone());
+        };
+        using (var analyzer = new Analyzer(library, profile, sampleRate, hop, buildSuffix,
+                                           cleanNoise)) {
+            analyzer.Push(samples, samples.Length, keep);
+            analyzer.Finish(keep);
+        }
+        float gate = GateVolume(volumes, gateDb);
+        var shapes = new MouthShapes(profile, set, mouth ?? MouthFor(gate));
+        var winners = new int[times.Count];
+        for (int i = 0; i < winners.Length; ++i) {
+            shapes.Update(scores[i], volumes[i], (double)hop / sampleRate);
+            winners[i] = shapes.Dominant;
+        }
+        return new CueTrack {Set = set, Duration = (double)samples.Length / sampleRate,
+                             Cues = Build(times.ToArray(), winners, (double)samples.Length /
+                                          sampleRate, set, cues ?? new CueSettings())};
+    }
+
+    // The tool's gate over a whole recording: `gateDb` under the 95th percentile of the frames
+    // with sound (digital silence and volumes that are not finite say nothing of the level).
+    public static float GateVolume(IList<float> volumes, double gateDb = -30.0) {
+        var heard = new List<float>();
+        foreach (float volume in volumes)
+            if (!float.IsNaN(volume) && !float.IsInfinity(volume) && volume > 0) heard.Add(volume);
+        if (heard.Count == 0) return 0.0f;
+        heard.Sort();
+        int rank = (int)(0.95 * (heard.Count - 1) + 0.5);
+        return (float)(heard[rank] * Math.Pow(10.0, gateDb / 20.0));
+    }
+
+    // Work in whole ticks of the resolution, so that lengths compare exactly.
+    struct Run {
+        public long Start, End;
+        public int Shape;
+        public long Length { get { return End - Start; } }
+    }
+
+    // Cues from the winning shape of every frame (`times`: frame centres in seconds, ascending).
+    // A boundary lies halfway between the centres of the frames on either side, rounded to the
+    // resolution; the first cue starts at 0, the last ends at `duration`, and neighbours differ.
+    // Short rests inside speech become closures; then, until every cue but the last lasts the
+    // hold, the shortest under it (open cues counted at OpenPriority times their length) takes
+    // the missing time from a neighbour that can spare it, or from both, if it lasts at least
+    // half the hold, and otherwise joins its longer neighbour. Without frames the whole duration
+    // rests. The arithmetic of the host SDK's BuildCues, so the cues are the tool's.
+    public static MouthCue[] Build(double[] times, int[] shapes, double duration, ShapeSet set,
+                                   CueSettings settings = null) {
+        var s = settings ?? new CueSettings();
+        int rest = Shapes.Rest(set), closed = Shapes.Closed(set);
+        double tick = s.ResolutionSeconds > 0 ? s.ResolutionSeconds : 0.01;
+        double perSecond = 1.0 / tick;  // k / 100 is 0.03, k x 0.01 is 0.030000000000000002
+        Func<double, long> ticks = seconds => RoundHalfAway(seconds / tick);
+        long endTick = Math.Max(0L, ticks(Math.Max(0.0, duration)));
+        long hold = Math.Max(0L, ticks(s.MinHoldSeconds));
+
+        var runs = new List<Run>();
+        int frames = Math.Min(times.Length, shapes.Length);
+        for (int i = 0; i < frames; ++i) {
+            long start = i == 0 ? 0 : Math.Min(Math.Max(ticks(0.5 * (times[i - 1] + times[i])), 0L),
+                                               endTick);
+            if (runs.Count > 0 && runs[runs.Count - 1].Shape == shapes[i]) continue;
+            if (runs.Count > 0) {
+                Run last = runs[runs.Count - 1];
+                last.End = start;
+                runs[runs.Count - 1] = last;
+            }
+            runs.Add(new Run {Start = start, End = endTick, Shape = shapes[i]});
+        }
+        if (runs.Count == 0) runs.Add(new Run {Start = 0, End = endTick, Shape = rest});
+        Tidy(runs);
+
+        long closure = ticks(s.ClosureSeconds);
+        if (closure > 0) {
+            for (int i = 1; i + 1 < runs.Count; ++i) {
+                if (runs[i].Shape == rest && runs[i].Length < closure &&
+                    runs[i - 1].Shape != rest && runs[i + 1].Shape != rest) {
+                    Run run = runs[i];
+                    run.Shape = closed;
+                    runs[i] = run;
+                }
+            }
+            Tidy(runs);
+        }
+        Hold(runs, hold, rest, closed, s.OpenPriority);
+
+        var cues = new MouthCue[runs.Count];
+        for (int i = 0; i < cues.Length; ++i) {
+            cues[i] = new MouthCue {Start = runs[i].Start / perSecond,
+                                    End = runs[i].End / perSecond, Shape = runs[i].Shape};
+        }
+        cues[0].Start = 0;
+        cues[cues.Length - 1].End = Math.Max(0.0, duration);
+        return cues;
+    }
+
+    // C's llround: halves away from zero.
+    static long RoundHalfAway(double value) {
+        return (long)Math.Round(value, MidpointRounding.AwayFromZero);
+    }
+
+    // Neighbours of equal shape become one; runs that rounding left empty disappear (the first
+    // keeps its start, the last its end).
+    static void Tidy(List<Run> runs) {
+        for (int i = 0; i < runs.Count && runs.Count > 1;) {
+            if (runs[i].End <= runs[i].Start) {
+                if (i + 1 < runs.Count) {
+                    Run next = runs[i + 1];
+                    next.Start = runs[i].Start;
+                    runs[i + 1] = next;
+                } else {
+                    Run before = runs[i - 1];
+                    before.End = runs[i].End;
+                    runs[i - 1] = before;
+                }
+                runs.RemoveAt(i);
+            } else if (i > 0 && runs[i].Shape == runs[i - 1].Shape) {
+                Run before = runs[i - 1];
+                before.End = runs[i].End;
+                runs[i - 1] = before;
+                runs.RemoveAt(i);
+            } else {
+                ++i;
+            }
+        }
+    }
+
+    static void Hold(List<Run> runs, long hold, int rest, int closed, double openPriority) {
+        double priority = Math.Max(1.0, openPriority);
+        Func<int, double> counted = i => {
+            bool open = runs[i].Shape != rest && runs[i].Shape != closed;
+            return runs[i].Length * (open ? priority : 1.0);
+        };
+        while (runs.Count > 1) {
+            int shortest = runs.Count;
+            for (int j = 0; j + 1 < runs.Count; ++j) {
+                if (runs[j].Length < hold &&
+                    (shortest == runs.Count || counted(j) < counted(shortest))) {
+                    shortest = j;
+                }
+            }
+            if (shortest == runs.Count) break;
+            int i = shortest;
+            long missing = hold - runs[i].Length;
+            if (2 * runs[i].Length >= hold) {
+                // From the neighbour with the most to spare if that stays held, else from both,
+                // the later giving what the earlier cannot of an even split.
+                long spareBefore = i > 0 ? runs[i - 1].Length - hold : -1;
+                long spareAfter = i + 1 < runs.Count ? runs[i + 1].Length - hold : -1;
+                long fromAfter;
+                if (spareAfter >= missing && spareAfter >= spareBefore) {
+                    fromAfter = missing;
+                } else if (spareBefore >= missing) {
+                    fromAfter = 0;
+                } else if (spareBefore > 0 && spareAfter > 0 &&
+                           spareBefore + spareAfter >= missing) {
+                    fromAfter = Math.Min(Math.Max(missing - missing / 2, missing - spareBefore),
+                                         spareAfter);
+                } else {
+                    fromAfter = -1;
+                }
+                if (fromAfter >= 0) {
+                    Run run = runs[i];
+                    run.End += fromAfter;
+                    run.Start -= missing - fromAfter;
+                    runs[i] = run;
+                    if (i + 1 < runs.Count) {
+                        Run next = runs[i + 1];
+                        next.Start = run.End;
+                        runs[i + 1] = next;
+                    }
+                    if (i > 0) {
+                        Run before = runs[i - 1];
+                        before.End = run.Start;
+                        runs[i - 1] = before;
+                    }
+                    continue;
+                }
+            }
+            // Otherwise it joins the longer neighbour (the earlier one on a tie).
+            int into = i == 0 ? 1 : i + 1 == runs.Count ? i - 1
+                                  : counted(i - 1) >= counted(i + 1) ? i - 1 : i + 1;
+            Run target = runs[into];
+            target.Start = Math.Min(target.Start, runs[i].Start);
+            target.End = Math.Max(target.End, runs[i].End);
+            runs[into] = target;
+            runs.RemoveAt(i);
+            Tidy(runs);
+        }
+    }
+
+    // The tool's json cue file: {"metadata": {"soundFile", "duration"}, "mouthCues": [{"start",
+    // "end", "value"}]}, seconds with two decimals, byte for byte as `vocetta analyze --cues`
+    // writes it.
+    public string ToJson(string soundFile) {
+        var text = new StringBuilder();
+        text.Append("{\n  \"metadata\": {\n    \"soundFile\": ").Append(Quoted(soundFile));
+        text.Append(",\n    \"duration\": ").Append(Fixed2(Duration)).Append("\n  },\n");
+        text.Append("  \"mouthCues\": [");
+        for (int i = 0; i < Cues.Length; ++i) {
+            text.Append(i == 0 ? "\n" : ",\n");
+            text.Append("    {\"start\": ").Append(Fixed2(Cues[i].Start));
+            text.Append(", \"end\": ").Append(Fixed2(Cues[i].End)).Append(", \"value\": ");
+            text.Append(Quoted(ShapeName(Cues[i].Shape))).Append('}');
+        }
+        text.Append(Cues.Length == 0 ? "]\n}\n" : "\n  ]\n}\n");
+        return text.ToString();
+    }
+
+    // A json cue file (the tool's, or any with that layout). The cues must be in order, each
+    // ending after it starts, with shapes of the set `set`; a bad file is a VocettaException
+    // naming `origin` and the member.
+    public static CueTrack FromJson(string text, string origin, ShapeSet set = ShapeSet.Cartoon) {
+        object root;
+        try {
+            root = new Profile.Json(text).ReadDocument();
+        } catch (FormatException error) {
+            throw new VocettaException(origin + ": not JSON: " + error.Message);
+        }
+        var read = new Profile.Reader(origin);
+        var document = read.Object(root, "");
+        var metadata = read.Object(read.Member(document, "metadata", ""), "metadata");
+        double duration =
+            Seconds(read, read.Member(metadata, "duration", "metadata"), "metadata.duration");
+        var list = read.List(read.Member(document, "mouthCues", ""), "mouthCues");
+        var cues = new MouthCue[list.Count];
+        for (int i = 0; i < cues.Length; ++i) {
+            string where = "mouthCues[" + i + "]";
+            var cue = read.Object(list[i], where);
+            cues[i].Start = Seconds(read, read.Member(cue, "start", where), where + ".start");
+            cues[i].End = Seconds(read, read.Member(cue, "end", where), where + ".end");
+            string name = read.Text(cue, "value", where);
+            cues[i].Shape = Shapes.Index(set, name);
+            if (cues[i].Shape < 0) {
+                read.Fail(where + ".value", "'" + name + "' is not a shape of the " +
+                                                Shapes.SetName(set) + " set");
+            }
+            if (!(cues[i].End > cues[i].Start) || (i > 0 && cues[i].Start < cues[i - 1].End)) {
+                read.Fail(where, "must end after it starts, and not before the cue before it ends");
+            }
+        }
+        return new CueTrack {Set = set, Duration = duration, Cues = cues};
+    }
+
+    static double Seconds(Profile.Reader read, object value, string where) {
+        if (!(value is double) || !((double)value >= 0) || double.IsInfinity((double)value))
+            read.Fail(where, "must be a number of seconds, 0 or more");
+        return (double)value;
+    }
+
+    // printf's "%.2f": the double's exact value rounded to hundredths, halves to even.
+    static string Fixed2(double value) {
+        long bits = BitConverter.DoubleToInt64Bits(Math.Abs(value));
+        int exponent = (int)((bits >> 52) & 0x7FF);
+        long mantissa = bits & 0xFFFFFFFFFFFFFL;
+        if (exponent == 0) exponent = 1; else mantissa |= 1L << 52;
+        int shift = 1075 - exponent;  // value = mantissa / 2^shift
+        long hundredths;
+        if (shift <= 0 || mantissa == 0) {
+            hundredths = (long)Math.Round(Math.Abs(value) * 100);  // whole numbers, or 0
+        } else if (shift >= 60) {
+            hundredths = 0;  // under 2^-7, so under half a hundredth
+        } else {
+            // mantissa x 100 has at most 60 bits.
+            long scaled = mantissa * 100, whole = scaled >> shift;
+            long remainder = scaled - (whole << shift), half = 1L << (shift - 1);
+            if (remainder > half || (remainder == half && (whole & 1) == 1)) ++whole;
+            hundredths = whole;
+        }
+        string digits = (hundredths / 100).ToString(CultureInfo.InvariantCulture) + "." +
+                        (hundredths % 100).ToString("00", CultureInfo.InvariantCulture);
+        return BitConverter.DoubleToInt64Bits(value) < 0 ? "-" + digits : digits;
+    }
+
+    static string Quoted(string text) {
+        var quoted = new StringBuilder("\"");
+        // As the tool's JSON writer escapes: the short forms where JSON has them.
+        foreach (char c in text) {
+            switch (c) {
+                case '"': quoted.Append("\\\""); break;
+                case '\\': quoted.Append("\\\\"); break;
+                case '\b': quoted.Append("\\b"); break;
+                case '\f': quoted.Append("\\f"); break;
+                case '\n': quoted.Append("\\n"); break;
+                case '\r': quoted.Append("\\r"); break;
+                case '\t': quoted.Append("\\t"); break;
+                default:
+                    if (c < 0x20) quoted.Append("\\u").Append(((int)c).ToString("x4"));
+                    else quoted.Append(c);
+                    break;
+            }
+        }
+        return quoted.Append('"').ToString();
     }
 }
 
