@@ -54,8 +54,12 @@ stream(${WORK}/noisy.wav ${WORK}/noisy-stream.csv)
 run(${TOOL} analyze -q --cues ${WORK}/noisy.wav -o ${WORK}/noisy-cartoon.json)
 run(${TOOL} analyze -q --cues --shapes visemes ${WORK}/noisy.wav -o ${WORK}/noisy-visemes.json)
 run(${TOOL} analyze -q --cues --keep-noise ${WORK}/recording.wav -o ${WORK}/cartoon.json)
+# And its curves: what ShapeCurves.Bake must write.
+run(${TOOL} analyze -q --curves ${WORK}/noisy.wav -o ${WORK}/noisy-curves.csv)
+run(${TOOL} analyze -q --curves --shapes visemes --fps 30 --keep-noise ${WORK}/recording.wav
+    -o ${WORK}/curves.json)
 run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
     ${WORK}/tool.csv ${WORK}/sample.csv ${symbol} ${WORK}/cartoon.tsv ${WORK}/visemes.tsv
     ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv ${WORK}/noisy-cartoon.json
-    ${WORK}/noisy-visemes.json ${WORK}/cartoon.json)
+    ${WORK}/noisy-visemes.json ${WORK}/cartoon.json ${WORK}/noisy-curves.csv ${WORK}/curves.json)
 message(STATUS "${out}")

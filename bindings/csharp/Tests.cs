@@ -2,6 +2,7 @@
 //     mono vocetta-csharp-tests.exe LIBRARY PROFILE RECORDING.wav TOOL.csv SAMPLE.csv JOB_SYMBOL
 //                                   CARTOON.tsv VISEMES.tsv STREAM.csv NOISY.wav NOISY_STREAM.csv
 //                                   NOISY_CARTOON.json NOISY_VISEMES.json CARTOON.json
+//                                   NOISY_CURVES.csv CURVES.json
 // (JOB_SYMBOL: VOCETTA_SYMBOL_LIP_SYNC_JOB as the public header defines it; CARTOON and VISEMES:
 // the tool's keyframes at 100 per second of cues that follow every frame; STREAM: the tool's
 // rows of the recording streamed through standard input; see RunTests.cmake)
@@ -533,6 +534,25 @@ static class Tests {
         }
     }
 
+    // Baked curves are the tool's bytes; between frame centres they are linear.
+    static void CurvesAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
+                                     float[] samples, int rate, bool clean, Vocetta.ShapeSet set,
+                                     int fps, string soundFile, string tool, bool json) {
+        var curves =
+            Vocetta.ShapeCurves.Bake(library, profile, samples, rate, set, fps, null, clean);
+        string mine = json ? curves.ToJson(soundFile) : curves.ToCsv();
+        string what = (clean ? "cleaned " : "") + Vocetta.Shapes.SetName(set) + " curves";
+        string[] a = mine.Split('\n'), b = tool.Split('\n');
+        int line = 0;
+        while (line < Math.Min(a.Length, b.Length) && a[line] == b[line]) ++line;
+        string shown = json ? "" : ": " + (line < a.Length ? a[line] : "(none)") + ", the tool's " +
+                                      (line < b.Length ? b[line] : "(none)");
+        Check(mine == tool, what + ": line " + (line + 1) + " differs from the tool's" + shown);
+        Check(curves.Frames == (int)Math.Floor(curves.Duration * fps + 1e-9) + 1 &&
+                  curves.ShapeCount == Vocetta.Shapes.Names(set).Length,
+              what + ": " + curves.Frames + " frames of " + curves.ShapeCount + " shapes");
+    }
+
     static int Main(string[] arguments) {
         var library = Vocetta.Library.Open(arguments[0]);
         var profile = Vocetta.Profile.Load(arguments[1]);
@@ -650,6 +670,10 @@ static class Tests {
                            arguments[9], File.ReadAllText(arguments[12]));
         CuesAgainstTheTool(library, profile, samples, rate, false, Vocetta.ShapeSet.Cartoon,
                            arguments[2], File.ReadAllText(arguments[13]));
+        CurvesAgainstTheTool(library, profile, noisy, noisyRate, true, Vocetta.ShapeSet.Cartoon, 24,
+                             arguments[9], File.ReadAllText(arguments[14]), false);
+        CurvesAgainstTheTool(library, profile, samples, rate, false, Vocetta.ShapeSet.Visemes, 30,
+                             arguments[2], File.ReadAllText(arguments[15]), true);
         MouthOnWorkedScores(profile);
         MouthFollowsAStep(profile);
         MouthDips(profile);

@@ -1,7 +1,7 @@
 // A C# host for libvocetta: loading and initialising the library, the three host services, a
 // profile reader, the capture-ring rule, a streaming analyzer over the lip-sync job with an
-// optional noise cleaner before it, live smoothing, mouth shapes, and cue tracks of whole lines
-// baked as the tool bakes them. One file, no dependencies beyond the base class library, so that
+// optional noise cleaner before it, live smoothing, mouth shapes, and the cues and curves of
+// whole lines baked as the tool bakes them. One file, no dependencies beyond the base class library, so that
 // it drops into a Unity or Godot project as it is (Linux x86-64; the library is looked up with
 // dlopen).
 //
@@ -1766,30 +1766,17 @@ public sealed class CueTrack {
                                 ShapeSet set = ShapeSet.Cartoon, CueSettings cues = null,
                                 MouthSettings mouth = null, bool cleanNoise = true,
                                 double gateDb = -30.0, string buildSuffix = "") {
-        int hop = Math.Max(1, (int)Math.Round(0.01 * sampleRate, MidpointRounding.AwayFromZero));
-        var times = new List<double>();
-        var volumes = new List<float>();
-        var scores = new List<float[]>();
-        Action<Frame> keep = frame => {
-            times.Add(frame.Time);
-            volumes.Add(frame.Volume);
-            scores.Add((float[])frame.Scores.Clone());
-        };
-        using (var analyzer = new Analyzer(library, profile, sampleRate, hop, buildSuffix,
-                                           cleanNoise)) {
-            analyzer.Push(samples, samples.Length, keep);
-            analyzer.Finish(keep);
-        }
-        float gate = GateVolume(volumes, gateDb);
-        var shapes = new MouthShapes(profile, set, mouth ?? MouthFor(gate));
-        var winners = new int[times.Count];
+        var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
+                                      buildSuffix);
+        var shapes = new MouthShapes(profile, set, mouth ?? MouthFor(line.Gate));
+        var winners = new int[line.Times.Length];
         for (int i = 0; i < winners.Length; ++i) {
-            shapes.Update(scores[i], volumes[i], (double)hop / sampleRate);
+            shapes.Update(line.Scores[i], line.Volumes[i], line.HopSeconds);
             winners[i] = shapes.Dominant;
         }
-        return new CueTrack {Set = set, Duration = (double)samples.Length / sampleRate,
-                             Cues = Build(times.ToArray(), winners, (double)samples.Length /
-                                          sampleRate, set, cues ?? new CueSettings())};
+        return new CueTrack {Set = set, Duration = line.Duration,
+                             Cues = Build(line.Times, winners, line.Duration, set,
+                                          cues ?? new CueSettings())};
     }
 
     // The tool's gate over a whole recording: `gateDb` under the 95th percentile of the frames
@@ -1969,14 +1956,15 @@ public sealed class CueTrack {
     // writes it.
     public string ToJson(string soundFile) {
         var text = new StringBuilder();
-        text.Append("{\n  \"metadata\": {\n    \"soundFile\": ").Append(Quoted(soundFile));
-        text.Append(",\n    \"duration\": ").Append(Fixed2(Duration)).Append("\n  },\n");
+        text.Append("{\n  \"metadata\": {\n    \"soundFile\": ").Append(LineText.Quoted(soundFile));
+        text.Append(",\n    \"duration\": ").Append(LineText.Fixed(Duration, 2)).Append("\n  },\n");
         text.Append("  \"mouthCues\": [");
         for (int i = 0; i < Cues.Length; ++i) {
             text.Append(i == 0 ? "\n" : ",\n");
-            text.Append("    {\"start\": ").Append(Fixed2(Cues[i].Start));
-            text.Append(", \"end\": ").Append(Fixed2(Cues[i].End)).Append(", \"value\": ");
-            text.Append(Quoted(ShapeName(Cues[i].Shape))).Append('}');
+            text.Append("    {\"start\": ").Append(LineText.Fixed(Cues[i].Start, 2));
+            text.Append(", \"end\": ").Append(LineText.Fixed(Cues[i].End, 2));
+            text.Append(", \"value\": ");
+            text.Append(LineText.Quoted(ShapeName(Cues[i].Shape))).Append('}');
         }
         text.Append(Cues.Length == 0 ? "]\n}\n" : "\n  ]\n}\n");
         return text.ToString();
@@ -2022,34 +2010,197 @@ public sealed class CueTrack {
             read.Fail(where, "must be a number of seconds, 0 or more");
         return (double)value;
     }
+}
 
-    // printf's "%.2f": the double's exact value rounded to hundredths, halves to even.
-    static string Fixed2(double value) {
-        long bits = BitConverter.DoubleToInt64Bits(Math.Abs(value));
-        int exponent = (int)((bits >> 52) & 0x7FF);
-        long mantissa = bits & 0xFFFFFFFFFFFFFL;
-        if (exponent == 0) exponent = 1; else mantissa |= 1L << 52;
-        int shift = 1075 - exponent;  // value = mantissa / 2^shift
-        long hundredths;
-        if (shift <= 0 || mantissa == 0) {
-            hundredths = (long)Math.Round(Math.Abs(value) * 100);  // whole numbers, or 0
-        } else if (shift >= 60) {
-            hundredths = 0;  // under 2^-7, so under half a hundredth
-        } else {
-            // mantissa x 100 has at most 60 bits.
-            long scaled = mantissa * 100, whole = scaled >> shift;
-            long remainder = scaled - (whole << shift), half = 1L << (shift - 1);
-            if (remainder > half || (remainder == half && (whole & 1) == 1)) ++whole;
-            hundredths = whole;
-        }
-        string digits = (hundredths / 100).ToString(CultureInfo.InvariantCulture) + "." +
-                        (hundredths % 100).ToString("00", CultureInfo.InvariantCulture);
-        return BitConverter.DoubleToInt64Bits(value) < 0 ? "-" + digits : digits;
+// Shape weights and the jaw on every animation frame of a whole line, for rigs that blend one
+// blendshape (morph target) per shape rather than switch drawings: keys for an animation clip,
+// the same curves as `vocetta analyze --curves`.
+//
+//     var curves = Vocetta.ShapeCurves.Bake(library, profile, samples, rate, fps: 30);
+//     for each frame k (at k / 30 s): curves.Jaw[k], curves.Weight(k, shape) for every shape
+public sealed class ShapeCurves {
+    public ShapeSet Set;
+    public double Duration;  // seconds
+    public int Fps;
+    public float[] Weights;  // frame k at k / Fps seconds: Frames x the set's shapes, row-major
+    public float[] Jaw;      // one per frame, 0 closed ... 1 fully open
+
+    public int Frames { get { return Jaw.Length; } }
+    public int ShapeCount { get { return Weights.Length / Math.Max(1, Jaw.Length); } }
+    public float Weight(int frame, int shape) { return Weights[frame * ShapeCount + shape]; }
+
+    // The mouth the tool's curves come from: its cue mouth, smoothed as a live mouth is (20 ms
+    // attack, 50 ms release), since keys from 10 ms frames make a rig twitch.
+    public static MouthSettings MouthFor(float gateVolume) {
+        var mouth = CueTrack.MouthFor(gateVolume);
+        mouth.AttackSeconds = 0.02;
+        mouth.ReleaseSeconds = 0.05;
+        return mouth;
     }
 
-    static string Quoted(string text) {
+    // The whole recording read as CueTrack.Bake reads it, then the mouth (null: MouthFor the
+    // gate) at every animation frame.
+    public static ShapeCurves Bake(Library library, Profile profile, float[] samples,
+                                   int sampleRate, ShapeSet set = ShapeSet.Cartoon, int fps = 24,
+                                   MouthSettings mouth = null, bool cleanNoise = true,
+                                   double gateDb = -30.0, string buildSuffix = "") {
+        var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
+                                      buildSuffix);
+        return Build(new MouthShapes(profile, set, mouth ?? MouthFor(line.Gate)), line.Times,
+                     line.Volumes, line.Scores, line.HopSeconds, line.Duration, fps);
+    }
+
+    // Frame k reads the mouth those frames drive at k / fps seconds, linear between the two frame
+    // centres around it, from rest at 0 s and held after the last centre: the host SDK's
+    // arithmetic. `mouth` is driven from where it is (a new one rests).
+    public static ShapeCurves Build(MouthShapes mouth, double[] times, float[] volumes,
+                                    float[][] scores, double hopSeconds, double duration,
+                                    int fps) {
+        if (fps < 1) throw new VocettaException("the frame rate must be at least 1");
+        if (!(duration >= 0 && duration <= 86400)) {
+            throw new VocettaException("curves last 0 to 86400 seconds, not " + duration);
+        }
+        if (volumes.Length != times.Length || scores.Length != times.Length)
+            throw new VocettaException("curves: the frames' times, volumes and scores differ");
+        int shapes = mouth.ShapeNames.Length, width = shapes + 1;  // per point the shapes, the jaw
+        var pointTimes = new List<double> {0.0};
+        var values = new List<float>(new float[width]);
+        values[Shapes.Rest(mouth.Set)] = 1.0f;
+        for (int frame = 0; frame < times.Length; ++frame) {
+            mouth.Update(scores[frame], volumes[frame], hopSeconds);
+            if (times[frame] <= pointTimes[pointTimes.Count - 1]) {  // a frame at 0 s replaces rest
+                pointTimes.RemoveAt(pointTimes.Count - 1);
+                values.RemoveRange(values.Count - width, width);
+            }
+            pointTimes.Add(times[frame]);
+            values.AddRange(mouth.Weights);
+            values.Add(mouth.Jaw);
+        }
+        long last = (long)Math.Floor(duration * fps + 1e-9);
+        var curves = new ShapeCurves {Set = mouth.Set, Duration = duration, Fps = fps,
+                                      Weights = new float[(last + 1) * shapes],
+                                      Jaw = new float[last + 1]};
+        int after = 0;  // the first point later than the frame's time
+        for (long k = 0; k <= last; ++k) {
+            double time = (double)k / fps;
+            while (after < pointTimes.Count && pointTimes[after] <= time) ++after;
+            int from = after == 0 ? 0 : after - 1;
+            int to = after < pointTimes.Count ? after : from;
+            double share = to == from ? 0.0 : (time - pointTimes[from]) /
+                                                  (pointTimes[to] - pointTimes[from]);
+            for (int s = 0; s <= shapes; ++s) {
+                double a = values[from * width + s], b = values[to * width + s];
+                float value = (float)(a + (b - a) * share);
+                if (s < shapes) curves.Weights[k * shapes + s] = value; else curves.Jaw[k] = value;
+            }
+        }
+        return curves;
+    }
+
+    // The tool's csv: "frame,time,jaw,SHAPE..." and a row per frame, four decimals.
+    public string ToCsv() {
+        string[] names = Shapes.Names(Set);
+        var text = new StringBuilder("frame,time,jaw,").Append(string.Join(",", names));
+        text.Append('\n');
+        for (int k = 0; k < Frames; ++k) {
+            text.Append(k.ToString(CultureInfo.InvariantCulture)).Append(',');
+            text.Append(LineText.Fixed((double)k / Fps, 4)).Append(',');
+            text.Append(LineText.Fixed(Jaw[k], 4));
+            for (int s = 0; s < names.Length; ++s)
+                text.Append(',').Append(LineText.Fixed(Weights[k * names.Length + s], 4));
+            text.Append('\n');
+        }
+        return text.ToString();
+    }
+
+    // The tool's json: {"metadata": {"soundFile", "duration", "fps", "shapeSet", "frames"},
+    // "curves": {"jaw": [...], SHAPE: [...] ...}}, byte for byte.
+    public string ToJson(string soundFile) {
+        string[] names = Shapes.Names(Set);
+        var text = new StringBuilder("{\n  \"metadata\": {\n    \"soundFile\": ");
+        text.Append(LineText.Quoted(soundFile)).Append(",\n    \"duration\": ");
+        text.Append(LineText.Fixed(Duration, 4)).Append(",\n    \"fps\": ").Append(Fps);
+        text.Append(",\n    \"shapeSet\": ").Append(LineText.Quoted(Shapes.SetName(Set)));
+        text.Append(",\n    \"frames\": ").Append(Frames).Append("\n  },\n  \"curves\": {");
+        for (int s = -1; s < names.Length; ++s) {
+            text.Append(s < 0 ? "\n    " : ",\n    ");
+            text.Append(LineText.Quoted(s < 0 ? "jaw" : names[s])).Append(": [");
+            for (int k = 0; k < Frames; ++k) {
+                if (k > 0) text.Append(", ");
+                text.Append(LineText.Fixed(s < 0 ? Jaw[k] : Weights[k * names.Length + s], 4));
+            }
+            text.Append(']');
+        }
+        return text.Append("\n  }\n}\n").ToString();
+    }
+}
+
+// A recording analysed as the tool analyses a file, for the cues and curves of whole lines.
+internal sealed class LineFrames {
+    public double[] Times;   // frame centres, seconds
+    public float[] Volumes;
+    public float[][] Scores;  // per frame, one per phoneme
+    public double HopSeconds, Duration;
+    public float Gate;        // the recording's silence level
+
+    public static LineFrames Analyse(Library library, Profile profile, float[] samples,
+                                     int sampleRate, bool cleanNoise, double gateDb,
+                                     string buildSuffix) {
+        int hop = Math.Max(1, (int)Math.Round(0.01 * sampleRate, MidpointRounding.AwayFromZero));
+        var times = new List<double>();
+        var volumes = new List<float>();
+        var scores = new List<float[]>();
+        Action<Frame> keep = frame => {
+            times.Add(frame.Time);
+            volumes.Add(frame.Volume);
+            scores.Add((float[])frame.Scores.Clone());
+        };
+        using (var analyzer = new Analyzer(library, profile, sampleRate, hop, buildSuffix,
+                                           cleanNoise)) {
+            analyzer.Push(samples, samples.Length, keep);
+            analyzer.Finish(keep);
+        }
+        return new LineFrames {Times = times.ToArray(), Volumes = volumes.ToArray(),
+                               Scores = scores.ToArray(), HopSeconds = (double)hop / sampleRate,
+                               Duration = (double)samples.Length / sampleRate,
+                               Gate = CueTrack.GateVolume(volumes, gateDb)};
+    }
+}
+
+// Numbers and names as the tool's files write them.
+internal static class LineText {
+    // printf's "%.Nf" for N up to 4: the double's exact value rounded, halves to even. A double
+    // is m / 2^s, so value x 10^N is m x 5^N / 2^(s - N), and m x 5^4 still fits in 63 bits.
+    public static string Fixed(double value, int decimals) {
+        long bits = BitConverter.DoubleToInt64Bits(value);
+        int exponent = (int)((bits >> 52) & 0x7FF);
+        long mantissa = bits & 0xFFFFFFFFFFFFFL, power = 1;
+        for (int d = 0; d < decimals; ++d) power *= 10;
+        if (exponent == 0) exponent = 1; else mantissa |= 1L << 52;
+        int shift = 1075 - exponent - decimals;
+        long scaled = mantissa;
+        for (int d = 0; d < decimals; ++d) scaled *= 5;
+        long units;
+        if (mantissa == 0 || shift > 63) {
+            units = 0;  // under half a unit of the last place
+        } else if (shift <= 0) {
+            units = (long)Math.Round(Math.Abs(value) * power);  // 2^52 and up: whole already
+        } else {
+            long whole = scaled >> shift, remainder = scaled - (whole << shift);
+            long half = 1L << (shift - 1);
+            units = remainder > half || (remainder == half && (whole & 1) == 1) ? whole + 1 : whole;
+        }
+        string digits = (units / power).ToString(CultureInfo.InvariantCulture);
+        if (decimals > 0) {
+            digits += "." + (units % power).ToString(new string('0', decimals),
+                                                     CultureInfo.InvariantCulture);
+        }
+        return bits < 0 ? "-" + digits : digits;
+    }
+
+    // A JSON string as the tool's writer escapes it: the short forms where JSON has them.
+    public static string Quoted(string text) {
         var quoted = new StringBuilder("\"");
-        // As the tool's JSON writer escapes: the short forms where JSON has them.
         foreach (char c in text) {
             switch (c) {
                 case '"': quoted.Append("\\\""); break;
