@@ -122,10 +122,12 @@ set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-vocetta)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 set(CPACK_COMPONENT_PYTHON_DEPENDS library tool)  # calibrate runs the tool
 set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS ${VOCETTA_PYTHON_DEB_DEPENDS})
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS blender)  # its add-on keys faces from recordings
 set(CPACK_DEBIAN_PYTHON_DESCRIPTION
     "Real-time lip sync for games: the Python package
 The vocetta package: analysis, labels, mouth cues and curves of recordings and
-live streams, with numpy arrays in and out.")
+live streams, with numpy arrays in and out; and a Blender add-on that keys a
+face's shape keys from a recording.")
 include(CPack)
 
 # The packages as a user receives them. Made from the plain build only: the sanitized one is

@@ -12,6 +12,7 @@ packages=(
   chromium                                # the preview page's test in a headless browser
   help2man                                # the man pages, from the tool's --help
   pybind11-dev python3-dev python3-numpy python3-pytest  # the Python package and its tests
+  blender                                 # the Python package's Blender add-on, tested inside it
   mono-mcs mono-runtime                   # the C# host and its test
 )
 sudo_if_needed=()

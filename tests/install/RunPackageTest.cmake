@@ -91,9 +91,15 @@ if(PYTHON)
   string(REPLACE "." "\\." next "${CMAKE_MATCH_2}")
   set(python_bounds "python3 \\(>= ${minor}~\\)" "python3 \\(<< ${next}\\)")
 endif()
-check_deb(python3-vocetta python "^usr/(bin|include|share)/|/libvocetta|/cmake/|/pkgconfig/"
+check_deb(python3-vocetta python
+          "^usr/(bin|include)/|^usr/share/(bash-completion|man|vocetta)/|/libvocetta|/cmake/|/pkgconfig"
           "libvocetta0 \\(= ${VERSION}\\)" "vocetta \\(= ${VERSION}\\)" python3-numpy
           ${python_bounds})
+# Blender runs the system's Python: its add-on lies where Blender looks for the system's.
+list(FIND owned usr/share/blender/scripts/addons/vocetta_lip_sync.py addon)
+if(addon EQUAL -1)
+  message(FATAL_ERROR "python3-vocetta holds no Blender add-on")
+endif()
 check_install_tree(${WORK}/deb/usr ${WORK}/deb-use)
 
 file(REMOVE_RECURSE ${WORK})

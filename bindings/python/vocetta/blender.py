@@ -1,0 +1,192 @@
+"""Lip sync in Blender: a recording's mouth keyed onto an object's shape keys.
+
+Inside Blender (its Python is the system's on Debian, where python3-vocetta installs):
+
+    import bpy, vocetta, vocetta.blender
+    face = bpy.context.object                     # a mesh with a shape key per viseme
+    curves = vocetta.curves_file("line.wav", shapes="visemes", fps=vocetta.blender.scene_fps())
+    vocetta.blender.key_curves(face, curves)       # linear keys on every animation frame
+    vocetta.blender.key_cues(face, vocetta.cues_file("line.wav"))   # or switch keys, held
+
+Shape keys are found by the shapes' own names (aa, E, ih, oh, ou ... or A to X), or through
+`names` (shape name -> shape key name); the jaw's opening goes to a shape key called "jaw" when
+there is one. As an add-on (Edit > Preferences > Add-ons > Install, or `register()`), Object >
+Lip Sync from Audio does the same for the active object, and puts the sound in the sequencer at
+the first keyed frame so that the animation plays against it.
+"""
+
+import os
+
+import bpy
+from bpy.props import BoolProperty, EnumProperty, IntProperty, StringProperty
+
+import vocetta
+
+JAW = "jaw"
+
+
+def scene_fps(scene=None):
+    """The scene's frame rate, rounded to the whole frames per second curves are made at."""
+    scene = scene or bpy.context.scene
+    return max(1, round(scene.render.fps / scene.render.fps_base))
+
+
+def _blocks(obj, shape_names, names, jaw):
+    """(shape index or JAW, key block) for every shape the object has a key for."""
+    keys = obj.data.shape_keys if obj is not None and hasattr(obj.data, "shape_keys") else None
+    if keys is None:
+        raise ValueError("%s has no shape keys: add one per mouth shape (%s)"
+                         % (_name(obj), " ".join(shape_names)))
+    names = dict(names or {})
+    unknown = sorted(set(names) - set(shape_names) - {JAW})
+    if unknown:
+        raise ValueError("names: %s not a shape of this set (%s)"
+                         % (", ".join(unknown), " ".join(shape_names)))
+    found = []
+    for index, shape in enumerate(shape_names):
+        block = keys.key_blocks.get(names.get(shape, shape))
+        if block is not None and block != keys.reference_key:
+            found.append((index, block))
+    if not found:
+        raise ValueError("%s has no shape key for any shape of the set (%s): name them so, or "
+                         "give names={shape: key}" % (_name(obj), " ".join(shape_names)))
+    jaw_block = keys.key_blocks.get(names.get(JAW, jaw)) if jaw is not None else None
+    if jaw_block is not None:
+        found.append((JAW, jaw_block))
+    return keys, found
+
+
+def _name(obj):
+    return "the object %r" % obj.name if obj is not None else "no object"
+
+
+def _curve(keys, block):
+    """The block's value curve, emptied: keying the same line again replaces it."""
+    if keys.animation_data is None:
+        keys.animation_data_create()
+    if keys.animation_data.action is None:
+        keys.animation_data.action = bpy.data.actions.new(keys.name + "Action")
+    action = keys.animation_data.action
+    path = 'key_blocks["%s"].value' % block.name.replace("\\", "\\\\").replace('"', '\\"')
+    curve = action.fcurves.find(path)
+    if curve is not None:
+        action.fcurves.remove(curve)
+    return action.fcurves.new(path, action_group="Vocetta")
+
+
+def _key(curve, frames, values, interpolation):
+    # All points at once: keyframe_insert per point costs a scene update each.
+    curve.keyframe_points.add(len(frames))
+    curve.keyframe_points.foreach_set(
+        "co", [number for pair in zip(frames, values) for number in pair])
+    for point in curve.keyframe_points:
+        point.interpolation = interpolation
+    curve.update()
+
+
+def key_curves(obj, curves, start_frame=None, names=None, jaw=JAW, scene=None):
+    """Keys every animation frame of `curves` (vocetta.Curves) onto the shape keys of `obj`,
+    linear between frames as the curves are: frame k of the curves, at k / curves.fps seconds,
+    lands on scene frame start_frame + k x (scene fps / curves.fps), start_frame the scene's
+    first frame unless given. Returns the names of the shape keys keyed. ValueError, before
+    anything is keyed, for an object with no shape key of the set."""
+    scene = scene or bpy.context.scene
+    start = scene.frame_start if start_frame is None else start_frame
+    keys, blocks = _blocks(obj, curves.shape_names, names, jaw)
+    step = scene.render.fps / scene.render.fps_base / curves.fps
+    frames = [start + k * step for k in range(len(curves))]
+    for index, block in blocks:
+        values = curves.jaw if index == JAW else curves.weights[:, index]
+        _key(_curve(keys, block), frames, [float(v) for v in values], "LINEAR")
+    return [block.name for _, block in blocks]
+
+
+def key_cues(obj, cues, start_frame=None, names=None, scene=None):
+    """Keys `cues` (vocetta.Cues) onto the shape keys of `obj` as switches: the shown shape's key
+    at 1 and every other at 0 from each cue's start, held (constant) to the next. The rest shape
+    needs no key of its own: all others at 0 show it. Returns the names of the shape keys keyed;
+    ValueError as key_curves."""
+    scene = scene or bpy.context.scene
+    start = scene.frame_start if start_frame is None else start_frame
+    keys, blocks = _blocks(obj, cues.shape_names, names, None)
+    fps = scene.render.fps / scene.render.fps_base
+    frames = [start + cue.start * fps for cue in cues] + [start + cues.duration * fps]
+    for index, block in blocks:
+        shape = cues.shape_names[index]
+        values = [1.0 if cue.shape == shape else 0.0 for cue in cues] + [0.0]
+        _key(_curve(keys, block), frames, values, "CONSTANT")
+    return [block.name for _, block in blocks]
+
+
+def add_sound(path, start_frame=None, scene=None):
+    """The recording as a sound strip in the scene's sequencer from `start_frame` (the first
+    frame unless given), so that playback and scrubbing play it beside the keys."""
+    scene = scene or bpy.context.scene
+    start = scene.frame_start if start_frame is None else start_frame
+    if scene.sequence_editor is None:
+        scene.sequence_editor_create()
+    channel = 1 + max((strip.channel for strip in scene.sequence_editor.sequences_all), default=0)
+    return scene.sequence_editor.sequences.new_sound(os.path.basename(path), path, channel,
+                                                     int(start))
+
+
+class VOCETTA_OT_lip_sync(bpy.types.Operator):
+    """Key the active object's shape keys from a recording of speech"""
+
+    bl_idname = "object.vocetta_lip_sync"
+    bl_label = "Lip Sync from Audio"
+    bl_options = {"REGISTER", "UNDO"}
+
+    filepath: StringProperty(subtype="FILE_PATH")
+    filter_glob: StringProperty(default="*.wav;*.flac;*.ogg;*.aiff;*.aif", options={"HIDDEN"})
+    shapes: EnumProperty(name="Shapes", items=[
+        ("visemes", "Visemes", "sil PP FF TH DD kk CH SS nn RR aa E ih oh ou"),
+        ("cartoon", "Cartoon", "A B C D E F G H X")])
+    mode: EnumProperty(name="Keys", items=[
+        ("curves", "Curves", "a weight per shape on every frame, for blended shape keys"),
+        ("cues", "Cues", "one shape at a time, held, for switched mouths")])
+    profile: StringProperty(name="Profile", subtype="FILE_PATH",
+                            description="A calibrated profile (empty: the built-in one)")
+    start_frame: IntProperty(name="Start frame", default=1)
+    sound: BoolProperty(name="Add the sound", default=True,
+                        description="Put the recording in the sequencer at the start frame")
+
+    def invoke(self, context, event):
+        self.start_frame = context.scene.frame_start
+        context.window_manager.fileselect_add(self)
+        return {"RUNNING_MODAL"}
+
+    def execute(self, context):
+        obj = context.active_object
+        path = bpy.path.abspath(self.filepath)
+        profile = bpy.path.abspath(self.profile) if self.profile else None
+        try:
+            if self.mode == "curves":
+                track = vocetta.curves_file(path, profile, shapes=self.shapes,
+                                            fps=scene_fps(context.scene))
+                keyed = key_curves(obj, track, self.start_frame, scene=context.scene)
+            else:
+                track = vocetta.cues_file(path, profile, shapes=self.shapes)
+                keyed = key_cues(obj, track, self.start_frame, scene=context.scene)
+        except (ValueError, OSError, vocetta.AudioError, vocetta.ProfileError,
+                vocetta.ShapeError) as error:
+            self.report({"ERROR"}, "Lip sync: %s" % error)
+            return {"CANCELLED"}
+        if self.sound:
+            add_sound(path, self.start_frame, context.scene)
+        self.report({"INFO"}, "Lip sync: keyed %s from %s" % (", ".join(keyed), path))
+        return {"FINISHED"}
+
+
+def _menu(self, context):
+    self.layout.operator(VOCETTA_OT_lip_sync.bl_idname)
+
+
+def register():
+    bpy.utils.register_class(VOCETTA_OT_lip_sync)
+    bpy.types.VIEW3D_MT_object.append(_menu)
+
+
+def unregister():
+    bpy.types.VIEW3D_MT_object.remove(_menu)
+    bpy.utils.unregister_class(VOCETTA_OT_lip_sync)
