@@ -91,6 +91,9 @@ for call, message in (
         (lambda: vocetta.blender.key_curves(bare, curves), "has no shape key for any shape"),
         (lambda: vocetta.blender.key_curves(bare, curves, names={"aah": "smile"}),
          "names: aah not a shape"),
+        (lambda: vocetta.blender.key_curves(bare, curves, names={"aa": "smil"}),
+         "names: the object 'Bare' has no shape key aa -> 'smil'"),
+        (lambda: vocetta.blender.key_curves(None, curves), "no object: select the face"),
         (lambda: vocetta.blender.key_cues(face("Flat", []), cues), "has no shape key")):
     try:
         call()

@@ -33,7 +33,9 @@ def scene_fps(scene=None):
 
 def _blocks(obj, shape_names, names, jaw):
     """(shape index or JAW, key block) for every shape the object has a key for."""
-    keys = obj.data.shape_keys if obj is not None and hasattr(obj.data, "shape_keys") else None
+    if obj is None:
+        raise ValueError("no object: select the face to key")
+    keys = getattr(obj.data, "shape_keys", None)
     if keys is None:
         raise ValueError("%s has no shape keys: add one per mouth shape (%s)"
                          % (_name(obj), " ".join(shape_names)))
@@ -42,6 +44,10 @@ def _blocks(obj, shape_names, names, jaw):
     if unknown:
         raise ValueError("names: %s not a shape of this set (%s)"
                          % (", ".join(unknown), " ".join(shape_names)))
+    missing = sorted("%s -> %r" % (shape, key) for shape, key in names.items()
+                     if keys.key_blocks.get(key) is None)
+    if missing:
+        raise ValueError("names: %s has no shape key %s" % (_name(obj), ", ".join(missing)))
     found = []
     for index, shape in enumerate(shape_names):
         block = keys.key_blocks.get(names.get(shape, shape))
@@ -57,7 +63,7 @@ def _blocks(obj, shape_names, names, jaw):
 
 
 def _name(obj):
-    return "the object %r" % obj.name if obj is not None else "no object"
+    return "the object %r" % obj.name
 
 
 def _curve(keys, block):
