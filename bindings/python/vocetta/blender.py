@@ -10,9 +10,10 @@ Inside Blender (its Python is the system's on Debian, where python3-vocetta inst
 
 Shape keys are found by the shapes' own names (aa, E, ih, oh, ou ... or A to X), or through
 `names` (shape name -> shape key name); the jaw's opening goes to a shape key called "jaw" when
-there is one. As an add-on (Edit > Preferences > Add-ons > Install, or `register()`), Object >
-Lip Sync from Audio does the same for the active object, and puts the sound in the sequencer at
-the first keyed frame so that the animation plays against it.
+there is one. The add-on that python3-vocetta installs beside Blender's own ("Vocetta lip
+sync", enabled in Edit > Preferences > Add-ons; `register()` from a script) adds Object > Lip
+Sync from Audio, which does the same for the active object and puts the sound in the sequencer
+at the first keyed frame, so that the animation plays against it.
 """
 
 import os
