@@ -234,6 +234,30 @@ def test_calibrate_makes_a_profile_that_tells_its_classes_apart(tmp_path):
     assert frames.phoneme.count("high") > 0.9 * len(frames)
 
 
+def test_adapt_gives_the_tools_profile_and_moves_the_speaker_mean(tmp_path):
+    output = tmp_path / "speaker.json"
+    profile = vocetta.adapt([SAMPLE, SAMPLE], output, prior=50)
+    expected = tmp_path / "tool.json"
+    tool("adapt", "-q", "--prior", "50", "-o", str(expected), SAMPLE, SAMPLE)
+    assert output.read_bytes() == expected.read_bytes()
+    adapted = json.loads(output.read_text())
+    default = json.loads(open(DEFAULT_PROFILE).read())
+    assert adapted["speakerMeans"] != default["speakerMeans"]
+    assert profile.phonemes == [p["name"] for p in default["phonemes"]]
+    # The adapted profile analyses as any other.
+    assert len(vocetta.analyze_file(SAMPLE, profile=output)) == len(vocetta.analyze_file(SAMPLE))
+    anchored = vocetta.adapt(SAMPLE, tmp_path / "anchored.json", anchor=True, keep_noise=True)
+    assert anchored.phonemes == profile.phonemes
+
+
+def test_adapt_refusal_carries_the_tools_message(tmp_path):
+    with pytest.raises(vocetta.AdaptationError, match="absent.wav"):
+        vocetta.adapt(tmp_path / "absent.wav", tmp_path / "out.json")
+    assert not (tmp_path / "out.json").exists()
+    with pytest.raises(TypeError):
+        vocetta.adapt(SAMPLE, profile=vocetta.load_profile())
+
+
 def test_calibrate_refusal_carries_the_tools_message(tmp_path):
     manifest = tmp_path / "takes.csv"
     manifest.write_text("file,phoneme\nabsent.wav,A\n")

@@ -27,9 +27,9 @@ import numpy as np
 from . import _paths, _vocetta
 from ._vocetta import AudioError, LibraryError, Profile, ProfileError, ShapeError
 
-__all__ = ["Analyzer", "AudioError", "CalibrationError", "Cue", "Cues", "Frames", "LibraryError",
+__all__ = ["AdaptationError", "Analyzer", "AudioError", "CalibrationError", "Cue", "Cues", "Frames", "LibraryError",
            "MouthShapes", "Profile", "ProfileError", "ShapeError", "analyze", "analyze_file",
-           "Curves", "build_cues", "calibrate", "cues", "cues_file", "curves", "curves_file",
+           "Curves", "adapt", "build_cues", "calibrate", "cues", "cues_file", "curves", "curves_file",
            "load_profile", "shape_names"]
 
 SILENCE = "sil"
@@ -49,6 +49,10 @@ CUE_DEFAULTS = _vocetta.cue_defaults()
 
 class CalibrationError(ValueError):
     """`vocetta calibrate` refused its input; the message is the tool's own."""
+
+
+class AdaptationError(ValueError):
+    """`vocetta adapt` refused its input; the message is the tool's own."""
 
 
 def _here(relative):
@@ -618,17 +622,40 @@ def calibrate(manifests, output=None, base=None, target_rate=None, mel_channels=
     if phonemes is not None and not isinstance(phonemes, str):
         phonemes = ",".join(phonemes)
     options.append(("--phonemes", phonemes))
-    with tempfile.TemporaryDirectory(prefix="vocetta-calibrate-") as scratch:
+    return _profile_from_tool("calibrate", options, manifests, output, CalibrationError)
+
+
+def adapt(recordings, output=None, profile=None, gate_db=None, prior=None, anchor=False,
+          hop_ms=None, keep_noise=False, jobs=None):
+    """`profile` (a path, or None for the built-in one) adapted to one speaker by `vocetta
+    adapt` (its options, by the same names) from `recordings` of that speaker alone, without
+    labels: give a character's varied lines, a minute of them settles it (a single sustained
+    vowel would become the speaker's mean). Writes `output` when given (replacing a file there,
+    never a directory) and returns the adapted profile; its figures are in the README."""
+    if isinstance(recordings, (str, os.PathLike)):
+        recordings = [recordings]
+    if profile is not None and not isinstance(profile, (str, os.PathLike)):
+        raise TypeError("profile must be a path or None: the tool reads it from a file")
+    options = [("-p", profile), ("--gate", gate_db), ("--prior", prior), ("--hop", hop_ms),
+               ("-j", jobs)]
+    flags = (["--anchor"] if anchor else []) + (["--keep-noise"] if keep_noise else [])
+    return _profile_from_tool("adapt", options, recordings, output, AdaptationError, flags)
+
+
+def _profile_from_tool(subcommand, options, inputs, output, error, flags=()):
+    """Runs `vocetta SUBCOMMAND` to write a profile and loads it; the tool's refusal raises
+    `error` with the tool's own message."""
+    with tempfile.TemporaryDirectory(prefix="vocetta-%s-" % subcommand) as scratch:
         target = os.fspath(output) if output is not None else os.path.join(scratch, "profile.json")
         # A file named in the call is the caller's to replace, as with save().
-        command = [tool_path(), "calibrate", "-q", "--force", "--library", library_path(), "-o",
-                   target]
+        command = [tool_path(), subcommand, "-q", "--force", "--library", library_path(), "-o",
+                   target, *flags]
         for flag, value in options:
             if value is not None:
                 command += [flag, os.fspath(value) if isinstance(value, os.PathLike) else str(value)]
-        command += ["--"] + [os.fspath(m) for m in manifests]
+        command += ["--"] + [os.fspath(path) for path in inputs]
         done = subprocess.run(command, capture_output=True, text=True)
         if done.returncode != 0:
-            message = done.stderr.strip().replace("vocetta calibrate: ", "", 1)
-            raise CalibrationError(message or "vocetta calibrate failed (%d)" % done.returncode)
+            message = done.stderr.strip().replace("vocetta %s: " % subcommand, "", 1)
+            raise error(message or "vocetta %s failed (%d)" % (subcommand, done.returncode))
         return load_profile(target)
