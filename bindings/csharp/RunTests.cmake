@@ -58,8 +58,11 @@ run(${TOOL} analyze -q --cues --keep-noise ${WORK}/recording.wav -o ${WORK}/cart
 run(${TOOL} analyze -q --curves ${WORK}/noisy.wav -o ${WORK}/noisy-curves.csv)
 run(${TOOL} analyze -q --curves --shapes visemes --fps 30 --keep-noise ${WORK}/recording.wav
     -o ${WORK}/curves.json)
+# The built-in profile adapted to the recording's speaker by the tool.
+run(${TOOL} adapt -q --profile ${PROFILE} -o ${WORK}/adapted.json ${WORK}/recording.wav)
 run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
     ${WORK}/tool.csv ${WORK}/sample.csv ${symbol} ${WORK}/cartoon.tsv ${WORK}/visemes.tsv
     ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv ${WORK}/noisy-cartoon.json
-    ${WORK}/noisy-visemes.json ${WORK}/cartoon.json ${WORK}/noisy-curves.csv ${WORK}/curves.json)
+    ${WORK}/noisy-visemes.json ${WORK}/cartoon.json ${WORK}/noisy-curves.csv ${WORK}/curves.json
+    ${WORK}/adapted.json)
 message(STATUS "${out}")

@@ -2,7 +2,7 @@
 //     mono vocetta-csharp-tests.exe LIBRARY PROFILE RECORDING.wav TOOL.csv SAMPLE.csv JOB_SYMBOL
 //                                   CARTOON.tsv VISEMES.tsv STREAM.csv NOISY.wav NOISY_STREAM.csv
 //                                   NOISY_CARTOON.json NOISY_VISEMES.json CARTOON.json
-//                                   NOISY_CURVES.csv CURVES.json
+//                                   NOISY_CURVES.csv CURVES.json ADAPTED.json
 // (JOB_SYMBOL: VOCETTA_SYMBOL_LIP_SYNC_JOB as the public header defines it; CARTOON and VISEMES:
 // the tool's keyframes at 100 per second of cues that follow every frame; STREAM: the tool's
 // rows of the recording streamed through standard input; see RunTests.cmake)
@@ -553,6 +553,78 @@ static class Tests {
               what + ": " + curves.Frames + " frames of " + curves.ShapeCount + " shapes");
     }
 
+    // Adaptation: the estimate worked by hand, the tool's adapted references from the tool's
+    // mean, and the analyzer scoring adapted rows as if made with the adapted profile.
+    static void AdaptationAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
+                                         string profileText, float[] samples, int rate,
+                                         Vocetta.Profile tool) {
+        int m = profile.Coefficients;
+        var estimate = new Vocetta.SpeakerEstimate(profile, 2);
+        Func<float, float[]> row = value => Enumerable.Repeat(value, m).ToArray();
+        bool counted = estimate.Offer(row(1), 1.0f) && estimate.Offer(row(3), 0.2f) &&
+                       !estimate.Offer(row(100), 0.05f) && !estimate.Offer(row(100), 0) &&
+                       !estimate.Offer(row(100), float.NaN) && !estimate.Add(row(float.NaN)) &&
+                       !estimate.Add(new float[m + 1]);
+        float[] mean = estimate.Mean();
+        bool byHand = counted && estimate.Frames == 2;
+        for (int i = 0; i < m; ++i)
+            byHand &= mean[i] == (float)((2.0 * profile.SpeakerMeans[i] + 1 + 3) / 4);
+        Check(byHand, "speaker estimate worked by hand");
+        estimate.Reset();
+        Check(estimate.Frames == 0 && estimate.Mean().SequenceEqual(profile.SpeakerMeans),
+              "speaker estimate reset to the prior");
+
+        var mine = profile.Adapt(tool.SpeakerMeans);
+        bool same = mine.Names.SequenceEqual(tool.Names) &&
+                    mine.SpeakerMeans.SequenceEqual(tool.SpeakerMeans);
+        int moved = 0;
+        for (int p = 0; same && p < mine.References.Length; ++p) {
+            for (int r = 0; same && r < mine.References[p].Length; ++r) {
+                same = mine.References[p][r].SequenceEqual(tool.References[p][r]);
+                bool kept = mine.References[p][r].SequenceEqual(profile.References[p][r]);
+                same &= kept == (mine.Names[p] == "sil");
+                if (!kept) ++moved;
+            }
+        }
+        Check(same && moved > 50, "adapted as the tool adapts: " + moved + " references moved");
+
+        var direct = new List<string>();
+        var swapped = new List<string>();
+        Action<List<string>, Vocetta.Frame> keep = (list, frame) =>
+            list.Add(frame.Best + " " +
+                     string.Join(" ", frame.Scores.Select(x => x.ToString("R"))));
+        using (var analyzer = new Vocetta.Analyzer(library, tool, rate, rate / 100))
+            analyzer.Push(samples, samples.Length, frame => keep(direct, frame));
+        using (var analyzer = new Vocetta.Analyzer(library, profile, rate, rate / 100)) {
+            analyzer.SetReferenceRows(mine.ReferenceRows());
+            analyzer.Push(samples, samples.Length, frame => keep(swapped, frame));
+            try {
+                analyzer.SetReferenceRows(new float[3]);
+                Check(false, "three reference values taken");
+            } catch (ArgumentException) {
+            }
+        }
+        Check(direct.Count > 100 && direct.SequenceEqual(swapped),
+              "adapted rows score as the adapted profile");
+
+        string withoutMeans = System.Text.RegularExpressions.Regex.Replace(
+            profileText, "\"speakerMeans\": \\[[^\\]]*\\],", "");
+        var bare = Vocetta.Profile.Parse(withoutMeans, "bare.json");
+        Check(bare.SpeakerMeans == null, "a profile without speakerMeans");
+        foreach (Action refused in new Action[] {
+                     () => new Vocetta.SpeakerEstimate(bare), () => bare.Adapt(new float[m]),
+                     () => profile.Adapt(new float[m - 1]),
+                     () => profile.Adapt(row(float.PositiveInfinity)),
+                     () => new Vocetta.SpeakerEstimate(profile, -1)}) {
+            try {
+                refused();
+                Check(false, "adaptation refuses bad input");
+            } catch (Vocetta.VocettaException error) {
+                Check(error.Message.Length > 20, "adaptation message: " + error.Message);
+            }
+        }
+    }
+
     static int Main(string[] arguments) {
         var library = Vocetta.Library.Open(arguments[0]);
         var profile = Vocetta.Profile.Load(arguments[1]);
@@ -674,6 +746,8 @@ static class Tests {
                              arguments[9], File.ReadAllText(arguments[14]), false);
         CurvesAgainstTheTool(library, profile, samples, rate, false, Vocetta.ShapeSet.Visemes, 30,
                              arguments[2], File.ReadAllText(arguments[15]), true);
+        AdaptationAgainstTheTool(library, profile, File.ReadAllText(arguments[1]), samples, rate,
+                                 Vocetta.Profile.Load(arguments[16]));
         MouthOnWorkedScores(profile);
         MouthFollowsAStep(profile);
         MouthDips(profile);

@@ -1,7 +1,7 @@
 // A C# host for libvocetta: loading and initialising the library, the three host services, a
 // profile reader, the capture-ring rule, a streaming analyzer over the lip-sync job with an
-// optional noise cleaner before it, live smoothing, mouth shapes, and the cues and curves of
-// whole lines baked as the tool bakes them. One file, no dependencies beyond the base class library, so that
+// optional noise cleaner before it, live smoothing, speaker adaptation, mouth shapes, and the
+// cues and curves of whole lines baked as the tool bakes them. One file, no dependencies beyond the base class library, so that
 // it drops into a Unity or Godot project as it is (Linux x86-64; the library is looked up with
 // dlopen).
 //
@@ -214,6 +214,9 @@ public sealed class Profile {
     public int TargetSampleRate, MelChannels, Coefficients, BlockLength, ScoreMethod;
     public bool FoldMaximum;  // "folding": "Maximum" (else the references' scores are added)
     public float[] Means, StandardDeviations;
+    // The mean MFCC vector of the calibration voices' speech (version 2), null when the profile
+    // has none: what speaker adaptation (Adapt, SpeakerEstimate) moves the references from.
+    public float[] SpeakerMeans;
     public string[] Names;
     public float[][][] References;  // phoneme, reference, coefficient
     // Per phoneme, its "shapes" (set name -> shape name -> weight), null when it names none; the
@@ -278,6 +281,8 @@ public sealed class Profile {
         foreach (float deviation in profile.StandardDeviations) {
             if (!(deviation > 0)) reader.Fail("standardDeviations", "must be greater than 0");
         }
+        if (version == 2 && top.ContainsKey("speakerMeans"))
+            profile.SpeakerMeans = reader.Numbers(top, "speakerMeans", "", m);
         var phonemes = reader.List(reader.Member(top, "phonemes", ""), "phonemes");
         if (phonemes.Count == 0) reader.Fail("phonemes", "must name at least one phoneme");
         profile.Names = new string[phonemes.Count];
@@ -309,6 +314,49 @@ public sealed class Profile {
             int count = 0;
             foreach (var rows in References) count += rows.Length;
             return count;
+        }
+    }
+
+    // This profile for a speaker whose speech frames average `speakerMean` (the host SDK's
+    // AdaptProfile): every reference of every phoneme but sil moves by speakerMean -
+    // SpeakerMeans, in single precision, and SpeakerMeans becomes speakerMean. Silence is the
+    // room, not the speaker. VocettaException without SpeakerMeans (`vocetta adapt --anchor`
+    // gives a profile some) or for a mean that is not one finite value per coefficient.
+    public Profile Adapt(float[] speakerMean) {
+        NeedSpeakerMeans("adaptation");
+        if (speakerMean == null || speakerMean.Length != SpeakerMeans.Length) {
+            throw new VocettaException(Origin + ": adaptation: the speaker's mean must hold " +
+                                       SpeakerMeans.Length + " values, one per coefficient");
+        }
+        var shift = new float[speakerMean.Length];
+        for (int i = 0; i < shift.Length; ++i) {
+            if (float.IsNaN(speakerMean[i]) || float.IsInfinity(speakerMean[i])) {
+                throw new VocettaException(Origin + ": adaptation: the speaker's mean [" + i +
+                                           "] is not finite");
+            }
+            shift[i] = speakerMean[i] - SpeakerMeans[i];
+        }
+        var adapted = (Profile)MemberwiseClone();
+        adapted.SpeakerMeans = (float[])speakerMean.Clone();
+        adapted.References = new float[References.Length][][];
+        for (int p = 0; p < References.Length; ++p) {
+            adapted.References[p] = new float[References[p].Length][];
+            for (int r = 0; r < References[p].Length; ++r) {
+                var row = (float[])References[p][r].Clone();
+                if (Names[p] != "sil") {
+                    for (int i = 0; i < row.Length; ++i) row[i] = row[i] + shift[i];
+                }
+                adapted.References[p][r] = row;
+            }
+        }
+        return adapted;
+    }
+
+    internal void NeedSpeakerMeans(string what) {
+        if (SpeakerMeans == null) {
+            throw new VocettaException(Origin + ": " + what + ": the profile has no speakerMeans " +
+                                       "(calibrate it again, or give it the mean of its " +
+                                       "calibration voices with `vocetta adapt --anchor`)");
         }
     }
 
@@ -737,11 +785,95 @@ public sealed class Analyzer : IDisposable {
         return memory;
     }
 
+    // Replaces the reference rows the job scores against (Profile.ReferenceRows of an adapted
+    // profile), from the next frame on; between pushes, not inside a frame callback.
+    public void SetReferenceRows(float[] rowValues) {
+        if (disposed) throw new ObjectDisposedException("Analyzer");
+        if (rowValues == null || rowValues.Length != rows * coefficients.Length) {
+            throw new ArgumentException("the analyzer scores " + rows * coefficients.Length +
+                                        " reference values, not " +
+                                        (rowValues == null ? 0 : rowValues.Length));
+        }
+        Marshal.Copy(rowValues, 0, profiles, rowValues.Length);
+    }
+
     public void Dispose() {
         if (disposed) return;
         disposed = true;
         foreach (IntPtr memory in new[] {job, ring, means, deviations, profiles, mfcc, scores, result})
             Marshal.FreeHGlobal(memory);
+    }
+}
+
+// The running mean MFCC vector of one speaker's speech, for adapting a profile to a character as
+// its lines play (the host SDK's SpeakerEstimate, the same arithmetic): the profile's
+// SpeakerMeans weigh as PriorFrames frames (100, a second at 10 ms), and Offer counts a frame
+// whose volume is within 20 dB of the loudest offered so far, which keeps pauses and noise out.
+// Offer neither allocates nor locks; adapt between pushes, now and then:
+//
+//     var estimate = new Vocetta.SpeakerEstimate(profile);   // one per character
+//     analyzer.Push(block, count, onFrame);                   // onFrame: estimate.Offer(frame)
+//     if (++blocks % 100 == 0)
+//         analyzer.SetReferenceRows(profile.Adapt(estimate.Mean()).ReferenceRows());
+public sealed class SpeakerEstimate {
+    public const double SpeechGateDb = -20.0;
+    public const double DefaultPriorFrames = 100.0;
+    static readonly double SpeechShare = Math.Pow(10.0, SpeechGateDb / 20.0);
+
+    readonly double[] prior, sum;
+    readonly double priorFrames;
+    double frames;
+    float loudest;
+
+    public SpeakerEstimate(Profile profile, double priorFrames = DefaultPriorFrames) {
+        profile.NeedSpeakerMeans("speaker estimate");
+        if (!(priorFrames >= 0) || double.IsInfinity(priorFrames)) {
+            throw new VocettaException("speaker estimate: the prior weight must be a finite " +
+                                       "number of frames, 0 or more");
+        }
+        prior = new double[profile.SpeakerMeans.Length];
+        for (int i = 0; i < prior.Length; ++i) prior[i] = profile.SpeakerMeans[i];
+        sum = new double[prior.Length];
+        this.priorFrames = priorFrames;
+    }
+
+    public double Frames { get { return frames; } }
+
+    // Counts one frame the host has judged speech itself; a frame of the wrong length or with a
+    // coefficient that is not finite (digital silence) is left out. Returns whether it counted.
+    public bool Add(float[] mfcc) {
+        if (mfcc == null || mfcc.Length != sum.Length) return false;
+        foreach (float value in mfcc)
+            if (float.IsNaN(value) || float.IsInfinity(value)) return false;
+        for (int i = 0; i < sum.Length; ++i) sum[i] += mfcc[i];
+        frames += 1;
+        return true;
+    }
+
+    // For a live stream: counts the frame when its volume is within 20 dB of the loudest so far.
+    public bool Offer(float[] mfcc, float volume) {
+        if (float.IsNaN(volume) || float.IsInfinity(volume) || !(volume > 0)) return false;
+        if (volume > loudest) loudest = volume;
+        if (!(volume >= loudest * SpeechShare)) return false;
+        return Add(mfcc);
+    }
+
+    public bool Offer(Frame frame) { return Offer(frame.Mfcc, frame.Volume); }
+
+    // Back to the prior alone (a new character).
+    public void Reset() {
+        Array.Clear(sum, 0, sum.Length);
+        frames = 0;
+        loudest = 0;
+    }
+
+    public float[] Mean() {
+        var mean = new float[sum.Length];
+        double weight = priorFrames + frames;
+        for (int i = 0; i < mean.Length; ++i)
+            mean[i] = weight > 0 ? (float)((priorFrames * prior[i] + sum[i]) / weight)
+                                 : (float)prior[i];
+        return mean;
     }
 }
 
