@@ -1,9 +1,9 @@
 // A C# host for libvocetta: loading and initialising the library, the three host services, a
 // profile reader, the capture-ring rule, a streaming analyzer over the lip-sync job with an
 // optional noise cleaner before it, live smoothing, speaker adaptation, mouth shapes, and the
-// cues and curves of whole lines baked as the tool bakes them. One file, no dependencies beyond the base class library, so that
-// it drops into a Unity or Godot project as it is (Linux x86-64; the library is looked up with
-// dlopen).
+// cues and curves of whole lines baked as the tool bakes them. One file, no dependencies beyond
+// the base class library, so that it drops into a Unity or Godot project as it is (Linux
+// x86-64; the library is looked up with dlopen).
 //
 //     var library = Vocetta.Library.Open("/usr/local/lib/libvocetta.so");
 //     var profile = Vocetta.Profile.Load("voice.json");          // or Profile.Parse(text, name)
