@@ -8,6 +8,7 @@ Blender's own evaluation of the animation; the add-on's operator must key the ac
 place the sound; a face without the shapes' keys must be refused with nothing keyed."""
 
 import importlib.util
+import math
 import sys
 
 package_dir, addon_path, recording, built_for = sys.argv[sys.argv.index("--") + 1:]
@@ -72,6 +73,33 @@ curve = obj.data.shape_keys.animation_data.action.fcurves.find('key_blocks["aa"]
 check(len(curve.keyframe_points) == len(curves) and curve.keyframe_points[0].co[0] == 100,
       "keyed again from frame 100: %d points" % len(curve.keyframe_points))
 
+# A jaw bone: the opening as a turn about the bone's axis, in the bone's own rotation mode.
+bpy.ops.object.armature_add()
+rig = bpy.context.active_object
+rig.name = "Rig"
+rig.pose.bones[0].name = "jaw"
+jaw = rig.pose.bones["jaw"]
+for mode in ("XYZ", "QUATERNION", "AXIS_ANGLE"):
+    jaw.rotation_mode = mode
+    path = vocetta.blender.key_jaw_bone(rig, "jaw", curves, degrees=-12, axis="X")
+    worst = 0.0
+    for k in range(0, len(curves), 7):
+        bpy.context.scene.frame_set(10 + k)
+        turn = jaw.matrix_basis.to_euler("XYZ")
+        want = math.radians(-12) * curves.jaw[k]
+        worst = max(worst, abs(turn.x - want), abs(turn.y), abs(turn.z))
+    check(worst < 1e-5 and max(curves.jaw) > 0.5,
+          "%s jaw turned about X by the opening: %s, %g off" % (mode, path, worst))
+for call, message in ((lambda: vocetta.blender.key_jaw_bone(obj, "jaw", curves), "not an armature"),
+                      (lambda: vocetta.blender.key_jaw_bone(rig, "chin", curves), "no bone 'chin'"),
+                      (lambda: vocetta.blender.key_jaw_bone(rig, "jaw", curves, axis="W"),
+                       "axis must be X, Y or Z")):
+    try:
+        call()
+        check(False, "refused: " + message)
+    except ValueError as error:
+        check(message in str(error), "message: %s" % error)
+
 # Cues: switches, held; the rest shape needs no key; a mapping to the rig's own names.
 cues = vocetta.cues_file(recording)
 cartoon = face("Cartoon", ["mouth_" + name for name in "ABCDEFGH"])
@@ -109,12 +137,17 @@ spec.loader.exec_module(addon)
 check(addon.bl_info["category"] == "Animation", "the add-on's bl_info")
 addon.register()
 target = face("Operated", [name for name in visemes if name != "sil"])
+jaw.rotation_mode = "XYZ"
+rig.animation_data_clear()
 result = bpy.ops.object.vocetta_lip_sync(filepath=recording, shapes="visemes", mode="curves",
-                                         start_frame=10)
+                                         start_frame=10, jaw_armature="Rig", jaw_bone="jaw")
 check(result == {"FINISHED"}, "the operator: %s" % result)
 check(target.data.shape_keys.animation_data is not None and
       len(target.data.shape_keys.animation_data.action.fcurves) == len(visemes) - 1,
       "the operator keyed every viseme")
+check(rig.animation_data is not None and
+      rig.animation_data.action.fcurves.find('pose.bones["jaw"].rotation_euler') is not None,
+      "the operator keyed the jaw bone")
 strips = scene.sequence_editor.sequences_all if scene.sequence_editor else []
 check(any(strip.type == "SOUND" and strip.frame_start == 10 for strip in strips),
       "the sound placed at the start frame")

@@ -7,6 +7,7 @@ Inside Blender (its Python is the system's on Debian, where python3-vocetta inst
     curves = vocetta.curves_file("line.wav", shapes="visemes", fps=vocetta.blender.scene_fps())
     vocetta.blender.key_curves(face, curves)       # linear keys on every animation frame
     vocetta.blender.key_cues(face, vocetta.cues_file("line.wav"))   # or switch keys, held
+    vocetta.blender.key_jaw_bone(rig, "jaw", curves, degrees=15)   # a jaw bone, if the rig has one
 
 Shape keys are found by the shapes' own names (aa, E, ih, oh, ou ... or A to X), or through
 `names` (shape name -> shape key name); the jaw's opening goes to a shape key called "jaw" when
@@ -16,10 +17,11 @@ Sync from Audio, which does the same for the active object and puts the sound in
 at the first keyed frame, so that the animation plays against it.
 """
 
+import math
 import os
 
 import bpy
-from bpy.props import BoolProperty, EnumProperty, IntProperty, StringProperty
+from bpy.props import BoolProperty, EnumProperty, FloatProperty, IntProperty, StringProperty
 
 import vocetta
 
@@ -67,18 +69,25 @@ def _name(obj):
     return "the object %r" % obj.name
 
 
-def _curve(keys, block):
-    """The block's value curve, emptied: keying the same line again replaces it."""
-    if keys.animation_data is None:
-        keys.animation_data_create()
-    if keys.animation_data.action is None:
-        keys.animation_data.action = bpy.data.actions.new(keys.name + "Action")
-    action = keys.animation_data.action
-    path = 'key_blocks["%s"].value' % block.name.replace("\\", "\\\\").replace('"', '\\"')
-    curve = action.fcurves.find(path)
+def _quoted(name):
+    return '"%s"' % name.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def _curve(owner, path, index=0):
+    """The curve of `owner`'s property `path`[index], emptied: keying a line again replaces it."""
+    if owner.animation_data is None:
+        owner.animation_data_create()
+    if owner.animation_data.action is None:
+        owner.animation_data.action = bpy.data.actions.new(owner.name + "Action")
+    action = owner.animation_data.action
+    curve = action.fcurves.find(path, index=index)
     if curve is not None:
         action.fcurves.remove(curve)
-    return action.fcurves.new(path, action_group="Vocetta")
+    return action.fcurves.new(path, index=index, action_group="Vocetta")
+
+
+def _block_curve(keys, block):
+    return _curve(keys, "key_blocks[%s].value" % _quoted(block.name))
 
 
 def _key(curve, frames, values, interpolation):
@@ -104,8 +113,49 @@ def key_curves(obj, curves, start_frame=None, names=None, jaw=JAW, scene=None):
     frames = [start + k * step for k in range(len(curves))]
     for index, block in blocks:
         values = curves.jaw if index == JAW else curves.weights[:, index]
-        _key(_curve(keys, block), frames, [float(v) for v in values], "LINEAR")
+        _key(_block_curve(keys, block), frames, [float(v) for v in values], "LINEAR")
     return [block.name for _, block in blocks]
+
+
+def key_jaw_bone(armature, bone, curves, degrees=15.0, axis="X", start_frame=None, scene=None):
+    """Keys the jaw's opening (curves.jaw, 0 closed ... 1 fully open) onto the rotation of the
+    pose bone `bone` of the armature object `armature`, for rigs that open the jaw with a bone:
+    `degrees` about the bone's local `axis` (X, Y or Z; a negative angle turns the other way)
+    when fully open, from its rest pose, on the frames key_curves uses, linear between them. In
+    the bone's own rotation mode: an Euler mode keys that axis alone, quaternion and axis-angle
+    modes the whole rotation. Returns the data path keyed. ValueError, before anything is keyed,
+    for an object that is not an armature, a bone it lacks or another axis."""
+    scene = scene or bpy.context.scene
+    start = scene.frame_start if start_frame is None else start_frame
+    if armature is None or armature.type != "ARMATURE":
+        raise ValueError("%s is not an armature: give the one that holds the jaw bone"
+                         % ("no object" if armature is None else _name(armature)))
+    pose_bone = armature.pose.bones.get(bone)
+    if pose_bone is None:
+        raise ValueError("%s has no bone %r" % (_name(armature), bone))
+    if axis not in ("X", "Y", "Z"):
+        raise ValueError("the jaw's axis must be X, Y or Z, not %r" % (axis,))
+    step = scene.render.fps / scene.render.fps_base / curves.fps
+    frames = [start + k * step for k in range(len(curves))]
+    angles = [math.radians(degrees) * float(opening) for opening in curves.jaw]
+    along = "XYZ".index(axis)
+    base = "pose.bones[%s]." % _quoted(pose_bone.name)
+    mode = pose_bone.rotation_mode
+    if mode in ("QUATERNION", "AXIS_ANGLE"):
+        path = base + ("rotation_quaternion" if mode == "QUATERNION" else "rotation_axis_angle")
+        for index in range(4):
+            if mode == "QUATERNION":  # w, x, y, z of a turn by the angle about the axis
+                values = [math.cos(a / 2) if index == 0 else
+                          math.sin(a / 2) if index == along + 1 else 0.0 for a in angles]
+            elif index == 0:  # the angle, then the axis
+                values = angles
+            else:
+                values = [1.0 if index == along + 1 else 0.0] * len(angles)
+            _key(_curve(armature, path, index), frames, values, "LINEAR")
+        return path
+    path = base + "rotation_euler"
+    _key(_curve(armature, path, along), frames, angles, "LINEAR")  # x, y, z in any order
+    return path
 
 
 def key_cues(obj, cues, start_frame=None, names=None, scene=None):
@@ -121,7 +171,7 @@ def key_cues(obj, cues, start_frame=None, names=None, scene=None):
     for index, block in blocks:
         shape = cues.shape_names[index]
         values = [1.0 if cue.shape == shape else 0.0 for cue in cues] + [0.0]
-        _key(_curve(keys, block), frames, values, "CONSTANT")
+        _key(_block_curve(keys, block), frames, values, "CONSTANT")
     return [block.name for _, block in blocks]
 
 
@@ -157,6 +207,11 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
     start_frame: IntProperty(name="Start frame", default=1)
     sound: BoolProperty(name="Add the sound", default=True,
                         description="Put the recording in the sequencer at the start frame")
+    jaw_armature: StringProperty(name="Jaw armature",
+                                 description="The armature whose bone opens the jaw (curves only)")
+    jaw_bone: StringProperty(name="Jaw bone", description="That bone's name")
+    jaw_degrees: FloatProperty(name="Jaw angle", default=15.0,
+                               description="Degrees about the bone's X axis when fully open")
 
     def invoke(self, context, event):
         self.start_frame = context.scene.frame_start
@@ -172,6 +227,13 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
                 track = vocetta.curves_file(path, profile, shapes=self.shapes,
                                             fps=scene_fps(context.scene))
                 keyed = key_curves(obj, track, self.start_frame, scene=context.scene)
+                if self.jaw_armature or self.jaw_bone:
+                    armature = bpy.data.objects.get(self.jaw_armature)
+                    if armature is None:
+                        raise ValueError("no object %r holds the jaw bone" % self.jaw_armature)
+                    key_jaw_bone(armature, self.jaw_bone, track, self.jaw_degrees,
+                                 start_frame=self.start_frame, scene=context.scene)
+                    keyed.append(self.jaw_bone)
             else:
                 track = vocetta.cues_file(path, profile, shapes=self.shapes)
                 keyed = key_cues(obj, track, self.start_frame, scene=context.scene)
