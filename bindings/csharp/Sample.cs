@@ -31,7 +31,8 @@ static class Sample {
                 Console.Out.Write(Mouth(library, profile, samples, sampleRate, hopMs, set,
                                         new Vocetta.MouthSettings {
                                             SilenceVolume = (float)Math.Pow(10.0, silenceDb / 20.0),
-                                            LoudVolume = (float)Math.Pow(10.0, silenceDb / 20.0) * 25}));
+                                            LoudVolume = (float)Math.Pow(10.0, silenceDb / 20.0) *
+                                                         Vocetta.MouthShapes.LoudOverSilence}));
             } else {
                 Console.Out.Write(Analyze(library, profile, samples, sampleRate, hopMs, silenceDb));
             }

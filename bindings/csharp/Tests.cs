@@ -430,7 +430,8 @@ static class Tests {
                 int shown = 0;
                 Action<Vocetta.Frame> onFrame = frame => {
                     if (labels.Update(frame) >= 0) ++shown;
-                    mouth.SetVolumes(Math.Max(labels.Gate, 1e-6f), Math.Max(labels.Gate, 1e-6f) * 25);
+                    float gate = Math.Max(labels.Gate, 1e-6f);
+                    mouth.SetVolumes(gate, gate * Vocetta.MouthShapes.LoudOverSilence);
                     mouth.Update(frame, 0.01);
                 };
                 const int block = 480;  // 10 ms at 48 kHz, a typical capture callback

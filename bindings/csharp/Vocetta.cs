@@ -1188,8 +1188,25 @@ public sealed class LevelGate {
     public float Level {
         get {
             if (count == 0) return 0.0f;
-            return sorted[(int)(percentile * (count - 1) + 0.5)];
+            return sorted[Rank(percentile, count)];
         }
+    }
+
+    // The gate of a whole recording (the tool's for a file): `gateDb` under the `percentile` of
+    // its frame volumes with sound, what a window longer than the recording gives after its last
+    // frame, found with one sort instead of a frame-by-frame insertion.
+    public static float OfRecording(IList<float> volumes, double gateDb = -30.0,
+                                    double percentile = 0.95) {
+        var heard = new List<float>();
+        foreach (float volume in volumes)
+            if (!float.IsNaN(volume) && !float.IsInfinity(volume) && volume > 0) heard.Add(volume);
+        if (heard.Count == 0) return 0.0f;
+        heard.Sort();
+        return (float)(heard[Rank(percentile, heard.Count)] * Math.Pow(10.0, gateDb / 20.0));
+    }
+
+    static int Rank(double percentile, int count) {
+        return (int)(percentile * (count - 1) + 0.5);
     }
 
     // Takes one frame's volume into the level and returns the gate.
@@ -1510,12 +1527,12 @@ public static class Shapes {
     public static int Closed(ShapeSet set) { return set == ShapeSet.Visemes ? 1 : 0; }
     public static int Lip(ShapeSet set) { return set == ShapeSet.Visemes ? 2 : 6; }
 
-    // -1 when the set has no such shape.
     // One shape's name, without the copy Names makes: for a frame loop.
     public static string Name(ShapeSet set, int shape) {
         return (set == ShapeSet.Visemes ? VisemeNames : CartoonNames)[shape];
     }
 
+    // -1 when the set has no such shape.
     public static int Index(ShapeSet set, string name) {
         return Array.IndexOf(set == ShapeSet.Visemes ? VisemeNames : CartoonNames, name);
     }
@@ -1627,6 +1644,10 @@ public sealed class MouthShapes {
 
     public readonly ShapeSet Set;
     public readonly string[] ShapeNames;
+
+    // How far above a gate that follows the speaker the jaw is fully open (28 dB), as in the
+    // tool's cue track: SetVolumes(gate, gate x LoudOverSilence).
+    public const float LoudOverSilence = 25.0f;
 
     // Throws VocettaException for a phoneme without a shape in the set (naming the profile's
     // origin) and for settings out of range.
@@ -1880,15 +1901,12 @@ public sealed class CueTrack {
     // winning shape sharpened by 3, the teeth on the lip only 20 dB under the loudest frame of
     // the last 100 ms, and the rest level the recording's gate.
     public static MouthSettings MouthFor(float gateVolume) {
-        float loud = gateVolume * LoudOverSilence;
+        float loud = gateVolume * MouthShapes.LoudOverSilence;
         return new MouthSettings {AttackSeconds = 0, ReleaseSeconds = 0, Sharpness = 3,
                                   ClosedMargin = 1, LipMargin = 1, ClosedDipDb = 0, LipDipDb = 20,
                                   DipWindowSeconds = 0.1, SilenceVolume = gateVolume,
                                   LoudVolume = loud > 0 ? loud : 0.25f};
     }
-
-    // How far above the gate the jaw is fully open (28 dB), as in the tool's cue track.
-    public const float LoudOverSilence = 25.0f;
 
     // The whole recording as the tool reads a file: its noise taken out first unless
     // `cleanNoise` is false, a frame every 10 ms, silence `gateDb` under the 95th percentile of
@@ -1909,18 +1927,6 @@ public sealed class CueTrack {
         return new CueTrack {Set = set, Duration = line.Duration,
                              Cues = Build(line.Times, winners, line.Duration, set,
                                           cues ?? new CueSettings())};
-    }
-
-    // The tool's gate over a whole recording: `gateDb` under the 95th percentile of the frames
-    // with sound (digital silence and volumes that are not finite say nothing of the level).
-    public static float GateVolume(IList<float> volumes, double gateDb = -30.0) {
-        var heard = new List<float>();
-        foreach (float volume in volumes)
-            if (!float.IsNaN(volume) && !float.IsInfinity(volume) && volume > 0) heard.Add(volume);
-        if (heard.Count == 0) return 0.0f;
-        heard.Sort();
-        int rank = (int)(0.95 * (heard.Count - 1) + 0.5);
-        return (float)(heard[rank] * Math.Pow(10.0, gateDb / 20.0));
     }
 
     // Work in whole ticks of the resolution, so that lengths compare exactly.
@@ -2295,7 +2301,7 @@ internal sealed class LineFrames {
         return new LineFrames {Times = times.ToArray(), Volumes = volumes.ToArray(),
                                Scores = scores.ToArray(), HopSeconds = (double)hop / sampleRate,
                                Duration = (double)samples.Length / sampleRate,
-                               Gate = CueTrack.GateVolume(volumes, gateDb)};
+                               Gate = LevelGate.OfRecording(volumes, gateDb)};
     }
 }
 

@@ -27,10 +27,10 @@ import numpy as np
 from . import _paths, _vocetta
 from ._vocetta import AudioError, LibraryError, Profile, ProfileError, ShapeError
 
-__all__ = ["AdaptationError", "Analyzer", "AudioError", "CalibrationError", "Cue", "Cues", "Frames", "LibraryError",
-           "MouthShapes", "Profile", "ProfileError", "ShapeError", "analyze", "analyze_file",
-           "Curves", "adapt", "build_cues", "calibrate", "cues", "cues_file", "curves", "curves_file",
-           "load_profile", "shape_names"]
+__all__ = ["AdaptationError", "Analyzer", "AudioError", "CalibrationError", "Cue", "Cues",
+           "Frames", "LibraryError", "MouthShapes", "Profile", "ProfileError", "ShapeError",
+           "analyze", "analyze_file", "Curves", "adapt", "build_cues", "calibrate", "cues",
+           "cues_file", "curves", "curves_file", "load_profile", "shape_names"]
 
 SILENCE = "sil"
 DEFAULT_HOP_MS = 10.0

@@ -90,6 +90,14 @@ def _block_curve(keys, block):
     return _curve(keys, "key_blocks[%s].value" % _quoted(block.name))
 
 
+def _curve_frames(scene, start_frame, curves):
+    """The scene frame of each animation frame of `curves`, from `start_frame` (the scene's
+    first unless given): frame k at k / curves.fps seconds."""
+    start = scene.frame_start if start_frame is None else start_frame
+    step = scene.render.fps / scene.render.fps_base / curves.fps
+    return [start + k * step for k in range(len(curves))]
+
+
 def _key(curve, frames, values, interpolation):
     # All points at once: keyframe_insert per point costs a scene update each.
     curve.keyframe_points.add(len(frames))
@@ -106,11 +114,8 @@ def key_curves(obj, curves, start_frame=None, names=None, jaw=JAW, scene=None):
     lands on scene frame start_frame + k x (scene fps / curves.fps), start_frame the scene's
     first frame unless given. Returns the names of the shape keys keyed. ValueError, before
     anything is keyed, for an object with no shape key of the set."""
-    scene = scene or bpy.context.scene
-    start = scene.frame_start if start_frame is None else start_frame
     keys, blocks = _blocks(obj, curves.shape_names, names, jaw)
-    step = scene.render.fps / scene.render.fps_base / curves.fps
-    frames = [start + k * step for k in range(len(curves))]
+    frames = _curve_frames(scene or bpy.context.scene, start_frame, curves)
     for index, block in blocks:
         values = curves.jaw if index == JAW else curves.weights[:, index]
         _key(_block_curve(keys, block), frames, [float(v) for v in values], "LINEAR")
@@ -125,8 +130,6 @@ def key_jaw_bone(armature, bone, curves, degrees=15.0, axis="X", start_frame=Non
     the bone's own rotation mode: an Euler mode keys that axis alone, quaternion and axis-angle
     modes the whole rotation. Returns the data path keyed. ValueError, before anything is keyed,
     for an object that is not an armature, a bone it lacks or another axis."""
-    scene = scene or bpy.context.scene
-    start = scene.frame_start if start_frame is None else start_frame
     if armature is None or armature.type != "ARMATURE":
         raise ValueError("%s is not an armature: give the one that holds the jaw bone"
                          % ("no object" if armature is None else _name(armature)))
@@ -135,8 +138,7 @@ def key_jaw_bone(armature, bone, curves, degrees=15.0, axis="X", start_frame=Non
         raise ValueError("%s has no bone %r" % (_name(armature), bone))
     if axis not in ("X", "Y", "Z"):
         raise ValueError("the jaw's axis must be X, Y or Z, not %r" % (axis,))
-    step = scene.render.fps / scene.render.fps_base / curves.fps
-    frames = [start + k * step for k in range(len(curves))]
+    frames = _curve_frames(scene or bpy.context.scene, start_frame, curves)
     angles = [math.radians(degrees) * float(opening) for opening in curves.jaw]
     along = "XYZ".index(axis)
     base = "pose.bones[%s]." % _quoted(pose_bone.name)
