@@ -589,5 +589,57 @@ TEST(LiveLabels, GateFollowsTheLevelUnlessFixed) {
     EXPECT_THROW(Host::LiveLabels(profile, 0.0), std::invalid_argument);
 }
 
+// A mouth rests under the gate only where the labels have heard speech: a tenth of a second of
+// it, and more than the 5 % of the window above the level's percentile. A room's noise alone
+// sets the level, and the gate under it, but never the mouth's.
+TEST(LiveLabels, AMouthFollowsTheGateOnlyOnceSpeechIsHeard) {
+    Profile profile = ThreePhonemeProfile(Folding::Sum);
+    profile.phonemes[1].name = "sil";
+    const std::vector<float> speech = {0.98f, 0.01f, 0.01f}, noise = {0.01f, 0.98f, 0.01f};
+    EXPECT_EQ(Host::MouthSpeechFrames(100.0), 10u);
+    EXPECT_EQ(Host::MouthSpeechFrames(5.0), 1u);
+    Host::LiveLabels labels(profile, 100.0);
+    // Speech from the first frame: the labels come two frames late, so the tenth labelled
+    // speech frame comes with the twelfth.
+    for (int k = 1; k <= 12; ++k) {
+        labels.Update(0.3f, 0, speech);
+        EXPECT_EQ(labels.MouthGate(), k < 12 ? 0.0f : labels.Gate()) << k;
+    }
+    EXPECT_GT(labels.MouthGate(), 0.0f);
+    // 3 s of noise first: the level is the noise's, the mouth keeps its own levels until 16 of
+    // the 316 frames labelled are speech (with the eighteenth speech frame).
+    labels.Reset();
+    EXPECT_EQ(labels.MouthGate(), 0.0f);
+    for (int t = 0; t < 300; ++t)
+        labels.Update(0.003f, 1, noise);
+    EXPECT_NEAR(labels.Gate(), 0.003f * 0.0316228f, 1e-7f);
+    EXPECT_EQ(labels.MouthGate(), 0.0f);
+    for (int k = 1; k <= 40; ++k) {
+        labels.Update(0.3f, 0, speech);
+        EXPECT_EQ(labels.MouthGate(), k < 18 ? 0.0f : labels.Gate()) << k;
+    }
+    // The 40 speech frames weigh less than 5 % of the 800 frames labelled once 462 noise frames
+    // follow.
+    for (int t = 1; t <= 1000; ++t) {
+        labels.Update(0.003f, 1, noise);
+        if (t == 461) {
+            EXPECT_GT(labels.MouthGate(), 0.0f);
+        }
+        if (t == 462) {
+            EXPECT_EQ(labels.MouthGate(), 0.0f);
+        }
+    }
+    EXPECT_EQ(labels.MouthGate(), 0.0f);
+    // Digital silence is no frame of the window.
+    for (int t = 0; t < 2000; ++t)
+        labels.Update(0.0f, -1, std::vector<float>(3, 0.0f));
+    EXPECT_EQ(labels.MouthGate(), 0.0f);
+    // A fixed gate is the host's choice, for the mouth too.
+    Host::LiveLabelSettings fixed;
+    fixed.fixedGate = 0.02f;
+    Host::LiveLabels steady(profile, 100.0, fixed);
+    EXPECT_EQ(steady.MouthGate(), 0.02f);
+}
+
 }  // namespace
 }  // namespace Vocetta::Testing

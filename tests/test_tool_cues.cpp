@@ -94,6 +94,41 @@ TEST_F(ToolCues, PausesRestAndVowelsOpenTheMouthForTheWholeFile) {
         EXPECT_GE(held[i].end - held[i].start, 25);
 }
 
+// A recording of a room's noise alone sets its own level, and the gate 30 dB under it: the
+// labels are silence throughout, and so must the mouth be, not a face talking through the hiss.
+TEST_F(ToolCues, RoomNoiseAloneLeavesTheMouthAtRest) {
+    std::vector<float> hiss(3 * 48000);
+    uint32_t state = 7;
+    for (float& sample : hiss) {
+        state = state * 1664525u + 1013904223u;
+        sample = static_cast<float>(static_cast<int32_t>(state)) * 3.0e-12f;  // about -54 dBFS
+    }
+    const std::string room = WriteWav("room.wav", 48000, hiss);
+    const ToolRun segments = Run({"analyze", room, "--segments", "-q"});
+    ASSERT_EQ(segments.status, 0) << segments.err;
+    EXPECT_EQ(segments.out, "start,end,phoneme\n0,3,sil\n");
+    const ToolRun cues = Run({"analyze", room, "--cues", "-q"});
+    ASSERT_EQ(cues.status, 0) << cues.err;
+    EXPECT_EQ(cues.out, "0.00\tX\n3.00\tX\n");
+    const ToolRun curves = Run({"analyze", room, "--curves", "-q"});
+    ASSERT_EQ(curves.status, 0) << curves.err;
+    std::istringstream rows(curves.out);
+    std::string row;
+    std::getline(rows, row);
+    EXPECT_EQ(row, "frame,time,jaw,A,B,C,D,E,F,G,H,X");
+    size_t frames = 0;
+    for (; std::getline(rows, row); ++frames) {
+        std::vector<double> values;
+        std::istringstream cells(row);
+        for (std::string cell; std::getline(cells, cell, ',');)
+            values.push_back(std::stod(cell));
+        ASSERT_EQ(values.size(), 12u) << row;
+        EXPECT_LT(values[2], 0.01) << row;      // the jaw stays shut
+        EXPECT_GT(values.back(), 0.99) << row;  // at rest
+    }
+    EXPECT_GT(frames, 60u);
+}
+
 TEST_F(ToolCues, FormatsFollowTheOptionOrTheExtension) {
     const std::string profile = CalibratedProfile();
     const std::string phrase = Phrase();

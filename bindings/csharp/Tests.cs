@@ -481,6 +481,54 @@ static class Tests {
         Check(read.ToJson(soundFile) == tool, what + ": read and written again");
     }
 
+    // A mouth follows the labels' gate only once they have heard speech: a tenth of a second of
+    // it and more than the 5 % of the window above the level's percentile (worked as the SDK's
+    // test works them); a room's noise alone leaves it at rest, live and in a baked line.
+    static void MouthRestsInRoomNoise(Vocetta.Library library, Vocetta.Profile profile) {
+        Func<int, float, Vocetta.Frame> frame = (best, volume) => {
+            var scores = new float[profile.Names.Length];
+            for (int p = 0; p < scores.Length; ++p) scores[p] = p == best ? 0.92f : 0.01f;
+            return new Vocetta.Frame {Volume = volume, Best = best, Scores = scores};
+        };
+        int silence = Array.IndexOf(profile.Names, "sil");
+        var labels = new Vocetta.LiveLabels(profile, 100.0);
+        var first = new List<int>();
+        for (int k = 1; k <= 12; ++k) {
+            labels.Update(frame(0, 0.3f));
+            if (labels.MouthGate > 0) first.Add(k);
+        }
+        Check(first.SequenceEqual(new[] {12}) && labels.MouthGate == labels.Gate,
+              "mouth gate after speech from the start: " + string.Join(" ", first));
+        var room = new Vocetta.LiveLabels(profile, 100.0);
+        for (int t = 0; t < 300; ++t) room.Update(frame(silence, 0.003f));
+        Check(room.Gate > 0 && room.MouthGate == 0, "noise alone sets the gate, not the mouth's");
+        first.Clear();
+        for (int k = 1; k <= 20; ++k) {
+            room.Update(frame(0, 0.3f));
+            if (room.MouthGate > 0) first.Add(k);
+        }
+        Check(first.FirstOrDefault() == 18, "mouth gate after noise: from " + first.FirstOrDefault());
+        Check(new Vocetta.LiveLabels(profile, 100.0, 0.02f).MouthGate == 0.02f,
+              "a fixed gate is the mouth's");
+        Check(Vocetta.LiveLabels.MouthSpeechFrames(100.0) == 10 &&
+                  Vocetta.LiveLabels.MouthSpeechFrames(5.0) == 1,
+              "a tenth of a second in frames");
+
+        var hiss = new float[3 * 48000];
+        uint state = 7;
+        for (int i = 0; i < hiss.Length; ++i) {
+            state = state * 1664525u + 1013904223u;
+            hiss[i] = (int)state * 3.0e-12f;  // about -54 dBFS
+        }
+        var baked = Vocetta.CueTrack.Bake(library, profile, hiss, 48000,
+                                          Vocetta.ShapeSet.Cartoon, null, null, true);
+        Check(baked.Cues.Length == 1 && baked.Cues[0].Shape == 8,
+              "room noise alone: " + baked.Cues.Length + " cues");
+        var curves = Vocetta.ShapeCurves.Bake(library, profile, hiss, 48000,
+                                              Vocetta.ShapeSet.Cartoon, 24);
+        Check(curves.Jaw.All(j => j < 0.01f), "room noise alone: the jaw stays shut");
+    }
+
     static void CueBuildingWorkedByHand() {
         var cartoon = Vocetta.ShapeSet.Cartoon;  // A closed 0, C 2, D 3, X rest 8
         Func<Vocetta.MouthCue[], string> show = cues => string.Join(" ", cues.Select(
@@ -737,6 +785,7 @@ static class Tests {
                              "noisy stream, cleaned");
         LiveFramesLeaveNoGarbage(library, profile, samples, rate);
         CueBuildingWorkedByHand();
+        MouthRestsInRoomNoise(library, profile);
         CuesAgainstTheTool(library, profile, noisy, noisyRate, true, Vocetta.ShapeSet.Cartoon,
                            arguments[9], File.ReadAllText(arguments[11]));
         CuesAgainstTheTool(library, profile, noisy, noisyRate, true, Vocetta.ShapeSet.Visemes,

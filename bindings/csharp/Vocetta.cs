@@ -1383,6 +1383,20 @@ public sealed class ViterbiSmoother {
         seen = 0;
     }
 
+    // Every frame's state on the best path, as the tool's pass over a whole recording gives
+    // them, for a smoother whose lag holds every frame but the newest.
+    internal int[] Path() {
+        var path = new int[seen];
+        if (seen == 0 || total.Length == 0) return path;
+        if (seen - 1 > lag) throw new InvalidOperationException("the lag holds fewer frames");
+        int n = total.Length, state = Best();
+        for (int back = 0; back < seen; ++back) {
+            path[seen - 1 - back] = state;
+            if (back + 1 < seen) state = from[((newest + lag - back) % lag) * n + state];
+        }
+        return path;
+    }
+
     int Best() {
         int best = 0;
         for (int s = 1; s < total.Length; ++s) {
@@ -1415,7 +1429,29 @@ public sealed class LiveLabels {
     readonly int[] best;
     readonly string[] names;
     readonly int silence;
+    readonly bool[] sound;   // whether each of the last lag + 1 frames had sound
+    readonly bool[] spoken;  // the labels of the level's window, a ring from `spokenOldest`
+    readonly int mouthSpeech;
+    int spokenOldest, spokenCount, speechFrames;
     long seen;
+
+    // How much speech the labels must have found within the level's window before a mouth rests
+    // under the gate (MouthGate), as the host SDK asks: a level heard from a room's noise alone
+    // puts the gate 30 dB under that noise, and a mouth then talks through every pause.
+    public const double MouthSpeechSeconds = 0.1;
+
+    // MouthSpeechSeconds in frames, at least 1.
+    public static int MouthSpeechFrames(double framesPerSecond) {
+        double frames = MouthSpeechSeconds * framesPerSecond;
+        return frames > 1 ? (int)Math.Round(frames, MidpointRounding.AwayFromZero) : 1;
+    }
+
+    // Whether labels say a line holds speech enough for its level to be speech's: at least
+    // MouthSpeechFrames of it, and more than the share of the frames above the level's
+    // percentile (0.95). Counts frames with sound only.
+    internal static bool HeardSpeech(int speechFrames, int soundingFrames, int enough) {
+        return speechFrames >= enough && speechFrames > (1.0 - 0.95) * soundingFrames;
+    }
 
     // `fixedGate`: a volume under which frames are silence, or null for a LevelGate of
     // `gateDb` under the level of the last `windowSeconds`. The switch cost is the tool's: 2,
@@ -1429,6 +1465,8 @@ public sealed class LiveLabels {
             this.fixedGate = fixedGate.Value;
         } else {
             level = new LevelGate(framesPerSecond, gateDb, 0.95, windowSeconds);
+            spoken = new bool[level.WindowFrames];
+            mouthSpeech = MouthSpeechFrames(framesPerSecond);
         }
         this.smoothing = smoothing;
         this.lag = smoothing ? lag : 0;
@@ -1441,14 +1479,25 @@ public sealed class LiveLabels {
         row = new float[names.Length];
         silent = new bool[this.lag + 1];
         best = new int[this.lag + 1];
+        sound = new bool[this.lag + 1];
     }
 
     // The profile's phonemes, then "sil" when it has none: what the labels index.
     public string[] Names { get { return names; } }
     public int Silence { get { return silence; } }
     public int Lag { get { return lag; } }
-    // The gate the newest frame met, for the mouth (MouthShapes.SetVolumes).
+    // The gate the newest frame met.
     public float Gate { get { return level != null ? level.Gate : fixedGate; } }
+    // The gate for a mouth (MouthShapes.SetVolumes(gate, gate x LoudOverSilence)): Gate while
+    // the labels of the level's window (its frames with sound) hold MouthSpeechSeconds of speech,
+    // and more of it than the window's share above the level's percentile; otherwise 0, for the
+    // mouth's own fixed levels. A fixed gate always.
+    public float MouthGate {
+        get {
+            if (level == null) return fixedGate;
+            return HeardSpeech(speechFrames, spokenCount, mouthSpeech) ? level.Gate : 0.0f;
+        }
+    }
 
     // One frame; returns the label of the frame Lag updates back, -1 while fewer have come.
     public int Update(Frame frame) {
@@ -1456,6 +1505,8 @@ public sealed class LiveLabels {
         int slot = (int)(seen % silent.Length);
         silent[slot] = ViterbiSmoother.Silent(profile, frame, gate);
         best[slot] = frame.Best;
+        sound[slot] = !float.IsNaN(frame.Volume) && !float.IsInfinity(frame.Volume) &&
+                      frame.Volume > 0;
         ++seen;
         int smoothed = -1;
         if (smoothing) {
@@ -1463,7 +1514,21 @@ public sealed class LiveLabels {
             smoothed = smoother.Update(row);
         }
         if (seen <= lag) return -1;
-        return Label((int)((seen - 1 - lag) % silent.Length), smoothed);
+        int labelled = (int)((seen - 1 - lag) % silent.Length);
+        int label = Label(labelled, smoothed);
+        if (spoken != null && sound[labelled]) Heard(label != silence);
+        return label;
+    }
+
+    void Heard(bool speech) {
+        if (spokenCount == spoken.Length) {
+            if (spoken[spokenOldest]) --speechFrames;
+            spoken[spokenOldest] = speech;
+            spokenOldest = (spokenOldest + 1) % spoken.Length;
+        } else {
+            spoken[(spokenOldest + spokenCount++) % spoken.Length] = speech;
+        }
+        if (speech) ++speechFrames;
     }
 
     // At the end of a stream: the labels of its last frames that Update has not given, oldest
@@ -1918,7 +1983,7 @@ public sealed class CueTrack {
                                 double gateDb = -30.0, string buildSuffix = "") {
         var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
                                       buildSuffix);
-        var shapes = new MouthShapes(profile, set, mouth ?? MouthFor(line.Gate));
+        var shapes = new MouthShapes(profile, set, mouth ?? MouthFor(line.MouthGate));
         var winners = new int[line.Times.Length];
         for (int i = 0; i < winners.Length; ++i) {
             shapes.Update(line.Scores[i], line.Volumes[i], line.HopSeconds);
@@ -2184,7 +2249,7 @@ public sealed class ShapeCurves {
                                    double gateDb = -30.0, string buildSuffix = "") {
         var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
                                       buildSuffix);
-        return Build(new MouthShapes(profile, set, mouth ?? MouthFor(line.Gate)), line.Times,
+        return Build(new MouthShapes(profile, set, mouth ?? MouthFor(line.MouthGate)), line.Times,
                      line.Volumes, line.Scores, line.HopSeconds, line.Duration, fps);
     }
 
@@ -2280,6 +2345,10 @@ internal sealed class LineFrames {
     public float[][] Scores;  // per frame, one per phoneme
     public double HopSeconds, Duration;
     public float Gate;        // the recording's silence level
+    // The level the mouth rests under: Gate, unless the recording's labels found too little
+    // speech for its level to be speech's (LiveLabels.MouthGate's rule over the whole line, as
+    // the tool has it); then the mouth's own fixed level, so that room noise alone rests it.
+    public float MouthGate;
 
     public static LineFrames Analyse(Library library, Profile profile, float[] samples,
                                      int sampleRate, bool cleanNoise, double gateDb,
@@ -2288,20 +2357,49 @@ internal sealed class LineFrames {
         var times = new List<double>();
         var volumes = new List<float>();
         var scores = new List<float[]>();
+        var bests = new List<int>();
         Action<Frame> keep = frame => {
             times.Add(frame.Time);
             volumes.Add(frame.Volume);
             scores.Add((float[])frame.Scores.Clone());
+            bests.Add(frame.Best);
         };
         using (var analyzer = new Analyzer(library, profile, sampleRate, hop, buildSuffix,
                                            cleanNoise)) {
             analyzer.Push(samples, samples.Length, keep);
             analyzer.Finish(keep);
         }
-        return new LineFrames {Times = times.ToArray(), Volumes = volumes.ToArray(),
-                               Scores = scores.ToArray(), HopSeconds = (double)hop / sampleRate,
-                               Duration = (double)samples.Length / sampleRate,
-                               Gate = LevelGate.OfRecording(volumes, gateDb)};
+        var line = new LineFrames {Times = times.ToArray(), Volumes = volumes.ToArray(),
+                                   Scores = scores.ToArray(), HopSeconds = (double)hop / sampleRate,
+                                   Duration = (double)samples.Length / sampleRate,
+                                   Gate = LevelGate.OfRecording(volumes, gateDb)};
+        line.MouthGate = line.HeardSpeech(profile, bests, (double)sampleRate / hop)
+                             ? line.Gate
+                             : new MouthSettings().SilenceVolume;
+        return line;
+    }
+
+    // The tool's labels of the whole line (its gate, a switch cost of 2), counted as
+    // LiveLabels.MouthGate counts a window's.
+    bool HeardSpeech(Profile profile, List<int> bests, double framesPerSecond) {
+        var smoother = new ViterbiSmoother(ViterbiSmoother.StateCount(profile), 2.0f,
+                                           Math.Max(1, Times.Length - 1));
+        var row = new float[smoother.States];
+        for (int t = 0; t < Times.Length; ++t) {
+            var frame = new Frame {Volume = Volumes[t], Best = bests[t], Scores = Scores[t]};
+            ViterbiSmoother.FrameRow(profile, frame, Gate, row);
+            smoother.Update(row);
+        }
+        int[] labels = smoother.Path();
+        int silence = ViterbiSmoother.SilenceIndex(profile), sounding = 0, speech = 0;
+        for (int t = 0; t < labels.Length; ++t) {
+            if (float.IsNaN(Volumes[t]) || float.IsInfinity(Volumes[t]) || !(Volumes[t] > 0))
+                continue;
+            ++sounding;
+            if (labels[t] != silence) ++speech;
+        }
+        return LiveLabels.HeardSpeech(speech, sounding,
+                                      LiveLabels.MouthSpeechFrames(framesPerSecond));
     }
 }
 

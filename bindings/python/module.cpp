@@ -102,16 +102,23 @@ class Mouth {
         : mouth_(Map(profile, shapes),
                  Host::MouthSettings{attackSeconds, releaseSeconds, sharpness, silenceVolume,
                                      loudVolume, closedMargin, lipMargin, closedDipDb, lipDipDb,
-                                     dipWindowSeconds}) {}
+                                     dipWindowSeconds}),
+          silenceVolume_(silenceVolume),
+          loudVolume_(loudVolume) {}
 
     const Host::ShapeMap& map() const { return mouth_.Map(); }  // never changes
     size_t phonemes() const { return static_cast<size_t>(map().phonemes); }
     size_t shapeCount() const { return static_cast<size_t>(map().shapes); }
 
     // One frame; what it gave is appended to `weights`, `jaw` and `dominant` when they are given.
-    // The gate a stream's level gives, as the mouth's rest level from the next frame on.
+    // The gate a stream's level gives (LiveLabels::MouthGate), as the mouth's rest level from
+    // the next frame on; 0 returns it to the levels it was made with.
     void FollowGate(float gate) {
-        if (gate > 0) SetVolumes(gate, gate * Host::kLoudOverSilence);
+        if (gate > 0) {
+            SetVolumes(gate, gate * Host::kLoudOverSilence);
+        } else {
+            SetVolumes(silenceVolume_, loudVolume_);
+        }
     }
 
     void SetVolumes(float silenceVolume, float loudVolume) {
@@ -188,6 +195,7 @@ class Mouth {
 
     mutable std::mutex lock_;
     Host::MouthShapes mouth_;
+    float silenceVolume_, loudVolume_;  // as made, for a stream that has not found speech
 };
 
 // Every frame an analyzer has given so far, labelled as it came (a fixed gate or one under the
@@ -317,7 +325,8 @@ class Analyzer {
             // frames pushed later wait until the labels reach them again.
             const std::string* label = stream_.Next(analysis_, index);
             if (label && index - stream_.Lag() == labels_.size()) labels_.push_back(*label);
-            if (mouth_ && stream_.Live().FollowsLevel()) mouth_->FollowGate(stream_.Live().Gate());
+            if (mouth_ && stream_.Live().FollowsLevel())
+                mouth_->FollowGate(stream_.Live().MouthGate());
             if (mouth_)
                 mouth_->Step(frame.scores, frame.volume, elapsed_, &weights_, &jaw_, &dominant_);
         };
@@ -455,7 +464,9 @@ RecordingMouth MouthOfRecording(const Profile& profile,
     Tool::LabelSettings labelling;
     labelling.absoluteDb = silenceDb;
     labelling.gateDb = gateDb;
-    mouth.settings = Host::CueTrackSettingsFrom(arguments, Tool::GateVolume(analysis, labelling));
+    mouth.settings = Host::CueTrackSettingsFrom(
+        arguments, Tool::MouthSilenceVolume(Tool::LabelFrames(profile, analysis, labelling),
+                                            analysis, labelling));
     mouth.map = Host::ProfileShapeMap(profile, mouth.settings.set, "profile");
     Tool::Recording recording;
     recording.sampleRate = sampleRate;

@@ -37,6 +37,15 @@ void LabelRow(bool silent, std::span<const float> scores, int silence, std::span
         row[p] = LogScore(scores[p]);
 }
 
+size_t MouthSpeechFrames(double framesPerSecond) {
+    const double frames = kMouthSpeechSeconds * framesPerSecond;
+    return frames > 1 ? static_cast<size_t>(std::lround(frames)) : 1;
+}
+
+bool HeardSpeech(size_t speech, size_t sounding, size_t enough, double percentile) {
+    return speech >= enough && double(speech) > (1.0 - percentile) * double(sounding);
+}
+
 LiveLabels::LiveLabels(const Profile& profile, double framesPerSecond,
                        const LiveLabelSettings& settings)
     : phonemes_(profile.phonemes.size()),
@@ -53,10 +62,16 @@ LiveLabels::LiveLabels(const Profile& profile, double framesPerSecond,
         }
     } else {
         level_.emplace(framesPerSecond, settings.level);
+        // The level's window, as LevelGate sizes it (it has checked the product).
+        spoken_.assign(
+            static_cast<size_t>(std::lround(settings.level.windowSeconds * framesPerSecond)), 0);
+        mouthSpeech_ = MouthSpeechFrames(framesPerSecond);
+        percentile_ = settings.level.percentile;
     }
     names_ = LabelNames(profile, silence_);
     silent_.assign(lag_ + 1, 0);
     best_.assign(lag_ + 1, -1);
+    sound_.assign(lag_ + 1, 0);
     row_.resize(names_.size());
     smoother_ = ViterbiSmoother(names_.size(), settings.switchCost, lag_);
 }
@@ -74,6 +89,7 @@ int LiveLabels::Update(float volume, int best, std::span<const float> scores) {
     const size_t slot = seen_ % silent_.size();
     silent_[slot] = silent;
     best_[slot] = best;
+    sound_[slot] = std::isfinite(volume) && volume > 0;
     ++seen_;
     int smoothed = -1;
     if (smoothing_) {
@@ -81,7 +97,27 @@ int LiveLabels::Update(float volume, int best, std::span<const float> scores) {
         smoothed = smoother_.Update(row_.data());
     }
     if (seen_ <= lag_) return -1;
-    return Label((seen_ - 1 - lag_) % silent_.size(), smoothed);
+    const size_t labelled = (seen_ - 1 - lag_) % silent_.size();
+    const int label = Label(labelled, smoothed);
+    if (!spoken_.empty() && sound_[labelled]) Heard(label != silence_);
+    return label;
+}
+
+void LiveLabels::Heard(bool speech) {
+    if (spokenCount_ == spoken_.size()) {
+        speechFrames_ -= spoken_[spokenOldest_];
+        spoken_[spokenOldest_] = speech;
+        spokenOldest_ = (spokenOldest_ + 1) % spoken_.size();
+    } else {
+        spoken_[(spokenOldest_ + spokenCount_++) % spoken_.size()] = speech;
+    }
+    speechFrames_ += speech;
+}
+
+float LiveLabels::MouthGate() const {
+    if (!level_) return fixedGate_;
+    return HeardSpeech(speechFrames_, spokenCount_, mouthSpeech_, percentile_) ? level_->Gate()
+                                                                               : 0.0f;
 }
 
 std::vector<int> LiveLabels::Finish() const {
@@ -96,6 +132,7 @@ void LiveLabels::Reset() {
     if (level_) level_->Reset();
     smoother_.Reset();
     seen_ = 0;
+    spokenOldest_ = spokenCount_ = speechFrames_ = 0;
 }
 
 }  // namespace Vocetta::Host

@@ -285,16 +285,16 @@ int RunAnalyze(const Arguments& arguments) {
                 return;
             }
             const FrameLabels labels = LabelFrames(profile, analysis, labelling);
+            const auto mouthOf = [&] {
+                return MouthFromOptions(mouthArguments,
+                                        MouthSilenceVolume(labels, analysis, labelling));
+            };
             const std::string text =
-                cues     ? FormatCues(BuildCueTrack(shapeMap,
-                                                    MouthFromOptions(mouthArguments, labels.gateVolume),
-                                                    recording, analysis),
+                cues     ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis),
                                       cueFormat, layout)
-                : curves ? Host::FormatCurves(
-                               BuildShapeCurves(shapeMap,
-                                                MouthFromOptions(mouthArguments, labels.gateVolume),
-                                                recording, analysis, options.fps),
-                               curveFormat)
+                : curves ? Host::FormatCurves(BuildShapeCurves(shapeMap, mouthOf(), recording,
+                                                               analysis, options.fps),
+                                              curveFormat)
                 : segments
                     ? FormatSegments(recording, MergeSegments(labels, analysis, minSegment), format)
                     : FormatFrames(profile, recording, analysis, labels, format);

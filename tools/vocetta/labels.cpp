@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "vocetta/mouth_shapes.hpp"
+
 namespace Vocetta::Tool {
 
 namespace {
@@ -29,6 +31,22 @@ float GateVolume(const Analysis& analysis, const LabelSettings& settings) {
     const auto rank = static_cast<size_t>(kLevelPercentile * double(volumes.size() - 1) + 0.5);
     std::nth_element(volumes.begin(), volumes.begin() + static_cast<long>(rank), volumes.end());
     return static_cast<float>(volumes[rank] * std::pow(10.0, settings.gateDb / 20.0));
+}
+
+float MouthSilenceVolume(const FrameLabels& labels, const Analysis& analysis,
+                         const LabelSettings& settings) {
+    if (settings.absoluteDb) return labels.gateVolume;
+    size_t sounding = 0, speech = 0;
+    for (size_t frame = 0; frame < labels.frames.size(); ++frame) {
+        const float volume = analysis.frames[frame].volume;
+        if (!(std::isfinite(volume) && volume > 0)) continue;
+        ++sounding;
+        speech += labels.Name(frame) != kSilenceLabel;
+    }
+    const size_t enough = Host::MouthSpeechFrames(double(analysis.sampleRate) / analysis.hop);
+    return Host::HeardSpeech(speech, sounding, enough, kLevelPercentile)
+               ? labels.gateVolume
+               : Host::MouthSettings{}.silenceVolume;
 }
 
 size_t StreamLagFrames(double lagMs, int hop, int sampleRate) {

@@ -70,6 +70,13 @@ struct FrameLabels {
 // The volume below which frames of `analysis` are silence under `settings`.
 float GateVolume(const Analysis& analysis, const LabelSettings& settings);
 
+// The volume a recording's mouth rests under (MouthSettings::silenceVolume): the labels' gate,
+// unless that gate follows the recording's level and the labels found too little speech for the
+// level to be speech's (Host::LiveLabels::MouthGate's rule, over the whole recording): then the
+// mouth's own fixed level, so that a recording of room noise alone leaves the mouth at rest.
+float MouthSilenceVolume(const FrameLabels& labels, const Analysis& analysis,
+                         const LabelSettings& settings);
+
 // Labels every frame: silence when the frame is below the gate or the job scored nothing
 // (digital silence), otherwise the profile's phonemes by their scores, as one smoothed track or
 // frame by frame.

@@ -266,7 +266,10 @@ class Analyzer:
     `mouth` (None, a shape set's name or a MouthShapes for the same profile) is driven by every
     frame: read `analyzer.mouth.weights`, `.jaw` and `.shape` after each push for real time,
     and the frames carry them too. With `gate_db` the mouth rests under that gate and opens
-    fully 28 dB above it (its set_volumes, every frame), so a quiet talker moves it alike.
+    fully 28 dB above it (its set_volumes, every frame), so a quiet talker moves it alike, once
+    the labels have heard a tenth of a second of speech in the level's window; until then, and
+    when a room's noise alone fills the window, it keeps the levels it was made with, so that it
+    does not talk through the noise.
 
     `clean_noise` takes the steady background noise out of the samples before the analysis, as
     `vocetta analyze` does by default (the SDK's NoiseCleaner): better in hiss, hum or room

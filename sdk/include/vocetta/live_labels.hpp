@@ -40,6 +40,20 @@ bool SilentFrame(float volume, float gate, int best, std::span<const float> scor
 // state a profile without one gets added.
 void LabelRow(bool silent, std::span<const float> scores, int silence, std::span<float> row);
 
+// How much speech the labels must have found, within the window the level looks back over,
+// before a mouth rests under the gate (LiveLabels::MouthGate). A level heard from a room's noise
+// alone puts the gate 30 dB under that noise, and a mouth that takes everything above the gate
+// for speech then talks through every pause. The labels of pure noise stray into speech for a
+// frame or two in 10 s; a word lasts longer than this. The level is speech's only while more of
+// the window is speech than lies above its percentile, so that is asked as well.
+inline constexpr double kMouthSpeechSeconds = 0.1;
+// kMouthSpeechSeconds in frames at `framesPerSecond`, at least 1.
+size_t MouthSpeechFrames(double framesPerSecond);
+// Whether `speech` frames labelled speech among `sounding` frames with sound are speech enough
+// for the `percentile` of their volumes to be speech's level: at least `enough` of them, and
+// more than the share of the frames above the percentile.
+bool HeardSpeech(size_t speech, size_t sounding, size_t enough, double percentile);
+
 struct LiveLabelSettings {
     std::optional<float> fixedGate;  // a volume: quieter frames are silence; none: `level`
     LevelGateSettings level;         // the gate under the level heard so far
@@ -69,12 +83,18 @@ class LiveLabels {
     const std::vector<std::string>& Names() const { return names_; }
     int Silence() const { return silence_; }
     size_t Lag() const { return lag_; }
-    // The gate the newest frame met (a volume), for the mouth (MouthShapes::SetVolumes).
+    // The gate the newest frame met (a volume).
     float Gate() const { return level_ ? level_->Gate() : fixedGate_; }
+    // The gate for a mouth (MouthShapes::SetVolumes(gate, gate * kLoudOverSilence)): Gate()
+    // while the labels of the level's window (its frames with sound) hold kMouthSpeechSeconds of
+    // speech, and more of it than the window's share above the level's percentile; otherwise 0,
+    // for the mouth's own fixed levels. A fixed gate always.
+    float MouthGate() const;
     bool FollowsLevel() const { return level_.has_value(); }
 
   private:
     int Label(size_t slot, int smoothed) const;
+    void Heard(bool speech);  // one more labelled frame with sound into the window
 
     std::vector<std::string> names_;
     size_t phonemes_;
@@ -86,6 +106,12 @@ class LiveLabels {
     // The last lag + 1 frames, a ring: whether each was silent, and its own best phoneme.
     std::vector<unsigned char> silent_;
     std::vector<int> best_;
+    std::vector<unsigned char> sound_;  // and whether it had sound (the level's frames)
+    // Whether each labelled frame with sound of the level's window was labelled speech, a ring
+    // from `spokenOldest_`, and how many were.
+    std::vector<unsigned char> spoken_;
+    size_t spokenOldest_ = 0, spokenCount_ = 0, speechFrames_ = 0, mouthSpeech_ = 1;
+    double percentile_ = 0;  // the level's
     size_t seen_ = 0;
     std::vector<float> row_;  // the frame's log scores for the smoother
     ViterbiSmoother smoother_;
