@@ -14,6 +14,11 @@ scripts/make-corpus.py, which writes the validation voices' sentences there), ru
   closures steps inside m, b and p that get A (closed lips)                   goal >= 50 %
   lips     steps inside f and v that get G (teeth on the lip)                  no goal, shown
 
+--takes FOLDER measures the sustained takes of a corpus condition instead (labels.csv beside them,
+as scripts/make-corpus.py writes validation/CONDITION): the steps inside each labelled stretch of
+100 ms or more, 50 ms in from its edges; A I U E O count as vowels, sil as pauses, M as closures
+and FV as lips. The noisy conditions show what a pause full of noise does to the mouth.
+
 --diagnose shows where the vowel steps that are not open went (the shape shown, whether the frames
 already showed it or the cue building did, per vowel and per voice).
 
@@ -24,6 +29,7 @@ largest sum); use it on validation voices only.
 """
 import argparse
 import collections
+import csv
 import itertools
 import json
 import os
@@ -98,10 +104,33 @@ def cues_of(tool, files, options):
     return cues
 
 
-def steps(wav):
-    """(category, phone, time) of every 10-ms step inside a scored phone of the sentence."""
-    for start, end, phone in read_pho(os.path.splitext(wav)[0] + ".pho"):
-        name = category(phone, start, end)
+TAKE_CATEGORIES = {"A": "vowels", "I": "vowels", "U": "vowels", "E": "vowels", "O": "vowels",
+                   "sil": "pauses", "M": "closures", "FV": "lips"}
+TAKE_MARGIN = 0.05
+
+
+def take_segments(folder):
+    """Each take's labelled stretches (start, end, category) of 100 ms or more, the margin off
+    both edges, by its WAV path."""
+    segments = collections.defaultdict(list)
+    with open(os.path.join(folder, "labels.csv"), newline="") as f:
+        for row in csv.DictReader(f):
+            start, end = float(row["start"]), float(row["end"])
+            name = TAKE_CATEGORIES.get(row["label"])
+            if name and end - start >= 0.1 - 1e-9:
+                segments[os.path.join(folder, row["file"])].append(
+                    (start + TAKE_MARGIN, end - TAKE_MARGIN, name))
+    return segments
+
+
+def steps(wav, takes=None):
+    """(category, phone, time) of every 10-ms step inside a scored phone of the sentence, or of
+    the take's stretches when `takes` has it."""
+    stretches = (takes[wav] if takes is not None else
+                 [(start, end, phone) for start, end, phone in
+                  read_pho(os.path.splitext(wav)[0] + ".pho")])
+    for start, end, phone in stretches:
+        name = phone if takes is not None else category(phone, start, end)
         if name is None:
             continue
         k = int(start * 100)
@@ -115,12 +144,12 @@ def steps(wav):
             yield name, phone, t
 
 
-def measure(tool, files, options):
+def measure(tool, files, options, takes=None):
     cues = cues_of(tool, files, options)
     hits = {name: 0 for name in MEASURES}
     counts = {name: 0 for name in MEASURES}
     for wav in files:
-        for name, _, t in steps(wav):
+        for name, _, t in steps(wav, takes):
             shape = shape_at(cues[wav], t)
             counts[name] += 1
             hits[name] += (shape in OPEN if name == "vowels" else
@@ -177,11 +206,21 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--speech", default=os.path.join(ROOT, "build/corpus/validation/speech"))
     parser.add_argument("--tool", default=os.path.join(ROOT, "build/vocetta"))
+    parser.add_argument("--takes", help="a folder of sustained takes with labels.csv instead")
     parser.add_argument("--search", action="store_true")
     parser.add_argument("--diagnose", action="store_true",
                         help="where the vowel steps that are not open went")
     parser.add_argument("extra", nargs="*", help="further options for vocetta analyze")
     arguments = parser.parse_args()
+    if arguments.takes:
+        takes = take_segments(arguments.takes)
+        files = sorted(takes)
+        if not files:
+            sys.exit(arguments.takes + ": no labelled takes (labels.csv)")
+        print("%d takes of %s" % (len(files), arguments.takes))
+        print(line("defaults " + " ".join(arguments.extra),
+                   measure(arguments.tool, files, arguments.extra, takes)))
+        return
     files = sorted(os.path.join(arguments.speech, name) for name in os.listdir(arguments.speech)
                    if name.endswith(".wav") and
                    os.path.exists(os.path.join(arguments.speech, name[:-4] + ".pho")))

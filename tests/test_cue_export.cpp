@@ -135,6 +135,48 @@ TEST(CueTracks, ShortRestsInsideSpeechCloseTheLips) {
     EXPECT_EQ(cues(), "0.00\tD\n0.20\tX\n0.28\tD\n0.48\tX\n");
 }
 
+// A loud frame opens the mouth whatever its scores say, unless the labels call it silence: the
+// noise of a pause above the gate, scored as silence and M, then rests instead of talking. The
+// same frames, only marked, give the rest; marks that do not match the frames are refused.
+TEST(CueTracks, FramesTheLabelsCallSilenceRestTheMouth) {
+    const Host::Profile profile = Host::DefaultProfile();
+    Frames frames(profile, {{"A", 20}, {"sil", 10}, {"A", 20}});
+    for (size_t frame = 20; frame < 30; ++frame) {  // the pause: loud noise, a little like m
+        frames.scores[frame * 9 + 5] = 0.3f;
+        frames.scores[frame * 9 + 8] = 0.7f;
+    }
+    const Host::ShapeMap map = Host::ProfileShapeMap(profile, Host::ShapeSet::Cartoon, "default");
+    Host::CueArguments arguments;
+    arguments.closureMs = 0;
+    const Host::CueTrackSettings settings = Host::CueTrackSettingsFrom(arguments, 0.01f);
+    const auto cues = [&](const Host::CueFrames& view) {
+        return FormatCues(Host::BuildCueTrack(map, settings, view, "", 0.5), CueFormat::Tsv, {});
+    };
+    EXPECT_EQ(cues(frames.View()), "0.00\tD\n0.20\tA\n0.30\tD\n0.50\tX\n");
+    std::vector<unsigned char> silence(50, 0);
+    std::fill(silence.begin() + 20, silence.begin() + 30, 1);
+    Host::CueFrames marked = frames.View();
+    marked.silence = silence;
+    EXPECT_EQ(cues(marked), "0.00\tD\n0.20\tX\n0.30\tD\n0.50\tX\n");
+    const Host::ShapeCurves curves =
+        Host::BuildShapeCurves(map, settings.mouth, marked, "", 0.5, 100);
+    EXPECT_EQ(curves.jaw[25], 0.0f);  // 0.25 s, inside the pause: shut
+    EXPECT_GT(curves.jaw[10], 0.5f);  // 0.10 s, "ah"
+    marked.silence = std::span(silence).first(49);
+    EXPECT_THROW(cues(marked), Host::CueError);
+    // The mouth alone: a loud "ah" marked silence rests it at once.
+    Host::MouthSettings at;
+    at.attackSeconds = at.releaseSeconds = 0;
+    Host::MouthShapes mouth(map, at);
+    const std::span<const float> ah(frames.scores.data(), 9);
+    mouth.Update(ah, 0.1f, 0.01);
+    EXPECT_EQ(mouth.Dominant(), 3);  // D
+    mouth.Update(ah, 0.1f, 0.01, true);
+    EXPECT_EQ(mouth.Dominant(), Host::RestShape(map.set));
+    EXPECT_EQ(mouth.Jaw(), 0.0f);
+    EXPECT_EQ(mouth.Weights()[static_cast<size_t>(Host::RestShape(map.set))], 1.0f);
+}
+
 TEST(CueTracks, FramesThatDoNotMatchTheProfileAreRefused) {
     const Host::Profile profile = Host::DefaultProfile();
     const Frames frames(profile, {{"A", 3}});

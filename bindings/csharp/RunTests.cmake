@@ -15,6 +15,8 @@ run(${MCS} -nologo -warnaserror -main:Tests -r:System.Core -out:${WORK}/vocetta-
 run(${SOX} ${RECORDING} -b 16 -e signed-integer ${WORK}/recording.wav)
 run(${TOOL} analyze -q --keep-noise --no-smoothing --silence -40 ${WORK}/recording.wav
     -o ${WORK}/tool.csv)
+# Its labels of the whole recording under the same gate, smoothed: where its cues rest the mouth.
+run(${TOOL} analyze -q --keep-noise --silence -40 ${WORK}/recording.wav -o ${WORK}/labels.csv)
 run(${MONO} ${WORK}/vocetta-sample.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav)
 file(WRITE ${WORK}/sample.csv "${out}")
 # The host's symbol as the public header names it, for the tests to compare.
@@ -64,5 +66,5 @@ run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recor
     ${WORK}/tool.csv ${WORK}/sample.csv ${symbol} ${WORK}/cartoon.tsv ${WORK}/visemes.tsv
     ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv ${WORK}/noisy-cartoon.json
     ${WORK}/noisy-visemes.json ${WORK}/cartoon.json ${WORK}/noisy-curves.csv ${WORK}/curves.json
-    ${WORK}/adapted.json)
+    ${WORK}/adapted.json ${WORK}/labels.csv)
 message(STATUS "${out}")

@@ -69,15 +69,17 @@ static class Sample {
     // A mouth over the recording, frame by frame: time, shape shown, jaw, every shape's weight.
     public static string Mouth(Vocetta.Library library, Vocetta.Profile profile, float[] samples,
                                int sampleRate, double hopMs, Vocetta.ShapeSet set,
-                               Vocetta.MouthSettings settings = null) {
+                               Vocetta.MouthSettings settings = null, bool[] silence = null) {
         var culture = CultureInfo.InvariantCulture;
         int hop = Math.Max(1, (int)Math.Round(hopMs / 1000.0 * sampleRate,
                                               MidpointRounding.AwayFromZero));
         var mouth = new Vocetta.MouthShapes(profile, set, settings);
         double elapsed = (double)hop / sampleRate;
         var text = new StringBuilder("time,shape,jaw," + string.Join(",", mouth.ShapeNames) + "\n");
+        int index = 0;  // `silence`: the frames, in order, that a line's labels call silence
         Action<Vocetta.Frame> write = frame => {
-            mouth.Update(frame, elapsed);
+            mouth.Update(frame, elapsed, silence != null && index < silence.Length && silence[index]);
+            ++index;
             text.Append(frame.Time.ToString("R", culture)).Append(',').Append(mouth.DominantName);
             text.Append(',').Append(mouth.Jaw.ToString("R", culture));
             foreach (float weight in mouth.Weights) text.Append(',').Append(weight.ToString("R", culture));

@@ -1552,7 +1552,8 @@ public sealed class LiveLabels {
 // job's phoneme scores and the block's volume and gives one weight per shape of a set, smoothed
 // with separate attack and release times, sharpened so that the winning shape dominates, plus a
 // jaw opening that follows the volume; the same arithmetic as the host SDK's mouth-shape layer,
-// so that a C# engine shows the shapes the tool's cues show. Update neither allocates nor locks:
+// so that a C# engine shows the shapes the tool's cues show (given their labels' silence marks:
+// Update's `silence`). Update neither allocates nor locks:
 //
 //     var mouth = new Vocetta.MouthShapes(profile, Vocetta.ShapeSet.Cartoon);
 //     analyzer.Push(block, count, frame => mouth.Update(frame, hopSeconds));
@@ -1792,13 +1793,15 @@ public sealed class MouthShapes {
             throw new VocettaException("the loud volume must be finite and above the silence volume");
     }
 
-    public void Update(Frame frame, double elapsedSeconds) {
-        Update(frame.Scores, frame.Volume, elapsedSeconds);
+    public void Update(Frame frame, double elapsedSeconds, bool silence = false) {
+        Update(frame.Scores, frame.Volume, elapsedSeconds, silence);
     }
 
     // One frame: one score per phoneme (the job's, normalised, or all 0 when it found nothing),
-    // the block's volume and the time since the previous frame.
-    public void Update(float[] scores, float volume, double elapsedSeconds) {
+    // the block's volume and the time since the previous frame. `silence`: the labels call the
+    // frame silence (a whole line's smoothed track, as its cues have it), and the mouth rests
+    // however loud it is.
+    public void Update(float[] scores, float volume, double elapsedSeconds, bool silence = false) {
         // The loudest of the window is the oldest volume kept: each frame drops the volumes
         // before it that are no louder than its own, and those that left the window.
         double elapsed = Math.Max(0.0, elapsedSeconds);
@@ -1828,7 +1831,8 @@ public sealed class MouthShapes {
         for (int p = 0; p < n; ++p) {
             if (Usable(scores[p])) total += scores[p];
         }
-        bool heard = volume >= settings.SilenceVolume && total > 0 && !double.IsInfinity(total);
+        bool heard = !silence && volume >= settings.SilenceVolume && total > 0 &&
+                     !double.IsInfinity(total);
         double jawTarget = 0;
         if (heard) {
             for (int p = 0; p < n; ++p) {
@@ -1839,8 +1843,8 @@ public sealed class MouthShapes {
             // 0 at the silence level, 1 at the loud level, on a logarithmic scale. A loud block
             // is not a mouth at rest, whatever the scores say, so the rest shape keeps only the
             // share the volume leaves it.
-            double silence = Math.Max((double)settings.SilenceVolume, 1e-10);
-            double loudness = Math.Log(volume / silence) / Math.Log(settings.LoudVolume / silence);
+            double quiet = Math.Max((double)settings.SilenceVolume, 1e-10);
+            double loudness = Math.Log(volume / quiet) / Math.Log(settings.LoudVolume / quiet);
             loudness = Math.Min(Math.Max(loudness, 0.0), 1.0);
             float restBefore = target[rest];
             target[rest] = (float)(target[rest] * (1.0 - loudness));
@@ -1986,7 +1990,7 @@ public sealed class CueTrack {
         var shapes = new MouthShapes(profile, set, mouth ?? MouthFor(line.MouthGate));
         var winners = new int[line.Times.Length];
         for (int i = 0; i < winners.Length; ++i) {
-            shapes.Update(line.Scores[i], line.Volumes[i], line.HopSeconds);
+            shapes.Update(line.Scores[i], line.Volumes[i], line.HopSeconds, line.Silence[i]);
             winners[i] = shapes.Dominant;
         }
         return new CueTrack {Set = set, Duration = line.Duration,
@@ -2250,27 +2254,30 @@ public sealed class ShapeCurves {
         var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
                                       buildSuffix);
         return Build(new MouthShapes(profile, set, mouth ?? MouthFor(line.MouthGate)), line.Times,
-                     line.Volumes, line.Scores, line.HopSeconds, line.Duration, fps);
+                     line.Volumes, line.Scores, line.HopSeconds, line.Duration, fps, line.Silence);
     }
 
     // Frame k reads the mouth those frames drive at k / fps seconds, linear between the two frame
     // centres around it, from rest at 0 s and held after the last centre: the host SDK's
-    // arithmetic. `mouth` is driven from where it is (a new one rests).
+    // arithmetic. `mouth` is driven from where it is (a new one rests); `silence`, one per frame
+    // or null, marks the frames the labels call silence.
     public static ShapeCurves Build(MouthShapes mouth, double[] times, float[] volumes,
                                     float[][] scores, double hopSeconds, double duration,
-                                    int fps) {
+                                    int fps, bool[] silence = null) {
         if (fps < 1) throw new VocettaException("the frame rate must be at least 1");
         if (!(duration >= 0 && duration <= 86400)) {
             throw new VocettaException("curves last 0 to 86400 seconds, not " + duration);
         }
-        if (volumes.Length != times.Length || scores.Length != times.Length)
+        if (volumes.Length != times.Length || scores.Length != times.Length ||
+            (silence != null && silence.Length != times.Length))
             throw new VocettaException("curves: the frames' times, volumes and scores differ");
         int shapes = mouth.ShapeNames.Length, width = shapes + 1;  // per point the shapes, the jaw
         var pointTimes = new List<double> {0.0};
         var values = new List<float>(new float[width]);
         values[Shapes.Rest(mouth.Set)] = 1.0f;
         for (int frame = 0; frame < times.Length; ++frame) {
-            mouth.Update(scores[frame], volumes[frame], hopSeconds);
+            mouth.Update(scores[frame], volumes[frame], hopSeconds,
+                         silence != null && silence[frame]);
             if (times[frame] <= pointTimes[pointTimes.Count - 1]) {  // a frame at 0 s replaces rest
                 pointTimes.RemoveAt(pointTimes.Count - 1);
                 values.RemoveRange(values.Count - width, width);
@@ -2349,6 +2356,7 @@ internal sealed class LineFrames {
     // speech for its level to be speech's (LiveLabels.MouthGate's rule over the whole line, as
     // the tool has it); then the mouth's own fixed level, so that room noise alone rests it.
     public float MouthGate;
+    public bool[] Silence;    // per frame: the labels of the whole line call it silence
 
     public static LineFrames Analyse(Library library, Profile profile, float[] samples,
                                      int sampleRate, bool cleanNoise, double gateDb,
@@ -2373,15 +2381,15 @@ internal sealed class LineFrames {
                                    Scores = scores.ToArray(), HopSeconds = (double)hop / sampleRate,
                                    Duration = (double)samples.Length / sampleRate,
                                    Gate = LevelGate.OfRecording(volumes, gateDb)};
-        line.MouthGate = line.HeardSpeech(profile, bests, (double)sampleRate / hop)
+        line.Label(profile, bests);
+        line.MouthGate = line.HeardSpeech((double)sampleRate / hop)
                              ? line.Gate
                              : new MouthSettings().SilenceVolume;
         return line;
     }
 
-    // The tool's labels of the whole line (its gate, a switch cost of 2), counted as
-    // LiveLabels.MouthGate counts a window's.
-    bool HeardSpeech(Profile profile, List<int> bests, double framesPerSecond) {
+    // Where the tool's labels of the whole line (its gate, a switch cost of 2) are silence.
+    void Label(Profile profile, List<int> bests) {
         var smoother = new ViterbiSmoother(ViterbiSmoother.StateCount(profile), 2.0f,
                                            Math.Max(1, Times.Length - 1));
         var row = new float[smoother.States];
@@ -2391,12 +2399,20 @@ internal sealed class LineFrames {
             smoother.Update(row);
         }
         int[] labels = smoother.Path();
-        int silence = ViterbiSmoother.SilenceIndex(profile), sounding = 0, speech = 0;
-        for (int t = 0; t < labels.Length; ++t) {
+        int silence = ViterbiSmoother.SilenceIndex(profile);
+        Silence = new bool[labels.Length];
+        for (int t = 0; t < labels.Length; ++t)
+            Silence[t] = labels[t] == silence;
+    }
+
+    // Speech in those labels, counted as LiveLabels.MouthGate counts a window's.
+    bool HeardSpeech(double framesPerSecond) {
+        int sounding = 0, speech = 0;
+        for (int t = 0; t < Silence.Length; ++t) {
             if (float.IsNaN(Volumes[t]) || float.IsInfinity(Volumes[t]) || !(Volumes[t] > 0))
                 continue;
             ++sounding;
-            if (labels[t] != silence) ++speech;
+            if (!Silence[t]) ++speech;
         }
         return LiveLabels.HeardSpeech(speech, sounding,
                                       LiveLabels.MouthSpeechFrames(framesPerSecond));

@@ -126,11 +126,11 @@ class Mouth {
         mouth_.SetVolumes(silenceVolume, loudVolume);
     }
 
-    void Step(std::span<const float> scores, float volume, double elapsedSeconds,
+    void Step(std::span<const float> scores, float volume, double elapsedSeconds, bool silence,
               std::vector<float>* weights = nullptr, std::vector<float>* jaw = nullptr,
               std::vector<int32_t>* dominant = nullptr) {
         const std::lock_guard<std::mutex> hold(lock_);
-        mouth_.Update(scores, volume, elapsedSeconds);
+        mouth_.Update(scores, volume, elapsedSeconds, silence);
         if (weights != nullptr) {
             weights->insert(weights->end(), mouth_.Weights().begin(), mouth_.Weights().end());
             jaw->push_back(mouth_.Jaw());
@@ -139,12 +139,12 @@ class Mouth {
     }
 
     void Update(const py::array_t<float, py::array::c_style | py::array::forcecast>& scores,
-                float volume, double elapsedSeconds) {
+                float volume, double elapsedSeconds, bool silence) {
         if (static_cast<size_t>(scores.size()) != phonemes()) {
             throw py::value_error("scores must hold one value per phoneme (" +
                                   std::to_string(phonemes()) + ")");
         }
-        Step({scores.data(), phonemes()}, volume, elapsedSeconds);
+        Step({scores.data(), phonemes()}, volume, elapsedSeconds, silence);
     }
 
     // Every frame of a recording in turn: (weights, jaw, dominant shape) per frame.
@@ -158,7 +158,7 @@ class Mouth {
         std::vector<int32_t> dominant;
         for (size_t frame = 0; frame < frames; ++frame) {
             Step({scores.data() + frame * phonemes(), phonemes()}, volume.data()[frame],
-                 elapsedSeconds, &weights, &jaw, &dominant);
+                 elapsedSeconds, false, &weights, &jaw, &dominant);
         }
         return py::make_tuple(ToArray(weights, 0, frames, shapeCount()), ToArray(jaw),
                               ToArray(dominant));
@@ -328,7 +328,8 @@ class Analyzer {
             if (mouth_ && stream_.Live().FollowsLevel())
                 mouth_->FollowGate(stream_.Live().MouthGate());
             if (mouth_)
-                mouth_->Step(frame.scores, frame.volume, elapsed_, &weights_, &jaw_, &dominant_);
+                mouth_->Step(frame.scores, frame.volume, elapsed_, false, &weights_, &jaw_,
+                             &dominant_);
         };
     }
 
@@ -420,20 +421,21 @@ py::tuple CueArrays(const std::vector<Host::MouthCue>& cues) {
 }
 
 // What the mouth of a whole recording (`length` samples) is made from, as `vocetta analyze
-// --cues` and `--curves` make it: the frames, and the settings with the mouth resting below the
-// recording's silence gate. It views the caller's time and volume arrays, so it lives within the
-// call that passed them.
+// --cues` and `--curves` make it: the frames, the frames its labels call silence, and the
+// settings with the mouth resting below the recording's silence gate. It views the caller's time
+// and volume arrays, so it lives within the call that passed them.
 struct RecordingMouth {
     Tool::Analysis analysis;
     Host::CueTrackSettings settings;
     Host::ShapeMap map;
     std::span<const double> times;
     std::span<const float> volumes;
+    std::vector<unsigned char> silence;
     double seconds = 0;
 
     Host::CueFrames Frames() const {
         return {times, volumes, analysis.scores,
-                static_cast<double>(analysis.hop) / analysis.sampleRate};
+                static_cast<double>(analysis.hop) / analysis.sampleRate, silence};
     }
 };
 
@@ -464,9 +466,11 @@ RecordingMouth MouthOfRecording(const Profile& profile,
     Tool::LabelSettings labelling;
     labelling.absoluteDb = silenceDb;
     labelling.gateDb = gateDb;
+    const Tool::FrameLabels labels = Tool::LabelFrames(profile, analysis, labelling);
+    for (size_t i = 0; i < frames; ++i)
+        mouth.silence.push_back(labels.Name(i) == Tool::kSilenceLabel);
     mouth.settings = Host::CueTrackSettingsFrom(
-        arguments, Tool::MouthSilenceVolume(Tool::LabelFrames(profile, analysis, labelling),
-                                            analysis, labelling));
+        arguments, Tool::MouthSilenceVolume(labels, analysis, labelling));
     mouth.map = Host::ProfileShapeMap(profile, mouth.settings.set, "profile");
     Tool::Recording recording;
     recording.sampleRate = sampleRate;
@@ -688,7 +692,7 @@ PYBIND11_MODULE(_vocetta, module) {
              py::arg("loud_volume"), py::arg("closed_margin"), py::arg("lip_margin"),
              py::arg("closed_dip_db"), py::arg("lip_dip_db"), py::arg("dip_window_seconds"))
         .def("update", &Python::Mouth::Update, py::arg("scores"), py::arg("volume"),
-             py::arg("elapsed_seconds"))
+             py::arg("elapsed_seconds"), py::arg("silence") = false)
         .def("run", &Python::Mouth::Run, py::arg("scores"), py::arg("volume"),
              py::arg("elapsed_seconds"))
         .def("reset", &Python::Mouth::Reset)

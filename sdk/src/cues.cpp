@@ -30,6 +30,14 @@ void CheckFrames(const ShapeMap& map, const CueFrames& frames) {
                        std::to_string(frames.scores.size()) + " scores, not " +
                        std::to_string(phonemes) + " per frame");
     }
+    if (!frames.silence.empty() && frames.silence.size() != count) {
+        throw CueError("cue frames: " + std::to_string(count) + " times and " +
+                       std::to_string(frames.silence.size()) + " silence marks");
+    }
+}
+
+bool SilentAt(const CueFrames& frames, size_t frame) {
+    return !frames.silence.empty() && frames.silence[frame] != 0;
 }
 
 }  // namespace
@@ -81,7 +89,7 @@ std::vector<int> DominantShapes(const ShapeMap& map, const MouthSettings& settin
     shapes.reserve(count);
     for (size_t frame = 0; frame < count; ++frame) {
         mouth.Update(frames.scores.subspan(frame * phonemes, phonemes), frames.volumes[frame],
-                     frames.hopSeconds);
+                     frames.hopSeconds, SilentAt(frames, frame));
         shapes.push_back(mouth.Dominant());
     }
     return shapes;
@@ -117,7 +125,7 @@ ShapeCurves BuildShapeCurves(const ShapeMap& map, const MouthSettings& settings,
     MouthShapes mouth(map, settings);
     for (size_t frame = 0; frame < count; ++frame) {
         mouth.Update(frames.scores.subspan(frame * phonemes, phonemes), frames.volumes[frame],
-                     frames.hopSeconds);
+                     frames.hopSeconds, SilentAt(frames, frame));
         if (frames.times[frame] <= times.back()) {  // a frame at 0 s replaces the rest
             times.pop_back();
             values.resize(values.size() - shapes - 1);

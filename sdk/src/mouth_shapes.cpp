@@ -206,7 +206,8 @@ void MouthShapes::Reset() {
     closedQuiet_ = lipQuiet_ = true;
 }
 
-void MouthShapes::Update(std::span<const float> scores, float volume, double elapsedSeconds) {
+void MouthShapes::Update(std::span<const float> scores, float volume, double elapsedSeconds,
+                         bool silence) {
     // The loudest of the window is the oldest volume kept: each frame drops the volumes before it
     // that are no louder than its own, and those that left the window (never its own).
     const double elapsed = std::max(0.0, elapsedSeconds);
@@ -239,7 +240,8 @@ void MouthShapes::Update(std::span<const float> scores, float volume, double ela
     for (size_t p = 0; p < phonemes; ++p) {
         if (std::isfinite(scores[p]) && scores[p] > 0) total += scores[p];
     }
-    const bool heard = volume >= settings_.silenceVolume && total > 0 && std::isfinite(total);
+    const bool heard =
+        !silence && volume >= settings_.silenceVolume && total > 0 && std::isfinite(total);
     double jawTarget = 0;
     if (heard) {
         for (size_t p = 0; p < phonemes; ++p) {

@@ -290,10 +290,10 @@ int RunAnalyze(const Arguments& arguments) {
                                         MouthSilenceVolume(labels, analysis, labelling));
             };
             const std::string text =
-                cues     ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis),
-                                      cueFormat, layout)
+                cues ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis, &labels),
+                                  cueFormat, layout)
                 : curves ? Host::FormatCurves(BuildShapeCurves(shapeMap, mouthOf(), recording,
-                                                               analysis, options.fps),
+                                                               analysis, options.fps, &labels),
                                               curveFormat)
                 : segments
                     ? FormatSegments(recording, MergeSegments(labels, analysis, minSegment), format)

@@ -68,17 +68,22 @@ namespace {
 struct CueInput {
     std::vector<double> times;
     std::vector<float> volumes;
+    std::vector<unsigned char> silence;
     Host::CueFrames frames;
 
-    explicit CueInput(const Analysis& analysis) {
+    CueInput(const Analysis& analysis, const FrameLabels* labels) {
         times.reserve(analysis.FrameCount());
         volumes.reserve(analysis.FrameCount());
         for (const FrameResult& frame : analysis.frames) {
             times.push_back(frame.time);
             volumes.push_back(frame.volume);
         }
+        if (labels != nullptr) {
+            for (size_t frame = 0; frame < labels->frames.size(); ++frame)
+                silence.push_back(labels->Name(frame) == kSilenceLabel);
+        }
         frames = {times, volumes, analysis.scores,
-                  static_cast<double>(analysis.hop) / analysis.sampleRate};
+                  static_cast<double>(analysis.hop) / analysis.sampleRate, silence};
     }
     CueInput(const CueInput&) = delete;
     CueInput& operator=(const CueInput&) = delete;
@@ -87,14 +92,16 @@ struct CueInput {
 }  // namespace
 
 CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
-                       const Recording& recording, const Analysis& analysis) {
-    const CueInput input(analysis);
+                       const Recording& recording, const Analysis& analysis,
+                       const FrameLabels* labels) {
+    const CueInput input(analysis, labels);
     return Host::BuildCueTrack(map, options, input.frames, recording.path, recording.Seconds());
 }
 
 Host::ShapeCurves BuildShapeCurves(const Host::ShapeMap& map, const MouthOptions& options,
-                                   const Recording& recording, const Analysis& analysis, int fps) {
-    const CueInput input(analysis);
+                                   const Recording& recording, const Analysis& analysis, int fps,
+                                   const FrameLabels* labels) {
+    const CueInput input(analysis, labels);
     return Host::BuildShapeCurves(map, options.mouth, input.frames, recording.path,
                                   recording.Seconds(), fps);
 }

@@ -9,6 +9,7 @@
 
 #include "analysis.hpp"
 #include "command_line.hpp"
+#include "labels.hpp"
 #include "vocetta/cues.hpp"
 
 namespace Vocetta::Tool {
@@ -34,13 +35,16 @@ MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolu
 // shape.
 Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin);
 
-// The cues of the whole recording from its frames.
+// The cues of the whole recording from its frames; with `labels`, the mouth rests in every frame
+// they call silence.
 CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
-                       const Recording& recording, const Analysis& analysis);
+                       const Recording& recording, const Analysis& analysis,
+                       const FrameLabels* labels = nullptr);
 
 // Each shape's weight and the jaw on the animation frames at `fps`, from the same mouth.
 Host::ShapeCurves BuildShapeCurves(const Host::ShapeMap& map, const MouthOptions& options,
-                                   const Recording& recording, const Analysis& analysis, int fps);
+                                   const Recording& recording, const Analysis& analysis, int fps,
+                                   const FrameLabels* labels = nullptr);
 
 // A distinct, steady colour per shape (red, green, blue) for cue tracks; the rest shape is grey.
 std::array<uint8_t, 3> ShapeColour(int shape, int restShape);

@@ -211,11 +211,13 @@ class MouthShapes:
     shape = property(lambda self: self.shape_names[self._native.dominant],
                      doc="name of the shape to show (see dominant)")
 
-    def update(self, scores, volume, elapsed):
+    def update(self, scores, volume, elapsed, silence=False):
         """One frame: the phoneme scores (one per phoneme of the profile), the block's RMS
-        volume and the seconds since the previous frame. Returns the new weights."""
+        volume and the seconds since the previous frame. `silence`: the labels call the frame
+        silence, and the mouth rests however loud it is (cues and curves of a whole recording
+        pass its smoothed track). Returns the new weights."""
         self._native.update(np.ascontiguousarray(scores, dtype=np.float32).reshape(-1),
-                            float(volume), float(elapsed))
+                            float(volume), float(elapsed), bool(silence))
         return self.weights
 
     def reset(self):

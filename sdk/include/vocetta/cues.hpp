@@ -81,6 +81,9 @@ struct CueFrames {
     std::span<const float> volumes;  // one per frame
     std::span<const float> scores;   // frames x the profile's phonemes
     double hopSeconds = 0;           // time from one frame to the next
+    // One per frame, non-zero where the labels call the frame silence (MouthShapes::Update); or
+    // empty.
+    std::span<const unsigned char> silence = {};
 };
 
 // A bad cue request (frames that do not match, a layout a format cannot have); the message says

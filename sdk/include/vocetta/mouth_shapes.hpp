@@ -127,8 +127,12 @@ class MouthShapes {
     // as the constructor does, leaving both as they were.
     void SetVolumes(float silenceVolume, float loudVolume);
     // One frame: the P scores the job wrote (normalised, or all 0 when it found nothing), the
-    // block's volume, and the time since the previous frame.
-    void Update(std::span<const float> scores, float volume, double elapsedSeconds);
+    // block's volume, and the time since the previous frame. `silence`: the labels call the frame
+    // silence (a whole recording's smoothed track, as its cues have it), and the mouth rests
+    // however loud it is. Without it a loud frame opens the mouth whatever the scores say, which
+    // keeps breathy vowels open but lets a noisy pause above the gate talk.
+    void Update(std::span<const float> scores, float volume, double elapsedSeconds,
+                bool silence = false);
 
     // This frame's sharpened weights before smoothing (sum 1).
     std::span<const float> Target() const { return target_; }
