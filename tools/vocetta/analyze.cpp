@@ -179,7 +179,8 @@ int RunAnalyze(const Arguments& arguments) {
         if (line.app().get_option("--release")->count() == 0)
             mouthArguments.releaseMs = smoothing.releaseSeconds * 1000.0;
     }
-    // Checked once here; each recording's mouth rests below that recording's silence gate.
+    // Checked once here; each recording's mouth rests below its own gate (MouthSilenceVolume) and
+    // wherever its labels say silence.
     const MouthOptions mouth = MouthFromOptions(mouthArguments, 0.01f);
     const CueLayout layout{options.fps, options.keyframes};
     if (layout.keyframes && !cues) throw UsageError("--keyframes needs --cues");
