@@ -47,14 +47,16 @@ std::string ShapeAt(const std::vector<Cue>& cues, double seconds) {
 class ToolCues : public CalibratedToolTest {
   protected:
     // Pause 0.4 s, "ah" 0.6 s, pause 0.3 s, "oo" 0.6 s, pause 0.4 s: 2.3 s in all.
-    std::string Phrase() {
+    std::string Phrase(float scale = 1.0f) {
         std::vector<float> samples(6400, 0.0f);
         for (const VowelShape* vowel : {&kShapes[0], &kShapes[2]}) {
             const auto sound = Vowel(16000, 0.6, vowel->formant1, vowel->formant2);
             samples.insert(samples.end(), sound.begin(), sound.end());
             samples.resize(samples.size() + (vowel == &kShapes[0] ? 4800 : 6400), 0.0f);
         }
-        return WriteWav("phrase.wav", 16000, samples);
+        for (float& sample : samples)
+            sample *= scale;
+        return WriteWav(scale == 1.0f ? "phrase.wav" : "quiet.wav", 16000, samples);
     }
 };
 
@@ -334,29 +336,63 @@ TEST_F(ToolCues, BadOptionsAndProfilesLeaveNoOutput) {
 TEST_F(ToolCues, RenderDrawsTheCueBandUnderTheTexture) {
     const std::string profile = CalibratedProfile();
     const std::string phrase = Phrase();
-    const ToolRun run = Run({"render", phrase, "-p", profile, "--cues", "--height", "48", "-q",
-                             "-o", Path("cues.png")});
-    ASSERT_EQ(run.status, 0) << run.err;
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    ASSERT_NE(png_image_begin_read_from_file(&image, Path("cues.png").c_str()), 0);
-    image.format = PNG_FORMAT_RGBA;
-    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
-    ASSERT_NE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr), 0);
-    const size_t frames = (36800 - 512) / 160 + 1;
-    ASSERT_EQ(image.width, frames);
-    ASSERT_EQ(image.height, 48u + 1 + 12);  // texture, separator, a band a quarter as high
-    auto rgb = [&](size_t x, size_t y) {
-        const uint8_t* p = &pixels[(y * image.width + x) * 4];
-        return std::array<int, 3>{p[0], p[1], p[2]};
-    };
-    EXPECT_EQ(rgb(100, 48), (std::array<int, 3>{0, 0, 0}));
-    // Frame k is centred at 8 + 10 k ms: 0.2 s rests (grey), 0.7 s is D (the fourth colour),
-    // 1.6 s is F (the sixth).
-    EXPECT_EQ(rgb(19, 60), (std::array<int, 3>{0x9a, 0xa0, 0xa6}));
-    EXPECT_EQ(rgb(69, 55), (std::array<int, 3>{0x43, 0x63, 0xd8}));
-    EXPECT_EQ(rgb(159, 49), (std::array<int, 3>{0x91, 0x1e, 0xb4}));
+    // The band is the cues of 'analyze --cues': the same 30 dB down, under -40 dBFS.
+    for (const std::string& recording : {phrase, Phrase(0.03f)}) {
+        SCOPED_TRACE(recording);
+        const ToolRun run = Run({"render", recording, "-p", profile, "--cues", "--height", "48",
+                                 "-q", "--force", "-o", Path("cues.png")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        ASSERT_NE(png_image_begin_read_from_file(&image, Path("cues.png").c_str()), 0);
+        image.format = PNG_FORMAT_RGBA;
+        std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+        ASSERT_NE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr), 0);
+        const size_t frames = (36800 - 512) / 160 + 1;
+        ASSERT_EQ(image.width, frames);
+        ASSERT_EQ(image.height, 48u + 1 + 12);  // texture, separator, a band a quarter as high
+        auto rgb = [&](size_t x, size_t y) {
+            const uint8_t* p = &pixels[(y * image.width + x) * 4];
+            return std::array<int, 3>{p[0], p[1], p[2]};
+        };
+        EXPECT_EQ(rgb(100, 48), (std::array<int, 3>{0, 0, 0}));
+        // Frame k is centred at 8 + 10 k ms: 0.2 s rests (grey), 0.7 s is D (the fourth colour),
+        // 1.6 s is F (the sixth).
+        EXPECT_EQ(rgb(19, 60), (std::array<int, 3>{0x9a, 0xa0, 0xa6}));
+        EXPECT_EQ(rgb(69, 55), (std::array<int, 3>{0x43, 0x63, 0xd8}));
+        EXPECT_EQ(rgb(159, 49), (std::array<int, 3>{0x91, 0x1e, 0xb4}));
+    }
     EXPECT_EQ(Run({"render", phrase, "--cues", "--mfcc", "-o", Path("x.png"), "-q"}).status, 2);
+}
+
+// The preview page shows the cues 'analyze --cues' writes, the mouth resting under the
+// recording's own gate: a phrase 30 dB down, under -40 dBFS, still opens it.
+TEST_F(ToolCues, PreviewShowsTheCuesOfAnalyze) {
+    const std::string profile = CalibratedProfile();
+    const std::string quiet = Phrase(0.03f);
+    const ToolRun analyzed = Run({"analyze", quiet, "-p", profile, "--cues", "-f", "json", "-q"});
+    ASSERT_EQ(analyzed.status, 0) << analyzed.err;
+    std::vector<std::tuple<double, double, std::string>> expected;
+    const Json written = Json::parse(analyzed.out);
+    for (const Json& cue : written["mouthCues"])
+        expected.emplace_back(cue["start"].get<double>(), cue["end"].get<double>(),
+                              cue["value"].get<std::string>());
+    EXPECT_NE(std::find_if(expected.begin(), expected.end(),
+                           [](const auto& cue) { return std::get<2>(cue) == "D"; }),
+              expected.end());
+    ASSERT_EQ(Run({"preview", quiet, "-p", profile, "-q", "-o", Path("page.html")}).status, 0);
+    const std::string page = Read(Path("page.html"));
+    const std::string open = "<script type=\"application/json\" id=\"cue-data\">";
+    const size_t from = page.find(open) + open.size();
+    ASSERT_NE(from, std::string::npos + open.size());
+    std::string data = page.substr(from, page.find("</script>", from) - from);
+    for (size_t at = data.find("<\\/"); at != std::string::npos; at = data.find("<\\/", at))
+        data.erase(at + 1, 1);
+    std::vector<std::tuple<double, double, std::string>> shown;
+    const Json embedded = Json::parse(data);
+    for (const Json& cue : embedded["cues"])
+        shown.emplace_back(cue[0].get<double>(), cue[1].get<double>(), cue[2].get<std::string>());
+    EXPECT_EQ(shown, expected);
 }
 
 // The preview page in a real browser: seeking to a time draws that time's cue, and the page needs

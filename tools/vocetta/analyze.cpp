@@ -287,8 +287,7 @@ int RunAnalyze(const Arguments& arguments) {
             }
             const FrameLabels labels = LabelFrames(profile, analysis, labelling);
             const auto mouthOf = [&] {
-                return MouthFromOptions(mouthArguments,
-                                        MouthSilenceVolume(labels, analysis, labelling));
+                return RecordingMouth(mouthArguments, labels, analysis, labelling);
             };
             const std::string text =
                 cues ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis, &labels),

@@ -17,8 +17,6 @@ namespace Vocetta::Tool {
 
 // Real-time defaults: an engine that runs the job every 10 ms of captured audio.
 inline constexpr double kDefaultHopMs = 10.0;
-// Blocks quieter than this (RMS, dB relative to full scale) count as silence.
-inline constexpr double kDefaultSilenceDb = -40.0;
 
 struct CommonOptions {
     std::string profile;  // empty: the built-in profile
@@ -68,9 +66,6 @@ struct LabelArguments {
     double gateDb = kDefaultGateDb;
     bool noSmoothing = false;
     double switchCost = std::numeric_limits<double>::quiet_NaN();  // NaN: the default
-
-    // The fixed gate when one was given, else the old default (for the mouth's rest level).
-    double FixedSilenceDb() const { return std::isnan(silenceDb) ? kDefaultSilenceDb : silenceDb; }
 };
 
 // --gate, --silence, --no-smoothing, --switch-cost.

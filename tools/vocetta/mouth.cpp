@@ -53,6 +53,11 @@ MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolu
     }
 }
 
+MouthOptions RecordingMouth(const MouthArguments& arguments, const FrameLabels& labels,
+                            const Analysis& analysis, const LabelSettings& settings) {
+    return MouthFromOptions(arguments, MouthSilenceVolume(labels, analysis, settings));
+}
+
 Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin) {
     try {
         return Host::ProfileShapeMap(profile, set, origin);

@@ -31,6 +31,12 @@ void AddMouthOptions(CommandLine& line, MouthArguments& arguments);
 // unknown shape set.
 MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolume);
 
+// The mouth of a recording as 'analyze --cues' has it: resting below the recording's own gate
+// (MouthSilenceVolume of its `labels`); BuildCueTrack and BuildShapeCurves with the same `labels`
+// rest it wherever they say silence as well.
+MouthOptions RecordingMouth(const MouthArguments& arguments, const FrameLabels& labels,
+                            const Analysis& analysis, const LabelSettings& settings);
+
 // The profile's phonemes mapped onto the set; ToolError naming `origin` when a phoneme has no
 // shape.
 Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin);

@@ -26,14 +26,13 @@ struct PreviewOptions {
     MouthArguments mouth;
     std::vector<std::string> inputs;
     std::string output;
-    double silenceDb = kDefaultSilenceDb;
+    LabelArguments labels;
 };
 
 void AddOptions(CommandLine& line, PreviewOptions& options) {
     line.Positional("AUDIO", options.inputs, "the recording to preview");
     line.Text("-o,--output", options.output, "FILE", "the HTML file to write (required)");
-    line.Number("--silence", options.silenceDb, -200.0, 0.0, "DB",
-                "frames quieter than this RMS level in dBFS rest the mouth (default -40)");
+    AddLabelOptions(line, options.labels);
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
     AddCleaningOption(line, options.common);
@@ -314,7 +313,10 @@ int RunPreview(const Arguments& arguments) {
     CheckOneRecordingToAFile(options.common, options.inputs, options.output,
                              "the HTML file to write with -o PAGE.html");
     const std::string* output = &options.output;
-    const MouthOptions mouth = MouthFromOptions(options.mouth, VolumeFromDb(options.silenceDb));
+    // Checked once here; the page shows the cues of 'analyze --cues', the mouth resting below the
+    // recording's own gate and wherever its labels say silence.
+    const MouthOptions mouth = MouthFromOptions(options.mouth, 0.01f);
+    const LabelSettings labelling = LabelSettingsFrom(options.labels);
     BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
     settings.keepSamples = true;  // the page embeds the audio
     const Profile profile = LoadProfileOrDefault(options.common.profile);
@@ -326,9 +328,12 @@ int RunPreview(const Arguments& arguments) {
     RunBatch(
         library, profile, options.inputs, settings,
         [&](size_t, const Recording& recording, const Analysis& analysis) {
-            WriteOutput(*output,
-                        PreviewPage(BuildCueTrack(map, mouth, recording, analysis), recording),
-                        options.common.existing());
+            const FrameLabels labels = LabelFrames(profile, analysis, labelling);
+            const MouthOptions own = RecordingMouth(options.mouth, labels, analysis, labelling);
+            WriteOutput(
+                *output,
+                PreviewPage(BuildCueTrack(map, own, recording, analysis, &labels), recording),
+                options.common.existing());
             ok = true;
         },
         [&](size_t, const std::string&) {});

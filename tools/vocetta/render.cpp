@@ -190,9 +190,9 @@ int RunRender(const Arguments& arguments) {
     const bool cues = options.cues;
     if (cues && mfcc) throw UsageError("--cues goes with the phoneme texture, not --mfcc");
     const LabelSettings labelling = LabelSettingsFrom(options.labels);
-    // The mouth rests below the fixed gate (-40 dBFS unless --silence says otherwise).
-    const MouthOptions mouth =
-        MouthFromOptions(options.mouth, VolumeFromDb(options.labels.FixedSilenceDb()));
+    // Checked once here; the band shows the cues of 'analyze --cues', the mouth resting below
+    // each recording's own gate and wherever its labels say silence.
+    const MouthOptions mouth = MouthFromOptions(options.mouth, 0.01f);
     const BatchSettings settings = BatchFromOptions(options.common, "vocetta render");
     const Profile profile = LoadProfileOrDefault(options.common.profile);
     const Host::ShapeMap shapeMap =
@@ -220,8 +220,11 @@ int RunRender(const Arguments& arguments) {
             } else {
                 pixels = PaintPhonemes(profile, analysis, labelling, height, blend, phonemeTexture);
                 if (cues) {
-                    AppendCueBand(BuildCueTrack(shapeMap, mouth, recording, analysis), analysis,
-                                  pixels, imageHeight);
+                    const FrameLabels labels = LabelFrames(profile, analysis, labelling);
+                    const MouthOptions own =
+                        RecordingMouth(options.mouth, labels, analysis, labelling);
+                    AppendCueBand(BuildCueTrack(shapeMap, own, recording, analysis, &labels),
+                                  analysis, pixels, imageHeight);
                 }
             }
             WritePng(*output, width, imageHeight, pixels, options.common.existing());
