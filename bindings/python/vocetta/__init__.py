@@ -559,9 +559,10 @@ def cues(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFA
          sound_file="", clean_noise=True):
     """The mouth cues of a whole recording exactly as `vocetta analyze --cues` makes them, with
     its options by the same names and its defaults (CUE_DEFAULTS): the mouth rests below the
-    recording's silence gate (`gate_db` below its level, or the fixed `silence_db`), and the
-    noise is cleaned out first unless `clean_noise` is off; see MouthShapes and build_cues for
-    the rest."""
+    recording's silence gate (`gate_db` below its level, or the fixed `silence_db`; -40 dBFS
+    when the labels find too little speech for the level to be speech's) and wherever its
+    labels say silence, and the noise is cleaned out first unless `clean_noise` is off; see
+    MouthShapes and build_cues for the rest."""
     arguments = _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness,
                                closed_margin, lip_margin, open_priority, closed_dip_db,
                                lip_dip_db, dip_window_ms)
