@@ -74,10 +74,9 @@ int main(int argc, char** argv) {
         Vocetta::Host::Analyzer analyzer(library.entries(), profile, capture.rate, hop);
         const double framesPerSecond = double(capture.rate) / hop;
         Vocetta::Host::LiveLabels labels(profile, framesPerSecond);
-        const Vocetta::Host::MouthSettings fixedLevels;
         Vocetta::Host::MouthShapes mouth(
             Vocetta::Host::ProfileShapeMap(profile, Vocetta::Host::ShapeSet::Cartoon, "built-in"),
-            fixedLevels);
+            Vocetta::Host::MouthSettings{});
         Vocetta::Host::NoiseCleaner cleaner(capture.rate);
         const bool clean = argc < 4;
         std::vector<float> cleaned;
@@ -96,12 +95,7 @@ int main(int argc, char** argv) {
             const int label = labels.Update(frame.volume, frame.best, frame.scores);
             // Rest under the level of the speech heard; until there is some, the mouth's own
             // fixed levels (a room's noise alone would set the gate under that noise).
-            const float gate = labels.MouthGate();
-            if (gate > 0) {
-                mouth.SetVolumes(gate, gate * Vocetta::Host::kLoudOverSilence);
-            } else {
-                mouth.SetVolumes(fixedLevels.silenceVolume, fixedLevels.loudVolume);
-            }
+            mouth.FollowGate(labels.MouthGate());
             mouth.Update(frame.scores, frame.volume, 1.0 / framesPerSecond);
             shown[frames % shown.size()] = {frame.time, mouth.Dominant(), mouth.Jaw()};
             ++frames;

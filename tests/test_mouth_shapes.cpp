@@ -174,6 +174,15 @@ TEST(MouthShapes, QuietOrUnscoredBlocksRestTheMouthAndTheJawFollowsTheVolume) {
     EXPECT_THROW(mouth.SetVolumes(-1.0f, 0.1f), ShapeError);
     EXPECT_EQ(mouth.Settings().silenceVolume, 0.01f * 0.0316228f);
     EXPECT_TRUE(rests(ah, 0.0003f));
+    // Following a gate: its 28 dB span, then with no gate (no speech heard) the levels the mouth
+    // was made with.
+    mouth.FollowGate(0.002f);
+    EXPECT_EQ(mouth.Settings().silenceVolume, 0.002f);
+    EXPECT_EQ(mouth.Settings().loudVolume, 0.002f * Host::kLoudOverSilence);
+    mouth.FollowGate(0.0f);
+    EXPECT_EQ(mouth.Settings().silenceVolume, 0.01f);
+    EXPECT_EQ(mouth.Settings().loudVolume, 0.25f);
+    EXPECT_TRUE(rests(ah, 0.009f));
 }
 
 TEST(MouthShapes, LoudBlocksHoldTheRestShapeBackAndOpenShapesCountTogether) {

@@ -852,7 +852,7 @@ public sealed class SpeakerEstimate {
 
     // For a live stream: counts the frame when its volume is within 20 dB of the loudest so far.
     public bool Offer(float[] mfcc, float volume) {
-        if (float.IsNaN(volume) || float.IsInfinity(volume) || !(volume > 0)) return false;
+        if (!LevelGate.HasSound(volume)) return false;
         if (volume > loudest) loudest = volume;
         if (!(volume >= loudest * SpeechShare)) return false;
         return Add(mfcc);
@@ -1199,10 +1199,16 @@ public sealed class LevelGate {
                                     double percentile = 0.95) {
         var heard = new List<float>();
         foreach (float volume in volumes)
-            if (!float.IsNaN(volume) && !float.IsInfinity(volume) && volume > 0) heard.Add(volume);
+            if (HasSound(volume)) heard.Add(volume);
         if (heard.Count == 0) return 0.0f;
         heard.Sort();
         return (float)(heard[Rank(percentile, heard.Count)] * Math.Pow(10.0, gateDb / 20.0));
+    }
+
+    // Whether a frame's volume says anything of the level: finite and above 0 (not digital
+    // silence).
+    internal static bool HasSound(float volume) {
+        return !float.IsNaN(volume) && !float.IsInfinity(volume) && volume > 0;
     }
 
     static int Rank(double percentile, int count) {
@@ -1211,7 +1217,7 @@ public sealed class LevelGate {
 
     // Takes one frame's volume into the level and returns the gate.
     public float Update(float volume) {
-        if (float.IsNaN(volume) || float.IsInfinity(volume) || !(volume > 0)) return gate;
+        if (!HasSound(volume)) return gate;
         if (count == recent.Length) {
             int leaving = LowerBound(recent[oldest]);
             Array.Copy(sorted, leaving + 1, sorted, leaving, count - leaving - 1);
@@ -1339,10 +1345,16 @@ public sealed class ViterbiSmoother {
     // One frame's row; returns the state of the frame `lag` updates back (of the first while
     // fewer have come) on the best path so far, -1 when there are no states.
     public int Update(float[] logScores) {
+        if (!Advance(logScores)) return -1;
+        return Settled(Math.Min(lag, seen - 1));
+    }
+
+    // Update without its answer, for a pass read once at the end (Path); false without states.
+    internal bool Advance(float[] logScores) {
         int n = total.Length;
         if (logScores == null || logScores.Length < n)
             throw new ArgumentException("the smoother takes " + n + " log scores", "logScores");
-        if (n == 0) return -1;
+        if (n == 0) return false;
         if (seen == 0) {
             for (int s = 0; s < n; ++s)
                 total[s] = logScores[s];
@@ -1364,7 +1376,7 @@ public sealed class ViterbiSmoother {
                 total[s] -= top;
         }
         ++seen;
-        return Settled(Math.Min(lag, seen - 1));
+        return true;
     }
 
     // The state of the frame `back` updates before the last (0 ... lag) on the best path so far:
@@ -1505,8 +1517,7 @@ public sealed class LiveLabels {
         int slot = (int)(seen % silent.Length);
         silent[slot] = ViterbiSmoother.Silent(profile, frame, gate);
         best[slot] = frame.Best;
-        sound[slot] = !float.IsNaN(frame.Volume) && !float.IsInfinity(frame.Volume) &&
-                      frame.Volume > 0;
+        sound[slot] = LevelGate.HasSound(frame.Volume);
         ++seen;
         int smoothed = -1;
         if (smoothing) {
@@ -1696,6 +1707,7 @@ public sealed class MouthShapes {
     readonly float[] map, target, weights;
     readonly int phonemes, count, rest, closed, lip;
     readonly MouthSettings settings;
+    readonly float madeSilence, madeLoud;  // the levels of the settings it was made with
     float jaw;
     // The volumes of the last DipWindowSeconds that no later frame was as loud as, oldest (and
     // loudest) first, in a ring of fixed size; the shares of the loudest that the closed lips and
@@ -1743,6 +1755,8 @@ public sealed class MouthShapes {
             Sharpness = s.Sharpness, SilenceVolume = s.SilenceVolume, LoudVolume = s.LoudVolume,
             ClosedMargin = s.ClosedMargin, LipMargin = s.LipMargin, ClosedDipDb = s.ClosedDipDb,
             LipDipDb = s.LipDipDb, DipWindowSeconds = s.DipWindowSeconds};
+        madeSilence = s.SilenceVolume;
+        madeLoud = s.LoudVolume;
         closedDip = Math.Pow(10.0, -s.ClosedDipDb / 20.0);
         lipDip = Math.Pow(10.0, -s.LipDipDb / 20.0);
         Set = set;
@@ -1786,6 +1800,14 @@ public sealed class MouthShapes {
         CheckVolumes(silenceVolume, loudVolume);
         settings.SilenceVolume = silenceVolume;
         settings.LoudVolume = loudVolume;
+    }
+
+    // SetVolumes for a gate that follows the speaker (LiveLabels.MouthGate): rest under `gate`,
+    // fully open LoudOverSilence times above it; a gate of 0 (no speech heard yet) gives back
+    // the levels the mouth was made with.
+    public void FollowGate(float gate) {
+        if (gate > 0) SetVolumes(gate, gate * LoudOverSilence);
+        else SetVolumes(madeSilence, madeLoud);
     }
 
     static void CheckVolumes(float silenceVolume, float loudVolume) {
@@ -2396,7 +2418,7 @@ internal sealed class LineFrames {
         for (int t = 0; t < Times.Length; ++t) {
             var frame = new Frame {Volume = Volumes[t], Best = bests[t], Scores = Scores[t]};
             ViterbiSmoother.FrameRow(profile, frame, Gate, row);
-            smoother.Update(row);
+            smoother.Advance(row);  // the answers come once, from Path: not a walk per frame
         }
         int[] labels = smoother.Path();
         int silence = ViterbiSmoother.SilenceIndex(profile);
@@ -2409,8 +2431,7 @@ internal sealed class LineFrames {
     bool HeardSpeech(double framesPerSecond) {
         int sounding = 0, speech = 0;
         for (int t = 0; t < Silence.Length; ++t) {
-            if (float.IsNaN(Volumes[t]) || float.IsInfinity(Volumes[t]) || !(Volumes[t] > 0))
-                continue;
+            if (!LevelGate.HasSound(Volumes[t])) continue;
             ++sounding;
             if (!Silence[t]) ++speech;
         }

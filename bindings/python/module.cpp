@@ -102,9 +102,7 @@ class Mouth {
         : mouth_(Map(profile, shapes),
                  Host::MouthSettings{attackSeconds, releaseSeconds, sharpness, silenceVolume,
                                      loudVolume, closedMargin, lipMargin, closedDipDb, lipDipDb,
-                                     dipWindowSeconds}),
-          silenceVolume_(silenceVolume),
-          loudVolume_(loudVolume) {}
+                                     dipWindowSeconds}) {}
 
     const Host::ShapeMap& map() const { return mouth_.Map(); }  // never changes
     size_t phonemes() const { return static_cast<size_t>(map().phonemes); }
@@ -114,11 +112,8 @@ class Mouth {
     // The gate a stream's level gives (LiveLabels::MouthGate), as the mouth's rest level from
     // the next frame on; 0 returns it to the levels it was made with.
     void FollowGate(float gate) {
-        if (gate > 0) {
-            SetVolumes(gate, gate * Host::kLoudOverSilence);
-        } else {
-            SetVolumes(silenceVolume_, loudVolume_);
-        }
+        const std::lock_guard<std::mutex> hold(lock_);
+        mouth_.FollowGate(gate);
     }
 
     void SetVolumes(float silenceVolume, float loudVolume) {
@@ -195,7 +190,6 @@ class Mouth {
 
     mutable std::mutex lock_;
     Host::MouthShapes mouth_;
-    float silenceVolume_, loudVolume_;  // as made, for a stream that has not found speech
 };
 
 // Every frame an analyzer has given so far, labelled as it came (a fixed gate or one under the
@@ -467,8 +461,7 @@ RecordingMouth MouthOfRecording(const Profile& profile,
     labelling.absoluteDb = silenceDb;
     labelling.gateDb = gateDb;
     const Tool::FrameLabels labels = Tool::LabelFrames(profile, analysis, labelling);
-    for (size_t i = 0; i < frames; ++i)
-        mouth.silence.push_back(labels.Name(i) == Tool::kSilenceLabel);
+    mouth.silence = Tool::SilenceMarks(labels);
     mouth.settings = Host::CueTrackSettingsFrom(
         arguments, Tool::MouthSilenceVolume(labels, analysis, labelling));
     mouth.map = Host::ProfileShapeMap(profile, mouth.settings.set, "profile");

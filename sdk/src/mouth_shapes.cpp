@@ -160,6 +160,8 @@ ShapeMap BuildShapeMap(ShapeSet set, const std::vector<std::string>& names,
 MouthShapes::MouthShapes(ShapeMap map, const MouthSettings& settings)
     : map_(std::move(map)),
       settings_(settings),
+      madeSilence_(settings.silenceVolume),
+      madeLoud_(settings.loudVolume),
       rest_(RestShape(map_.set)),
       closed_(ClosedShape(map_.set)),
       lip_(LipShape(map_.set)) {
@@ -193,6 +195,14 @@ void MouthShapes::SetVolumes(float silenceVolume, float loudVolume) {
     CheckVolumes(silenceVolume, loudVolume);
     settings_.silenceVolume = silenceVolume;
     settings_.loudVolume = loudVolume;
+}
+
+void MouthShapes::FollowGate(float gate) {
+    if (gate > 0) {
+        SetVolumes(gate, gate * kLoudOverSilence);
+    } else {
+        SetVolumes(madeSilence_, madeLoud_);
+    }
 }
 
 void MouthShapes::Reset() {

@@ -290,10 +290,10 @@ int RunAnalyze(const Arguments& arguments) {
                 return RecordingMouth(mouthArguments, labels, analysis, labelling);
             };
             const std::string text =
-                cues ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis, &labels),
+                cues ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis, labels),
                                   cueFormat, layout)
                 : curves ? Host::FormatCurves(BuildShapeCurves(shapeMap, mouthOf(), recording,
-                                                               analysis, options.fps, &labels),
+                                                               analysis, options.fps, labels),
                                               curveFormat)
                 : segments
                     ? FormatSegments(recording, MergeSegments(labels, analysis, minSegment), format)

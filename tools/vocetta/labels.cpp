@@ -49,6 +49,14 @@ float MouthSilenceVolume(const FrameLabels& labels, const Analysis& analysis,
                : Host::MouthSettings{}.silenceVolume;
 }
 
+std::vector<unsigned char> SilenceMarks(const FrameLabels& labels) {
+    std::vector<unsigned char> marks;
+    marks.reserve(labels.frames.size());
+    for (size_t frame = 0; frame < labels.frames.size(); ++frame)
+        marks.push_back(labels.Name(frame) == kSilenceLabel);
+    return marks;
+}
+
 size_t StreamLagFrames(double lagMs, int hop, int sampleRate) {
     const double hopMs = 1000.0 * hop / sampleRate;
     return static_cast<size_t>(std::lround(lagMs / hopMs));

@@ -76,6 +76,9 @@ float GateVolume(const Analysis& analysis, const LabelSettings& settings);
 // mouth's own fixed level, so that a recording of room noise alone leaves the mouth at rest.
 float MouthSilenceVolume(const FrameLabels& labels, const Analysis& analysis,
                          const LabelSettings& settings);
+// One mark per frame, 1 where the labels say silence: where a recording's mouth rests
+// (Host::CueFrames::silence).
+std::vector<unsigned char> SilenceMarks(const FrameLabels& labels);
 
 // Labels every frame: silence when the frame is below the gate or the job scored nothing
 // (digital silence), otherwise the profile's phonemes by their scores, as one smoothed track or

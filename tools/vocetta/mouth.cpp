@@ -76,16 +76,12 @@ struct CueInput {
     std::vector<unsigned char> silence;
     Host::CueFrames frames;
 
-    CueInput(const Analysis& analysis, const FrameLabels* labels) {
+    CueInput(const Analysis& analysis, const FrameLabels& labels) : silence(SilenceMarks(labels)) {
         times.reserve(analysis.FrameCount());
         volumes.reserve(analysis.FrameCount());
         for (const FrameResult& frame : analysis.frames) {
             times.push_back(frame.time);
             volumes.push_back(frame.volume);
-        }
-        if (labels != nullptr) {
-            for (size_t frame = 0; frame < labels->frames.size(); ++frame)
-                silence.push_back(labels->Name(frame) == kSilenceLabel);
         }
         frames = {times, volumes, analysis.scores,
                   static_cast<double>(analysis.hop) / analysis.sampleRate, silence};
@@ -98,14 +94,14 @@ struct CueInput {
 
 CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
                        const Recording& recording, const Analysis& analysis,
-                       const FrameLabels* labels) {
+                       const FrameLabels& labels) {
     const CueInput input(analysis, labels);
     return Host::BuildCueTrack(map, options, input.frames, recording.path, recording.Seconds());
 }
 
 Host::ShapeCurves BuildShapeCurves(const Host::ShapeMap& map, const MouthOptions& options,
                                    const Recording& recording, const Analysis& analysis, int fps,
-                                   const FrameLabels* labels) {
+                                   const FrameLabels& labels) {
     const CueInput input(analysis, labels);
     return Host::BuildShapeCurves(map, options.mouth, input.frames, recording.path,
                                   recording.Seconds(), fps);

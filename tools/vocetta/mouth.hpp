@@ -41,16 +41,16 @@ MouthOptions RecordingMouth(const MouthArguments& arguments, const FrameLabels& 
 // shape.
 Host::ShapeMap ShapeMapFor(const Profile& profile, Host::ShapeSet set, const std::string& origin);
 
-// The cues of the whole recording from its frames; with `labels`, the mouth rests in every frame
-// they call silence.
+// The cues of the whole recording from its frames, the mouth resting in every frame its `labels`
+// call silence.
 CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
                        const Recording& recording, const Analysis& analysis,
-                       const FrameLabels* labels = nullptr);
+                       const FrameLabels& labels);
 
 // Each shape's weight and the jaw on the animation frames at `fps`, from the same mouth.
 Host::ShapeCurves BuildShapeCurves(const Host::ShapeMap& map, const MouthOptions& options,
                                    const Recording& recording, const Analysis& analysis, int fps,
-                                   const FrameLabels* labels = nullptr);
+                                   const FrameLabels& labels);
 
 // A distinct, steady colour per shape (red, green, blue) for cue tracks; the rest shape is grey.
 std::array<uint8_t, 3> ShapeColour(int shape, int restShape);

@@ -332,7 +332,7 @@ int RunPreview(const Arguments& arguments) {
             const MouthOptions own = RecordingMouth(options.mouth, labels, analysis, labelling);
             WriteOutput(
                 *output,
-                PreviewPage(BuildCueTrack(map, own, recording, analysis, &labels), recording),
+                PreviewPage(BuildCueTrack(map, own, recording, analysis, labels), recording),
                 options.common.existing());
             ok = true;
         },

@@ -223,7 +223,7 @@ int RunRender(const Arguments& arguments) {
                     const FrameLabels labels = LabelFrames(profile, analysis, labelling);
                     const MouthOptions own =
                         RecordingMouth(options.mouth, labels, analysis, labelling);
-                    AppendCueBand(BuildCueTrack(shapeMap, own, recording, analysis, &labels),
+                    AppendCueBand(BuildCueTrack(shapeMap, own, recording, analysis, labels),
                                   analysis, pixels, imageHeight);
                 }
             }

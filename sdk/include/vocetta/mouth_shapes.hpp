@@ -126,6 +126,10 @@ class MouthShapes {
     // and kLoudOverSilence times that, as a whole recording's cue track has them. Throws ShapeError
     // as the constructor does, leaving both as they were.
     void SetVolumes(float silenceVolume, float loudVolume);
+    // SetVolumes for a gate that follows the speaker (LiveLabels::MouthGate): rest under `gate`,
+    // fully open kLoudOverSilence times above it; a gate of 0 (no speech heard yet) gives back
+    // the levels the mouth was made with.
+    void FollowGate(float gate);
     // One frame: the P scores the job wrote (normalised, or all 0 when it found nothing), the
     // block's volume, and the time since the previous frame. `silence`: the labels call the frame
     // silence (a whole recording's smoothed track, as its cues have it), and the mouth rests
@@ -154,6 +158,7 @@ class MouthShapes {
   private:
     ShapeMap map_;
     MouthSettings settings_;
+    float madeSilence_, madeLoud_;  // the levels of the settings it was made with
     int rest_ = 0, closed_ = 0, lip_ = 0;
     std::vector<float> target_, weights_;
     float jaw_ = 0;
