@@ -6,7 +6,8 @@ bl_info = {
     "version": (0, 1, 0),
     "blender": (3, 0, 0),
     "location": "3D Viewport > Object > Lip Sync from Audio",
-    "description": "Keys a face's shape keys from a recording of speech",
+    "description": "Keys a face's shape keys, replacement mouths or Grease Pencil drawings "
+                   "from a recording of speech",
     "category": "Animation",
 }
 

@@ -113,6 +113,98 @@ for cue in cues:
         wrong += value_at(cartoon, "mouth_" + name, middle) != (1.0 if cue.shape == name else 0.0)
 check(wrong == 0 and len(cues) > 10, "cues shown held: %d wrong of %d cues" % (wrong, len(cues)))
 
+# Replacement mouths: one object per shape under an empty, exactly the cue's shown, the rest
+# shape after the line. Names match by their last part, case aside, a copy's .001 left out.
+cartoon_names = vocetta.shape_names("cartoon")
+
+
+def mouth_rig(name, children):
+    bpy.ops.object.empty_add()
+    parent = bpy.context.active_object
+    parent.name = name
+    for child in children:
+        bpy.ops.mesh.primitive_plane_add()
+        bpy.context.active_object.name = child
+        bpy.context.active_object.parent = parent
+    return parent
+
+
+def shown_at(parent, frame):
+    bpy.context.scene.frame_set(int(frame), subframe=frame - int(frame))
+    return sorted(child.name for child in parent.children
+                  if not child.hide_viewport and not child.hide_render)
+
+
+children = {shape: "Mouth_" + shape for shape in cartoon_names}
+children.update(C="Mouth_C.001", D="mouth_d", X="Mouth.X")
+mouth = mouth_rig("Mouth", children.values())
+mapping = vocetta.blender.key_cues_objects(mouth, cues, start_frame=1)
+check(mapping == children, "mouths found: %s" % mapping)
+wrong = sum(shown_at(mouth, 1 + (cue.start + cue.end) / 2 * 30) != [children[cue.shape]]
+            for cue in cues)
+check(wrong == 0, "one mouth shown, the cue's: %d wrong of %d cues" % (wrong, len(cues)))
+check(shown_at(mouth, 1 + cues.duration * 30 + 5) == ["Mouth.X"], "at rest after the line")
+# Fewer drawings than shapes: several shapes to one object, shown for each of them.
+few = mouth_rig("Few", ["Closed", "Open"])
+closed = {"A": "Closed", "B": "Closed", "X": "Closed"}
+names = {shape: closed.get(shape, "Open") for shape in cartoon_names}
+vocetta.blender.key_cues_objects(few, cues, start_frame=1, names=names)
+wrong = sum(shown_at(few, 1 + (cue.start + cue.end) / 2 * 30) != [names[cue.shape]]
+            for cue in cues)
+check(wrong == 0, "shared mouths: %d wrong" % wrong)
+
+# Grease Pencil: a drawing per shape on frames 1 to 9, shown through a Time Offset modifier.
+drawn = bpy.data.objects.new("Drawn", bpy.data.grease_pencils.new("Drawn"))
+scene.collection.objects.link(drawn)
+ink = drawn.data.layers.new("ink")
+for index in range(len(cartoon_names)):
+    ink.frames.new(index + 1).strokes.new().points.add(index + 1)  # drawing k has k points
+drawings = vocetta.blender.key_cues_grease_pencil(drawn, cues, start_frame=1)
+check(drawings == {shape: index + 1 for index, shape in enumerate(cartoon_names)},
+      "drawings: %s" % drawings)
+wrong = 0
+for cue in cues:
+    middle = 1 + (cue.start + cue.end) / 2 * 30
+    scene.frame_set(int(middle), subframe=middle - int(middle))
+    layer = drawn.evaluated_get(bpy.context.evaluated_depsgraph_get()).data.layers["ink"]
+    wrong += len(layer.active_frame.strokes[0].points) != cartoon_names.index(cue.shape) + 1
+check(wrong == 0, "the cue's drawing shown: %d wrong of %d cues" % (wrong, len(cues)))
+vocetta.blender.key_cues_grease_pencil(drawn, cues, start_frame=1)  # again: replaced
+check(len(drawn.grease_pencil_modifiers) == 1 and
+      len(drawn.animation_data.action.fcurves) == 1 and
+      len(drawn.animation_data.action.fcurves[0].keyframe_points) == len(cues) + 1,
+      "keyed again: one modifier, one key per cue and the end")
+
+# Refusals of 2D mouths name what is missing and key nothing.
+lacking = mouth_rig("Lacking", ["Mouth_" + shape for shape in cartoon_names if shape != "X"])
+twice = mouth_rig("Twice", ["Mouth_" + shape for shape in cartoon_names] + ["Other_A"])
+sparse = bpy.data.objects.new("Sparse", bpy.data.grease_pencils.new("Sparse"))
+scene.collection.objects.link(sparse)
+sparse.data.layers.new("ink").frames.new(1)
+for call, message, target in (
+        (lambda: vocetta.blender.key_cues_objects(lacking, cues),
+         "'Lacking' has no mouth for X, which the line shows", lacking),
+        (lambda: vocetta.blender.key_cues_objects(twice, cues),
+         "holds two mouths for A: 'Mouth_A' and 'Other_A'", twice),
+        (lambda: vocetta.blender.key_cues_objects(mouth_rig("Alone", []), cues),
+         "'Alone' has no children", None),
+        (lambda: vocetta.blender.key_cues_objects(few, cues, names={"Y": "Open"}),
+         "names: Y not a shape", None),
+        (lambda: vocetta.blender.key_cues_objects(few, cues, names={"A": "Shut"}),
+         "holds no object A -> 'Shut'", None),
+        (lambda: vocetta.blender.key_cues_grease_pencil(sparse, cues),
+         "'Sparse' has no drawing for", sparse),
+        (lambda: vocetta.blender.key_cues_grease_pencil(obj, cues),
+         "'Face' is not a Grease Pencil object", None)):
+    try:
+        call()
+        check(False, "refused: " + message)
+    except ValueError as error:
+        check(message in str(error), "message: %s" % error)
+    if target is not None:
+        check(all(each.animation_data is None for each in [target] + list(target.children)),
+              "nothing keyed on %s" % target.name)
+
 # Refusals name the object and change nothing.
 bare = face("Bare", ["smile"])
 for call, message in (
@@ -151,6 +243,16 @@ check(rig.animation_data is not None and
 strips = scene.sequence_editor.sequences_all if scene.sequence_editor else []
 check(any(strip.type == "SOUND" and strip.frame_start == 10 for strip in strips),
       "the sound placed at the start frame")
+for mode, active in (("objects", mouth), ("grease_pencil", drawn)):
+    mouth.animation_data_clear()
+    for child in mouth.children:
+        child.animation_data_clear()
+    drawn.animation_data_clear()
+    bpy.context.view_layer.objects.active = active
+    result = bpy.ops.object.vocetta_lip_sync(filepath=recording, shapes="cartoon", mode=mode,
+                                             start_frame=1, sound=False)
+    keyed = (mouth.children[0] if mode == "objects" else drawn).animation_data
+    check(result == {"FINISHED"} and keyed is not None, "the operator keyed %s" % mode)
 # Blender turns an operator's error report into RuntimeError when no window shows it.
 bpy.context.view_layer.objects.active = face("Plain", [])
 for path, message in ((recording, "'Plain' has no shape key for any shape"),

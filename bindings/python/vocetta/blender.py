@@ -1,4 +1,5 @@
-"""Lip sync in Blender: a recording's mouth keyed onto an object's shape keys.
+"""Lip sync in Blender: a recording's mouth keyed onto an object's shape keys, onto replacement
+mouths (an object per shape) or onto a Grease Pencil object's drawings.
 
 Inside Blender (its Python is the system's on Debian, where python3-vocetta installs):
 
@@ -8,10 +9,15 @@ Inside Blender (its Python is the system's on Debian, where python3-vocetta inst
     vocetta.blender.key_curves(face, curves)       # linear keys on every animation frame
     vocetta.blender.key_cues(face, vocetta.cues_file("line.wav"))   # or switch keys, held
     vocetta.blender.key_jaw_bone(rig, "jaw", curves, degrees=15)   # a jaw bone, if the rig has one
+    cues = vocetta.cues_file("line.wav")          # 2D: A to H and X
+    vocetta.blender.key_cues_objects(mouth, cues)  # the children Mouth_A ... Mouth_X, one shown
+    vocetta.blender.key_cues_grease_pencil(drawn, cues)   # drawings on frames 1 ... 9
 
 Shape keys are found by the shapes' own names (aa, E, ih, oh, ou ... or A to X), or through
 `names` (shape name -> shape key name); the jaw's opening goes to a shape key called "jaw" when
-there is one. The add-on that python3-vocetta installs beside Blender's own ("Vocetta lip
+there is one. Replacement mouths are found by their names' last part (Mouth_A, mouth.X), or
+through `names`; Grease Pencil drawings by their frames (A on 1 ... X on 9 by default), or
+through `frames`. The add-on that python3-vocetta installs beside Blender's own ("Vocetta lip
 sync", enabled in Edit > Preferences > Add-ons; `register()` from a script) adds Object > Lip
 Sync from Audio, which does the same for the active object and puts the sound in the sequencer
 at the first keyed frame, so that the animation plays against it.
@@ -160,21 +166,137 @@ def key_jaw_bone(armature, bone, curves, degrees=15.0, axis="X", start_frame=Non
     return path
 
 
+def _cue_keys(scene, start_frame, cues):
+    """The scene frame where each cue starts, then the end of the line, and the shape shown from
+    each: the cues' own, then the rest shape."""
+    scene = scene or bpy.context.scene
+    start = scene.frame_start if start_frame is None else start_frame
+    fps = scene.render.fps / scene.render.fps_base
+    frames = [start + cue.start * fps for cue in cues] + [start + cues.duration * fps]
+    return frames, [cue.shape for cue in cues] + [cues.shape_at(cues.duration)]
+
+
 def key_cues(obj, cues, start_frame=None, names=None, scene=None):
     """Keys `cues` (vocetta.Cues) onto the shape keys of `obj` as switches: the shown shape's key
     at 1 and every other at 0 from each cue's start, held (constant) to the next. The rest shape
     needs no key of its own: all others at 0 show it. Returns the names of the shape keys keyed;
     ValueError as key_curves."""
-    scene = scene or bpy.context.scene
-    start = scene.frame_start if start_frame is None else start_frame
     keys, blocks = _blocks(obj, cues.shape_names, names, None)
-    fps = scene.render.fps / scene.render.fps_base
-    frames = [start + cue.start * fps for cue in cues] + [start + cues.duration * fps]
+    frames, shown = _cue_keys(scene, start_frame, cues)
     for index, block in blocks:
         shape = cues.shape_names[index]
-        values = [1.0 if cue.shape == shape else 0.0 for cue in cues] + [0.0]
+        values = [1.0 if each == shape else 0.0 for each in shown[:-1]] + [0.0]
         _key(_block_curve(keys, block), frames, values, "CONSTANT")
     return [block.name for _, block in blocks]
+
+
+def _lacking(shown, found):
+    """The shapes the line shows that `found` has nothing for, in the order they first show."""
+    return [shape for shape in dict.fromkeys(shown) if shape not in found]
+
+
+def _shape_of(name, shape_names):
+    """The shape an object's name stands for: the whole name or its last part after '_', '.',
+    '-' or a space (Mouth_A, mouth.ou), case aside, with Blender's .001 of a copy left out."""
+    base = name
+    if len(base) > 4 and base[-4] == "." and base[-3:].isdigit():
+        base = base[:-4]
+    lower = {shape.lower(): shape for shape in shape_names}
+    for cut in range(len(base) + 1):
+        if cut == 0 or base[cut - 1] in "_.- ":
+            if base[cut:].lower() in lower:
+                return lower[base[cut:].lower()]
+    return None
+
+
+def key_cues_objects(objects, cues, start_frame=None, names=None, scene=None):
+    """Keys `cues` onto replacement mouths, one object per shape (a drawing on a plane, a mesh,
+    a Grease Pencil object): from each cue's start the object of its shape is shown and every
+    other hidden, in the viewport and in renders, held to the next cue, and the rest shape's
+    after the line. `objects` is a collection, an object whose children are the mouths (an
+    empty that places them), or a list of objects. An object is the mouth of a shape whose name
+    is its own or its last part (Mouth_A, mouth.ou), unless `names` maps shapes to object names;
+    several shapes may map to one object, shown for each of them. Returns {shape: object name}.
+    ValueError, before anything is keyed, when a shape the line shows has no object, or two
+    objects claim one shape."""
+    if objects is None:
+        raise ValueError("no object: select the empty whose children are the mouths")
+    if isinstance(objects, bpy.types.Collection):
+        where, candidates = "the collection %r" % objects.name, list(objects.all_objects)
+    elif isinstance(objects, bpy.types.Object):
+        where, candidates = _name(objects), list(objects.children)
+        if not candidates:
+            raise ValueError("%s has no children: parent one mouth per shape to it (Mouth_%s, "
+                             "...)" % (where, cues.shape_names[0]))
+    else:
+        where, candidates = "the objects given", list(objects)
+    by_name = {obj.name: obj for obj in candidates}
+    names = dict(names or {})
+    unknown = sorted(set(names) - set(cues.shape_names))
+    if unknown:
+        raise ValueError("names: %s not a shape of this set (%s)"
+                         % (", ".join(unknown), " ".join(cues.shape_names)))
+    absent = sorted("%s -> %r" % item for item in names.items() if item[1] not in by_name)
+    if absent:
+        raise ValueError("names: %s holds no object %s" % (where, ", ".join(absent)))
+    mouths = {shape: by_name[name] for shape, name in names.items()}
+    for obj in candidates:
+        shape = _shape_of(obj.name, cues.shape_names)
+        if shape is None or shape in names or obj.name in names.values():
+            continue
+        if shape in mouths and mouths[shape] is not obj:
+            raise ValueError("%s holds two mouths for %s: %r and %r; name one otherwise, or "
+                             "give names={shape: object}" % (where, shape, mouths[shape].name,
+                                                               obj.name))
+        mouths[shape] = obj
+    frames, shown = _cue_keys(scene, start_frame, cues)
+    lacking = _lacking(shown, mouths)
+    if lacking:
+        raise ValueError("%s has no mouth for %s, which the line shows: name one Mouth_%s, or "
+                         "give names={shape: object}" % (where, " ".join(lacking), lacking[0]))
+    for obj in dict.fromkeys(mouths.values()):
+        hidden = [0.0 if mouths.get(shape) is obj else 1.0 for shape in shown]
+        for path in ("hide_viewport", "hide_render"):
+            _key(_curve(obj, path), frames, hidden, "CONSTANT")
+    return {shape: obj.name for shape, obj in mouths.items()}
+
+
+TIME_OFFSET = "Vocetta lip sync"
+
+
+def key_cues_grease_pencil(obj, cues, start_frame=None, frames=None, scene=None):
+    """Keys `cues` onto a Grease Pencil object that holds a drawing per shape: its Time Offset
+    modifier named "Vocetta lip sync" (added when absent, in Fixed Frame mode) shows, from each
+    cue's start, the drawing of its shape, held to the next cue, and the rest shape's after the
+    line. `frames` maps a shape to the frame of its drawing; by default the drawings lie on
+    frames 1, 2, ... in the set's order (cartoon: A on 1 ... X on 9). Returns {shape: frame}.
+    ValueError, before anything is keyed, for an object that is not Grease Pencil or a shape the
+    line shows with no drawing on its frame in any layer."""
+    if obj is None or obj.type != "GPENCIL":
+        raise ValueError("%s is not a Grease Pencil object: draw a mouth per shape in one"
+                         % ("no object" if obj is None else _name(obj)))
+    if frames is None:
+        frames = {shape: index + 1 for index, shape in enumerate(cues.shape_names)}
+    unknown = sorted(set(frames) - set(cues.shape_names))
+    if unknown:
+        raise ValueError("frames: %s not a shape of this set (%s)"
+                         % (", ".join(unknown), " ".join(cues.shape_names)))
+    drawn = {frame.frame_number for layer in obj.data.layers for frame in layer.frames}
+    keys, shown = _cue_keys(scene, start_frame, cues)
+    drawings = {shape: int(frame) for shape, frame in frames.items() if int(frame) in drawn}
+    lacking = _lacking(shown, drawings)
+    if lacking:
+        raise ValueError("%s has no drawing for %s, which the line shows: draw it there, or give "
+                         "frames={shape: frame}" % (_name(obj), ", ".join(
+                             "%s (frame %d)" % (shape, int(frames[shape])) if shape in frames
+                             else "%s (no frame given)" % shape for shape in lacking)))
+    modifier = obj.grease_pencil_modifiers.get(TIME_OFFSET)
+    if modifier is None:
+        modifier = obj.grease_pencil_modifiers.new(name=TIME_OFFSET, type="GP_TIME")
+    modifier.mode = "FIX"
+    path = "grease_pencil_modifiers[%s].offset" % _quoted(TIME_OFFSET)
+    _key(_curve(obj, path), keys, [float(drawings[shape]) for shape in shown], "CONSTANT")
+    return drawings
 
 
 def add_sound(path, start_frame=None, scene=None):
@@ -190,7 +312,8 @@ def add_sound(path, start_frame=None, scene=None):
 
 
 class VOCETTA_OT_lip_sync(bpy.types.Operator):
-    """Key the active object's shape keys from a recording of speech"""
+    """Key the active object's shape keys, replacement mouths or Grease Pencil drawings from a
+    recording of speech"""
 
     bl_idname = "object.vocetta_lip_sync"
     bl_label = "Lip Sync from Audio"
@@ -203,7 +326,12 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
         ("cartoon", "Cartoon", "A B C D E F G H X")])
     mode: EnumProperty(name="Keys", items=[
         ("curves", "Curves", "a weight per shape on every frame, for blended shape keys"),
-        ("cues", "Cues", "one shape at a time, held, for switched mouths")])
+        ("cues", "Cues", "one shape at a time, held, for switched shape keys"),
+        ("objects", "Replacement mouths",
+         "one object per shape, the active object's children (Mouth_A ...): the shown one visible"),
+        ("grease_pencil", "Grease Pencil drawings",
+         "the active Grease Pencil object's drawing per shape, on frames 1, 2, ... in the "
+         "set's order")])
     profile: StringProperty(name="Profile", subtype="FILE_PATH",
                             description="A calibrated profile (empty: the built-in one)")
     start_frame: IntProperty(name="Start frame", default=1)
@@ -238,7 +366,12 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
                     keyed.append(self.jaw_bone)
             else:
                 track = vocetta.cues_file(path, profile, shapes=self.shapes)
-                keyed = key_cues(obj, track, self.start_frame, scene=context.scene)
+                key = {"cues": key_cues, "objects": key_cues_objects,
+                       "grease_pencil": key_cues_grease_pencil}[self.mode]
+                keyed = key(obj, track, self.start_frame, scene=context.scene)
+                if self.mode != "cues":  # the mouth or drawing of each shape
+                    form = "%s for %s" if self.mode == "objects" else "frame %s for %s"
+                    keyed = [form % (where, shape) for shape, where in keyed.items()]
         except (ValueError, OSError, vocetta.AudioError, vocetta.ProfileError,
                 vocetta.ShapeError) as error:
             self.report({"ERROR"}, "Lip sync: %s" % error)
