@@ -114,10 +114,11 @@ sources for Unity, Godot and Mono.")
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vocetta)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION sound)
 set(CPACK_COMPONENT_TOOL_DEPENDS library)
+set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS espeak-ng)  # turns a line's words into phones (--text)
 set(CPACK_DEBIAN_TOOL_DESCRIPTION
     "Real-time lip sync for games: the vocetta tool
-Phoneme timelines, mouth cues and blendshape curves from recordings, profile
-calibration and speaker adaptation, evaluation, textures and HTML previews.")
+Phoneme timelines, mouth cues and blendshape curves from recordings, aligned
+to the line's words when they are known, profile calibration and speaker adaptation, evaluation, textures and HTML previews.")
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-vocetta)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 set(CPACK_COMPONENT_PYTHON_DEPENDS library tool)  # calibrate runs the tool

@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libaubio-dev                           # the peer in the benchmarks
   libsndfile1-dev libpng-dev nlohmann-json3-dev libcli11-dev libsoxr-dev  # the command-line tool
-  espeak-ng sox                           # regenerating the default profile and the sample
+  espeak-ng sox                           # the tool's --text; the default profile and the sample
   chromium                                # the preview page's test in a headless browser
   help2man                                # the man pages, from the tool's --help
   pybind11-dev python3-dev python3-numpy python3-pytest  # the Python package and its tests

@@ -12,6 +12,7 @@
 #include "mouth.hpp"
 #include "output.hpp"
 #include "timeline.hpp"
+#include "transcript.hpp"
 
 namespace Vocetta::Tool {
 namespace {
@@ -33,6 +34,7 @@ struct AnalyzeOptions {
     std::string format;  // empty: from the output's extension
     bool segments = false;
     LabelArguments labels;
+    TranscriptArguments transcript;
     double lagMs = kDefaultStreamLagMs;
     double levelWindowSeconds = kDefaultLevelWindowSeconds;
     double minSegmentMs = 0;
@@ -66,6 +68,7 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
               "write each shape's weight and the jaw on every animation frame (at --fps) "
               "instead of frames; --attack and --release default to 20 and 50");
     AddLabelOptions(line, options.labels);
+    AddTranscriptOptions(line, options.transcript);
     char lag[32];
     std::snprintf(lag, sizeof lag, "%g", kDefaultStreamLagMs);
     line.Number(
@@ -194,18 +197,17 @@ int RunAnalyze(const Arguments& arguments) {
         throw UsageError("standard input ('-') is analysed alone, in a run of its own");
     }
 
+    // Read first, so that a bad profile or transcript leaves no output directory behind.
+    const Profile profile = LoadProfileOrDefault(options.common.profile);
+    const std::vector<std::optional<std::string>> transcripts =
+        TranscriptsFor(options.transcript, inputs, profile, labelling.smoothing);
+
     // Where each input's result goes.
     std::vector<std::string> targets;
     const bool intoDirectory = inputs.size() > 1 || std::filesystem::is_directory(output);
     if (intoDirectory) {
         if (output == "-") {
             throw UsageError("several recordings need -o DIRECTORY (each gets its own file)");
-        }
-        std::error_code error;
-        std::filesystem::create_directories(output, error);
-        if (error || !std::filesystem::is_directory(output)) {
-            throw ToolError(output + ": cannot create the output directory" +
-                            (error ? ": " + error.message() : ""));
         }
         for (const std::string& input : inputs) {
             const auto name = std::filesystem::path(input).stem().string() + extension;
@@ -219,6 +221,12 @@ int RunAnalyze(const Arguments& arguments) {
                 }
             }
         }
+        std::error_code error;
+        std::filesystem::create_directories(output, error);
+        if (error || !std::filesystem::is_directory(output)) {
+            throw ToolError(output + ": cannot create the output directory" +
+                            (error ? ": " + error.message() : ""));
+        }
     } else {
         targets.push_back(output);
     }
@@ -228,7 +236,6 @@ int RunAnalyze(const Arguments& arguments) {
         CheckOutput(target, read, options.common.existing());
     if (!intoDirectory) CheckExtension(output, extension, written);
 
-    const Profile profile = LoadProfileOrDefault(options.common.profile);
     const Host::ShapeMap shapeMap =
         cues || curves ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile))
                        : Host::ShapeMap{};
@@ -241,6 +248,7 @@ int RunAnalyze(const Arguments& arguments) {
     // labels as at the end). Everything else needs the whole recording: its level, the smoothed
     // track, segments, cues and JSON.
     const bool follow = written == Written::Frames && !segments && format != Format::Json &&
+                        !transcripts[0] &&
                         (fromStandardInput || (!labelling.smoothing && labelling.absoluteDb));
     const char separator = format == Format::Tsv ? '\t' : ',';
     std::unique_ptr<OutputFile> stream;
@@ -285,7 +293,16 @@ int RunAnalyze(const Arguments& arguments) {
                 stream.reset();
                 return;
             }
-            const FrameLabels labels = LabelFrames(profile, analysis, labelling);
+            FrameLabels labels;
+            try {
+                labels = LabelFrames(profile, analysis, labelling,
+                                     transcripts[index] ? &*transcripts[index] : nullptr);
+            } catch (const ToolError& error) {
+                std::fprintf(stderr, "vocetta analyze: %s: %s\n", inputs[index].c_str(),
+                             error.what());
+                ++failures;
+                return;
+            }
             const auto mouthOf = [&] {
                 return RecordingMouth(mouthArguments, labels, analysis, labelling);
             };

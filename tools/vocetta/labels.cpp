@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "error.hpp"
 #include "vocetta/mouth_shapes.hpp"
+#include "vocetta/transcript.hpp"
 
 namespace Vocetta::Tool {
 
 namespace {
+
+constexpr double kLargestAlignment = 512.0 * 1024 * 1024;
 
 std::span<const float> Scores(const Analysis& analysis, size_t frame) {
     return {analysis.Scores(frame), static_cast<size_t>(analysis.phonemes)};
@@ -96,7 +100,7 @@ std::vector<std::string> StreamLabels::Finish() const {
 }
 
 FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
-                        const LabelSettings& settings) {
+                        const LabelSettings& settings, const std::string* transcript) {
     FrameLabels labels;
     int silence = 0;
     labels.names = Host::LabelNames(profile, silence);
@@ -114,7 +118,20 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
     for (size_t frame = 0; frame < frames; ++frame)
         Host::LabelRow(silent(frame), Scores(analysis, frame), silence,
                        {logScores.data() + frame * states, states});
-    labels.frames = Host::SmoothPath(logScores, states, settings.WholeSwitchCost());
+    if (transcript == nullptr) {
+        labels.frames = Host::SmoothPath(logScores, states, settings.WholeSwitchCost());
+        return labels;
+    }
+    const std::vector<int> phones = Host::TranscriptLabels(*transcript, labels.names);
+    // A byte per frame and state of the alignment: a few megabytes for a line, a gigabyte for an
+    // hour read from one transcript.
+    if (double(frames) * double(2 * phones.size() + 1) > kLargestAlignment) {
+        throw ToolError("too long to align with its transcript in one piece (" +
+                        std::to_string(frames) + " frames, " + std::to_string(phones.size()) +
+                        " phones): split it into lines");
+    }
+    labels.frames =
+        Host::AlignTranscript(logScores, states, silence, phones, settings.WholeSwitchCost());
     return labels;
 }
 

@@ -82,9 +82,11 @@ std::vector<unsigned char> SilenceMarks(const FrameLabels& labels);
 
 // Labels every frame: silence when the frame is below the gate or the job scored nothing
 // (digital silence), otherwise the profile's phonemes by their scores, as one smoothed track or
-// frame by frame.
+// frame by frame. With `transcript` (IPA: what the recording says), the track says its phones in
+// order instead (Host::AlignTranscript); ToolError (without the recording's name) when the
+// recording and its transcript are too long to align in one piece.
 FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
-                        const LabelSettings& settings);
+                        const LabelSettings& settings, const std::string* transcript = nullptr);
 
 // Labels frames as they come, for output that follows a stream: the SDK's LiveLabels with the
 // gate and smoothing of `settings` (the fixed gate when it has one, else one under the level

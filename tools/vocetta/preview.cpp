@@ -11,6 +11,7 @@
 #include "error.hpp"
 #include "mouth.hpp"
 #include "output.hpp"
+#include "transcript.hpp"
 
 namespace Vocetta::Tool {
 namespace {
@@ -27,12 +28,14 @@ struct PreviewOptions {
     std::vector<std::string> inputs;
     std::string output;
     LabelArguments labels;
+    TranscriptArguments transcript;
 };
 
 void AddOptions(CommandLine& line, PreviewOptions& options) {
     line.Positional("AUDIO", options.inputs, "the recording to preview");
     line.Text("-o,--output", options.output, "FILE", "the HTML file to write (required)");
     AddLabelOptions(line, options.labels);
+    AddTranscriptOptions(line, options.transcript);
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
     AddCleaningOption(line, options.common);
@@ -320,6 +323,8 @@ int RunPreview(const Arguments& arguments) {
     BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
     settings.keepSamples = true;  // the page embeds the audio
     const Profile profile = LoadProfileOrDefault(options.common.profile);
+    const std::vector<std::optional<std::string>> transcripts =
+        TranscriptsFor(options.transcript, options.inputs, profile, labelling.smoothing);
     const Host::ShapeMap map =
         ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile));
     const Host::Library library = OpenLibrary(options.common.library);
@@ -328,7 +333,8 @@ int RunPreview(const Arguments& arguments) {
     RunBatch(
         library, profile, options.inputs, settings,
         [&](size_t, const Recording& recording, const Analysis& analysis) {
-            const FrameLabels labels = LabelFrames(profile, analysis, labelling);
+            const FrameLabels labels = LabelFrames(profile, analysis, labelling,
+                                                   transcripts[0] ? &*transcripts[0] : nullptr);
             const MouthOptions own = RecordingMouth(options.mouth, labels, analysis, labelling);
             WriteOutput(
                 *output,

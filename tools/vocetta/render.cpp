@@ -11,6 +11,7 @@
 #include "mouth.hpp"
 #include "output.hpp"
 #include "png.hpp"
+#include "transcript.hpp"
 
 namespace Vocetta::Tool {
 namespace {
@@ -36,6 +37,7 @@ struct RenderOptions {
     int maxWidth = 16384;
     bool cues = false;
     LabelArguments labels;
+    TranscriptArguments transcript;
 };
 
 void AddOptions(CommandLine& line, RenderOptions& options) {
@@ -49,6 +51,7 @@ void AddOptions(CommandLine& line, RenderOptions& options) {
                 "share of each new frame's colour, 0 ... 1 (default 0.5; 1 = none)");
     line.Flag("--cues", options.cues, "draw the mouth cues under the phoneme texture");
     AddLabelOptions(line, options.labels);
+    AddTranscriptOptions(line, options.transcript);
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
     AddCleaningOption(line, options.common);
@@ -124,9 +127,9 @@ std::vector<uint32_t> PaintMfcc(const Analysis& analysis, int height, ColorMapEx
 }
 
 // The phoneme texture, the band of each column as tall as its volume relative to the loudest;
-// smoothed, each frame scores its track's phoneme 1 and silence nothing.
+// with `labels` (the smoothed track), each frame scores its label 1 and silence nothing.
 std::vector<uint32_t> PaintPhonemes(const Profile& profile, const Analysis& analysis,
-                                    const LabelSettings& labelling, int height, float blend,
+                                    const FrameLabels* labels, int height, float blend,
                                     PhonemeTextureExecute phonemeTexture) {
     const auto width = static_cast<int>(analysis.FrameCount());
     const auto columns = static_cast<size_t>(width);
@@ -144,13 +147,12 @@ std::vector<uint32_t> PaintPhonemes(const Profile& profile, const Analysis& anal
         levels.push_back(loudest > 0 ? frame.volume / loudest : 0.0f);
     }
     std::vector<float> scores = analysis.scores;
-    if (labelling.smoothing) {
-        const FrameLabels labels = LabelFrames(profile, analysis, labelling);
+    if (labels != nullptr) {
         const auto phonemes = static_cast<size_t>(analysis.phonemes);
         std::fill(scores.begin(), scores.end(), 0.0f);
         for (size_t frame = 0; frame < columns; ++frame) {
-            const auto label = static_cast<size_t>(labels.frames[frame]);
-            if (labels.Name(frame) == kSilenceLabel) {
+            const auto label = static_cast<size_t>(labels->frames[frame]);
+            if (labels->Name(frame) == kSilenceLabel) {
                 levels[frame] = 0;
             } else if (label < phonemes) {
                 scores[frame * phonemes + label] = 1.0f;
@@ -195,6 +197,8 @@ int RunRender(const Arguments& arguments) {
     const MouthOptions mouth = MouthFromOptions(options.mouth, 0.01f);
     const BatchSettings settings = BatchFromOptions(options.common, "vocetta render");
     const Profile profile = LoadProfileOrDefault(options.common.profile);
+    const std::vector<std::optional<std::string>> transcripts =
+        TranscriptsFor(options.transcript, options.inputs, profile, labelling.smoothing);
     const Host::ShapeMap shapeMap =
         cues ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile))
              : Host::ShapeMap{};
@@ -218,9 +222,13 @@ int RunRender(const Arguments& arguments) {
             if (mfcc) {
                 pixels = PaintMfcc(analysis, height, colorMap, imageHeight);
             } else {
-                pixels = PaintPhonemes(profile, analysis, labelling, height, blend, phonemeTexture);
+                // The phonemes' track, and the cues' labels: unsmoothed, the cues still follow
+                // the frames' own best phonemes.
+                const FrameLabels labels = LabelFrames(profile, analysis, labelling,
+                                                       transcripts[0] ? &*transcripts[0] : nullptr);
+                pixels = PaintPhonemes(profile, analysis, labelling.smoothing ? &labels : nullptr,
+                                       height, blend, phonemeTexture);
                 if (cues) {
-                    const FrameLabels labels = LabelFrames(profile, analysis, labelling);
                     const MouthOptions own =
                         RecordingMouth(options.mouth, labels, analysis, labelling);
                     AppendCueBand(BuildCueTrack(shapeMap, own, recording, analysis, labels),

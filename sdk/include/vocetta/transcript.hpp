@@ -1,0 +1,69 @@
+// Labels of a line whose words are known: most of a game's dialogue is recorded from a script, so
+// the phones a line holds, and their order, are known before its audio is; only where each lies
+// is not. Aligning them to the frames' scores leaves the recogniser one question, where each
+// phone begins, instead of which phoneme every frame is, and the vowels it confuses from one
+// voice to the next (E and I, O and U) no longer compete:
+//
+//     // the line's phones in IPA, from a phonemiser (the tool runs espeak-ng) or typed
+//     const std::vector<int> phones = Vocetta::Host::TranscriptLabels("həlˈoʊ wˈɜːld", names);
+//     // rows: the log scores SmoothPath reads (LabelRow), frames x names.size()
+//     const std::vector<int> labels =
+//         Vocetta::Host::AlignTranscript(rows, names.size(), silence, phones);
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Vocetta::Host {
+
+// The phones of IPA text, in order: each symbol with the diacritics and modifier letters after it
+// (ɔ̃, tʰ), and kWordBreak between two words (at spaces, line breaks and punctuation). Stress,
+// length, tie and syllable marks separate nothing and go. Text that is not UTF-8 gives the phones
+// before the first bad byte.
+std::vector<std::string> SplitIpa(std::string_view ipa);
+inline constexpr std::string_view kWordBreak = " ";
+
+// The phoneme class whose mouth a phone shows, as the built-in profile names them: "A" (open: a ɑ
+// æ ʌ), "I" (spread: i ɪ y ʏ ɨ), "U" (rounded close: u ʊ ɯ ʉ), "E" (mid front: e ɛ ø œ), "O"
+// (rounded mid: o ɔ ɒ ɵ ɤ), "M" (lips closed on a nasal: m ɱ), "FV" (teeth on the lip: f v) and
+// "S" (s ʃ ɕ ʂ), by the phone's first symbol; "" for a phone no class stands for (schwa, t, d,
+// n, l, k, r, b, p, z). A diphthong is two phones, each its own vowel. The classes are those the
+// calibration labels phones with, so that a transcript's phone scores as what the profile learnt
+// for it.
+std::string_view IpaClass(std::string_view phone);
+
+// The phones of `ipa` as indices into `names` (LiveLabels' or LabelNames' names): the index of
+// the phone's class when `names` holds it, -1 for a phone without one, and kPauseMayFall between
+// two words.
+std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::string>& names);
+inline constexpr int kPauseMayFall = -2;
+
+// A phone without a class scores, in each frame, as the frame's best label less this: it takes
+// the frames that the phones around it fit worse, not those they fit. A phone of a class scores
+// its class, but never less than the frame's best less kTranscriptMismatchFloor, so that a voice
+// the profile reads wrongly (an "oo" scored as I) costs a bounded amount per frame rather than
+// pushing the phones after it onto other words. Chosen on the validation voices' 216 sentences
+// (scripts/transcript-experiment.py --tool): 87.8 % of their vowel frames right, against 75.3 %
+// without the transcript; penalties 2.5, 3.5 and 4 gave 87.4, 87.6 and 87.6 %, floors 6 and 8
+// 87.5 and 87.8 %.
+inline constexpr float kTranscriptOtherPenalty = 3.0f;
+inline constexpr float kTranscriptMismatchFloor = 10.0f;
+
+// The label of every frame of `logScores` (frames x states, row by row, as SmoothPath reads them)
+// on the best path that says the phones of `transcript` (TranscriptLabels) in order, each for one
+// frame or more, with a pause of `silence` frames before the first, after the last and wherever
+// kPauseMayFall stands between two, as the frames ask: a pause frame is `silence`, a phone's
+// frame its label, and a frame of a phone without a label the frame's best state (the lowest on
+// ties). Pauses fall only between words: a pause the path could put inside a word would let it
+// skip the word's phones over the frames that say them. Ties go to staying, then to moving on. No
+// phones leave a pause alone: every frame is `silence`. With fewer frames than phones no path
+// says them all, and the labels are SmoothPath's with `switchCost`. Memory: a byte per frame and
+// state of the path (two per phone, and one).
+std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t states, int silence,
+                                 const std::vector<int>& transcript, float switchCost = 2.0f,
+                                 float otherPenalty = kTranscriptOtherPenalty,
+                                 float mismatchFloor = kTranscriptMismatchFloor);
+
+}  // namespace Vocetta::Host

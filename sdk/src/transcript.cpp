@@ -1,0 +1,252 @@
+#include "vocetta/transcript.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "vocetta/smoother.hpp"
+
+namespace Vocetta::Host {
+
+namespace {
+
+// One code point of UTF-8 at `at`, which moves past it; false at the end or on a bad sequence.
+bool NextCodePoint(std::string_view text, size_t& at, char32_t& code) {
+    if (at >= text.size()) return false;
+    const auto lead = static_cast<unsigned char>(text[at]);
+    size_t length = lead < 0x80           ? 1
+                    : (lead >> 5) == 0x6  ? 2
+                    : (lead >> 4) == 0xE  ? 3
+                    : (lead >> 3) == 0x1E ? 4
+                                          : 0;
+    if (length == 0 || at + length > text.size()) return false;
+    code = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next >> 6) != 0x2) return false;
+        code = (code << 6) | (next & 0x3F);
+    }
+    at += length;
+    return true;
+}
+
+// Marks that belong to no phone: stress, length, ties, syllable and group boundaries.
+bool Separator(char32_t code) {
+    if (code < 0x80) return !((code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z'));
+    switch (code) {
+        case 0x02C8:  // ˈ
+        case 0x02CC:  // ˌ
+        case 0x02D0:  // ː
+        case 0x02D1:  // ˑ
+        case 0x035C:  // the ties below and above
+        case 0x0361:
+        case 0x203F:  // ‿
+        case 0x2016:  // ‖
+            return true;
+        default:
+            return false;
+    }
+}
+
+// What ends a word: spaces, line breaks and punctuation, not the marks within one.
+bool WordBreak(char32_t code) {
+    return code < 0x80 || code == 0x2016;
+}
+
+// Diacritics and modifier letters, which change the phone before them.
+bool Diacritic(char32_t code) {
+    return (code >= 0x0300 && code <= 0x036F) || (code >= 0x02B0 && code <= 0x02FF) ||
+           (code >= 0x1DC0 && code <= 0x1DFF) || (code >= 0x2070 && code <= 0x209F);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitIpa(std::string_view ipa) {
+    std::vector<std::string> phones;
+    bool open = false;  // whether a diacritic may still join the last phone
+    size_t at = 0;
+    char32_t code = 0;
+    for (size_t start = at; NextCodePoint(ipa, at, code); start = at) {
+        const std::string_view symbol = ipa.substr(start, at - start);
+        if (Separator(code)) {
+            // Between words a pause may fall; stress and length marks join a word's phones.
+            if (WordBreak(code) && !phones.empty() && phones.back() != kWordBreak)
+                phones.emplace_back(kWordBreak);
+            open = false;
+        } else if (Diacritic(code)) {
+            if (open) phones.back() += symbol;
+        } else {
+            phones.emplace_back(symbol);
+            open = true;
+        }
+    }
+    if (!phones.empty() && phones.back() == kWordBreak) phones.pop_back();
+    return phones;
+}
+
+std::string_view IpaClass(std::string_view phone) {
+    size_t at = 0;
+    char32_t code = 0;
+    if (!NextCodePoint(phone, at, code)) return "";
+    switch (code) {
+        case 'a':
+        case 0x0251:
+        case 0x00E6:
+        case 0x028C:
+        case 0x0276:  // a ɑ æ ʌ ɶ
+        case 0x00E0:
+        case 0x00E1:
+        case 0x00E2:
+        case 0x00E3:
+        case 0x00E4:
+        case 0x00E5:
+            return "A";
+        case 'i':
+        case 'y':
+        case 0x026A:
+        case 0x028F:
+        case 0x0268:  // i y ɪ ʏ ɨ
+        case 0x00EC:
+        case 0x00ED:
+        case 0x00EE:
+        case 0x00EF:
+        case 0x00FC:
+            return "I";
+        case 'u':
+        case 0x028A:
+        case 0x026F:
+        case 0x0289:  // u ʊ ɯ ʉ
+        case 0x00F9:
+        case 0x00FA:
+        case 0x00FB:
+            return "U";
+        case 'e':
+        case 0x025B:
+        case 0x00F8:
+        case 0x0153:  // e ɛ ø œ
+        case 0x00E8:
+        case 0x00E9:
+        case 0x00EA:
+        case 0x00EB:
+        case 0x00F6:
+            return "E";
+        case 'o':
+        case 0x0254:
+        case 0x0252:
+        case 0x0275:
+        case 0x0264:  // o ɔ ɒ ɵ ɤ
+        case 0x00F2:
+        case 0x00F3:
+        case 0x00F4:
+        case 0x00F5:
+            return "O";
+        case 'm':
+        case 0x0271:  // m ɱ
+            return "M";
+        case 'f':
+        case 'v':
+            return "FV";
+        case 's':
+        case 0x0283:
+        case 0x0255:
+        case 0x0282:  // s ʃ ɕ ʂ
+            return "S";
+        default:
+            return "";
+    }
+}
+
+std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::string>& names) {
+    std::vector<int> labels;
+    for (const std::string& phone : SplitIpa(ipa)) {
+        if (phone == kWordBreak) {
+            if (!labels.empty()) labels.push_back(kPauseMayFall);
+            continue;
+        }
+        const std::string_view phonemeClass = IpaClass(phone);
+        const auto found = std::find(names.begin(), names.end(), phonemeClass);
+        labels.push_back(phonemeClass.empty() || found == names.end()
+                             ? -1
+                             : static_cast<int>(found - names.begin()));
+    }
+    return labels;
+}
+
+std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t states, int silence,
+                                 const std::vector<int>& transcript, float switchCost,
+                                 float otherPenalty, float mismatchFloor) {
+    const size_t frames = states == 0 ? 0 : logScores.size() / states;
+    if (frames == 0) return {};
+    // The phones, and where a pause may come before each (and after the last).
+    std::vector<int> phones;
+    std::vector<unsigned char> pause{1};
+    for (const int label : transcript) {
+        if (label == kPauseMayFall) {
+            pause.back() = 1;
+        } else {
+            phones.push_back(label);
+            pause.push_back(0);
+        }
+    }
+    pause.back() = 1;
+    if (phones.empty()) return std::vector<int>(frames, silence);
+    if (frames < phones.size()) return SmoothPath(logScores, states, switchCost);
+    // States 2i: the pause before phone i (2n: after the last); 2i + 1: phone i. A state is
+    // entered from the one before it, or a phone from the phone before, past the pause.
+    enum Step : std::uint8_t { kStay, kFromPrevious, kPastPause };
+    const size_t path = 2 * phones.size() + 1;
+    constexpr double kNone = -std::numeric_limits<double>::infinity();
+    std::vector<double> total(path, kNone), next(path);
+    std::vector<std::uint8_t> steps(frames * path, kStay);
+    std::vector<double> emit(path);
+    const auto emissions = [&](size_t frame) {
+        const float* row = logScores.data() + frame * states;
+        const double best = *std::max_element(row, row + states);
+        for (size_t s = 0; s < path; ++s) {
+            if (s % 2 == 0) {
+                emit[s] = pause[s / 2] ? double(row[silence]) : kNone;
+            } else {
+                const int label = phones[s / 2];
+                emit[s] = label >= 0 ? std::max(double(row[label]), best - double(mismatchFloor))
+                                     : best - double(otherPenalty);
+            }
+        }
+    };
+    emissions(0);
+    total[0] = emit[0];
+    total[1] = emit[1];
+    for (size_t frame = 1; frame < frames; ++frame) {
+        emissions(frame);
+        std::uint8_t* step = steps.data() + frame * path;
+        for (size_t s = 0; s < path; ++s) {
+            double best = total[s];
+            if (s >= 1 && total[s - 1] > best) {
+                best = total[s - 1];
+                step[s] = kFromPrevious;
+            }
+            if (s % 2 == 1 && s >= 3 && total[s - 2] > best) {
+                best = total[s - 2];
+                step[s] = kPastPause;
+            }
+            next[s] = best + emit[s];
+        }
+        total.swap(next);
+    }
+    size_t state = total[path - 1] >= total[path - 2] ? path - 1 : path - 2;
+    std::vector<int> labels(frames);
+    for (size_t frame = frames; frame-- > 0;) {
+        const float* row = logScores.data() + frame * states;
+        if (state % 2 == 0) {
+            labels[frame] = silence;
+        } else {
+            const int label = phones[state / 2];
+            labels[frame] =
+                label >= 0 ? label : static_cast<int>(std::max_element(row, row + states) - row);
+        }
+        const std::uint8_t step = steps[frame * path + state];
+        state -= step == kStay ? 0 : step == kFromPrevious ? 1 : 2;
+    }
+    return labels;
+}
+
+}  // namespace Vocetta::Host

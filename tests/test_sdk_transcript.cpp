@@ -1,0 +1,101 @@
+// A line's transcript: IPA split into phones, phones into the profile's classes, and the
+// alignment of those phones to frame scores, against paths worked out by hand.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "vocetta/smoother.hpp"
+#include "vocetta/transcript.hpp"
+
+namespace Vocetta::Testing {
+namespace {
+
+using Host::AlignTranscript;
+using Host::kPauseMayFall;
+
+TEST(TranscriptIpa, SplitsPhonesKeepsDiacriticsAndMarksWords) {
+    const std::string space(Host::kWordBreak);
+    // espeak-ng's "hello world": stress and length marks go, the space between words stays.
+    EXPECT_EQ(Host::SplitIpa("həlˈoʊ wˈɜːld"),
+              (std::vector<std::string>{"h", "ə", "l", "o", "ʊ", space, "w", "ɜ", "l", "d"}));
+    // A nasal vowel and an aspirated stop are one phone each; a tie joins nothing; punctuation
+    // and line breaks end words, but never twice in a row or at either end.
+    EXPECT_EQ(Host::SplitIpa("  pɔ̃ tʰe͡ɪ,\n  ʃ.  "),
+              (std::vector<std::string>{"p", "ɔ̃", space, "tʰ", "e", "ɪ", space, "ʃ"}));
+    // Text that stops being UTF-8 keeps the phones before it.
+    EXPECT_EQ(Host::SplitIpa("ma\xff"
+                             "i"),
+              (std::vector<std::string>{"m", "a"}));
+    EXPECT_TRUE(Host::SplitIpa("ˈ ː, .").empty());
+}
+
+TEST(TranscriptIpa, PhonesFallIntoTheProfilesClasses) {
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"a", "A"}, {"ɑ", "A"}, {"æ", "A"},  {"ʌ", "A"},  {"i", "I"}, {"ɪ", "I"}, {"y", "I"},
+        {"u", "U"}, {"ʊ", "U"}, {"e", "E"},  {"ɛ", "E"},  {"ø", "E"}, {"o", "O"}, {"ɔ̃", "O"},
+        {"ɒ", "O"}, {"m", "M"}, {"f", "FV"}, {"v", "FV"}, {"s", "S"}, {"ʃ", "S"}, {"ə", ""},
+        {"t", ""},  {"b", ""},  {"z", ""},   {"ɹ", ""},   {"", ""}};
+    for (const auto& [phone, phonemeClass] : expected)
+        EXPECT_EQ(Host::IpaClass(phone), phonemeClass) << phone;
+    // Indices into the profile's labels; a class the profile lacks is no class at all.
+    const std::vector<std::string> names = {"sil", "O", "A"};
+    EXPECT_EQ(Host::TranscriptLabels("ˈɑː ɡˈoʊ, mˈɑː", names),
+              (std::vector<int>{2, kPauseMayFall, -1, 1, -1, kPauseMayFall, -1, 2}));
+}
+
+// Three labels: A, I and silence (2).
+constexpr float kNo = Host::kImpossibleLogScore;
+
+TEST(TranscriptAlignment, SaysThePhonesInOrderWithPausesBetweenWords) {
+    // Frames that say: silence, A, A, I, I, silence.
+    const std::vector<float> rows = {-9, -9, 0,  0,  -9, -9, 0,  -9, -9,
+                                     -9, 0,  -9, -9, 0,  -9, -9, -9, 0};
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}), (std::vector<int>{2, 0, 0, 1, 1, 2}));
+    // Told "I A", the best path spends the A frames on I or the I frames on A: it keeps the
+    // order whatever the scores say. Both ways cost 27; a tie stays, so I lasts a single frame.
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {1, 0}), (std::vector<int>{1, 0, 0, 2, 2, 2}));
+}
+
+TEST(TranscriptAlignment, PausesFallOnlyBetweenWords) {
+    // A, a frame that sounds like a pause, I.
+    const std::vector<float> rows = {0, -9, -9, -5, -6, 0, -9, 0, -9};
+    // One word: no pause inside it; the middle frame goes to A (-5) rather than I (-6).
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}), (std::vector<int>{0, 0, 1}));
+    // Two words: the pause between them.
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, kPauseMayFall, 1}), (std::vector<int>{0, 2, 1}));
+}
+
+TEST(TranscriptAlignment, PhonesWithoutAClassTakeTheFramesTheOthersFitWorse) {
+    // A, I, I, and "A" then a phone without a class (a consonant), whose frames show their own
+    // best label. With the default penalty (3) the consonant takes both I frames (-3 each)
+    // rather than A taking one of them (-9).
+    const std::vector<float> rows = {0, -9, -12, -9, 0, -12, -9, 0, -12};
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, -1}), (std::vector<int>{0, 1, 1}));
+    // With a penalty above what the wrong class costs, the consonant keeps to one frame and A
+    // takes the other (-9 - 10 against 2 x -10).
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, -1}, 2.0f, 10.0f), (std::vector<int>{0, 0, 1}));
+}
+
+TEST(TranscriptAlignment, AWronglyScoredPhoneCostsNoMoreThanTheFloor) {
+    // Silence, a frame the profile finds impossible for I, silence: the transcript says I, and
+    // I stays there at the floor's cost rather than the impossible score.
+    const std::vector<float> rows = {-9, -9, 0, 0, kNo, -9, -9, -9, 0};
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {1}), (std::vector<int>{2, 1, 2}));
+    // Without a floor the impossible frame is avoided wherever another is left: I takes a pause
+    // frame (-9) instead.
+    const std::vector<int> unfloored = AlignTranscript(rows, 3, 2, {1}, 2.0f, 3.0f, 1.0e30f);
+    EXPECT_NE(unfloored[1], 1);
+}
+
+TEST(TranscriptAlignment, NoPhonesOrTooFewFrames) {
+    const std::vector<float> rows = {0, -9, -9, -9, 0, -9};
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {}), (std::vector<int>{2, 2}));
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {kPauseMayFall}), (std::vector<int>{2, 2}));
+    // Three phones cannot fit two frames: the plain smoothed track instead.
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1, 0}), Host::SmoothPath(rows, 3, 2.0f));
+    EXPECT_TRUE(AlignTranscript({}, 3, 2, {0}).empty());
+}
+
+}  // namespace
+}  // namespace Vocetta::Testing

@@ -1,0 +1,133 @@
+// The tool given what a recording says: its labels follow the words' phones in order, in every
+// command that labels frames, and a transcript it cannot use stops the run before any output.
+#include <cstdlib>
+
+#include "test_tool_support.hpp"
+
+namespace Vocetta::Testing {
+namespace {
+
+// The sample says "Hello! Watch my mouth: ah, ee, oo, eh, oh."; espeak-ng en-us gives these
+// phones for it.
+constexpr const char* kSampleWords = "Hello! Watch my mouth: ah, ee, oo, eh, oh.";
+constexpr const char* kSamplePhones = "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ";
+
+bool HaveEspeak() {
+    return std::system("espeak-ng --version >/dev/null 2>&1") == 0;
+}
+
+class ToolTranscript : public ToolTest {
+  protected:
+    const std::string sample_ = VOCETTA_SOURCE_DIR "/samples/sample.flac";
+
+    // The label of the frame nearest each time, from the tool's frame rows.
+    static std::vector<std::string> LabelsAt(const std::string& rows,
+                                             const std::vector<double>& times) {
+        std::vector<std::string> labels(times.size());
+        std::vector<double> nearest(times.size(), 1e9);
+        std::istringstream lines(rows);
+        std::string line;
+        std::getline(lines, line);  // the header
+        while (std::getline(lines, line)) {
+            const size_t comma = line.find(',');
+            const double time = std::stod(line.substr(0, comma));
+            const std::string label = line.substr(comma + 1, line.find(',', comma + 1) - comma - 1);
+            for (size_t i = 0; i < times.size(); ++i) {
+                if (std::fabs(time - times[i]) < nearest[i]) {
+                    nearest[i] = std::fabs(time - times[i]);
+                    labels[i] = label;
+                }
+            }
+        }
+        return labels;
+    }
+};
+
+TEST_F(ToolTranscript, TheSamplesWordsGiveItsVowels) {
+    // The middles of "ah, ee, oo, eh, oh": the profile alone reads the sample's "oo" as I and
+    // M; told what is said, each is its own vowel.
+    const std::vector<double> vowels = {2.81, 3.46, 4.08, 4.73, 5.35};
+    const ToolRun run = Run({"analyze", sample_, "-q", "--phonemes", kSamplePhones});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(LabelsAt(run.out, vowels), (std::vector<std::string>{"A", "I", "U", "E", "O"}));
+    // "my" and "mouth" begin with closed lips, and the pauses after the words stay silence.
+    EXPECT_EQ(LabelsAt(run.out, {1.59, 1.79, 2.4, 3.15}),
+              (std::vector<std::string>{"M", "M", "sil", "sil"}));
+    if (!HaveEspeak()) GTEST_SKIP() << "no espeak-ng: --text is not tested";
+    // The words, phonemised by espeak-ng, are those phones: the same rows, cues and curves.
+    for (const std::vector<std::string>& output :
+         {std::vector<std::string>{}, {"--cues"}, {"--curves", "-f", "json"}}) {
+        std::vector<std::string> words = {"analyze", sample_, "-q", "--text", kSampleWords};
+        std::vector<std::string> phones = {"analyze", sample_, "-q", "--phonemes", kSamplePhones};
+        words.insert(words.end(), output.begin(), output.end());
+        phones.insert(phones.end(), output.begin(), output.end());
+        const ToolRun fromWords = Run(words);
+        ASSERT_EQ(fromWords.status, 0) << fromWords.err;
+        EXPECT_EQ(fromWords.out, Run(phones).out);
+    }
+    // From a file as well; the other commands label with it too.
+    Write(Path("line.txt"), kSampleWords);
+    const ToolRun fromFile = Run({"analyze", sample_, "-q", "--text-file", Path("line.txt")});
+    EXPECT_EQ(fromFile.out, Run({"analyze", sample_, "-q", "--text", kSampleWords}).out);
+    EXPECT_EQ(Run({"preview", sample_, "-q", "--text", kSampleWords, "-o", Path("p.html")}).status,
+              0);
+    EXPECT_EQ(Run({"render", sample_, "-q", "--cues", "--text", kSampleWords, "-o", Path("r.png")})
+                  .status,
+              0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(Path("p.html")));
+    EXPECT_TRUE(std::filesystem::is_regular_file(Path("r.png")));
+}
+
+TEST_F(ToolTranscript, EachRecordingReadsTheTextBesideIt) {
+    if (!HaveEspeak()) GTEST_SKIP() << "no espeak-ng: --transcripts is not tested";
+    std::filesystem::copy_file(sample_, Path("a.flac"));
+    std::filesystem::copy_file(sample_, Path("b.flac"));
+    Write(Path("a.txt"), kSampleWords);
+    // b.txt is missing: nothing is analysed, nothing written.
+    const ToolRun missing = Run({"analyze", Path("a.flac"), Path("b.flac"), "-q", "--transcripts",
+                                 "--cues", "-o", Path("cues")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find(Path("b.txt") + ": no such transcript"), std::string::npos)
+        << missing.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("cues")));
+    Write(Path("b.txt"), "Hello!");
+    const ToolRun both = Run({"analyze", Path("a.flac"), Path("b.flac"), "-q", "--transcripts",
+                              "--cues", "-o", Path("cues")});
+    ASSERT_EQ(both.status, 0) << both.err;
+    EXPECT_EQ(Read(Path("cues/a.tsv")),
+              Run({"analyze", sample_, "-q", "--text", kSampleWords, "--cues"}).out);
+    // Told the line says only "Hello!", the rest of b is pauses and that word.
+    EXPECT_NE(Read(Path("cues/a.tsv")), Read(Path("cues/b.tsv")));
+}
+
+TEST_F(ToolTranscript, RefusesWhatItCannotAlign) {
+    const auto refused = [&](const std::vector<std::string>& arguments, int status,
+                             const std::string& message) {
+        const ToolRun run = Run(arguments);
+        EXPECT_EQ(run.status, status) << run.err;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+        EXPECT_TRUE(run.out.empty());
+    };
+    std::filesystem::create_directory(Path("in"));
+    std::filesystem::copy_file(sample_, Path("in/a.flac"));
+    std::filesystem::copy_file(sample_, Path("in/b.flac"));
+    refused({"analyze", Path("in/a.flac"), Path("in/b.flac"), "--phonemes", "a", "-o", Path("out")},
+            2, "--phonemes gives the words of one recording");
+    refused({"analyze", sample_, "--phonemes", "a", "--text", "ah"}, 2, "exclude each other");
+    refused({"analyze", sample_, "--phonemes", "a", "--no-smoothing"}, 2, "--no-smoothing");
+    refused({"analyze", sample_, "--phonemes", "ˈ, ."}, 1, "--phonemes: no phones to align");
+    refused({"analyze", sample_, "--phonemes", "tdk"}, 1,
+            "the profile's phonemes stand for none of its phones");
+    refused({"analyze", sample_, "--text", "ah", "--language", "-x"}, 2, "no espeak-ng voice");
+    refused({"analyze", sample_, "--text", " \n"}, 1, "--text: no words");
+    refused({"analyze", sample_, "--text-file", Path("none.txt")}, 1,
+            Path("none.txt") + ": no such transcript");
+    if (HaveEspeak()) {
+        refused({"analyze", sample_, "--text", "ah", "--language", "zz"}, 1,
+                "espeak-ng could not turn the words into phones with the voice 'zz'");
+    }
+    EXPECT_EQ(Files(), std::vector<std::string>{"in"});
+}
+
+}  // namespace
+}  // namespace Vocetta::Testing

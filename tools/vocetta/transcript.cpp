@@ -1,0 +1,235 @@
+#include "transcript.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "error.hpp"
+#include "vocetta/live_labels.hpp"
+#include "vocetta/transcript.hpp"
+
+extern char** environ;
+
+namespace Vocetta::Tool {
+
+namespace {
+
+// A transcript is a line or a scene's worth of words, never more than this.
+constexpr std::uintmax_t kLargestTranscript = 1 << 20;
+
+class Pipe {
+  public:
+    Pipe() {
+        if (pipe2(ends_, O_CLOEXEC) != 0) throw ToolError(std::string("pipe: ") + strerror(errno));
+    }
+    ~Pipe() {
+        Close(0);
+        Close(1);
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    int operator[](int end) const { return ends_[end]; }
+    void Close(int end) {
+        if (ends_[end] >= 0) close(ends_[end]);
+        ends_[end] = -1;
+    }
+
+  private:
+    int ends_[2] = {-1, -1};
+};
+
+bool Blank(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); });
+}
+
+std::string ReadTranscript(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        throw ToolError(path + ": no such transcript (a text file of the recording's words)");
+    if (std::filesystem::file_size(path, error) > kLargestTranscript)
+        throw ToolError(path + ": too large for a transcript (over 1 MiB)");
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file) throw ToolError(path + ": cannot read the transcript");
+    return text.str();
+}
+
+// The phones of `ipa`, checked: something for the profile to align.
+std::string CheckedPhones(std::string ipa, const std::string& source,
+                          const std::vector<std::string>& names) {
+    const std::vector<int> phones = Host::TranscriptLabels(ipa, names);
+    if (phones.empty()) throw ToolError(source + ": no phones to align");
+    if (std::all_of(phones.begin(), phones.end(), [](int label) { return label < 0; })) {
+        throw ToolError(source + ": the profile's phonemes stand for none of its phones (" + ipa +
+                        ")");
+    }
+    return ipa;
+}
+
+}  // namespace
+
+void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments) {
+    line.Text("--text", arguments.text, "WORDS",
+              "what the recording says: its labels follow these words' phones in order "
+              "(phonemised by espeak-ng)");
+    line.Text("--text-file", arguments.textFile, "FILE", "the same, from a UTF-8 text file");
+    line.Flag("--transcripts", arguments.beside,
+              "each recording's words in the .txt file of the same name beside it");
+    line.Text("--phonemes", arguments.phonemes, "IPA",
+              "what the recording says as IPA phones, instead of words (no espeak-ng needed)");
+    line.Text("--language", arguments.language, "VOICE",
+              "the espeak-ng voice whose language the words are in (default en-us)");
+}
+
+std::vector<std::optional<std::string>> TranscriptsFor(const TranscriptArguments& arguments,
+                                                       const std::vector<std::string>& inputs,
+                                                       const Host::Profile& profile,
+                                                       bool smoothing) {
+    const int given = !arguments.text.empty() + !arguments.textFile.empty() +
+                      !arguments.phonemes.empty() + arguments.beside;
+    if (given > 1)
+        throw UsageError("--text, --text-file, --phonemes and --transcripts exclude each other");
+    std::vector<std::optional<std::string>> transcripts(inputs.size());
+    if (given == 0) return transcripts;
+    if (!smoothing) {
+        throw UsageError(
+            "a transcript aligns the smoothed track: it and --no-smoothing exclude "
+            "each other");
+    }
+    int silence = 0;
+    const std::vector<std::string> names = Host::LabelNames(profile, silence);
+    if (arguments.beside) {
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            if (inputs[i] == "-")
+                throw UsageError("--transcripts: standard input has no .txt beside it");
+            const std::string path =
+                std::filesystem::path(inputs[i]).replace_extension(".txt").string();
+            transcripts[i] = CheckedPhones(
+                Phonemise(ReadTranscript(path), arguments.language, path), path, names);
+        }
+        return transcripts;
+    }
+    if (inputs.size() != 1) {
+        throw UsageError(std::string(!arguments.text.empty()       ? "--text"
+                                     : !arguments.textFile.empty() ? "--text-file"
+                                                                   : "--phonemes") +
+                         " gives the words of one recording; --transcripts reads each "
+                         "recording's own");
+    }
+    if (!arguments.phonemes.empty()) {
+        transcripts[0] = CheckedPhones(arguments.phonemes, "--phonemes", names);
+    } else if (!arguments.text.empty()) {
+        transcripts[0] =
+            CheckedPhones(Phonemise(arguments.text, arguments.language, "--text"), "--text", names);
+    } else {
+        const std::string& path = arguments.textFile;
+        transcripts[0] =
+            CheckedPhones(Phonemise(ReadTranscript(path), arguments.language, path), path, names);
+    }
+    return transcripts;
+}
+
+std::string Phonemise(const std::string& text, const std::string& language,
+                      const std::string& source) {
+    if (Blank(text)) throw ToolError(source + ": no words");
+    // The voice goes to espeak-ng as one argument of its own; one that looks like an option
+    // would be read as one.
+    const bool voice = !language.empty() && language[0] != '-' &&
+                       std::all_of(language.begin(), language.end(), [](unsigned char c) {
+                           return std::isalnum(c) || c == '-' || c == '_' || c == '+';
+                       });
+    if (!voice) throw UsageError("--language: '" + language + "' is no espeak-ng voice name");
+    // A phonemiser that exits before it has read the words (a voice it lacks) must not end the
+    // tool with SIGPIPE: the write fails instead, and the signal it raised is taken back.
+    sigset_t pipeSignal, before;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+    struct Unblock {
+        sigset_t& signal;
+        sigset_t& before;
+        ~Unblock() {
+            const timespec now{0, 0};
+            while (sigtimedwait(&signal, nullptr, &now) == SIGPIPE) {
+            }
+            pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        }
+    } unblock{pipeSignal, before};
+    Pipe input, output, errors;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errors[1], 2);
+    std::string program = "espeak-ng", quiet = "-q", ipa = "--ipa", voiceFlag = "-v",
+                voiceName = language, fromInput = "--stdin";
+    char* argv[] = {program.data(),   quiet.data(),     ipa.data(), voiceFlag.data(),
+                    voiceName.data(), fromInput.data(), nullptr};
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, "espeak-ng", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        throw ToolError(source +
+                        ": turning words into phones needs espeak-ng (apt install "
+                        "espeak-ng), or give the phones with --phonemes");
+    }
+    input.Close(0);
+    output.Close(1);
+    errors.Close(1);
+    // Write the words while reading what comes back, so that neither side waits on a full pipe.
+    std::string phones, messages;
+    size_t written = 0;
+    if (text.empty()) input.Close(1);
+    while (output[0] >= 0 || errors[0] >= 0) {
+        pollfd watched[3] = {
+            {output[0], POLLIN, 0}, {errors[0], POLLIN, 0}, {input[1], POLLOUT, 0}};
+        if (poll(watched, 3, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (input[1] >= 0 && (watched[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            const ssize_t count = write(input[1], text.data() + written, text.size() - written);
+            if (count > 0) written += static_cast<size_t>(count);
+            if (count < 0 || written == text.size()) input.Close(1);
+        }
+        for (int i = 0; i < 2; ++i) {
+            Pipe& pipe = i == 0 ? output : errors;
+            if (pipe[0] < 0 || !(watched[i].revents & (POLLIN | POLLERR | POLLHUP))) continue;
+            char buffer[4096];
+            const ssize_t count = read(pipe[0], buffer, sizeof buffer);
+            if (count > 0) {
+                (i == 0 ? phones : messages).append(buffer, static_cast<size_t>(count));
+            } else if (count == 0 || errno != EINTR) {
+                pipe.Close(0);
+            }
+        }
+    }
+    input.Close(1);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || Blank(phones)) {
+        while (!messages.empty() && (messages.back() == '\n' || messages.back() == ' '))
+            messages.pop_back();
+        throw ToolError(source +
+                        ": espeak-ng could not turn the words into phones with the voice '" +
+                        language + "'" + (messages.empty() ? "" : ": " + messages));
+    }
+    std::replace(phones.begin(), phones.end(), '\n', ' ');
+    return phones;
+}
+
+}  // namespace Vocetta::Tool

@@ -1,0 +1,42 @@
+// What a recording says, when its words are known: the phones that align its labels
+// (Host::AlignTranscript), from the text of its line, phonemised by espeak-ng, or from IPA given
+// as it is.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "command_line.hpp"
+#include "vocetta/profile.hpp"
+
+namespace Vocetta::Tool {
+
+struct TranscriptArguments {
+    std::string text;                // --text: the words of the one recording
+    std::string textFile;            // --text-file: a UTF-8 file holding them
+    std::string phonemes;            // --phonemes: its phones in IPA, no phonemiser needed
+    bool beside = false;             // --transcripts: each recording's words in the .txt beside it
+    std::string language = "en-us";  // --language: espeak-ng's voice for the words
+};
+
+// --text, --text-file, --phonemes, --transcripts, --language.
+void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments);
+
+// Each input's phones in IPA, or none when no transcript was asked for. UsageError for options
+// that exclude each other (also --no-smoothing: `smoothing` false), or a transcript of one
+// recording given to several; ToolError naming the file for a transcript that cannot be read,
+// holds no words, no phones or none that `profile`'s phonemes stand for, or that espeak-ng cannot
+// phonemise. Everything is read and phonemised before any audio is, so that a bad transcript
+// stops the run before it writes anything.
+std::vector<std::optional<std::string>> TranscriptsFor(const TranscriptArguments& arguments,
+                                                       const std::vector<std::string>& inputs,
+                                                       const Host::Profile& profile,
+                                                       bool smoothing);
+
+// `text` (UTF-8) in IPA, as espeak-ng's voice `language` speaks it; `source` names the text in
+// messages. ToolError when espeak-ng is missing, fails or gives nothing.
+std::string Phonemise(const std::string& text, const std::string& language,
+                      const std::string& source);
+
+}  // namespace Vocetta::Tool
