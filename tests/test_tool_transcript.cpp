@@ -47,7 +47,7 @@ TEST_F(ToolTranscript, TheSamplesWordsGiveItsVowels) {
     // The middles of "ah, ee, oo, eh, oh": the profile alone reads the sample's "oo" as I and
     // M; told what is said, each is its own vowel.
     const std::vector<double> vowels = {2.81, 3.46, 4.08, 4.73, 5.35};
-    const ToolRun run = Run({"analyze", sample_, "-q", "--phonemes", kSamplePhones});
+    const ToolRun run = Run({"analyze", sample_, "-q", "--ipa", kSamplePhones});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(LabelsAt(run.out, vowels), (std::vector<std::string>{"A", "I", "U", "E", "O"}));
     // "my" and "mouth" begin with closed lips, and the pauses after the words stay silence.
@@ -58,7 +58,7 @@ TEST_F(ToolTranscript, TheSamplesWordsGiveItsVowels) {
     for (const std::vector<std::string>& output :
          {std::vector<std::string>{}, {"--cues"}, {"--curves", "-f", "json"}}) {
         std::vector<std::string> words = {"analyze", sample_, "-q", "--text", kSampleWords};
-        std::vector<std::string> phones = {"analyze", sample_, "-q", "--phonemes", kSamplePhones};
+        std::vector<std::string> phones = {"analyze", sample_, "-q", "--ipa", kSamplePhones};
         words.insert(words.end(), output.begin(), output.end());
         phones.insert(phones.end(), output.begin(), output.end());
         const ToolRun fromWords = Run(words);
@@ -111,12 +111,12 @@ TEST_F(ToolTranscript, RefusesWhatItCannotAlign) {
     std::filesystem::create_directory(Path("in"));
     std::filesystem::copy_file(sample_, Path("in/a.flac"));
     std::filesystem::copy_file(sample_, Path("in/b.flac"));
-    refused({"analyze", Path("in/a.flac"), Path("in/b.flac"), "--phonemes", "a", "-o", Path("out")},
-            2, "--phonemes gives the words of one recording");
-    refused({"analyze", sample_, "--phonemes", "a", "--text", "ah"}, 2, "exclude each other");
-    refused({"analyze", sample_, "--phonemes", "a", "--no-smoothing"}, 2, "--no-smoothing");
-    refused({"analyze", sample_, "--phonemes", "ˈ, ."}, 1, "--phonemes: no phones to align");
-    refused({"analyze", sample_, "--phonemes", "tdk"}, 1,
+    refused({"analyze", Path("in/a.flac"), Path("in/b.flac"), "--ipa", "a", "-o", Path("out")}, 2,
+            "--ipa gives the words of one recording");
+    refused({"analyze", sample_, "--ipa", "a", "--text", "ah"}, 2, "exclude each other");
+    refused({"analyze", sample_, "--ipa", "a", "--no-smoothing"}, 2, "--no-smoothing");
+    refused({"analyze", sample_, "--ipa", "ˈ, ."}, 1, "--ipa: no phones to align");
+    refused({"analyze", sample_, "--ipa", "tdk"}, 1,
             "the profile's phonemes stand for none of its phones");
     refused({"analyze", sample_, "--text", "ah", "--language", "-x"}, 2, "no espeak-ng voice");
     refused({"analyze", sample_, "--text", " \n"}, 1, "--text: no words");

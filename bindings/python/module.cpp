@@ -19,6 +19,7 @@
 #include "error.hpp"
 #include "labels.hpp"
 #include "output.hpp"
+#include "transcript.hpp"
 #include "vocetta/analyzer.hpp"
 #include "vocetta/cues.hpp"
 #include "vocetta/library.hpp"
@@ -27,11 +28,18 @@
 #include "vocetta/profile.hpp"
 #include "vocetta/ring.hpp"
 #include "vocetta/text.hpp"
+#include "vocetta/transcript.hpp"
 
 namespace py = pybind11;
 
 namespace Vocetta::Python {
 namespace {
+
+// A transcript that cannot be phonemised or aligned.
+class TranscriptError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
 
 using Host::Profile;
 using Samples = py::array_t<float, py::array::c_style | py::array::forcecast>;
@@ -341,13 +349,29 @@ class Analyzer {
     size_t pushed_ = 0;
 };
 
+// What a recording says, as the tool's labels take it.
+const std::string* Text(const std::optional<std::string>& transcript) {
+    return transcript ? &*transcript : nullptr;
+}
+
+// Labels aligned to a transcript: a line too long to align is the transcript's problem.
+template <typename Label>
+Tool::FrameLabels Aligned(const Label& label) {
+    try {
+        return label();
+    } catch (const Tool::ToolError& error) {
+        throw TranscriptError(error.what());
+    }
+}
+
 // The phoneme of every frame exactly as `vocetta analyze` labels it.
 std::vector<std::string> LabelFrames(const Profile& profile,
                                      const py::array_t<float, py::array::forcecast>& volume,
                                      const py::array_t<int32_t, py::array::forcecast>& best,
                                      const py::array_t<float, py::array::forcecast>& scores,
                                      double gateDb, std::optional<double> silenceDb, bool smoothing,
-                                     double switchCost) {
+                                     double switchCost,
+                                     const std::optional<std::string>& transcript) {
     const auto frames = static_cast<size_t>(volume.size());
     const size_t phonemes = profile.phonemes.size();
     if (static_cast<size_t>(best.size()) != frames ||
@@ -367,7 +391,8 @@ std::vector<std::string> LabelFrames(const Profile& profile,
     settings.gateDb = gateDb;
     settings.smoothing = smoothing;
     settings.switchCost = static_cast<float>(switchCost);
-    const Tool::FrameLabels labels = Tool::LabelFrames(profile, analysis, settings);
+    const Tool::FrameLabels labels =
+        Aligned([&] { return Tool::LabelFrames(profile, analysis, settings, Text(transcript)); });
     std::vector<std::string> names;
     names.reserve(frames);
     for (size_t i = 0; i < frames; ++i)
@@ -440,7 +465,8 @@ RecordingMouth MouthOfRecording(const Profile& profile,
                                 const py::array_t<float, py::array::forcecast>& scores, int hop,
                                 int sampleRate, size_t length, double gateDb,
                                 std::optional<double> silenceDb,
-                                const Host::CueArguments& arguments) {
+                                const Host::CueArguments& arguments,
+                                const std::optional<std::string>& transcript) {
     const auto frames = static_cast<size_t>(volume.size());
     const size_t phonemes = profile.phonemes.size();
     if (static_cast<size_t>(time.size()) != frames || static_cast<size_t>(best.size()) != frames ||
@@ -460,7 +486,8 @@ RecordingMouth MouthOfRecording(const Profile& profile,
     Tool::LabelSettings labelling;
     labelling.absoluteDb = silenceDb;
     labelling.gateDb = gateDb;
-    const Tool::FrameLabels labels = Tool::LabelFrames(profile, analysis, labelling);
+    const Tool::FrameLabels labels =
+        Aligned([&] { return Tool::LabelFrames(profile, analysis, labelling, Text(transcript)); });
     mouth.silence = Tool::SilenceMarks(labels);
     mouth.settings = Host::CueTrackSettingsFrom(
         arguments, Tool::MouthSilenceVolume(labels, analysis, labelling));
@@ -479,9 +506,11 @@ py::tuple RecordingCues(const Profile& profile,
                         const py::array_t<int32_t, py::array::forcecast>& best,
                         const py::array_t<float, py::array::forcecast>& scores, int hop,
                         int sampleRate, size_t length, double gateDb,
-                        std::optional<double> silenceDb, const Host::CueArguments& arguments) {
-    const RecordingMouth mouth = MouthOfRecording(profile, time, volume, best, scores, hop,
-                                                  sampleRate, length, gateDb, silenceDb, arguments);
+                        std::optional<double> silenceDb, const Host::CueArguments& arguments,
+                        const std::optional<std::string>& transcript) {
+    const RecordingMouth mouth =
+        MouthOfRecording(profile, time, volume, best, scores, hop, sampleRate, length, gateDb,
+                         silenceDb, arguments, transcript);
     return CueArrays(
         Host::BuildCueTrack(mouth.map, mouth.settings, mouth.Frames(), "", mouth.seconds).cues);
 }
@@ -495,10 +524,11 @@ py::tuple RecordingCurves(const Profile& profile,
                           const py::array_t<float, py::array::forcecast>& scores, int hop,
                           int sampleRate, size_t length, double gateDb,
                           std::optional<double> silenceDb, const Host::CueArguments& arguments,
-                          int fps) {
+                          int fps, const std::optional<std::string>& transcript) {
     if (fps < 1 || fps > 1000) throw py::value_error("fps must lie between 1 and 1000");
-    const RecordingMouth mouth = MouthOfRecording(profile, time, volume, best, scores, hop,
-                                                  sampleRate, length, gateDb, silenceDb, arguments);
+    const RecordingMouth mouth =
+        MouthOfRecording(profile, time, volume, best, scores, hop, sampleRate, length, gateDb,
+                         silenceDb, arguments, transcript);
     const Host::ShapeCurves curves = Host::BuildShapeCurves(mouth.map, mouth.settings.mouth,
                                                             mouth.Frames(), "", mouth.seconds, fps);
     return py::make_tuple(
@@ -621,6 +651,7 @@ PYBIND11_MODULE(_vocetta, module) {
     py::register_exception<Tool::ToolError>(module, "AudioError", PyExc_ValueError);
     py::register_exception<Host::LibraryError>(module, "LibraryError", PyExc_RuntimeError);
     py::register_exception<Host::ShapeError>(module, "ShapeError", PyExc_ValueError);
+    py::register_exception<Python::TranscriptError>(module, "TranscriptError", PyExc_ValueError);
 
     module.def(
         "open_library", [](const std::string& path) { return Python::OpenLibrary(path).path(); },
@@ -773,11 +804,11 @@ PYBIND11_MODULE(_vocetta, module) {
     module.def("recording_cues", &Python::RecordingCues, py::arg("profile"), py::arg("time"),
                py::arg("volume"), py::arg("best"), py::arg("scores"), py::arg("hop"),
                py::arg("sample_rate"), py::arg("length"), py::arg("gate_db"), py::arg("silence_db"),
-               py::arg("arguments"));
+               py::arg("arguments"), py::arg("transcript"));
     module.def("recording_curves", &Python::RecordingCurves, py::arg("profile"), py::arg("time"),
                py::arg("volume"), py::arg("best"), py::arg("scores"), py::arg("hop"),
                py::arg("sample_rate"), py::arg("length"), py::arg("gate_db"), py::arg("silence_db"),
-               py::arg("arguments"), py::arg("fps"));
+               py::arg("arguments"), py::arg("fps"), py::arg("transcript"));
     module.def("format_curves", &Python::FormatCurves, py::arg("shapes"), py::arg("sound_file"),
                py::arg("duration"), py::arg("fps"), py::arg("weights"), py::arg("jaw"),
                py::arg("format"));
@@ -790,7 +821,25 @@ PYBIND11_MODULE(_vocetta, module) {
 
     module.def("label_frames", &Python::LabelFrames, py::arg("profile"), py::arg("volume"),
                py::arg("best"), py::arg("scores"), py::arg("gate_db"), py::arg("silence_db"),
-               py::arg("smoothing"), py::arg("switch_cost"));
+               py::arg("smoothing"), py::arg("switch_cost"), py::arg("transcript"));
+    module.def(
+        "phonemise",
+        [](const std::string& text, const std::string& language) {
+            try {
+                return Tool::Phonemise(text, language, "text");
+            } catch (const std::runtime_error& error) {  // ToolError, and UsageError for a voice
+                throw Python::TranscriptError(error.what());
+            }
+        },
+        py::arg("text"), py::arg("language"),
+        "The words in IPA, as espeak-ng's voice `language` speaks them (the tool's --text).");
+    module.def(
+        "transcript_labels",
+        [](const Profile& profile, const std::string& ipa) {
+            int silence = 0;
+            return Host::TranscriptLabels(ipa, Host::LabelNames(profile, silence));
+        },
+        py::arg("profile"), py::arg("ipa"));
     module.def("read_audio", &Python::ReadAudio, py::arg("path"),
                "Decodes a recording as the tool does: (mono float32 samples, sample rate).");
 }

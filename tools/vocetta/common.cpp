@@ -4,6 +4,7 @@
 
 #include "error.hpp"
 #include "output.hpp"
+#include "transcript.hpp"
 
 namespace Vocetta::Tool {
 
@@ -101,6 +102,19 @@ void AnalyseForProfile(const CommonOptions& options, const char* label, const Pr
         throw ToolError("no profile written: " + std::to_string(failures) +
                         " recording(s) could not be used");
     }
+}
+
+void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments) {
+    line.Text("--text", arguments.text, "WORDS",
+              "what the recording says: its labels follow these words' phones in order "
+              "(phonemised by espeak-ng)");
+    line.Text("--text-file", arguments.textFile, "FILE", "the same, from a UTF-8 text file");
+    line.Flag("--transcripts", arguments.beside,
+              "each recording's words in the .txt file of the same name beside it");
+    line.Text("--ipa", arguments.ipa, "IPA",
+              "what the recording says as IPA phones, instead of words (no espeak-ng needed)");
+    line.Text("--language", arguments.language, "VOICE",
+              "the espeak-ng voice whose language the words are in (default en-us)");
 }
 
 LabelSettings LabelSettingsFrom(const LabelArguments& arguments) {

@@ -81,27 +81,14 @@ std::string CheckedPhones(std::string ipa, const std::string& source,
 
 }  // namespace
 
-void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments) {
-    line.Text("--text", arguments.text, "WORDS",
-              "what the recording says: its labels follow these words' phones in order "
-              "(phonemised by espeak-ng)");
-    line.Text("--text-file", arguments.textFile, "FILE", "the same, from a UTF-8 text file");
-    line.Flag("--transcripts", arguments.beside,
-              "each recording's words in the .txt file of the same name beside it");
-    line.Text("--phonemes", arguments.phonemes, "IPA",
-              "what the recording says as IPA phones, instead of words (no espeak-ng needed)");
-    line.Text("--language", arguments.language, "VOICE",
-              "the espeak-ng voice whose language the words are in (default en-us)");
-}
-
 std::vector<std::optional<std::string>> TranscriptsFor(const TranscriptArguments& arguments,
                                                        const std::vector<std::string>& inputs,
                                                        const Host::Profile& profile,
                                                        bool smoothing) {
     const int given = !arguments.text.empty() + !arguments.textFile.empty() +
-                      !arguments.phonemes.empty() + arguments.beside;
+                      !arguments.ipa.empty() + arguments.beside;
     if (given > 1)
-        throw UsageError("--text, --text-file, --phonemes and --transcripts exclude each other");
+        throw UsageError("--text, --text-file, --ipa and --transcripts exclude each other");
     std::vector<std::optional<std::string>> transcripts(inputs.size());
     if (given == 0) return transcripts;
     if (!smoothing) {
@@ -125,12 +112,12 @@ std::vector<std::optional<std::string>> TranscriptsFor(const TranscriptArguments
     if (inputs.size() != 1) {
         throw UsageError(std::string(!arguments.text.empty()       ? "--text"
                                      : !arguments.textFile.empty() ? "--text-file"
-                                                                   : "--phonemes") +
+                                                                   : "--ipa") +
                          " gives the words of one recording; --transcripts reads each "
                          "recording's own");
     }
-    if (!arguments.phonemes.empty()) {
-        transcripts[0] = CheckedPhones(arguments.phonemes, "--phonemes", names);
+    if (!arguments.ipa.empty()) {
+        transcripts[0] = CheckedPhones(arguments.ipa, "--ipa", names);
     } else if (!arguments.text.empty()) {
         transcripts[0] =
             CheckedPhones(Phonemise(arguments.text, arguments.language, "--text"), "--text", names);
@@ -184,7 +171,7 @@ std::string Phonemise(const std::string& text, const std::string& language,
     if (spawned != 0) {
         throw ToolError(source +
                         ": turning words into phones needs espeak-ng (apt install "
-                        "espeak-ng), or give the phones with --phonemes");
+                        "espeak-ng), or give the phones with --ipa");
     }
     input.Close(0);
     output.Close(1);

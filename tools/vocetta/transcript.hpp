@@ -7,20 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "command_line.hpp"
 #include "vocetta/profile.hpp"
 
 namespace Vocetta::Tool {
 
+class CommandLine;
+
 struct TranscriptArguments {
     std::string text;                // --text: the words of the one recording
     std::string textFile;            // --text-file: a UTF-8 file holding them
-    std::string phonemes;            // --phonemes: its phones in IPA, no phonemiser needed
+    std::string ipa;                 // --ipa: its phones in IPA, no phonemiser needed
     bool beside = false;             // --transcripts: each recording's words in the .txt beside it
     std::string language = "en-us";  // --language: espeak-ng's voice for the words
 };
 
-// --text, --text-file, --phonemes, --transcripts, --language.
+// --text, --text-file, --ipa, --transcripts, --language (common.cpp, with the other options that
+// commands share).
 void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments);
 
 // Each input's phones in IPA, or none when no transcript was asked for. UsageError for options

@@ -253,6 +253,17 @@ for mode, active in (("objects", mouth), ("grease_pencil", drawn)):
                                              start_frame=1, sound=False)
     keyed = (mouth.children[0] if mode == "objects" else drawn).animation_data
     check(result == {"FINISHED"} and keyed is not None, "the operator keyed %s" % mode)
+# The line's words, when given, align its cues: the drawing shown in the "oo" is the aligned
+# cue's.
+words = "Hello! Watch my mouth: ah, ee, oo, eh, oh."
+bpy.context.view_layer.objects.active = drawn
+result = bpy.ops.object.vocetta_lip_sync(filepath=recording, shapes="cartoon", mode="grease_pencil",
+                                         start_frame=1, sound=False, text=words)
+aligned = vocetta.cues_file(recording, text=words)
+scene.frame_set(1 + round(4.08 * 30))
+shown = drawn.grease_pencil_modifiers[vocetta.blender.TIME_OFFSET].offset
+check(result == {"FINISHED"} and shown == cartoon_names.index(aligned.shape_at(4.08)) + 1 and
+      aligned.to_string() != cues.to_string(), "the operator aligned the cues to the words")
 # Blender turns an operator's error report into RuntimeError when no window shows it.
 bpy.context.view_layer.objects.active = face("Plain", [])
 for path, message in ((recording, "'Plain' has no shape key for any shape"),

@@ -255,6 +255,8 @@ def test_cues_need_known_shapes():
     ({"attack_ms": 20, "release_ms": 50, "silence_db": -45, "hop_ms": 7.3},
      ["--attack", "20", "--release", "50", "--silence", "-45", "--hop", "7.3"]),
     ({"clean_noise": False}, ["--keep-noise"]),
+    ({"ipa": "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ", "shapes": "visemes"},
+     ["--ipa", "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ", "--shapes", "visemes"]),
 ])
 def test_cues_file_writes_what_the_tool_writes(options, arguments):
     cues = vocetta.cues_file(SAMPLE, **options)
@@ -305,6 +307,7 @@ def test_save_takes_the_format_from_the_extension_and_refuses_mistakes(tmp_path)
     ({"attack_ms": 0, "release_ms": 0, "sharpness": 1.5, "silence_db": -45},
      ["--attack", "0", "--release", "0", "--sharpness", "1.5", "--silence", "-45"]),
     ({"clean_noise": False}, ["--keep-noise"]),
+    ({"ipa": "ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ"}, ["--ipa", "ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ"]),
 ])
 def test_curves_file_writes_what_the_tool_writes(options, arguments):
     curves = vocetta.curves_file(SAMPLE, **options)

@@ -5,6 +5,7 @@ import io
 import json
 import math
 import os
+import shutil
 import subprocess
 import wave
 
@@ -16,6 +17,11 @@ import vocetta
 SOURCE = os.environ["VOCETTA_SOURCE_DIR"]
 SAMPLE = os.path.join(SOURCE, "samples", "sample.flac")
 DEFAULT_PROFILE = os.path.join(SOURCE, "profiles", "default.json")
+# What the sample says, and its phones as espeak-ng en-us gives them.
+SAMPLE_WORDS = "Hello! Watch my mouth: ah, ee, oo, eh, oh."
+SAMPLE_IPA = "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ"
+needs_espeak = pytest.mark.skipif(shutil.which("espeak-ng") is None,
+                                  reason="no espeak-ng: words are not phonemised")
 
 
 def tool(*arguments):
@@ -100,12 +106,33 @@ def assert_same_frames(frames, header, rows):
     ({"silence_db": -45.0, "switch_cost": 1.5}, ["--silence", "-45", "--switch-cost", "1.5"]),
     ({"hop_ms": 7.3, "gate_db": -20.0}, ["--hop", "7.3", "--gate", "-20"]),
     ({"clean_noise": False}, ["--keep-noise"]),
+    ({"ipa": SAMPLE_IPA}, ["--ipa", SAMPLE_IPA]),
+    pytest.param({"text": SAMPLE_WORDS}, ["--text", SAMPLE_WORDS], marks=needs_espeak),
 ])
 def test_analyze_file_labels_as_the_tool(options, arguments):
     frames = vocetta.analyze_file(SAMPLE, **options)
     header, rows = tool_frames(SAMPLE, *arguments)
     assert_same_frames(frames, header, rows)
     assert set(frames.phoneme) > {"sil"}  # the sample speaks vowels
+
+
+@needs_espeak
+def test_words_align_the_labels_and_bad_transcripts_are_refused():
+    assert vocetta.phonemise(SAMPLE_WORDS).split() == SAMPLE_IPA.split()
+    # The sample's "ah, ee, oo, eh, oh", each its own vowel once the words are known.
+    frames = vocetta.analyze_file(SAMPLE, text=SAMPLE_WORDS)
+    middles = [np.argmin(np.abs(frames.time - t)) for t in (2.81, 3.46, 4.08, 4.73, 5.35)]
+    assert [frames.phoneme[i] for i in middles] == ["A", "I", "U", "E", "O"]
+    with pytest.raises(ValueError, match="text and ipa exclude each other"):
+        vocetta.analyze_file(SAMPLE, text="ah", ipa="a")
+    with pytest.raises(ValueError, match="smoothing=False"):
+        vocetta.analyze_file(SAMPLE, ipa="a", smoothing=False)
+    with pytest.raises(vocetta.TranscriptError, match="stand for none of its phones"):
+        vocetta.cues_file(SAMPLE, ipa="tdk")
+    with pytest.raises(vocetta.TranscriptError, match="no phones to align"):
+        vocetta.curves_file(SAMPLE, ipa="ˈ, .")
+    with pytest.raises(vocetta.TranscriptError, match="with the voice 'zz'"):
+        vocetta.cues_file(SAMPLE, text="ah", language="zz")
 
 
 def test_analyze_of_a_stereo_file_mixes_as_the_tool(tmp_path):

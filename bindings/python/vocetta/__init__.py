@@ -8,6 +8,7 @@
     new = analyzer.push(block)                           # the frames this block completed
 
     vocetta.cues_file("line.wav").save("line.json")      # `vocetta analyze line.wav --cues`
+    vocetta.cues_file("line.wav", text="Could you pass me the salt?")   # aligned to its words
 
     live = vocetta.Analyzer(smoothing=True, gate_db=-30, mouth="cartoon")
     live.push(block)                                     # then blend the rig by
@@ -25,12 +26,14 @@ from collections import namedtuple
 import numpy as np
 
 from . import _paths, _vocetta
-from ._vocetta import AudioError, LibraryError, Profile, ProfileError, ShapeError
+from ._vocetta import (AudioError, LibraryError, Profile, ProfileError, ShapeError,
+                       TranscriptError)
 
 __all__ = ["AdaptationError", "Analyzer", "AudioError", "CalibrationError", "Cue", "Cues",
            "Frames", "LibraryError", "MouthShapes", "Profile", "ProfileError", "ShapeError",
-           "analyze", "analyze_file", "Curves", "adapt", "build_cues", "calibrate", "cues",
-           "cues_file", "curves", "curves_file", "load_profile", "shape_names"]
+           "TranscriptError", "analyze", "analyze_file", "Curves", "adapt", "build_cues",
+           "calibrate", "cues", "cues_file", "curves", "curves_file", "load_profile", "phonemise",
+           "shape_names"]
 
 SILENCE = "sil"
 DEFAULT_HOP_MS = 10.0
@@ -39,6 +42,7 @@ DEFAULT_SWITCH_COST = 2.0
 DEFAULT_LAG_MS = _vocetta.default_stream_lag_ms()
 DEFAULT_LEVEL_WINDOW = _vocetta.default_level_window()
 DEFAULT_FPS = 24
+DEFAULT_LANGUAGE = "en-us"  # espeak-ng's voice for a transcript's words
 SHAPE_SETS = ("cartoon", "visemes")
 CUE_FORMATS = ("tsv", "json", "xml", "dat")
 CURVE_FORMATS = ("csv", "json")
@@ -341,18 +345,46 @@ def _whole(samples, sample_rate, profile, hop_ms, clean_noise):
     return analyzer
 
 
+def phonemise(text, language=DEFAULT_LANGUAGE):
+    """`text` (words) in IPA, as espeak-ng's voice `language` speaks it: what `text=` aligns.
+    Raises TranscriptError when espeak-ng is missing, lacks the voice or gives nothing."""
+    return _vocetta.phonemise(str(text), str(language))
+
+
+def _transcript(text, ipa, language, profile, smoothing=True):
+    """The IPA a recording's labels follow (text= phonemised, or ipa= as it is), or None."""
+    if text is None and ipa is None:
+        return None
+    if text is not None and ipa is not None:
+        raise ValueError("text and ipa exclude each other: give the words or their phones")
+    if not smoothing:
+        raise ValueError("a transcript aligns the smoothed track: it and smoothing=False "
+                         "exclude each other")
+    phones = phonemise(text, language) if text is not None else str(ipa)
+    labels = _vocetta.transcript_labels(profile, phones)
+    if not [label for label in labels if label != -2]:
+        raise TranscriptError("no phones to align in %r" % phones)
+    if all(label < 0 for label in labels):
+        raise TranscriptError("the profile's phonemes stand for none of its phones (%s)" % phones)
+    return phones
+
+
 def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFAULT_GATE_DB,
-            silence_db=None, smoothing=True, switch_cost=DEFAULT_SWITCH_COST, clean_noise=True):
+            silence_db=None, smoothing=True, switch_cost=DEFAULT_SWITCH_COST, clean_noise=True,
+            text=None, ipa=None, language=DEFAULT_LANGUAGE):
     """Analyses a whole recording and labels its frames exactly as `vocetta analyze` does: its
     steady noise taken out first unless `clean_noise` is off (`--keep-noise`), a frame is "sil"
     when it is more than `gate_db` below the recording's level (or, with `silence_db`, quieter
     than that fixed dBFS level) or scored nothing, the rest are smoothed into one phoneme track
-    at `switch_cost` per change unless `smoothing` is off."""
+    at `switch_cost` per change unless `smoothing` is off. With `text` (the words the recording
+    says, in the espeak-ng voice `language`'s language) or `ipa` (its phones), the track says
+    those phones in order, as `--text` and `--ipa` make it; TranscriptError when it cannot."""
     analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
+    transcript = _transcript(text, ipa, language, analyzer.profile, smoothing)
     raw = analyzer.frames
     labels = _vocetta.label_frames(analyzer.profile, raw.volume, raw.best, raw.scores,
                                    float(gate_db), None if silence_db is None else float(silence_db),
-                                   bool(smoothing), float(switch_cost))
+                                   bool(smoothing), float(switch_cost), transcript)
     return Frames(raw.phonemes, raw.time, labels, raw.volume, raw.scores, raw.best, raw.mfcc,
                   raw.hop)
 
@@ -556,23 +588,25 @@ def cues(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFA
          silence_db=None, shapes=None, min_hold_ms=None, closure_ms=None, attack_ms=None,
          release_ms=None, sharpness=None, closed_margin=None, lip_margin=None,
          open_priority=None, closed_dip_db=None, lip_dip_db=None, dip_window_ms=None,
-         sound_file="", clean_noise=True):
+         sound_file="", clean_noise=True, text=None, ipa=None, language=DEFAULT_LANGUAGE):
     """The mouth cues of a whole recording exactly as `vocetta analyze --cues` makes them, with
     its options by the same names and its defaults (CUE_DEFAULTS): the mouth rests below the
     recording's silence gate (`gate_db` below its level, or the fixed `silence_db`; -40 dBFS
     when the labels find too little speech for the level to be speech's) and wherever its
-    labels say silence, and the noise is cleaned out first unless `clean_noise` is off; see
-    MouthShapes and build_cues for the rest."""
+    labels say silence, and the noise is cleaned out first unless `clean_noise` is off; `text`
+    or `ipa` align the labels to what the recording says, as in analyze; see MouthShapes and
+    build_cues for the rest."""
     arguments = _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness,
                                closed_margin, lip_margin, open_priority, closed_dip_db,
                                lip_dip_db, dip_window_ms)
     samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
     analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
+    transcript = _transcript(text, ipa, language, analyzer.profile)
     frames = analyzer.frames
     starts, ends, values = _vocetta.recording_cues(
         analyzer.profile, frames.time, frames.volume, frames.best, frames.scores, analyzer.hop,
         analyzer.sample_rate, len(samples), float(gate_db),
-        None if silence_db is None else float(silence_db), arguments)
+        None if silence_db is None else float(silence_db), arguments, transcript)
     return _cues(_option(shapes, CUE_DEFAULTS, "shapes"), starts, ends, values,
                  len(samples) / analyzer.sample_rate, sound_file)
 
@@ -585,21 +619,24 @@ def cues_file(path, profile=None, **options):
 
 def curves(samples, sample_rate, profile=None, fps=DEFAULT_FPS, hop_ms=DEFAULT_HOP_MS,
            gate_db=DEFAULT_GATE_DB, silence_db=None, shapes=None, attack_ms=None, release_ms=None,
-           sharpness=None, sound_file="", clean_noise=True):
+           sharpness=None, sound_file="", clean_noise=True, text=None, ipa=None,
+           language=DEFAULT_LANGUAGE):
     """Every shape's weight and the jaw on each animation frame at `fps`, exactly as `vocetta
     analyze --curves` writes them, with its options by the same names and its defaults: the
     mouth's smoothing is the real-time mouth's (MOUTH_DEFAULTS) unless given, and it rests below
-    the recording's silence gate as its cues do."""
+    the recording's silence gate as its cues do; `text` or `ipa` align its labels to what the
+    recording says, as in analyze."""
     attack_ms = MOUTH_DEFAULTS["attack_ms"] if attack_ms is None else attack_ms
     release_ms = MOUTH_DEFAULTS["release_ms"] if release_ms is None else release_ms
     arguments = _cue_arguments(shapes, None, None, attack_ms, release_ms, sharpness)
     samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
     analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
+    transcript = _transcript(text, ipa, language, analyzer.profile)
     frames = analyzer.frames
     weights, jaw = _vocetta.recording_curves(
         analyzer.profile, frames.time, frames.volume, frames.best, frames.scores, analyzer.hop,
         analyzer.sample_rate, len(samples), float(gate_db),
-        None if silence_db is None else float(silence_db), arguments, int(fps))
+        None if silence_db is None else float(silence_db), arguments, int(fps), transcript)
     return Curves(weights, jaw, fps, len(samples) / analyzer.sample_rate,
                   _option(shapes, CUE_DEFAULTS, "shapes"), sound_file)
 

@@ -334,6 +334,10 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
          "set's order")])
     profile: StringProperty(name="Profile", subtype="FILE_PATH",
                             description="A calibrated profile (empty: the built-in one)")
+    text: StringProperty(name="Words", description="What the recording says, for labels that "
+                         "follow its phones (empty: from the audio alone)")
+    language: StringProperty(name="Language", default=vocetta.DEFAULT_LANGUAGE,
+                             description="The espeak-ng voice whose language the words are in")
     start_frame: IntProperty(name="Start frame", default=1)
     sound: BoolProperty(name="Add the sound", default=True,
                         description="Put the recording in the sequencer at the start frame")
@@ -353,9 +357,10 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
         path = bpy.path.abspath(self.filepath)
         profile = bpy.path.abspath(self.profile) if self.profile else None
         try:
+            words = {"text": self.text, "language": self.language} if self.text.strip() else {}
             if self.mode == "curves":
                 track = vocetta.curves_file(path, profile, shapes=self.shapes,
-                                            fps=scene_fps(context.scene))
+                                            fps=scene_fps(context.scene), **words)
                 keyed = key_curves(obj, track, self.start_frame, scene=context.scene)
                 if self.jaw_armature or self.jaw_bone:
                     armature = bpy.data.objects.get(self.jaw_armature)
@@ -365,7 +370,7 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
                                  start_frame=self.start_frame, scene=context.scene)
                     keyed.append(self.jaw_bone)
             else:
-                track = vocetta.cues_file(path, profile, shapes=self.shapes)
+                track = vocetta.cues_file(path, profile, shapes=self.shapes, **words)
                 key = {"cues": key_cues, "objects": key_cues_objects,
                        "grease_pencil": key_cues_grease_pencil}[self.mode]
                 keyed = key(obj, track, self.start_frame, scene=context.scene)
@@ -373,7 +378,7 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
                     form = "%s for %s" if self.mode == "objects" else "frame %s for %s"
                     keyed = [form % (where, shape) for shape, where in keyed.items()]
         except (ValueError, OSError, vocetta.AudioError, vocetta.ProfileError,
-                vocetta.ShapeError) as error:
+                vocetta.ShapeError, vocetta.TranscriptError) as error:
             self.report({"ERROR"}, "Lip sync: %s" % error)
             return {"CANCELLED"}
         if self.sound:
