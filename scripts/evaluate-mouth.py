@@ -2,7 +2,7 @@
 """Measures mouth cues against phone timing on continuous speech.
 
     scripts/evaluate-mouth.py [--speech build/corpus/validation/speech] [--tool build/vocetta]
-                              [--search] [-- EXTRA ANALYZE OPTIONS]
+                              [--search] [--transcripts] [-- EXTRA ANALYZE OPTIONS]
 
 For every sentence WAV beside its .pho file (the phone timing that drove the synthesiser; see
 scripts/make-corpus.py, which writes the validation voices' sentences there), runs
@@ -13,6 +13,12 @@ scripts/make-corpus.py, which writes the validation voices' sentences there), ru
   pauses   steps inside pauses of 100 ms or more that get X                   goal >= 90 %
   closures steps inside m, b and p that get A (closed lips)                   goal >= 50 %
   lips     steps inside f and v that get G (teeth on the lip)                  no goal, shown
+  shapes   steps inside monophthong vowels that get their own vowel's shape    no goal, shown
+           (a D, i B, u F, e C, o E: the built-in profile's cartoon shapes)
+
+--transcripts gives the tool each sentence's own text (as scripts/transcript-experiment.py
+--tool does: the sentence lists of make-sentences.py and make-corpus.py, the voice's language),
+so that the cues follow the words (`vocetta analyze --transcripts`).
 
 --takes FOLDER measures the sustained takes of a corpus condition instead (labels.csv beside them,
 as scripts/make-corpus.py writes validation/CONDITION): the steps inside each labelled stretch of
@@ -46,7 +52,8 @@ CLOSURES = {"m", "b", "p"}
 LIPS = {"f", "v"}
 OPEN = {"B", "C", "D", "E", "F"}
 GOALS = {"vowels": 0.90, "pauses": 0.90, "closures": 0.50}
-MEASURES = list(GOALS) + ["lips"]
+MEASURES = list(GOALS) + ["lips", "shapes"]
+VOWEL_SHAPES = {"a": "D", "i": "B", "u": "F", "e": "C", "o": "E"}
 
 
 def read_pho(path):
@@ -88,8 +95,37 @@ def shape_at(cues, t):
     return "X"
 
 
-def cues_of(tool, files, options):
+def texts():
+    sys.path.insert(0, os.path.join(ROOT, "scripts"))
+    from script_loader import load_script
+    return load_script("transcript-experiment")
+
+
+def with_transcripts(files, folder):
+    """Links to `files` in `folder`, each with the .txt of its sentence's text beside it."""
+    sentences, links = texts(), []
+    for wav in files:
+        link = os.path.join(folder, os.path.basename(wav))
+        os.symlink(os.path.abspath(wav), link)
+        with open(os.path.splitext(link)[0] + ".txt", "w", encoding="utf-8") as out:
+            out.write(sentences.text_of(wav)[0])
+        links.append(link)
+    return links
+
+
+def cues_of(tool, files, options, transcripts=False):
     """The cartoon cues of every sentence, by its WAV path."""
+    if transcripts:  # one run per language, each sentence told its text
+        by_language, sentences = collections.defaultdict(list), texts()
+        for wav in files:
+            by_language[sentences.text_of(wav)[1]].append(wav)
+        cues = {}
+        for language, group in sorted(by_language.items()):
+            with tempfile.TemporaryDirectory() as folder:
+                links = with_transcripts(group, folder)
+                found = cues_of(tool, links, options + ["--transcripts", "--language", language])
+                cues.update({wav: found[link] for wav, link in zip(group, links)})
+        return cues
     with tempfile.TemporaryDirectory() as folder:
         command = ([tool, "analyze", "--force", "--cues", "-f", "json", "-q", "-o", folder] +
                    options + files)
@@ -144,17 +180,21 @@ def steps(wav, takes=None):
             yield name, phone, t
 
 
-def measure(tool, files, options, takes=None):
-    cues = cues_of(tool, files, options)
+def measure(tool, files, options, takes=None, transcripts=False):
+    cues = cues_of(tool, files, options, transcripts)
     hits = {name: 0 for name in MEASURES}
     counts = {name: 0 for name in MEASURES}
     for wav in files:
-        for name, _, t in steps(wav, takes):
+        for name, phone, t in steps(wav, takes):
             shape = shape_at(cues[wav], t)
             counts[name] += 1
             hits[name] += (shape in OPEN if name == "vowels" else
                            shape == "X" if name == "pauses" else
                            shape == "A" if name == "closures" else shape == "G")
+            vowel = (phone if takes is not None else phone.rstrip(":")).lower()
+            if name == "vowels" and vowel in VOWEL_SHAPES:
+                counts["shapes"] += 1
+                hits["shapes"] += shape == VOWEL_SHAPES[vowel]
     return {name: (hits[name] / counts[name] if counts[name] else float("nan"), counts[name])
             for name in MEASURES}
 
@@ -210,6 +250,8 @@ def main():
     parser.add_argument("--search", action="store_true")
     parser.add_argument("--diagnose", action="store_true",
                         help="where the vowel steps that are not open went")
+    parser.add_argument("--transcripts", action="store_true",
+                        help="give the tool each sentence's text (analyze --transcripts)")
     parser.add_argument("extra", nargs="*", help="further options for vocetta analyze")
     arguments = parser.parse_args()
     if arguments.takes:
@@ -232,8 +274,8 @@ def main():
         diagnose(arguments.tool, files, arguments.extra)
         return
     if not arguments.search:
-        print(line("defaults " + " ".join(arguments.extra), measure(arguments.tool, files,
-                                                                     arguments.extra)))
+        print(line("defaults " + " ".join(arguments.extra), measure(
+            arguments.tool, files, arguments.extra, transcripts=arguments.transcripts)))
         return
     rows = []
     for hold, closed, lip, priority, closed_dip, lip_dip in itertools.product(

@@ -88,6 +88,23 @@ TEST(TranscriptAlignment, AWronglyScoredPhoneCostsNoMoreThanTheFloor) {
     EXPECT_NE(unfloored[1], 1);
 }
 
+TEST(TranscriptAlignment, MarksTheFramesItSaysAndTheMouthReadsThem) {
+    // A, A, I, silence: "A", a consonant, then a pause.
+    const std::vector<float> rows = {0, -9, -12, -9, 0, -12, -9, 0, -12, -9, -9, 0};
+    std::vector<unsigned char> said;
+    const std::vector<int> labels = AlignTranscript(rows, 3, 2, {0, -1}, 2.0f, 3.0f, 10.0f, &said);
+    EXPECT_EQ(labels, (std::vector<int>{0, 1, 1, 2}));
+    EXPECT_EQ(said, (std::vector<unsigned char>{1, 0, 0, 1}));
+    // Two phonemes (A, I) scored by the job: the said A frame shows A alone, the consonant's
+    // frames and the pause keep the job's scores.
+    const std::vector<float> scores = {0.4f, 0.6f, 0.1f, 0.9f, 0.2f, 0.8f, 0.5f, 0.5f};
+    EXPECT_EQ(Host::TranscriptScores(scores, 2, labels, said, 2),
+              (std::vector<float>{1.0f, 0.0f, 0.1f, 0.9f, 0.2f, 0.8f, 0.5f, 0.5f}));
+    // Without a path through the transcript nothing is its own.
+    AlignTranscript(rows, 3, 2, {0, 1, 0, 1, 0}, 2.0f, 3.0f, 10.0f, &said);
+    EXPECT_EQ(said, (std::vector<unsigned char>(4, 0)));
+}
+
 TEST(TranscriptAlignment, NoPhonesOrTooFewFrames) {
     const std::vector<float> rows = {0, -9, -9, -9, 0, -9};
     EXPECT_EQ(AlignTranscript(rows, 3, 2, {}), (std::vector<int>{2, 2}));

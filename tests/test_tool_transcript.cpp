@@ -50,6 +50,11 @@ TEST_F(ToolTranscript, TheSamplesWordsGiveItsVowels) {
     const ToolRun run = Run({"analyze", sample_, "-q", "--ipa", kSamplePhones});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(LabelsAt(run.out, vowels), (std::vector<std::string>{"A", "I", "U", "E", "O"}));
+    // The cues show the vowels the words say: the "oo" puckered (F) rather than the spread and
+    // closed shapes the profile alone hears in it.
+    const ToolRun cues = Run({"analyze", sample_, "-q", "--cues", "--ipa", kSamplePhones});
+    ASSERT_EQ(cues.status, 0) << cues.err;
+    EXPECT_NE(cues.out.find("3.90\tF\n4.27\tX\n"), std::string::npos) << cues.out;
     // "my" and "mouth" begin with closed lips, and the pauses after the words stay silence.
     EXPECT_EQ(LabelsAt(run.out, {1.59, 1.79, 2.4, 3.15}),
               (std::vector<std::string>{"M", "M", "sil", "sil"}));

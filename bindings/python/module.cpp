@@ -489,6 +489,7 @@ RecordingMouth MouthOfRecording(const Profile& profile,
     const Tool::FrameLabels labels =
         Aligned([&] { return Tool::LabelFrames(profile, analysis, labelling, Text(transcript)); });
     mouth.silence = Tool::SilenceMarks(labels);
+    analysis.scores = Tool::MouthScores(labels, analysis);  // what the mouth reads from here on
     mouth.settings = Host::CueTrackSettingsFrom(
         arguments, Tool::MouthSilenceVolume(labels, analysis, labelling));
     mouth.map = Host::ProfileShapeMap(profile, mouth.settings.set, "profile");

@@ -174,8 +174,10 @@ std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::s
 
 std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t states, int silence,
                                  const std::vector<int>& transcript, float switchCost,
-                                 float otherPenalty, float mismatchFloor) {
+                                 float otherPenalty, float mismatchFloor,
+                                 std::vector<unsigned char>* said) {
     const size_t frames = states == 0 ? 0 : logScores.size() / states;
+    if (said != nullptr) said->assign(frames, 1);
     if (frames == 0) return {};
     // The phones, and where a pause may come before each (and after the last).
     std::vector<int> phones;
@@ -190,7 +192,10 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
     }
     pause.back() = 1;
     if (phones.empty()) return std::vector<int>(frames, silence);
-    if (frames < phones.size()) return SmoothPath(logScores, states, switchCost);
+    if (frames < phones.size()) {
+        if (said != nullptr) said->assign(frames, 0);
+        return SmoothPath(logScores, states, switchCost);
+    }
     // States 2i: the pause before phone i (2n: after the last); 2i + 1: phone i. A state is
     // entered from the one before it, or a phone from the phone before, past the pause.
     enum Step : std::uint8_t { kStay, kFromPrevious, kPastPause };
@@ -242,11 +247,28 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
             const int label = phones[state / 2];
             labels[frame] =
                 label >= 0 ? label : static_cast<int>(std::max_element(row, row + states) - row);
+            if (said != nullptr && label < 0) (*said)[frame] = 0;
         }
         const std::uint8_t step = steps[frame * path + state];
         state -= step == kStay ? 0 : step == kFromPrevious ? 1 : 2;
     }
     return labels;
+}
+
+std::vector<float> TranscriptScores(const std::vector<float>& scores, size_t phonemes,
+                                    const std::vector<int>& labels,
+                                    const std::vector<unsigned char>& said, int silence) {
+    std::vector<float> mouth = scores;
+    for (size_t frame = 0; frame < labels.size() && frame < said.size(); ++frame) {
+        const int label = labels[frame];
+        if (!said[frame] || label == silence || label < 0 || size_t(label) >= phonemes ||
+            (frame + 1) * phonemes > mouth.size())
+            continue;
+        float* row = mouth.data() + frame * phonemes;
+        std::fill(row, row + phonemes, 0.0f);
+        row[label] = 1.0f;
+    }
+    return mouth;
 }
 
 }  // namespace Vocetta::Host

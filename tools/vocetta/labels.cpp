@@ -61,6 +61,12 @@ std::vector<unsigned char> SilenceMarks(const FrameLabels& labels) {
     return marks;
 }
 
+std::vector<float> MouthScores(const FrameLabels& labels, const Analysis& analysis) {
+    if (labels.said.empty()) return analysis.scores;
+    return Host::TranscriptScores(analysis.scores, static_cast<size_t>(analysis.phonemes),
+                                  labels.frames, labels.said, labels.silence);
+}
+
 size_t StreamLagFrames(double lagMs, int hop, int sampleRate) {
     const double hopMs = 1000.0 * hop / sampleRate;
     return static_cast<size_t>(std::lround(lagMs / hopMs));
@@ -104,6 +110,7 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
     FrameLabels labels;
     int silence = 0;
     labels.names = Host::LabelNames(profile, silence);
+    labels.silence = silence;
     labels.gateVolume = GateVolume(analysis, settings);
     const size_t frames = analysis.FrameCount();
     auto silent = [&](size_t frame) { return Silent(analysis, frame, labels.gateVolume); };
@@ -130,8 +137,9 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
                         std::to_string(frames) + " frames, " + std::to_string(phones.size()) +
                         " phones): split it into lines");
     }
-    labels.frames =
-        Host::AlignTranscript(logScores, states, silence, phones, settings.WholeSwitchCost());
+    labels.frames = Host::AlignTranscript(logScores, states, silence, phones,
+                                          settings.WholeSwitchCost(), Host::kTranscriptOtherPenalty,
+                                          Host::kTranscriptMismatchFloor, &labels.said);
     return labels;
 }
 

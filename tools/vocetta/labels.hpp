@@ -61,6 +61,10 @@ struct FrameLabels {
     std::vector<std::string> names;  // the profile's phonemes, then "sil" if it has none
     std::vector<int> frames;         // index into names, one per frame
     float gateVolume = 0;            // frames quieter than this RMS volume are silence
+    int silence = 0;                 // the index of "sil" in names
+    // Aligned to a transcript: per frame, 1 where the label is the transcript's (empty without
+    // one; Host::AlignTranscript's `said`).
+    std::vector<unsigned char> said;
 
     const std::string& Name(size_t frame) const {
         return names[static_cast<size_t>(frames[frame])];
@@ -79,6 +83,9 @@ float MouthSilenceVolume(const FrameLabels& labels, const Analysis& analysis,
 // One mark per frame, 1 where the labels say silence: where a recording's mouth rests
 // (Host::CueFrames::silence).
 std::vector<unsigned char> SilenceMarks(const FrameLabels& labels);
+// The scores a recording's mouth reads: the job's, or with a transcript the phones it says
+// (Host::TranscriptScores).
+std::vector<float> MouthScores(const FrameLabels& labels, const Analysis& analysis);
 
 // Labels every frame: silence when the frame is below the gate or the job scored nothing
 // (digital silence), otherwise the profile's phonemes by their scores, as one smoothed track or

@@ -74,17 +74,19 @@ struct CueInput {
     std::vector<double> times;
     std::vector<float> volumes;
     std::vector<unsigned char> silence;
+    std::vector<float> scores;
     Host::CueFrames frames;
 
-    CueInput(const Analysis& analysis, const FrameLabels& labels) : silence(SilenceMarks(labels)) {
+    CueInput(const Analysis& analysis, const FrameLabels& labels)
+        : silence(SilenceMarks(labels)), scores(MouthScores(labels, analysis)) {
         times.reserve(analysis.FrameCount());
         volumes.reserve(analysis.FrameCount());
         for (const FrameResult& frame : analysis.frames) {
             times.push_back(frame.time);
             volumes.push_back(frame.volume);
         }
-        frames = {times, volumes, analysis.scores,
-                  static_cast<double>(analysis.hop) / analysis.sampleRate, silence};
+        frames = {times, volumes, scores, static_cast<double>(analysis.hop) / analysis.sampleRate,
+                  silence};
     }
     CueInput(const CueInput&) = delete;
     CueInput& operator=(const CueInput&) = delete;

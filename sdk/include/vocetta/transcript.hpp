@@ -61,9 +61,23 @@ inline constexpr float kTranscriptMismatchFloor = 10.0f;
 // phones leave a pause alone: every frame is `silence`. With fewer frames than phones no path
 // says them all, and the labels are SmoothPath's with `switchCost`. Memory: a byte per frame and
 // state of the path (two per phone, and one).
+// `said`, when given, gets a mark per frame: 1 where the label is the transcript's own (a phone of
+// a class, or a pause), 0 where a phone without a class left the frame its best state (and
+// everywhere when the labels are SmoothPath's).
 std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t states, int silence,
                                  const std::vector<int>& transcript, float switchCost = 2.0f,
                                  float otherPenalty = kTranscriptOtherPenalty,
-                                 float mismatchFloor = kTranscriptMismatchFloor);
+                                 float mismatchFloor = kTranscriptMismatchFloor,
+                                 std::vector<unsigned char>* said = nullptr);
+
+// The scores a mouth reads from a line aligned to its transcript (`scores`: frames x
+// `phonemes`, the job's): a frame the transcript says is a phoneme (`said`, and a label below
+// `phonemes`) scores that phoneme 1 and the others 0, so that its shape is the phone's whatever
+// the voice sounded like to the profile; every other frame keeps its own scores, so that the
+// consonants between the vowels move the mouth as they sound. A pause's frames keep theirs too:
+// the labels' silence marks rest the mouth there (CueFrames::silence).
+std::vector<float> TranscriptScores(const std::vector<float>& scores, size_t phonemes,
+                                    const std::vector<int>& labels,
+                                    const std::vector<unsigned char>& said, int silence);
 
 }  // namespace Vocetta::Host
