@@ -60,11 +60,18 @@ run(${TOOL} analyze -q --cues --keep-noise ${WORK}/recording.wav -o ${WORK}/cart
 run(${TOOL} analyze -q --curves ${WORK}/noisy.wav -o ${WORK}/noisy-curves.csv)
 run(${TOOL} analyze -q --curves --shapes visemes --fps 30 --keep-noise ${WORK}/recording.wav
     -o ${WORK}/curves.json)
+# Told what the recording says (the sample's words as espeak-ng en-us phonemises them): the cues
+# and curves a transcript gives, what CueTrack.Bake and ShapeCurves.Bake must write with it.
+set(words "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ")
+run(${TOOL} analyze -q --cues --ipa "${words}" ${WORK}/noisy.wav -o ${WORK}/noisy-aligned.json)
+run(${TOOL} analyze -q --curves --keep-noise --shapes visemes --ipa "${words}" ${WORK}/recording.wav
+    -o ${WORK}/aligned-curves.csv)
 # The built-in profile adapted to the recording's speaker by the tool.
 run(${TOOL} adapt -q --profile ${PROFILE} -o ${WORK}/adapted.json ${WORK}/recording.wav)
 run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
     ${WORK}/tool.csv ${WORK}/sample.csv ${symbol} ${WORK}/cartoon.tsv ${WORK}/visemes.tsv
     ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv ${WORK}/noisy-cartoon.json
     ${WORK}/noisy-visemes.json ${WORK}/cartoon.json ${WORK}/noisy-curves.csv ${WORK}/curves.json
-    ${WORK}/adapted.json ${WORK}/labels.csv)
+    ${WORK}/adapted.json ${WORK}/labels.csv ${WORK}/noisy-aligned.json
+    ${WORK}/aligned-curves.csv)
 message(STATUS "${out}")

@@ -584,6 +584,60 @@ static class Tests {
         }
     }
 
+    // A transcript: IPA split and classed as the SDK does, the alignment of a path worked by
+    // hand, and baked cues and curves of the sample told its words, the tool's bytes.
+    static void TranscriptAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
+                                         float[] samples, int rate, float[] noisy, int noisyRate,
+                                         string noisyFile, string aligned, string curves) {
+        const string words = "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ";
+        var phones = Vocetta.Transcript.SplitIpa("  pɔ̃ tʰe͡ɪ,\n  ʃ.  ");
+        Check(string.Join("|", phones) == "p|ɔ̃| |tʰ|e|ɪ| |ʃ",
+              "IPA split: " + string.Join("|", phones));
+        Check(Vocetta.Transcript.IpaClass("ɔ̃") == "O" &&
+                  Vocetta.Transcript.IpaClass("ʃ") == "S" && Vocetta.Transcript.IpaClass("ə") == "",
+              "IPA classes");
+        // A, a frame that sounds like a pause, I: one word keeps the pause out, two let it in.
+        var rows = new[] {new float[] {0, -9, -9}, new float[] {-5, -6, 0},
+                          new float[] {-9, 0, -9}};
+        var said = new bool[3];
+        Check(string.Join(" ", Vocetta.Transcript.Align(rows, 2, new[] {0, 1}, 2, 3, 10, said)) ==
+                  "0 0 1",
+              "aligned within a word");
+        Check(string.Join(" ", Vocetta.Transcript.Align(
+                  rows, 2, new[] {0, Vocetta.Transcript.PauseMayFall, 1})) == "0 2 1",
+              "aligned across words");
+        var track = Vocetta.CueTrack.Bake(library, profile, noisy, noisyRate, transcript: words);
+        Check(track.ToJson(noisyFile) == aligned, "cues told the words are the tool's --ipa cues");
+        var baked = Vocetta.ShapeCurves.Bake(library, profile, samples, rate,
+                                             Vocetta.ShapeSet.Visemes, 24, null, false,
+                                             transcript: words);
+        Check(baked.ToCsv() == curves, "curves told the words are the tool's --ipa curves");
+        try {
+            Vocetta.CueTrack.Bake(library, profile, samples, rate, transcript: "tdk");
+            Check(false, "a transcript of phones without a class is refused");
+        } catch (Vocetta.VocettaException error) {
+            Check(error.Message.Contains("stand for none"), "message: " + error.Message);
+        }
+        bool espeak;
+        try {
+            espeak = Vocetta.Transcript.Phonemise("ah") != null;
+        } catch (Vocetta.VocettaException) {
+            espeak = false;  // not installed: the words are not phonemised here
+        }
+        if (espeak) {
+            string ipa = Vocetta.Transcript.Phonemise("Hello! Watch my mouth: ah, ee, oo, eh, oh.");
+            Check(string.Join(" ", ipa.Split(new[] {' '}, StringSplitOptions.RemoveEmptyEntries)) ==
+                      words,
+                  "espeak-ng's phones: " + ipa);
+            try {
+                Vocetta.Transcript.Phonemise("ah", "zz");
+                Check(false, "a voice espeak-ng lacks is refused");
+            } catch (Vocetta.VocettaException error) {
+                Check(error.Message.Contains("'zz'"), "message: " + error.Message);
+            }
+        }
+    }
+
     // Baked curves are the tool's bytes; between frame centres they are linear.
     static void CurvesAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
                                      float[] samples, int rate, bool clean, Vocetta.ShapeSet set,
@@ -799,6 +853,8 @@ static class Tests {
                              arguments[2], File.ReadAllText(arguments[15]), true);
         AdaptationAgainstTheTool(library, profile, File.ReadAllText(arguments[1]), samples, rate,
                                  Vocetta.Profile.Load(arguments[16]));
+        TranscriptAgainstTheTool(library, profile, samples, rate, noisy, noisyRate, arguments[9],
+                                 File.ReadAllText(arguments[18]), File.ReadAllText(arguments[19]));
         MouthOnWorkedScores(profile);
         MouthFollowsAStep(profile);
         MouthDips(profile);

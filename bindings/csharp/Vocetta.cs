@@ -2002,13 +2002,15 @@ public sealed class CueTrack {
     // The whole recording as the tool reads a file: its noise taken out first unless
     // `cleanNoise` is false, a frame every 10 ms, silence `gateDb` under the 95th percentile of
     // the frame volumes, then each frame's winning shape made into cues. `mouth` null: MouthFor
-    // the gate.
+    // the gate. `transcript`, IPA (Transcript.Phonemise of the line's words), aligns the labels
+    // and the mouth to what the line says, as the tool's --ipa does.
     public static CueTrack Bake(Library library, Profile profile, float[] samples, int sampleRate,
                                 ShapeSet set = ShapeSet.Cartoon, CueSettings cues = null,
                                 MouthSettings mouth = null, bool cleanNoise = true,
-                                double gateDb = -30.0, string buildSuffix = "") {
+                                double gateDb = -30.0, string buildSuffix = "",
+                                string transcript = null) {
         var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
-                                      buildSuffix);
+                                      buildSuffix, transcript);
         var shapes = new MouthShapes(profile, set, mouth ?? MouthFor(line.MouthGate));
         var winners = new int[line.Times.Length];
         for (int i = 0; i < winners.Length; ++i) {
@@ -2267,14 +2269,15 @@ public sealed class ShapeCurves {
         return mouth;
     }
 
-    // The whole recording read as CueTrack.Bake reads it, then the mouth (null: MouthFor the
-    // gate) at every animation frame.
+    // The whole recording read as CueTrack.Bake reads it (`transcript` too), then the mouth
+    // (null: MouthFor the gate) at every animation frame.
     public static ShapeCurves Bake(Library library, Profile profile, float[] samples,
                                    int sampleRate, ShapeSet set = ShapeSet.Cartoon, int fps = 24,
                                    MouthSettings mouth = null, bool cleanNoise = true,
-                                   double gateDb = -30.0, string buildSuffix = "") {
+                                   double gateDb = -30.0, string buildSuffix = "",
+                                   string transcript = null) {
         var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
-                                      buildSuffix);
+                                      buildSuffix, transcript);
         return Build(new MouthShapes(profile, set, mouth ?? MouthFor(line.MouthGate)), line.Times,
                      line.Volumes, line.Scores, line.HopSeconds, line.Duration, fps, line.Silence);
     }
@@ -2367,6 +2370,261 @@ public sealed class ShapeCurves {
     }
 }
 
+// What a line says, when its words are known: the host SDK's transcript.hpp with the same
+// arithmetic. Its phones, in order, are aligned to the frames in place of the smoothed track, so
+// that the only question left to the scores is where each phone begins (README, "Lines whose
+// words are known"):
+//
+//     string ipa = Vocetta.Transcript.Phonemise("Could you pass me the salt?");  // espeak-ng
+//     var track = Vocetta.CueTrack.Bake(library, profile, samples, rate, transcript: ipa);
+public static class Transcript {
+    // A phone without a class scores as the frame's best label less OtherPenalty; a phone of a
+    // class never less than the best less MismatchFloor (the SDK's constants).
+    public const float OtherPenalty = 3.0f;
+    public const float MismatchFloor = 10.0f;
+    public const int PauseMayFall = -2;  // Labels' entry between two words
+    public const string WordBreak = " ";  // SplitIpa's entry between two words
+
+    // The words in IPA, as espeak-ng's voice `language` speaks them: what the tool's --text
+    // aligns. VocettaException when espeak-ng is missing, lacks the voice or gives nothing.
+    public static string Phonemise(string words, string language = "en-us") {
+        if (string.IsNullOrWhiteSpace(words))
+            throw new VocettaException("the transcript has no words");
+        bool voice = !string.IsNullOrEmpty(language) && language[0] != '-';
+        foreach (char c in language ?? "")
+            voice &= char.IsLetterOrDigit(c) || c == '-' || c == '_' || c == '+';
+        if (!voice) throw new VocettaException("'" + language + "' is no espeak-ng voice name");
+        var start = new System.Diagnostics.ProcessStartInfo(
+            "espeak-ng", "-q --ipa -v " + language + " --stdin") {
+            UseShellExecute = false, RedirectStandardInput = true, RedirectStandardOutput = true,
+            RedirectStandardError = true, StandardOutputEncoding = Encoding.UTF8,
+            StandardErrorEncoding = Encoding.UTF8};
+        System.Diagnostics.Process process;
+        try {
+            process = System.Diagnostics.Process.Start(start);
+        } catch (Exception error) {
+            throw new VocettaException("turning words into phones needs espeak-ng (apt install " +
+                                       "espeak-ng): " + error.Message);
+        }
+        using (process) {
+            var output = process.StandardOutput.ReadToEndAsync();
+            var errors = process.StandardError.ReadToEndAsync();
+            try {
+                using (var input = new System.IO.StreamWriter(process.StandardInput.BaseStream,
+                                                              new UTF8Encoding(false)))
+                    input.Write(words);
+            } catch (System.IO.IOException) {
+                // It stopped before reading the words: its status and messages say why.
+            }
+            process.WaitForExit();
+            string phones = output.Result;
+            if (process.ExitCode != 0 || string.IsNullOrWhiteSpace(phones))
+                throw new VocettaException("espeak-ng could not turn the words into phones with " +
+                                           "the voice '" + language + "': " + errors.Result.Trim());
+            return phones.Replace('\n', ' ');
+        }
+    }
+
+    // Marks that belong to no phone: stress, length, ties, syllable and group boundaries, and
+    // (ASCII other than letters) spaces, line breaks and punctuation, which end a word.
+    static bool Separator(int code) {
+        if (code < 0x80) return !((code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z'));
+        return code == 0x02C8 || code == 0x02CC || code == 0x02D0 || code == 0x02D1 ||
+               code == 0x035C || code == 0x0361 || code == 0x203F || code == 0x2016;
+    }
+
+    static bool EndsWord(int code) { return code < 0x80 || code == 0x2016; }
+
+    static bool Diacritic(int code) {
+        return (code >= 0x0300 && code <= 0x036F) || (code >= 0x02B0 && code <= 0x02FF) ||
+               (code >= 0x1DC0 && code <= 0x1DFF) || (code >= 0x2070 && code <= 0x209F);
+    }
+
+    // The phones of IPA text: each symbol with the diacritics after it, WordBreak between words.
+    public static List<string> SplitIpa(string ipa) {
+        var phones = new List<string>();
+        bool open = false;
+        for (int i = 0; i < ipa.Length;) {
+            int length = char.IsHighSurrogate(ipa[i]) && i + 1 < ipa.Length ? 2 : 1;
+            int code = length == 2 ? char.ConvertToUtf32(ipa[i], ipa[i + 1]) : ipa[i];
+            string symbol = ipa.Substring(i, length);
+            i += length;
+            if (Separator(code)) {
+                if (EndsWord(code) && phones.Count > 0 && phones[phones.Count - 1] != WordBreak)
+                    phones.Add(WordBreak);
+                open = false;
+            } else if (Diacritic(code)) {
+                if (open) phones[phones.Count - 1] += symbol;
+            } else {
+                phones.Add(symbol);
+                open = true;
+            }
+        }
+        if (phones.Count > 0 && phones[phones.Count - 1] == WordBreak)
+            phones.RemoveAt(phones.Count - 1);
+        return phones;
+    }
+
+    // The class whose mouth a phone shows ("A" ... "S"), by its first symbol; "" for none.
+    public static string IpaClass(string phone) {
+        if (string.IsNullOrEmpty(phone)) return "";
+        int code = char.IsHighSurrogate(phone[0]) && phone.Length > 1
+                       ? char.ConvertToUtf32(phone[0], phone[1]) : phone[0];
+        switch (code) {
+            case 'a': case 0x0251: case 0x00E6: case 0x028C: case 0x0276:
+            case 0x00E0: case 0x00E1: case 0x00E2: case 0x00E3: case 0x00E4: case 0x00E5:
+                return "A";
+            case 'i': case 'y': case 0x026A: case 0x028F: case 0x0268:
+            case 0x00EC: case 0x00ED: case 0x00EE: case 0x00EF: case 0x00FC:
+                return "I";
+            case 'u': case 0x028A: case 0x026F: case 0x0289: case 0x00F9: case 0x00FA: case 0x00FB:
+                return "U";
+            case 'e': case 0x025B: case 0x00F8: case 0x0153:
+            case 0x00E8: case 0x00E9: case 0x00EA: case 0x00EB: case 0x00F6:
+                return "E";
+            case 'o': case 0x0254: case 0x0252: case 0x0275: case 0x0264:
+            case 0x00F2: case 0x00F3: case 0x00F4: case 0x00F5:
+                return "O";
+            case 'm': case 0x0271: return "M";
+            case 'f': case 'v': return "FV";
+            case 's': case 0x0283: case 0x0255: case 0x0282: return "S";
+            default: return "";
+        }
+    }
+
+    // The phones of `ipa` as the profile's label indices (its phonemes, then "sil" when it has
+    // none): the class's index, -1 for a phone without one, PauseMayFall between words.
+    public static int[] Labels(string ipa, Profile profile) {
+        var names = new List<string>(profile.Names);
+        if (!names.Contains("sil")) names.Add("sil");
+        var labels = new List<int>();
+        foreach (string phone in SplitIpa(ipa)) {
+            if (phone == WordBreak) {
+                if (labels.Count > 0) labels.Add(PauseMayFall);
+                continue;
+            }
+            string phonemeClass = IpaClass(phone);
+            labels.Add(phonemeClass.Length == 0 ? -1 : names.IndexOf(phonemeClass));
+        }
+        return labels.ToArray();
+    }
+
+    // Every frame's label on the best path that says the phones of `transcript` in order (rows:
+    // per frame, the smoother's row of each state), the SDK's AlignTranscript: pauses before, after
+    // and between words, a phone without a class labelled by its frame's best state. `said`, when
+    // given (one per frame), marks the frames whose label the transcript says.
+    public static int[] Align(float[][] rows, int silence, int[] transcript,
+                              float switchCost = 2.0f, float otherPenalty = OtherPenalty,
+                              float mismatchFloor = MismatchFloor, bool[] said = null) {
+        int frames = rows.Length;
+        if (said != null) for (int t = 0; t < said.Length; ++t) said[t] = true;
+        if (frames == 0) return new int[0];
+        int states = rows[0].Length;
+        var phones = new List<int>();
+        var pause = new List<bool> {true};
+        foreach (int label in transcript) {
+            if (label == PauseMayFall) {
+                pause[pause.Count - 1] = true;
+            } else {
+                phones.Add(label);
+                pause.Add(false);
+            }
+        }
+        pause[pause.Count - 1] = true;
+        var labels = new int[frames];
+        if (phones.Count == 0) {
+            for (int t = 0; t < frames; ++t) labels[t] = silence;
+            return labels;
+        }
+        if (frames < phones.Count) {
+            if (said != null) for (int t = 0; t < said.Length; ++t) said[t] = false;
+            var smoother = new ViterbiSmoother(states, switchCost, Math.Max(1, frames - 1));
+            foreach (float[] row in rows) smoother.Advance(row);
+            return smoother.Path();
+        }
+        int path = 2 * phones.Count + 1;
+        var total = new double[path];
+        var next = new double[path];
+        var emit = new double[path];
+        // 0: stayed, 1: from the state before, 2: from the phone before, past its pause.
+        var steps = new byte[(long)frames * path];
+        for (int s = 0; s < path; ++s) total[s] = double.NegativeInfinity;
+        Action<int> emissions = frame => {
+            float[] row = rows[frame];
+            double best = row[0];
+            for (int s = 1; s < row.Length; ++s) best = Math.Max(best, row[s]);
+            for (int s = 0; s < path; ++s) {
+                if (s % 2 == 0) {
+                    emit[s] = pause[s / 2] ? (double)row[silence] : double.NegativeInfinity;
+                } else {
+                    int label = phones[s / 2];
+                    emit[s] = label >= 0
+                                  ? Math.Max((double)row[label], best - (double)mismatchFloor)
+                                  : best - (double)otherPenalty;
+                }
+            }
+        };
+        emissions(0);
+        total[0] = emit[0];
+        total[1] = emit[1];
+        for (int frame = 1; frame < frames; ++frame) {
+            emissions(frame);
+            long at = (long)frame * path;
+            for (int s = 0; s < path; ++s) {
+                double best = total[s];
+                if (s >= 1 && total[s - 1] > best) {
+                    best = total[s - 1];
+                    steps[at + s] = 1;
+                }
+                if (s % 2 == 1 && s >= 3 && total[s - 2] > best) {
+                    best = total[s - 2];
+                    steps[at + s] = 2;
+                }
+                next[s] = best + emit[s];
+            }
+            var swap = total;
+            total = next;
+            next = swap;
+        }
+        int state = total[path - 1] >= total[path - 2] ? path - 1 : path - 2;
+        for (int frame = frames - 1; frame >= 0; --frame) {
+            if (state % 2 == 0) {
+                labels[frame] = silence;
+            } else {
+                int label = phones[state / 2];
+                if (label >= 0) {
+                    labels[frame] = label;
+                } else {
+                    float[] row = rows[frame];
+                    int best = 0;
+                    for (int s = 1; s < row.Length; ++s) if (row[s] > row[best]) best = s;
+                    labels[frame] = best;
+                    if (said != null) said[frame] = false;
+                }
+            }
+            state -= steps[(long)frame * path + state];
+        }
+        return labels;
+    }
+
+    // The scores a mouth reads from an aligned line (the SDK's TranscriptScores): a said
+    // phoneme's frame scores it alone, every other frame keeps its own.
+    public static float[][] MouthScores(float[][] scores, int[] labels, bool[] said, int silence) {
+        var mouth = new float[scores.Length][];
+        for (int t = 0; t < scores.Length; ++t) {
+            int label = t < labels.Length ? labels[t] : -1;
+            if (t < said.Length && said[t] && label != silence && label >= 0 &&
+                label < scores[t].Length) {
+                mouth[t] = new float[scores[t].Length];
+                mouth[t][label] = 1.0f;
+            } else {
+                mouth[t] = scores[t];
+            }
+        }
+        return mouth;
+    }
+}
+
 // A recording analysed as the tool analyses a file, for the cues and curves of whole lines.
 internal sealed class LineFrames {
     public double[] Times;   // frame centres, seconds
@@ -2382,7 +2640,20 @@ internal sealed class LineFrames {
 
     public static LineFrames Analyse(Library library, Profile profile, float[] samples,
                                      int sampleRate, bool cleanNoise, double gateDb,
-                                     string buildSuffix) {
+                                     string buildSuffix, string transcript = null) {
+        int[] phones = null;
+        if (transcript != null) {
+            phones = Transcript.Labels(transcript, profile);
+            bool any = false, known = false;
+            foreach (int label in phones) {
+                any |= label != Transcript.PauseMayFall;
+                known |= label >= 0;
+            }
+            if (!any) throw new VocettaException("the transcript has no phones to align");
+            if (!known)
+                throw new VocettaException("the profile's phonemes stand for none of the " +
+                                           "transcript's phones (" + transcript + ")");
+        }
         int hop = Math.Max(1, (int)Math.Round(0.01 * sampleRate, MidpointRounding.AwayFromZero));
         var times = new List<double>();
         var volumes = new List<float>();
@@ -2403,25 +2674,45 @@ internal sealed class LineFrames {
                                    Scores = scores.ToArray(), HopSeconds = (double)hop / sampleRate,
                                    Duration = (double)samples.Length / sampleRate,
                                    Gate = LevelGate.OfRecording(volumes, gateDb)};
-        line.Label(profile, bests);
+        if (phones != null &&
+            (double)line.Times.Length * (2 * phones.Length + 1) > 512.0 * 1024 * 1024)
+            throw new VocettaException("too long to align with its transcript in one piece (" +
+                                       line.Times.Length + " frames, " + phones.Length +
+                                       " phones): split it into lines");
+        line.Label(profile, bests, phones);
         line.MouthGate = line.HeardSpeech((double)sampleRate / hop)
                              ? line.Gate
                              : new MouthSettings().SilenceVolume;
         return line;
     }
 
-    // Where the tool's labels of the whole line (its gate, a switch cost of 2) are silence.
-    void Label(Profile profile, List<int> bests) {
-        var smoother = new ViterbiSmoother(ViterbiSmoother.StateCount(profile), 2.0f,
-                                           Math.Max(1, Times.Length - 1));
-        var row = new float[smoother.States];
-        for (int t = 0; t < Times.Length; ++t) {
-            var frame = new Frame {Volume = Volumes[t], Best = bests[t], Scores = Scores[t]};
-            ViterbiSmoother.FrameRow(profile, frame, Gate, row);
-            smoother.Advance(row);  // the answers come once, from Path: not a walk per frame
-        }
-        int[] labels = smoother.Path();
+    // Where the tool's labels of the whole line (its gate, a switch cost of 2, or its transcript's
+    // phones) are silence; aligned to a transcript, the scores become those the mouth reads.
+    void Label(Profile profile, List<int> bests, int[] phones) {
+        int states = ViterbiSmoother.StateCount(profile);
         int silence = ViterbiSmoother.SilenceIndex(profile);
+        int[] labels;
+        if (phones != null) {
+            var rows = new float[Times.Length][];
+            for (int t = 0; t < Times.Length; ++t) {
+                rows[t] = new float[states];
+                var frame = new Frame {Volume = Volumes[t], Best = bests[t], Scores = Scores[t]};
+                ViterbiSmoother.FrameRow(profile, frame, Gate, rows[t]);
+            }
+            var said = new bool[Times.Length];
+            labels = Transcript.Align(rows, silence, phones, 2.0f, Transcript.OtherPenalty,
+                                      Transcript.MismatchFloor, said);
+            Scores = Transcript.MouthScores(Scores, labels, said, silence);
+        } else {
+            var smoother = new ViterbiSmoother(states, 2.0f, Math.Max(1, Times.Length - 1));
+            var row = new float[states];
+            for (int t = 0; t < Times.Length; ++t) {
+                var frame = new Frame {Volume = Volumes[t], Best = bests[t], Scores = Scores[t]};
+                ViterbiSmoother.FrameRow(profile, frame, Gate, row);
+                smoother.Advance(row);  // the answers come once, from Path: not a walk per frame
+            }
+            labels = smoother.Path();
+        }
         Silence = new bool[labels.Length];
         for (int t = 0; t < labels.Length; ++t)
             Silence[t] = labels[t] == silence;
