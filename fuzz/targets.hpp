@@ -49,5 +49,6 @@ int ManifestParser(const uint8_t* data, size_t size);
 int AudioReader(const uint8_t* data, size_t size);
 int RingLength(const uint8_t* data, size_t size);
 int StreamingAnalyzer(const uint8_t* data, size_t size);
+int Transcript(const uint8_t* data, size_t size);
 
 }  // namespace Vocetta::Fuzz

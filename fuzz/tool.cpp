@@ -17,6 +17,8 @@
 #include "vocetta/analyzer.hpp"
 #include "vocetta/profile.hpp"
 #include "vocetta/ring.hpp"
+#include "vocetta/smoother.hpp"
+#include "vocetta/transcript.hpp"
 
 namespace Vocetta::Fuzz {
 namespace {
@@ -323,6 +325,41 @@ int StreamingAnalyzer(const uint8_t* data, size_t size) {
         RequireNamed(error, "the analyzer");
         Require(firstSample < 0, "the analyzer refused a first sample in the stream");
     }
+    return 0;
+}
+
+// A line's transcript from anyone: IPA (or any bytes) split, classed and aligned to frame scores
+// of any kind, impossible ones and all. Every frame gets one label among the states, the said
+// marks one per frame, and the mouth's scores the job's shape, whatever the input.
+int Transcript(const uint8_t* data, size_t size) {
+    Input input(data, size);
+    const std::vector<std::string> names = {"A", "I", "U", "E", "O", "M", "FV", "S", "sil"};
+    const auto states = static_cast<size_t>(input.IntIn(1, 9));
+    const std::vector<std::string> used(names.begin(), names.begin() + long(states));
+    const auto frames = static_cast<size_t>(input.IntIn(0, 80));
+    std::vector<float> rows(frames * states);
+    for (float& value : rows)
+        value = input.Bool() ? Host::kImpossibleLogScore : input.FloatIn(-30.0f, 0.0f);
+    const int silence = input.IntIn(0, int(states) - 1);
+    const std::string ipa = input.Rest();
+    for (const std::string& phone : Host::SplitIpa(ipa)) {
+        Require(!phone.empty(), "an empty phone");
+        Require(phone == Host::kWordBreak || Host::IpaClass(phone).size() <= 2, "a long class");
+    }
+    const std::vector<int> phones = Host::TranscriptLabels(ipa, used);
+    for (const int label : phones)
+        Require(label == Host::kPauseMayFall || (label >= -1 && label < int(states)),
+                "a phone label outside the names");
+    std::vector<unsigned char> said;
+    const std::vector<int> labels =
+        Host::AlignTranscript(rows, states, silence, phones, 2.0f, Host::kTranscriptOtherPenalty,
+                              Host::kTranscriptMismatchFloor, &said);
+    Require(labels.size() == frames && said.size() == frames, "not one label per frame");
+    for (const int label : labels)
+        Require(label >= 0 && label < int(states), "a label outside the states");
+    const std::vector<float> scores(frames * states, 0.5f);
+    Require(Host::TranscriptScores(scores, states, labels, said, silence).size() == scores.size(),
+            "mouth scores of another shape");
     return 0;
 }
 
