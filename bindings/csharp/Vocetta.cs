@@ -2465,31 +2465,19 @@ public static class Transcript {
         return phones;
     }
 
+    // The symbols each class starts with: IPA's, and accented Latin letters typed for them.
+    static readonly string[][] ClassSymbols = {
+        new[] {"A", "aɑæʌɶàáâãäå"}, new[] {"I", "iyɪʏɨìíîïü"}, new[] {"U", "uʊɯʉùúû"},
+        new[] {"E", "eɛøœèéêëö"}, new[] {"O", "oɔɒɵɤòóôõ"}, new[] {"M", "mɱ"},
+        new[] {"FV", "fv"}, new[] {"S", "sʃɕʂ"}};
+
     // The class whose mouth a phone shows ("A" ... "S"), by its first symbol; "" for none.
     public static string IpaClass(string phone) {
-        if (string.IsNullOrEmpty(phone)) return "";
-        int code = char.IsHighSurrogate(phone[0]) && phone.Length > 1
-                       ? char.ConvertToUtf32(phone[0], phone[1]) : phone[0];
-        switch (code) {
-            case 'a': case 0x0251: case 0x00E6: case 0x028C: case 0x0276:
-            case 0x00E0: case 0x00E1: case 0x00E2: case 0x00E3: case 0x00E4: case 0x00E5:
-                return "A";
-            case 'i': case 'y': case 0x026A: case 0x028F: case 0x0268:
-            case 0x00EC: case 0x00ED: case 0x00EE: case 0x00EF: case 0x00FC:
-                return "I";
-            case 'u': case 0x028A: case 0x026F: case 0x0289: case 0x00F9: case 0x00FA: case 0x00FB:
-                return "U";
-            case 'e': case 0x025B: case 0x00F8: case 0x0153:
-            case 0x00E8: case 0x00E9: case 0x00EA: case 0x00EB: case 0x00F6:
-                return "E";
-            case 'o': case 0x0254: case 0x0252: case 0x0275: case 0x0264:
-            case 0x00F2: case 0x00F3: case 0x00F4: case 0x00F5:
-                return "O";
-            case 'm': case 0x0271: return "M";
-            case 'f': case 'v': return "FV";
-            case 's': case 0x0283: case 0x0255: case 0x0282: return "S";
-            default: return "";
+        if (string.IsNullOrEmpty(phone) || char.IsSurrogate(phone[0])) return "";
+        foreach (string[] entry in ClassSymbols) {
+            if (entry[1].IndexOf(phone[0]) >= 0) return entry[0];
         }
+        return "";
     }
 
     // The phones of `ipa` as the profile's label indices (its phonemes, then "sil" when it has

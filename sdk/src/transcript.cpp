@@ -84,76 +84,29 @@ std::vector<std::string> SplitIpa(std::string_view ipa) {
     return phones;
 }
 
+namespace {
+
+// The symbols each class starts with: IPA's, and the Latin letters with accents that a hand-typed
+// transcript may use for them.
+struct ClassSymbols {
+    const char* phonemeClass;
+    std::u32string_view symbols;
+};
+constexpr ClassSymbols kClassSymbols[] = {
+    {"A", U"aɑæʌɶàáâãäå"}, {"I", U"iyɪʏɨìíîïü"}, {"U", U"uʊɯʉùúû"}, {"E", U"eɛøœèéêëö"},
+    {"O", U"oɔɒɵɤòóôõ"},   {"M", U"mɱ"},         {"FV", U"fv"},     {"S", U"sʃɕʂ"},
+};
+
+}  // namespace
+
 std::string_view IpaClass(std::string_view phone) {
     size_t at = 0;
     char32_t code = 0;
     if (!NextCodePoint(phone, at, code)) return "";
-    switch (code) {
-        case 'a':
-        case 0x0251:
-        case 0x00E6:
-        case 0x028C:
-        case 0x0276:  // a ɑ æ ʌ ɶ
-        case 0x00E0:
-        case 0x00E1:
-        case 0x00E2:
-        case 0x00E3:
-        case 0x00E4:
-        case 0x00E5:
-            return "A";
-        case 'i':
-        case 'y':
-        case 0x026A:
-        case 0x028F:
-        case 0x0268:  // i y ɪ ʏ ɨ
-        case 0x00EC:
-        case 0x00ED:
-        case 0x00EE:
-        case 0x00EF:
-        case 0x00FC:
-            return "I";
-        case 'u':
-        case 0x028A:
-        case 0x026F:
-        case 0x0289:  // u ʊ ɯ ʉ
-        case 0x00F9:
-        case 0x00FA:
-        case 0x00FB:
-            return "U";
-        case 'e':
-        case 0x025B:
-        case 0x00F8:
-        case 0x0153:  // e ɛ ø œ
-        case 0x00E8:
-        case 0x00E9:
-        case 0x00EA:
-        case 0x00EB:
-        case 0x00F6:
-            return "E";
-        case 'o':
-        case 0x0254:
-        case 0x0252:
-        case 0x0275:
-        case 0x0264:  // o ɔ ɒ ɵ ɤ
-        case 0x00F2:
-        case 0x00F3:
-        case 0x00F4:
-        case 0x00F5:
-            return "O";
-        case 'm':
-        case 0x0271:  // m ɱ
-            return "M";
-        case 'f':
-        case 'v':
-            return "FV";
-        case 's':
-        case 0x0283:
-        case 0x0255:
-        case 0x0282:  // s ʃ ɕ ʂ
-            return "S";
-        default:
-            return "";
+    for (const ClassSymbols& entry : kClassSymbols) {
+        if (entry.symbols.find(code) != std::u32string_view::npos) return entry.phonemeClass;
     }
+    return "";
 }
 
 std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::string>& names) {
