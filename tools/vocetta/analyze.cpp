@@ -24,7 +24,8 @@ constexpr const char* kSummary =
     "timed segments (start, end, phoneme) for animation. With --cues, writes mouth cues:\n"
     "contiguous spans from 0 to the end of the recording, each showing one mouth shape. With\n"
     "--curves, writes every shape's weight and the jaw's opening on each animation frame, for\n"
-    "rigs that blend a blendshape per shape.";
+    "rigs that blend a blendshape per shape. With --text (or --text-file, --transcripts, --ipa),\n"
+    "the labels, cues and curves follow the phones of what the recording says, in order.";
 
 struct AnalyzeOptions {
     CommonOptions common;
