@@ -23,6 +23,10 @@ TEST(TranscriptIpa, SplitsPhonesKeepsDiacriticsAndMarksWords) {
     // and line breaks end words, but never twice in a row or at either end.
     EXPECT_EQ(Host::SplitIpa("  pɔ̃ tʰe͡ɪ,\n  ʃ.  "),
               (std::vector<std::string>{"p", "ɔ̃", space, "tʰ", "e", "ɪ", space, "ʃ"}));
+    // espeak-ng's change of language, or an optional sound, is left out and ends a word.
+    EXPECT_EQ(Host::SplitIpa("lə (en)wiːk(fr) a"),
+              (std::vector<std::string>{"l", "ə", space, "w", "i", "k", space, "a"}));
+    EXPECT_EQ(Host::SplitIpa("ma(ə"), (std::vector<std::string>{"m", "a"}));
     // Text that stops being UTF-8 keeps the phones before it.
     EXPECT_EQ(Host::SplitIpa("ma\xff"
                              "i"),

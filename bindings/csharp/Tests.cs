@@ -590,8 +590,8 @@ static class Tests {
                                          float[] samples, int rate, float[] noisy, int noisyRate,
                                          string noisyFile, string aligned, string curves) {
         const string words = "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ";
-        var phones = Vocetta.Transcript.SplitIpa("  pɔ̃ tʰe͡ɪ,\n  ʃ.  ");
-        Check(string.Join("|", phones) == "p|ɔ̃| |tʰ|e|ɪ| |ʃ",
+        var phones = Vocetta.Transcript.SplitIpa("  pɔ̃ tʰe͡ɪ,\n  ʃ(en)s.  ");
+        Check(string.Join("|", phones) == "p|ɔ̃| |tʰ|e|ɪ| |ʃ| |s",
               "IPA split: " + string.Join("|", phones));
         Check(Vocetta.Transcript.IpaClass("ɔ̃") == "O" &&
                   Vocetta.Transcript.IpaClass("ʃ") == "S" && Vocetta.Transcript.IpaClass("ə") == "",

@@ -2449,6 +2449,10 @@ public static class Transcript {
             int code = length == 2 ? char.ConvertToUtf32(ipa[i], ipa[i + 1]) : ipa[i];
             string symbol = ipa.Substring(i, length);
             i += length;
+            if (code == '(') {  // espeak-ng's change of language, "(en)", or an optional sound
+                int close = ipa.IndexOf(')', i);
+                i = close < 0 ? ipa.Length : close + 1;
+            }
             if (Separator(code)) {
                 if (EndsWord(code) && phones.Count > 0 && phones[phones.Count - 1] != WordBreak)
                     phones.Add(WordBreak);

@@ -68,6 +68,12 @@ std::vector<std::string> SplitIpa(std::string_view ipa) {
     char32_t code = 0;
     for (size_t start = at; NextCodePoint(ipa, at, code); start = at) {
         const std::string_view symbol = ipa.substr(start, at - start);
+        if (code == '(') {
+            // espeak-ng names a change of language so, "(en)wiːkˈɛnd(fr)"; a written transcript
+            // puts a sound that may be left out there. Neither is sure to be said.
+            const size_t close = ipa.find(')', at);
+            at = close == std::string_view::npos ? ipa.size() : close + 1;
+        }
         if (Separator(code)) {
             // Between words a pause may fall; stress and length marks join a word's phones.
             if (WordBreak(code) && !phones.empty() && phones.back() != kWordBreak)

@@ -20,8 +20,9 @@ namespace Vocetta::Host {
 
 // The phones of IPA text, in order: each symbol with the diacritics and modifier letters after it
 // (ɔ̃, tʰ), and kWordBreak between two words (at spaces, line breaks and punctuation). Stress,
-// length, tie and syllable marks separate nothing and go. Text that is not UTF-8 gives the phones
-// before the first bad byte.
+// length, tie and syllable marks separate nothing and go, and so does whatever stands in
+// parentheses (espeak-ng's change of language, "(en)", or a sound that may be left out), which
+// ends a word. Text that is not UTF-8 gives the phones before the first bad byte.
 std::vector<std::string> SplitIpa(std::string_view ipa);
 inline constexpr std::string_view kWordBreak = " ";
 
