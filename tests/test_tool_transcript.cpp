@@ -134,5 +134,36 @@ TEST_F(ToolTranscript, RefusesWhatItCannotAlign) {
     EXPECT_EQ(Files(), std::vector<std::string>{"in"});
 }
 
+// A phonemiser that fails, answers nothing or hangs is a message, never a run that waits for
+// ever or writes labels of nothing (a stand-in espeak-ng first on the PATH).
+TEST_F(ToolTranscript, APhonemiserThatFailsOrHangsIsAMessage) {
+    const std::string bin = Path("bin");
+    std::filesystem::create_directory(bin);
+    const std::string fake = bin + "/espeak-ng";
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin";
+    setenv("PATH", (bin + ":" + path).c_str(), 1);
+    const auto phonemiser = [&](const std::string& body) {
+        Write(fake, "#!/bin/sh\n" + body + "\n");
+        std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+        return Run({"analyze", sample_, "-q", "--text", "ah"});
+    };
+    const ToolRun fails = phonemiser("cat >/dev/null; echo 'no such voice' >&2; exit 3");
+    EXPECT_EQ(fails.status, 1);
+    EXPECT_NE(fails.err.find("espeak-ng could not turn the words into phones with the voice "
+                             "'en-us': no such voice"),
+              std::string::npos)
+        << fails.err;
+    const ToolRun silent = phonemiser("cat >/dev/null");
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_NE(silent.err.find("could not turn the words into phones"), std::string::npos);
+    const ToolRun hangs = phonemiser("exec sleep 600");
+    EXPECT_EQ(hangs.status, 1);
+    EXPECT_NE(hangs.err.find("--text: espeak-ng gave no phones for 10 s and was stopped"),
+              std::string::npos)
+        << hangs.err;
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_TRUE(hangs.out.empty() && silent.out.empty() && fails.out.empty());
+}
+
 }  // namespace
 }  // namespace Vocetta::Testing

@@ -2416,7 +2416,16 @@ public static class Transcript {
             } catch (System.IO.IOException) {
                 // It stopped before reading the words: its status and messages say why.
             }
-            process.WaitForExit();
+            // It phonemises some 20 kB a second: one that takes far longer has hung, and an
+            // importer that waits for it would never end.
+            if (!process.WaitForExit(10000 + words.Length / 10)) {
+                try {
+                    process.Kill();
+                } catch (InvalidOperationException) {
+                    // It ended after all.
+                }
+                throw new VocettaException("espeak-ng gave no phones in time and was stopped");
+            }
             string phones = output.Result;
             if (process.ExitCode != 0 || string.IsNullOrWhiteSpace(phones))
                 throw new VocettaException("espeak-ng could not turn the words into phones with " +

@@ -28,6 +28,8 @@ namespace {
 
 // A transcript is a line or a scene's worth of words, never more than this.
 constexpr std::uintmax_t kLargestTranscript = 1 << 20;
+// How long espeak-ng may go without a word: it phonemises some 20 kB a second, a clause at a time.
+constexpr int kPhonemiserPatienceMs = 10 * 1000;
 
 class Pipe {
   public:
@@ -178,13 +180,24 @@ std::string Phonemise(const std::string& text, const std::string& language,
     output.Close(1);
     errors.Close(1);
     // Write the words while reading what comes back, so that neither side waits on a full pipe.
+    // espeak-ng answers clause by clause; one that stays silent that long has hung, and a tool
+    // that waits for it would never end.
+    const auto stalled = [&] {
+        kill(child, SIGKILL);
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return ToolError(source + ": espeak-ng gave no phones for " +
+                         std::to_string(kPhonemiserPatienceMs / 1000) + " s and was stopped");
+    };
     std::string phones, messages;
     size_t written = 0;
     if (text.empty()) input.Close(1);
     while (output[0] >= 0 || errors[0] >= 0) {
         pollfd watched[3] = {
             {output[0], POLLIN, 0}, {errors[0], POLLIN, 0}, {input[1], POLLOUT, 0}};
-        if (poll(watched, 3, -1) < 0) {
+        const int ready = poll(watched, 3, kPhonemiserPatienceMs);
+        if (ready == 0) throw stalled();
+        if (ready < 0) {
             if (errno == EINTR) continue;
             break;
         }
@@ -207,7 +220,11 @@ std::string Phonemise(const std::string& text, const std::string& language,
     }
     input.Close(1);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    for (int waited = 0;; waited += 10) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child || (done < 0 && errno != EINTR)) break;
+        if (waited >= kPhonemiserPatienceMs) throw stalled();
+        usleep(10 * 1000);
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || Blank(phones)) {
         while (!messages.empty() && (messages.back() == '\n' || messages.back() == ' '))
