@@ -347,9 +347,11 @@ int Transcript(const uint8_t* data, size_t size) {
         Require(phone == Host::kWordBreak || Host::IpaClass(phone).size() <= 2, "a long class");
     }
     const std::vector<int> phones = Host::TranscriptLabels(ipa, used);
-    for (const int label : phones)
-        Require(label == Host::kPauseMayFall || (label >= -1 && label < int(states)),
+    for (const int label : phones) {
+        const int shown = label <= -3 ? Host::HeardAsOther(label) : label;
+        Require(label == Host::kPauseMayFall || (shown >= -1 && shown < int(states)),
                 "a phone label outside the names");
+    }
     std::vector<unsigned char> said;
     const std::vector<int> labels =
         Host::AlignTranscript(rows, states, silence, phones, 2.0f, Host::kTranscriptOtherPenalty,

@@ -46,6 +46,13 @@ TEST(TranscriptIpa, PhonesFallIntoTheProfilesClasses) {
     const std::vector<std::string> names = {"sil", "O", "A"};
     EXPECT_EQ(Host::TranscriptLabels("ˈɑː ɡˈoʊ, mˈɑː", names),
               (std::vector<int>{2, kPauseMayFall, -1, 1, -1, kPauseMayFall, -1, 2}));
+    // b and p close the lips as M, but are aligned as phones without a class; without an M in
+    // the profile they are just that.
+    EXPECT_EQ(
+        Host::TranscriptLabels("ˈbɑː pa", {"M", "A", "sil"}),
+        (std::vector<int>{Host::HeardAsOther(0), 1, kPauseMayFall, Host::HeardAsOther(0), 1}));
+    EXPECT_EQ(Host::HeardAsOther(Host::HeardAsOther(5)), 5);
+    EXPECT_EQ(Host::TranscriptLabels("ba", names), (std::vector<int>{-1, 2}));
 }
 
 // Three labels: A, I and silence (2).
@@ -104,6 +111,12 @@ TEST(TranscriptAlignment, MarksTheFramesItSaysAndTheMouthReadsThem) {
     const std::vector<float> scores = {0.4f, 0.6f, 0.1f, 0.9f, 0.2f, 0.8f, 0.5f, 0.5f};
     EXPECT_EQ(Host::TranscriptScores(scores, 2, labels, said, 2),
               (std::vector<float>{1.0f, 0.0f, 0.1f, 0.9f, 0.2f, 0.8f, 0.5f, 0.5f}));
+    // A phone heard as other (b, shown as A here) scores as a phone without a class, so it takes
+    // the same frames, but its frames are labelled, said and shown as its class.
+    const std::vector<int> closing =
+        AlignTranscript(rows, 3, 2, {0, Host::HeardAsOther(0)}, 2.0f, 3.0f, 10.0f, &said);
+    EXPECT_EQ(closing, (std::vector<int>{0, 0, 0, 2}));
+    EXPECT_EQ(said, (std::vector<unsigned char>{1, 1, 1, 1}));
     // Without a path through the transcript nothing is its own.
     AlignTranscript(rows, 3, 2, {0, 1, 0, 1, 0}, 2.0f, 3.0f, 10.0f, &said);
     EXPECT_EQ(said, (std::vector<unsigned char>(4, 0)));

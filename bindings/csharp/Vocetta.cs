@@ -2383,6 +2383,10 @@ public static class Transcript {
     public const float OtherPenalty = 3.0f;
     public const float MismatchFloor = 10.0f;
     public const int PauseMayFall = -2;  // Labels' entry between two words
+
+    // A phone aligned as one without a class, whose frames are labelled `label` (b and p, shown
+    // as M); the same function turns it back.
+    public static int HeardAsOther(int label) { return -3 - label; }
     public const string WordBreak = " ";  // SplitIpa's entry between two words
 
     // The words in IPA, as espeak-ng's voice `language` speaks them: what the tool's --text
@@ -2505,7 +2509,11 @@ public static class Transcript {
                 continue;
             }
             string phonemeClass = IpaClass(phone);
-            labels.Add(phonemeClass.Length == 0 ? -1 : names.IndexOf(phonemeClass));
+            int lips = names.IndexOf("M");
+            if ("bpɓ".IndexOf(phone[0]) >= 0 && lips >= 0)
+                labels.Add(HeardAsOther(lips));  // closes the lips, sounds like no class
+            else
+                labels.Add(phonemeClass.Length == 0 ? -1 : names.IndexOf(phonemeClass));
         }
         return labels.ToArray();
     }
@@ -2595,6 +2603,8 @@ public static class Transcript {
                 int label = phones[state / 2];
                 if (label >= 0) {
                     labels[frame] = label;
+                } else if (label <= -3) {
+                    labels[frame] = HeardAsOther(label);
                 } else {
                     float[] row = rows[frame];
                     int best = 0;
@@ -2648,7 +2658,7 @@ internal sealed class LineFrames {
             bool any = false, known = false;
             foreach (int label in phones) {
                 any |= label != Transcript.PauseMayFall;
-                known |= label >= 0;
+                known |= label >= 0 || label <= -3;
             }
             if (!any) throw new VocettaException("the transcript has no phones to align");
             if (!known)

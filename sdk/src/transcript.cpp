@@ -102,6 +102,9 @@ constexpr ClassSymbols kClassSymbols[] = {
     {"A", U"aɑæʌɶàáâãäå"}, {"I", U"iyɪʏɨìíîïü"}, {"U", U"uʊɯʉùúû"}, {"E", U"eɛøœèéêëö"},
     {"O", U"oɔɒɵɤòóôõ"},   {"M", U"mɱ"},         {"FV", U"fv"},     {"S", U"sʃɕʂ"},
 };
+// b and p close the lips as m does, but their closure is silence and their release a burst, not
+// the hum the class learnt from m: they are aligned as phones without a class and shown as M.
+constexpr std::u32string_view kClosingStops = U"bpɓ";
 
 }  // namespace
 
@@ -124,9 +127,17 @@ std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::s
         }
         const std::string_view phonemeClass = IpaClass(phone);
         const auto found = std::find(names.begin(), names.end(), phonemeClass);
-        labels.push_back(phonemeClass.empty() || found == names.end()
-                             ? -1
-                             : static_cast<int>(found - names.begin()));
+        const int label = phonemeClass.empty() || found == names.end()
+                              ? -1
+                              : static_cast<int>(found - names.begin());
+        size_t at = 0;
+        char32_t code = 0;
+        const bool closing =
+            NextCodePoint(phone, at, code) && kClosingStops.find(code) != std::u32string_view::npos;
+        const auto lips = std::find(names.begin(), names.end(), "M");
+        labels.push_back(closing && lips != names.end()
+                             ? HeardAsOther(static_cast<int>(lips - names.begin()))
+                             : label);
     }
     return labels;
 }
@@ -172,7 +183,7 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
             } else {
                 const int label = phones[s / 2];
                 emit[s] = label >= 0 ? std::max(double(row[label]), best - double(mismatchFloor))
-                                     : best - double(otherPenalty);
+                                     : best - double(otherPenalty);  // also HeardAsOther
             }
         }
     };
@@ -204,9 +215,11 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
             labels[frame] = silence;
         } else {
             const int label = phones[state / 2];
-            labels[frame] =
-                label >= 0 ? label : static_cast<int>(std::max_element(row, row + states) - row);
-            if (said != nullptr && label < 0) (*said)[frame] = 0;
+            labels[frame] = label >= 0 ? label
+                            : label <= -3
+                                ? HeardAsOther(label)
+                                : static_cast<int>(std::max_element(row, row + states) - row);
+            if (said != nullptr && label == -1) (*said)[frame] = 0;
         }
         const std::uint8_t step = steps[frame * path + state];
         state -= step == kStay ? 0 : step == kFromPrevious ? 1 : 2;

@@ -75,7 +75,8 @@ std::string CheckedPhones(std::string ipa, const std::string& source,
                           const std::vector<std::string>& names) {
     const std::vector<int> phones = Host::TranscriptLabels(ipa, names);
     if (phones.empty()) throw ToolError(source + ": no phones to align");
-    if (std::all_of(phones.begin(), phones.end(), [](int label) { return label < 0; })) {
+    if (std::all_of(phones.begin(), phones.end(),
+                    [](int label) { return label == -1 || label == Host::kPauseMayFall; })) {
         throw ToolError(source + ": the profile's phonemes stand for none of its phones (" + ipa +
                         ")");
     }

@@ -364,7 +364,7 @@ def _transcript(text, ipa, language, profile, smoothing=True):
     labels = _vocetta.transcript_labels(profile, phones)
     if not [label for label in labels if label != -2]:
         raise TranscriptError("no phones to align in %r" % phones)
-    if all(label < 0 for label in labels):
+    if all(label in (-1, -2) for label in labels):  # -3 and below: b and p, shown as M
         raise TranscriptError("the profile's phonemes stand for none of its phones (%s)" % phones)
     return phones
 

@@ -37,9 +37,15 @@ std::string_view IpaClass(std::string_view phone);
 
 // The phones of `ipa` as indices into `names` (LiveLabels' or LabelNames' names): the index of
 // the phone's class when `names` holds it, -1 for a phone without one, and kPauseMayFall between
-// two words.
+// two words. b and p, which close the lips as m does but sound like no class the profile learnt
+// (a closure of silence, then a burst), are HeardAsOther(the index of "M") when `names` holds M.
 std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::string>& names);
 inline constexpr int kPauseMayFall = -2;
+// A phone aligned as one without a class, whose frames are labelled `label`; the same function
+// turns it back. Its values are -3 and below.
+constexpr int HeardAsOther(int label) {
+    return -3 - label;
+}
 
 // A phone without a class scores, in each frame, as the frame's best label less this: it takes
 // the frames that the phones around it fit worse, not those they fit. A phone of a class scores
@@ -56,14 +62,14 @@ inline constexpr float kTranscriptMismatchFloor = 10.0f;
 // on the best path that says the phones of `transcript` (TranscriptLabels) in order, each for one
 // frame or more, with a pause of `silence` frames before the first, after the last and wherever
 // kPauseMayFall stands between two, as the frames ask: a pause frame is `silence`, a phone's
-// frame its label, and a frame of a phone without a label the frame's best state (the lowest on
-// ties). Pauses fall only between words: a pause the path could put inside a word would let it
-// skip the word's phones over the frames that say them. Ties go to staying, then to moving on. No
-// phones leave a pause alone: every frame is `silence`. With fewer frames than phones no path
-// says them all, and the labels are SmoothPath's with `switchCost`. Memory: a byte per frame and
-// state of the path (two per phone, and one).
-// `said`, when given, gets a mark per frame: 1 where the label is the transcript's own (a phone of
-// a class, or a pause), 0 where a phone without a class left the frame its best state (and
+// frame its label, a frame of a phone without a label the frame's best state (the lowest on
+// ties), and a frame of a phone HeardAsOther its label. Pauses fall only between words: a pause the
+// path could put inside a word would let it skip the word's phones over the frames that say them.
+// Ties go to staying, then to moving on. No phones leave a pause alone: every frame is `silence`.
+// With fewer frames than phones no path says them all, and the labels are SmoothPath's with
+// `switchCost`. Memory: a byte per frame and state of the path (two per phone, and one). `said`,
+// when given, gets a mark per frame: 1 where the label is the transcript's own (a phone of a class
+// or HeardAsOther, or a pause), 0 where a phone without a class left the frame its best state (and
 // everywhere when the labels are SmoothPath's).
 std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t states, int silence,
                                  const std::vector<int>& transcript, float switchCost = 2.0f,
