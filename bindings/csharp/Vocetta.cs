@@ -2502,6 +2502,7 @@ public static class Transcript {
     public static int[] Labels(string ipa, Profile profile) {
         var names = new List<string>(profile.Names);
         if (!names.Contains("sil")) names.Add("sil");
+        int lips = names.IndexOf("M");
         var labels = new List<int>();
         foreach (string phone in SplitIpa(ipa)) {
             if (phone == WordBreak) {
@@ -2509,7 +2510,6 @@ public static class Transcript {
                 continue;
             }
             string phonemeClass = IpaClass(phone);
-            int lips = names.IndexOf("M");
             if ("bpɓ".IndexOf(phone[0]) >= 0 && lips >= 0)
                 labels.Add(HeardAsOther(lips));  // closes the lips, sounds like no class
             else

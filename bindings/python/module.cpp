@@ -489,7 +489,9 @@ RecordingMouth MouthOfRecording(const Profile& profile,
     const Tool::FrameLabels labels =
         Aligned([&] { return Tool::LabelFrames(profile, analysis, labelling, Text(transcript)); });
     mouth.silence = Tool::SilenceMarks(labels);
-    analysis.scores = Tool::MouthScores(labels, analysis);  // what the mouth reads from here on
+    std::vector<float> aligned;  // with a transcript, what the mouth reads from here on
+    Tool::MouthScores(labels, analysis, aligned);
+    if (!aligned.empty()) analysis.scores = std::move(aligned);
     mouth.settings = Host::CueTrackSettingsFrom(
         arguments, Tool::MouthSilenceVolume(labels, analysis, labelling));
     mouth.map = Host::ProfileShapeMap(profile, mouth.settings.set, "profile");

@@ -119,6 +119,7 @@ std::string_view IpaClass(std::string_view phone) {
 }
 
 std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::string>& names) {
+    const auto lips = std::find(names.begin(), names.end(), "M");
     std::vector<int> labels;
     for (const std::string& phone : SplitIpa(ipa)) {
         if (phone == kWordBreak) {
@@ -134,7 +135,6 @@ std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::s
         char32_t code = 0;
         const bool closing =
             NextCodePoint(phone, at, code) && kClosingStops.find(code) != std::u32string_view::npos;
-        const auto lips = std::find(names.begin(), names.end(), "M");
         labels.push_back(closing && lips != names.end()
                              ? HeardAsOther(static_cast<int>(lips - names.begin()))
                              : label);

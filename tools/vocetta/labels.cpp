@@ -61,10 +61,12 @@ std::vector<unsigned char> SilenceMarks(const FrameLabels& labels) {
     return marks;
 }
 
-std::vector<float> MouthScores(const FrameLabels& labels, const Analysis& analysis) {
+std::span<const float> MouthScores(const FrameLabels& labels, const Analysis& analysis,
+                                   std::vector<float>& aligned) {
     if (labels.said.empty()) return analysis.scores;
-    return Host::TranscriptScores(analysis.scores, static_cast<size_t>(analysis.phonemes),
-                                  labels.frames, labels.said, labels.silence);
+    aligned = Host::TranscriptScores(analysis.scores, static_cast<size_t>(analysis.phonemes),
+                                     labels.frames, labels.said, labels.silence);
+    return aligned;
 }
 
 size_t StreamLagFrames(double lagMs, int hop, int sampleRate) {

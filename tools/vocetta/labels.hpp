@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -84,8 +85,9 @@ float MouthSilenceVolume(const FrameLabels& labels, const Analysis& analysis,
 // (Host::CueFrames::silence).
 std::vector<unsigned char> SilenceMarks(const FrameLabels& labels);
 // The scores a recording's mouth reads: the job's, or with a transcript the phones it says
-// (Host::TranscriptScores).
-std::vector<float> MouthScores(const FrameLabels& labels, const Analysis& analysis);
+// (Host::TranscriptScores), made in `aligned`, which the view then reads.
+std::span<const float> MouthScores(const FrameLabels& labels, const Analysis& analysis,
+                                   std::vector<float>& aligned);
 
 // Labels every frame: silence when the frame is below the gate or the job scored nothing
 // (digital silence), otherwise the profile's phonemes by their scores, as one smoothed track or

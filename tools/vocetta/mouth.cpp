@@ -74,11 +74,11 @@ struct CueInput {
     std::vector<double> times;
     std::vector<float> volumes;
     std::vector<unsigned char> silence;
-    std::vector<float> scores;
+    std::vector<float> aligned;  // the scores a transcript gives; the job's are read in place
     Host::CueFrames frames;
 
-    CueInput(const Analysis& analysis, const FrameLabels& labels)
-        : silence(SilenceMarks(labels)), scores(MouthScores(labels, analysis)) {
+    CueInput(const Analysis& analysis, const FrameLabels& labels) : silence(SilenceMarks(labels)) {
+        const std::span<const float> scores = MouthScores(labels, analysis, aligned);
         times.reserve(analysis.FrameCount());
         volumes.reserve(analysis.FrameCount());
         for (const FrameResult& frame : analysis.frames) {
