@@ -353,15 +353,31 @@ int Transcript(const uint8_t* data, size_t size) {
                 "a phone label outside the names");
     }
     std::vector<unsigned char> said;
+    std::vector<int> phoneOf;
     const std::vector<int> labels =
-        Host::AlignTranscript(rows, states, silence, phones, 2.0f, Host::kTranscriptOtherPenalty,
-                              Host::kTranscriptMismatchFloor, &said);
-    Require(labels.size() == frames && said.size() == frames, "not one label per frame");
+        Host::AlignTranscript(rows, states, silence, phones, {}, &said, &phoneOf);
+    Require(labels.size() == frames && said.size() == frames && phoneOf.size() == frames,
+            "not one label per frame");
     for (const int label : labels)
         Require(label >= 0 && label < int(states), "a label outside the states");
+    // The phones are said in order, each of them once.
+    const auto spoken = static_cast<int>(std::count_if(
+        phones.begin(), phones.end(), [](int label) { return label != Host::kPauseMayFall; }));
+    int last = -1;
+    for (const int phone : phoneOf) {
+        if (phone < 0) continue;
+        Require(phone < spoken && (phone == last || phone == last + 1), "a phone out of order");
+        last = phone;
+    }
     const std::vector<float> scores(frames * states, 0.5f);
     Require(Host::TranscriptScores(scores, states, labels, said, silence).size() == scores.size(),
             "mouth scores of another shape");
+    for (const Host::ShapeSet set : {Host::ShapeSet::Cartoon, Host::ShapeSet::Visemes}) {
+        const std::vector<int> shapes = Host::TranscriptShapes(ipa, set, phoneOf);
+        Require(shapes.size() == frames, "not one shape per frame");
+        for (const int shape : shapes)
+            Require(shape >= -1 && shape < int(Host::ShapeNames(set).size()), "an unknown shape");
+    }
     return 0;
 }
 

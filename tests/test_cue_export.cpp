@@ -177,6 +177,48 @@ TEST(CueTracks, FramesTheLabelsCallSilenceRestTheMouth) {
     EXPECT_EQ(mouth.Weights()[static_cast<size_t>(Host::RestShape(map.set))], 1.0f);
 }
 
+// A shape a transcript says the frame shows takes the place of its scores' shapes, however quiet
+// the frame or whatever the labels call it: a stop's closure is silent, but the tongue is there.
+TEST(CueTracks, ShapesATranscriptSaysShowWhateverTheScores) {
+    const Host::Profile profile = Host::DefaultProfile();
+    Frames frames(profile, {{"A", 20}, {"sil", 10}, {"A", 20}});
+    for (size_t frame = 20; frame < 30; ++frame)  // the closure of a t: near silent
+        frames.volumes[frame] = 0.001f;
+    const Host::ShapeMap map = Host::ProfileShapeMap(profile, Host::ShapeSet::Visemes, "default");
+    Host::CueArguments arguments;
+    arguments.shapes = "visemes";
+    const Host::CueTrackSettings settings = Host::CueTrackSettingsFrom(arguments, 0.01f);
+    const auto cues = [&](const Host::CueFrames& view) {
+        return FormatCues(Host::BuildCueTrack(map, settings, view, "", 0.5), CueFormat::Tsv, {});
+    };
+    // The closure alone is a rest between two vowels, which shows closed lips.
+    EXPECT_EQ(cues(frames.View()), "0.00\taa\n0.20\tPP\n0.30\taa\n0.50\tsil\n");
+    const int dd = Host::ShapeIndex(Host::ShapeSet::Visemes, "DD");
+    std::vector<int> said(50, -1);
+    std::fill(said.begin() + 20, said.begin() + 30, dd);
+    std::vector<unsigned char> silence(50, 0);
+    std::fill(silence.begin() + 20, silence.begin() + 30, 1);
+    Host::CueFrames view = frames.View();
+    view.shapes = said;
+    view.silence = silence;
+    EXPECT_EQ(cues(view), "0.00\taa\n0.20\tDD\n0.30\taa\n0.50\tsil\n");
+    // Its weight is the whole mouth's, and the jaw stays as shut as the volume leaves it.
+    const Host::ShapeCurves curves =
+        Host::BuildShapeCurves(map, settings.mouth, view, "", 0.5, 100);
+    EXPECT_GT(curves.Weight(27, dd), 0.9f);
+    EXPECT_EQ(curves.jaw[27], 0.0f);
+    view.shapes = std::span(said).first(49);
+    EXPECT_THROW(cues(view), Host::CueError);
+    // The mouth alone: the said shape wins over loud scores, a shape outside the set is none.
+    Host::MouthShapes mouth(map, Host::MouthSettings{});
+    const std::span<const float> ah(frames.scores.data(), 9);
+    mouth.Update(ah, 0.1f, 1.0, false, dd);
+    EXPECT_EQ(mouth.Dominant(), dd);
+    EXPECT_EQ(mouth.Target()[static_cast<size_t>(dd)], 1.0f);
+    mouth.Update(ah, 0.1f, 1.0, false, 15);
+    EXPECT_EQ(mouth.Dominant(), Host::ShapeIndex(Host::ShapeSet::Visemes, "aa"));
+}
+
 TEST(CueTracks, FramesThatDoNotMatchTheProfileAreRefused) {
     const Host::Profile profile = Host::DefaultProfile();
     const Frames frames(profile, {{"A", 3}});

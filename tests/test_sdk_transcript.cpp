@@ -58,23 +58,32 @@ TEST(TranscriptIpa, PhonesFallIntoTheProfilesClasses) {
 // Three labels: A, I and silence (2).
 constexpr float kNo = Host::kImpossibleLogScore;
 
+// Phones of a frame or more, so that the paths below turn on the scores alone.
+Host::TranscriptAlignment OneFrame(float otherPenalty = Host::kTranscriptOtherPenalty,
+                                   float mismatchFloor = Host::kTranscriptMismatchFloor) {
+    return {2.0f, otherPenalty, mismatchFloor, 1, 1};
+}
+
 TEST(TranscriptAlignment, SaysThePhonesInOrderWithPausesBetweenWords) {
     // Frames that say: silence, A, A, I, I, silence.
     const std::vector<float> rows = {-9, -9, 0,  0,  -9, -9, 0,  -9, -9,
                                      -9, 0,  -9, -9, 0,  -9, -9, -9, 0};
-    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}), (std::vector<int>{2, 0, 0, 1, 1, 2}));
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}, OneFrame()),
+              (std::vector<int>{2, 0, 0, 1, 1, 2}));
     // Told "I A", the best path spends the A frames on I or the I frames on A: it keeps the
     // order whatever the scores say. Both ways cost 27; a tie stays, so I lasts a single frame.
-    EXPECT_EQ(AlignTranscript(rows, 3, 2, {1, 0}), (std::vector<int>{1, 0, 0, 2, 2, 2}));
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {1, 0}, OneFrame()),
+              (std::vector<int>{1, 0, 0, 2, 2, 2}));
 }
 
 TEST(TranscriptAlignment, PausesFallOnlyBetweenWords) {
     // A, a frame that sounds like a pause, I.
     const std::vector<float> rows = {0, -9, -9, -5, -6, 0, -9, 0, -9};
     // One word: no pause inside it; the middle frame goes to A (-5) rather than I (-6).
-    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}), (std::vector<int>{0, 0, 1}));
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}, OneFrame()), (std::vector<int>{0, 0, 1}));
     // Two words: the pause between them.
-    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, kPauseMayFall, 1}), (std::vector<int>{0, 2, 1}));
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, kPauseMayFall, 1}, OneFrame()),
+              (std::vector<int>{0, 2, 1}));
 }
 
 TEST(TranscriptAlignment, PhonesWithoutAClassTakeTheFramesTheOthersFitWorse) {
@@ -82,20 +91,20 @@ TEST(TranscriptAlignment, PhonesWithoutAClassTakeTheFramesTheOthersFitWorse) {
     // best label. With the default penalty (3) the consonant takes both I frames (-3 each)
     // rather than A taking one of them (-9).
     const std::vector<float> rows = {0, -9, -12, -9, 0, -12, -9, 0, -12};
-    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, -1}), (std::vector<int>{0, 1, 1}));
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, -1}, OneFrame()), (std::vector<int>{0, 1, 1}));
     // With a penalty above what the wrong class costs, the consonant keeps to one frame and A
     // takes the other (-9 - 10 against 2 x -10).
-    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, -1}, 2.0f, 10.0f), (std::vector<int>{0, 0, 1}));
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, -1}, OneFrame(10.0f)), (std::vector<int>{0, 0, 1}));
 }
 
 TEST(TranscriptAlignment, AWronglyScoredPhoneCostsNoMoreThanTheFloor) {
     // Silence, a frame the profile finds impossible for I, silence: the transcript says I, and
     // I stays there at the floor's cost rather than the impossible score.
     const std::vector<float> rows = {-9, -9, 0, 0, kNo, -9, -9, -9, 0};
-    EXPECT_EQ(AlignTranscript(rows, 3, 2, {1}), (std::vector<int>{2, 1, 2}));
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {1}, OneFrame()), (std::vector<int>{2, 1, 2}));
     // Without a floor the impossible frame is avoided wherever another is left: I takes a pause
     // frame (-9) instead.
-    const std::vector<int> unfloored = AlignTranscript(rows, 3, 2, {1}, 2.0f, 3.0f, 1.0e30f);
+    const std::vector<int> unfloored = AlignTranscript(rows, 3, 2, {1}, OneFrame(3.0f, 1.0e30f));
     EXPECT_NE(unfloored[1], 1);
 }
 
@@ -103,7 +112,7 @@ TEST(TranscriptAlignment, MarksTheFramesItSaysAndTheMouthReadsThem) {
     // A, A, I, silence: "A", a consonant, then a pause.
     const std::vector<float> rows = {0, -9, -12, -9, 0, -12, -9, 0, -12, -9, -9, 0};
     std::vector<unsigned char> said;
-    const std::vector<int> labels = AlignTranscript(rows, 3, 2, {0, -1}, 2.0f, 3.0f, 10.0f, &said);
+    const std::vector<int> labels = AlignTranscript(rows, 3, 2, {0, -1}, OneFrame(), &said);
     EXPECT_EQ(labels, (std::vector<int>{0, 1, 1, 2}));
     EXPECT_EQ(said, (std::vector<unsigned char>{1, 0, 0, 1}));
     // Two phonemes (A, I) scored by the job: the said A frame shows A alone, the consonant's
@@ -114,12 +123,92 @@ TEST(TranscriptAlignment, MarksTheFramesItSaysAndTheMouthReadsThem) {
     // A phone heard as other (b, shown as A here) scores as a phone without a class, so it takes
     // the same frames, but its frames are labelled, said and shown as its class.
     const std::vector<int> closing =
-        AlignTranscript(rows, 3, 2, {0, Host::HeardAsOther(0)}, 2.0f, 3.0f, 10.0f, &said);
+        AlignTranscript(rows, 3, 2, {0, Host::HeardAsOther(0)}, OneFrame(), &said);
     EXPECT_EQ(closing, (std::vector<int>{0, 0, 0, 2}));
     EXPECT_EQ(said, (std::vector<unsigned char>{1, 1, 1, 1}));
     // Without a path through the transcript nothing is its own.
-    AlignTranscript(rows, 3, 2, {0, 1, 0, 1, 0}, 2.0f, 3.0f, 10.0f, &said);
+    AlignTranscript(rows, 3, 2, {0, 1, 0, 1, 0}, OneFrame(), &said);
     EXPECT_EQ(said, (std::vector<unsigned char>(4, 0)));
+}
+
+TEST(TranscriptAlignment, EachPhoneLastsItsFewestFramesUpToTheLinesMean) {
+    // Seven frames of A, one of I: told "A I", a phone may last a frame, and I takes its one.
+    std::vector<float> rows;
+    for (int frame = 0; frame < 8; ++frame)
+        rows.insert(rows.end(), {frame < 7 ? 0.0f : -9.0f, frame < 7 ? -9.0f : 0.0f, -12.0f});
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}, OneFrame()),
+              (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 1}));
+    // Three frames or more each: I takes the two A frames before its own.
+    Host::TranscriptAlignment three = OneFrame();
+    three.classFrames = 3;
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}, three),
+              (std::vector<int>{0, 0, 0, 0, 0, 1, 1, 1}));
+    // Five each cannot be: the line's 8 sounding frames over 2 phones give 4 at most.
+    three.classFrames = 5;
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}, three),
+              (std::vector<int>{0, 0, 0, 0, 1, 1, 1, 1}));
+    // The phones without a class have their own fewest frames; so have b and p. The frames they
+    // take keep their best label, or are the label b and p are shown as.
+    Host::TranscriptAlignment other = OneFrame();
+    other.otherFrames = 2;
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, -1}, other),
+              (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, Host::HeardAsOther(1)}, other),
+              (std::vector<int>{0, 0, 0, 0, 0, 0, 1, 1}));
+    // Frames that sound like silence do not count toward the mean: half the line silent, and
+    // the same two phones may last two frames each at most, not four.
+    for (size_t frame = 0; frame < 4; ++frame)
+        rows[frame * 3 + 2] = 1.0f;
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}, three),
+              (std::vector<int>{2, 2, 2, 2, 0, 0, 1, 1}));
+    // The path's states: a pause before each phone and after the last, and each one's chain.
+    EXPECT_EQ(Host::TranscriptAlignmentStates({0, kPauseMayFall, -1, Host::HeardAsOther(0)}, {}),
+              1 + (1 + Host::kTranscriptClassFrames) + 2 * (1 + Host::kTranscriptOtherFrames));
+}
+
+TEST(TranscriptAlignment, NamesThePhoneOfEveryFrame) {
+    // A, a pause between two words, I: the phones count from 0 without the break between them.
+    const std::vector<float> rows = {0, -9, -9, -5, -6, 0, -9, 0, -9};
+    std::vector<int> phones;
+    AlignTranscript(rows, 3, 2, {0, kPauseMayFall, 1}, OneFrame(), nullptr, &phones);
+    EXPECT_EQ(phones, (std::vector<int>{0, -1, 1}));
+    // Without a path through the transcript no frame says a phone.
+    AlignTranscript(rows, 3, 2, {0, 1, 0, 1}, OneFrame(), nullptr, &phones);
+    EXPECT_EQ(phones, (std::vector<int>(3, -1)));
+}
+
+TEST(TranscriptShapes, ConsonantsShowTheSetsShapes) {
+    using Host::ShapeIndex;
+    using Host::ShapeSet;
+    const auto viseme = [](const char* phone) {
+        const int shape = Host::PhoneShape(ShapeSet::Visemes, phone);
+        return shape < 0 ? std::string("-") : Host::ShapeNames(ShapeSet::Visemes)[size_t(shape)];
+    };
+    const auto cartoon = [](const char* phone) {
+        const int shape = Host::PhoneShape(ShapeSet::Cartoon, phone);
+        return shape < 0 ? std::string("-") : Host::ShapeNames(ShapeSet::Cartoon)[size_t(shape)];
+    };
+    const std::vector<std::pair<const char*, const char*>> visemes = {
+        {"m", "PP"}, {"b", "PP"},  {"p", "PP"}, {"f", "FF"}, {"v", "FF"}, {"θ", "TH"}, {"ð", "TH"},
+        {"t", "DD"}, {"tʰ", "DD"}, {"d", "DD"}, {"ɾ", "DD"}, {"k", "kk"}, {"ɡ", "kk"}, {"ŋ", "kk"},
+        {"x", "kk"}, {"ʃ", "CH"},  {"ʒ", "CH"}, {"ɕ", "CH"}, {"s", "SS"}, {"z", "SS"}, {"n", "nn"},
+        {"l", "nn"}, {"ɹ", "RR"},  {"r", "RR"}, {"ʁ", "RR"}, {"ɚ", "RR"}, {"w", "ou"}, {"j", "ih"},
+        {"a", "-"},  {"i", "-"},   {"ə", "-"},  {"h", "-"},  {"ʔ", "-"},  {"", "-"}};
+    for (const auto& [phone, shape] : visemes)
+        EXPECT_EQ(viseme(phone), shape) << phone;
+    const std::vector<std::pair<const char*, const char*>> cartoons = {
+        {"m", "A"}, {"p", "A"}, {"f", "G"}, {"l", "H"}, {"w", "F"}, {"ɚ", "E"}, {"t", "B"},
+        {"k", "B"}, {"n", "B"}, {"s", "B"}, {"ʃ", "B"}, {"θ", "B"}, {"ɹ", "B"}, {"o", "-"}};
+    for (const auto& [phone, shape] : cartoons)
+        EXPECT_EQ(cartoon(phone), shape) << phone;
+    // Per frame: the phone's shape, an affricate's t as its ʃ (only within a word), nothing in
+    // the pauses, for the vowels or past the phones there are.
+    const int ch = ShapeIndex(ShapeSet::Visemes, "CH"), dd = ShapeIndex(ShapeSet::Visemes, "DD");
+    EXPECT_EQ(Host::TranscriptShapes("tʃˈa at ʃa", ShapeSet::Visemes, {0, 0, 1, 2, -1, 3, 4, 9}),
+              (std::vector<int>{ch, ch, ch, -1, -1, -1, dd, -1}));
+    EXPECT_EQ(
+        Host::TranscriptShapes("tʃa", ShapeSet::Cartoon, {0, 1}),
+        (std::vector<int>{ShapeIndex(ShapeSet::Cartoon, "B"), ShapeIndex(ShapeSet::Cartoon, "B")}));
 }
 
 TEST(TranscriptAlignment, NoPhonesOrTooFewFrames) {

@@ -58,10 +58,33 @@ TEST_F(ToolTranscript, TheSamplesWordsGiveItsVowels) {
     // "my" and "mouth" begin with closed lips, and the pauses after the words stay silence.
     EXPECT_EQ(LabelsAt(run.out, {1.59, 1.79, 2.4, 3.15}),
               (std::vector<std::string>{"M", "M", "sil", "sil"}));
+    // The visemes show the consonants the words say, which the profile's classes cannot tell
+    // apart: "hello, watch my mouth" as h(ə) l oʊ, w ɑ tʃ, m aɪ, m aʊ θ. Alone, the profile
+    // hears the l as I, the tʃ as S and the θ as O.
+    const auto shapes = [&](const std::vector<std::string>& extra) {
+        std::vector<std::string> command = {"analyze", sample_,    "-q",
+                                            "--cues",  "--shapes", "visemes"};
+        command.insert(command.end(), extra.begin(), extra.end());
+        const ToolRun visemes = Run(command);
+        EXPECT_EQ(visemes.status, 0) << visemes.err;
+        std::vector<std::string> names;
+        std::istringstream lines(visemes.out);
+        for (std::string line; std::getline(lines, line) && names.size() < 17;)
+            names.push_back(line.substr(line.find('\t') + 1));
+        return names;
+    };
+    EXPECT_EQ(shapes({"--ipa", kSamplePhones}),
+              (std::vector<std::string>{"sil", "E", "nn", "oh", "ou", "sil", "ou", "aa", "CH", "PP",
+                                        "aa", "ih", "PP", "aa", "ou", "TH", "sil"}));
+    const std::vector<std::string> heard = shapes({});
+    for (const char* consonant : {"nn", "CH", "TH", "DD", "kk", "RR"})
+        EXPECT_EQ(std::count(heard.begin(), heard.end(), consonant), 0) << consonant;
     if (!HaveEspeak()) GTEST_SKIP() << "no espeak-ng: --text is not tested";
     // The words, phonemised by espeak-ng, are those phones: the same rows, cues and curves.
     for (const std::vector<std::string>& output :
-         {std::vector<std::string>{}, {"--cues"}, {"--curves", "-f", "json"}}) {
+         {std::vector<std::string>{},
+          {"--cues"},
+          {"--curves", "-f", "json", "--shapes", "visemes"}}) {
         std::vector<std::string> words = {"analyze", sample_, "-q", "--text", kSampleWords};
         std::vector<std::string> phones = {"analyze", sample_, "-q", "--ipa", kSamplePhones};
         words.insert(words.end(), output.begin(), output.end());

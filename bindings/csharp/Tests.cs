@@ -606,6 +606,18 @@ static class Tests {
         Check(string.Join(" ", Vocetta.Transcript.Align(
                   rows, 2, new[] {0, Vocetta.Transcript.PauseMayFall, 1})) == "0 2 1",
               "aligned across words");
+        // The consonants' own shapes, and an affricate's t shown as its ʃ.
+        var visemes = Vocetta.ShapeSet.Visemes;
+        Check(Vocetta.Transcript.PhoneShape(visemes, "tʰ") == Vocetta.Shapes.Index(visemes, "DD") &&
+                  Vocetta.Transcript.PhoneShape(Vocetta.ShapeSet.Cartoon, "l") ==
+                      Vocetta.Shapes.Index(Vocetta.ShapeSet.Cartoon, "H") &&
+                  Vocetta.Transcript.PhoneShape(visemes, "a") == -1,
+              "phone shapes");
+        int ch = Vocetta.Shapes.Index(visemes, "CH");
+        Check(string.Join(" ", Vocetta.Transcript.FrameShapes("tʃa", visemes,
+                                                              new[] {0, 1, 2, -1})) ==
+                  ch + " " + ch + " -1 -1",
+              "shapes of the frames");
         var track = Vocetta.CueTrack.Bake(library, profile, noisy, noisyRate, transcript: words);
         Check(track.ToJson(noisyFile) == aligned, "cues told the words are the tool's --ipa cues");
         var baked = Vocetta.ShapeCurves.Bake(library, profile, samples, rate,

@@ -1815,15 +1815,17 @@ public sealed class MouthShapes {
             throw new VocettaException("the loud volume must be finite and above the silence volume");
     }
 
-    public void Update(Frame frame, double elapsedSeconds, bool silence = false) {
-        Update(frame.Scores, frame.Volume, elapsedSeconds, silence);
+    public void Update(Frame frame, double elapsedSeconds, bool silence = false, int shape = -1) {
+        Update(frame.Scores, frame.Volume, elapsedSeconds, silence, shape);
     }
 
     // One frame: one score per phoneme (the job's, normalised, or all 0 when it found nothing),
     // the block's volume and the time since the previous frame. `silence`: the labels call the
     // frame silence (a whole line's smoothed track, as its cues have it), and the mouth rests
-    // however loud it is.
-    public void Update(float[] scores, float volume, double elapsedSeconds, bool silence = false) {
+    // however loud it is. `shape`, one of the set's, is the shape the frame is known to show (a
+    // line's transcript names the consonant there, Transcript.FrameShapes) in place of the scores'.
+    public void Update(float[] scores, float volume, double elapsedSeconds, bool silence = false,
+                       int shape = -1) {
         // The loudest of the window is the oldest volume kept: each frame drops the volumes
         // before it that are no louder than its own, and those that left the window.
         double elapsed = Math.Max(0.0, elapsedSeconds);
@@ -1853,20 +1855,29 @@ public sealed class MouthShapes {
         for (int p = 0; p < n; ++p) {
             if (Usable(scores[p])) total += scores[p];
         }
-        bool heard = !silence && volume >= settings.SilenceVolume && total > 0 &&
-                     !double.IsInfinity(total);
+        // A shape the transcript says is shown however quiet the frame: a stop's closure is
+        // silent, and an f lies far under its vowels, but both are what the mouth does there.
+        bool said = shape >= 0 && shape < count;
+        bool heard = said || (!silence && volume >= settings.SilenceVolume && total > 0 &&
+                              !double.IsInfinity(total));
         double jawTarget = 0;
-        if (heard) {
+        if (said) {
+            target[shape] = 1.0f;
+        } else if (heard) {
             for (int p = 0; p < n; ++p) {
                 if (!Usable(scores[p])) continue;
                 double share = scores[p] / total;
                 for (int s = 0; s < count; ++s) target[s] += (float)(share * map[p * count + s]);
             }
+        }
+        if (heard) {
             // 0 at the silence level, 1 at the loud level, on a logarithmic scale. A loud block
             // is not a mouth at rest, whatever the scores say, so the rest shape keeps only the
             // share the volume leaves it.
             double quiet = Math.Max((double)settings.SilenceVolume, 1e-10);
-            double loudness = Math.Log(volume / quiet) / Math.Log(settings.LoudVolume / quiet);
+            double loudness = volume > quiet ? Math.Log(volume / quiet) /
+                                                   Math.Log(settings.LoudVolume / quiet)
+                                             : 0.0;  // a said shape's silent frame, too
             loudness = Math.Min(Math.Max(loudness, 0.0), 1.0);
             float restBefore = target[rest];
             target[rest] = (float)(target[rest] * (1.0 - loudness));
@@ -2012,9 +2023,11 @@ public sealed class CueTrack {
         var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
                                       buildSuffix, transcript);
         var shapes = new MouthShapes(profile, set, mouth ?? MouthFor(line.MouthGate));
+        int[] said = line.SaidShapes(set);
         var winners = new int[line.Times.Length];
         for (int i = 0; i < winners.Length; ++i) {
-            shapes.Update(line.Scores[i], line.Volumes[i], line.HopSeconds, line.Silence[i]);
+            shapes.Update(line.Scores[i], line.Volumes[i], line.HopSeconds, line.Silence[i],
+                          said == null ? -1 : said[i]);
             winners[i] = shapes.Dominant;
         }
         return new CueTrack {Set = set, Duration = line.Duration,
@@ -2279,22 +2292,25 @@ public sealed class ShapeCurves {
         var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
                                       buildSuffix, transcript);
         return Build(new MouthShapes(profile, set, mouth ?? MouthFor(line.MouthGate)), line.Times,
-                     line.Volumes, line.Scores, line.HopSeconds, line.Duration, fps, line.Silence);
+                     line.Volumes, line.Scores, line.HopSeconds, line.Duration, fps, line.Silence,
+                     line.SaidShapes(set));
     }
 
     // Frame k reads the mouth those frames drive at k / fps seconds, linear between the two frame
     // centres around it, from rest at 0 s and held after the last centre: the host SDK's
     // arithmetic. `mouth` is driven from where it is (a new one rests); `silence`, one per frame
-    // or null, marks the frames the labels call silence.
+    // or null, marks the frames the labels call silence; `said`, one per frame or null, the
+    // shapes a transcript says (Transcript.FrameShapes).
     public static ShapeCurves Build(MouthShapes mouth, double[] times, float[] volumes,
                                     float[][] scores, double hopSeconds, double duration,
-                                    int fps, bool[] silence = null) {
+                                    int fps, bool[] silence = null, int[] said = null) {
         if (fps < 1) throw new VocettaException("the frame rate must be at least 1");
         if (!(duration >= 0 && duration <= 86400)) {
             throw new VocettaException("curves last 0 to 86400 seconds, not " + duration);
         }
         if (volumes.Length != times.Length || scores.Length != times.Length ||
-            (silence != null && silence.Length != times.Length))
+            (silence != null && silence.Length != times.Length) ||
+            (said != null && said.Length != times.Length))
             throw new VocettaException("curves: the frames' times, volumes and scores differ");
         int shapes = mouth.ShapeNames.Length, width = shapes + 1;  // per point the shapes, the jaw
         var pointTimes = new List<double> {0.0};
@@ -2302,7 +2318,7 @@ public sealed class ShapeCurves {
         values[Shapes.Rest(mouth.Set)] = 1.0f;
         for (int frame = 0; frame < times.Length; ++frame) {
             mouth.Update(scores[frame], volumes[frame], hopSeconds,
-                         silence != null && silence[frame]);
+                         silence != null && silence[frame], said == null ? -1 : said[frame]);
             if (times[frame] <= pointTimes[pointTimes.Count - 1]) {  // a frame at 0 s replaces rest
                 pointTimes.RemoveAt(pointTimes.Count - 1);
                 values.RemoveRange(values.Count - width, width);
@@ -2382,6 +2398,9 @@ public static class Transcript {
     // class never less than the best less MismatchFloor (the SDK's constants).
     public const float OtherPenalty = 3.0f;
     public const float MismatchFloor = 10.0f;
+    // The fewest frames (10 ms) of a phone of a class, and of another phone.
+    public const int ClassFrames = 5;
+    public const int OtherFrames = 4;
     public const int PauseMayFall = -2;  // Labels' entry between two words
 
     // A phone aligned as one without a class, whose frames are labelled `label` (b and p, shown
@@ -2520,13 +2539,20 @@ public static class Transcript {
 
     // Every frame's label on the best path that says the phones of `transcript` in order (rows:
     // per frame, the smoother's row of each state), the SDK's AlignTranscript: pauses before, after
-    // and between words, a phone without a class labelled by its frame's best state. `said`, when
-    // given (one per frame), marks the frames whose label the transcript says.
+    // and between words, each phone for its fewest frames or more (a phone of a class
+    // `classFrames`, another `otherFrames`, each at most the line's mean: its frames that do not
+    // score best as silence over its phones), a phone without a class labelled by its frame's best
+    // state. `said`, when given (one per frame), marks the frames whose label the transcript says;
+    // `phoneOf`, when given (one per frame), gets the phone each frame says, counted over the
+    // phones alone, or -1.
     public static int[] Align(float[][] rows, int silence, int[] transcript,
                               float switchCost = 2.0f, float otherPenalty = OtherPenalty,
-                              float mismatchFloor = MismatchFloor, bool[] said = null) {
+                              float mismatchFloor = MismatchFloor, bool[] said = null,
+                              int[] phoneOf = null, int classFrames = ClassFrames,
+                              int otherFrames = OtherFrames) {
         int frames = rows.Length;
         if (said != null) for (int t = 0; t < said.Length; ++t) said[t] = true;
+        if (phoneOf != null) for (int t = 0; t < phoneOf.Length; ++t) phoneOf[t] = -1;
         if (frames == 0) return new int[0];
         int states = rows[0].Length;
         var phones = new List<int>();
@@ -2551,7 +2577,34 @@ public static class Transcript {
             foreach (float[] row in rows) smoother.Advance(row);
             return smoother.Path();
         }
-        int path = 2 * phones.Count + 1;
+        int sounding = 0;
+        foreach (float[] row in rows) {
+            int best = 0;
+            for (int s = 1; s < row.Length; ++s) if (row[s] > row[best]) best = s;
+            if (best != silence) ++sounding;
+        }
+        int mean = Math.Max(1, sounding / phones.Count);
+        // Per state: its phone (-1 in the pause before phone `pauseOf`), whether it may stay (a
+        // pause, or the last of its phone's chain) and whether it begins its phone's chain.
+        var phoneOfState = new List<int>();
+        var pauseOf = new List<int>();
+        var repeats = new List<bool>();
+        var first = new List<bool>();
+        for (int i = 0; i <= phones.Count; ++i) {
+            phoneOfState.Add(-1);
+            pauseOf.Add(i);
+            repeats.Add(true);
+            first.Add(false);
+            if (i == phones.Count) break;
+            int length = Math.Min(Math.Max(1, phones[i] >= 0 ? classFrames : otherFrames), mean);
+            for (int j = 0; j < length; ++j) {
+                phoneOfState.Add(i);
+                pauseOf.Add(i);
+                repeats.Add(j + 1 == length);
+                first.Add(j == 0);
+            }
+        }
+        int path = phoneOfState.Count;
         var total = new double[path];
         var next = new double[path];
         var emit = new double[path];
@@ -2563,10 +2616,10 @@ public static class Transcript {
             double best = row[0];
             for (int s = 1; s < row.Length; ++s) best = Math.Max(best, row[s]);
             for (int s = 0; s < path; ++s) {
-                if (s % 2 == 0) {
-                    emit[s] = pause[s / 2] ? (double)row[silence] : double.NegativeInfinity;
+                if (phoneOfState[s] < 0) {
+                    emit[s] = pause[pauseOf[s]] ? (double)row[silence] : double.NegativeInfinity;
                 } else {
-                    int label = phones[s / 2];
+                    int label = phones[phoneOfState[s]];
                     emit[s] = label >= 0
                                   ? Math.Max((double)row[label], best - (double)mismatchFloor)
                                   : best - (double)otherPenalty;
@@ -2580,12 +2633,12 @@ public static class Transcript {
             emissions(frame);
             long at = (long)frame * path;
             for (int s = 0; s < path; ++s) {
-                double best = total[s];
+                double best = repeats[s] ? total[s] : double.NegativeInfinity;
                 if (s >= 1 && total[s - 1] > best) {
                     best = total[s - 1];
                     steps[at + s] = 1;
                 }
-                if (s % 2 == 1 && s >= 3 && total[s - 2] > best) {
+                if (first[s] && s >= 3 && total[s - 2] > best) {
                     best = total[s - 2];
                     steps[at + s] = 2;
                 }
@@ -2597,10 +2650,10 @@ public static class Transcript {
         }
         int state = total[path - 1] >= total[path - 2] ? path - 1 : path - 2;
         for (int frame = frames - 1; frame >= 0; --frame) {
-            if (state % 2 == 0) {
+            if (phoneOfState[state] < 0) {
                 labels[frame] = silence;
             } else {
-                int label = phones[state / 2];
+                int label = phones[phoneOfState[state]];
                 if (label >= 0) {
                     labels[frame] = label;
                 } else if (label <= -3) {
@@ -2612,10 +2665,63 @@ public static class Transcript {
                     labels[frame] = best;
                     if (said != null) said[frame] = false;
                 }
+                if (phoneOf != null) phoneOf[frame] = phoneOfState[state];
             }
             state -= steps[(long)frame * path + state];
         }
         return labels;
+    }
+
+    // The most states Align's path takes: a pause before each phone and after the last, and each
+    // phone's fewest frames (the SDK's TranscriptAlignmentStates).
+    public static long States(int[] transcript, int classFrames = ClassFrames,
+                              int otherFrames = OtherFrames) {
+        long states = 1;
+        foreach (int label in transcript) {
+            if (label != PauseMayFall)
+                states += 1 + Math.Max(1, label >= 0 ? classFrames : otherFrames);
+        }
+        return states;
+    }
+
+    // The shapes of the consonants, by the phone's first symbol: cartoon, viseme, symbols (the
+    // SDK's PhoneShape).
+    static readonly string[][] PhoneShapes = {
+        new[] {"A", "PP", "mɱbpɓʙ"}, new[] {"G", "FF", "fvɸβ"}, new[] {"B", "TH", "θð"},
+        new[] {"B", "DD", "tdʈɖɗɾ"}, new[] {"B", "kk", "kgɡŋxɣqɢχcɟɠɰ"},
+        new[] {"B", "CH", "ʃʒɕʑʂʐç"}, new[] {"B", "SS", "sz"},
+        new[] {"B", "nn", "nɲɳɴ"}, new[] {"H", "nn", "lɫʎɭɬɮʟ"}, new[] {"B", "RR", "rɹʁʀɻɽ"},
+        new[] {"E", "RR", "ɚɝ"}, new[] {"F", "ou", "wʍɥ"}, new[] {"B", "ih", "j"}};
+
+    // The shape of `set` a consonant shows, -1 for the vowels, whose class gives their shape, and
+    // for the phones whose sound does (schwa, h, a glottal stop).
+    public static int PhoneShape(ShapeSet set, string phone) {
+        if (string.IsNullOrEmpty(phone) || char.IsSurrogate(phone[0])) return -1;
+        foreach (string[] entry in PhoneShapes) {
+            if (entry[2].IndexOf(phone[0]) >= 0)
+                return Vocetta.Shapes.Index(set, set == ShapeSet.Visemes ? entry[1] : entry[0]);
+        }
+        return -1;
+    }
+
+    // Per frame of an aligned line (`phoneOf`: Align's), the shape its phone of `ipa` shows, a
+    // t or d before ʃ or ʒ being the affricate's CH in visemes; -1 where it has none (the SDK's
+    // TranscriptShapes).
+    public static int[] FrameShapes(string ipa, ShapeSet set, int[] phoneOf) {
+        List<string> split = SplitIpa(ipa);
+        var shapes = new List<int>();
+        for (int i = 0; i < split.Count; ++i) {
+            if (split[i] == WordBreak) continue;
+            int shape = PhoneShape(set, split[i]);
+            if (set == ShapeSet.Visemes && (split[i][0] == 't' || split[i][0] == 'd') &&
+                i + 1 < split.Count && "ʃʒ".IndexOf(split[i + 1][0]) >= 0)
+                shape = Vocetta.Shapes.Index(set, "CH");
+            shapes.Add(shape);
+        }
+        var frames = new int[phoneOf.Length];
+        for (int t = 0; t < frames.Length; ++t)
+            frames[t] = phoneOf[t] >= 0 && phoneOf[t] < shapes.Count ? shapes[phoneOf[t]] : -1;
+        return frames;
     }
 
     // The scores a mouth reads from an aligned line (the SDK's TranscriptScores): a said
@@ -2648,6 +2754,13 @@ internal sealed class LineFrames {
     // the tool has it); then the mouth's own fixed level, so that room noise alone rests it.
     public float MouthGate;
     public bool[] Silence;    // per frame: the labels of the whole line call it silence
+    string ipa;               // aligned to a transcript: it, and per frame the phone said
+    int[] phoneOf;
+
+    // Per frame, the shape of `set` the transcript says, or -1; null without a transcript.
+    public int[] SaidShapes(ShapeSet set) {
+        return phoneOf == null ? null : Transcript.FrameShapes(ipa, set, phoneOf);
+    }
 
     public static LineFrames Analyse(Library library, Profile profile, float[] samples,
                                      int sampleRate, bool cleanNoise, double gateDb,
@@ -2686,11 +2799,12 @@ internal sealed class LineFrames {
                                    Duration = (double)samples.Length / sampleRate,
                                    Gate = LevelGate.OfRecording(volumes, gateDb)};
         if (phones != null &&
-            (double)line.Times.Length * (2 * phones.Length + 1) > 512.0 * 1024 * 1024)
+            (double)line.Times.Length * Transcript.States(phones) > 512.0 * 1024 * 1024)
             throw new VocettaException("too long to align with its transcript in one piece (" +
                                        line.Times.Length + " frames, " + phones.Length +
                                        " phones): split it into lines");
         line.Label(profile, bests, phones);
+        if (phones != null) line.ipa = transcript;
         line.MouthGate = line.HeardSpeech((double)sampleRate / hop)
                              ? line.Gate
                              : new MouthSettings().SilenceVolume;
@@ -2711,8 +2825,9 @@ internal sealed class LineFrames {
                 ViterbiSmoother.FrameRow(profile, frame, Gate, rows[t]);
             }
             var said = new bool[Times.Length];
+            phoneOf = new int[Times.Length];
             labels = Transcript.Align(rows, silence, phones, 2.0f, Transcript.OtherPenalty,
-                                      Transcript.MismatchFloor, said);
+                                      Transcript.MismatchFloor, said, phoneOf);
             Scores = Transcript.MouthScores(Scores, labels, said, silence);
         } else {
             var smoother = new ViterbiSmoother(states, 2.0f, Math.Max(1, Times.Length - 1));

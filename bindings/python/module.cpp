@@ -131,9 +131,9 @@ class Mouth {
 
     void Step(std::span<const float> scores, float volume, double elapsedSeconds, bool silence,
               std::vector<float>* weights = nullptr, std::vector<float>* jaw = nullptr,
-              std::vector<int32_t>* dominant = nullptr) {
+              std::vector<int32_t>* dominant = nullptr, int shape = -1) {
         const std::lock_guard<std::mutex> hold(lock_);
-        mouth_.Update(scores, volume, elapsedSeconds, silence);
+        mouth_.Update(scores, volume, elapsedSeconds, silence, shape);
         if (weights != nullptr) {
             weights->insert(weights->end(), mouth_.Weights().begin(), mouth_.Weights().end());
             jaw->push_back(mouth_.Jaw());
@@ -142,12 +142,17 @@ class Mouth {
     }
 
     void Update(const py::array_t<float, py::array::c_style | py::array::forcecast>& scores,
-                float volume, double elapsedSeconds, bool silence) {
+                float volume, double elapsedSeconds, bool silence, int shape) {
         if (static_cast<size_t>(scores.size()) != phonemes()) {
             throw py::value_error("scores must hold one value per phoneme (" +
                                   std::to_string(phonemes()) + ")");
         }
-        Step({scores.data(), phonemes()}, volume, elapsedSeconds, silence);
+        if (shape < -1 || shape >= map().shapes) {
+            throw py::value_error("shape must be one of the set's " + std::to_string(map().shapes) +
+                                  " shapes, or -1");
+        }
+        Step({scores.data(), phonemes()}, volume, elapsedSeconds, silence, nullptr, nullptr,
+             nullptr, shape);
     }
 
     // Every frame of a recording in turn: (weights, jaw, dominant shape) per frame.
@@ -450,11 +455,13 @@ struct RecordingMouth {
     std::span<const double> times;
     std::span<const float> volumes;
     std::vector<unsigned char> silence;
+    std::vector<int> shapes;  // the consonants' shapes a transcript gives
     double seconds = 0;
 
     Host::CueFrames Frames() const {
-        return {times, volumes, analysis.scores,
-                static_cast<double>(analysis.hop) / analysis.sampleRate, silence};
+        return {times,           volumes,
+                analysis.scores, static_cast<double>(analysis.hop) / analysis.sampleRate,
+                silence,         shapes};
     }
 };
 
@@ -495,6 +502,7 @@ RecordingMouth MouthOfRecording(const Profile& profile,
     mouth.settings = Host::CueTrackSettingsFrom(
         arguments, Tool::MouthSilenceVolume(labels, analysis, labelling));
     mouth.map = Host::ProfileShapeMap(profile, mouth.settings.set, "profile");
+    mouth.shapes = Tool::MouthShapesSaid(labels, mouth.settings.set);
     Tool::Recording recording;
     recording.sampleRate = sampleRate;
     recording.length = length;
@@ -719,7 +727,7 @@ PYBIND11_MODULE(_vocetta, module) {
              py::arg("loud_volume"), py::arg("closed_margin"), py::arg("lip_margin"),
              py::arg("closed_dip_db"), py::arg("lip_dip_db"), py::arg("dip_window_seconds"))
         .def("update", &Python::Mouth::Update, py::arg("scores"), py::arg("volume"),
-             py::arg("elapsed_seconds"), py::arg("silence") = false)
+             py::arg("elapsed_seconds"), py::arg("silence") = false, py::arg("shape") = -1)
         .def("run", &Python::Mouth::Run, py::arg("scores"), py::arg("volume"),
              py::arg("elapsed_seconds"))
         .def("reset", &Python::Mouth::Reset)

@@ -34,10 +34,18 @@ void CheckFrames(const ShapeMap& map, const CueFrames& frames) {
         throw CueError("cue frames: " + std::to_string(count) + " times and " +
                        std::to_string(frames.silence.size()) + " silence marks");
     }
+    if (!frames.shapes.empty() && frames.shapes.size() != count) {
+        throw CueError("cue frames: " + std::to_string(count) + " times and " +
+                       std::to_string(frames.shapes.size()) + " transcript shapes");
+    }
 }
 
 bool SilentAt(const CueFrames& frames, size_t frame) {
     return !frames.silence.empty() && frames.silence[frame] != 0;
+}
+
+int SaidShapeAt(const CueFrames& frames, size_t frame) {
+    return frames.shapes.empty() ? -1 : frames.shapes[frame];
 }
 
 }  // namespace
@@ -89,7 +97,7 @@ std::vector<int> DominantShapes(const ShapeMap& map, const MouthSettings& settin
     shapes.reserve(count);
     for (size_t frame = 0; frame < count; ++frame) {
         mouth.Update(frames.scores.subspan(frame * phonemes, phonemes), frames.volumes[frame],
-                     frames.hopSeconds, SilentAt(frames, frame));
+                     frames.hopSeconds, SilentAt(frames, frame), SaidShapeAt(frames, frame));
         shapes.push_back(mouth.Dominant());
     }
     return shapes;
@@ -125,7 +133,7 @@ ShapeCurves BuildShapeCurves(const ShapeMap& map, const MouthSettings& settings,
     MouthShapes mouth(map, settings);
     for (size_t frame = 0; frame < count; ++frame) {
         mouth.Update(frames.scores.subspan(frame * phonemes, phonemes), frames.volumes[frame],
-                     frames.hopSeconds, SilentAt(frames, frame));
+                     frames.hopSeconds, SilentAt(frames, frame), SaidShapeAt(frames, frame));
         if (frames.times[frame] <= times.back()) {  // a frame at 0 s replaces the rest
             times.pop_back();
             values.resize(values.size() - shapes - 1);

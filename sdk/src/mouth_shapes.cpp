@@ -217,7 +217,7 @@ void MouthShapes::Reset() {
 }
 
 void MouthShapes::Update(std::span<const float> scores, float volume, double elapsedSeconds,
-                         bool silence) {
+                         bool silence, int shape) {
     // The loudest of the window is the oldest volume kept: each frame drops the volumes before it
     // that are no louder than its own, and those that left the window (never its own).
     const double elapsed = std::max(0.0, elapsedSeconds);
@@ -250,10 +250,15 @@ void MouthShapes::Update(std::span<const float> scores, float volume, double ela
     for (size_t p = 0; p < phonemes; ++p) {
         if (std::isfinite(scores[p]) && scores[p] > 0) total += scores[p];
     }
-    const bool heard =
-        !silence && volume >= settings_.silenceVolume && total > 0 && std::isfinite(total);
+    // A shape the transcript says is shown however quiet the frame: a stop's closure is silent,
+    // and an f lies far under its vowels, but both are what the mouth does there.
+    const bool said = shape >= 0 && static_cast<size_t>(shape) < shapes;
+    const bool heard = said || (!silence && volume >= settings_.silenceVolume && total > 0 &&
+                                std::isfinite(total));
     double jawTarget = 0;
-    if (heard) {
+    if (said) {
+        target_[static_cast<size_t>(shape)] = 1.0f;
+    } else if (heard) {
         for (size_t p = 0; p < phonemes; ++p) {
             if (!(std::isfinite(scores[p]) && scores[p] > 0)) continue;
             const double share = scores[p] / total;
@@ -262,13 +267,18 @@ void MouthShapes::Update(std::span<const float> scores, float volume, double ela
                     static_cast<float>(share * map_.At(static_cast<int>(p), static_cast<int>(s)));
             }
         }
+    }
+    if (heard) {
         // How far the volume opens the jaw: 0 at the silence level, 1 at the loud level, on a
         // logarithmic scale. A loud block is not a mouth at rest, whatever the scores say (a
         // profile's silence class also takes breathy and noisy speech), so the rest shape keeps
         // only the share the volume leaves it.
         const double silence = std::max<double>(settings_.silenceVolume, 1e-10);
-        const double loudness = std::clamp(
-            std::log(volume / silence) / std::log(settings_.loudVolume / silence), 0.0, 1.0);
+        const double loudness =
+            volume > silence
+                ? std::clamp(std::log(volume / silence) / std::log(settings_.loudVolume / silence),
+                             0.0, 1.0)
+                : 0.0;
         const auto rest = static_cast<size_t>(rest_);
         const float restBefore = target_[rest];
         target_[rest] = static_cast<float>(target_[rest] * (1.0 - loudness));

@@ -142,12 +142,30 @@ std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::s
     return labels;
 }
 
+namespace {
+
+size_t FewestFrames(int label, const TranscriptAlignment& alignment) {
+    return std::max<size_t>(1, label >= 0 ? alignment.classFrames : alignment.otherFrames);
+}
+
+}  // namespace
+
+size_t TranscriptAlignmentStates(const std::vector<int>& transcript,
+                                 const TranscriptAlignment& alignment) {
+    size_t states = 1;
+    for (const int label : transcript) {
+        if (label != kPauseMayFall) states += 1 + FewestFrames(label, alignment);
+    }
+    return states;
+}
+
 std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t states, int silence,
-                                 const std::vector<int>& transcript, float switchCost,
-                                 float otherPenalty, float mismatchFloor,
-                                 std::vector<unsigned char>* said) {
+                                 const std::vector<int>& transcript,
+                                 const TranscriptAlignment& alignment,
+                                 std::vector<unsigned char>* said, std::vector<int>* phoneOf) {
     const size_t frames = states == 0 ? 0 : logScores.size() / states;
     if (said != nullptr) said->assign(frames, 1);
+    if (phoneOf != nullptr) phoneOf->assign(frames, -1);
     if (frames == 0) return {};
     // The phones, and where a pause may come before each (and after the last).
     std::vector<int> phones;
@@ -164,12 +182,38 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
     if (phones.empty()) return std::vector<int>(frames, silence);
     if (frames < phones.size()) {
         if (said != nullptr) said->assign(frames, 0);
-        return SmoothPath(logScores, states, switchCost);
+        return SmoothPath(logScores, states, alignment.switchCost);
     }
-    // States 2i: the pause before phone i (2n: after the last); 2i + 1: phone i. A state is
-    // entered from the one before it, or a phone from the phone before, past the pause.
+    // No phone's fewest frames above the line's mean, of the frames that sound: a fast talker's
+    // phones are shorter than a slow one's.
+    size_t sounding = 0;
+    for (size_t frame = 0; frame < frames; ++frame) {
+        const float* row = logScores.data() + frame * states;
+        sounding += std::max_element(row, row + states) - row != silence;
+    }
+    const size_t mean = std::max<size_t>(1, sounding / phones.size());
+    // The chains then fit the frames: together no longer than the sounding frames, or than the
+    // phones, a frame each, which the frames outnumber.
+    std::vector<size_t> lengths;
+    for (const int label : phones)
+        lengths.push_back(std::min(FewestFrames(label, alignment), mean));
+    // Each phone lasts its fewest frames or more: a chain of that many states, of which only the
+    // last may repeat. The pause before phone i comes before its chain, so a state is entered from
+    // the one before it, or a chain's first from the chain before, past the pause.
+    struct State {
+        int phone;  // the phone of the state, or -1 in the pause before phone `pauseOf`
+        size_t pauseOf;
+        bool repeats, first;  // may stay; the first of its phone's chain
+    };
+    std::vector<State> chain;
+    for (size_t i = 0; i <= phones.size(); ++i) {
+        chain.push_back({-1, i, true, false});
+        if (i == phones.size()) break;
+        for (size_t j = 0; j < lengths[i]; ++j)
+            chain.push_back({static_cast<int>(i), i, j + 1 == lengths[i], j == 0});
+    }
     enum Step : std::uint8_t { kStay, kFromPrevious, kPastPause };
-    const size_t path = 2 * phones.size() + 1;
+    const size_t path = chain.size();
     constexpr double kNone = -std::numeric_limits<double>::infinity();
     std::vector<double> total(path, kNone), next(path);
     std::vector<std::uint8_t> steps(frames * path, kStay);
@@ -178,12 +222,13 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
         const float* row = logScores.data() + frame * states;
         const double best = *std::max_element(row, row + states);
         for (size_t s = 0; s < path; ++s) {
-            if (s % 2 == 0) {
-                emit[s] = pause[s / 2] ? double(row[silence]) : kNone;
+            if (chain[s].phone < 0) {
+                emit[s] = pause[chain[s].pauseOf] ? double(row[silence]) : kNone;
             } else {
-                const int label = phones[s / 2];
-                emit[s] = label >= 0 ? std::max(double(row[label]), best - double(mismatchFloor))
-                                     : best - double(otherPenalty);  // also HeardAsOther
+                const int label = phones[static_cast<size_t>(chain[s].phone)];
+                emit[s] = label >= 0 ? std::max(double(row[label]),
+                                                best - double(alignment.mismatchFloor))
+                                     : best - double(alignment.otherPenalty);  // also HeardAsOther
             }
         }
     };
@@ -194,12 +239,12 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
         emissions(frame);
         std::uint8_t* step = steps.data() + frame * path;
         for (size_t s = 0; s < path; ++s) {
-            double best = total[s];
+            double best = chain[s].repeats ? total[s] : kNone;
             if (s >= 1 && total[s - 1] > best) {
                 best = total[s - 1];
                 step[s] = kFromPrevious;
             }
-            if (s % 2 == 1 && s >= 3 && total[s - 2] > best) {
+            if (chain[s].first && s >= 3 && total[s - 2] > best) {
                 best = total[s - 2];
                 step[s] = kPastPause;
             }
@@ -211,15 +256,16 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
     std::vector<int> labels(frames);
     for (size_t frame = frames; frame-- > 0;) {
         const float* row = logScores.data() + frame * states;
-        if (state % 2 == 0) {
+        if (chain[state].phone < 0) {
             labels[frame] = silence;
         } else {
-            const int label = phones[state / 2];
+            const int label = phones[static_cast<size_t>(chain[state].phone)];
             labels[frame] = label >= 0 ? label
                             : label <= -3
                                 ? HeardAsOther(label)
                                 : static_cast<int>(std::max_element(row, row + states) - row);
             if (said != nullptr && label == -1) (*said)[frame] = 0;
+            if (phoneOf != nullptr) (*phoneOf)[frame] = chain[state].phone;
         }
         const std::uint8_t step = steps[frame * path + state];
         state -= step == kStay ? 0 : step == kFromPrevious ? 1 : 2;
@@ -241,6 +287,75 @@ std::vector<float> TranscriptScores(const std::vector<float>& scores, size_t pho
         row[label] = 1.0f;
     }
     return mouth;
+}
+
+namespace {
+
+// The shapes of the consonants, by the phone's first symbol.
+struct PhoneShapes {
+    const char* cartoon;
+    const char* viseme;
+    std::u32string_view symbols;
+};
+constexpr PhoneShapes kPhoneShapes[] = {
+    {"A", "PP", U"mɱbpɓʙ"},
+    {"G", "FF", U"fvɸβ"},
+    {"B", "TH", U"θð"},
+    // The flap of American English "butter" is a d, and in a tap r the tongue moves as for one.
+    {"B", "DD", U"tdʈɖɗɾ"},
+    {"B", "kk", U"kgɡŋxɣqɢχcɟɠɰ"},
+    {"B", "CH", U"ʃʒɕʑʂʐç"},
+    {"B", "SS", U"sz"},
+    {"B", "nn", U"nɲɳɴ"},
+    {"H", "nn", U"lɫʎɭɬɮʟ"},
+    {"B", "RR", U"rɹʁʀɻɽ"},
+    {"E", "RR", U"ɚɝ"},
+    {"F", "ou", U"wʍɥ"},
+    {"B", "ih", U"j"},
+};
+constexpr std::u32string_view kPostalveolars = U"ʃʒ";
+
+char32_t FirstCode(std::string_view phone) {
+    size_t at = 0;
+    char32_t code = 0;
+    return NextCodePoint(phone, at, code) ? code : 0;
+}
+
+}  // namespace
+
+int PhoneShape(ShapeSet set, std::string_view phone) {
+    const char32_t code = FirstCode(phone);
+    if (code == 0) return -1;
+    for (const PhoneShapes& entry : kPhoneShapes) {
+        if (entry.symbols.find(code) != std::u32string_view::npos)
+            return ShapeIndex(set, set == ShapeSet::Visemes ? entry.viseme : entry.cartoon);
+    }
+    return -1;
+}
+
+std::vector<int> TranscriptShapes(std::string_view ipa, ShapeSet set,
+                                  const std::vector<int>& phones) {
+    // The phones in the order the alignment counts them, and the shape of each.
+    const std::vector<std::string> split = SplitIpa(ipa);
+    std::vector<int> shapes;
+    for (size_t i = 0; i < split.size(); ++i) {
+        if (split[i] == kWordBreak) continue;
+        int shape = PhoneShape(set, split[i]);
+        const char32_t code = FirstCode(split[i]);
+        if (set == ShapeSet::Visemes && (code == U't' || code == U'd') && i + 1 < split.size() &&
+            kPostalveolars.find(FirstCode(split[i + 1])) != std::u32string_view::npos) {
+            shape = ShapeIndex(set, "CH");
+        }
+        shapes.push_back(shape);
+    }
+    std::vector<int> frames;
+    frames.reserve(phones.size());
+    for (const int phone : phones) {
+        frames.push_back(phone >= 0 && static_cast<size_t>(phone) < shapes.size()
+                             ? shapes[static_cast<size_t>(phone)]
+                             : -1);
+    }
+    return frames;
 }
 
 }  // namespace Vocetta::Host

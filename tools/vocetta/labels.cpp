@@ -69,6 +69,11 @@ std::span<const float> MouthScores(const FrameLabels& labels, const Analysis& an
     return aligned;
 }
 
+std::vector<int> MouthShapesSaid(const FrameLabels& labels, Host::ShapeSet set) {
+    if (labels.phones.empty()) return {};
+    return Host::TranscriptShapes(labels.transcript, set, labels.phones);
+}
+
 size_t StreamLagFrames(double lagMs, int hop, int sampleRate) {
     const double hopMs = 1000.0 * hop / sampleRate;
     return static_cast<size_t>(std::lround(lagMs / hopMs));
@@ -132,16 +137,19 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
         return labels;
     }
     const std::vector<int> phones = Host::TranscriptLabels(*transcript, labels.names);
-    // A byte per frame and state of the alignment: a few megabytes for a line, a gigabyte for an
-    // hour read from one transcript.
-    if (double(frames) * double(2 * phones.size() + 1) > kLargestAlignment) {
+    Host::TranscriptAlignment alignment;
+    alignment.switchCost = settings.WholeSwitchCost();
+    // A byte per frame and state of the alignment: a few megabytes for a line, half a gigabyte for
+    // four minutes read from one transcript.
+    if (double(frames) * double(Host::TranscriptAlignmentStates(phones, alignment)) >
+        kLargestAlignment) {
         throw ToolError("too long to align with its transcript in one piece (" +
                         std::to_string(frames) + " frames, " + std::to_string(phones.size()) +
                         " phones): split it into lines");
     }
-    labels.frames = Host::AlignTranscript(logScores, states, silence, phones,
-                                          settings.WholeSwitchCost(), Host::kTranscriptOtherPenalty,
-                                          Host::kTranscriptMismatchFloor, &labels.said);
+    labels.frames = Host::AlignTranscript(logScores, states, silence, phones, alignment,
+                                          &labels.said, &labels.phones);
+    labels.transcript = *transcript;
     return labels;
 }
 

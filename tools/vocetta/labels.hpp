@@ -10,6 +10,7 @@
 
 #include "analysis.hpp"
 #include "vocetta/live_labels.hpp"
+#include "vocetta/mouth_shapes.hpp"
 #include "vocetta/smoother.hpp"
 
 namespace Vocetta::Tool {
@@ -66,6 +67,10 @@ struct FrameLabels {
     // Aligned to a transcript: per frame, 1 where the label is the transcript's (empty without
     // one; Host::AlignTranscript's `said`).
     std::vector<unsigned char> said;
+    // Aligned to a transcript: the transcript (IPA), and per frame the phone of it the frame says
+    // (Host::AlignTranscript's `phones`; empty without one).
+    std::string transcript;
+    std::vector<int> phones;
 
     const std::string& Name(size_t frame) const {
         return names[static_cast<size_t>(frames[frame])];
@@ -88,6 +93,9 @@ std::vector<unsigned char> SilenceMarks(const FrameLabels& labels);
 // (Host::TranscriptScores), made in `aligned`, which the view then reads.
 std::span<const float> MouthScores(const FrameLabels& labels, const Analysis& analysis,
                                    std::vector<float>& aligned);
+// Per frame, the shape of `set` that the labels' transcript says the frame shows, or -1
+// (Host::TranscriptShapes); empty without a transcript.
+std::vector<int> MouthShapesSaid(const FrameLabels& labels, Host::ShapeSet set);
 
 // Labels every frame: silence when the frame is below the gate or the job scored nothing
 // (digital silence), otherwise the profile's phonemes by their scores, as one smoothed track or

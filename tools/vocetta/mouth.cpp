@@ -75,9 +75,11 @@ struct CueInput {
     std::vector<float> volumes;
     std::vector<unsigned char> silence;
     std::vector<float> aligned;  // the scores a transcript gives; the job's are read in place
+    std::vector<int> shapes;     // the consonants' shapes a transcript gives
     Host::CueFrames frames;
 
-    CueInput(const Analysis& analysis, const FrameLabels& labels) : silence(SilenceMarks(labels)) {
+    CueInput(const Analysis& analysis, const FrameLabels& labels, Host::ShapeSet set)
+        : silence(SilenceMarks(labels)), shapes(MouthShapesSaid(labels, set)) {
         const std::span<const float> scores = MouthScores(labels, analysis, aligned);
         times.reserve(analysis.FrameCount());
         volumes.reserve(analysis.FrameCount());
@@ -85,8 +87,8 @@ struct CueInput {
             times.push_back(frame.time);
             volumes.push_back(frame.volume);
         }
-        frames = {times, volumes, scores, static_cast<double>(analysis.hop) / analysis.sampleRate,
-                  silence};
+        frames = {times,   volumes, scores, static_cast<double>(analysis.hop) / analysis.sampleRate,
+                  silence, shapes};
     }
     CueInput(const CueInput&) = delete;
     CueInput& operator=(const CueInput&) = delete;
@@ -97,14 +99,14 @@ struct CueInput {
 CueTrack BuildCueTrack(const Host::ShapeMap& map, const MouthOptions& options,
                        const Recording& recording, const Analysis& analysis,
                        const FrameLabels& labels) {
-    const CueInput input(analysis, labels);
+    const CueInput input(analysis, labels, map.set);
     return Host::BuildCueTrack(map, options, input.frames, recording.path, recording.Seconds());
 }
 
 Host::ShapeCurves BuildShapeCurves(const Host::ShapeMap& map, const MouthOptions& options,
                                    const Recording& recording, const Analysis& analysis, int fps,
                                    const FrameLabels& labels) {
-    const CueInput input(analysis, labels);
+    const CueInput input(analysis, labels, map.set);
     return Host::BuildShapeCurves(map, options.mouth, input.frames, recording.path,
                                   recording.Seconds(), fps);
 }

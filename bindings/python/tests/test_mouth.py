@@ -118,6 +118,14 @@ def test_sharpening_and_jaw_on_worked_scores():
     mouth.update(scores, 0.005, 0.01)
     assert mouth.shape == "X" and mouth.jaw == 0
     assert mouth.weights[names.index("X")] == pytest.approx(1.0)
+    # A shape the transcript says shows however quiet the frame, the jaw shut; loud, the jaw
+    # opens with the volume alone.
+    mouth.update(scores, 0.005, 0.01, shape="H")
+    assert mouth.shape == "H" and mouth.jaw == 0
+    mouth.update(scores, 0.25, 0.01, silence=True, shape="B")
+    assert mouth.shape == "B" and mouth.jaw == pytest.approx(1.0)
+    with pytest.raises(ValueError, match="no shape of the cartoon set"):
+        mouth.update(scores, 0.25, 0.01, shape="DD")
 
 
 def test_attack_and_release_follow_a_step_as_one_pole_filters():

@@ -215,13 +215,21 @@ class MouthShapes:
     shape = property(lambda self: self.shape_names[self._native.dominant],
                      doc="name of the shape to show (see dominant)")
 
-    def update(self, scores, volume, elapsed, silence=False):
+    def update(self, scores, volume, elapsed, silence=False, shape=None):
         """One frame: the phoneme scores (one per phoneme of the profile), the block's RMS
         volume and the seconds since the previous frame. `silence`: the labels call the frame
         silence, and the mouth rests however loud it is (cues and curves of a whole recording
-        pass its smoothed track). Returns the new weights."""
+        pass its smoothed track). `shape`: the name of a shape of the set the frame is known to
+        show (the consonant a line's transcript says there), in place of the scores' shapes and
+        however quiet the frame. Returns the new weights."""
+        index = -1
+        if shape is not None:
+            if shape not in self.shape_names:
+                raise ValueError("%r is no shape of the %s set (%s)"
+                                 % (shape, self.shapes, " ".join(self.shape_names)))
+            index = self.shape_names.index(shape)
         self._native.update(np.ascontiguousarray(scores, dtype=np.float32).reshape(-1),
-                            float(volume), float(elapsed), bool(silence))
+                            float(volume), float(elapsed), bool(silence), index)
         return self.weights
 
     def reset(self):

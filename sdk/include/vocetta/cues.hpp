@@ -84,6 +84,9 @@ struct CueFrames {
     // One per frame, non-zero where the labels call the frame silence (MouthShapes::Update); or
     // empty.
     std::span<const unsigned char> silence = {};
+    // One per frame, the shape a line's transcript says the frame shows (TranscriptShapes) or -1
+    // where its scores say; or empty.
+    std::span<const int> shapes = {};
 };
 
 // A bad cue request (frames that do not match, a layout a format cannot have); the message says

@@ -134,9 +134,13 @@ class MouthShapes {
     // block's volume, and the time since the previous frame. `silence`: the labels call the frame
     // silence (a whole recording's smoothed track, as its cues have it), and the mouth rests
     // however loud it is. Without it a loud frame opens the mouth whatever the scores say, which
-    // keeps breathy vowels open but lets a noisy pause above the gate talk.
+    // keeps breathy vowels open but lets a noisy pause above the gate talk. `shape`, when it is
+    // one of the set's (0 to S - 1), is the shape the frame is known to show (a line's transcript
+    // names the consonant there, Host::TranscriptShapes): it takes the place of the shapes the
+    // scores ask for, however quiet the frame or whatever `silence` says (a stop's closure is
+    // silent), and the jaw follows the volume.
     void Update(std::span<const float> scores, float volume, double elapsedSeconds,
-                bool silence = false);
+                bool silence = false, int shape = -1);
 
     // This frame's sharpened weights before smoothing (sum 1).
     std::span<const float> Target() const { return target_; }
