@@ -25,6 +25,12 @@ as scripts/make-corpus.py writes validation/CONDITION): the steps inside each la
 100 ms or more, 50 ms in from its edges; A I U E O count as vowels, sil as pauses, M as closures
 and FV as lips. The noisy conditions show what a pause full of noise does to the mouth.
 
+--visemes measures the fifteen visemes instead (`--shapes visemes`): per viseme, the steps inside
+the phones it stands for that show it (p b m PP, f v FF, T D TH, t d DD, k g N x kk, S Z tS dZ and
+the Polish s' z' CH, s z SS, n l and the palatal n' J L nn, r R RR, j ih, w ou, and the vowels a aa,
+e E, i ih, o oh, u ou), and over the consonants and the vowels; with --transcripts too, what a
+line's words give the consonants.
+
 --diagnose shows where the vowel steps that are not open went (the shape shown, whether the frames
 already showed it or the cue building did, per vowel and per voice).
 
@@ -140,6 +146,48 @@ def cues_of(tool, files, options, transcripts=False):
     return cues
 
 
+# The viseme each phone of the diphone voices' sentences shows, by its name in their .pho files.
+VISEME_PHONES = {
+    "PP": "p b m p_h", "FF": "f v", "TH": "T D", "DD": "t d t_h", "kk": "k g N x G k_h",
+    "CH": "S Z tS dZ s' z' ts' dz'", "SS": "s z", "nn": "n l n' J L", "RR": "r R r=",
+    "ih": "j i I i:", "ou": "w u U u:", "aa": "a a: A", "E": "e e: E E:", "oh": "o o: O",
+}
+VISEME_OF = {phone: viseme for viseme, phones in VISEME_PHONES.items()
+             for phone in phones.split()}
+VOWEL_PHONES = {"j", "w"} ^ {phone for viseme in ("ih", "ou", "aa", "E", "oh")
+                             for phone in VISEME_PHONES[viseme].split()}
+
+
+def measure_visemes(tool, files, options, transcripts=False):
+    """Per viseme, then over the consonants and the vowels: (share of steps shown, steps)."""
+    cues = cues_of(tool, files, options + ["--shapes", "visemes"], transcripts)
+    hits, counts = collections.Counter(), collections.Counter()
+    for wav in files:
+        for start, end, phone in read_pho(os.path.splitext(wav)[0] + ".pho"):
+            viseme = VISEME_OF.get(phone)
+            if viseme is None:
+                continue
+            group = "vowels" if phone in VOWEL_PHONES else "consonants"
+            k = int(start * 100)
+            while 0.005 + 0.01 * k < end:
+                t = 0.005 + 0.01 * k
+                k += 1
+                if t < start:
+                    continue
+                right = shape_at(cues[wav], t) == viseme
+                for key in (viseme, group):
+                    counts[key] += 1
+                    hits[key] += right
+    return {key: (hits[key] / counts[key], counts[key]) for key in counts}
+
+
+def visemes_line(label, result):
+    order = ["consonants", "vowels"] + list(VISEME_PHONES)
+    return "%s\n  " % label + "  ".join(
+        "%s %5.1f %% (%d)" % (key, 100 * result[key][0], result[key][1])
+        for key in order if key in result)
+
+
 TAKE_CATEGORIES = {"A": "vowels", "I": "vowels", "U": "vowels", "E": "vowels", "O": "vowels",
                    "sil": "pauses", "M": "closures", "FV": "lips"}
 TAKE_MARGIN = 0.05
@@ -252,6 +300,8 @@ def main():
                         help="where the vowel steps that are not open went")
     parser.add_argument("--transcripts", action="store_true",
                         help="give the tool each sentence's text (analyze --transcripts)")
+    parser.add_argument("--visemes", action="store_true",
+                        help="measure the fifteen visemes, per viseme")
     parser.add_argument("extra", nargs="*", help="further options for vocetta analyze")
     arguments = parser.parse_args()
     if arguments.takes:
@@ -270,6 +320,10 @@ def main():
         sys.exit(arguments.speech + ": no sentences (WAV beside .pho); run scripts/make-corpus.py")
     voices = sorted({os.path.basename(f).split("-")[0] for f in files})
     print("%d sentences, voices %s" % (len(files), " ".join(voices)))
+    if arguments.visemes:
+        print(visemes_line("visemes " + " ".join(arguments.extra), measure_visemes(
+            arguments.tool, files, arguments.extra, transcripts=arguments.transcripts)))
+        return
     if arguments.diagnose:
         diagnose(arguments.tool, files, arguments.extra)
         return

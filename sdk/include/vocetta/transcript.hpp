@@ -64,9 +64,9 @@ inline constexpr float kTranscriptMismatchFloor = 10.0f;
 // phones, so that fast speech is not pushed past its end. Without them the path hurried through
 // the consonants, a frame or two each, and let the vowels beside them take the rest. On the same
 // sentences, vowel frames 87.8 % -> 90.6 % (the corpus's 27 sentences, which chose nothing, 82.5
-// -> 91.7 %), and the visemes of their consonants' 10-ms steps 32.9 -> 50.8 %; 3 and 4, 4 and 4,
-// and 5 and 5 frames gave 90.4, 90.3 and 89.3 %; without the cap by the line's mean, the same
-// sentences spoken 1.5 times as fast kept 54.1 % of their vowels' visemes, against 73.7 %.
+// -> 91.7 %), and the visemes of their consonants' 10-ms steps 32.9 -> 50.8 %; 4 and 3, 4 and 4,
+// and 5 and 5 frames gave 90.4, 90.3 and 89.3 %. Spoken 1.5 times as fast, the same sentences
+// kept 54.1 % of their vowels' visemes with 4 and 4 frames and no cap, 73.7 % with the cap.
 inline constexpr size_t kTranscriptClassFrames = 5;
 inline constexpr size_t kTranscriptOtherFrames = 4;
 
