@@ -2,6 +2,7 @@
 // alignment of those phones to frame scores, against paths worked out by hand.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,12 @@ TEST(TranscriptAlignment, EachPhoneLastsItsFewestFramesUpToTheLinesMean) {
         rows[frame * 3 + 2] = 1.0f;
     EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1}, three),
               (std::vector<int>{2, 2, 2, 2, 0, 0, 1, 1}));
+    // At other hops the fewest frames last as long: 5 and 4 frames of 10 ms are 10 and 8 of 5 ms.
+    const Host::TranscriptAlignment fine = Host::TranscriptAlignment::ForHop(0.005);
+    EXPECT_EQ(fine.classFrames, 10u);
+    EXPECT_EQ(fine.otherFrames, 8u);
+    EXPECT_EQ(Host::TranscriptAlignment::ForHop(0.1).otherFrames, 1u);
+    EXPECT_EQ(Host::TranscriptAlignment::ForHop(std::nan("")).classFrames, 1u);
     // The path's states: a pause before each phone and after the last, and each one's chain.
     EXPECT_EQ(Host::TranscriptAlignmentStates({0, kPauseMayFall, -1, Host::HeardAsOther(0)}, {}),
               1 + (1 + Host::kTranscriptClassFrames) + 2 * (1 + Host::kTranscriptOtherFrames));

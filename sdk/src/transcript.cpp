@@ -1,6 +1,7 @@
 #include "vocetta/transcript.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -149,6 +150,18 @@ size_t FewestFrames(int label, const TranscriptAlignment& alignment) {
 }
 
 }  // namespace
+
+TranscriptAlignment TranscriptAlignment::ForHop(double hopSeconds) {
+    TranscriptAlignment alignment;
+    // A hop that is no number, or none at all, leaves the cap by the line's mean to decide.
+    const auto frames = [hopSeconds](size_t tenMilliseconds) {
+        const double count = std::round(0.01 * double(tenMilliseconds) / hopSeconds);
+        return count >= 1 ? static_cast<size_t>(std::min(count, 1e6)) : size_t{1};
+    };
+    alignment.classFrames = frames(kTranscriptClassFrames);
+    alignment.otherFrames = frames(kTranscriptOtherFrames);
+    return alignment;
+}
 
 size_t TranscriptAlignmentStates(const std::vector<int>& transcript,
                                  const TranscriptAlignment& alignment) {

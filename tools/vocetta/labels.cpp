@@ -137,7 +137,8 @@ FrameLabels LabelFrames(const Profile& profile, const Analysis& analysis,
         return labels;
     }
     const std::vector<int> phones = Host::TranscriptLabels(*transcript, labels.names);
-    Host::TranscriptAlignment alignment;
+    Host::TranscriptAlignment alignment =
+        Host::TranscriptAlignment::ForHop(double(analysis.hop) / analysis.sampleRate);
     alignment.switchCost = settings.WholeSwitchCost();
     // A byte per frame and state of the alignment: a few megabytes for a line, half a gigabyte for
     // four minutes read from one transcript.

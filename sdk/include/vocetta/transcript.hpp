@@ -77,6 +77,10 @@ struct TranscriptAlignment {
     float mismatchFloor = kTranscriptMismatchFloor;
     size_t classFrames = kTranscriptClassFrames;  // 0 or 1: a frame
     size_t otherFrames = kTranscriptOtherFrames;  // also b and p (HeardAsOther)
+
+    // The defaults for frames `hopSeconds` apart: the fewest frames last as long as 5 and 4
+    // frames of 10 ms, to the nearest frame and at least one.
+    static TranscriptAlignment ForHop(double hopSeconds);
 };
 
 // The label of every frame of `logScores` (frames x states, row by row, as SmoothPath reads them)
