@@ -376,7 +376,8 @@ std::vector<std::string> LabelFrames(const Profile& profile,
                                      const py::array_t<float, py::array::forcecast>& scores,
                                      double gateDb, std::optional<double> silenceDb, bool smoothing,
                                      double switchCost,
-                                     const std::optional<std::string>& transcript) {
+                                     const std::optional<std::string>& transcript, int hop,
+                                     int sampleRate) {
     const auto frames = static_cast<size_t>(volume.size());
     const size_t phonemes = profile.phonemes.size();
     if (static_cast<size_t>(best.size()) != frames ||
@@ -384,6 +385,8 @@ std::vector<std::string> LabelFrames(const Profile& profile,
         throw py::value_error("volume, best and scores must describe the same frames");
     }
     Tool::Analysis analysis;
+    analysis.hop = hop;  // how long a transcript's phones last at the least
+    analysis.sampleRate = sampleRate;
     analysis.phonemes = static_cast<int>(phonemes);
     analysis.frames.resize(frames);
     for (size_t i = 0; i < frames; ++i) {
@@ -832,7 +835,8 @@ PYBIND11_MODULE(_vocetta, module) {
 
     module.def("label_frames", &Python::LabelFrames, py::arg("profile"), py::arg("volume"),
                py::arg("best"), py::arg("scores"), py::arg("gate_db"), py::arg("silence_db"),
-               py::arg("smoothing"), py::arg("switch_cost"), py::arg("transcript"));
+               py::arg("smoothing"), py::arg("switch_cost"), py::arg("transcript"), py::arg("hop"),
+               py::arg("sample_rate"));
     module.def(
         "phonemise",
         [](const std::string& text, const std::string& language) {

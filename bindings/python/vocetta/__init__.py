@@ -392,7 +392,8 @@ def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=D
     raw = analyzer.frames
     labels = _vocetta.label_frames(analyzer.profile, raw.volume, raw.best, raw.scores,
                                    float(gate_db), None if silence_db is None else float(silence_db),
-                                   bool(smoothing), float(switch_cost), transcript)
+                                   bool(smoothing), float(switch_cost), transcript,
+                                   int(analyzer.hop), int(analyzer.sample_rate))
     return Frames(raw.phonemes, raw.time, labels, raw.volume, raw.scores, raw.best, raw.mfcc,
                   raw.hop)
 
