@@ -106,6 +106,72 @@ TEST_F(ToolTranscript, TheSamplesWordsGiveItsVowels) {
     EXPECT_TRUE(std::filesystem::is_regular_file(Path("r.png")));
 }
 
+// The phones where they are said, each with its word: a timeline that covers the recording, in
+// the transcript's order, with the sample's words where the labels put their vowels.
+TEST_F(ToolTranscript, PhonesAreWrittenWhereTheyAreSaid) {
+    const ToolRun run = Run({"analyze", sample_, "-q", "--phones", "--ipa", kSamplePhones});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "start,end,phone,word");
+    std::vector<std::string> phones;
+    std::vector<int> words;
+    double end = 0;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string start, stop, phone, word;
+        std::getline(fields, start, ',');
+        std::getline(fields, stop, ',');
+        std::getline(fields, phone, ',');
+        std::getline(fields, word);
+        EXPECT_DOUBLE_EQ(std::stod(start), end) << line;  // no gap, no overlap
+        end = std::stod(stop);
+        EXPECT_GT(end, std::stod(start)) << line;
+        if (phone == "sil") {
+            EXPECT_EQ(word, "0");
+            continue;
+        }
+        phones.push_back(phone);
+        words.push_back(std::stoi(word));
+        // "ee" (word 6) is said around 3.46 s, "oh" (word 9) around 5.35 s.
+        for (const auto& [time, expected] : {std::pair{3.46, "i6"}, std::pair{5.35, "o9"}}) {
+            if (std::stod(start) < time && time < end) {
+                EXPECT_EQ(phone + word, expected) << time;
+            }
+        }
+    }
+    EXPECT_NEAR(end, 6.149, 0.001);
+    EXPECT_EQ(phones,
+              (std::vector<std::string>{"h", "ə", "l", "o", "ʊ", "w", "ɑ", "t", "ʃ", "m", "a", "ɪ",
+                                        "m", "a", "ʊ", "θ", "ɑ", "i", "u", "e", "ɪ", "o", "ʊ"}));
+    EXPECT_EQ(words, (std::vector<int>{1, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3,
+                                       4, 4, 4, 4, 5, 6, 7, 8, 8, 9, 9}));
+    // JSON gives the words as well, each its phones.
+    const ToolRun json =
+        Run({"analyze", sample_, "-q", "--phones", "-f", "json", "--ipa", "həlˈoʊ wˈɑːtʃ"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("\"words\": [\"həloʊ\", \"wɑtʃ\"]"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("{\"start\": 0.081, \"end\": 0.121, \"phone\": \"h\", \"word\": 1}"),
+              std::string::npos)
+        << json.out;
+    // Without a transcript there are no phones to place; with other outputs, no room for them.
+    const ToolRun alone = Run({"analyze", sample_, "-q", "--phones"});
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_NE(alone.err.find("--phones needs what the recording says"), std::string::npos);
+    const ToolRun both = Run({"analyze", sample_, "-q", "--phones", "--cues", "--ipa", "a"});
+    EXPECT_EQ(both.status, 2);
+    EXPECT_NE(both.err.find("--phones and --cues exclude each other"), std::string::npos);
+    // A recording too short for its phones has no timeline: a message naming it, no output.
+    const ToolRun shortLine = Run({"analyze", sample_, "-q", "--phones", "-o", Path("p.csv"),
+                                   "--ipa", std::string(700, 'a')});
+    EXPECT_EQ(shortLine.status, 1);
+    EXPECT_NE(shortLine.err.find(sample_ + ": too short to say its transcript's 700 phones"),
+              std::string::npos)
+        << shortLine.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("p.csv")));
+}
+
 TEST_F(ToolTranscript, EachRecordingReadsTheTextBesideIt) {
     if (!HaveEspeak()) GTEST_SKIP() << "no espeak-ng: --transcripts is not tested";
     std::filesystem::copy_file(sample_, Path("a.flac"));

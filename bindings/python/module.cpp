@@ -19,6 +19,7 @@
 #include "error.hpp"
 #include "labels.hpp"
 #include "output.hpp"
+#include "timeline.hpp"
 #include "transcript.hpp"
 #include "vocetta/analyzer.hpp"
 #include "vocetta/cues.hpp"
@@ -369,27 +370,29 @@ Tool::FrameLabels Aligned(const Label& label) {
     }
 }
 
-// The phoneme of every frame exactly as `vocetta analyze` labels it.
-std::vector<std::string> LabelFrames(const Profile& profile,
-                                     const py::array_t<float, py::array::forcecast>& volume,
-                                     const py::array_t<int32_t, py::array::forcecast>& best,
-                                     const py::array_t<float, py::array::forcecast>& scores,
-                                     double gateDb, std::optional<double> silenceDb, bool smoothing,
-                                     double switchCost,
-                                     const std::optional<std::string>& transcript, int hop,
-                                     int sampleRate) {
+// The phoneme of every frame exactly as `vocetta analyze` labels it, and with a transcript its
+// phones where they are said, as `--phones` writes them ((start, end, phone, word) each, None
+// when the recording is too short to say them all).
+py::tuple LabelFrames(const Profile& profile, const py::array_t<double, py::array::forcecast>& time,
+                      double seconds, const py::array_t<float, py::array::forcecast>& volume,
+                      const py::array_t<int32_t, py::array::forcecast>& best,
+                      const py::array_t<float, py::array::forcecast>& scores, double gateDb,
+                      std::optional<double> silenceDb, bool smoothing, double switchCost,
+                      const std::optional<std::string>& transcript, int hop, int sampleRate) {
     const auto frames = static_cast<size_t>(volume.size());
     const size_t phonemes = profile.phonemes.size();
-    if (static_cast<size_t>(best.size()) != frames ||
+    if (static_cast<size_t>(best.size()) != frames || static_cast<size_t>(time.size()) != frames ||
         static_cast<size_t>(scores.size()) != frames * phonemes) {
-        throw py::value_error("volume, best and scores must describe the same frames");
+        throw py::value_error("time, volume, best and scores must describe the same frames");
     }
     Tool::Analysis analysis;
     analysis.hop = hop;  // how long a transcript's phones last at the least
     analysis.sampleRate = sampleRate;
+    analysis.seconds = seconds;
     analysis.phonemes = static_cast<int>(phonemes);
     analysis.frames.resize(frames);
     for (size_t i = 0; i < frames; ++i) {
+        analysis.frames[i].time = time.data()[i];
         analysis.frames[i].volume = volume.data()[i];
         analysis.frames[i].best = best.data()[i];
     }
@@ -405,7 +408,17 @@ std::vector<std::string> LabelFrames(const Profile& profile,
     names.reserve(frames);
     for (size_t i = 0; i < frames; ++i)
         names.push_back(labels.Name(i));
-    return names;
+    if (!transcript) return py::make_tuple(names, py::none());
+    std::vector<Tool::PhoneSegment> said;
+    try {
+        said = Tool::PhoneSegments(labels, analysis);
+    } catch (const Tool::ToolError&) {
+        return py::make_tuple(names, py::none());
+    }
+    py::list phones;
+    for (const Tool::PhoneSegment& phone : said)
+        phones.append(py::make_tuple(phone.start, phone.end, phone.phone, phone.word));
+    return py::make_tuple(names, phones);
 }
 
 // The tool's mouth options (analyze --cues, in milliseconds), checked as its command line checks
@@ -833,10 +846,12 @@ PYBIND11_MODULE(_vocetta, module) {
                py::arg("format"), py::arg("fps"), py::arg("keyframes"));
     module.def("write_text", &Python::WriteText, py::arg("path"), py::arg("text"));
 
-    module.def("label_frames", &Python::LabelFrames, py::arg("profile"), py::arg("volume"),
-               py::arg("best"), py::arg("scores"), py::arg("gate_db"), py::arg("silence_db"),
-               py::arg("smoothing"), py::arg("switch_cost"), py::arg("transcript"), py::arg("hop"),
+    module.def("label_frames", &Python::LabelFrames, py::arg("profile"), py::arg("time"),
+               py::arg("seconds"), py::arg("volume"), py::arg("best"), py::arg("scores"),
+               py::arg("gate_db"), py::arg("silence_db"), py::arg("smoothing"),
+               py::arg("switch_cost"), py::arg("transcript"), py::arg("hop"),
                py::arg("sample_rate"));
+    module.def("transcript_words", &Tool::TranscriptWords, py::arg("ipa"));
     module.def(
         "phonemise",
         [](const std::string& text, const std::string& language) {

@@ -34,6 +34,7 @@ struct AnalyzeOptions {
     std::string output = "-";
     std::string format;  // empty: from the output's extension
     bool segments = false;
+    bool phones = false;
     LabelArguments labels;
     TranscriptArguments transcript;
     double lagMs = kDefaultStreamLagMs;
@@ -60,6 +61,9 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
     line.Flag("-s,--segments", options.segments, "write segments instead of frames");
     line.Number("--min-segment", options.minSegmentMs, 0.0, 60000.0, "MS",
                 "segments shorter than this join a neighbour (default 0)");
+    line.Flag("--phones", options.phones,
+              "write the transcript's phones where they are said (start, end, phone, word) "
+              "instead of frames; needs --text, --text-file, --transcripts or --ipa");
     line.Flag("--cues", options.cues, "write mouth cues instead of frames");
     line.Integer("--fps", options.fps, 1, 1000, "N",
                  "animation frame rate of dat files, keyframes and curves (default 24)");
@@ -157,9 +161,17 @@ int RunAnalyze(const Arguments& arguments) {
     const bool cues = options.cues;
     const bool segments = options.segments;
     const bool curves = options.curves;
+    const bool phones = options.phones;
     if (cues && segments) throw UsageError("--cues and --segments exclude each other");
     if (curves && (cues || segments)) {
         throw UsageError(std::string("--curves and ") + (cues ? "--cues" : "--segments") +
+                         " exclude each other");
+    }
+    if (phones && (cues || segments || curves)) {
+        throw UsageError(std::string("--phones and ") +
+                         (cues       ? "--cues"
+                          : segments ? "--segments"
+                                     : "--curves") +
                          " exclude each other");
     }
     const Format format = cues || curves ? Format::Csv : ChooseFormat(options);
@@ -202,6 +214,10 @@ int RunAnalyze(const Arguments& arguments) {
     const Profile profile = LoadProfileOrDefault(options.common.profile);
     const std::vector<std::optional<std::string>> transcripts =
         TranscriptsFor(options.transcript, inputs, profile, labelling.smoothing);
+    if (phones && !transcripts[0]) {
+        throw UsageError(
+            "--phones needs what the recording says: --text, --text-file, --transcripts or --ipa");
+    }
 
     // Where each input's result goes.
     std::vector<std::string> targets;
@@ -307,9 +323,21 @@ int RunAnalyze(const Arguments& arguments) {
             const auto mouthOf = [&] {
                 return RecordingMouth(mouthArguments, labels, analysis, labelling);
             };
+            std::vector<PhoneSegment> said;
+            if (phones) {
+                try {
+                    said = PhoneSegments(labels, analysis);
+                } catch (const ToolError& error) {
+                    std::fprintf(stderr, "vocetta analyze: %s: %s\n", inputs[index].c_str(),
+                                 error.what());
+                    ++failures;
+                    return;
+                }
+            }
             const std::string text =
-                cues ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis, labels),
-                                  cueFormat, layout)
+                phones ? FormatPhones(recording, TranscriptWords(labels.transcript), said, format)
+                : cues ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis, labels),
+                                    cueFormat, layout)
                 : curves ? Host::FormatCurves(BuildShapeCurves(shapeMap, mouthOf(), recording,
                                                                analysis, options.fps, labels),
                                               curveFormat)

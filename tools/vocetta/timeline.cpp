@@ -4,6 +4,7 @@
 
 #include "error.hpp"
 #include "output.hpp"
+#include "vocetta/transcript.hpp"
 
 namespace Vocetta::Tool {
 
@@ -162,6 +163,85 @@ std::string FormatSegments(const Recording& recording, const std::vector<Segment
     for (const Segment& segment : segments) {
         out += FormatNumber(segment.start) + separator + FormatNumber(segment.end) + separator +
                CsvField(segment.phoneme, separator) + "\n";
+    }
+    return out;
+}
+
+std::vector<std::string> TranscriptWords(const std::string& transcript) {
+    std::vector<std::string> words(1);
+    for (const std::string& phone : Host::SplitIpa(transcript)) {
+        if (phone == Host::kWordBreak) {
+            words.emplace_back();
+        } else {
+            words.back() += phone;
+        }
+    }
+    if (words.back().empty()) words.pop_back();
+    return words;
+}
+
+std::vector<PhoneSegment> PhoneSegments(const FrameLabels& labels, const Analysis& analysis) {
+    // Each phone's text and word, in the order the alignment counts the phones.
+    std::vector<std::string> phones;
+    std::vector<int> wordOf;
+    int word = 1;
+    for (const std::string& phone : Host::SplitIpa(labels.transcript)) {
+        if (phone == Host::kWordBreak) {
+            ++word;
+            continue;
+        }
+        phones.push_back(phone);
+        wordOf.push_back(word);
+    }
+    const size_t frames = std::min(analysis.FrameCount(), labels.phones.size());
+    if (std::none_of(labels.phones.begin(), labels.phones.begin() + std::ptrdiff_t(frames),
+                     [](int phone) { return phone >= 0; })) {
+        throw ToolError("too short to say its transcript's " + std::to_string(phones.size()) +
+                        " phones: no phone timeline");
+    }
+    std::vector<PhoneSegment> segments;
+    int last = -2;
+    for (size_t frame = 0; frame < frames; ++frame) {
+        const int phone = labels.phones[frame];
+        if (phone == last) continue;
+        last = phone;
+        const double start =
+            frame == 0 ? 0.0
+                       : 0.5 * (analysis.frames[frame - 1].time + analysis.frames[frame].time);
+        if (!segments.empty()) segments.back().end = start;
+        const bool said = phone >= 0 && static_cast<size_t>(phone) < phones.size();
+        segments.push_back({start, 0.0, said ? phones[size_t(phone)] : kSilenceLabel,
+                            said ? wordOf[size_t(phone)] : 0});
+    }
+    segments.back().end = std::max(analysis.seconds, segments.back().start);
+    return segments;
+}
+
+std::string FormatPhones(const Recording& recording, const std::vector<std::string>& words,
+                         const std::vector<PhoneSegment>& phones, Format format) {
+    if (format == Format::Json) {
+        Json rows = Json::array();
+        for (const PhoneSegment& phone : phones) {
+            rows.push_back({{"start", phone.start},
+                            {"end", phone.end},
+                            {"phone", phone.phone},
+                            {"word", phone.word}});
+        }
+        Json said = Json::array();
+        for (const std::string& text : words)
+            said.push_back(text);
+        const Json document = {{"file", recording.path},
+                               {"duration", recording.Seconds()},
+                               {"words", said},
+                               {"phones", rows}};
+        return JsonText(document, {.spread = 2}) + "\n";
+    }
+    const char separator = format == Format::Tsv ? '\t' : ',';
+    std::string out =
+        std::string("start") + separator + "end" + separator + "phone" + separator + "word\n";
+    for (const PhoneSegment& phone : phones) {
+        out += FormatNumber(phone.start) + separator + FormatNumber(phone.end) + separator +
+               CsvField(phone.phone, separator) + separator + std::to_string(phone.word) + "\n";
     }
     return out;
 }

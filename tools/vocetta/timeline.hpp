@@ -33,4 +33,21 @@ std::string FrameTableRow(const Analysis& analysis, size_t frame, const std::str
 std::string FormatSegments(const Recording& recording, const std::vector<Segment>& segments,
                            Format format);
 
+// One phone of a recording's transcript where the alignment put it, or a pause ("sil").
+struct PhoneSegment {
+    double start = 0, end = 0;  // seconds
+    std::string phone;          // IPA, as SplitIpa gives it
+    int word = 0;               // which word of the transcript, from 1; 0 in a pause
+};
+
+// The phones of labels aligned to a transcript (FrameLabels::phones), in order, each where its
+// frames lie (boundaries as MergeSegments has them), the pauses between them as "sil"; the words
+// of the transcript, each its phones. ToolError (without the recording's name) when the labels
+// have no transcript's phones, as when the recording is too short to say them all.
+std::vector<PhoneSegment> PhoneSegments(const FrameLabels& labels, const Analysis& analysis);
+std::vector<std::string> TranscriptWords(const std::string& transcript);
+// csv and tsv: start, end, phone, word; json: the file, its duration, its words and its phones.
+std::string FormatPhones(const Recording& recording, const std::vector<std::string>& words,
+                         const std::vector<PhoneSegment>& phones, Format format);
+
 }  // namespace Vocetta::Tool

@@ -116,6 +116,20 @@ def test_analyze_file_labels_as_the_tool(options, arguments):
     assert set(frames.phoneme) > {"sil"}  # the sample speaks vowels
 
 
+def test_a_transcripts_phones_are_where_the_tool_puts_them():
+    frames = vocetta.analyze_file(SAMPLE, ipa=SAMPLE_IPA)
+    header, rows = tool_frames(SAMPLE, "--phones", "--ipa", SAMPLE_IPA)
+    assert header == ["start", "end", "phone", "word"]
+    assert [(p.phone, p.word) for p in frames.phones] == [(r[2], int(r[3])) for r in rows]
+    np.testing.assert_allclose([(p.start, p.end) for p in frames.phones],
+                               [(float(r[0]), float(r[1])) for r in rows], rtol=1e-5, atol=1e-9)
+    assert frames.words[:3] == ["həloʊ", "wɑtʃ", "maɪ"]
+    assert frames.words[frames.phones[2].word - 1] == "həloʊ"
+    # Without words there are none; a line far too short for its phones has no timeline.
+    assert vocetta.analyze_file(SAMPLE).phones is None
+    assert vocetta.analyze_file(SAMPLE, ipa="a" * 700).phones is None
+
+
 @needs_espeak
 def test_words_align_the_labels_and_bad_transcripts_are_refused():
     assert vocetta.phonemise(SAMPLE_WORDS).split() == SAMPLE_IPA.split()

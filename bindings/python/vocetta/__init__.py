@@ -30,7 +30,7 @@ from ._vocetta import (AudioError, LibraryError, Profile, ProfileError, ShapeErr
                        TranscriptError)
 
 __all__ = ["AdaptationError", "Analyzer", "AudioError", "CalibrationError", "Cue", "Cues",
-           "Frames", "LibraryError", "MouthShapes", "Profile", "ProfileError", "ShapeError",
+           "Frames", "LibraryError", "MouthShapes", "Phone", "Profile", "ProfileError", "ShapeError",
            "TranscriptError", "analyze", "analyze_file", "Curves", "adapt", "build_cues",
            "calibrate", "cues", "cues_file", "curves", "curves_file", "load_profile", "phonemise",
            "shape_names"]
@@ -106,6 +106,11 @@ def _profile(profile):
     return profile
 
 
+Phone = namedtuple("Phone", ["start", "end", "phone", "word"])
+Phone.__doc__ = ("One phone of a transcript where it is said (seconds), its IPA and the number of "
+                 "its word from 1; a pause is \"sil\" of word 0.")
+
+
 class Frames:
     """Analysed frames: per frame the block's centre `time` (s), its `phoneme` label, `volume`
     (RMS), the `scores` of every phoneme (frames x phonemes, in the order of `phonemes`), the
@@ -114,10 +119,16 @@ class Frames:
 
     Frames that drove a mouth (Analyzer(mouth=...), MouthShapes.run) also have, per frame, the
     smoothed shape `weights` (frames x shapes, in the order of `shape_names`), the `jaw` opening
-    (0 closed ... 1 open) and the `shape` to show (a name); otherwise these are None."""
+    (0 closed ... 1 open) and the `shape` to show (a name); otherwise these are None.
+
+    A recording analysed with its words (analyze(text=...) or ipa=) has the transcript's
+    `words` (each its phones in IPA) and its `phones` where they are said, as `vocetta analyze
+    --phones` writes them: Phone(start, end, phone, word) in order, covering the recording, with
+    the pauses as "sil" of word 0 and the words counted from 1. `phones` is None without a
+    transcript, or for a recording too short to say all its phones."""
 
     def __init__(self, phonemes, time, phoneme, volume, scores, best, mfcc, hop=None,
-                 shape_names=None, weights=None, jaw=None, shape=None):
+                 shape_names=None, weights=None, jaw=None, shape=None, words=None, phones=None):
         self.phonemes = list(phonemes)
         self.time = time
         self.phoneme = list(phoneme)
@@ -130,6 +141,8 @@ class Frames:
         self.weights = weights
         self.jaw = jaw
         self.shape = None if shape is None else list(shape)
+        self.words = words
+        self.phones = phones
 
     def __len__(self):
         return len(self.time)
@@ -390,12 +403,15 @@ def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=D
     analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
     transcript = _transcript(text, ipa, language, analyzer.profile, smoothing)
     raw = analyzer.frames
-    labels = _vocetta.label_frames(analyzer.profile, raw.volume, raw.best, raw.scores,
-                                   float(gate_db), None if silence_db is None else float(silence_db),
-                                   bool(smoothing), float(switch_cost), transcript,
-                                   int(analyzer.hop), int(analyzer.sample_rate))
+    seconds = np.size(samples) / float(sample_rate)
+    labels, phones = _vocetta.label_frames(
+        analyzer.profile, raw.time, seconds, raw.volume, raw.best, raw.scores, float(gate_db),
+        None if silence_db is None else float(silence_db), bool(smoothing), float(switch_cost),
+        transcript, int(analyzer.hop), int(analyzer.sample_rate))
+    words = None if transcript is None else _vocetta.transcript_words(transcript)
     return Frames(raw.phonemes, raw.time, labels, raw.volume, raw.scores, raw.best, raw.mfcc,
-                  raw.hop)
+                  raw.hop, words=words,
+                  phones=None if phones is None else [Phone(*phone) for phone in phones])
 
 
 def read_audio(path):
