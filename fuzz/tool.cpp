@@ -348,7 +348,9 @@ int Transcript(const uint8_t* data, size_t size) {
     }
     const std::vector<int> phones = Host::TranscriptLabels(ipa, used);
     for (const int label : phones) {
-        const int shown = label <= -3 ? Host::HeardAsOther(label) : label;
+        const int shown = label <= Host::kSoundsLikeBase ? Host::SoundsLike(label)
+                          : label <= -3                  ? Host::HeardAsOther(label)
+                                                         : label;
         Require(label == Host::kPauseMayFall || (shown >= -1 && shown < int(states)),
                 "a phone label outside the names");
     }

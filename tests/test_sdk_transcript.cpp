@@ -2,6 +2,7 @@
 // alignment of those phones to frame scores, against paths worked out by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -45,8 +46,14 @@ TEST(TranscriptIpa, PhonesFallIntoTheProfilesClasses) {
         EXPECT_EQ(Host::IpaClass(phone), phonemeClass) << phone;
     // Indices into the profile's labels; a class the profile lacks is no class at all.
     const std::vector<std::string> names = {"sil", "O", "A"};
-    EXPECT_EQ(Host::TranscriptLabels("ˈɑː ɡˈoʊ, mˈɑː", names),
-              (std::vector<int>{2, kPauseMayFall, -1, 1, -1, kPauseMayFall, -1, 2}));
+    // ɡ sounds like the silence of its closure; m, without an M, is no class at all.
+    EXPECT_EQ(
+        Host::TranscriptLabels("ˈɑː ɡˈoʊ, mˈɑː", names),
+        (std::vector<int>{2, kPauseMayFall, Host::SoundsLike(0), 1, -1, kPauseMayFall, -1, 2}));
+    EXPECT_EQ(Host::TranscriptLabels("tan zu", {"M", "S", "A", "sil"}),
+              (std::vector<int>{Host::SoundsLike(3), 2, Host::SoundsLike(0), kPauseMayFall,
+                                Host::SoundsLike(1), -1}));
+    EXPECT_EQ(Host::SoundsLike(Host::SoundsLike(7)), 7);
     // b and p close the lips as M, but are aligned as phones without a class; without an M in
     // the profile they are just that.
     EXPECT_EQ(
@@ -96,6 +103,23 @@ TEST(TranscriptAlignment, PhonesWithoutAClassTakeTheFramesTheOthersFitWorse) {
     // With a penalty above what the wrong class costs, the consonant keeps to one frame and A
     // takes the other (-9 - 10 against 2 x -10).
     EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, -1}, OneFrame(10.0f)), (std::vector<int>{0, 0, 1}));
+}
+
+TEST(TranscriptAlignment, APhoneThatSoundsLikeAClassIsFoundByItsScore) {
+    // A, two frames that score best as I with silence close behind (-0.5) and A at -2, then A:
+    // told "A t A", a t without a class keeps to one of the two frames (the best less 3 against
+    // A's -2), but a t that sounds like silence takes both (-0.5 each), and keeps their labels.
+    const std::vector<float> rows = {0, -9, -9, -2, 0, -0.5f, -2, 0, -0.5f, 0, -9, -9};
+    std::vector<unsigned char> said;
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, Host::SoundsLike(2), 0}, OneFrame(), &said),
+              (std::vector<int>{0, 1, 1, 0}));
+    EXPECT_EQ(said, (std::vector<unsigned char>{1, 0, 0, 1}));
+    const std::vector<int> alone = AlignTranscript(rows, 3, 2, {0, -1, 0}, OneFrame());
+    EXPECT_EQ(std::count(alone.begin(), alone.end(), 1), 1);
+    // A label that names no state is a phone without a class, not a read past the row.
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, Host::SoundsLike(7), 0}, OneFrame()), alone);
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 9, 0}, OneFrame()), alone);
+    EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, Host::HeardAsOther(5), 0}, OneFrame()), alone);
 }
 
 TEST(TranscriptAlignment, AWronglyScoredPhoneCostsNoMoreThanTheFloor) {

@@ -2406,6 +2406,12 @@ public static class Transcript {
     // A phone aligned as one without a class, whose frames are labelled `label` (b and p, shown
     // as M); the same function turns it back.
     public static int HeardAsOther(int label) { return -3 - label; }
+    // A phone without a class scored at least as the class its sound is nearest (`label`),
+    // labelled by its frames' best: the stops as silence, the nasals as M, z and ʒ as S.
+    public const int SoundsLikeBase = -1000;
+    public static int SoundsLike(int label) { return SoundsLikeBase - label; }
+    static readonly string[][] SoundsLikeSymbols = {
+        new[] {"sil", "tdkgɡqcɟʈɖ"}, new[] {"M", "nŋɲɳɴ"}, new[] {"S", "zʒʐʑ"}};
     public const string WordBreak = " ";  // SplitIpa's entry between two words
 
     // The words in IPA, as espeak-ng's voice `language` speaks them: what the tool's --text
@@ -2529,10 +2535,16 @@ public static class Transcript {
                 continue;
             }
             string phonemeClass = IpaClass(phone);
+            int like = -1;
+            foreach (string[] entry in SoundsLikeSymbols) {
+                if (entry[1].IndexOf(phone[0]) >= 0 && names.IndexOf(entry[0]) >= 0)
+                    like = names.IndexOf(entry[0]);
+            }
+            int label = phonemeClass.Length == 0 ? -1 : names.IndexOf(phonemeClass);
             if ("bpɓ".IndexOf(phone[0]) >= 0 && lips >= 0)
                 labels.Add(HeardAsOther(lips));  // closes the lips, sounds like no class
             else
-                labels.Add(phonemeClass.Length == 0 ? -1 : names.IndexOf(phonemeClass));
+                labels.Add(label < 0 && like >= 0 ? SoundsLike(like) : label);
         }
         return labels.ToArray();
     }
@@ -2554,14 +2566,19 @@ public static class Transcript {
         if (said != null) for (int t = 0; t < said.Length; ++t) said[t] = true;
         if (phoneOf != null) for (int t = 0; t < phoneOf.Length; ++t) phoneOf[t] = -1;
         if (frames == 0) return new int[0];
-        int states = rows[0].Length;
         var phones = new List<int>();
         var pause = new List<bool> {true};
+        int states = rows[0].Length;
+        Func<int, bool> known = label => label >= 0 && label < states;
         foreach (int label in transcript) {
             if (label == PauseMayFall) {
                 pause[pause.Count - 1] = true;
             } else {
-                phones.Add(label);
+                // A label that names no state is a phone without a class.
+                bool usable = label >= 0 ? known(label)
+                              : label <= SoundsLikeBase ? known(SoundsLike(label))
+                              : label <= -3 ? known(HeardAsOther(label)) : true;
+                phones.Add(usable ? label : -1);
                 pause.Add(false);
             }
         }
@@ -2620,9 +2637,12 @@ public static class Transcript {
                     emit[s] = pause[pauseOf[s]] ? (double)row[silence] : double.NegativeInfinity;
                 } else {
                     int label = phones[phoneOfState[s]];
+                    double other = best - (double)otherPenalty;
                     emit[s] = label >= 0
                                   ? Math.Max((double)row[label], best - (double)mismatchFloor)
-                                  : best - (double)otherPenalty;
+                                  : label <= SoundsLikeBase
+                                        ? Math.Max((double)row[SoundsLike(label)], other)
+                                        : other;
                 }
             }
         };
@@ -2656,7 +2676,7 @@ public static class Transcript {
                 int label = phones[phoneOfState[state]];
                 if (label >= 0) {
                     labels[frame] = label;
-                } else if (label <= -3) {
+                } else if (label <= -3 && label > SoundsLikeBase) {
                     labels[frame] = HeardAsOther(label);
                 } else {
                     float[] row = rows[frame];
@@ -2771,7 +2791,7 @@ internal sealed class LineFrames {
             bool any = false, known = false;
             foreach (int label in phones) {
                 any |= label != Transcript.PauseMayFall;
-                known |= label >= 0 || label <= -3;
+                known |= label >= 0 || (label <= -3 && label > Transcript.SoundsLikeBase);
             }
             if (!any) throw new VocettaException("the transcript has no phones to align");
             if (!known)

@@ -863,6 +863,7 @@ PYBIND11_MODULE(_vocetta, module) {
         },
         py::arg("text"), py::arg("language"),
         "The words in IPA, as espeak-ng's voice `language` speaks them (the tool's --text).");
+    module.attr("SOUNDS_LIKE_BASE") = Host::kSoundsLikeBase;
     module.def(
         "transcript_labels",
         [](const Profile& profile, const std::string& ipa) {

@@ -75,8 +75,10 @@ std::string CheckedPhones(std::string ipa, const std::string& source,
                           const std::vector<std::string>& names) {
     const std::vector<int> phones = Host::TranscriptLabels(ipa, names);
     if (phones.empty()) throw ToolError(source + ": no phones to align");
-    if (std::all_of(phones.begin(), phones.end(),
-                    [](int label) { return label == -1 || label == Host::kPauseMayFall; })) {
+    // Phones that only sound like a class (t as silence) give the path too little to hold on to.
+    if (std::all_of(phones.begin(), phones.end(), [](int label) {
+            return label == -1 || label == Host::kPauseMayFall || label <= Host::kSoundsLikeBase;
+        })) {
         throw ToolError(source + ": the profile's phonemes stand for none of its phones (" + ipa +
                         ")");
     }

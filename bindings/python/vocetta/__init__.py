@@ -385,7 +385,9 @@ def _transcript(text, ipa, language, profile, smoothing=True):
     labels = _vocetta.transcript_labels(profile, phones)
     if not [label for label in labels if label != -2]:
         raise TranscriptError("no phones to align in %r" % phones)
-    if all(label in (-1, -2) for label in labels):  # -3 and below: b and p, shown as M
+    # -3 and below: b and p, shown as M; from SOUNDS_LIKE_BASE down, phones that only sound like
+    # a class (t as silence), too little for the path to hold on to.
+    if all(label in (-1, -2) or label <= _vocetta.SOUNDS_LIKE_BASE for label in labels):
         raise TranscriptError("the profile's phonemes stand for none of its phones (%s)" % phones)
     return phones
 

@@ -41,12 +41,23 @@ std::string_view IpaClass(std::string_view phone);
 // the phone's class when `names` holds it, -1 for a phone without one, and kPauseMayFall between
 // two words. b and p, which close the lips as m does but sound like no class the profile learnt
 // (a closure of silence, then a burst), are HeardAsOther(the index of "M") when `names` holds M.
+// The other stops (t d k g), whose closure is silence, and the nasals (n ŋ ɲ) and voiced
+// sibilants (z ʒ), which sound much as m and s do, are SoundsLike("sil", "M" and "S") when
+// `names` holds that class.
 std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::string>& names);
 inline constexpr int kPauseMayFall = -2;
 // A phone aligned as one without a class, whose frames are labelled `label`; the same function
-// turns it back. Its values are -3 and below.
+// turns it back. Its values are -3 down to -999.
 constexpr int HeardAsOther(int label) {
     return -3 - label;
+}
+// A phone without a class that scores, in each frame, at least as `label` does (and never less
+// than a phone without a class): the class its sound is nearest, which finds its frames better
+// than the frame's best less the penalty alone; its frames keep their best label. The same
+// function turns it back; its values are kSoundsLikeBase and below.
+inline constexpr int kSoundsLikeBase = -1000;
+constexpr int SoundsLike(int label) {
+    return kSoundsLikeBase - label;
 }
 
 // A phone without a class scores, in each frame, as the frame's best label less this: it takes
