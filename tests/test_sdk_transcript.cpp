@@ -145,8 +145,9 @@ TEST(TranscriptAlignment, MarksTheFramesItSaysAndTheMouthReadsThem) {
     const std::vector<float> scores = {0.4f, 0.6f, 0.1f, 0.9f, 0.2f, 0.8f, 0.5f, 0.5f};
     EXPECT_EQ(Host::TranscriptScores(scores, 2, labels, said, 2),
               (std::vector<float>{1.0f, 0.0f, 0.1f, 0.9f, 0.2f, 0.8f, 0.5f, 0.5f}));
-    // A phone heard as other (b, shown as A here) scores as a phone without a class, so it takes
-    // the same frames, but its frames are labelled, said and shown as its class.
+    // A phone heard as other (b, shown as A here) scores as a phone without a class where its
+    // closure's silence scores lower, so it takes the same frames, but its frames are labelled,
+    // said and shown as its class.
     const std::vector<int> closing =
         AlignTranscript(rows, 3, 2, {0, Host::HeardAsOther(0)}, OneFrame(), &said);
     EXPECT_EQ(closing, (std::vector<int>{0, 0, 0, 2}));

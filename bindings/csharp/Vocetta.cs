@@ -2642,7 +2642,8 @@ public static class Transcript {
                                   ? Math.Max((double)row[label], best - (double)mismatchFloor)
                                   : label <= SoundsLikeBase
                                         ? Math.Max((double)row[SoundsLike(label)], other)
-                                        : other;
+                                  : label <= -3 ? Math.Max((double)row[silence], other)  // b, p
+                                                : other;
                 }
             }
         };

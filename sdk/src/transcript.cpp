@@ -104,7 +104,9 @@ constexpr ClassSymbols kClassSymbols[] = {
     {"O", U"oɔɒɵɤòóôõ"},   {"M", U"mɱ"},         {"FV", U"fv"},     {"S", U"sʃɕʂ"},
 };
 // b and p close the lips as m does, but their closure is silence and their release a burst, not
-// the hum the class learnt from m: they are aligned as phones without a class and shown as M.
+// the hum the class learnt from m: they are aligned as stops (HeardAsOther) and shown as M. Found
+// by their closure's silence as the other stops are, vowel frames 91.1 -> 91.4 %, at 10 dB SNR
+// 85.8 -> 87.0 %, pauses at rest in the cues 96.7 -> 96.1 %.
 constexpr std::u32string_view kClosingStops = U"bpɓ";
 // Phones without a class that sound nearly as a class does: found by its score, labelled by their
 // frames' own. Chosen on the validation voices' 216 sentences (scripts/transcript-experiment.py
@@ -268,12 +270,13 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
                 emit[s] = pause[chain[s].pauseOf] ? double(row[silence]) : kNone;
             } else {
                 const int label = phones[static_cast<size_t>(chain[s].phone)];
-                const double other = best - double(alignment.otherPenalty);  // HeardAsOther too
+                const double other = best - double(alignment.otherPenalty);
                 emit[s] = label >= 0
                               ? std::max(double(row[label]), best - double(alignment.mismatchFloor))
                           : label <= kSoundsLikeBase
                               ? std::max(double(row[SoundsLike(label)]), other)
-                              : other;
+                          : label <= -3 ? std::max(double(row[silence]), other)  // b's closure
+                                        : other;
             }
         }
     };

@@ -46,8 +46,9 @@ std::string_view IpaClass(std::string_view phone);
 // `names` holds that class.
 std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::string>& names);
 inline constexpr int kPauseMayFall = -2;
-// A phone aligned as one without a class, whose frames are labelled `label`; the same function
-// turns it back. Its values are -3 down to -999.
+// A stop aligned as a phone without a class that scores at least as silence does (its closure),
+// whose frames are labelled `label`; the same function turns it back. Its values are -3 down to
+// -999.
 constexpr int HeardAsOther(int label) {
     return -3 - label;
 }
