@@ -172,6 +172,32 @@ TEST_F(ToolTranscript, PhonesAreWrittenWhereTheyAreSaid) {
     EXPECT_FALSE(std::filesystem::exists(Path("p.csv")));
 }
 
+// The preview shows the phones where they are said, under the cues, and names the word being
+// said as it plays.
+TEST_F(ToolTranscript, ThePreviewShowsThePhonesAndTheWord) {
+    ASSERT_EQ(Run({"preview", sample_, "-q", "--ipa", kSamplePhones, "-o", Path("p.html")}).status,
+              0);
+    const std::string page = Read(Path("p.html"));
+    for (const char* phone : {"h", "ʃ", "θ", "ɑ", "sil"})
+        EXPECT_NE(page.find(std::string("data-phone=\"") + phone + "\""), std::string::npos)
+            << phone;
+    EXPECT_NE(page.find("data-phone=\"θ\" data-word=\"4\""), std::string::npos);
+    EXPECT_NE(page.find("\"words\": [\"həloʊ\", \"wɑtʃ\""), std::string::npos);
+    ASSERT_EQ(Run({"preview", sample_, "-q", "-o", Path("plain.html")}).status, 0);
+    EXPECT_EQ(Read(Path("plain.html")).find("id=\"phones\""), std::string::npos);
+    if (std::system("command -v chromium >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "chromium is not installed";
+    }
+    const std::string command =
+        "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync "
+        "--user-data-dir=" +
+        Quote(Path("browser")) + " --dump-dom " + Quote("file://" + Path("p.html") + "#t=1.5") +
+        " >" + Quote(Path("dom")) + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_NE(Read(Path("dom")).find("1.50 s  wɑtʃ"), std::string::npos);
+}
+
 TEST_F(ToolTranscript, EachRecordingReadsTheTextBesideIt) {
     if (!HaveEspeak()) GTEST_SKIP() << "no espeak-ng: --transcripts is not tested";
     std::filesystem::copy_file(sample_, Path("a.flac"));

@@ -11,6 +11,7 @@
 #include "error.hpp"
 #include "mouth.hpp"
 #include "output.hpp"
+#include "timeline.hpp"
 #include "transcript.hpp"
 
 namespace Vocetta::Tool {
@@ -19,8 +20,9 @@ namespace {
 constexpr const char* kSummary =
     "Writes one self-contained HTML page (the audio embedded, nothing fetched from a network):\n"
     "the waveform, the mouth cues of 'analyze --cues' as a track under it, and a drawn mouth that\n"
-    "shows the current cue while the recording plays. Click the waveform or the track to seek;\n"
-    "open the page with #t=SECONDS to start there.";
+    "shows the current cue while the recording plays. With the recording's words (--text, --ipa,\n"
+    "...) their phones are a track of their own, where the alignment put them. Click the waveform\n"
+    "or a track to seek; open the page with #t=SECONDS to start there.";
 
 struct PreviewOptions {
     CommonOptions common;
@@ -197,7 +199,7 @@ h1 { font-size: 18px; margin: 0 0 12px; word-break: break-all; }
 #tracks { flex: 1; min-width: 300px; }
 #tracks svg { width: 100%; display: block; cursor: pointer; }
 #wave { height: 120px; background: #fff; border: 1px solid #dadce0; }
-#cues { height: 36px; border: 1px solid #dadce0; border-top: none; }
+#cues, #phones { height: 36px; border: 1px solid #dadce0; border-top: none; }
 #now { font-size: 28px; font-weight: bold; margin: 8px 0; }
 audio { width: 100%; margin-top: 12px; }
 )css";
@@ -222,6 +224,12 @@ constexpr const char* kScript = R"js(
     const cue = data.cues[low - 1];
     return t < cue[1] ? cue[2] : data.rest;
   }
+  function wordAt(t) {
+    for (const phone of data.phones || []) {
+      if (phone[0] <= t && t < phone[1]) return phone[3] > 0 ? data.words[phone[3] - 1] : '';
+    }
+    return '';
+  }
   function show(t) {
     const shape = shapeAt(t);
     if (mouth.getAttribute('data-shape') !== shape) {
@@ -230,7 +238,7 @@ constexpr const char* kScript = R"js(
     }
     const x = data.duration > 0 ? Math.min(1, t / data.duration) * 1000 : 0;
     for (const head of heads) { head.setAttribute('x1', x); head.setAttribute('x2', x); }
-    now.textContent = shape + '  ' + t.toFixed(2) + ' s';
+    now.textContent = shape + '  ' + t.toFixed(2) + ' s' + (data.phones ? '  ' + wordAt(t) : '');
     window.vocettaPreview = { time: t, shape: shape };
   }
   function seek(t) { audio.currentTime = t; show(audio.currentTime); }
@@ -250,7 +258,34 @@ constexpr const char* kScript = R"js(
 })();
 )js";
 
-std::string PreviewPage(const CueTrack& track, const Recording& recording) {
+// The phones of the recording's transcript where they are said, each word in a colour of its own.
+std::string PhoneTrack(const std::vector<PhoneSegment>& phones, double duration) {
+    std::string track = "<svg id=\"phones\" viewBox=\"0 0 1000 36\" preserveAspectRatio=\"none\">";
+    const double scale = duration > 0 ? 1000.0 / duration : 0.0;
+    for (const PhoneSegment& phone : phones) {
+        const double x = phone.start * scale, width = (phone.end - phone.start) * scale;
+        const char* fill = phone.word == 0 ? "#ffffff" : phone.word % 2 ? "#e8f0fe" : "#fef7e0";
+        track += "<rect class=\"phone\" data-phone=\"" + EscapeMarkup(phone.phone) +
+                 "\" data-word=\"" + std::to_string(phone.word) + "\" x=\"" + FormatFixed(x, 2) +
+                 "\" y=\"0\" width=\"" + FormatFixed(width, 2) + "\" height=\"36\" fill=\"" + fill +
+                 "\" stroke=\"#dadce0\" vector-effect=\"non-scaling-stroke\"><title>" +
+                 EscapeMarkup(phone.phone) + " " + FormatFixed(phone.start, 2) + " - " +
+                 FormatFixed(phone.end, 2) + " s</title></rect>";
+        if (width >= 10 && phone.word > 0) {
+            track += "<text x=\"" + FormatFixed(x + width / 2, 2) +
+                     "\" y=\"24\" font-size=\"16\" text-anchor=\"middle\">" +
+                     EscapeMarkup(phone.phone) + "</text>";
+        }
+    }
+    return track +
+           "<line class=\"playhead\" x1=\"0\" x2=\"0\" y1=\"0\" y2=\"36\" stroke=\"#d93025\" "
+           "stroke-width=\"2\" vector-effect=\"non-scaling-stroke\"/></svg>\n";
+}
+
+// `phones` and `words`: the transcript's, or empty without one.
+std::string PreviewPage(const CueTrack& track, const Recording& recording,
+                        const std::vector<PhoneSegment>& phones,
+                        const std::vector<std::string>& words) {
     const std::vector<std::string>& names = Host::ShapeNames(track.set);
     const int rest = Host::RestShape(track.set);
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
@@ -289,6 +324,8 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording) {
         "<line class=\"playhead\" x1=\"0\" x2=\"0\" y1=\"0\" y2=\"36\" stroke=\"#d93025\" "
         "stroke-width=\"2\" vector-effect=\"non-scaling-stroke\"/></svg>\n";
 
+    if (!phones.empty()) page += PhoneTrack(phones, track.duration);
+
     page += "<audio id=\"audio\" controls preload=\"auto\" src=\"data:audio/wav;base64," +
             Base64(WavFile(recording)) + "\"></audio>\n</div>\n</div>\n";
 
@@ -296,8 +333,17 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording) {
     Json cues = Json::array();
     for (const Host::MouthCue& cue : track.cues)
         cues.push_back({cue.start, cue.end, names[cue.shape]});
-    std::string data = JsonText(
-        {{"duration", track.duration}, {"rest", names[rest]}, {"cues", cues}}, {.decimals = 2});
+    Json document = {{"duration", track.duration}, {"rest", names[rest]}, {"cues", cues}};
+    if (!phones.empty()) {
+        Json said = Json::array(), spoken = Json::array();
+        for (const PhoneSegment& phone : phones)
+            said.push_back({phone.start, phone.end, phone.phone, phone.word});
+        for (const std::string& word : words)
+            spoken.push_back(word);
+        document["phones"] = said;
+        document["words"] = spoken;
+    }
+    std::string data = JsonText(document, {.decimals = 2});
     // Inside a script element "</" could end it early; "<\/" is the same JSON.
     for (size_t at = data.find("</"); at != std::string::npos; at = data.find("</", at + 2))
         data.insert(at + 1, "\\");
@@ -336,10 +382,18 @@ int RunPreview(const Arguments& arguments) {
             const FrameLabels labels = LabelFrames(profile, analysis, labelling,
                                                    transcripts[0] ? &*transcripts[0] : nullptr);
             const MouthOptions own = RecordingMouth(options.mouth, labels, analysis, labelling);
-            WriteOutput(
-                *output,
-                PreviewPage(BuildCueTrack(map, own, recording, analysis, labels), recording),
-                options.common.existing());
+            // A line too short to say its phones still gets its page, without their track.
+            std::vector<PhoneSegment> phones;
+            if (!labels.phones.empty()) {
+                try {
+                    phones = PhoneSegments(labels, analysis);
+                } catch (const ToolError&) {
+                }
+            }
+            WriteOutput(*output,
+                        PreviewPage(BuildCueTrack(map, own, recording, analysis, labels), recording,
+                                    phones, TranscriptWords(labels.transcript)),
+                        options.common.existing());
             ok = true;
         },
         [&](size_t, const std::string&) {});
