@@ -249,6 +249,9 @@ TEST(TranscriptAlignment, NoPhonesOrTooFewFrames) {
     EXPECT_EQ(AlignTranscript(rows, 3, 2, {kPauseMayFall}), (std::vector<int>{2, 2}));
     // Three phones cannot fit two frames: the plain smoothed track instead.
     EXPECT_EQ(AlignTranscript(rows, 3, 2, {0, 1, 0}), Host::SmoothPath(rows, 3, 2.0f));
+    // So it is without a silence among the states to score the pauses by.
+    EXPECT_EQ(AlignTranscript(rows, 3, 3, {0}), Host::SmoothPath(rows, 3, 2.0f));
+    EXPECT_EQ(AlignTranscript(rows, 3, -1, {0}), Host::SmoothPath(rows, 3, 2.0f));
     EXPECT_TRUE(AlignTranscript({}, 3, 2, {0}).empty());
 }
 

@@ -31,6 +31,13 @@ bool NextCodePoint(std::string_view text, size_t& at, char32_t& code) {
     return true;
 }
 
+// The first code point of a phone, 0 when it has none.
+char32_t FirstCode(std::string_view phone) {
+    size_t at = 0;
+    char32_t code = 0;
+    return NextCodePoint(phone, at, code) ? code : 0;
+}
+
 // Marks that belong to no phone: stress, length, ties, syllable and group boundaries.
 bool Separator(char32_t code) {
     if (code < 0x80) return !((code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z'));
@@ -127,9 +134,8 @@ constexpr SoundsLikeClass kSoundsLike[] = {
 }  // namespace
 
 std::string_view IpaClass(std::string_view phone) {
-    size_t at = 0;
-    char32_t code = 0;
-    if (!NextCodePoint(phone, at, code)) return "";
+    const char32_t code = FirstCode(phone);
+    if (code == 0) return "";
     for (const ClassSymbols& entry : kClassSymbols) {
         if (entry.symbols.find(code) != std::u32string_view::npos) return entry.phonemeClass;
     }
@@ -149,14 +155,12 @@ std::vector<int> TranscriptLabels(std::string_view ipa, const std::vector<std::s
         const int label = phonemeClass.empty() || found == names.end()
                               ? -1
                               : static_cast<int>(found - names.begin());
-        size_t at = 0;
-        char32_t code = 0;
-        const bool first = NextCodePoint(phone, at, code);
-        const bool closing = first && kClosingStops.find(code) != std::u32string_view::npos;
+        const char32_t code = FirstCode(phone);
+        const bool closing = code != 0 && kClosingStops.find(code) != std::u32string_view::npos;
         int like = -1;
         for (const SoundsLikeClass& entry : kSoundsLike) {
             const auto found = std::find(names.begin(), names.end(), entry.phonemeClass);
-            if (first && entry.symbols.find(code) != std::u32string_view::npos &&
+            if (code != 0 && entry.symbols.find(code) != std::u32string_view::npos &&
                 found != names.end())
                 like = static_cast<int>(found - names.begin());
         }
@@ -224,7 +228,8 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
     }
     pause.back() = 1;
     if (phones.empty()) return std::vector<int>(frames, silence);
-    if (frames < phones.size()) {
+    // Without a silence among the states no pause can be scored: nothing to align with.
+    if (frames < phones.size() || silence < 0 || size_t(silence) >= states) {
         if (said != nullptr) said->assign(frames, 0);
         return SmoothPath(logScores, states, alignment.switchCost);
     }
@@ -362,12 +367,6 @@ constexpr PhoneShapes kPhoneShapes[] = {
     {"B", "ih", U"j"},
 };
 constexpr std::u32string_view kPostalveolars = U"ʃʒ";
-
-char32_t FirstCode(std::string_view phone) {
-    size_t at = 0;
-    char32_t code = 0;
-    return NextCodePoint(phone, at, code) ? code : 0;
-}
 
 }  // namespace
 

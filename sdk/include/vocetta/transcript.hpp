@@ -104,7 +104,8 @@ struct TranscriptAlignment {
 // phone HeardAsOther its label. Pauses fall only between words: a pause the path could put inside a
 // word would let it skip the word's phones over the frames that say them. Ties go to staying, then
 // to moving on. No phones leave a pause alone: every frame is `silence`. With fewer frames than
-// phones no path says them all, and the labels are SmoothPath's. Memory: a byte per frame and
+// phones no path says them all, and the labels are SmoothPath's, as they are when `silence` is
+// none of the states. Memory: a byte per frame and
 // state of the path (TranscriptAlignmentStates). `said`, when given, gets a mark per frame: 1
 // where the label is the transcript's own (a phone of a class or HeardAsOther, or a pause), 0
 // where a phone without a class left the frame its best state (and everywhere when the labels are
