@@ -264,6 +264,25 @@ scene.frame_set(1 + round(4.08 * 30))
 shown = drawn.grease_pencil_modifiers[vocetta.blender.TIME_OFFSET].offset
 check(result == {"FINISHED"} and shown == cartoon_names.index(aligned.shape_at(4.08)) + 1 and
       aligned.to_string() != cues.to_string(), "the operator aligned the cues to the words")
+# ... and marks each word where the line says it, by its written name.
+marked = {marker.name: marker.frame for marker in scene.timeline_markers}
+said = vocetta.analyze_file(recording, text=words)
+check(list(marked) == ["Hello", "Watch", "my", "mouth", "ah", "ee", "oo", "eh", "oh"],
+      "the operator marked the words: %s" % list(marked))
+check(all(abs(marked[name] - (1 + phone.start * 30)) <= 0.5 for name, phone in
+          zip(marked, [p for i, p in enumerate(said.phones)
+                       if p.word and (i == 0 or said.phones[i - 1].word != p.word)])),
+      "each marker at its word's first phone")
+check(abs(marked["ee"] - (1 + 3.3 * 30)) < 10, "the ee marked near 3.3 s: %s" % marked["ee"])
+# Marks by IPA when the text's words do not match the phonemised ones, refused without phones.
+scene.timeline_markers.clear()
+check([m.name for m in vocetta.blender.mark_words(said, "twenty", start_frame=1)][:2] ==
+      ["həloʊ", "wɑtʃ"], "markers named by IPA when the words differ")
+try:
+    vocetta.blender.mark_words(vocetta.analyze_file(recording))
+    check(False, "mark_words refuses frames without phones")
+except ValueError as error:
+    check("no phones of a transcript" in str(error), "message: %s" % error)
 # Blender turns an operator's error report into RuntimeError when no window shows it.
 bpy.context.view_layer.objects.active = face("Plain", [])
 for path, message in ((recording, "'Plain' has no shape key for any shape"),

@@ -12,6 +12,8 @@ Inside Blender (its Python is the system's on Debian, where python3-vocetta inst
     cues = vocetta.cues_file("line.wav")          # 2D: A to H and X
     vocetta.blender.key_cues_objects(mouth, cues)  # the children Mouth_A ... Mouth_X, one shown
     vocetta.blender.key_cues_grease_pencil(drawn, cues)   # drawings on frames 1 ... 9
+    said = vocetta.analyze_file("line.wav", text="Could you pass me the salt?")
+    vocetta.blender.mark_words(said, "Could you pass me the salt?")   # a marker per word
 
 Shape keys are found by the shapes' own names (aa, E, ih, oh, ou ... or A to X), or through
 `names` (shape name -> shape key name); the jaw's opening goes to a shape key called "jaw" when
@@ -20,11 +22,13 @@ through `names`; Grease Pencil drawings by their frames (A on 1 ... X on 9 by de
 through `frames`. The add-on that python3-vocetta installs beside Blender's own ("Vocetta lip
 sync", enabled in Edit > Preferences > Add-ons; `register()` from a script) adds Object > Lip
 Sync from Audio, which does the same for the active object and puts the sound in the sequencer
-at the first keyed frame, so that the animation plays against it.
+at the first keyed frame, so that the animation plays against it; given the line's words, it
+keys the mouth to them and marks each word on the timeline.
 """
 
 import math
 import os
+import re
 
 import bpy
 from bpy.props import BoolProperty, EnumProperty, FloatProperty, IntProperty, StringProperty
@@ -299,6 +303,34 @@ def key_cues_grease_pencil(obj, cues, start_frame=None, frames=None, scene=None)
     return drawings
 
 
+def _written_words(text, count):
+    """The words of `text` when it has `count` of them (as many as its phonemised words), else
+    None: numbers and abbreviations are said as several words, or as none."""
+    written = re.findall(r"[^\W_]+(?:['’-][^\W_]+)*", text or "")
+    return written if len(written) == count else None
+
+
+def mark_words(frames, text=None, start_frame=None, scene=None):
+    """A timeline marker at the start of each word of a line analysed with its words
+    (vocetta.analyze(..., text=...) or ipa=, whose `phones` and `words` say where each is said),
+    named by the word of `text` when the text has as many words as the line's phonemised ones,
+    else by its IPA. Returns the markers, in order; ValueError for frames without a transcript's
+    phones (no words given, or a line too short for them)."""
+    if frames.phones is None:
+        raise ValueError("the frames have no phones of a transcript: analyse with text= or ipa=")
+    scene = scene or bpy.context.scene
+    start = scene.frame_start if start_frame is None else start_frame
+    fps = scene.render.fps / scene.render.fps_base
+    names = _written_words(text, len(frames.words)) or frames.words
+    markers, last = [], 0
+    for phone in frames.phones:
+        if phone.word > last:
+            last = phone.word
+            markers.append(scene.timeline_markers.new(
+                names[phone.word - 1], frame=int(round(start + phone.start * fps))))
+    return markers
+
+
 def add_sound(path, start_frame=None, scene=None):
     """The recording as a sound strip in the scene's sequencer from `start_frame` (the first
     frame unless given), so that playback and scrubbing play it beside the keys."""
@@ -341,6 +373,8 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
     start_frame: IntProperty(name="Start frame", default=1)
     sound: BoolProperty(name="Add the sound", default=True,
                         description="Put the recording in the sequencer at the start frame")
+    markers: BoolProperty(name="Mark the words", default=True,
+                          description="With the words given, a timeline marker where each begins")
     jaw_armature: StringProperty(name="Jaw armature",
                                  description="The armature whose bone opens the jaw (curves only)")
     jaw_bone: StringProperty(name="Jaw bone", description="That bone's name")
@@ -377,10 +411,17 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
                 if self.mode != "cues":  # the mouth or drawing of each shape
                     form = "%s for %s" if self.mode == "objects" else "frame %s for %s"
                     keyed = [form % (where, shape) for shape, where in keyed.items()]
+            said = None
+            if words and self.markers:
+                said = vocetta.analyze_file(path, profile, **words)
+                if said.phones is None:
+                    raise ValueError("the recording is too short to say its words")
         except (ValueError, OSError, vocetta.AudioError, vocetta.ProfileError,
                 vocetta.ShapeError, vocetta.TranscriptError) as error:
             self.report({"ERROR"}, "Lip sync: %s" % error)
             return {"CANCELLED"}
+        if said is not None:
+            mark_words(said, self.text, self.start_frame, context.scene)
         if self.sound:
             add_sound(path, self.start_frame, context.scene)
         self.report({"INFO"}, "Lip sync: keyed %s from %s" % (", ".join(keyed), path))
