@@ -88,7 +88,7 @@ struct TranscriptAlignment {
     float otherPenalty = kTranscriptOtherPenalty;
     float mismatchFloor = kTranscriptMismatchFloor;
     size_t classFrames = kTranscriptClassFrames;  // 0 or 1: a frame
-    size_t otherFrames = kTranscriptOtherFrames;  // also b and p (HeardAsOther)
+    size_t otherFrames = kTranscriptOtherFrames;  // also HeardAsOther and SoundsLike
 
     // The defaults for frames `hopSeconds` apart: the fewest frames last as long as 5 and 4
     // frames of 10 ms, to the nearest frame and at least one.
