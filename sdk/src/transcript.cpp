@@ -209,22 +209,37 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
     if (said != nullptr) said->assign(frames, 1);
     if (phoneOf != nullptr) phoneOf->assign(frames, -1);
     if (frames == 0) return {};
-    // The phones, and where a pause may come before each (and after the last).
-    std::vector<int> phones;
-    std::vector<unsigned char> pause{1};
+    // The phones as the path reads them, and where a pause may come before each (and after the
+    // last). A phone's frames score at least as the state it is scored as, and never less than
+    // the frame's best less its drop; they take the label it is shown as, or each its best.
+    struct Phone {
+        int scoredAs;  // a state, or -1
+        float drop;
+        int shownAs;  // a label, or -1
+        size_t fewest;
+    };
+    const Phone unknown{-1, alignment.otherPenalty, -1, FewestFrames(-1, alignment)};
     // A label that names no state is a phone without a class, never a read past the frame's row.
     const auto known = [states](int label) { return label >= 0 && size_t(label) < states; };
+    std::vector<Phone> phones;
+    std::vector<unsigned char> pause{1};
     for (const int label : transcript) {
         if (label == kPauseMayFall) {
             pause.back() = 1;
-        } else {
-            const bool usable = label >= 0                 ? known(label)
-                                : label <= kSoundsLikeBase ? known(SoundsLike(label))
-                                : label <= -3              ? known(HeardAsOther(label))
-                                                           : true;
-            phones.push_back(usable ? label : -1);
-            pause.push_back(0);
+            continue;
         }
+        Phone phone = unknown;
+        if (label >= 0) {
+            if (known(label))
+                phone = {label, alignment.mismatchFloor, label, FewestFrames(label, alignment)};
+        } else if (label <= kSoundsLikeBase) {
+            if (known(SoundsLike(label))) phone.scoredAs = SoundsLike(label);
+        } else if (label <= -3 && known(HeardAsOther(label))) {
+            phone.scoredAs = silence;  // a stop's closure
+            phone.shownAs = HeardAsOther(label);
+        }
+        phones.push_back(phone);
+        pause.push_back(0);
     }
     pause.back() = 1;
     if (phones.empty()) return std::vector<int>(frames, silence);
@@ -244,8 +259,8 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
     // The chains then fit the frames: together no longer than the sounding frames, or than the
     // phones, a frame each, which the frames outnumber.
     std::vector<size_t> lengths;
-    for (const int label : phones)
-        lengths.push_back(std::min(FewestFrames(label, alignment), mean));
+    for (const Phone& phone : phones)
+        lengths.push_back(std::min(phone.fewest, mean));
     // Each phone lasts its fewest frames or more: a chain of that many states, of which only the
     // last may repeat. The pause before phone i comes before its chain, so a state is entered from
     // the one before it, or a chain's first from the chain before, past the pause.
@@ -274,14 +289,10 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
             if (chain[s].phone < 0) {
                 emit[s] = pause[chain[s].pauseOf] ? double(row[silence]) : kNone;
             } else {
-                const int label = phones[static_cast<size_t>(chain[s].phone)];
-                const double other = best - double(alignment.otherPenalty);
-                emit[s] = label >= 0
-                              ? std::max(double(row[label]), best - double(alignment.mismatchFloor))
-                          : label <= kSoundsLikeBase
-                              ? std::max(double(row[SoundsLike(label)]), other)
-                          : label <= -3 ? std::max(double(row[silence]), other)  // b's closure
-                                        : other;
+                const Phone& phone = phones[static_cast<size_t>(chain[s].phone)];
+                const double floor = best - double(phone.drop);
+                emit[s] =
+                    phone.scoredAs >= 0 ? std::max(double(row[phone.scoredAs]), floor) : floor;
             }
         }
     };
@@ -312,12 +323,10 @@ std::vector<int> AlignTranscript(const std::vector<float>& logScores, size_t sta
         if (chain[state].phone < 0) {
             labels[frame] = silence;
         } else {
-            const int label = phones[static_cast<size_t>(chain[state].phone)];
-            const bool own = label == -1 || label <= kSoundsLikeBase;
-            labels[frame] = label >= 0 ? label
-                            : !own     ? HeardAsOther(label)
-                                   : static_cast<int>(std::max_element(row, row + states) - row);
-            if (said != nullptr && own) (*said)[frame] = 0;
+            const int shown = phones[static_cast<size_t>(chain[state].phone)].shownAs;
+            labels[frame] =
+                shown >= 0 ? shown : static_cast<int>(std::max_element(row, row + states) - row);
+            if (said != nullptr && shown < 0) (*said)[frame] = 0;
             if (phoneOf != nullptr) (*phoneOf)[frame] = chain[state].phone;
         }
         const std::uint8_t step = steps[frame * path + state];

@@ -214,21 +214,22 @@ constexpr const char* kScript = R"js(
   const shapes = Array.from(mouth.querySelectorAll('g.shape'));
   const heads = Array.from(document.querySelectorAll('.playhead'));
   const now = document.getElementById('now');
-  function shapeAt(t) {
-    let low = 0, high = data.cues.length;
+  // The [start, end, ...] span of `spans` (in order, none overlapping) holding t, or null.
+  function spanAt(spans, t) {
+    let low = 0, high = spans.length;
     while (low < high) {
       const mid = (low + high) >> 1;
-      if (data.cues[mid][0] <= t) low = mid + 1; else high = mid;
+      if (spans[mid][0] <= t) low = mid + 1; else high = mid;
     }
-    if (low === 0) return data.rest;
-    const cue = data.cues[low - 1];
-    return t < cue[1] ? cue[2] : data.rest;
+    return low > 0 && t < spans[low - 1][1] ? spans[low - 1] : null;
+  }
+  function shapeAt(t) {
+    const cue = spanAt(data.cues, t);
+    return cue ? cue[2] : data.rest;
   }
   function wordAt(t) {
-    for (const phone of data.phones || []) {
-      if (phone[0] <= t && t < phone[1]) return phone[3] > 0 ? data.words[phone[3] - 1] : '';
-    }
-    return '';
+    const phone = spanAt(data.phones, t);
+    return phone && phone[3] > 0 ? data.words[phone[3] - 1] : '';
   }
   function show(t) {
     const shape = shapeAt(t);
@@ -258,6 +259,24 @@ constexpr const char* kScript = R"js(
 })();
 )js";
 
+// What the tracks share: the playhead line that closes each, and a span's tooltip and its name
+// where it is wide enough to hold it.
+std::string Playhead(int height) {
+    return "<line class=\"playhead\" x1=\"0\" x2=\"0\" y1=\"0\" y2=\"" + std::to_string(height) +
+           "\" stroke=\"#d93025\" stroke-width=\"2\" "
+           "vector-effect=\"non-scaling-stroke\"/></svg>\n";
+}
+
+std::string SpanTitle(const std::string& name, double start, double end) {
+    return "<title>" + EscapeMarkup(name) + " " + FormatFixed(start, 2) + " - " +
+           FormatFixed(end, 2) + " s</title>";
+}
+
+std::string SpanName(double x, double width, const std::string& name) {
+    return "<text x=\"" + FormatFixed(x + width / 2, 2) +
+           "\" y=\"24\" font-size=\"16\" text-anchor=\"middle\">" + EscapeMarkup(name) + "</text>";
+}
+
 // The phones of the recording's transcript where they are said, each word in a colour of its own.
 std::string PhoneTrack(const std::vector<PhoneSegment>& phones, double duration) {
     std::string track = "<svg id=\"phones\" viewBox=\"0 0 1000 36\" preserveAspectRatio=\"none\">";
@@ -268,18 +287,11 @@ std::string PhoneTrack(const std::vector<PhoneSegment>& phones, double duration)
         track += "<rect class=\"phone\" data-phone=\"" + EscapeMarkup(phone.phone) +
                  "\" data-word=\"" + std::to_string(phone.word) + "\" x=\"" + FormatFixed(x, 2) +
                  "\" y=\"0\" width=\"" + FormatFixed(width, 2) + "\" height=\"36\" fill=\"" + fill +
-                 "\" stroke=\"#dadce0\" vector-effect=\"non-scaling-stroke\"><title>" +
-                 EscapeMarkup(phone.phone) + " " + FormatFixed(phone.start, 2) + " - " +
-                 FormatFixed(phone.end, 2) + " s</title></rect>";
-        if (width >= 10 && phone.word > 0) {
-            track += "<text x=\"" + FormatFixed(x + width / 2, 2) +
-                     "\" y=\"24\" font-size=\"16\" text-anchor=\"middle\">" +
-                     EscapeMarkup(phone.phone) + "</text>";
-        }
+                 "\" stroke=\"#dadce0\" vector-effect=\"non-scaling-stroke\">" +
+                 SpanTitle(phone.phone, phone.start, phone.end) + "</rect>";
+        if (width >= 10 && phone.word > 0) track += SpanName(x, width, phone.phone);
     }
-    return track +
-           "<line class=\"playhead\" x1=\"0\" x2=\"0\" y1=\"0\" y2=\"36\" stroke=\"#d93025\" "
-           "stroke-width=\"2\" vector-effect=\"non-scaling-stroke\"/></svg>\n";
+    return track + Playhead(36);
 }
 
 // `phones` and `words`: the transcript's, or empty without one.
@@ -301,9 +313,7 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording,
     page += "<svg id=\"wave\" viewBox=\"0 0 1000 100\" preserveAspectRatio=\"none\">";
     page += "<path stroke=\"#1a73e8\" stroke-width=\"1\" fill=\"none\" d=\"" +
             WaveformPath(recording) + "\"/>";
-    page +=
-        "<line class=\"playhead\" x1=\"0\" x2=\"0\" y1=\"0\" y2=\"100\" stroke=\"#d93025\" "
-        "stroke-width=\"2\" vector-effect=\"non-scaling-stroke\"/></svg>\n";
+    page += Playhead(100);
 
     page += "<svg id=\"cues\" viewBox=\"0 0 1000 36\" preserveAspectRatio=\"none\">";
     const double scale = track.duration > 0 ? 1000.0 / track.duration : 0.0;
@@ -311,18 +321,11 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording,
         const double x = cue.start * scale, width = (cue.end - cue.start) * scale;
         page += "<rect class=\"cue\" data-shape=\"" + EscapeMarkup(names[cue.shape]) + "\" x=\"" +
                 FormatFixed(x, 2) + "\" y=\"0\" width=\"" + FormatFixed(width, 2) +
-                "\" height=\"36\" fill=\"" + HexColour(cue.shape, rest) + "\"><title>" +
-                EscapeMarkup(names[cue.shape]) + " " + FormatFixed(cue.start, 2) + " - " +
-                FormatFixed(cue.end, 2) + " s</title></rect>";
-        if (width >= 14) {
-            page += "<text x=\"" + FormatFixed(x + width / 2, 2) +
-                    "\" y=\"24\" font-size=\"16\" text-anchor=\"middle\">" +
-                    EscapeMarkup(names[cue.shape]) + "</text>";
-        }
+                "\" height=\"36\" fill=\"" + HexColour(cue.shape, rest) + "\">" +
+                SpanTitle(names[cue.shape], cue.start, cue.end) + "</rect>";
+        if (width >= 14) page += SpanName(x, width, names[cue.shape]);
     }
-    page +=
-        "<line class=\"playhead\" x1=\"0\" x2=\"0\" y1=\"0\" y2=\"36\" stroke=\"#d93025\" "
-        "stroke-width=\"2\" vector-effect=\"non-scaling-stroke\"/></svg>\n";
+    page += Playhead(36);
 
     if (!phones.empty()) page += PhoneTrack(phones, track.duration);
 
