@@ -380,6 +380,31 @@ int Transcript(const uint8_t* data, size_t size) {
         for (const int shape : shapes)
             Require(shape >= -1 && shape < int(Host::ShapeNames(set).size()), "an unknown shape");
     }
+    // Its words named: by themselves, one name each; by the bytes read as written words and
+    // their space-separated pieces as each one's phones, one name per word or none.
+    std::vector<std::string> words(1);
+    for (const std::string& phone : Host::SplitIpa(ipa)) {
+        if (phone == Host::kWordBreak) {
+            words.emplace_back();
+        } else {
+            words.back() += phone;
+        }
+    }
+    if (words.back().empty()) words.pop_back();
+    Require(words.empty() || Host::WrittenWordNames(ipa, words, words) == words,
+            "words not named by themselves");
+    const std::vector<std::string> written = Host::SplitWords(ipa);
+    for (const std::string& word : written)
+        Require(!word.empty() && word.find(' ') == std::string::npos, "a written word of nothing");
+    std::vector<std::string> pieces;
+    for (size_t at = 0; pieces.size() < written.size();) {
+        const size_t space = ipa.find(' ', at);
+        pieces.push_back(
+            ipa.substr(at, space == std::string::npos ? std::string::npos : space - at));
+        at = space == std::string::npos ? ipa.size() : space + 1;
+    }
+    const std::vector<std::string> named = Host::WrittenWordNames(ipa, written, pieces);
+    Require(named.empty() || named.size() == words.size(), "not one name per word");
     return 0;
 }
 

@@ -255,5 +255,61 @@ TEST(TranscriptAlignment, NoPhonesOrTooFewFrames) {
     EXPECT_TRUE(AlignTranscript({}, 3, 2, {0}).empty());
 }
 
+// A reader's words: apostrophes and hyphens inside a word join it, punctuation of any script
+// separates, and a joiner at either end of a word is left out.
+TEST(TranscriptWords, SplitsWrittenText) {
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(Host::SplitWords("Don't stop\xe2\x80\x94it's l'homme's well-known 42 km/h!"),
+              (Words{"Don't", "stop", "it's", "l'homme's", "well-known", "42", "km", "h"}));
+    EXPECT_EQ(Host::SplitWords("\xc2\xab"
+                               "N\xc3\xa1\xc5\xa1 pes\xc2\xbb, 'tis rock- and "
+                               "don\xe2\x80\x99t."),
+              (Words{"N\xc3\xa1\xc5\xa1", "pes", "tis", "rock", "and", "don\xe2\x80\x99t"}));
+    EXPECT_EQ(Host::SplitWords("ab\xff cd"), Words{"ab"});
+    EXPECT_TRUE(Host::SplitWords(" ... -- ' ").empty());
+}
+
+// espeak-ng's readings of lines, whole and word by word: the words it joins, the numbers it says
+// as several, and a word it says otherwise in context all find their written words.
+TEST(TranscriptWords, NamesEachPhonemisedWordByItsWrittenWords) {
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(Host::WrittenWordNames("ðə dˈɑːɡ slˈiːps ɔnðə sˈoʊfə",
+                                     {"The", "dog", "sleeps", "on", "the", "sofa."},
+                                     {"ðˈə", "dˈɑːɡ", "slˈiːps", "ˈɔn", "ðˈə", "sˈoʊfə"}),
+              (Words{"The", "dog", "sleeps", "on the", "sofa."}));
+    EXPECT_EQ(Host::WrittenWordNames("aɪ hæv fˈɔːɹɾi tˈuː", {"I", "have", "42"},
+                                     {"ˈaɪ", "hˈæv", "fˈɔːɹɾi tˈuː"}),
+              (Words{"I", "have", "42", "42"}));
+    EXPECT_EQ(Host::WrittenWordNames("ðɪ ˈæpəl", {"the", "apple"}, {"ðˈə", "ˈæpəl"}),
+              (Words{"the", "apple"}));
+    // A written word said as nothing stays with the word before it.
+    EXPECT_EQ(Host::WrittenWordNames("aɪ ɡoʊ", {"I", "&", "go"}, {"ˈaɪ", "", "ɡˈoʊ"}),
+              (Words{"I &", "go"}));
+    // Another text, or readings that do not pair up, name nothing.
+    EXPECT_TRUE(
+        Host::WrittenWordNames("həlˈoʊ wˈɜːld", {"good", "night"}, {"ɡˈʊd", "nˈaɪt"}).empty());
+    EXPECT_TRUE(Host::WrittenWordNames("həlˈoʊ", {"hello"}, {}).empty());
+    EXPECT_TRUE(Host::WrittenWordNames("", {"hello"}, {"həlˈoʊ"}).empty());
+}
+
+// A scene's worth of words, one joined pair in every three words and the first written word
+// missing from the line: the names stay in step to the end.
+TEST(TranscriptWords, NamesStayInStepOverALongScene) {
+    std::string line = "ɡˈoʊ";
+    std::vector<std::string> written = {"well", "go"}, alone = {"wˈɛl", "ɡˈoʊ"};
+    constexpr int kRepeats = 20000;
+    for (int i = 0; i < kRepeats; ++i) {
+        line += " ʌvðə kˈæt";
+        written.insert(written.end(), {"of", "the", "cat"});
+        alone.insert(alone.end(), {"ˈʌv", "ðˈə", "kˈæt"});
+    }
+    const std::vector<std::string> names = Host::WrittenWordNames(line, written, alone);
+    ASSERT_EQ(names.size(), 1u + 2 * kRepeats);
+    EXPECT_EQ(names[0], "well go");
+    EXPECT_EQ(names[names.size() - 2], "of the");
+    EXPECT_EQ(names.back(), "cat");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "of the"), kRepeats);
+}
+
 }  // namespace
 }  // namespace Vocetta::Testing

@@ -114,23 +114,27 @@ TEST_F(ToolTranscript, PhonesAreWrittenWhereTheyAreSaid) {
     std::istringstream lines(run.out);
     std::string line;
     std::getline(lines, line);
-    EXPECT_EQ(line, "start,end,phone,word");
+    EXPECT_EQ(line, "start,end,phone,word,written");
     std::vector<std::string> phones;
     std::vector<int> words;
     double end = 0;
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
-        std::string start, stop, phone, word;
+        std::string start, stop, phone, word, written;
         std::getline(fields, start, ',');
         std::getline(fields, stop, ',');
         std::getline(fields, phone, ',');
-        std::getline(fields, word);
+        std::getline(fields, word, ',');
+        std::getline(fields, written);
         EXPECT_DOUBLE_EQ(std::stod(start), end) << line;  // no gap, no overlap
         end = std::stod(stop);
         EXPECT_GT(end, std::stod(start)) << line;
         if (phone == "sil") {
-            EXPECT_EQ(word, "0");
+            EXPECT_EQ(word + written, "0");
             continue;
+        }
+        if (word == "4") {
+            EXPECT_EQ(written, "maʊθ");  // given as IPA, a word is named by it
         }
         phones.push_back(phone);
         words.push_back(std::stoi(word));
@@ -151,7 +155,10 @@ TEST_F(ToolTranscript, PhonesAreWrittenWhereTheyAreSaid) {
     const ToolRun json =
         Run({"analyze", sample_, "-q", "--phones", "-f", "json", "--ipa", "həlˈoʊ wˈɑːtʃ"});
     ASSERT_EQ(json.status, 0) << json.err;
-    EXPECT_NE(json.out.find("\"words\": [\"həloʊ\", \"wɑtʃ\"]"), std::string::npos) << json.out;
+    EXPECT_NE(
+        json.out.find("\"words\": [\"həloʊ\", \"wɑtʃ\"],\n  \"written\": [\"həloʊ\", \"wɑtʃ\"]"),
+        std::string::npos)
+        << json.out;
     EXPECT_NE(json.out.find("{\"start\": 0.081, \"end\": 0.121, \"phone\": \"h\", \"word\": 1}"),
               std::string::npos)
         << json.out;
@@ -170,6 +177,27 @@ TEST_F(ToolTranscript, PhonesAreWrittenWhereTheyAreSaid) {
               std::string::npos)
         << shortLine.err;
     EXPECT_FALSE(std::filesystem::exists(Path("p.csv")));
+}
+
+// Words the phonemiser joins into one ("on the": ɔnðə) or says as several ("42") keep their
+// written names in the timeline, its JSON and the preview.
+TEST_F(ToolTranscript, PhonemisedWordsAreNamedByTheirWrittenWords) {
+    if (!HaveEspeak()) GTEST_SKIP() << "no espeak-ng: --text is not tested";
+    const std::string text = "Hello, watch the mouth on the man, 42 times!";
+    const ToolRun json = Run({"analyze", sample_, "-q", "--phones", "-f", "json", "--text", text});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("\"written\": [\"Hello\", \"watch\", \"the\", \"mouth\", "
+                            "\"on the\", \"man\", \"42\", \"42\", \"times\"]"),
+              std::string::npos)
+        << json.out;
+    const ToolRun csv = Run({"analyze", sample_, "-q", "--phones", "--text", text});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_NE(csv.out.find(",ɔ,5,on the\n"), std::string::npos) << csv.out;
+    ASSERT_EQ(Run({"preview", sample_, "-q", "--text", text, "-o", Path("p.html")}).status, 0);
+    EXPECT_NE(Read(Path("p.html"))
+                  .find("\"words\": [\"Hello\", \"watch\", \"the\", "
+                        "\"mouth\", \"on the\""),
+              std::string::npos);
 }
 
 // The preview shows the phones where they are said, under the cues, and names the word being

@@ -853,6 +853,19 @@ PYBIND11_MODULE(_vocetta, module) {
                py::arg("sample_rate"));
     module.def("transcript_words", &Tool::TranscriptWords, py::arg("ipa"));
     module.def(
+        "written_words",
+        [](const std::string& ipa, const std::string& text, const std::string& language) {
+            try {
+                return Tool::WrittenWords(Tool::TranscriptWords(ipa),
+                                          Tool::WrittenWordsOf(text, ipa, language, "text"));
+            } catch (const std::runtime_error& error) {
+                throw Python::TranscriptError(error.what());
+            }
+        },
+        py::arg("ipa"), py::arg("text"), py::arg("language"),
+        "Each word of `ipa` (the phonemised `text`) named by the written words it says, or by its "
+        "IPA where they cannot be told apart.");
+    module.def(
         "phonemise",
         [](const std::string& text, const std::string& language) {
             try {

@@ -414,4 +414,223 @@ std::vector<int> TranscriptShapes(std::string_view ipa, ShapeSet set,
     return frames;
 }
 
+namespace {
+
+// What separates written words: spaces and punctuation, symbols, and the blocks that hold only
+// those (Latin-1's, general punctuation, arrows to dingbats, CJK's, full-width forms and emoji).
+bool WrittenSeparator(char32_t code) {
+    if (code < 0x80) {
+        return !((code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z') ||
+                 (code >= '0' && code <= '9'));
+    }
+    return (code >= 0x00A0 && code <= 0x00BF) || code == 0x00D7 || code == 0x00F7 ||
+           (code >= 0x2000 && code <= 0x2BFF) || (code >= 0x3000 && code <= 0x303F) ||
+           (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF0F) ||
+           (code >= 0xFF1A && code <= 0xFF20) || (code >= 0xFF3B && code <= 0xFF40) ||
+           (code >= 0xFF5B && code <= 0xFF65) || code >= 0x1F000;
+}
+
+// Apostrophes and hyphens, which join the letters either side of them into one word.
+bool WordJoiner(char32_t code) {
+    return code == '\'' || code == '-' || code == 0x2019 || code == 0x2010 || code == 0x2011;
+}
+
+// The phones of IPA, each with the index of its word.
+struct WordPhones {
+    std::vector<std::string> phones;
+    std::vector<size_t> word;
+    size_t words = 0;
+
+    // The phones of `ipa`, as words of their own (a line), or all of word `index`.
+    void Add(std::string_view ipa, bool ownWords, size_t index) {
+        size_t breaks = 0;
+        for (std::string& phone : SplitIpa(ipa)) {
+            if (phone == kWordBreak) {
+                ++breaks;
+                continue;
+            }
+            phones.push_back(std::move(phone));
+            word.push_back(ownWords ? breaks : index);
+        }
+        if (ownWords && !phones.empty()) words = breaks + 1;
+    }
+};
+
+// Pairs of phones a and b (a of `from`, b of `to`) that the cheapest alignment of the two matches
+// or substitutes, and its cost: an edit distance, each phone put in, left out or changed costing
+// 1. The phonemiser's two readings of one line differ only here and there, so the alignment is
+// searched within a band of the diagonal: memory and time grow with the line, not its square.
+struct PhoneAlignment {
+    std::vector<std::pair<size_t, size_t>> pairs;
+    size_t cost = 0;
+};
+
+PhoneAlignment AlignPhones(const std::vector<std::string>& from,
+                           const std::vector<std::string>& to) {
+    constexpr size_t kReach = 24;  // phones either side of the diagonal
+    constexpr size_t kWidth = 2 * kReach + 1;
+    constexpr uint32_t kFar = std::numeric_limits<uint32_t>::max() / 2;
+    const size_t n = from.size(), m = to.size();
+    const auto first = [&](size_t row) {
+        const size_t centre = n == 0 ? 0 : row * m / n;
+        return centre > kReach ? centre - kReach : 0;
+    };
+    const auto last = [&](size_t row) {
+        const size_t centre = n == 0 ? 0 : row * m / n;
+        return std::min(m, centre + kReach);
+    };
+    // moves[row][column - first(row)]: 0 both phones, 1 a phone of `from` left out, 2 one of `to`
+    // put in.
+    std::vector<unsigned char> moves((n + 1) * kWidth, 0);
+    std::vector<uint32_t> above(kWidth, kFar), here(kWidth, kFar);
+    for (size_t row = 0; row <= n; ++row) {
+        const size_t lo = first(row), hi = last(row);
+        const size_t aboveLo = row == 0 ? 0 : first(row - 1),
+                     aboveHi = row == 0 ? 0 : last(row - 1);
+        std::fill(here.begin(), here.end(), kFar);
+        for (size_t column = lo; column <= hi; ++column) {
+            uint32_t best = kFar;
+            unsigned char move = 0;
+            if (row == 0 && column == 0) {
+                best = 0;
+            } else {
+                if (row > 0 && column > 0 && column - 1 >= aboveLo && column - 1 <= aboveHi) {
+                    best = above[column - 1 - aboveLo] + (from[row - 1] == to[column - 1] ? 0 : 1);
+                }
+                if (row > 0 && column >= aboveLo && column <= aboveHi &&
+                    above[column - aboveLo] + 1 < best) {
+                    best = above[column - aboveLo] + 1;
+                    move = 1;
+                }
+                if (column > lo && here[column - 1 - lo] + 1 < best) {
+                    best = here[column - 1 - lo] + 1;
+                    move = 2;
+                }
+            }
+            here[column - lo] = best;
+            moves[row * kWidth + (column - lo)] = move;
+        }
+        std::swap(above, here);
+    }
+    PhoneAlignment alignment;
+    if (m < first(n) || m > last(n) || above[m - first(n)] >= kFar) {
+        alignment.cost = std::max(n, m);
+        return alignment;
+    }
+    alignment.cost = above[m - first(n)];
+    for (size_t row = n, column = m; row > 0 || column > 0;) {
+        const unsigned char move = moves[row * kWidth + (column - first(row))];
+        if (move == 0) {
+            alignment.pairs.emplace_back(row - 1, column - 1);
+            --row;
+            --column;
+        } else if (move == 1) {
+            --row;
+        } else {
+            --column;
+        }
+    }
+    std::reverse(alignment.pairs.begin(), alignment.pairs.end());
+    return alignment;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitWords(std::string_view text) {
+    std::vector<std::string> words;
+    size_t at = 0, start = 0, joiner = std::string_view::npos;
+    bool inWord = false;
+    char32_t code = 0;
+    for (size_t before = at; NextCodePoint(text, at, code); before = at) {
+        if (!WrittenSeparator(code)) {
+            if (!inWord) start = before;
+            inWord = true;
+            joiner = std::string_view::npos;
+            continue;
+        }
+        if (inWord && WordJoiner(code) && joiner == std::string_view::npos) {
+            joiner = before;  // the word goes on if a letter follows
+            continue;
+        }
+        if (inWord)
+            words.emplace_back(
+                text.substr(start, (joiner != std::string_view::npos ? joiner : before) - start));
+        inWord = false;
+        joiner = std::string_view::npos;
+    }
+    if (inWord) {
+        const size_t end = joiner != std::string_view::npos ? joiner : at;
+        words.emplace_back(text.substr(start, end - start));
+    }
+    return words;
+}
+
+std::vector<std::string> WrittenWordNames(std::string_view ipa,
+                                          const std::vector<std::string>& written,
+                                          const std::vector<std::string>& writtenIpa) {
+    if (written.size() != writtenIpa.size() || written.empty()) return {};
+    WordPhones line, alone;
+    line.Add(ipa, true, 0);
+    for (size_t i = 0; i < writtenIpa.size(); ++i)
+        alone.Add(writtenIpa[i], false, i);
+    const size_t n = line.phones.size(), m = alone.phones.size();
+    // Two readings of one text differ in a phone here and there, not in a quarter of them.
+    if (n == 0 || 4 * (n > m ? n - m : m - n) > std::max(n, m) + 4) return {};
+    const PhoneAlignment alignment = AlignPhones(line.phones, alone.phones);
+    if (4 * alignment.cost > std::max(n, m) + 4) return {};
+    // How many of each written word's phones fall in each word of the line, in order.
+    std::vector<std::vector<std::pair<size_t, size_t>>> overlaps(written.size());
+    for (const auto& [a, b] : alignment.pairs) {
+        auto& counts = overlaps[alone.word[b]];
+        if (counts.empty() || counts.back().first != line.word[a]) {
+            counts.emplace_back(line.word[a], 0);
+        }
+        ++counts.back().second;
+    }
+    constexpr size_t kNone = std::numeric_limits<size_t>::max();
+    std::vector<size_t> home(written.size(), kNone);
+    for (size_t i = 0; i < written.size(); ++i) {
+        size_t most = 0;
+        for (const auto& [word, count] : overlaps[i]) {
+            if (count > most) {
+                most = count;
+                home[i] = word;
+            }
+        }
+    }
+    // A written word none of whose phones were matched (said as nothing, or all changed) stays
+    // beside its neighbours: with the word before it, or the first word after it.
+    for (size_t i = 1; i < written.size(); ++i) {
+        if (home[i] == kNone) home[i] = home[i - 1];
+    }
+    for (size_t i = written.size() - 1; i-- > 0;) {
+        if (home[i] == kNone) home[i] = home[i + 1];
+    }
+    if (home[0] == kNone) return {};
+    std::vector<std::string> names(line.words);
+    for (size_t i = 0; i < written.size(); ++i) {
+        std::string& name = names[home[i]];
+        name += (name.empty() ? "" : " ") + written[i];
+    }
+    for (size_t word = 0; word < line.words; ++word) {
+        if (!names[word].empty()) continue;
+        // One of several words a written word is said as, or a word the written ones lack.
+        size_t most = 0;
+        for (size_t i = 0; i < written.size(); ++i) {
+            for (const auto& [other, count] : overlaps[i]) {
+                if (other == word && count > most) {
+                    most = count;
+                    names[word] = written[i];
+                }
+            }
+        }
+        if (names[word].empty()) {
+            for (size_t k = 0; k < n; ++k) {
+                if (line.word[k] == word) names[word] += line.phones[k];
+            }
+        }
+    }
+    return names;
+}
+
 }  // namespace Vocetta::Host

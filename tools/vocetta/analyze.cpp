@@ -61,9 +61,10 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
     line.Flag("-s,--segments", options.segments, "write segments instead of frames");
     line.Number("--min-segment", options.minSegmentMs, 0.0, 60000.0, "MS",
                 "segments shorter than this join a neighbour (default 0)");
-    line.Flag("--phones", options.phones,
-              "write the transcript's phones where they are said (start, end, phone, word) "
-              "instead of frames; needs --text, --text-file, --transcripts or --ipa");
+    line.Flag(
+        "--phones", options.phones,
+        "write the transcript's phones where they are said (start, end, phone, word, written) "
+        "instead of frames; needs --text, --text-file, --transcripts or --ipa");
     line.Flag("--cues", options.cues, "write mouth cues instead of frames");
     line.Integer("--fps", options.fps, 1, 1000, "N",
                  "animation frame rate of dat files, keyframes and curves (default 24)");
@@ -212,7 +213,7 @@ int RunAnalyze(const Arguments& arguments) {
 
     // Read first, so that a bad profile or transcript leaves no output directory behind.
     const Profile profile = LoadProfileOrDefault(options.common.profile);
-    const std::vector<std::optional<std::string>> transcripts =
+    const std::vector<std::optional<Transcript>> transcripts =
         TranscriptsFor(options.transcript, inputs, profile, labelling.smoothing);
     if (phones && !transcripts[0]) {
         throw UsageError(
@@ -313,7 +314,7 @@ int RunAnalyze(const Arguments& arguments) {
             FrameLabels labels;
             try {
                 labels = LabelFrames(profile, analysis, labelling,
-                                     transcripts[index] ? &*transcripts[index] : nullptr);
+                                     transcripts[index] ? &transcripts[index]->ipa : nullptr);
             } catch (const ToolError& error) {
                 std::fprintf(stderr, "vocetta analyze: %s: %s\n", inputs[index].c_str(),
                              error.what());
@@ -335,7 +336,8 @@ int RunAnalyze(const Arguments& arguments) {
                 }
             }
             const std::string text =
-                phones ? FormatPhones(recording, TranscriptWords(labels.transcript), said, format)
+                phones ? FormatPhones(recording, TranscriptWords(labels.transcript),
+                                      transcripts[index]->written, said, format)
                 : cues ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis, labels),
                                     cueFormat, layout)
                 : curves ? Host::FormatCurves(BuildShapeCurves(shapeMap, mouthOf(), recording,

@@ -294,7 +294,8 @@ std::string PhoneTrack(const std::vector<PhoneSegment>& phones, double duration)
     return track + Playhead(36);
 }
 
-// `phones` and `words`: the transcript's, or empty without one.
+// `phones` and `words` (each named by its written words where they are known): the
+// transcript's, or empty without one.
 std::string PreviewPage(const CueTrack& track, const Recording& recording,
                         const std::vector<PhoneSegment>& phones,
                         const std::vector<std::string>& words) {
@@ -372,7 +373,7 @@ int RunPreview(const Arguments& arguments) {
     BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
     settings.keepSamples = true;  // the page embeds the audio
     const Profile profile = LoadProfileOrDefault(options.common.profile);
-    const std::vector<std::optional<std::string>> transcripts =
+    const std::vector<std::optional<Transcript>> transcripts =
         TranscriptsFor(options.transcript, options.inputs, profile, labelling.smoothing);
     const Host::ShapeMap map =
         ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile));
@@ -383,7 +384,7 @@ int RunPreview(const Arguments& arguments) {
         library, profile, options.inputs, settings,
         [&](size_t, const Recording& recording, const Analysis& analysis) {
             const FrameLabels labels = LabelFrames(profile, analysis, labelling,
-                                                   transcripts[0] ? &*transcripts[0] : nullptr);
+                                                   transcripts[0] ? &transcripts[0]->ipa : nullptr);
             const MouthOptions own = RecordingMouth(options.mouth, labels, analysis, labelling);
             // A line too short to say its phones still gets its page, without their track.
             std::vector<PhoneSegment> phones;
@@ -393,10 +394,13 @@ int RunPreview(const Arguments& arguments) {
                 } catch (const ToolError&) {
                 }
             }
-            WriteOutput(*output,
-                        PreviewPage(BuildCueTrack(map, own, recording, analysis, labels), recording,
-                                    phones, TranscriptWords(labels.transcript)),
-                        options.common.existing());
+            WriteOutput(
+                *output,
+                PreviewPage(BuildCueTrack(map, own, recording, analysis, labels), recording, phones,
+                            WrittenWords(TranscriptWords(labels.transcript),
+                                         transcripts[0] ? transcripts[0]->written
+                                                        : std::vector<std::string>{})),
+                options.common.existing());
             ok = true;
         },
         [&](size_t, const std::string&) {});

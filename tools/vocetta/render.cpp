@@ -197,7 +197,7 @@ int RunRender(const Arguments& arguments) {
     const MouthOptions mouth = MouthFromOptions(options.mouth, 0.01f);
     const BatchSettings settings = BatchFromOptions(options.common, "vocetta render");
     const Profile profile = LoadProfileOrDefault(options.common.profile);
-    const std::vector<std::optional<std::string>> transcripts =
+    const std::vector<std::optional<Transcript>> transcripts =
         TranscriptsFor(options.transcript, options.inputs, profile, labelling.smoothing);
     const Host::ShapeMap shapeMap =
         cues ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile))
@@ -224,8 +224,8 @@ int RunRender(const Arguments& arguments) {
             } else {
                 // The phonemes' track, and the cues' labels: unsmoothed, the cues still follow
                 // the frames' own best phonemes.
-                const FrameLabels labels = LabelFrames(profile, analysis, labelling,
-                                                       transcripts[0] ? &*transcripts[0] : nullptr);
+                const FrameLabels labels = LabelFrames(
+                    profile, analysis, labelling, transcripts[0] ? &transcripts[0]->ipa : nullptr);
                 pixels = PaintPhonemes(profile, analysis, labelling.smoothing ? &labels : nullptr,
                                        height, blend, phonemeTexture);
                 if (cues) {

@@ -217,8 +217,15 @@ std::vector<PhoneSegment> PhoneSegments(const FrameLabels& labels, const Analysi
     return segments;
 }
 
+std::vector<std::string> WrittenWords(const std::vector<std::string>& words,
+                                      const std::vector<std::string>& written) {
+    return written.size() == words.size() ? written : words;
+}
+
 std::string FormatPhones(const Recording& recording, const std::vector<std::string>& words,
+                         const std::vector<std::string>& written,
                          const std::vector<PhoneSegment>& phones, Format format) {
+    const std::vector<std::string> names = WrittenWords(words, written);
     if (format == Format::Json) {
         Json rows = Json::array();
         for (const PhoneSegment& phone : phones) {
@@ -227,21 +234,21 @@ std::string FormatPhones(const Recording& recording, const std::vector<std::stri
                             {"phone", phone.phone},
                             {"word", phone.word}});
         }
-        Json said = Json::array();
-        for (const std::string& text : words)
-            said.push_back(text);
         const Json document = {{"file", recording.path},
                                {"duration", recording.Seconds()},
-                               {"words", said},
+                               {"words", Json(words)},
+                               {"written", Json(names)},
                                {"phones", rows}};
         return JsonText(document, {.spread = 2}) + "\n";
     }
     const char separator = format == Format::Tsv ? '\t' : ',';
-    std::string out =
-        std::string("start") + separator + "end" + separator + "phone" + separator + "word\n";
+    std::string out = std::string("start") + separator + "end" + separator + "phone" + separator +
+                      "word" + separator + "written\n";
     for (const PhoneSegment& phone : phones) {
+        const bool said = phone.word > 0 && static_cast<size_t>(phone.word) <= names.size();
         out += FormatNumber(phone.start) + separator + FormatNumber(phone.end) + separator +
-               CsvField(phone.phone, separator) + separator + std::to_string(phone.word) + "\n";
+               CsvField(phone.phone, separator) + separator + std::to_string(phone.word) +
+               separator + CsvField(said ? names[size_t(phone.word) - 1] : "", separator) + "\n";
     }
     return out;
 }

@@ -30,6 +30,8 @@ namespace {
 constexpr std::uintmax_t kLargestTranscript = 1 << 20;
 // How long espeak-ng may go without a word: it phonemises some 20 kB a second, a clause at a time.
 constexpr int kPhonemiserPatienceMs = 10 * 1000;
+// Lines shorter than this end a clause when each written word is phonemised alone.
+constexpr size_t kClauseLine = 1000;
 
 class Pipe {
   public:
@@ -87,15 +89,15 @@ std::string CheckedPhones(std::string ipa, const std::string& source,
 
 }  // namespace
 
-std::vector<std::optional<std::string>> TranscriptsFor(const TranscriptArguments& arguments,
-                                                       const std::vector<std::string>& inputs,
-                                                       const Host::Profile& profile,
-                                                       bool smoothing) {
+std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
+                                                      const std::vector<std::string>& inputs,
+                                                      const Host::Profile& profile,
+                                                      bool smoothing) {
     const int given = !arguments.text.empty() + !arguments.textFile.empty() +
                       !arguments.ipa.empty() + arguments.beside;
     if (given > 1)
         throw UsageError("--text, --text-file, --ipa and --transcripts exclude each other");
-    std::vector<std::optional<std::string>> transcripts(inputs.size());
+    std::vector<std::optional<Transcript>> transcripts(inputs.size());
     if (given == 0) return transcripts;
     if (!smoothing) {
         throw UsageError(
@@ -104,14 +106,19 @@ std::vector<std::optional<std::string>> TranscriptsFor(const TranscriptArguments
     }
     int silence = 0;
     const std::vector<std::string> names = Host::LabelNames(profile, silence);
+    const auto fromWords = [&](const std::string& text, const std::string& source) {
+        Transcript transcript;
+        transcript.ipa = CheckedPhones(Phonemise(text, arguments.language, source), source, names);
+        transcript.written = WrittenWordsOf(text, transcript.ipa, arguments.language, source);
+        return transcript;
+    };
     if (arguments.beside) {
         for (size_t i = 0; i < inputs.size(); ++i) {
             if (inputs[i] == "-")
                 throw UsageError("--transcripts: standard input has no .txt beside it");
             const std::string path =
                 std::filesystem::path(inputs[i]).replace_extension(".txt").string();
-            transcripts[i] = CheckedPhones(
-                Phonemise(ReadTranscript(path), arguments.language, path), path, names);
+            transcripts[i] = fromWords(ReadTranscript(path), path);
         }
         return transcripts;
     }
@@ -123,21 +130,21 @@ std::vector<std::optional<std::string>> TranscriptsFor(const TranscriptArguments
                          "recording's own");
     }
     if (!arguments.ipa.empty()) {
-        transcripts[0] = CheckedPhones(arguments.ipa, "--ipa", names);
+        transcripts[0] = Transcript{CheckedPhones(arguments.ipa, "--ipa", names), {}};
     } else if (!arguments.text.empty()) {
-        transcripts[0] =
-            CheckedPhones(Phonemise(arguments.text, arguments.language, "--text"), "--text", names);
+        transcripts[0] = fromWords(arguments.text, "--text");
     } else {
-        const std::string& path = arguments.textFile;
-        transcripts[0] =
-            CheckedPhones(Phonemise(ReadTranscript(path), arguments.language, path), path, names);
+        transcripts[0] = fromWords(ReadTranscript(arguments.textFile), arguments.textFile);
     }
     return transcripts;
 }
 
-std::string Phonemise(const std::string& text, const std::string& language,
-                      const std::string& source) {
-    if (Blank(text)) throw ToolError(source + ": no words");
+namespace {
+
+// espeak-ng's IPA for `text`, as it writes it: a line per clause. With `linePerClause`, every line
+// of `text` is a clause of its own.
+std::string RunPhonemiser(const std::string& text, const std::string& language,
+                          const std::string& source, bool linePerClause) {
     // The voice goes to espeak-ng as one argument of its own; one that looks like an option
     // would be read as one.
     const bool voice = !language.empty() && language[0] != '-' &&
@@ -168,9 +175,12 @@ std::string Phonemise(const std::string& text, const std::string& language,
     posix_spawn_file_actions_adddup2(&actions, output[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errors[1], 2);
     std::string program = "espeak-ng", quiet = "-q", ipa = "--ipa", voiceFlag = "-v",
-                voiceName = language, fromInput = "--stdin";
-    char* argv[] = {program.data(),   quiet.data(),     ipa.data(), voiceFlag.data(),
-                    voiceName.data(), fromInput.data(), nullptr};
+                voiceName = language, fromInput = "--stdin", lineFlag = "-l",
+                lineLength = std::to_string(kClauseLine);
+    char* argv[] = {program.data(),   quiet.data(),      ipa.data(),
+                    voiceFlag.data(), voiceName.data(),  fromInput.data(),
+                    lineFlag.data(),  lineLength.data(), nullptr};
+    if (!linePerClause) argv[6] = nullptr;
     pid_t child = 0;
     const int spawned = posix_spawnp(&child, "espeak-ng", &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -236,8 +246,42 @@ std::string Phonemise(const std::string& text, const std::string& language,
                         ": espeak-ng could not turn the words into phones with the voice '" +
                         language + "'" + (messages.empty() ? "" : ": " + messages));
     }
+    return phones;
+}
+
+}  // namespace
+
+std::string Phonemise(const std::string& text, const std::string& language,
+                      const std::string& source) {
+    if (Blank(text)) throw ToolError(source + ": no words");
+    std::string phones = RunPhonemiser(text, language, source, false);
     std::replace(phones.begin(), phones.end(), '\n', ' ');
     return phones;
+}
+
+std::vector<std::string> WrittenWordsOf(const std::string& text, const std::string& ipa,
+                                        const std::string& language, const std::string& source) {
+    const std::vector<std::string> written = Host::SplitWords(text);
+    std::string lines;
+    for (const std::string& word : written) {
+        // A word as long as a clause line would run into the next one.
+        if (word.size() + 1 >= kClauseLine) return {};
+        lines += word + "\n";
+    }
+    if (written.empty()) return {};
+    // The names are a courtesy to the reader: a phonemiser that read the line but fails on its
+    // words leaves them named by their IPA.
+    std::string each;
+    try {
+        each = RunPhonemiser(lines, language, source, true);
+    } catch (const ToolError&) {
+        return {};
+    }
+    std::vector<std::string> alone;
+    std::istringstream read(each);
+    for (std::string line; std::getline(read, line);)
+        alone.push_back(line);
+    return Host::WrittenWordNames(ipa, written, alone);
 }
 
 }  // namespace Vocetta::Tool

@@ -25,20 +25,32 @@ struct TranscriptArguments {
 // commands share).
 void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments);
 
-// Each input's phones in IPA, or none when no transcript was asked for. UsageError for options
+// What a recording says: its phones in IPA, and the written words each word of them says
+// (Host::WrittenWordNames), or none when only the IPA was given or the words cannot be told apart.
+struct Transcript {
+    std::string ipa;
+    std::vector<std::string> written;
+};
+
+// Each input's transcript, or none when no transcript was asked for. UsageError for options
 // that exclude each other (also --no-smoothing: `smoothing` false), or a transcript of one
 // recording given to several; ToolError naming the file for a transcript that cannot be read,
 // holds no words, no phones or none that `profile`'s phonemes stand for, or that espeak-ng cannot
 // phonemise. Everything is read and phonemised before any audio is, so that a bad transcript
 // stops the run before it writes anything.
-std::vector<std::optional<std::string>> TranscriptsFor(const TranscriptArguments& arguments,
-                                                       const std::vector<std::string>& inputs,
-                                                       const Host::Profile& profile,
-                                                       bool smoothing);
+std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
+                                                      const std::vector<std::string>& inputs,
+                                                      const Host::Profile& profile, bool smoothing);
 
 // `text` (UTF-8) in IPA, as espeak-ng's voice `language` speaks it; `source` names the text in
 // messages. ToolError when espeak-ng is missing, fails or gives nothing.
 std::string Phonemise(const std::string& text, const std::string& language,
                       const std::string& source);
+
+// The written words of `text` that each word of `ipa`, its IPA from Phonemise, says: each word
+// phonemised alone by espeak-ng, then aligned (Host::WrittenWordNames); empty when they cannot be
+// told apart. The errors of Phonemise.
+std::vector<std::string> WrittenWordsOf(const std::string& text, const std::string& ipa,
+                                        const std::string& language, const std::string& source);
 
 }  // namespace Vocetta::Tool

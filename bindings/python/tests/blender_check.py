@@ -274,10 +274,17 @@ check(all(abs(marked[name] - (1 + phone.start * 30)) <= 0.5 for name, phone in
                        if p.word and (i == 0 or said.phones[i - 1].word != p.word)])),
       "each marker at its word's first phone")
 check(abs(marked["ee"] - (1 + 3.3 * 30)) < 10, "the ee marked near 3.3 s: %s" % marked["ee"])
-# Marks by IPA when the text's words do not match the phonemised ones, refused without phones.
+# Marks words the phonemiser joins by the written words they say, a line given as IPA by its IPA,
+# and refuses frames without phones.
 scene.timeline_markers.clear()
-check([m.name for m in vocetta.blender.mark_words(said, "twenty", start_frame=1)][:2] ==
-      ["həloʊ", "wɑtʃ"], "markers named by IPA when the words differ")
+joined = vocetta.analyze_file(recording, text="Hello, watch the mouth on the man")
+check([m.name for m in vocetta.blender.mark_words(joined, start_frame=1)] ==
+      ["Hello", "watch", "the", "mouth", "on the", "man"],
+      "markers named by the words joined: %s" % joined.written)
+scene.timeline_markers.clear()
+check([m.name for m in vocetta.blender.mark_words(vocetta.analyze_file(
+    recording, ipa="həlˈoʊ wˈɑːtʃ"), start_frame=1)] == ["həloʊ", "wɑtʃ"],
+      "markers named by IPA for a line given as IPA")
 try:
     vocetta.blender.mark_words(vocetta.analyze_file(recording))
     check(False, "mark_words refuses frames without phones")

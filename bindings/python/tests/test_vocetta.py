@@ -119,8 +119,9 @@ def test_analyze_file_labels_as_the_tool(options, arguments):
 def test_a_transcripts_phones_are_where_the_tool_puts_them():
     frames = vocetta.analyze_file(SAMPLE, ipa=SAMPLE_IPA)
     header, rows = tool_frames(SAMPLE, "--phones", "--ipa", SAMPLE_IPA)
-    assert header == ["start", "end", "phone", "word"]
+    assert header == ["start", "end", "phone", "word", "written"]
     assert [(p.phone, p.word) for p in frames.phones] == [(r[2], int(r[3])) for r in rows]
+    assert frames.written == frames.words  # given as IPA, the words are named by it
     np.testing.assert_allclose([(p.start, p.end) for p in frames.phones],
                                [(float(r[0]), float(r[1])) for r in rows], rtol=1e-5, atol=1e-9)
     assert frames.words[:3] == ["həloʊ", "wɑtʃ", "maɪ"]
@@ -128,6 +129,17 @@ def test_a_transcripts_phones_are_where_the_tool_puts_them():
     # Without words there are none; a line far too short for its phones has no timeline.
     assert vocetta.analyze_file(SAMPLE).phones is None
     assert vocetta.analyze_file(SAMPLE, ipa="a" * 700).phones is None
+
+
+@needs_espeak
+def test_words_the_phonemiser_joins_keep_their_written_names():
+    text = "Hello, watch the mouth on the man"
+    frames = vocetta.analyze_file(SAMPLE, text=text)
+    assert frames.words[4] == "ɔnðə"
+    assert frames.written == ["Hello", "watch", "the", "mouth", "on the", "man"]
+    header, rows = tool_frames(SAMPLE, "--phones", "--text", text)
+    assert [r[4] for r in rows] == [frames.written[p.word - 1] if p.word else ""
+                                    for p in frames.phones]
 
 
 @needs_espeak

@@ -122,13 +122,16 @@ class Frames:
     (0 closed ... 1 open) and the `shape` to show (a name); otherwise these are None.
 
     A recording analysed with its words (analyze(text=...) or ipa=) has the transcript's
-    `words` (each its phones in IPA) and its `phones` where they are said, as `vocetta analyze
-    --phones` writes them: Phone(start, end, phone, word) in order, covering the recording, with
-    the pauses as "sil" of word 0 and the words counted from 1. `phones` is None without a
-    transcript, or for a recording too short to say all its phones."""
+    `words` (each its phones in IPA), the `written` words each of them says ("on the" for the
+    phonemiser's one word ɔnðə; its IPA where only ipa= was given or the two cannot be told
+    apart), and its `phones` where they are said, as `vocetta analyze --phones` writes them:
+    Phone(start, end, phone, word) in order, covering the recording, with the pauses as "sil" of
+    word 0 and the words counted from 1. `phones` is None without a transcript, or for a
+    recording too short to say all its phones."""
 
     def __init__(self, phonemes, time, phoneme, volume, scores, best, mfcc, hop=None,
-                 shape_names=None, weights=None, jaw=None, shape=None, words=None, phones=None):
+                 shape_names=None, weights=None, jaw=None, shape=None, words=None, phones=None,
+                 written=None):
         self.phonemes = list(phonemes)
         self.time = time
         self.phoneme = list(phoneme)
@@ -142,6 +145,7 @@ class Frames:
         self.jaw = jaw
         self.shape = None if shape is None else list(shape)
         self.words = words
+        self.written = written
         self.phones = phones
 
     def __len__(self):
@@ -410,9 +414,12 @@ def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=D
         analyzer.profile, raw.time, seconds, raw.volume, raw.best, raw.scores, float(gate_db),
         None if silence_db is None else float(silence_db), bool(smoothing), float(switch_cost),
         transcript, int(analyzer.hop), int(analyzer.sample_rate))
-    words = None if transcript is None else _vocetta.transcript_words(transcript)
+    words = written = None
+    if transcript is not None:
+        words = _vocetta.transcript_words(transcript)
+        written = _vocetta.written_words(transcript, "" if text is None else str(text), language)
     return Frames(raw.phonemes, raw.time, labels, raw.volume, raw.scores, raw.best, raw.mfcc,
-                  raw.hop, words=words,
+                  raw.hop, words=words, written=written,
                   phones=None if phones is None else [Phone(*phone) for phone in phones])
 
 

@@ -13,7 +13,7 @@ Inside Blender (its Python is the system's on Debian, where python3-vocetta inst
     vocetta.blender.key_cues_objects(mouth, cues)  # the children Mouth_A ... Mouth_X, one shown
     vocetta.blender.key_cues_grease_pencil(drawn, cues)   # drawings on frames 1 ... 9
     said = vocetta.analyze_file("line.wav", text="Could you pass me the salt?")
-    vocetta.blender.mark_words(said, "Could you pass me the salt?")   # a marker per word
+    vocetta.blender.mark_words(said)   # a marker per word, named by its written words
 
 Shape keys are found by the shapes' own names (aa, E, ih, oh, ou ... or A to X), or through
 `names` (shape name -> shape key name); the jaw's opening goes to a shape key called "jaw" when
@@ -28,7 +28,6 @@ keys the mouth to them and marks each word on the timeline.
 
 import math
 import os
-import re
 
 import bpy
 from bpy.props import BoolProperty, EnumProperty, FloatProperty, IntProperty, StringProperty
@@ -303,25 +302,18 @@ def key_cues_grease_pencil(obj, cues, start_frame=None, frames=None, scene=None)
     return drawings
 
 
-def _written_words(text, count):
-    """The words of `text` when it has `count` of them (as many as its phonemised words), else
-    None: numbers and abbreviations are said as several words, or as none."""
-    written = re.findall(r"[^\W_]+(?:['’-][^\W_]+)*", text or "")
-    return written if len(written) == count else None
-
-
-def mark_words(frames, text=None, start_frame=None, scene=None):
+def mark_words(frames, start_frame=None, scene=None):
     """A timeline marker at the start of each word of a line analysed with its words
-    (vocetta.analyze(..., text=...) or ipa=, whose `phones` and `words` say where each is said),
-    named by the word of `text` when the text has as many words as the line's phonemised ones,
-    else by its IPA. Returns the markers, in order; ValueError for frames without a transcript's
-    phones (no words given, or a line too short for them)."""
+    (vocetta.analyze(..., text=...) or ipa=, whose `phones` say where each is said), named by
+    the written words it says (frames.written: "on the" where the phonemiser joined them, the IPA
+    for a line given as ipa=). Returns the markers, in order; ValueError for frames without a
+    transcript's phones (no words given, or a line too short for them)."""
     if frames.phones is None:
         raise ValueError("the frames have no phones of a transcript: analyse with text= or ipa=")
     scene = scene or bpy.context.scene
     start = scene.frame_start if start_frame is None else start_frame
     fps = scene.render.fps / scene.render.fps_base
-    names = _written_words(text, len(frames.words)) or frames.words
+    names = frames.written or frames.words
     markers, last = [], 0
     for phone in frames.phones:
         if phone.word > last:
@@ -421,7 +413,7 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
             self.report({"ERROR"}, "Lip sync: %s" % error)
             return {"CANCELLED"}
         if said is not None:
-            mark_words(said, self.text, self.start_frame, context.scene)
+            mark_words(said, self.start_frame, context.scene)
         if self.sound:
             add_sound(path, self.start_frame, context.scene)
         self.report({"INFO"}, "Lip sync: keyed %s from %s" % (", ".join(keyed), path))

@@ -148,4 +148,23 @@ int PhoneShape(ShapeSet set, std::string_view phone);
 std::vector<int> TranscriptShapes(std::string_view ipa, ShapeSet set,
                                   const std::vector<int>& phones);
 
+// The words of written text (UTF-8), as a reader counts them: runs of letters, digits and marks,
+// an apostrophe or hyphen between two of them joining them ("don't", "l'homme", "well-known").
+// Spaces, punctuation and symbols separate them. Text that is not UTF-8 gives the words before the
+// first bad byte.
+std::vector<std::string> SplitWords(std::string_view text);
+
+// Names each word of `ipa`, a line phonemised as a whole, by the written words it says, given each
+// written word phonemised alone (`writtenIpa[i]` says `written[i]`). The two rarely count alike:
+// a phonemiser joins unstressed words to the next ("on the": ɔnðə) and says a number as several
+// ("42": fˈɔːɹɾi tˈuː). Their phones are aligned instead, and each written word goes to the word
+// of `ipa` that most of its phones fall in: a word is named by the written words it holds, joined
+// by a space, or, one of several that a written word is said as, by that word. One name per word
+// of `ipa` (as SplitIpa separates them); none at all when the two differ in more than a quarter
+// of their phones, as another text or language would, or the sizes of `written` and `writtenIpa`
+// differ.
+std::vector<std::string> WrittenWordNames(std::string_view ipa,
+                                          const std::vector<std::string>& written,
+                                          const std::vector<std::string>& writtenIpa);
+
 }  // namespace Vocetta::Host
