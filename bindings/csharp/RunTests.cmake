@@ -66,6 +66,8 @@ set(words "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ")
 run(${TOOL} analyze -q --cues --ipa "${words}" ${WORK}/noisy.wav -o ${WORK}/noisy-aligned.json)
 run(${TOOL} analyze -q --curves --keep-noise --shapes visemes --ipa "${words}" ${WORK}/recording.wav
     -o ${WORK}/aligned-curves.csv)
+# And its phones where they are said: what PhoneTimeline.Bake must give.
+run(${TOOL} analyze -q --phones --ipa "${words}" ${WORK}/noisy.wav -o ${WORK}/noisy-phones.csv)
 # The built-in profile adapted to the recording's speaker by the tool.
 run(${TOOL} adapt -q --profile ${PROFILE} -o ${WORK}/adapted.json ${WORK}/recording.wav)
 run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
@@ -73,5 +75,5 @@ run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recor
     ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv ${WORK}/noisy-cartoon.json
     ${WORK}/noisy-visemes.json ${WORK}/cartoon.json ${WORK}/noisy-curves.csv ${WORK}/curves.json
     ${WORK}/adapted.json ${WORK}/labels.csv ${WORK}/noisy-aligned.json
-    ${WORK}/aligned-curves.csv)
+    ${WORK}/aligned-curves.csv ${WORK}/noisy-phones.csv)
 message(STATUS "${out}")

@@ -650,6 +650,62 @@ static class Tests {
         }
     }
 
+    // The phones where the sample says them, the tool's --phones rows to its six digits; each
+    // word named by its written words, worked by hand as the SDK's are and from espeak-ng.
+    static void PhonesAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
+                                     float[] noisy, int noisyRate, string rows) {
+        const string words = "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ";
+        var timeline = Vocetta.PhoneTimeline.Bake(library, profile, noisy, noisyRate, words);
+        string[][] expected = Rows(rows);
+        Check(string.Join(",", expected[0]) == "start,end,phone,word,written" &&
+                  expected.Length - 1 == timeline.Phones.Length,
+              "one span per row: " + timeline.Phones.Length);
+        for (int i = 0; i + 1 < expected.Length && i < timeline.Phones.Length; ++i) {
+            var span = timeline.Phones[i];
+            string[] row = expected[i + 1];
+            string written = span.Word == 0 ? "" : timeline.Written[span.Word - 1];
+            Check(Close(row[0], span.Start.ToString("R", CultureInfo.InvariantCulture), 1e-5) &&
+                      Close(row[1], span.End.ToString("R", CultureInfo.InvariantCulture), 1e-5) &&
+                      row[2] == span.Phone && row[3] == span.Word.ToString() && row[4] == written,
+                  "phone " + i + ": " + string.Join(",", row));
+        }
+        Check(timeline.Written.SequenceEqual(timeline.Words) && timeline.Words[3] == "maʊθ",
+              "given as IPA, the words are named by it");
+        var ee = timeline.Phones.First(span => span.Phone == "i");
+        Check(timeline.WordAt(0.5 * (ee.Start + ee.End)) == 6 && timeline.WordAt(-1) == 0 &&
+                  timeline.WordAt(timeline.Duration + 1) == 0,
+              "the word said at a time");
+        try {
+            Vocetta.PhoneTimeline.Bake(library, profile, noisy, noisyRate, new string('a', 700));
+            Check(false, "a recording too short for its phones has no timeline");
+        } catch (Vocetta.VocettaException error) {
+            Check(error.Message.Contains("too short to say its transcript's 700 phones"),
+                  "message: " + error.Message);
+        }
+        Check(string.Join("|", Vocetta.Transcript.SplitWords("Don't stop\u2014it's 42 km/h, 'tis rock- on")) ==
+                  "Don't|stop|it's|42|km|h|tis|rock|on",
+              "written words");
+        Check(string.Join("|", Vocetta.Transcript.WrittenWordNames(
+                  "ðə dˈɑːɡ ɔnðə sˈoʊfə fˈɔːɹɾi tˈuː",
+                  new[] {"The", "dog", "on", "the", "sofa", "42"},
+                  new[] {"ðˈə", "dˈɑːɡ", "ˈɔn", "ðˈə", "sˈoʊfə", "fˈɔːɹɾi tˈuː"})) ==
+                  "The|dog|on the|sofa|42|42",
+              "words joined and a number said as two");
+        Check(Vocetta.Transcript.WrittenWordNames("həlˈoʊ wˈɜːld", new[] {"good", "night"},
+                                                  new[] {"ɡˈʊd", "nˈaɪt"}) == null,
+              "another text names nothing");
+        string text = "Hello, watch the mouth on the man";
+        string ipa;
+        try {
+            ipa = Vocetta.Transcript.Phonemise(text);
+        } catch (Vocetta.VocettaException) {
+            return;  // no espeak-ng here: the words are not phonemised
+        }
+        var named = Vocetta.PhoneTimeline.Bake(library, profile, noisy, noisyRate, ipa, text);
+        Check(string.Join("|", named.Written) == "Hello|watch|the|mouth|on the|man",
+              "written words: " + string.Join("|", named.Written));
+    }
+
     // Baked curves are the tool's bytes; between frame centres they are linear.
     static void CurvesAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
                                      float[] samples, int rate, bool clean, Vocetta.ShapeSet set,
@@ -867,6 +923,7 @@ static class Tests {
                                  Vocetta.Profile.Load(arguments[16]));
         TranscriptAgainstTheTool(library, profile, samples, rate, noisy, noisyRate, arguments[9],
                                  File.ReadAllText(arguments[18]), File.ReadAllText(arguments[19]));
+        PhonesAgainstTheTool(library, profile, noisy, noisyRate, File.ReadAllText(arguments[20]));
         MouthOnWorkedScores(profile);
         MouthFollowsAStep(profile);
         MouthDips(profile);

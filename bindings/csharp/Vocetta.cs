@@ -2419,12 +2419,22 @@ public static class Transcript {
     public static string Phonemise(string words, string language = "en-us") {
         if (string.IsNullOrWhiteSpace(words))
             throw new VocettaException("the transcript has no words");
+        return RunPhonemiser(words, language, false).Replace('\n', ' ');
+    }
+
+    // Lines shorter than this end a clause when each written word is phonemised alone.
+    const int ClauseLine = 1000;
+
+    // espeak-ng's IPA for `words`, a line per clause; with `linePerClause` every line of `words`
+    // is a clause of its own.
+    static string RunPhonemiser(string words, string language, bool linePerClause) {
         bool voice = !string.IsNullOrEmpty(language) && language[0] != '-';
         foreach (char c in language ?? "")
             voice &= char.IsLetterOrDigit(c) || c == '-' || c == '_' || c == '+';
         if (!voice) throw new VocettaException("'" + language + "' is no espeak-ng voice name");
         var start = new System.Diagnostics.ProcessStartInfo(
-            "espeak-ng", "-q --ipa -v " + language + " --stdin") {
+            "espeak-ng", "-q --ipa -v " + language + " --stdin" +
+                             (linePerClause ? " -l " + ClauseLine : "")) {
             UseShellExecute = false, RedirectStandardInput = true, RedirectStandardOutput = true,
             RedirectStandardError = true, StandardOutputEncoding = Encoding.UTF8,
             StandardErrorEncoding = Encoding.UTF8};
@@ -2459,8 +2469,234 @@ public static class Transcript {
             if (process.ExitCode != 0 || string.IsNullOrWhiteSpace(phones))
                 throw new VocettaException("espeak-ng could not turn the words into phones with " +
                                            "the voice '" + language + "': " + errors.Result.Trim());
-            return phones.Replace('\n', ' ');
+            return phones;
         }
+    }
+
+    // The words of each word of `ipa` (IPA words as SplitIpa separates them, joined).
+    public static List<string> IpaWords(string ipa) {
+        var words = new List<string> {""};
+        foreach (string phone in SplitIpa(ipa)) {
+            if (phone == WordBreak) words.Add(""); else words[words.Count - 1] += phone;
+        }
+        if (words[words.Count - 1] == "") words.RemoveAt(words.Count - 1);
+        return words;
+    }
+
+    // What separates written words: spaces, punctuation and symbols (the SDK's SplitWords).
+    static bool WrittenSeparator(int code) {
+        if (code < 0x80)
+            return !((code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z') ||
+                     (code >= '0' && code <= '9'));
+        return (code >= 0x00A0 && code <= 0x00BF) || code == 0x00D7 || code == 0x00F7 ||
+               (code >= 0x2000 && code <= 0x2BFF) || (code >= 0x3000 && code <= 0x303F) ||
+               (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF0F) ||
+               (code >= 0xFF1A && code <= 0xFF20) || (code >= 0xFF3B && code <= 0xFF40) ||
+               (code >= 0xFF5B && code <= 0xFF65) || code >= 0x1F000;
+    }
+
+    static bool WordJoiner(int code) {
+        return code == '\'' || code == '-' || code == 0x2019 || code == 0x2010 || code == 0x2011;
+    }
+
+    // The words of written text as a reader counts them: runs of letters, digits and marks, an
+    // apostrophe or hyphen between two of them joining them ("don't", "well-known").
+    public static List<string> SplitWords(string text) {
+        var words = new List<string>();
+        int start = 0, joiner = -1;
+        bool inWord = false;
+        int i = 0;
+        for (; i < text.Length;) {
+            int length = char.IsHighSurrogate(text[i]) && i + 1 < text.Length ? 2 : 1;
+            int code = length == 2 ? char.ConvertToUtf32(text[i], text[i + 1]) : text[i];
+            int before = i;
+            i += length;
+            if (!WrittenSeparator(code)) {
+                if (!inWord) start = before;
+                inWord = true;
+                joiner = -1;
+            } else if (inWord && WordJoiner(code) && joiner < 0) {
+                joiner = before;  // the word goes on if a letter follows
+            } else {
+                if (inWord) words.Add(text.Substring(start, (joiner >= 0 ? joiner : before) - start));
+                inWord = false;
+                joiner = -1;
+            }
+        }
+        if (inWord) words.Add(text.Substring(start, (joiner >= 0 ? joiner : i) - start));
+        return words;
+    }
+
+    // The phones of IPA, each with the index of its word (`index`, or their own words' when
+    // `index` is negative); returns the count of words.
+    static int AddPhones(string ipa, int index, List<string> phones, List<int> wordOf) {
+        int breaks = 0, added = 0;
+        foreach (string phone in SplitIpa(ipa)) {
+            if (phone == WordBreak) {
+                ++breaks;
+                continue;
+            }
+            phones.Add(phone);
+            wordOf.Add(index < 0 ? breaks : index);
+            ++added;
+        }
+        return added > 0 ? breaks + 1 : 0;
+    }
+
+    // Pairs of phones the cheapest alignment of `from` and `to` matches or substitutes, and its
+    // cost, searched within a band of the diagonal (the SDK's edit distance, move for move).
+    static List<KeyValuePair<int, int>> AlignPhones(List<string> from, List<string> to,
+                                                    out int cost) {
+        const int reach = 24, width = 2 * reach + 1, far = int.MaxValue / 2;
+        int n = from.Count, m = to.Count;
+        Func<int, int> first = row => Math.Max(0, (int)((long)row * m / n) - reach);
+        Func<int, int> last = row => Math.Min(m, (int)((long)row * m / n) + reach);
+        var moves = new byte[(long)(n + 1) * width];
+        var above = new int[width];
+        var here = new int[width];
+        for (int k = 0; k < width; ++k) above[k] = far;
+        for (int row = 0; row <= n; ++row) {
+            int lo = first(row), hi = last(row);
+            int aboveLo = row == 0 ? 0 : first(row - 1), aboveHi = row == 0 ? 0 : last(row - 1);
+            for (int k = 0; k < width; ++k) here[k] = far;
+            for (int column = lo; column <= hi; ++column) {
+                int best = far;
+                byte move = 0;
+                if (row == 0 && column == 0) {
+                    best = 0;
+                } else {
+                    if (row > 0 && column > 0 && column - 1 >= aboveLo && column - 1 <= aboveHi)
+                        best = above[column - 1 - aboveLo] + (from[row - 1] == to[column - 1] ? 0 : 1);
+                    if (row > 0 && column >= aboveLo && column <= aboveHi &&
+                        above[column - aboveLo] + 1 < best) {
+                        best = above[column - aboveLo] + 1;
+                        move = 1;
+                    }
+                    if (column > lo && here[column - 1 - lo] + 1 < best) {
+                        best = here[column - 1 - lo] + 1;
+                        move = 2;
+                    }
+                }
+                here[column - lo] = best;
+                moves[(long)row * width + (column - lo)] = move;
+            }
+            var swap = above;
+            above = here;
+            here = swap;
+        }
+        var pairs = new List<KeyValuePair<int, int>>();
+        if (m < first(n) || m > last(n) || above[m - first(n)] >= far) {
+            cost = Math.Max(n, m);
+            return pairs;
+        }
+        cost = above[m - first(n)];
+        for (int row = n, column = m; row > 0 || column > 0;) {
+            byte move = moves[(long)row * width + (column - first(row))];
+            if (move == 0) {
+                pairs.Add(new KeyValuePair<int, int>(row - 1, column - 1));
+                --row;
+                --column;
+            } else if (move == 1) {
+                --row;
+            } else {
+                --column;
+            }
+        }
+        pairs.Reverse();
+        return pairs;
+    }
+
+    // Each word of `ipa` (a line phonemised whole) named by the written words it says, given each
+    // written word phonemised alone (`writtenIpa[i]` says `written[i]`): the SDK's
+    // WrittenWordNames. A phonemiser joins unstressed words to the next ("on the": ɔnðə) and says
+    // a number as several words; the phones are aligned, and each written word goes to the word
+    // most of its phones fall in. Null when the readings differ in over a quarter of their phones.
+    public static string[] WrittenWordNames(string ipa, IList<string> written,
+                                            IList<string> writtenIpa) {
+        if (written.Count != writtenIpa.Count || written.Count == 0) return null;
+        var line = new List<string>();
+        var lineWord = new List<int>();
+        var alone = new List<string>();
+        var aloneWord = new List<int>();
+        int words = AddPhones(ipa, -1, line, lineWord);
+        for (int i = 0; i < writtenIpa.Count; ++i) AddPhones(writtenIpa[i], i, alone, aloneWord);
+        int n = line.Count, m = alone.Count;
+        if (n == 0 || 4 * Math.Abs(n - m) > Math.Max(n, m) + 4) return null;
+        int cost;
+        var pairs = AlignPhones(line, alone, out cost);
+        if (4 * cost > Math.Max(n, m) + 4) return null;
+        // How many of each written word's phones fall in each word of the line, in order.
+        var overlaps = new List<KeyValuePair<int, int>>[written.Count];
+        for (int i = 0; i < written.Count; ++i) overlaps[i] = new List<KeyValuePair<int, int>>();
+        foreach (var pair in pairs) {
+            var counts = overlaps[aloneWord[pair.Value]];
+            int word = lineWord[pair.Key];
+            if (counts.Count == 0 || counts[counts.Count - 1].Key != word)
+                counts.Add(new KeyValuePair<int, int>(word, 0));
+            counts[counts.Count - 1] =
+                new KeyValuePair<int, int>(word, counts[counts.Count - 1].Value + 1);
+        }
+        var home = new int[written.Count];
+        for (int i = 0; i < written.Count; ++i) {
+            home[i] = -1;
+            int most = 0;
+            foreach (var count in overlaps[i]) {
+                if (count.Value > most) {
+                    most = count.Value;
+                    home[i] = count.Key;
+                }
+            }
+        }
+        // A written word none of whose phones were matched stays beside its neighbours.
+        for (int i = 1; i < written.Count; ++i) if (home[i] < 0) home[i] = home[i - 1];
+        for (int i = written.Count - 2; i >= 0; --i) if (home[i] < 0) home[i] = home[i + 1];
+        if (home[0] < 0) return null;
+        var names = new string[words];
+        for (int i = 0; i < written.Count; ++i)
+            names[home[i]] = names[home[i]] == null ? written[i] : names[home[i]] + " " + written[i];
+        for (int word = 0; word < words; ++word) {
+            if (names[word] != null) continue;
+            // One of several words a written word is said as, or a word the written ones lack.
+            int most = 0;
+            for (int i = 0; i < written.Count; ++i) {
+                foreach (var count in overlaps[i]) {
+                    if (count.Key == word && count.Value > most) {
+                        most = count.Value;
+                        names[word] = written[i];
+                    }
+                }
+            }
+            if (names[word] == null) {
+                names[word] = "";
+                for (int k = 0; k < n; ++k) if (lineWord[k] == word) names[word] += line[k];
+            }
+        }
+        return names;
+    }
+
+    // Each word of `ipa`, the Phonemise of `text`, named by the written words of `text` it says
+    // (each phonemised alone by espeak-ng, then WrittenWordNames), or by its IPA where they
+    // cannot be told apart: the names the tool's --phones writes. Errors of Phonemise.
+    public static string[] WrittenWords(string text, string ipa, string language = "en-us") {
+        List<string> own = IpaWords(ipa);
+        List<string> written = SplitWords(text ?? "");
+        var lines = new StringBuilder();
+        foreach (string word in written) {
+            if (Encoding.UTF8.GetByteCount(word) + 1 >= ClauseLine) return own.ToArray();
+            lines.Append(word).Append('\n');
+        }
+        if (written.Count == 0) return own.ToArray();
+        string each;
+        try {
+            each = RunPhonemiser(lines.ToString(), language, true);
+        } catch (VocettaException) {
+            return own.ToArray();  // a courtesy to the reader: the IPA names the words then
+        }
+        var alone = new List<string>(each.Split('\n'));
+        if (alone.Count > 0 && alone[alone.Count - 1] == "" && each.EndsWith("\n"))
+            alone.RemoveAt(alone.Count - 1);
+        string[] names = WrittenWordNames(ipa, written, alone);
+        return names != null && names.Length == own.Count ? names : own.ToArray();
     }
 
     // Marks that belong to no phone: stress, length, ties, syllable and group boundaries, and
@@ -2763,6 +2999,89 @@ public static class Transcript {
     }
 }
 
+// A phone of a line's transcript where the alignment put it, or a pause ("sil" of word 0).
+public struct PhoneSpan {
+    public double Start, End;  // seconds
+    public string Phone;       // IPA, as Transcript.SplitIpa gives it
+    public int Word;           // which word of the transcript, from 1; 0 in a pause
+}
+
+// A line's phones and words where it says them, as the tool's --phones writes them: subtitles
+// that light each word as it is said, an event per word, or a rig with its own phone mapping.
+public sealed class PhoneTimeline {
+    public double Duration;    // seconds
+    public PhoneSpan[] Phones;  // in order, covering the recording
+    public string[] Words;     // each word's IPA
+    public string[] Written;   // each word's written words, or its IPA where they are not known
+
+    // The word said at `seconds`: from 1, or 0 in a pause and outside the line.
+    public int WordAt(double seconds) {
+        int low = 0, high = Phones.Length;  // the first phone starting after `seconds`
+        while (low < high) {
+            int middle = (low + high) / 2;
+            if (seconds < Phones[middle].Start) high = middle; else low = middle + 1;
+        }
+        return low == 0 || !(seconds < Phones[low - 1].End) ? 0 : Phones[low - 1].Word;
+    }
+
+    // The whole recording read as CueTrack.Bake reads it, aligned to `transcript` (IPA:
+    // Transcript.Phonemise of its words), and the phones where the alignment put them: a phone's
+    // span from halfway between the frame before it and its first frame to the same after its
+    // last, the first from 0, the last to the recording's end. With `text`, the words that
+    // transcript was phonemised from, each word is named by its written words
+    // (Transcript.WrittenWords in `language`). VocettaException for a transcript the profile
+    // cannot align, or a recording too short to say all its phones.
+    public static PhoneTimeline Bake(Library library, Profile profile, float[] samples,
+                                     int sampleRate, string transcript, string text = null,
+                                     string language = "en-us", bool cleanNoise = true,
+                                     double gateDb = -30.0, string buildSuffix = "") {
+        if (transcript == null) throw new ArgumentNullException("transcript");
+        var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
+                                      buildSuffix, transcript);
+        var phones = new List<string>();
+        var wordOf = new List<int>();
+        int word = 1;
+        foreach (string phone in Transcript.SplitIpa(transcript)) {
+            if (phone == Transcript.WordBreak) {
+                ++word;
+                continue;
+            }
+            phones.Add(phone);
+            wordOf.Add(word);
+        }
+        int[] phoneOf = line.PhoneOf;
+        int frames = Math.Min(line.Times.Length, phoneOf.Length);
+        bool any = false;
+        for (int t = 0; t < frames; ++t) any |= phoneOf[t] >= 0;
+        if (!any)
+            throw new VocettaException("too short to say its transcript's " + phones.Count +
+                                       " phones: no phone timeline");
+        var spans = new List<PhoneSpan>();
+        int last = -2;
+        for (int t = 0; t < frames; ++t) {
+            int phone = phoneOf[t];
+            if (phone == last) continue;
+            last = phone;
+            double start = t == 0 ? 0.0 : 0.5 * (line.Times[t - 1] + line.Times[t]);
+            if (spans.Count > 0) {
+                var before = spans[spans.Count - 1];
+                before.End = start;
+                spans[spans.Count - 1] = before;
+            }
+            bool said = phone >= 0 && phone < phones.Count;
+            spans.Add(new PhoneSpan {Start = start, Phone = said ? phones[phone] : "sil",
+                                     Word = said ? wordOf[phone] : 0});
+        }
+        var end = spans[spans.Count - 1];
+        end.End = Math.Max(line.Duration, end.Start);
+        spans[spans.Count - 1] = end;
+        string[] words = Transcript.IpaWords(transcript).ToArray();
+        return new PhoneTimeline {
+            Duration = line.Duration, Phones = spans.ToArray(), Words = words,
+            Written = text == null ? words : Transcript.WrittenWords(text, transcript, language)};
+    }
+}
+
 // A recording analysed as the tool analyses a file, for the cues and curves of whole lines.
 internal sealed class LineFrames {
     public double[] Times;   // frame centres, seconds
@@ -2782,6 +3101,9 @@ internal sealed class LineFrames {
     public int[] SaidShapes(ShapeSet set) {
         return phoneOf == null ? null : Transcript.FrameShapes(ipa, set, phoneOf);
     }
+
+    // Per frame, the phone of the transcript it says (word breaks not counted), or -1.
+    public int[] PhoneOf { get { return phoneOf; } }
 
     public static LineFrames Analyse(Library library, Profile profile, float[] samples,
                                      int sampleRate, bool cleanNoise, double gateDb,
