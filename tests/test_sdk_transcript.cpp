@@ -255,18 +255,19 @@ TEST(TranscriptAlignment, NoPhonesOrTooFewFrames) {
     EXPECT_TRUE(AlignTranscript({}, 3, 2, {0}).empty());
 }
 
-// A reader's words: apostrophes and hyphens inside a word join it, punctuation of any script
-// separates, and a joiner at either end of a word is left out.
+// A script's words: what spaces, dashes and ellipses separate, the punctuation at their ends
+// left out, what they hold inside kept as a phonemiser reads it.
 TEST(TranscriptWords, SplitsWrittenText) {
     using Words = std::vector<std::string>;
-    EXPECT_EQ(Host::SplitWords("Don't stop\xe2\x80\x94it's l'homme's well-known 42 km/h!"),
-              (Words{"Don't", "stop", "it's", "l'homme's", "well-known", "42", "km", "h"}));
-    EXPECT_EQ(Host::SplitWords("\xc2\xab"
-                               "N\xc3\xa1\xc5\xa1 pes\xc2\xbb, 'tis rock- and "
-                               "don\xe2\x80\x99t."),
-              (Words{"N\xc3\xa1\xc5\xa1", "pes", "tis", "rock", "and", "don\xe2\x80\x99t"}));
+    EXPECT_EQ(Host::SplitWords("Don't stop\xe2\x80\x94it's l'homme's well-known $42.50, km/h!"),
+              (Words{"Don't", "stop", "it's", "l'homme's", "well-known", "$42.50", "km/h"}));
+    EXPECT_EQ(
+        Host::SplitWords("\xc2\xab"
+                         "N\xc3\xa1\xc5\xa1 pes\xc2\xbb, 'tis rock- and "
+                         "don\xe2\x80\x99t\xe2\x80\xa6(sighs)"),
+        (Words{"N\xc3\xa1\xc5\xa1", "pes", "tis", "rock", "and", "don\xe2\x80\x99t", "sighs"}));
     EXPECT_EQ(Host::SplitWords("ab\xff cd"), Words{"ab"});
-    EXPECT_TRUE(Host::SplitWords(" ... -- ' ").empty());
+    EXPECT_TRUE(Host::SplitWords(" ... -- ' \xe2\x80\x94 ").empty());
 }
 
 // espeak-ng's readings of lines, whole and word by word: the words it joins, the numbers it says
@@ -282,6 +283,10 @@ TEST(TranscriptWords, NamesEachPhonemisedWordByItsWrittenWords) {
               (Words{"I", "have", "42", "42"}));
     EXPECT_EQ(Host::WrittenWordNames("ðɪ ˈæpəl", {"the", "apple"}, {"ðˈə", "ˈæpəl"}),
               (Words{"the", "apple"}));
+    // A liaison's consonant, a word of its own that no word alone says, goes with the word
+    // before it.
+    EXPECT_EQ(Host::WrittenWordNames("le-z ɑ̃fˈɑ̃", {"Les", "enfants"}, {"lˈe-", "ɑ̃fˈɑ̃"}),
+              (Words{"Les", "Les", "enfants"}));
     // A written word said as nothing stays with the word before it.
     EXPECT_EQ(Host::WrittenWordNames("aɪ ɡoʊ", {"I", "&", "go"}, {"ˈaɪ", "", "ɡˈoʊ"}),
               (Words{"I &", "go"}));

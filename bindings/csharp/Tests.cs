@@ -682,8 +682,9 @@ static class Tests {
             Check(error.Message.Contains("too short to say its transcript's 700 phones"),
                   "message: " + error.Message);
         }
-        Check(string.Join("|", Vocetta.Transcript.SplitWords("Don't stop\u2014it's 42 km/h, 'tis rock- on")) ==
-                  "Don't|stop|it's|42|km|h|tis|rock|on",
+        Check(string.Join("|", Vocetta.Transcript.SplitWords(
+                  "Don't stop\u2014it's $42.50, km/h! 'tis rock- on\u2026(sighs)")) ==
+                  "Don't|stop|it's|$42.50|km/h|tis|rock|on|sighs",
               "written words");
         Check(string.Join("|", Vocetta.Transcript.WrittenWordNames(
                   "ðə dˈɑːɡ ɔnðə sˈoʊfə fˈɔːɹɾi tˈuː",
@@ -691,6 +692,10 @@ static class Tests {
                   new[] {"ðˈə", "dˈɑːɡ", "ˈɔn", "ðˈə", "sˈoʊfə", "fˈɔːɹɾi tˈuː"})) ==
                   "The|dog|on the|sofa|42|42",
               "words joined and a number said as two");
+        Check(string.Join("|", Vocetta.Transcript.WrittenWordNames(
+                  "le-z ɑ̃fˈɑ̃", new[] {"Les", "enfants"}, new[] {"lˈe-", "ɑ̃fˈɑ̃"})) ==
+                  "Les|Les|enfants",
+              "a liaison goes with the word before it");
         Check(Vocetta.Transcript.WrittenWordNames("həlˈoʊ wˈɜːld", new[] {"good", "night"},
                                                   new[] {"ɡˈʊd", "nˈaɪt"}) == null,
               "another text names nothing");

@@ -2483,47 +2483,47 @@ public static class Transcript {
         return words;
     }
 
-    // What separates written words: spaces, punctuation and symbols (the SDK's SplitWords).
-    static bool WrittenSeparator(int code) {
-        if (code < 0x80)
-            return !((code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z') ||
-                     (code >= '0' && code <= '9'));
-        return (code >= 0x00A0 && code <= 0x00BF) || code == 0x00D7 || code == 0x00F7 ||
-               (code >= 0x2000 && code <= 0x2BFF) || (code >= 0x3000 && code <= 0x303F) ||
-               (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF0F) ||
-               (code >= 0xFF1A && code <= 0xFF20) || (code >= 0xFF3B && code <= 0xFF40) ||
-               (code >= 0xFF5B && code <= 0xFF65) || code >= 0x1F000;
+    // What separates written words: spaces, and the dashes and ellipsis between words.
+    static bool WordSpace(int code) {
+        return code <= 0x20 || code == 0x7F || code == 0x00A0 || code == 0x1680 ||
+               (code >= 0x2000 && code <= 0x200B) || (code >= 0x2013 && code <= 0x2015) ||
+               code == 0x2026 || code == 0x2028 || code == 0x2029 || code == 0x202F ||
+               code == 0x205F || code == 0x3000;
     }
 
-    static bool WordJoiner(int code) {
-        return code == '\'' || code == '-' || code == 0x2019 || code == 0x2010 || code == 0x2011;
+    // Punctuation that a word's ends lose: stops, quotes, brackets, dashes, inverted marks.
+    static bool EdgePunctuation(int code) {
+        if (code < 0x80) return ".,;:!?\"'()[]{}-".IndexOf((char)code) >= 0;
+        return code == 0x00A1 || code == 0x00AB || code == 0x00BB || code == 0x00BF ||
+               (code >= 0x2010 && code <= 0x2027) || code == 0x2039 || code == 0x203A ||
+               (code >= 0x3001 && code <= 0x3003) || (code >= 0x3008 && code <= 0x3011) ||
+               code == 0xFF01 || code == 0xFF02 || code == 0xFF07 || code == 0xFF08 ||
+               code == 0xFF09 || code == 0xFF0C || code == 0xFF0E ||
+               (code >= 0xFF1A && code <= 0xFF1F);
     }
 
-    // The words of written text as a reader counts them: runs of letters, digits and marks, an
-    // apostrophe or hyphen between two of them joining them ("don't", "well-known").
+    // The words of written text as a script reads (the SDK's SplitWords): what spaces, dashes
+    // and ellipses separate, less the punctuation at either end; "don't", "$42.50" stay whole.
     public static List<string> SplitWords(string text) {
         var words = new List<string>();
-        int start = 0, joiner = -1;
-        bool inWord = false;
-        int i = 0;
-        for (; i < text.Length;) {
+        int first = 0, last = 0, i = 0;
+        bool named = false;
+        while (i < text.Length) {
             int length = char.IsHighSurrogate(text[i]) && i + 1 < text.Length ? 2 : 1;
             int code = length == 2 ? char.ConvertToUtf32(text[i], text[i + 1]) : text[i];
             int before = i;
             i += length;
-            if (!WrittenSeparator(code)) {
-                if (!inWord) start = before;
-                inWord = true;
-                joiner = -1;
-            } else if (inWord && WordJoiner(code) && joiner < 0) {
-                joiner = before;  // the word goes on if a letter follows
-            } else {
-                if (inWord) words.Add(text.Substring(start, (joiner >= 0 ? joiner : before) - start));
-                inWord = false;
-                joiner = -1;
+            if (WordSpace(code)) {
+                if (named) words.Add(text.Substring(first, last - first));
+                named = false;
+                continue;
             }
+            if (EdgePunctuation(code)) continue;
+            if (!named) first = before;
+            named = true;
+            last = i;
         }
-        if (inWord) words.Add(text.Substring(start, (joiner >= 0 ? joiner : i) - start));
+        if (named) words.Add(text.Substring(first, last - first));
         return words;
     }
 
@@ -2654,22 +2654,36 @@ public static class Transcript {
         var names = new string[words];
         for (int i = 0; i < written.Count; ++i)
             names[home[i]] = names[home[i]] == null ? written[i] : names[home[i]] + " " + written[i];
-        for (int word = 0; word < words; ++word) {
-            if (names[word] != null) continue;
-            // One of several words a written word is said as, or a word the written ones lack.
-            int most = 0;
-            for (int i = 0; i < written.Count; ++i) {
-                foreach (var count in overlaps[i]) {
-                    if (count.Key == word && count.Value > most) {
+        // A word no written word went to is one of several a written word is said as, or holds
+        // only sounds the words alone lack (a liaison's consonant): named by the written word
+        // most of its phones were matched with, else the one matched nearest before, else after.
+        var matched = new int[n];
+        for (int k = 0; k < n; ++k) matched[k] = -1;
+        foreach (var pair in pairs) matched[pair.Key] = aloneWord[pair.Value];
+        for (int k = 0; k < n;) {
+            int word = lineWord[k], end = k;
+            while (end < n && lineWord[end] == word) ++end;
+            if (names[word] == null) {
+                var counts = new List<KeyValuePair<int, int>>();  // (written word, phones)
+                for (int j = k; j < end; ++j) {
+                    if (matched[j] < 0) continue;
+                    if (counts.Count == 0 || counts[counts.Count - 1].Key != matched[j])
+                        counts.Add(new KeyValuePair<int, int>(matched[j], 0));
+                    counts[counts.Count - 1] = new KeyValuePair<int, int>(
+                        matched[j], counts[counts.Count - 1].Value + 1);
+                }
+                int chosen = -1, most = 0;
+                foreach (var count in counts) {
+                    if (count.Value > most) {
                         most = count.Value;
-                        names[word] = written[i];
+                        chosen = count.Key;
                     }
                 }
+                for (int j = k - 1; chosen < 0 && j >= 0; --j) chosen = matched[j];
+                for (int j = end; chosen < 0 && j < n; ++j) chosen = matched[j];
+                names[word] = written[chosen];
             }
-            if (names[word] == null) {
-                names[word] = "";
-                for (int k = 0; k < n; ++k) if (lineWord[k] == word) names[word] += line[k];
-            }
+            k = end;
         }
         return names;
     }

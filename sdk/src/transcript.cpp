@@ -416,23 +416,27 @@ std::vector<int> TranscriptShapes(std::string_view ipa, ShapeSet set,
 
 namespace {
 
-// What separates written words: spaces and punctuation, symbols, and the blocks that hold only
-// those (Latin-1's, general punctuation, arrows to dingbats, CJK's, full-width forms and emoji).
-bool WrittenSeparator(char32_t code) {
-    if (code < 0x80) {
-        return !((code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z') ||
-                 (code >= '0' && code <= '9'));
-    }
-    return (code >= 0x00A0 && code <= 0x00BF) || code == 0x00D7 || code == 0x00F7 ||
-           (code >= 0x2000 && code <= 0x2BFF) || (code >= 0x3000 && code <= 0x303F) ||
-           (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF0F) ||
-           (code >= 0xFF1A && code <= 0xFF20) || (code >= 0xFF3B && code <= 0xFF40) ||
-           (code >= 0xFF5B && code <= 0xFF65) || code >= 0x1F000;
+// What separates written words: spaces, and the dashes and ellipsis that stand between words.
+bool WordSpace(char32_t code) {
+    return code <= 0x20 || code == 0x7F || code == 0x00A0 || code == 0x1680 ||
+           (code >= 0x2000 && code <= 0x200B) || (code >= 0x2013 && code <= 0x2015) ||
+           code == 0x2026 || code == 0x2028 || code == 0x2029 || code == 0x202F || code == 0x205F ||
+           code == 0x3000;
 }
 
-// Apostrophes and hyphens, which join the letters either side of them into one word.
-bool WordJoiner(char32_t code) {
-    return code == '\'' || code == '-' || code == 0x2019 || code == 0x2010 || code == 0x2011;
+// Punctuation that a word's ends lose: stops, quotes, brackets, dashes, inverted marks, and the
+// same in general, CJK and full-width punctuation.
+bool EdgePunctuation(char32_t code) {
+    if (code < 0x80) {
+        return code == '.' || code == ',' || code == ';' || code == ':' || code == '!' ||
+               code == '?' || code == '"' || code == '\'' || code == '(' || code == ')' ||
+               code == '[' || code == ']' || code == '{' || code == '}' || code == '-';
+    }
+    return code == 0x00A1 || code == 0x00AB || code == 0x00BB || code == 0x00BF ||
+           (code >= 0x2010 && code <= 0x2027) || code == 0x2039 || code == 0x203A ||
+           (code >= 0x3001 && code <= 0x3003) || (code >= 0x3008 && code <= 0x3011) ||
+           code == 0xFF01 || code == 0xFF02 || code == 0xFF07 || code == 0xFF08 || code == 0xFF09 ||
+           code == 0xFF0C || code == 0xFF0E || (code >= 0xFF1A && code <= 0xFF1F);
 }
 
 // The phones of IPA, each with the index of its word.
@@ -538,30 +542,25 @@ PhoneAlignment AlignPhones(const std::vector<std::string>& from,
 
 std::vector<std::string> SplitWords(std::string_view text) {
     std::vector<std::string> words;
-    size_t at = 0, start = 0, joiner = std::string_view::npos;
-    bool inWord = false;
+    // The current word's part between the punctuation at its edges.
+    size_t at = 0, first = 0, last = 0;
+    bool named = false;
     char32_t code = 0;
+    const auto finish = [&] {
+        if (named) words.emplace_back(text.substr(first, last - first));
+        named = false;
+    };
     for (size_t before = at; NextCodePoint(text, at, code); before = at) {
-        if (!WrittenSeparator(code)) {
-            if (!inWord) start = before;
-            inWord = true;
-            joiner = std::string_view::npos;
+        if (WordSpace(code)) {
+            finish();
             continue;
         }
-        if (inWord && WordJoiner(code) && joiner == std::string_view::npos) {
-            joiner = before;  // the word goes on if a letter follows
-            continue;
-        }
-        if (inWord)
-            words.emplace_back(
-                text.substr(start, (joiner != std::string_view::npos ? joiner : before) - start));
-        inWord = false;
-        joiner = std::string_view::npos;
+        if (EdgePunctuation(code)) continue;
+        if (!named) first = before;
+        named = true;
+        last = at;
     }
-    if (inWord) {
-        const size_t end = joiner != std::string_view::npos ? joiner : at;
-        words.emplace_back(text.substr(start, end - start));
-    }
+    finish();
     return words;
 }
 
@@ -612,23 +611,40 @@ std::vector<std::string> WrittenWordNames(std::string_view ipa,
         std::string& name = names[home[i]];
         name += (name.empty() ? "" : " ") + written[i];
     }
-    for (size_t word = 0; word < line.words; ++word) {
-        if (!names[word].empty()) continue;
-        // One of several words a written word is said as, or a word the written ones lack.
-        size_t most = 0;
-        for (size_t i = 0; i < written.size(); ++i) {
-            for (const auto& [other, count] : overlaps[i]) {
-                if (other == word && count > most) {
+    // A word no written word went to is one of several a written word is said as (named by the
+    // written word most of its phones were matched with), or holds only sounds the words alone
+    // lack, as a liaison's consonant ("les enfants": le z ɑ̃fɑ̃), named by the word matched
+    // nearest before it, else after.
+    std::vector<size_t> matched(n, kNone);
+    for (const auto& [a, b] : alignment.pairs)
+        matched[a] = alone.word[b];
+    for (size_t k = 0; k < n;) {
+        const size_t word = line.word[k];
+        size_t end = k;
+        while (end < n && line.word[end] == word)
+            ++end;
+        if (names[word].empty()) {
+            std::vector<std::pair<size_t, size_t>> counts;  // (written word, phones), in order
+            for (size_t j = k; j < end; ++j) {
+                if (matched[j] == kNone) continue;
+                if (counts.empty() || counts.back().first != matched[j])
+                    counts.emplace_back(matched[j], 0);
+                ++counts.back().second;
+            }
+            size_t most = 0, chosen = kNone;
+            for (const auto& [i, count] : counts) {
+                if (count > most) {
                     most = count;
-                    names[word] = written[i];
+                    chosen = i;
                 }
             }
+            for (size_t j = k; chosen == kNone && j-- > 0;)
+                chosen = matched[j];
+            for (size_t j = end; chosen == kNone && j < n; ++j)
+                chosen = matched[j];
+            names[word] = written[chosen];
         }
-        if (names[word].empty()) {
-            for (size_t k = 0; k < n; ++k) {
-                if (line.word[k] == word) names[word] += line.phones[k];
-            }
-        }
+        k = end;
     }
     return names;
 }

@@ -148,10 +148,11 @@ int PhoneShape(ShapeSet set, std::string_view phone);
 std::vector<int> TranscriptShapes(std::string_view ipa, ShapeSet set,
                                   const std::vector<int>& phones);
 
-// The words of written text (UTF-8), as a reader counts them: runs of letters, digits and marks,
-// an apostrophe or hyphen between two of them joining them ("don't", "l'homme", "well-known").
-// Spaces, punctuation and symbols separate them. Text that is not UTF-8 gives the words before the
-// first bad byte.
+// The words of written text (UTF-8), as a script reads: what spaces (and dashes or an ellipsis
+// between words) separate, less the punctuation at either end ("Well,", "(sighs)", "«Non»"), and
+// none of punctuation alone. What a word holds inside stays: "don't", "well-known", "$42.50",
+// "3/4/2021" are one word each, as a phonemiser reads them. Text that is not UTF-8 gives the
+// words before the first bad byte.
 std::vector<std::string> SplitWords(std::string_view text);
 
 // Names each word of `ipa`, a line phonemised as a whole, by the written words it says, given each
