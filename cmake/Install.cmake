@@ -1,8 +1,9 @@
 # What `cmake --install` puts under the prefix: the library (libvocetta.so.MAJOR with the
-# libvocetta.so link that hosts open), the C header, the host SDK and its headers, the CMake
-# package Vocetta (Vocetta::headers, Vocetta::sdk), the pkg-config module vocetta, and with the
-# tool its default profile, man pages and bash completion. The testing library never ships. Each
-# rule names its component (library, development, tool, python: the Debian packages below).
+# libvocetta.so link that hosts open), the C header, the host SDK and its headers, the live
+# mouth's C library, the CMake package Vocetta (Vocetta::headers, Vocetta::sdk, Vocetta::voice),
+# the pkg-config module vocetta, and with the tool its default profile, man pages and bash
+# completion. The testing library never ships. Each rule names its component (library, voice,
+# development, tool, python: the Debian packages below).
 include(CMakePackageConfigHelpers)
 
 set(VOCETTA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Vocetta)
@@ -15,10 +16,15 @@ install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/libvocetta0.lintian-overrides
 install(FILES ${PROJECT_SOURCE_DIR}/include/vocetta/vocetta.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vocetta COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sdk/include/vocetta
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development FILES_MATCHING PATTERN "*.hpp")
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development
+        FILES_MATCHING PATTERN "*.hpp" PATTERN "*.h")
 install(TARGETS vocetta_headers vocetta_host EXPORT VocettaTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The C interface's library ships with a game that uses it, beside libvocetta; its link for the
+# linker is a development file.
+install(TARGETS vocetta_voice EXPORT VocettaTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT voice NAMELINK_COMPONENT development)
 install(EXPORT VocettaTargets NAMESPACE Vocetta:: DESTINATION ${VOCETTA_CMAKE_DIR}
         COMPONENT development)
 
@@ -102,15 +108,24 @@ set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
 libvocetta turns each block of captured speech into phoneme scores and a
 volume, fast enough to run every audio frame, with SSE2 and AVX2 builds chosen
 at load. This is what a game ships.")
+set(CPACK_DEBIAN_VOICE_PACKAGE_NAME libvocetta-voice0)
+set(CPACK_DEBIAN_VOICE_PACKAGE_SECTION libs)
+set(CPACK_COMPONENT_VOICE_DEPENDS library)
+set(CPACK_DEBIAN_VOICE_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
+set(CPACK_DEBIAN_VOICE_DESCRIPTION
+    "Real-time lip sync for games: the C interface of the live mouth
+libvocetta_voice gives a talking character's live mouth (noise cleaning,
+analysis, smoothed labels, mouth shapes, weights and jaw) to every language
+and engine that calls C. A game that uses it ships it beside libvocetta.")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvocetta-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library)
+set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library voice)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
-    "Real-time lip sync for games: C header, C++ host SDK and C# host
+    "Real-time lip sync for games: C headers, C++ host SDK and C# host
 The C header, the static C++ host SDK (loading, tracked allocation, profiles,
 streaming analysis, noise cleaning, smoothing, mouth shapes and cue files) with
-its CMake package and pkg-config file, the default profile, and the C# host
-sources for Unity, Godot and Mono.")
+its CMake package and pkg-config file, the live mouth's C header, the default
+profile, and the C# host sources for Unity, Godot and Mono.")
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vocetta)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION sound)
 set(CPACK_COMPONENT_TOOL_DEPENDS library)

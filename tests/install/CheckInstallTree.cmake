@@ -23,11 +23,13 @@ function(check_install_tree prefix work)
   string(REGEX MATCH "^[0-9]+" major "${VERSION}")
   expect("IS_SYMLINK;${libdir}/libvocetta.so" "libvocetta.so is not a link")
   foreach(name libvocetta.so.${major} libvocetta.so.${VERSION} libvocetta_sdk.a
+               libvocetta_voice.so libvocetta_voice.so.${major}
                cmake/Vocetta/VocettaConfig.cmake cmake/Vocetta/VocettaConfigVersion.cmake
                pkgconfig/vocetta.pc)
     expect("EXISTS;${libdir}/${name}" "${name} is not installed")
   endforeach()
-  foreach(name include/vocetta/vocetta.h include/vocetta/library.hpp include/vocetta/profile.hpp
+  foreach(name include/vocetta/vocetta.h include/vocetta/voice.h include/vocetta/library.hpp
+               include/vocetta/profile.hpp
                include/vocetta/ring.hpp include/vocetta/host_services.hpp bin/vocetta
                share/vocetta/profiles/default.json share/bash-completion/completions/vocetta
                share/vocetta/csharp/Vocetta.cs)
@@ -73,6 +75,7 @@ function(check_install_tree prefix work)
   run(${CMAKE_COMMAND} --build ${consumer})
   run(${consumer}/sdk_consumer)
   run(${consumer}/header_consumer ${libdir}/libvocetta.so)
+  run(${consumer}/voice_consumer ${libdir}/libvocetta.so)
 
   # pkg-config, on a plain compiler command line.
   set(ENV{PKG_CONFIG_PATH} ${libdir}/pkgconfig)

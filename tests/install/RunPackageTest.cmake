@@ -68,7 +68,8 @@ function(check_deb name section contents)  # ARGN: packages it must depend on
   run(dpkg-deb -x ${deb} ${WORK}/deb)
 endfunction()
 # `contents` matches what a package must not hold.
-check_deb(libvocetta0 libs "^usr/(bin|include|share)/|\\.a$|/python|/cmake/|/pkgconfig/" libsleef3)
+check_deb(libvocetta0 libs "^usr/(bin|include|share)/|\\.a$|/python|/cmake/|/pkgconfig/|_voice"
+          libsleef3)
 if(Depends MATCHES "libsndfile|libstdc|libpng")
   message(FATAL_ERROR "the library alone needs more than SLEEF and the C library: ${Depends}")
 endif()
@@ -78,8 +79,16 @@ expect("out;MATCHES;^libvocetta 0 libvocetta0 \\(>= ${VERSION}\\)"
        "libvocetta0's shlibs: ${out}")
 run(dpkg-deb --info ${packages}/libvocetta0_${VERSION}_amd64.deb triggers)
 expect("out;MATCHES;activate-noawait ldconfig" "libvocetta0's triggers: ${out}")
-check_deb(libvocetta-dev libdevel "^usr/bin/|\\.so|/python|/man/|bash-completion"
-          "libvocetta0 \\(= ${VERSION}\\)")
+# The live mouth's C library: what a game that calls it ships, with the library.
+check_deb(libvocetta-voice0 libs
+          "^usr/(bin|include|share)/|\\.a$|/python|/cmake/|/pkgconfig/|/libvocetta\\.so|_voice\\.so$"
+          "libvocetta0 \\(= ${VERSION}\\)" libstdc\\+\\+6)
+run(dpkg-deb --info ${packages}/libvocetta-voice0_${VERSION}_amd64.deb shlibs)
+expect("out;MATCHES;^libvocetta_voice 0 libvocetta-voice0 \\(>= ${VERSION}\\)"
+       "libvocetta-voice0's shlibs: ${out}")
+# The development files: headers, the static SDK, the C interface's link for the linker.
+check_deb(libvocetta-dev libdevel "^usr/bin/|\\.so\\.|/libvocetta\\.so$|/python|/man/|bash-completion"
+          "libvocetta0 \\(= ${VERSION}\\)" "libvocetta-voice0 \\(= ${VERSION}\\)")
 check_deb(vocetta sound "^usr/(include|lib)/|/csharp/|/profiles/" "libvocetta0 \\(= ${VERSION}\\)"
           libsndfile1 libsoxr0 libpng16-16)
 # The native module serves one minor version of Python: the package names it, both bounds.

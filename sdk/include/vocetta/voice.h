@@ -1,0 +1,131 @@
+/* A character's live mouth from captured speech, behind a C interface: for the engines and
+ * languages that call C (Rust, Zig, Go, Lua, a GDExtension, a scripting layer's FFI) rather than
+ * the C++ SDK. It is the SDK's live pipeline, frame for frame: the noise cleaned out (when asked),
+ * the lip-sync job over each 10 ms frame, the labels smoothed under a gate that follows the
+ * speaker's level, and the mouth's shapes, weights and jaw.
+ *
+ *     VocettaHost* host;                                  // once: the library and a profile
+ *     char why[256];
+ *     if (vocetta_host_open(NULL, NULL, &host, why, sizeof why) != VOCETTA_OK) fail(why);
+ *     VocettaVoiceSettings settings = {48000, 0, VOCETTA_SHAPES_VISEMES, 0};
+ *     VocettaVoice* voice;                                // one per talking character
+ *     vocetta_voice_create(host, &settings, &voice, why, sizeof why);
+ *     // on the audio thread, every captured block:
+ *     vocetta_voice_push(voice, samples, count, on_frame, character);
+ *     // on_frame(character, frame): show frame->shape (or blend frame->weights), open the jaw
+ *     vocetta_voice_free(voice);
+ *     vocetta_host_close(host);
+ *
+ * Every function returns at once and never throws; a failure is a status and, where a message
+ * buffer is given, one UTF-8 sentence naming the file or value and the problem (cut to the
+ * buffer, always terminated). Once created, a voice allocates nothing when pushed blocks of at
+ * most its hop; a voice is used by one thread at a time, and any number live side by side. */
+#ifndef VOCETTA_VOICE_H
+#define VOCETTA_VOICE_H
+
+#include <stddef.h>
+
+#if defined(__GNUC__)
+#define VOCETTA_VOICE_API __attribute__((visibility("default")))
+#else
+#define VOCETTA_VOICE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef enum VocettaStatus {
+    VOCETTA_OK = 0,
+    VOCETTA_ERROR_ARGUMENT = 1, /* a null pointer, or a value out of its range */
+    VOCETTA_ERROR_LIBRARY = 2,  /* libvocetta.so could not be opened or initialised */
+    VOCETTA_ERROR_PROFILE = 3,  /* the profile could not be read, or cannot analyse the rate */
+    VOCETTA_ERROR_MEMORY = 4,   /* out of memory */
+    VOCETTA_ERROR_INTERNAL = 5  /* anything else; the message says what */
+} VocettaStatus;
+
+/* The shape sets, passed as an int (any other value is refused). */
+enum {
+    VOCETTA_SHAPES_CARTOON = 0, /* A B C D E F G H X: a mouth chart's drawings */
+    VOCETTA_SHAPES_VISEMES = 1  /* sil PP FF TH DD kk CH SS nn RR aa E ih oh ou: blendshapes */
+};
+
+/* The library and one profile, shared by every voice made from it. */
+typedef struct VocettaHost VocettaHost;
+/* One talking character's analysis and mouth. */
+typedef struct VocettaVoice VocettaVoice;
+
+/* Opens libvocetta.so at `library_path` (NULL: where the SDK looks, $VOCETTA_LIBRARY first, then
+ * beside the program, then the system's) with the profile at `profile_path` (a JSON profile from
+ * `vocetta calibrate` or `vocetta adapt`; NULL: the built-in one). On failure *host is NULL. */
+VOCETTA_VOICE_API VocettaStatus vocetta_host_open(const char* library_path,
+                                                  const char* profile_path, VocettaHost** host,
+                                                  char* message, size_t message_size);
+/* After every voice made from it is freed. NULL is ignored. */
+VOCETTA_VOICE_API void vocetta_host_close(VocettaHost* host);
+
+/* The labels frames get: the profile's phonemes and "sil", in the order of their indices;
+ * vocetta_host_label_name gives NULL outside 0 ... count - 1. */
+VOCETTA_VOICE_API int vocetta_host_label_count(const VocettaHost* host);
+VOCETTA_VOICE_API const char* vocetta_host_label_name(const VocettaHost* host, int label);
+
+/* The shapes of a set, in the order of their indices (the weights' order), and the one a mouth
+ * rests in; NULL and -1 for a set that does not exist. */
+VOCETTA_VOICE_API int vocetta_shape_count(int set);
+VOCETTA_VOICE_API const char* vocetta_shape_name(int set, int shape);
+VOCETTA_VOICE_API int vocetta_rest_shape(int set);
+
+typedef struct VocettaVoiceSettings {
+    int sample_rate; /* of the samples pushed, at least the profile's analysis rate */
+    int hop_samples; /* samples from one frame to the next; 0: 10 ms */
+    int shape_set;   /* the shapes the mouth shows: VOCETTA_SHAPES_... */
+    int clean_noise; /* nonzero: steady noise taken out first, the frames 32 ms later */
+} VocettaVoiceSettings;
+
+typedef struct VocettaVoiceFrame {
+    /* The mouth at this frame: NULL weights, shape -1 and jaw 0 in the labels that
+     * vocetta_voice_finish settles after the last frame. */
+    double time;          /* seconds from the first pushed sample to the frame's centre */
+    float volume;         /* the frame's RMS */
+    int shape;            /* the shape to show, an index into the voice's set */
+    float jaw;            /* how far the jaw is open, 0 closed ... 1 fully */
+    const float* weights; /* every shape's smoothed weight, shape_count of them, valid in the
+                             callback only */
+    int shape_count;
+    /* The label settled now, of the frame vocetta_voice_lag frames back (smoothing needs those
+     * frames), or -1 while none is: an index into the host's labels, and that frame's time. */
+    int label;
+    double label_time;
+} VocettaVoiceFrame;
+
+typedef void (*VocettaVoiceCallback)(void* user, const VocettaVoiceFrame* frame);
+
+/* A voice for samples at settings->sample_rate. On failure *voice is NULL: a rate the profile
+ * cannot analyse is VOCETTA_ERROR_PROFILE, a negative hop or an unknown set
+ * VOCETTA_ERROR_ARGUMENT. */
+VOCETTA_VOICE_API VocettaStatus vocetta_voice_create(const VocettaHost* host,
+                                                     const VocettaVoiceSettings* settings,
+                                                     VocettaVoice** voice, char* message,
+                                                     size_t message_size);
+VOCETTA_VOICE_API void vocetta_voice_free(VocettaVoice* voice); /* NULL is ignored */
+
+/* `count` more samples of the stream (blocks of any size; NULL with a count of 0 is nothing):
+ * `on_frame` (which may be NULL) hears every frame they complete, in order. */
+VOCETTA_VOICE_API VocettaStatus vocetta_voice_push(VocettaVoice* voice, const float* samples,
+                                                   size_t count, VocettaVoiceCallback on_frame,
+                                                   void* user);
+/* Ends the stream: what the cleaner still holds, the last frame (a stream too short for one
+ * frame gets one, padded with silence), then the labels still unsettled. The voice then starts
+ * a new stream, at time 0 again. */
+VOCETTA_VOICE_API VocettaStatus vocetta_voice_finish(VocettaVoice* voice,
+                                                     VocettaVoiceCallback on_frame, void* user);
+
+/* How many frames a label comes after its frame, and the samples from one frame to the next. */
+VOCETTA_VOICE_API int vocetta_voice_lag(const VocettaVoice* voice);
+VOCETTA_VOICE_API int vocetta_voice_hop(const VocettaVoice* voice);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VOCETTA_VOICE_H */

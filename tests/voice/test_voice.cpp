@@ -1,0 +1,261 @@
+// The C interface of the live mouth (vocetta/voice.h), called as a C host calls it: its errors
+// and messages, its names, and its frames, against what the C++ SDK says and against themselves.
+// A program of its own, so that counting operator new counts the interface alone.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "vocetta/live_labels.hpp"
+#include "vocetta/mouth_shapes.hpp"
+#include "vocetta/profile.hpp"
+#include "vocetta/voice.h"
+
+namespace {
+
+std::atomic<long> allocations{0};
+
+}  // namespace
+
+// Every allocation of the program, the interface's library included (it takes operator new from
+// here, as a shared library takes any symbol the program defines).
+void* operator new(size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, size_t) noexcept {
+    std::free(block);
+}
+
+namespace Vocetta::Testing {
+namespace {
+
+struct Frames {
+    std::vector<VocettaVoiceFrame> frames;
+    std::vector<std::vector<float>> weights;
+};
+
+void Keep(void* user, const VocettaVoiceFrame* frame) {
+    auto* kept = static_cast<Frames*>(user);
+    kept->frames.push_back(*frame);
+    kept->weights.emplace_back(frame->weights,
+                               frame->weights + (frame->weights ? frame->shape_count : 0));
+    kept->frames.back().weights = nullptr;
+}
+
+// Half a second of quiet, a second of a vowel-like buzz with its harmonics, half a second of
+// quiet.
+std::vector<float> Line(int rate) {
+    std::vector<float> samples(size_t(2 * rate));
+    const double pi = std::acos(-1.0);
+    for (size_t i = size_t(rate / 2); i < size_t(3 * rate / 2); ++i) {
+        const double t = double(i) / rate;
+        double value = 0;
+        for (int harmonic = 1; harmonic <= 20; ++harmonic)
+            value +=
+                std::sin(2 * pi * 120.0 * harmonic * t) / harmonic * (harmonic < 7 ? 1.0 : 0.3);
+        samples[i] = float(0.1 * value);
+    }
+    return samples;
+}
+
+class Voice : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char why[256];
+        ASSERT_EQ(vocetta_host_open(VOCETTA_LIBRARY_PATH, nullptr, &host_, why, sizeof why),
+                  VOCETTA_OK)
+            << why;
+    }
+    void TearDown() override { vocetta_host_close(host_); }
+
+    VocettaVoice* Make(int rate, int set, int clean) {
+        const VocettaVoiceSettings settings = {rate, 0, set, clean};
+        VocettaVoice* voice = nullptr;
+        char why[256];
+        EXPECT_EQ(vocetta_voice_create(host_, &settings, &voice, why, sizeof why), VOCETTA_OK)
+            << why;
+        return voice;
+    }
+
+    VocettaHost* host_ = nullptr;
+};
+
+TEST_F(Voice, RefusesWhatItCannotOpenWithAMessageNamingIt) {
+    VocettaHost* host = reinterpret_cast<VocettaHost*>(&allocations);  // overwritten with null
+    char why[256];
+    EXPECT_EQ(vocetta_host_open("/nowhere/libvocetta.so", nullptr, &host, why, sizeof why),
+              VOCETTA_ERROR_LIBRARY);
+    EXPECT_EQ(host, nullptr);
+    EXPECT_NE(std::string(why).find("/nowhere/libvocetta.so"), std::string::npos) << why;
+    EXPECT_EQ(
+        vocetta_host_open(VOCETTA_LIBRARY_PATH, "/nowhere/actor.json", &host, why, sizeof why),
+        VOCETTA_ERROR_PROFILE);
+    EXPECT_NE(std::string(why).find("/nowhere/actor.json"), std::string::npos) << why;
+    EXPECT_EQ(vocetta_host_open(nullptr, nullptr, nullptr, why, sizeof why),
+              VOCETTA_ERROR_ARGUMENT);
+    // A short buffer gets the message's start, terminated; none at all is no fault.
+    char shortBuffer[6];
+    std::memset(shortBuffer, 'x', sizeof shortBuffer);
+    EXPECT_EQ(vocetta_host_open("/nowhere/libvocetta.so", nullptr, &host, shortBuffer,
+                                sizeof shortBuffer),
+              VOCETTA_ERROR_LIBRARY);
+    EXPECT_EQ(std::strlen(shortBuffer), 5u);
+    EXPECT_EQ(vocetta_host_open("/nowhere/libvocetta.so", nullptr, &host, nullptr, 0),
+              VOCETTA_ERROR_LIBRARY);
+    vocetta_host_close(nullptr);
+    vocetta_voice_free(nullptr);
+}
+
+TEST_F(Voice, RefusesSettingsOutOfRange) {
+    VocettaVoice* voice = nullptr;
+    char why[256];
+    const auto create = [&](int rate, int hop, int set) {
+        const VocettaVoiceSettings settings = {rate, hop, set, 0};
+        return vocetta_voice_create(host_, &settings, &voice, why, sizeof why);
+    };
+    EXPECT_EQ(create(48000, 0, 2), VOCETTA_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(why).find("shape_set: 2"), std::string::npos) << why;
+    EXPECT_EQ(create(0, 0, 0), VOCETTA_ERROR_ARGUMENT);
+    EXPECT_EQ(create(48000, -1, 0), VOCETTA_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(why).find("hop_samples: -1"), std::string::npos) << why;
+    // Below the profile's analysis rate the job cannot analyse it.
+    EXPECT_EQ(create(8000, 0, 0), VOCETTA_ERROR_PROFILE);
+    EXPECT_NE(std::string(why).find("8000"), std::string::npos) << why;
+    EXPECT_EQ(voice, nullptr);
+    const VocettaVoiceSettings settings = {48000, 0, VOCETTA_SHAPES_CARTOON, 0};
+    EXPECT_EQ(vocetta_voice_create(nullptr, &settings, &voice, why, sizeof why),
+              VOCETTA_ERROR_ARGUMENT);
+    EXPECT_EQ(vocetta_voice_create(host_, nullptr, &voice, why, sizeof why),
+              VOCETTA_ERROR_ARGUMENT);
+    EXPECT_EQ(vocetta_voice_push(nullptr, nullptr, 0, nullptr, nullptr), VOCETTA_ERROR_ARGUMENT);
+}
+
+// The names a C host shows: the profile's labels and the sets' shapes, as the SDK has them.
+TEST_F(Voice, NamesTheLabelsAndShapesAsTheSdkDoes) {
+    int silence = 0;
+    const std::vector<std::string> labels = Host::LabelNames(Host::DefaultProfile(), silence);
+    ASSERT_EQ(vocetta_host_label_count(host_), int(labels.size()));
+    for (int i = 0; i < int(labels.size()); ++i)
+        EXPECT_EQ(vocetta_host_label_name(host_, i), labels[size_t(i)]);
+    EXPECT_EQ(vocetta_host_label_name(host_, int(labels.size())), nullptr);
+    EXPECT_EQ(vocetta_host_label_name(host_, -1), nullptr);
+    for (const auto& [set, ours] : {std::pair{VOCETTA_SHAPES_CARTOON, Host::ShapeSet::Cartoon},
+                                    std::pair{VOCETTA_SHAPES_VISEMES, Host::ShapeSet::Visemes}}) {
+        const std::vector<std::string>& names = Host::ShapeNames(ours);
+        ASSERT_EQ(vocetta_shape_count(set), int(names.size()));
+        for (int i = 0; i < int(names.size()); ++i)
+            EXPECT_EQ(vocetta_shape_name(set, i), names[size_t(i)]);
+        EXPECT_EQ(vocetta_rest_shape(set), Host::RestShape(ours));
+        EXPECT_EQ(vocetta_shape_name(set, int(names.size())), nullptr);
+    }
+    EXPECT_STREQ(
+        vocetta_shape_name(VOCETTA_SHAPES_CARTOON, vocetta_rest_shape(VOCETTA_SHAPES_CARTOON)),
+        "X");
+    EXPECT_EQ(vocetta_shape_count(7), 0);
+    EXPECT_EQ(vocetta_rest_shape(7), -1);
+}
+
+// A frame every hop, each label once and in order, the mouth open in the buzz and at rest in
+// the quiet; the end settles the last labels; the next stream gives the same frames again.
+TEST_F(Voice, FramesOfALineAndOfTheNextOne) {
+    constexpr int kRate = 48000;
+    VocettaVoice* voice = Make(kRate, VOCETTA_SHAPES_VISEMES, 1);
+    ASSERT_NE(voice, nullptr);
+    EXPECT_EQ(vocetta_voice_hop(voice), 480);
+    const int lag = vocetta_voice_lag(voice);
+    const std::vector<float> line = Line(kRate);
+    Frames first;
+    ASSERT_EQ(vocetta_voice_push(voice, line.data(), line.size(), Keep, &first), VOCETTA_OK);
+    ASSERT_EQ(vocetta_voice_finish(voice, Keep, &first), VOCETTA_OK);
+    std::vector<double> times, labelTimes;
+    int open = 0, rest = 0;
+    for (size_t i = 0; i < first.frames.size(); ++i) {
+        const VocettaVoiceFrame& frame = first.frames[i];
+        if (frame.label >= 0) {
+            labelTimes.push_back(frame.label_time);
+            EXPECT_LT(frame.label, vocetta_host_label_count(host_));
+        }
+        if (first.weights[i].empty()) {
+            EXPECT_EQ(frame.shape, -1);  // a label the end settled
+            continue;
+        }
+        times.push_back(frame.time);
+        ASSERT_EQ(frame.shape_count, vocetta_shape_count(VOCETTA_SHAPES_VISEMES));
+        ASSERT_GE(frame.shape, 0);
+        EXPECT_GE(frame.jaw, 0.0f);
+        EXPECT_LE(frame.jaw, 1.0f);
+        if (frame.time > 0.8 && frame.time < 1.3)
+            open += frame.shape != vocetta_rest_shape(VOCETTA_SHAPES_VISEMES);
+        if (frame.time > 1.8) rest += frame.shape == vocetta_rest_shape(VOCETTA_SHAPES_VISEMES);
+    }
+    // The cleaner's frames come 32 ms late, then every 10 ms, whatever the block.
+    ASSERT_GT(times.size(), 190u);
+    for (size_t i = 1; i < times.size(); ++i)
+        EXPECT_NEAR(times[i] - times[i - 1], 0.01, 1e-9);
+    EXPECT_EQ(labelTimes, times);  // every frame labelled once, in order
+    EXPECT_EQ(first.frames.size(), times.size() + size_t(lag));
+    EXPECT_GT(open, 40);
+    EXPECT_GT(rest, 10);
+    // The voice then starts again: the same line, the same frames, to the bit.
+    Frames again;
+    for (size_t at = 0; at < line.size(); at += 333) {
+        ASSERT_EQ(vocetta_voice_push(voice, line.data() + at,
+                                     std::min<size_t>(333, line.size() - at), Keep, &again),
+                  VOCETTA_OK);
+    }
+    ASSERT_EQ(vocetta_voice_finish(voice, Keep, &again), VOCETTA_OK);
+    ASSERT_EQ(again.frames.size(), first.frames.size());
+    for (size_t i = 0; i < first.frames.size(); ++i) {
+        const VocettaVoiceFrame &a = again.frames[i], &b = first.frames[i];
+        EXPECT_TRUE(a.time == b.time && a.volume == b.volume && a.shape == b.shape &&
+                    a.jaw == b.jaw && a.label == b.label && a.label_time == b.label_time)
+            << i;
+        EXPECT_EQ(again.weights[i], first.weights[i]) << i;
+    }
+    vocetta_voice_free(voice);
+}
+
+// On the audio thread: once a voice runs, pushing blocks of up to a hop allocates nothing, with
+// the cleaner and without, with a callback and without.
+TEST_F(Voice, PushingAllocatesNothingOnceItRuns) {
+    constexpr int kRate = 44100;
+    const std::vector<float> line = Line(kRate);
+    for (const int clean : {0, 1}) {
+        const long made = allocations.load();
+        VocettaVoice* voice = Make(kRate, VOCETTA_SHAPES_CARTOON, clean);
+        ASSERT_NE(voice, nullptr);
+        EXPECT_GT(allocations.load() - made, 2);  // the count sees the library's allocations
+        const size_t hop = size_t(vocetta_voice_hop(voice));
+        const size_t warm = size_t(kRate / 4);
+        ASSERT_EQ(vocetta_voice_push(voice, line.data(), warm, nullptr, nullptr), VOCETTA_OK);
+        long frames = 0;
+        const VocettaVoiceCallback count = [](void* user, const VocettaVoiceFrame*) {
+            ++*static_cast<long*>(user);
+        };
+        const long before = allocations.load();
+        size_t piece = 0;
+        for (size_t at = warm, block = 0; at < line.size(); at += piece, ++block) {
+            piece = std::min(hop - block % 7, line.size() - at);
+            ASSERT_EQ(vocetta_voice_push(voice, line.data() + at, piece,
+                                         block % 2 ? count : nullptr, &frames),
+                      VOCETTA_OK);
+        }
+        EXPECT_EQ(allocations.load() - before, 0) << "clean " << clean;
+        EXPECT_GT(frames, 50);
+        vocetta_voice_free(voice);
+    }
+}
+
+}  // namespace
+}  // namespace Vocetta::Testing
