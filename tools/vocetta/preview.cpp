@@ -397,9 +397,9 @@ int RunPreview(const Arguments& arguments) {
             WriteOutput(
                 *output,
                 PreviewPage(BuildCueTrack(map, own, recording, analysis, labels), recording, phones,
-                            WrittenWords(TranscriptWords(labels.transcript),
-                                         transcripts[0] ? transcripts[0]->written
-                                                        : std::vector<std::string>{})),
+                            WordNames(TranscriptWords(labels.transcript),
+                                      transcripts[0] ? transcripts[0]->written
+                                                     : std::vector<std::string>{})),
                 options.common.existing());
             ok = true;
         },

@@ -217,15 +217,15 @@ std::vector<PhoneSegment> PhoneSegments(const FrameLabels& labels, const Analysi
     return segments;
 }
 
-std::vector<std::string> WrittenWords(const std::vector<std::string>& words,
-                                      const std::vector<std::string>& written) {
+std::vector<std::string> WordNames(const std::vector<std::string>& words,
+                                   const std::vector<std::string>& written) {
     return written.size() == words.size() ? written : words;
 }
 
 std::string FormatPhones(const Recording& recording, const std::vector<std::string>& words,
                          const std::vector<std::string>& written,
                          const std::vector<PhoneSegment>& phones, Format format) {
-    const std::vector<std::string> names = WrittenWords(words, written);
+    const std::vector<std::string> names = WordNames(words, written);
     if (format == Format::Json) {
         Json rows = Json::array();
         for (const PhoneSegment& phone : phones) {

@@ -48,8 +48,8 @@ std::vector<PhoneSegment> PhoneSegments(const FrameLabels& labels, const Analysi
 std::vector<std::string> TranscriptWords(const std::string& transcript);
 // Each word of the transcript's IPA named by its written words (Transcript::written), or by its
 // IPA where those are not known.
-std::vector<std::string> WrittenWords(const std::vector<std::string>& words,
-                                      const std::vector<std::string>& written);
+std::vector<std::string> WordNames(const std::vector<std::string>& words,
+                                   const std::vector<std::string>& written);
 // csv and tsv: start, end, phone, word, written (its word's written words, empty in a pause);
 // json: the file, its duration, its words, their written words and its phones.
 std::string FormatPhones(const Recording& recording, const std::vector<std::string>& words,
