@@ -382,15 +382,7 @@ int Transcript(const uint8_t* data, size_t size) {
     }
     // Its words named: by themselves, one name each; by the bytes read as written words and
     // their space-separated pieces as each one's phones, one name per word or none.
-    std::vector<std::string> words(1);
-    for (const std::string& phone : Host::SplitIpa(ipa)) {
-        if (phone == Host::kWordBreak) {
-            words.emplace_back();
-        } else {
-            words.back() += phone;
-        }
-    }
-    if (words.back().empty()) words.pop_back();
+    const std::vector<std::string> words = Host::IpaWords(ipa);
     Require(words.empty() || Host::WrittenWordNames(ipa, words, words) == words,
             "words not named by themselves");
     const std::vector<std::string> written = Host::SplitWords(ipa);

@@ -34,6 +34,9 @@ TEST(TranscriptIpa, SplitsPhonesKeepsDiacriticsAndMarksWords) {
                              "i"),
               (std::vector<std::string>{"m", "a"}));
     EXPECT_TRUE(Host::SplitIpa("ˈ ː, .").empty());
+    // Its words, each its phones.
+    EXPECT_EQ(Host::IpaWords(" həlˈoʊ,  wˈɜːld (en)"), (std::vector<std::string>{"həloʊ", "wɜld"}));
+    EXPECT_TRUE(Host::IpaWords("ˈ ː, .").empty());
 }
 
 TEST(TranscriptIpa, PhonesFallIntoTheProfilesClasses) {

@@ -851,12 +851,14 @@ PYBIND11_MODULE(_vocetta, module) {
                py::arg("gate_db"), py::arg("silence_db"), py::arg("smoothing"),
                py::arg("switch_cost"), py::arg("transcript"), py::arg("hop"),
                py::arg("sample_rate"));
-    module.def("transcript_words", &Tool::TranscriptWords, py::arg("ipa"));
+    module.def(
+        "transcript_words", [](const std::string& ipa) { return Host::IpaWords(ipa); },
+        py::arg("ipa"));
     module.def(
         "written_words",
         [](const std::string& ipa, const std::string& text, const std::string& language) {
             try {
-                return Tool::WordNames(Tool::TranscriptWords(ipa),
+                return Tool::WordNames(Host::IpaWords(ipa),
                                        Tool::WrittenWordsOf(text, ipa, language, "text"));
             } catch (const std::runtime_error& error) {
                 throw Python::TranscriptError(error.what());

@@ -98,6 +98,21 @@ std::vector<std::string> SplitIpa(std::string_view ipa) {
     return phones;
 }
 
+std::vector<std::string> IpaWords(std::string_view ipa) {
+    std::vector<std::string> words;
+    bool start = true;
+    for (const std::string& phone : SplitIpa(ipa)) {
+        if (phone == kWordBreak) {
+            start = true;
+            continue;
+        }
+        if (start) words.emplace_back();
+        start = false;
+        words.back() += phone;
+    }
+    return words;
+}
+
 namespace {
 
 // The symbols each class starts with: IPA's, and the Latin letters with accents that a hand-typed

@@ -13,6 +13,7 @@
 #include "output.hpp"
 #include "timeline.hpp"
 #include "transcript.hpp"
+#include "vocetta/transcript.hpp"
 
 namespace Vocetta::Tool {
 namespace {
@@ -336,7 +337,7 @@ int RunAnalyze(const Arguments& arguments) {
                 }
             }
             const std::string text =
-                phones ? FormatPhones(recording, TranscriptWords(labels.transcript),
+                phones ? FormatPhones(recording, Host::IpaWords(labels.transcript),
                                       transcripts[index]->written, said, format)
                 : cues ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis, labels),
                                     cueFormat, layout)

@@ -13,6 +13,7 @@
 #include "output.hpp"
 #include "timeline.hpp"
 #include "transcript.hpp"
+#include "vocetta/transcript.hpp"
 
 namespace Vocetta::Tool {
 namespace {
@@ -397,7 +398,7 @@ int RunPreview(const Arguments& arguments) {
             WriteOutput(
                 *output,
                 PreviewPage(BuildCueTrack(map, own, recording, analysis, labels), recording, phones,
-                            WordNames(TranscriptWords(labels.transcript),
+                            WordNames(Host::IpaWords(labels.transcript),
                                       transcripts[0] ? transcripts[0]->written
                                                      : std::vector<std::string>{})),
                 options.common.existing());

@@ -167,19 +167,6 @@ std::string FormatSegments(const Recording& recording, const std::vector<Segment
     return out;
 }
 
-std::vector<std::string> TranscriptWords(const std::string& transcript) {
-    std::vector<std::string> words(1);
-    for (const std::string& phone : Host::SplitIpa(transcript)) {
-        if (phone == Host::kWordBreak) {
-            words.emplace_back();
-        } else {
-            words.back() += phone;
-        }
-    }
-    if (words.back().empty()) words.pop_back();
-    return words;
-}
-
 std::vector<PhoneSegment> PhoneSegments(const FrameLabels& labels, const Analysis& analysis) {
     // Each phone's text and word, in the order the alignment counts the phones.
     std::vector<std::string> phones;

@@ -41,11 +41,10 @@ struct PhoneSegment {
 };
 
 // The phones of labels aligned to a transcript (FrameLabels::phones), in order, each where its
-// frames lie (boundaries as MergeSegments has them), the pauses between them as "sil"; the words
-// of the transcript, each its phones. ToolError (without the recording's name) when the labels
-// have no transcript's phones, as when the recording is too short to say them all.
+// frames lie (boundaries as MergeSegments has them), the pauses between them as "sil", each phone
+// with the word of Host::IpaWords it belongs to. ToolError (without the recording's name) when
+// the labels have no transcript's phones, as when the recording is too short to say them all.
 std::vector<PhoneSegment> PhoneSegments(const FrameLabels& labels, const Analysis& analysis);
-std::vector<std::string> TranscriptWords(const std::string& transcript);
 // Each word of the transcript's IPA named by its written words (Transcript::written), or by its
 // IPA where those are not known.
 std::vector<std::string> WordNames(const std::vector<std::string>& words,

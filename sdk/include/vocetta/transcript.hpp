@@ -27,6 +27,9 @@ namespace Vocetta::Host {
 // ends a word. Text that is not UTF-8 gives the phones before the first bad byte.
 std::vector<std::string> SplitIpa(std::string_view ipa);
 inline constexpr std::string_view kWordBreak = " ";
+// The words of IPA text, each its phones (SplitIpa's between two word breaks) joined: the words
+// a transcript's phones count from 1.
+std::vector<std::string> IpaWords(std::string_view ipa);
 
 // The phoneme class whose mouth a phone shows, as the built-in profile names them: "A" (open: a ɑ
 // æ ʌ), "I" (spread: i ɪ y ʏ ɨ), "U" (rounded close: u ʊ ɯ ʉ), "E" (mid front: e ɛ ø œ), "O"
