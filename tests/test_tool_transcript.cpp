@@ -179,6 +179,60 @@ TEST_F(ToolTranscript, PhonesAreWrittenWhereTheyAreSaid) {
     EXPECT_FALSE(std::filesystem::exists(Path("p.csv")));
 }
 
+// Each word from its first phone's start to its last phone's end, in order, the pauses left out:
+// the --phones rows gathered by word.
+TEST_F(ToolTranscript, WordsSpanTheirPhones) {
+    const ToolRun phones = Run({"analyze", sample_, "-q", "--phones", "--ipa", kSamplePhones});
+    const ToolRun words = Run({"analyze", sample_, "-q", "--words", "--ipa", kSamplePhones});
+    ASSERT_EQ(words.status, 0) << words.err;
+    // start and end of each word, from the phones' rows.
+    std::vector<std::string> expected = {"start,end,word,written,ipa"};
+    std::istringstream phoneRows(phones.out);
+    std::string row, start, end, last;
+    std::getline(phoneRows, row);
+    const std::vector<std::string> ipa = {"həloʊ", "wɑtʃ", "maɪ", "maʊθ", "ɑ",
+                                          "i",     "u",    "eɪ",  "oʊ"};
+    const auto close = [&] {
+        if (!last.empty() && last != "0") {
+            const std::string& said = ipa[size_t(std::stoi(last)) - 1];
+            expected.push_back(start + "," + end + "," + last + "," + said + "," + said);
+        }
+    };
+    while (std::getline(phoneRows, row)) {
+        std::istringstream fields(row);
+        std::string from, to, phone, word;
+        std::getline(fields, from, ',');
+        std::getline(fields, to, ',');
+        std::getline(fields, phone, ',');
+        std::getline(fields, word, ',');
+        if (word != last) {
+            close();
+            start = from;
+            last = word;
+        }
+        end = to;
+    }
+    close();
+    std::vector<std::string> rows;
+    std::istringstream wordRows(words.out);
+    while (std::getline(wordRows, row))
+        rows.push_back(row);
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(rows.size(), 10u);
+    const ToolRun json =
+        Run({"analyze", sample_, "-q", "--words", "-f", "json", "--ipa", "həlˈoʊ wˈɑːtʃ"});
+    EXPECT_NE(json.out.find("{\"start\": 0.081, \"end\": 0.631, \"word\": 1, \"written\": "
+                            "\"həloʊ\", \"ipa\": \"həloʊ\"}"),
+              std::string::npos)
+        << json.out;
+    const ToolRun both = Run({"analyze", sample_, "-q", "--words", "--phones", "--ipa", "a"});
+    EXPECT_EQ(both.status, 2);
+    EXPECT_NE(both.err.find("--phones and --words exclude each other"), std::string::npos);
+    const ToolRun alone = Run({"analyze", sample_, "-q", "--words"});
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_NE(alone.err.find("--words needs what the recording says"), std::string::npos);
+}
+
 // Words the phonemiser joins into one ("on the": ɔnðə) or says as several ("42") keep their
 // written names in the timeline, its JSON and the preview.
 TEST_F(ToolTranscript, PhonemisedWordsAreNamedByTheirWrittenWords) {

@@ -36,6 +36,7 @@ struct AnalyzeOptions {
     std::string format;  // empty: from the output's extension
     bool segments = false;
     bool phones = false;
+    bool words = false;
     LabelArguments labels;
     TranscriptArguments transcript;
     double lagMs = kDefaultStreamLagMs;
@@ -66,6 +67,9 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
         "--phones", options.phones,
         "write the transcript's phones where they are said (start, end, phone, word, written) "
         "instead of frames; needs --text, --text-file, --transcripts or --ipa");
+    line.Flag("--words", options.words,
+              "write the transcript's words where they are said (start, end, word, written, ipa) "
+              "instead of frames; needs --text, --text-file, --transcripts or --ipa");
     line.Flag("--cues", options.cues, "write mouth cues instead of frames");
     line.Integer("--fps", options.fps, 1, 1000, "N",
                  "animation frame rate of dat files, keyframes and curves (default 24)");
@@ -163,14 +167,17 @@ int RunAnalyze(const Arguments& arguments) {
     const bool cues = options.cues;
     const bool segments = options.segments;
     const bool curves = options.curves;
-    const bool phones = options.phones;
+    const bool words = options.words;
+    if (options.phones && words) throw UsageError("--phones and --words exclude each other");
+    const bool phones = options.phones || words;  // a word is its phones' span
+    const char* timeline = words ? "--words" : "--phones";
     if (cues && segments) throw UsageError("--cues and --segments exclude each other");
     if (curves && (cues || segments)) {
         throw UsageError(std::string("--curves and ") + (cues ? "--cues" : "--segments") +
                          " exclude each other");
     }
     if (phones && (cues || segments || curves)) {
-        throw UsageError(std::string("--phones and ") +
+        throw UsageError(std::string(timeline) + " and " +
                          (cues       ? "--cues"
                           : segments ? "--segments"
                                      : "--curves") +
@@ -217,8 +224,9 @@ int RunAnalyze(const Arguments& arguments) {
     const std::vector<std::optional<Transcript>> transcripts =
         TranscriptsFor(options.transcript, inputs, profile, labelling.smoothing);
     if (phones && !transcripts[0]) {
-        throw UsageError(
-            "--phones needs what the recording says: --text, --text-file, --transcripts or --ipa");
+        throw UsageError(std::string(timeline) +
+                         " needs what the recording says: --text, --text-file, --transcripts or "
+                         "--ipa");
     }
 
     // Where each input's result goes.
@@ -337,8 +345,10 @@ int RunAnalyze(const Arguments& arguments) {
                 }
             }
             const std::string text =
-                phones ? FormatPhones(recording, Host::IpaWords(labels.transcript),
-                                      transcripts[index]->written, said, format)
+                words    ? FormatWords(recording, Host::IpaWords(labels.transcript),
+                                       transcripts[index]->written, said, format)
+                : phones ? FormatPhones(recording, Host::IpaWords(labels.transcript),
+                                        transcripts[index]->written, said, format)
                 : cues ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis, labels),
                                     cueFormat, layout)
                 : curves ? Host::FormatCurves(BuildShapeCurves(shapeMap, mouthOf(), recording,

@@ -240,4 +240,47 @@ std::string FormatPhones(const Recording& recording, const std::vector<std::stri
     return out;
 }
 
+std::string FormatWords(const Recording& recording, const std::vector<std::string>& words,
+                        const std::vector<std::string>& written,
+                        const std::vector<PhoneSegment>& phones, Format format) {
+    const std::vector<std::string> names = WordNames(words, written);
+    struct Span {
+        double start, end;
+        int word;
+    };
+    // A word's phones lie together: the alignment says them in order, pauses only between words.
+    std::vector<Span> spans;
+    for (const PhoneSegment& phone : phones) {
+        if (phone.word <= 0 || size_t(phone.word) > names.size()) continue;
+        if (!spans.empty() && spans.back().word == phone.word) {
+            spans.back().end = phone.end;
+        } else {
+            spans.push_back({phone.start, phone.end, phone.word});
+        }
+    }
+    if (format == Format::Json) {
+        Json rows = Json::array();
+        for (const Span& span : spans) {
+            rows.push_back({{"start", span.start},
+                            {"end", span.end},
+                            {"word", span.word},
+                            {"written", names[size_t(span.word) - 1]},
+                            {"ipa", words[size_t(span.word) - 1]}});
+        }
+        const Json document = {
+            {"file", recording.path}, {"duration", recording.Seconds()}, {"words", rows}};
+        return JsonText(document, {.spread = 2}) + "\n";
+    }
+    const char separator = format == Format::Tsv ? '\t' : ',';
+    std::string out = std::string("start") + separator + "end" + separator + "word" + separator +
+                      "written" + separator + "ipa\n";
+    for (const Span& span : spans) {
+        out += FormatNumber(span.start) + separator + FormatNumber(span.end) + separator +
+               std::to_string(span.word) + separator +
+               CsvField(names[size_t(span.word) - 1], separator) + separator +
+               CsvField(words[size_t(span.word) - 1], separator) + "\n";
+    }
+    return out;
+}
+
 }  // namespace Vocetta::Tool

@@ -54,5 +54,11 @@ std::vector<std::string> WordNames(const std::vector<std::string>& words,
 std::string FormatPhones(const Recording& recording, const std::vector<std::string>& words,
                          const std::vector<std::string>& written,
                          const std::vector<PhoneSegment>& phones, Format format);
+// The words where they are said, each from its first phone's start to its last phone's end, the
+// pauses between them left out: a subtitle's word timing. csv and tsv: start, end, word (from 1),
+// written, ipa; json: the file, its duration and the words as objects of the same names.
+std::string FormatWords(const Recording& recording, const std::vector<std::string>& words,
+                        const std::vector<std::string>& written,
+                        const std::vector<PhoneSegment>& phones, Format format);
 
 }  // namespace Vocetta::Tool
