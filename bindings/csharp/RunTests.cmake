@@ -68,6 +68,7 @@ run(${TOOL} analyze -q --curves --keep-noise --shapes visemes --ipa "${words}" $
     -o ${WORK}/aligned-curves.csv)
 # And its phones where they are said: what PhoneTimeline.Bake must give.
 run(${TOOL} analyze -q --phones --ipa "${words}" ${WORK}/noisy.wav -o ${WORK}/noisy-phones.csv)
+run(${TOOL} analyze -q --words --ipa "${words}" ${WORK}/noisy.wav -o ${WORK}/noisy-words.csv)
 # The built-in profile adapted to the recording's speaker by the tool.
 run(${TOOL} adapt -q --profile ${PROFILE} -o ${WORK}/adapted.json ${WORK}/recording.wav)
 run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recording.wav
@@ -75,5 +76,5 @@ run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recor
     ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv ${WORK}/noisy-cartoon.json
     ${WORK}/noisy-visemes.json ${WORK}/cartoon.json ${WORK}/noisy-curves.csv ${WORK}/curves.json
     ${WORK}/adapted.json ${WORK}/labels.csv ${WORK}/noisy-aligned.json
-    ${WORK}/aligned-curves.csv ${WORK}/noisy-phones.csv)
+    ${WORK}/aligned-curves.csv ${WORK}/noisy-phones.csv ${WORK}/noisy-words.csv)
 message(STATUS "${out}")

@@ -653,7 +653,7 @@ static class Tests {
     // The phones where the sample says them, the tool's --phones rows to its six digits; each
     // word named by its written words, worked by hand as the SDK's are and from espeak-ng.
     static void PhonesAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
-                                     float[] noisy, int noisyRate, string rows) {
+                                     float[] noisy, int noisyRate, string rows, string wordRows) {
         const string words = "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ";
         var timeline = Vocetta.PhoneTimeline.Bake(library, profile, noisy, noisyRate, words);
         string[][] expected = Rows(rows);
@@ -671,6 +671,19 @@ static class Tests {
         }
         Check(timeline.Written.SequenceEqual(timeline.Words) && timeline.Words[3] == "maʊθ",
               "given as IPA, the words are named by it");
+        string[][] spans = Rows(wordRows);
+        var said = timeline.WordSpans();
+        Check(string.Join(",", spans[0]) == "start,end,word,written,ipa" &&
+                  spans.Length - 1 == said.Length && said.Length == 9,
+              "one word span per row: " + said.Length);
+        for (int i = 0; i + 1 < spans.Length && i < said.Length; ++i) {
+            string[] row = spans[i + 1];
+            Check(Close(row[0], said[i].Start.ToString("R", CultureInfo.InvariantCulture), 1e-5) &&
+                      Close(row[1], said[i].End.ToString("R", CultureInfo.InvariantCulture), 1e-5) &&
+                      row[2] == said[i].Word.ToString() && row[3] == said[i].Written &&
+                      row[4] == said[i].Ipa,
+                  "word " + i + ": " + string.Join(",", row));
+        }
         var ee = timeline.Phones.First(span => span.Phone == "i");
         Check(timeline.WordAt(0.5 * (ee.Start + ee.End)) == 6 && timeline.WordAt(-1) == 0 &&
                   timeline.WordAt(timeline.Duration + 1) == 0,
@@ -928,7 +941,8 @@ static class Tests {
                                  Vocetta.Profile.Load(arguments[16]));
         TranscriptAgainstTheTool(library, profile, samples, rate, noisy, noisyRate, arguments[9],
                                  File.ReadAllText(arguments[18]), File.ReadAllText(arguments[19]));
-        PhonesAgainstTheTool(library, profile, noisy, noisyRate, File.ReadAllText(arguments[20]));
+        PhonesAgainstTheTool(library, profile, noisy, noisyRate, File.ReadAllText(arguments[20]),
+                             File.ReadAllText(arguments[21]));
         MouthOnWorkedScores(profile);
         MouthFollowsAStep(profile);
         MouthDips(profile);

@@ -3020,6 +3020,14 @@ public struct PhoneSpan {
     public int Word;           // which word of the transcript, from 1; 0 in a pause
 }
 
+// A word of a line where it is said, from its first phone's start to its last phone's end.
+public struct WordSpan {
+    public double Start, End;  // seconds
+    public int Word;           // which word of the transcript, from 1
+    public string Written;     // its written words, or its IPA where they are not known
+    public string Ipa;
+}
+
 // A line's phones and words where it says them, as the tool's --phones writes them: subtitles
 // that light each word as it is said, an event per word, or a rig with its own phone mapping.
 public sealed class PhoneTimeline {
@@ -3027,6 +3035,25 @@ public sealed class PhoneTimeline {
     public PhoneSpan[] Phones;  // in order, covering the recording
     public string[] Words;     // each word's IPA
     public string[] Written;   // each word's written words, or its IPA where they are not known
+
+    // The words where they are said, in order, the pauses between them left out: the tool's
+    // --words rows.
+    public WordSpan[] WordSpans() {
+        var spans = new List<WordSpan>();
+        foreach (PhoneSpan phone in Phones) {
+            if (phone.Word <= 0 || phone.Word > Words.Length) continue;
+            if (spans.Count > 0 && spans[spans.Count - 1].Word == phone.Word) {
+                var last = spans[spans.Count - 1];
+                last.End = phone.End;
+                spans[spans.Count - 1] = last;
+            } else {
+                spans.Add(new WordSpan {Start = phone.Start, End = phone.End, Word = phone.Word,
+                                        Written = Written[phone.Word - 1],
+                                        Ipa = Words[phone.Word - 1]});
+            }
+        }
+        return spans.ToArray();
+    }
 
     // The word said at `seconds`: from 1, or 0 in a pause and outside the line.
     public int WordAt(double seconds) {

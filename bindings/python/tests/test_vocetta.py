@@ -140,6 +140,14 @@ def test_words_the_phonemiser_joins_keep_their_written_names():
     header, rows = tool_frames(SAMPLE, "--phones", "--text", text)
     assert [r[4] for r in rows] == [frames.written[p.word - 1] if p.word else ""
                                     for p in frames.phones]
+    # Its words' spans, as the tool's --words gives them.
+    header, rows = tool_frames(SAMPLE, "--words", "--text", text)
+    assert header == ["start", "end", "word", "written", "ipa"]
+    spans = frames.word_spans()
+    assert [(w.word, w.written, w.ipa) for w in spans] == [(int(r[2]), r[3], r[4]) for r in rows]
+    np.testing.assert_allclose([(w.start, w.end) for w in spans],
+                               [(float(r[0]), float(r[1])) for r in rows], rtol=1e-5, atol=1e-9)
+    assert spans[4].written == "on the" and vocetta.analyze_file(SAMPLE).word_spans() is None
 
 
 @needs_espeak

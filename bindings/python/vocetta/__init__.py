@@ -31,7 +31,7 @@ from ._vocetta import (AudioError, LibraryError, Profile, ProfileError, ShapeErr
 
 __all__ = ["AdaptationError", "Analyzer", "AudioError", "CalibrationError", "Cue", "Cues",
            "Frames", "LibraryError", "MouthShapes", "Phone", "Profile", "ProfileError", "ShapeError",
-           "TranscriptError", "analyze", "analyze_file", "Curves", "adapt", "build_cues",
+           "TranscriptError", "Word", "analyze", "analyze_file", "Curves", "adapt", "build_cues",
            "calibrate", "cues", "cues_file", "curves", "curves_file", "load_profile", "phonemise",
            "shape_names"]
 
@@ -109,6 +109,9 @@ def _profile(profile):
 Phone = namedtuple("Phone", ["start", "end", "phone", "word"])
 Phone.__doc__ = ("One phone of a transcript where it is said (seconds), its IPA and the number of "
                  "its word from 1; a pause is \"sil\" of word 0.")
+Word = namedtuple("Word", ["start", "end", "word", "written", "ipa"])
+Word.__doc__ = ("One word of a transcript where it is said (seconds, from its first phone's start "
+                "to its last phone's end), its number from 1, its written words and its IPA.")
 
 
 class Frames:
@@ -147,6 +150,24 @@ class Frames:
         self.words = words
         self.written = written
         self.phones = phones
+
+    def word_spans(self):
+        """The words where they are said, as `vocetta analyze --words` writes them: Word(start,
+        end, word, written, ipa) in order, the pauses between them left out; None without a
+        transcript's phones."""
+        if self.phones is None:
+            return None
+        spans = []
+        for phone in self.phones:
+            if phone.word <= 0:
+                continue
+            if spans and spans[-1].word == phone.word:
+                spans[-1] = spans[-1]._replace(end=phone.end)
+            else:
+                names = self.written or self.words
+                spans.append(Word(phone.start, phone.end, phone.word, names[phone.word - 1],
+                                  self.words[phone.word - 1]))
+        return spans
 
     def __len__(self):
         return len(self.time)
