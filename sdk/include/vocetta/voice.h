@@ -16,10 +16,10 @@
  *     vocetta_voice_free(voice);
  *     vocetta_host_close(host);
  *
- * Every function returns at once and never throws; a failure is a status and, where a message
- * buffer is given, one UTF-8 sentence naming the file or value and the problem (cut to the
- * buffer, always terminated). Once created, a voice allocates nothing when pushed blocks of at
- * most its hop; a voice is used by one thread at a time, and any number live side by side. */
+ * No function throws: a failure is a status and, where a message buffer is given, one UTF-8
+ * sentence naming the file or value and the problem (cut to the buffer, always terminated). Once
+ * created, a voice allocates nothing when pushed blocks of at most its hop; a voice is used by
+ * one thread at a time, and any number live side by side. */
 #ifndef VOCETTA_VOICE_H
 #define VOCETTA_VOICE_H
 
