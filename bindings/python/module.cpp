@@ -858,8 +858,7 @@ PYBIND11_MODULE(_vocetta, module) {
         "written_words",
         [](const std::string& ipa, const std::string& text, const std::string& language) {
             try {
-                return Tool::WordNames(Host::IpaWords(ipa),
-                                       Tool::WrittenWordsOf(text, ipa, language, "text"));
+                return Tool::WrittenWordsOf(text, ipa, language, "text");
             } catch (const std::runtime_error& error) {
                 throw Python::TranscriptError(error.what());
             }

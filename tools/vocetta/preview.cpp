@@ -340,13 +340,11 @@ std::string PreviewPage(const CueTrack& track, const Recording& recording,
         cues.push_back({cue.start, cue.end, names[cue.shape]});
     Json document = {{"duration", track.duration}, {"rest", names[rest]}, {"cues", cues}};
     if (!phones.empty()) {
-        Json said = Json::array(), spoken = Json::array();
+        Json said = Json::array();
         for (const PhoneSegment& phone : phones)
             said.push_back({phone.start, phone.end, phone.phone, phone.word});
-        for (const std::string& word : words)
-            spoken.push_back(word);
         document["phones"] = said;
-        document["words"] = spoken;
+        document["words"] = Json(words);
     }
     std::string data = JsonText(document, {.decimals = 2});
     // Inside a script element "</" could end it early; "<\/" is the same JSON.
@@ -398,9 +396,7 @@ int RunPreview(const Arguments& arguments) {
             WriteOutput(
                 *output,
                 PreviewPage(BuildCueTrack(map, own, recording, analysis, labels), recording, phones,
-                            WordNames(Host::IpaWords(labels.transcript),
-                                      transcripts[0] ? transcripts[0]->written
-                                                     : std::vector<std::string>{})),
+                            transcripts[0] ? transcripts[0]->written : std::vector<std::string>{}),
                 options.common.existing());
             ok = true;
         },

@@ -204,15 +204,9 @@ std::vector<PhoneSegment> PhoneSegments(const FrameLabels& labels, const Analysi
     return segments;
 }
 
-std::vector<std::string> WordNames(const std::vector<std::string>& words,
-                                   const std::vector<std::string>& written) {
-    return written.size() == words.size() ? written : words;
-}
-
 std::string FormatPhones(const Recording& recording, const std::vector<std::string>& words,
                          const std::vector<std::string>& written,
                          const std::vector<PhoneSegment>& phones, Format format) {
-    const std::vector<std::string> names = WordNames(words, written);
     if (format == Format::Json) {
         Json rows = Json::array();
         for (const PhoneSegment& phone : phones) {
@@ -224,7 +218,7 @@ std::string FormatPhones(const Recording& recording, const std::vector<std::stri
         const Json document = {{"file", recording.path},
                                {"duration", recording.Seconds()},
                                {"words", Json(words)},
-                               {"written", Json(names)},
+                               {"written", Json(written)},
                                {"phones", rows}};
         return JsonText(document, {.spread = 2}) + "\n";
     }
@@ -232,10 +226,10 @@ std::string FormatPhones(const Recording& recording, const std::vector<std::stri
     std::string out = std::string("start") + separator + "end" + separator + "phone" + separator +
                       "word" + separator + "written\n";
     for (const PhoneSegment& phone : phones) {
-        const bool said = phone.word > 0 && static_cast<size_t>(phone.word) <= names.size();
+        const bool said = phone.word > 0 && static_cast<size_t>(phone.word) <= written.size();
         out += FormatNumber(phone.start) + separator + FormatNumber(phone.end) + separator +
                CsvField(phone.phone, separator) + separator + std::to_string(phone.word) +
-               separator + CsvField(said ? names[size_t(phone.word) - 1] : "", separator) + "\n";
+               separator + CsvField(said ? written[size_t(phone.word) - 1] : "", separator) + "\n";
     }
     return out;
 }
@@ -243,7 +237,6 @@ std::string FormatPhones(const Recording& recording, const std::vector<std::stri
 std::string FormatWords(const Recording& recording, const std::vector<std::string>& words,
                         const std::vector<std::string>& written,
                         const std::vector<PhoneSegment>& phones, Format format) {
-    const std::vector<std::string> names = WordNames(words, written);
     struct Span {
         double start, end;
         int word;
@@ -251,7 +244,8 @@ std::string FormatWords(const Recording& recording, const std::vector<std::strin
     // A word's phones lie together: the alignment says them in order, pauses only between words.
     std::vector<Span> spans;
     for (const PhoneSegment& phone : phones) {
-        if (phone.word <= 0 || size_t(phone.word) > names.size()) continue;
+        if (phone.word <= 0 || size_t(phone.word) > std::min(words.size(), written.size()))
+            continue;
         if (!spans.empty() && spans.back().word == phone.word) {
             spans.back().end = phone.end;
         } else {
@@ -264,7 +258,7 @@ std::string FormatWords(const Recording& recording, const std::vector<std::strin
             rows.push_back({{"start", span.start},
                             {"end", span.end},
                             {"word", span.word},
-                            {"written", names[size_t(span.word) - 1]},
+                            {"written", written[size_t(span.word) - 1]},
                             {"ipa", words[size_t(span.word) - 1]}});
         }
         const Json document = {
@@ -277,7 +271,7 @@ std::string FormatWords(const Recording& recording, const std::vector<std::strin
     for (const Span& span : spans) {
         out += FormatNumber(span.start) + separator + FormatNumber(span.end) + separator +
                std::to_string(span.word) + separator +
-               CsvField(names[size_t(span.word) - 1], separator) + separator +
+               CsvField(written[size_t(span.word) - 1], separator) + separator +
                CsvField(words[size_t(span.word) - 1], separator) + "\n";
     }
     return out;

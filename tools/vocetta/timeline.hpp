@@ -45,10 +45,7 @@ struct PhoneSegment {
 // with the word of Host::IpaWords it belongs to. ToolError (without the recording's name) when
 // the labels have no transcript's phones, as when the recording is too short to say them all.
 std::vector<PhoneSegment> PhoneSegments(const FrameLabels& labels, const Analysis& analysis);
-// Each word of the transcript's IPA named by its written words (Transcript::written), or by its
-// IPA where those are not known.
-std::vector<std::string> WordNames(const std::vector<std::string>& words,
-                                   const std::vector<std::string>& written);
+// `words`: Host::IpaWords of the transcript, `written`: their names (Transcript::written).
 // csv and tsv: start, end, phone, word, written (its word's written words, empty in a pause);
 // json: the file, its duration, its words, their written words and its phones.
 std::string FormatPhones(const Recording& recording, const std::vector<std::string>& words,

@@ -130,7 +130,8 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
                          "recording's own");
     }
     if (!arguments.ipa.empty()) {
-        transcripts[0] = Transcript{CheckedPhones(arguments.ipa, "--ipa", names), {}};
+        const std::string ipa = CheckedPhones(arguments.ipa, "--ipa", names);
+        transcripts[0] = Transcript{ipa, Host::IpaWords(ipa)};
     } else if (!arguments.text.empty()) {
         transcripts[0] = fromWords(arguments.text, "--text");
     } else {
@@ -261,27 +262,29 @@ std::string Phonemise(const std::string& text, const std::string& language,
 
 std::vector<std::string> WrittenWordsOf(const std::string& text, const std::string& ipa,
                                         const std::string& language, const std::string& source) {
+    std::vector<std::string> own = Host::IpaWords(ipa);
     const std::vector<std::string> written = Host::SplitWords(text);
     std::string lines;
     for (const std::string& word : written) {
         // A word as long as a clause line would run into the next one.
-        if (word.size() + 1 >= kClauseLine) return {};
+        if (word.size() + 1 >= kClauseLine) return own;
         lines += word + "\n";
     }
-    if (written.empty()) return {};
+    if (written.empty()) return own;
     // The names are a courtesy to the reader: a phonemiser that read the line but fails on its
     // words leaves them named by their IPA.
     std::string each;
     try {
         each = RunPhonemiser(lines, language, source, true);
     } catch (const ToolError&) {
-        return {};
+        return own;
     }
     std::vector<std::string> alone;
     std::istringstream read(each);
     for (std::string line; std::getline(read, line);)
         alone.push_back(line);
-    return Host::WrittenWordNames(ipa, written, alone);
+    std::vector<std::string> names = Host::WrittenWordNames(ipa, written, alone);
+    return names.size() == own.size() ? names : own;
 }
 
 }  // namespace Vocetta::Tool

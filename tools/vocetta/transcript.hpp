@@ -26,7 +26,7 @@ struct TranscriptArguments {
 void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments);
 
 // What a recording says: its phones in IPA, and the written words each word of them says
-// (Host::WrittenWordNames), or none when only the IPA was given or the words cannot be told apart.
+// (WrittenWordsOf), one name per word, its IPA when only the IPA was given.
 struct Transcript {
     std::string ipa;
     std::vector<std::string> written;
@@ -47,9 +47,9 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
 std::string Phonemise(const std::string& text, const std::string& language,
                       const std::string& source);
 
-// The written words of `text` that each word of `ipa`, its IPA from Phonemise, says: each word
-// phonemised alone by espeak-ng, then aligned (Host::WrittenWordNames); empty when they cannot be
-// told apart. The errors of Phonemise.
+// Each word of `ipa` (Host::IpaWords), the Phonemise of `text`, named by the written words of
+// `text` it says: each word phonemised alone by espeak-ng, then aligned (Host::WrittenWordNames);
+// by its IPA where they cannot be told apart. The errors of Phonemise.
 std::vector<std::string> WrittenWordsOf(const std::string& text, const std::string& ipa,
                                         const std::string& language, const std::string& source);
 
