@@ -273,6 +273,26 @@ TEST(TranscriptWords, SplitsWrittenText) {
     EXPECT_TRUE(Host::SplitWords(" ... -- ' \xe2\x80\x94 ").empty());
 }
 
+// What a dialogue line's actor says: its stage directions and markup left out whole, a space
+// where they parted words and nothing where they sat inside one; what does not close on its line
+// is read as written.
+TEST(TranscriptWords, LeavesOutDirectionsAndMarkup) {
+    EXPECT_EQ(Host::SpokenText("(sighs) Well, I suppose. [laughs]"), " Well, I suppose. ");
+    EXPECT_EQ(Host::SpokenText("[wave amp=50]Hel[/wave]lo {w=0.5}there, <color=#f00>you</color>!"),
+              "Hello there, you!");
+    EXPECT_EQ(Host::SpokenText("I *told* you **so**.(beat)No."), "I told you so. No.");
+    EXPECT_EQ(Host::SpokenText("(nested (brackets) too) yes"), " yes");
+    EXPECT_EQ(Host::SpokenText("\xef\xbc\x88\xe7\xac\x91\xef\xbc\x89\xe3\x81\xaf\xe3\x81\x84"
+                               "\xe3\x80\x90\xe5\xb0\x8f\xe5\xa3\xb0\xe3\x80\x91"),
+              "\xe3\x81\xaf\xe3\x81\x84");
+    // Brackets left open, closed only on a later line or without an opening are the text's own.
+    EXPECT_EQ(Host::SpokenText("I <3 you :) (really"), "I <3 you :) (really");
+    EXPECT_EQ(Host::SpokenText("a (b\nc) d"), "a (b\nc) d");
+    EXPECT_EQ(Host::SpokenText("no markup at all"), "no markup at all");
+    EXPECT_EQ(Host::SpokenText("(sighs)"), "");
+    EXPECT_EQ(Host::SpokenText(""), "");
+}
+
 // espeak-ng's readings of lines, whole and word by word: the words it joins, the numbers it says
 // as several, and a word it says otherwise in context all find their written words.
 TEST(TranscriptWords, NamesEachPhonemisedWordByItsWrittenWords) {

@@ -254,6 +254,35 @@ TEST_F(ToolTranscript, PhonemisedWordsAreNamedByTheirWrittenWords) {
               std::string::npos);
 }
 
+// A line copied from a dialogue script keeps its directions and markup: they are not said, so
+// the timeline, its names and the cues are those of the words alone, whatever the transcript's
+// source; --literal-text says them as words. A line that is all directions says nothing.
+TEST_F(ToolTranscript, DirectionsAndMarkupAreNotSaid) {
+    if (!HaveEspeak()) GTEST_SKIP() << "no espeak-ng: --text is not tested";
+    const std::string scripted =
+        "(cheerful) Hello! *Watch* my <i>mouth</i>: [slowly] ah, ee, oo, eh, oh.";
+    for (const char* output : {"--words", "--phones", "--cues"}) {
+        const ToolRun plain = Run({"analyze", sample_, "-q", output, "--text", kSampleWords});
+        const ToolRun marked = Run({"analyze", sample_, "-q", output, "--text", scripted});
+        ASSERT_EQ(marked.status, 0) << marked.err;
+        EXPECT_EQ(marked.out, plain.out) << output;
+    }
+    Write(Path("line.txt"), scripted);
+    EXPECT_EQ(Run({"analyze", sample_, "-q", "--words", "--text-file", Path("line.txt")}).out,
+              Run({"analyze", sample_, "-q", "--words", "--text", kSampleWords}).out);
+    const ToolRun literal =
+        Run({"analyze", sample_, "-q", "--words", "--literal-text", "--text", scripted});
+    ASSERT_EQ(literal.status, 0) << literal.err;
+    EXPECT_NE(literal.out.find(",cheerful,"), std::string::npos) << literal.out;
+    Write(Path("sigh.txt"), "(sighs)\n");
+    const ToolRun sigh = Run({"analyze", sample_, "-q", "--text-file", Path("sigh.txt")});
+    EXPECT_EQ(sigh.status, 1);
+    EXPECT_NE(sigh.err.find(Path("sigh.txt") + ": no words to say, only directions and markup"),
+              std::string::npos)
+        << sigh.err;
+    EXPECT_TRUE(sigh.out.empty());
+}
+
 // The preview shows the phones where they are said, under the cues, and names the word being
 // said as it plays.
 TEST_F(ToolTranscript, ThePreviewShowsThePhonesAndTheWord) {

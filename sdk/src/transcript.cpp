@@ -555,6 +555,78 @@ PhoneAlignment AlignPhones(const std::vector<std::string>& from,
 
 }  // namespace
 
+namespace {
+
+struct Brackets {
+    std::string_view open, close;
+};
+constexpr Brackets kDirections[] = {{"(", ")"},
+                                    {"[", "]"},
+                                    {"{", "}"},
+                                    {"<", ">"},
+                                    {"\xef\xbc\x88", "\xef\xbc\x89"},   // （ ）
+                                    {"\xef\xbc\xbb", "\xef\xbc\xbd"},   // ［ ］
+                                    {"\xe3\x80\x90", "\xe3\x80\x91"}};  // 【 】
+
+// A byte of a word: a letter, a digit or any byte of a character beyond ASCII.
+bool WordByte(char byte) {
+    const unsigned char c = static_cast<unsigned char>(byte);
+    return c >= 0x80 || (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+}
+
+// Where the span that opens at `at` with `brackets.open` ends (past its close, brackets of its
+// own kind nested), or npos when it does not close on its line.
+size_t DirectionEnd(std::string_view text, size_t at, const Brackets& brackets) {
+    int depth = 0;
+    for (size_t i = at; i < text.size() && text[i] != '\n';) {
+        if (text.substr(i).starts_with(brackets.open)) {
+            ++depth;
+            i += brackets.open.size();
+        } else if (text.substr(i).starts_with(brackets.close)) {
+            i += brackets.close.size();
+            if (--depth == 0) return i;
+        } else {
+            ++i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string SpokenText(std::string_view text) {
+    std::string spoken;
+    spoken.reserve(text.size());
+    // What is left out between `spoken`'s end and text[at] joins a word's two parts, and keeps a
+    // word apart from the stop before it ("so.(beat)No" is "so. No").
+    const auto leaveOut = [&](size_t at) {
+        if (spoken.empty() || at >= text.size()) return;
+        const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+        if (space(spoken.back()) || space(text[at])) return;
+        if (!WordByte(spoken.back()) && WordByte(text[at])) spoken += ' ';
+    };
+    for (size_t at = 0; at < text.size();) {
+        if (text[at] == '*') {
+            leaveOut(++at);
+            continue;
+        }
+        size_t end = std::string_view::npos;
+        for (const Brackets& brackets : kDirections) {
+            if (text.substr(at).starts_with(brackets.open)) {
+                end = DirectionEnd(text, at, brackets);
+                break;
+            }
+        }
+        if (end == std::string_view::npos) {
+            spoken += text[at++];
+        } else {
+            leaveOut(end);
+            at = end;
+        }
+    }
+    return spoken;
+}
+
 std::vector<std::string> SplitWords(std::string_view text) {
     std::vector<std::string> words;
     // The current word's part between the punctuation at its edges.

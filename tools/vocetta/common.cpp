@@ -111,6 +111,9 @@ void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments) {
     line.Text("--text-file", arguments.textFile, "FILE", "the same, from a UTF-8 text file");
     line.Flag("--transcripts", arguments.beside,
               "each recording's words in the .txt file of the same name beside it");
+    line.Flag("--literal-text", arguments.literal,
+              "say the words as written: text in brackets, parentheses, braces or angle "
+              "brackets (stage directions, markup) and asterisks are left out by default");
     line.Text("--ipa", arguments.ipa, "IPA",
               "what the recording says as IPA phones, instead of words (no espeak-ng needed)");
     line.Text("--language", arguments.language, "VOICE",

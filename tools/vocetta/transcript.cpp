@@ -107,9 +107,16 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
     int silence = 0;
     const std::vector<std::string> names = Host::LabelNames(profile, silence);
     const auto fromWords = [&](const std::string& text, const std::string& source) {
+        const std::string spoken = arguments.literal ? text : Host::SpokenText(text);
+        if (Blank(spoken) && !Blank(text)) {
+            throw ToolError(source +
+                            ": no words to say, only directions and markup; --literal-text says "
+                            "them as words");
+        }
         Transcript transcript;
-        transcript.ipa = CheckedPhones(Phonemise(text, arguments.language, source), source, names);
-        transcript.written = WrittenWordsOf(text, transcript.ipa, arguments.language, source);
+        transcript.ipa =
+            CheckedPhones(Phonemise(spoken, arguments.language, source), source, names);
+        transcript.written = WrittenWordsOf(spoken, transcript.ipa, arguments.language, source);
         return transcript;
     };
     if (arguments.beside) {

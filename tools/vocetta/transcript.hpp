@@ -18,10 +18,11 @@ struct TranscriptArguments {
     std::string textFile;            // --text-file: a UTF-8 file holding them
     std::string ipa;                 // --ipa: its phones in IPA, no phonemiser needed
     bool beside = false;             // --transcripts: each recording's words in the .txt beside it
+    bool literal = false;            // --literal-text: directions and markup said as words
     std::string language = "en-us";  // --language: espeak-ng's voice for the words
 };
 
-// --text, --text-file, --ipa, --transcripts, --language (common.cpp, with the other options that
+// --text, --text-file, --ipa, --transcripts, --literal-text, --language (common.cpp, with the other options that
 // commands share).
 void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments);
 
@@ -35,7 +36,8 @@ struct Transcript {
 // Each input's transcript, or none when no transcript was asked for. UsageError for options
 // that exclude each other (also --no-smoothing: `smoothing` false), or a transcript of one
 // recording given to several; ToolError naming the file for a transcript that cannot be read,
-// holds no words, no phones or none that `profile`'s phonemes stand for, or that espeak-ng cannot
+// holds no words (once its directions and markup are left out: Host::SpokenText, unless
+// --literal-text), no phones or none that `profile`'s phonemes stand for, or that espeak-ng cannot
 // phonemise. Everything is read and phonemised before any audio is, so that a bad transcript
 // stops the run before it writes anything.
 std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,

@@ -151,6 +151,18 @@ int PhoneShape(ShapeSet set, std::string_view phone);
 std::vector<int> TranscriptShapes(std::string_view ipa, ShapeSet set,
                                   const std::vector<int>& phones);
 
+// What a line's written text says aloud (UTF-8 in, UTF-8 out): the text less what a dialogue
+// script holds for its reader, not its actor. A phonemiser would say it all: "(sighs)" as a word,
+// "<i>Run</i>" as "i run slash i", "*told*" as "asterisk told asterisk". Left out, each with its
+// brackets, where it opens and closes on one line: stage directions and markup in parentheses,
+// square brackets, braces and angle brackets ("(sighs)", "[laughs]", Godot's or Yarn's "[wave]",
+// Ren'Py's "{w=0.5}", rich text's "<color=red>"), and the full-width （）［］【】. Asterisks go
+// alone: they mark emphasis as often as an action, and the words they mark stay. What is left out
+// leaves nothing, so that markup may sit inside a word ("Hel<b>lo</b>" is "Hello"), but a space
+// between a stop and the word after it ("so.(beat)No" is "so. No"). A bracket that does not close
+// on its line stays, as the phonemiser reads it.
+std::string SpokenText(std::string_view text);
+
 // The words of written text (UTF-8), as a script reads: what spaces (and dashes or an ellipsis
 // between words) separate, less the punctuation at either end ("Well,", "(sighs)", "«Non»"), and
 // none of punctuation alone. What a word holds inside stays: "don't", "well-known", "$42.50",
