@@ -22,8 +22,8 @@ struct TranscriptArguments {
     std::string language = "en-us";  // --language: espeak-ng's voice for the words
 };
 
-// --text, --text-file, --ipa, --transcripts, --literal-text, --language (common.cpp, with the other options that
-// commands share).
+// --text, --text-file, --ipa, --transcripts, --literal-text, --language (common.cpp, with the
+// other options that commands share).
 void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments);
 
 // What a recording says: its phones in IPA, and the written words each word of them says
