@@ -397,6 +397,19 @@ int Transcript(const uint8_t* data, size_t size) {
     }
     const std::vector<std::string> named = Host::WrittenWordNames(ipa, written, pieces);
     Require(named.empty() || named.size() == words.size(), "not one name per word");
+    // What is said of the bytes as a line: the line in order, less what is left out, and a space
+    // where a word had none before it; no asterisk, and no line break lost.
+    const std::string aloud = Host::SpokenText(ipa);
+    size_t from = 0;
+    for (const char c : aloud) {
+        const size_t found = ipa.find(c, from);
+        Require(found != std::string::npos || c == ' ', "said what the line does not hold");
+        if (found != std::string::npos && (c != ' ' || found == from)) from = found + 1;
+    }
+    Require(aloud.find('*') == std::string::npos, "an asterisk said");
+    Require(
+        std::count(aloud.begin(), aloud.end(), '\n') == std::count(ipa.begin(), ipa.end(), '\n'),
+        "a line break lost");
     return 0;
 }
 

@@ -291,6 +291,8 @@ TEST(TranscriptWords, LeavesOutDirectionsAndMarkup) {
     EXPECT_EQ(Host::SpokenText("no markup at all"), "no markup at all");
     EXPECT_EQ(Host::SpokenText("(sighs)"), "");
     EXPECT_EQ(Host::SpokenText(""), "");
+    // A megabyte of brackets left open is read in one pass, not one per bracket.
+    EXPECT_EQ(Host::SpokenText(std::string(1 << 20, '(') + "x)"), std::string((1 << 20) - 1, '('));
 }
 
 // espeak-ng's readings of lines, whole and word by word: the words it joins, the numbers it says

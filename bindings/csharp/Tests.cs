@@ -712,6 +712,18 @@ static class Tests {
         Check(Vocetta.Transcript.WrittenWordNames("həlˈoʊ wˈɜːld", new[] {"good", "night"},
                                                   new[] {"ɡˈʊd", "nˈaɪt"}) == null,
               "another text names nothing");
+        // A scripted line's directions and markup are not said, as the SDK leaves them out.
+        string[][] spokenOf = {
+            new[] {"(sighs) Well, I suppose. [laughs]", " Well, I suppose. "},
+            new[] {"[wave amp=50]Hel[/wave]lo {w=0.5}there, <color=#f00>you</color>!",
+                   "Hello there, you!"},
+            new[] {"I *told* you **so**.(beat)No.", "I told you so. No."},
+            new[] {"(nested (brackets) too) yes", " yes"},
+            new[] {"\uFF08\u7B11\uFF09\u306F\u3044\u3010\u5C0F\u58F0\u3011", "\u306F\u3044"},
+            new[] {"I <3 you :) (really", "I <3 you :) (really"},
+            new[] {"a (b\nc) d", "a (b\nc) d"}, new[] {"(sighs)", ""}};
+        foreach (string[] pair in spokenOf)
+            Check(Vocetta.Transcript.SpokenText(pair[0]) == pair[1], "spoken: " + pair[0]);
         string text = "Hello, watch the mouth on the man";
         string ipa;
         try {
@@ -722,6 +734,19 @@ static class Tests {
         var named = Vocetta.PhoneTimeline.Bake(library, profile, noisy, noisyRate, ipa, text);
         Check(string.Join("|", named.Written) == "Hello|watch|the|mouth|on the|man",
               "written words: " + string.Join("|", named.Written));
+        string marked = "(softly) [b]Hello[/b], *watch* the <i>mouth</i> on the man";
+        Check(Vocetta.Transcript.Phonemise(marked) == ipa &&
+                  string.Join("|", Vocetta.Transcript.WrittenWords(marked, ipa)) ==
+                      string.Join("|", named.Written),
+              "a scripted line reads as its words");
+        Check(Vocetta.Transcript.Phonemise(marked, literalText: true) != ipa,
+              "literalText says the directions");
+        try {
+            Vocetta.Transcript.Phonemise("(sighs)");
+            Check(false, "a line of directions alone says nothing");
+        } catch (Vocetta.VocettaException error) {
+            Check(error.Message.Contains("only directions and markup"), "message: " + error.Message);
+        }
     }
 
     // Baked curves are the tool's bytes; between frame centres they are linear.

@@ -2415,11 +2415,65 @@ public static class Transcript {
     public const string WordBreak = " ";  // SplitIpa's entry between two words
 
     // The words in IPA, as espeak-ng's voice `language` speaks them: what the tool's --text
-    // aligns. VocettaException when espeak-ng is missing, lacks the voice or gives nothing.
-    public static string Phonemise(string words, string language = "en-us") {
+    // aligns, its directions and markup left out unless `literalText` (SpokenText).
+    // VocettaException when espeak-ng is missing, lacks the voice or gives nothing.
+    public static string Phonemise(string words, string language = "en-us",
+                                   bool literalText = false) {
         if (string.IsNullOrWhiteSpace(words))
             throw new VocettaException("the transcript has no words");
-        return RunPhonemiser(words, language, false).Replace('\n', ' ');
+        string spoken = literalText ? words : SpokenText(words);
+        if (string.IsNullOrWhiteSpace(spoken))
+            throw new VocettaException("no words to say, only directions and markup; " +
+                                       "literalText says them as words");
+        return RunPhonemiser(spoken, language, false).Replace('\n', ' ');
+    }
+
+    static readonly string[] DirectionOpen = {"(", "[", "{", "<", "\uFF08", "\uFF3B", "\u3010"};
+    static readonly string[] DirectionClose = {")", "]", "}", ">", "\uFF09", "\uFF3D", "\u3011"};
+
+    static bool WordChar(char c) {
+        return c >= 0x80 || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+               (c >= 'A' && c <= 'Z');
+    }
+    static bool SpaceChar(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+    // What a line's written text says aloud (the SDK's SpokenText): stage directions and markup
+    // in parentheses, square brackets, braces and angle brackets (and the full-width ones) left
+    // out where they close on their line, and asterisks alone; nothing where they sat inside a
+    // word ("Hel<b>lo</b>"), a space between a stop and the word after it ("so.(beat)No").
+    public static string SpokenText(string text) {
+        // Past the end of the span each opening bracket opens, matched in one pass.
+        var ends = new int[text.Length];
+        var open = new List<int>[DirectionOpen.Length];
+        for (int kind = 0; kind < open.Length; ++kind) open[kind] = new List<int>();
+        for (int i = 0; i < text.Length; ++i) {
+            ends[i] = text[i] == '*' ? i + 1 : -1;
+            if (text[i] == '\n') {
+                foreach (var unclosed in open) unclosed.Clear();
+                continue;
+            }
+            string c = text[i].ToString();
+            int opens = Array.IndexOf(DirectionOpen, c), closes = Array.IndexOf(DirectionClose, c);
+            if (opens >= 0) open[opens].Add(i);
+            if (closes >= 0 && open[closes].Count > 0) {
+                ends[open[closes][open[closes].Count - 1]] = i + 1;
+                open[closes].RemoveAt(open[closes].Count - 1);
+            }
+        }
+        var spoken = new StringBuilder(text.Length);
+        int at = 0;
+        while (at < text.Length) {
+            int end = ends[at];
+            if (end < 0) {
+                spoken.Append(text[at++]);
+                continue;
+            }
+            at = end;
+            if (spoken.Length > 0 && at < text.Length && !SpaceChar(spoken[spoken.Length - 1]) &&
+                !SpaceChar(text[at]) && !WordChar(spoken[spoken.Length - 1]) && WordChar(text[at]))
+                spoken.Append(' ');
+        }
+        return spoken.ToString();
     }
 
     // Lines shorter than this end a clause when each written word is phonemised alone.
@@ -2688,12 +2742,14 @@ public static class Transcript {
         return names;
     }
 
-    // Each word of `ipa`, the Phonemise of `text`, named by the written words of `text` it says
-    // (each phonemised alone by espeak-ng, then WrittenWordNames), or by its IPA where they
-    // cannot be told apart: the names the tool's --phones writes. Errors of Phonemise.
-    public static string[] WrittenWords(string text, string ipa, string language = "en-us") {
+    // Each word of `ipa`, the Phonemise of `text` (with the same `literalText`), named by the
+    // written words of `text` it says (each phonemised alone by espeak-ng, then
+    // WrittenWordNames), or by its IPA where they cannot be told apart: the names the tool's
+    // --phones writes. Errors of Phonemise.
+    public static string[] WrittenWords(string text, string ipa, string language = "en-us",
+                                        bool literalText = false) {
         List<string> own = IpaWords(ipa);
-        List<string> written = SplitWords(text ?? "");
+        List<string> written = SplitWords(literalText ? text ?? "" : SpokenText(text ?? ""));
         var lines = new StringBuilder();
         foreach (string word in written) {
             if (Encoding.UTF8.GetByteCount(word) + 1 >= ClauseLine) return own.ToArray();
@@ -3070,12 +3126,13 @@ public sealed class PhoneTimeline {
     // span from halfway between the frame before it and its first frame to the same after its
     // last, the first from 0, the last to the recording's end. With `text`, the words that
     // transcript was phonemised from, each word is named by its written words
-    // (Transcript.WrittenWords in `language`). VocettaException for a transcript the profile
-    // cannot align, or a recording too short to say all its phones.
+    // (Transcript.WrittenWords in `language`, with the same `literalText`). VocettaException for
+    // a transcript the profile cannot align, or a recording too short to say all its phones.
     public static PhoneTimeline Bake(Library library, Profile profile, float[] samples,
                                      int sampleRate, string transcript, string text = null,
                                      string language = "en-us", bool cleanNoise = true,
-                                     double gateDb = -30.0, string buildSuffix = "") {
+                                     double gateDb = -30.0, string buildSuffix = "",
+                                     bool literalText = false) {
         if (transcript == null) throw new ArgumentNullException("transcript");
         var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
                                       buildSuffix, transcript);
@@ -3119,7 +3176,9 @@ public sealed class PhoneTimeline {
         string[] words = Transcript.IpaWords(transcript).ToArray();
         return new PhoneTimeline {
             Duration = line.Duration, Phones = spans.ToArray(), Words = words,
-            Written = text == null ? words : Transcript.WrittenWords(text, transcript, language)};
+            Written = text == null
+                          ? words
+                          : Transcript.WrittenWords(text, transcript, language, literalText)};
     }
 }
 

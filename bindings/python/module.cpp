@@ -867,6 +867,9 @@ PYBIND11_MODULE(_vocetta, module) {
         "Each word of `ipa` (the phonemised `text`) named by the written words it says, or by its "
         "IPA where they cannot be told apart.");
     module.def(
+        "spoken_text", [](const std::string& text) { return Host::SpokenText(text); },
+        py::arg("text"), "The text less its stage directions and markup (the tool's --text).");
+    module.def(
         "phonemise",
         [](const std::string& text, const std::string& language) {
             try {

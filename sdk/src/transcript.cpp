@@ -574,27 +574,45 @@ bool WordByte(char byte) {
     return c >= 0x80 || (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
 }
 
-// Where the span that opens at `at` with `brackets.open` ends (past its close, brackets of its
-// own kind nested), or npos when it does not close on its line.
-size_t DirectionEnd(std::string_view text, size_t at, const Brackets& brackets) {
-    int depth = 0;
-    for (size_t i = at; i < text.size() && text[i] != '\n';) {
-        if (text.substr(i).starts_with(brackets.open)) {
-            ++depth;
-            i += brackets.open.size();
-        } else if (text.substr(i).starts_with(brackets.close)) {
-            i += brackets.close.size();
-            if (--depth == 0) return i;
-        } else {
-            ++i;
+// Past the end of the span each opening bracket of `text` opens (brackets of its own kind nested
+// in it), or npos for one that does not close on its line; matched in one pass, so that a scene
+// of a million "(" costs no more than its words.
+std::vector<size_t> DirectionEnds(std::string_view text) {
+    std::vector<size_t> ends(text.size(), std::string_view::npos);
+    std::vector<size_t> open[std::size(kDirections)];
+    for (size_t at = 0; at < text.size();) {
+        if (text[at] == '\n') {
+            for (std::vector<size_t>& unclosed : open)
+                unclosed.clear();
+            ++at;
+            continue;
         }
+        size_t step = 1;
+        for (size_t kind = 0; kind < std::size(kDirections); ++kind) {
+            const Brackets& brackets = kDirections[kind];
+            if (text.substr(at).starts_with(brackets.open)) {
+                open[kind].push_back(at);
+                step = brackets.open.size();
+                break;
+            }
+            if (text.substr(at).starts_with(brackets.close)) {
+                step = brackets.close.size();
+                if (!open[kind].empty()) {
+                    ends[open[kind].back()] = at + step;
+                    open[kind].pop_back();
+                }
+                break;
+            }
+        }
+        at += step;
     }
-    return std::string_view::npos;
+    return ends;
 }
 
 }  // namespace
 
 std::string SpokenText(std::string_view text) {
+    const std::vector<size_t> ends = DirectionEnds(text);
     std::string spoken;
     spoken.reserve(text.size());
     // What is left out between `spoken`'s end and text[at] joins a word's two parts, and keeps a
@@ -610,13 +628,7 @@ std::string SpokenText(std::string_view text) {
             leaveOut(++at);
             continue;
         }
-        size_t end = std::string_view::npos;
-        for (const Brackets& brackets : kDirections) {
-            if (text.substr(at).starts_with(brackets.open)) {
-                end = DirectionEnd(text, at, brackets);
-                break;
-            }
-        }
+        const size_t end = ends[at];
         if (end == std::string_view::npos) {
             spoken += text[at++];
         } else {

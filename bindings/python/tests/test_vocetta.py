@@ -169,6 +169,26 @@ def test_words_align_the_labels_and_bad_transcripts_are_refused():
         vocetta.cues_file(SAMPLE, text="ah", language="zz")
 
 
+@needs_espeak
+def test_a_scripted_line_is_read_without_its_directions(tmp_path):
+    scripted = "(cheerful) Hello! *Watch* my <i>mouth</i>: [slowly] ah, ee, oo, eh, oh."
+    assert vocetta.spoken_text("[b]Hel[/b]lo (sighs) you!") == "Hello  you!"
+    assert vocetta.phonemise(scripted) == vocetta.phonemise(SAMPLE_WORDS)
+    marked, plain = (vocetta.analyze_file(SAMPLE, text=t) for t in (scripted, SAMPLE_WORDS))
+    assert marked.written == plain.written and marked.phones == plain.phones
+    assert marked.written[1] == "Watch"
+    np.testing.assert_array_equal(marked.phoneme, plain.phoneme)
+    assert (vocetta.cues_file(SAMPLE, text=scripted).cues ==
+            vocetta.cues_file(SAMPLE, text=SAMPLE_WORDS).cues)
+    # As the tool reads it, --literal-text too.
+    literal = vocetta.analyze_file(SAMPLE, text=scripted, literal_text=True)
+    header, rows = tool_frames(SAMPLE, "--words", "--literal-text", "--text", scripted)
+    assert [w.written for w in literal.word_spans()] == [r[3] for r in rows]
+    assert literal.written[0] == "cheerful"
+    with pytest.raises(vocetta.TranscriptError, match="only directions and markup"):
+        vocetta.curves_file(SAMPLE, text="(sighs)")
+
+
 def test_analyze_of_a_stereo_file_mixes_as_the_tool(tmp_path):
     rate = 22050
     t = np.arange(rate // 2) / rate

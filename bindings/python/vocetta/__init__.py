@@ -33,7 +33,7 @@ __all__ = ["AdaptationError", "Analyzer", "AudioError", "CalibrationError", "Cue
            "Frames", "LibraryError", "MouthShapes", "Phone", "Profile", "ProfileError", "ShapeError",
            "TranscriptError", "Word", "analyze", "analyze_file", "Curves", "adapt", "build_cues",
            "calibrate", "cues", "cues_file", "curves", "curves_file", "load_profile", "phonemise",
-           "shape_names"]
+           "shape_names", "spoken_text"]
 
 SILENCE = "sil"
 DEFAULT_HOP_MS = 10.0
@@ -391,13 +391,30 @@ def _whole(samples, sample_rate, profile, hop_ms, clean_noise):
     return analyzer
 
 
-def phonemise(text, language=DEFAULT_LANGUAGE):
-    """`text` (words) in IPA, as espeak-ng's voice `language` speaks it: what `text=` aligns.
-    Raises TranscriptError when espeak-ng is missing, lacks the voice or gives nothing."""
-    return _vocetta.phonemise(str(text), str(language))
+def spoken_text(text):
+    """What a line's written text says aloud, as `text=` reads it unless `literal_text`: stage
+    directions and markup in parentheses, square brackets, braces and angle brackets ("(sighs)",
+    "[wave]", "{w=0.5}", "<i>") left out where they close on their line, and asterisks alone
+    (the words they mark stay), as `vocetta analyze --text` leaves them out."""
+    return _vocetta.spoken_text(str(text))
 
 
-def _transcript(text, ipa, language, profile, smoothing=True):
+def _spoken(text, literal_text):
+    spoken = str(text) if literal_text else spoken_text(text)
+    if not spoken.strip() and str(text).strip():
+        raise TranscriptError("no words to say, only directions and markup; literal_text=True "
+                              "says them as words")
+    return spoken
+
+
+def phonemise(text, language=DEFAULT_LANGUAGE, literal_text=False):
+    """`text` (words) in IPA, as espeak-ng's voice `language` speaks it: what `text=` aligns,
+    its directions and markup left out unless `literal_text` (spoken_text). Raises
+    TranscriptError when espeak-ng is missing, lacks the voice or gives nothing."""
+    return _vocetta.phonemise(_spoken(text, literal_text), str(language))
+
+
+def _transcript(text, ipa, language, profile, smoothing=True, literal_text=False):
     """The IPA a recording's labels follow (text= phonemised, or ipa= as it is), or None."""
     if text is None and ipa is None:
         return None
@@ -406,7 +423,7 @@ def _transcript(text, ipa, language, profile, smoothing=True):
     if not smoothing:
         raise ValueError("a transcript aligns the smoothed track: it and smoothing=False "
                          "exclude each other")
-    phones = phonemise(text, language) if text is not None else str(ipa)
+    phones = phonemise(text, language, literal_text) if text is not None else str(ipa)
     labels = _vocetta.transcript_labels(profile, phones)
     if not [label for label in labels if label != -2]:
         raise TranscriptError("no phones to align in %r" % phones)
@@ -419,16 +436,17 @@ def _transcript(text, ipa, language, profile, smoothing=True):
 
 def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFAULT_GATE_DB,
             silence_db=None, smoothing=True, switch_cost=DEFAULT_SWITCH_COST, clean_noise=True,
-            text=None, ipa=None, language=DEFAULT_LANGUAGE):
+            text=None, ipa=None, language=DEFAULT_LANGUAGE, literal_text=False):
     """Analyses a whole recording and labels its frames exactly as `vocetta analyze` does: its
     steady noise taken out first unless `clean_noise` is off (`--keep-noise`), a frame is "sil"
     when it is more than `gate_db` below the recording's level (or, with `silence_db`, quieter
     than that fixed dBFS level) or scored nothing, the rest are smoothed into one phoneme track
     at `switch_cost` per change unless `smoothing` is off. With `text` (the words the recording
-    says, in the espeak-ng voice `language`'s language) or `ipa` (its phones), the track says
-    those phones in order, as `--text` and `--ipa` make it; TranscriptError when it cannot."""
+    says, in the espeak-ng voice `language`'s language, its stage directions and markup left out
+    unless `literal_text`: spoken_text) or `ipa` (its phones), the track says those phones in
+    order, as `--text` and `--ipa` make it; TranscriptError when it cannot."""
     analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
-    transcript = _transcript(text, ipa, language, analyzer.profile, smoothing)
+    transcript = _transcript(text, ipa, language, analyzer.profile, smoothing, literal_text)
     raw = analyzer.frames
     seconds = np.size(samples) / float(sample_rate)
     labels, phones = _vocetta.label_frames(
@@ -438,7 +456,8 @@ def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=D
     words = written = None
     if transcript is not None:
         words = _vocetta.transcript_words(transcript)
-        written = _vocetta.written_words(transcript, "" if text is None else str(text), language)
+        written = _vocetta.written_words(
+            transcript, "" if text is None else _spoken(text, literal_text), language)
     return Frames(raw.phonemes, raw.time, labels, raw.volume, raw.scores, raw.best, raw.mfcc,
                   raw.hop, words=words, written=written,
                   phones=None if phones is None else [Phone(*phone) for phone in phones])
@@ -643,7 +662,8 @@ def cues(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFA
          silence_db=None, shapes=None, min_hold_ms=None, closure_ms=None, attack_ms=None,
          release_ms=None, sharpness=None, closed_margin=None, lip_margin=None,
          open_priority=None, closed_dip_db=None, lip_dip_db=None, dip_window_ms=None,
-         sound_file="", clean_noise=True, text=None, ipa=None, language=DEFAULT_LANGUAGE):
+         sound_file="", clean_noise=True, text=None, ipa=None, language=DEFAULT_LANGUAGE,
+         literal_text=False):
     """The mouth cues of a whole recording exactly as `vocetta analyze --cues` makes them, with
     its options by the same names and its defaults (CUE_DEFAULTS): the mouth rests below the
     recording's silence gate (`gate_db` below its level, or the fixed `silence_db`; -40 dBFS
@@ -656,7 +676,7 @@ def cues(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFA
                                lip_dip_db, dip_window_ms)
     samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
     analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
-    transcript = _transcript(text, ipa, language, analyzer.profile)
+    transcript = _transcript(text, ipa, language, analyzer.profile, literal_text=literal_text)
     frames = analyzer.frames
     starts, ends, values = _vocetta.recording_cues(
         analyzer.profile, frames.time, frames.volume, frames.best, frames.scores, analyzer.hop,
@@ -675,7 +695,7 @@ def cues_file(path, profile=None, **options):
 def curves(samples, sample_rate, profile=None, fps=DEFAULT_FPS, hop_ms=DEFAULT_HOP_MS,
            gate_db=DEFAULT_GATE_DB, silence_db=None, shapes=None, attack_ms=None, release_ms=None,
            sharpness=None, sound_file="", clean_noise=True, text=None, ipa=None,
-           language=DEFAULT_LANGUAGE):
+           language=DEFAULT_LANGUAGE, literal_text=False):
     """Every shape's weight and the jaw on each animation frame at `fps`, exactly as `vocetta
     analyze --curves` writes them, with its options by the same names and its defaults: the
     mouth's smoothing is the real-time mouth's (MOUTH_DEFAULTS) unless given, and it rests below
@@ -686,7 +706,7 @@ def curves(samples, sample_rate, profile=None, fps=DEFAULT_FPS, hop_ms=DEFAULT_H
     arguments = _cue_arguments(shapes, None, None, attack_ms, release_ms, sharpness)
     samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
     analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
-    transcript = _transcript(text, ipa, language, analyzer.profile)
+    transcript = _transcript(text, ipa, language, analyzer.profile, literal_text=literal_text)
     frames = analyzer.frames
     weights, jaw = _vocetta.recording_curves(
         analyzer.profile, frames.time, frames.volume, frames.best, frames.scores, analyzer.hop,
