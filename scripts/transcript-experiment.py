@@ -3,8 +3,8 @@
 
     scripts/transcript-experiment.py [-p PROFILE] [--sentences DIR] [--penalties 0.5,1,2]
                                      [--floors inf,6] [-- analyze options]
-    scripts/transcript-experiment.py --tool [--snr DB] [-p PROFILE] [--sentences DIR]
-                                     [-- analyze options]
+    scripts/transcript-experiment.py --tool [--snr DB] [--scripted] [-p PROFILE]
+                                     [--sentences DIR] [-- analyze options]
 
 Most of a game's dialogue is recorded from a script, so the phones a line holds are known before
 its audio is analysed; only where each one lies is not. This takes the sentences of validation
@@ -23,7 +23,10 @@ against the tool's usual pass (switch cost 2) on the same frames.
 (scripts/make-sentences.py's SENTENCES) and its voice's language, phonemised by espeak-ng, against
 `vocetta analyze` without it, both with their default options. --snr scores noisy copies
 instead: pink noise DB under the RMS of each sentence's labelled phones, as make-corpus.py mixes
-the noise of its takes (made in a temporary folder, never kept).
+the noise of its takes (made in a temporary folder, never kept). --scripted gives each text as
+a dialogue script might hold it, with a stage direction before it, a tag around its first word and
+asterisks around its second (SCRIPTED), and scores `--text` on the plain words, on that line and
+on that line with --literal-text.
 """
 import argparse
 import csv
@@ -120,6 +123,16 @@ def text_of(file):
     return texts[language][index], language
 
 
+# A line as a dialogue script holds it: directions and markup that its actor does not say.
+SCRIPTED = "(calmly) <b>{0}</b> *{1}* {2} [beat]"
+
+
+def scripted(text):
+    """`text` (words, language) with SCRIPTED's directions and markup."""
+    words = text[0].split(" ", 2) + ["", ""]
+    return SCRIPTED.format(*words[:3]), text[1]
+
+
 def tool_labels(file, extra, text=None):
     """The tool's label of every frame of `file`: (time, label) rows."""
     arguments = [EXPERIMENT.TOOL, "analyze", "-q", "-j", "1", "-f", "csv"] + extra + [file]
@@ -154,10 +167,17 @@ def tool_mode(args, files, segments):
 
 def tool_scores(args, files, segments):
     print(EXPERIMENT.HEADER)
-    for title, with_text in (("the tool, no transcript", False), ("the tool, --text", True)):
+    runs = [("the tool, no transcript", None, []), ("the tool, --text", text_of, [])]
+    if args.scripted:
+        runs = [runs[1], ("the tool, --text, the scripted line",
+                          lambda f: scripted(text_of(f)), []),
+                ("the tool, --text --literal-text, the scripted line",
+                 lambda f: scripted(text_of(f)), ["--literal-text"])]
+    for title, text, options in runs:
         with ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
             labelled = dict(zip(files, pool.map(
-                lambda f: tool_labels(f, args.extra, text_of(f) if with_text else None), files)))
+                lambda f: tool_labels(f, args.extra + options, text(f) if text else None),
+                files)))
         tally = EXPERIMENT.Tally()
         for file, rows in labelled.items():
             seg = segments[os.path.basename(file)]
@@ -181,6 +201,8 @@ def main():
     parser.add_argument("--tool", action="store_true",
                         help="the tool's own labels with and without --text")
     parser.add_argument("--snr", type=float, help="with --tool: noisy copies, DB SNR")
+    parser.add_argument("--scripted", action="store_true",
+                        help="with --tool: the texts with directions and markup as well")
     parser.add_argument("extra", nargs="*")
     args = parser.parse_args()
     files, segments = EXPERIMENT.corpus_files(args.corpus, "validation", args.sentences)
