@@ -331,6 +331,73 @@ TEST_F(ToolTranscript, EachRecordingReadsTheTextBesideIt) {
     EXPECT_NE(Read(Path("cues/a.tsv")), Read(Path("cues/b.tsv")));
 }
 
+// A game's lines live in a table, not in a file per line: each recording reads its own row, by
+// its name or its path, in the row's language; rows no recording is given for are left alone.
+TEST_F(ToolTranscript, EachRecordingReadsItsRowOfADialogueTable) {
+    if (!HaveEspeak()) GTEST_SKIP() << "no espeak-ng: --script is not tested";
+    std::filesystem::create_directories(Path("vo/en"));
+    std::filesystem::create_directories(Path("vo/de"));
+    for (const char* name : {"vo/en/intro.flac", "vo/de/intro.flac", "vo/en/bye.flac"})
+        std::filesystem::copy_file(sample_, Path(name));
+    const std::string words = std::string("\"") + kSampleWords + "\"";
+    Write(Path("vo/lines.csv"),
+          "\xef\xbb\xbfID,Speaker,File,Text,Language\r\n"
+          "1,Ann,en/intro," +
+              words +
+              ",\r\n"
+              "2,Ann,de/intro.flac,\"(leise) Hallo!\",de\r\n"
+              "3,Ann,bye.flac,Hello!,\r\n"
+              "4,,,\"Start, game\",\r\n"
+              "5,Bob,unrecorded,,\r\n");
+    const std::vector<std::string> inputs = {Path("vo/en/intro.flac"), Path("vo/de/intro.flac"),
+                                             Path("vo/en/bye.flac")};
+    const ToolRun run = Run({"analyze", "-q", "--words", "-o", Path("words"), inputs[0], inputs[2],
+                             "--script", Path("vo/lines.csv")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto alone = [&](const std::vector<std::string>& transcript) {
+        std::vector<std::string> one = {"analyze", sample_, "-q", "--words"};
+        one.insert(one.end(), transcript.begin(), transcript.end());
+        return Run(one).out;
+    };
+    EXPECT_EQ(Read(Path("words/intro.csv")), alone({"--text", kSampleWords}));
+    EXPECT_EQ(Read(Path("words/bye.csv")), alone({"--text", "Hello!"}));
+    EXPECT_EQ(Run({"analyze", inputs[1], "-q", "--words", "--script", Path("vo/lines.csv")}).out,
+              alone({"--text", "Hallo!", "--language", "de"}));
+    // Tab-separated as well.
+    Write(Path("vo/lines.tsv"), "file\ttext\nbye\tHello!\n");
+    EXPECT_EQ(Run({"analyze", inputs[2], "-q", "--words", "--script", Path("vo/lines.tsv")}).out,
+              alone({"--text", "Hello!"}));
+    // What it cannot match is refused before anything is written.
+    const auto refused = [&](const std::string& table, const std::vector<std::string>& given,
+                             const std::string& message) {
+        Write(Path("t.csv"), table);
+        std::vector<std::string> arguments = {"analyze", "-q", "--cues", "-o", Path("cues")};
+        arguments.insert(arguments.end(), given.begin(), given.end());
+        arguments.insert(arguments.end(), {"--script", Path("t.csv")});
+        const ToolRun failed = Run(arguments);
+        EXPECT_EQ(failed.status, 1) << table;
+        EXPECT_NE(failed.err.find(message), std::string::npos) << failed.err;
+        EXPECT_FALSE(std::filesystem::exists(Path("cues")));
+    };
+    refused("file,text\nbye,Hello!\n", inputs, Path("t.csv") + ": no row names " + inputs[0]);
+    refused("file,text\nintro,Hello!\n", {inputs[0], inputs[1]},
+            Path("t.csv") + ":2 names both " + inputs[0] + " and " + inputs[1]);
+    refused("file,text\nbye,Hello!\nbye.flac,Bye!\n", {inputs[2]},
+            Path("t.csv") + ":2 and " + Path("t.csv") + ":3 both give the words of " + inputs[2]);
+    refused("recording,words\nbye,Hello!\n", {inputs[2]},
+            Path("t.csv") + ":1: the header must name the columns \"file\"");
+    refused("file,text\nbye,\"Hello!\n", {inputs[2]}, Path("t.csv") + ":2: a quote");
+    refused("file,text\nbye,(sighs)\n", {inputs[2]}, Path("t.csv") + ":2: no words to say");
+    refused("file,text,language\nbye,Hello!,zz\n", {inputs[2]},
+            Path("t.csv") +
+                ":2: espeak-ng could not turn the words into phones with the voice "
+                "'zz'");
+    const ToolRun both =
+        Run({"analyze", inputs[2], "--script", Path("vo/lines.csv"), "--text", "a"});
+    EXPECT_EQ(both.status, 2);
+    EXPECT_NE(both.err.find("exclude each other"), std::string::npos) << both.err;
+}
+
 TEST_F(ToolTranscript, RefusesWhatItCannotAlign) {
     const auto refused = [&](const std::vector<std::string>& arguments, int status,
                              const std::string& message) {

@@ -14,9 +14,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "error.hpp"
+#include "manifest.hpp"
 #include "vocetta/live_labels.hpp"
 #include "vocetta/transcript.hpp"
 
@@ -87,6 +90,148 @@ std::string CheckedPhones(std::string ipa, const std::string& source,
     return ipa;
 }
 
+// A line of a dialogue table: the recording its "file" column names, its words and voice.
+struct ScriptLine {
+    std::string where;  // table:line, for messages
+    std::string file, text, language;
+};
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The rows of a dialogue table: CSV (quoted fields may hold commas and quotes), or tab-separated
+// when its name ends in .tsv; a header row names the columns "file" and "text", and optionally
+// "language", in any case, among any others (a speaker, a note, other languages' lines). Rows
+// that name no recording are left out.
+std::vector<ScriptLine> ReadScript(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        throw ToolError(path +
+                        ": no such dialogue table (a CSV file of recordings and their words)");
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) throw ToolError(path + ": cannot open the dialogue table: " + strerror(errno));
+    const bool tabs = Lower(std::filesystem::path(path).extension().string()) == ".tsv";
+    std::vector<ScriptLine> lines;
+    int fileColumn = -1, textColumn = -1, languageColumn = -1;
+    std::string line;
+    for (int number = 1; std::getline(stream, line); ++number) {
+        // Spreadsheet programs save UTF-8 with a byte-order mark in front of the header.
+        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (Blank(line)) continue;
+        const std::string where = path + ":" + std::to_string(number);
+        std::vector<std::string> fields;
+        if (tabs) {
+            for (size_t at = 0;;) {
+                const size_t tab = line.find('\t', at);
+                std::string field = line.substr(at, tab == std::string::npos ? tab : tab - at);
+                const size_t first = field.find_first_not_of(' ');
+                field.erase(0, first == std::string::npos ? field.size() : first);
+                field.erase(field.find_last_not_of(' ') + 1);
+                fields.push_back(std::move(field));
+                if (tab == std::string::npos) break;
+                at = tab + 1;
+            }
+        } else {
+            bool unclosed = false;
+            fields = SplitCsvLine(line, &unclosed);
+            if (unclosed) {
+                throw ToolError(where +
+                                ": a quote (\") opened in this row is not closed (a line's "
+                                "words are one row of the table)");
+            }
+        }
+        if (fileColumn < 0) {
+            for (size_t i = 0; i < fields.size(); ++i) {
+                const std::string name = Lower(fields[i]);
+                const int column = static_cast<int>(i);
+                if (name == "file") fileColumn = column;
+                if (name == "text") textColumn = column;
+                if (name == "language") languageColumn = column;
+            }
+            if (fileColumn < 0 || textColumn < 0) {
+                throw ToolError(where +
+                                ": the header must name the columns \"file\" (the recording) "
+                                "and \"text\" (its words)");
+            }
+            continue;
+        }
+        const auto field = [&](int column) {
+            return static_cast<size_t>(column) < fields.size() ? fields[static_cast<size_t>(column)]
+                                                               : std::string();
+        };
+        ScriptLine row{where, field(fileColumn), field(textColumn),
+                       languageColumn < 0 ? std::string() : field(languageColumn)};
+        // A table also holds the lines no one records (a menu's text, a line not yet cast).
+        if (!Blank(row.file)) lines.push_back(std::move(row));
+    }
+    if (stream.bad()) throw ToolError(path + ": cannot read the dialogue table");
+    if (fileColumn < 0) throw ToolError(path + ": the dialogue table is empty");
+    return lines;
+}
+
+// The names a table's "file" column may give `input` by: its file name, with or without its
+// extension, or its path (from the table's folder), with or without it.
+std::vector<std::string> NamesOf(const std::string& input) {
+    const std::filesystem::path path(input);
+    std::error_code error;
+    std::filesystem::path full = std::filesystem::weakly_canonical(path, error);
+    if (error) full = std::filesystem::absolute(path, error);
+    return {path.filename().string(), path.stem().string(), full.string(),
+            std::filesystem::path(full).replace_extension().string()};
+}
+
+// Which of `lines` gives each input's words, checked: every input one line.
+std::vector<const ScriptLine*> ScriptLinesOf(const std::vector<ScriptLine>& lines,
+                                             const std::vector<std::string>& inputs,
+                                             const std::string& table) {
+    const std::filesystem::path folder = std::filesystem::path(table).parent_path();
+    std::map<std::string, std::vector<size_t>> byName;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& file = lines[i].file;
+        std::string name = file;
+        if (file.find('/') != std::string::npos) {
+            std::error_code error;
+            const std::filesystem::path path = folder / file;
+            std::filesystem::path full = std::filesystem::weakly_canonical(path, error);
+            if (error) full = std::filesystem::absolute(path, error);
+            name = full.string();
+        }
+        byName[name].push_back(i);
+    }
+    std::vector<const ScriptLine*> found(inputs.size(), nullptr);
+    std::map<size_t, size_t> readBy;  // row, the input it gives the words of
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (inputs[i] == "-") throw UsageError("--script: standard input has no row in a table");
+        std::set<size_t> rows;
+        for (const std::string& name : NamesOf(inputs[i])) {
+            const auto row = byName.find(name);
+            if (row != byName.end()) rows.insert(row->second.begin(), row->second.end());
+        }
+        if (rows.empty()) {
+            throw ToolError(table + ": no row names " + inputs[i] +
+                            " (its \"file\" column gives the recording's name, with or without "
+                            "its extension, or its path from the table's folder)");
+        }
+        if (rows.size() > 1) {
+            throw ToolError(lines[*rows.begin()].where + " and " +
+                            lines[*std::next(rows.begin())].where + " both give the words of " +
+                            inputs[i]);
+        }
+        found[i] = &lines[*rows.begin()];
+        // en/line1.wav and de/line1.wav are two lines that one name would give the same words.
+        const auto [first, added] = readBy.emplace(*rows.begin(), i);
+        if (!added) {
+            throw ToolError(found[i]->where + " names both " + inputs[first->second] + " and " +
+                            inputs[i] + ": give each its path from the table's folder");
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
 std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
@@ -94,9 +239,11 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
                                                       const Host::Profile& profile,
                                                       bool smoothing) {
     const int given = !arguments.text.empty() + !arguments.textFile.empty() +
-                      !arguments.ipa.empty() + arguments.beside;
-    if (given > 1)
-        throw UsageError("--text, --text-file, --ipa and --transcripts exclude each other");
+                      !arguments.ipa.empty() + arguments.beside + !arguments.script.empty();
+    if (given > 1) {
+        throw UsageError(
+            "--text, --text-file, --ipa, --transcripts and --script exclude each other");
+    }
     std::vector<std::optional<Transcript>> transcripts(inputs.size());
     if (given == 0) return transcripts;
     if (!smoothing) {
@@ -106,7 +253,8 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
     }
     int silence = 0;
     const std::vector<std::string> names = Host::LabelNames(profile, silence);
-    const auto fromWords = [&](const std::string& text, const std::string& source) {
+    const auto fromWords = [&](const std::string& text, const std::string& source,
+                               const std::string& language) {
         const std::string spoken = arguments.literal ? text : Host::SpokenText(text);
         if (Blank(spoken) && !Blank(text)) {
             throw ToolError(source +
@@ -114,18 +262,27 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
                             "them as words");
         }
         Transcript transcript;
-        transcript.ipa =
-            CheckedPhones(Phonemise(spoken, arguments.language, source), source, names);
-        transcript.written = WrittenWordsOf(spoken, transcript.ipa, arguments.language, source);
+        transcript.ipa = CheckedPhones(Phonemise(spoken, language, source), source, names);
+        transcript.written = WrittenWordsOf(spoken, transcript.ipa, language, source);
         return transcript;
     };
+    if (!arguments.script.empty()) {
+        const std::vector<ScriptLine> lines = ReadScript(arguments.script);
+        const std::vector<const ScriptLine*> found = ScriptLinesOf(lines, inputs, arguments.script);
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            const ScriptLine& line = *found[i];
+            transcripts[i] = fromWords(line.text, line.where,
+                                       Blank(line.language) ? arguments.language : line.language);
+        }
+        return transcripts;
+    }
     if (arguments.beside) {
         for (size_t i = 0; i < inputs.size(); ++i) {
             if (inputs[i] == "-")
                 throw UsageError("--transcripts: standard input has no .txt beside it");
             const std::string path =
                 std::filesystem::path(inputs[i]).replace_extension(".txt").string();
-            transcripts[i] = fromWords(ReadTranscript(path), path);
+            transcripts[i] = fromWords(ReadTranscript(path), path, arguments.language);
         }
         return transcripts;
     }
@@ -140,9 +297,10 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
         const std::string ipa = CheckedPhones(arguments.ipa, "--ipa", names);
         transcripts[0] = Transcript{ipa, Host::IpaWords(ipa)};
     } else if (!arguments.text.empty()) {
-        transcripts[0] = fromWords(arguments.text, "--text");
+        transcripts[0] = fromWords(arguments.text, "--text", arguments.language);
     } else {
-        transcripts[0] = fromWords(ReadTranscript(arguments.textFile), arguments.textFile);
+        transcripts[0] =
+            fromWords(ReadTranscript(arguments.textFile), arguments.textFile, arguments.language);
     }
     return transcripts;
 }

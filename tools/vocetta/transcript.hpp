@@ -19,11 +19,12 @@ struct TranscriptArguments {
     std::string ipa;                 // --ipa: its phones in IPA, no phonemiser needed
     bool beside = false;             // --transcripts: each recording's words in the .txt beside it
     bool literal = false;            // --literal-text: directions and markup said as words
+    std::string script;              // --script: a dialogue table of recordings and their words
     std::string language = "en-us";  // --language: espeak-ng's voice for the words
 };
 
-// --text, --text-file, --ipa, --transcripts, --literal-text, --language (common.cpp, with the
-// other options that commands share).
+// --text, --text-file, --ipa, --transcripts, --script, --literal-text, --language (common.cpp,
+// with the other options that commands share).
 void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments);
 
 // What a recording says: its phones in IPA, and the written words each word of them says
