@@ -27,6 +27,14 @@ struct VocettaHost {
     std::vector<std::string> labels;
 };
 
+struct VocettaCues {
+    Vocetta::Host::CueTrack track;
+};
+
+struct VocettaCurves {
+    Vocetta::Host::ShapeCurves curves;
+};
+
 struct VocettaVoice {
     const VocettaHost* host = nullptr;
     int sampleRate = 0;
@@ -307,6 +315,90 @@ int vocetta_voice_lag(const VocettaVoice* voice) {
 
 int vocetta_voice_hop(const VocettaVoice* voice) {
     return voice != nullptr ? voice->hop : 0;
+}
+
+VocettaStatus vocetta_cues_open(const char* path, int set, VocettaCues** cues, char* message,
+                                size_t message_size) {
+    if (cues == nullptr || path == nullptr || !KnownSet(set)) {
+        Tell(message, message_size,
+             cues == nullptr   ? "no place for the cues (cues is null)"
+             : path == nullptr ? "no cue file (path is null)"
+                               : "set: " + std::to_string(set) +
+                                     " is no shape set (VOCETTA_SHAPES_CARTOON or "
+                                     "VOCETTA_SHAPES_VISEMES)");
+        if (cues != nullptr) *cues = nullptr;
+        return VOCETTA_ERROR_ARGUMENT;
+    }
+    *cues = nullptr;
+    return Guarded(message, message_size, VOCETTA_ERROR_FILE,
+                   [&] { *cues = new VocettaCues{Vocetta::Host::LoadCueTrack(path, SetOf(set))}; });
+}
+
+void vocetta_cues_close(VocettaCues* cues) {
+    delete cues;
+}
+
+double vocetta_cues_duration(const VocettaCues* cues) {
+    return cues != nullptr ? cues->track.duration : 0.0;
+}
+
+int vocetta_cues_count(const VocettaCues* cues) {
+    return cues != nullptr ? static_cast<int>(cues->track.cues.size()) : 0;
+}
+
+int vocetta_cues_get(const VocettaCues* cues, int index, double* start, double* end) {
+    if (cues == nullptr || index < 0 || size_t(index) >= cues->track.cues.size()) return -1;
+    const Vocetta::Host::MouthCue& cue = cues->track.cues[size_t(index)];
+    if (start != nullptr) *start = cue.start;
+    if (end != nullptr) *end = cue.end;
+    return cue.shape;
+}
+
+int vocetta_cues_shape_at(const VocettaCues* cues, double seconds) {
+    return cues != nullptr ? Vocetta::Host::ShapeAt(cues->track, seconds) : -1;
+}
+
+VocettaStatus vocetta_curves_open(const char* path, VocettaCurves** curves, char* message,
+                                  size_t message_size) {
+    if (curves == nullptr || path == nullptr) {
+        Tell(message, message_size,
+             curves == nullptr ? "no place for the curves (curves is null)"
+                               : "no curve file (path is null)");
+        if (curves != nullptr) *curves = nullptr;
+        return VOCETTA_ERROR_ARGUMENT;
+    }
+    *curves = nullptr;
+    return Guarded(message, message_size, VOCETTA_ERROR_FILE,
+                   [&] { *curves = new VocettaCurves{Vocetta::Host::LoadShapeCurves(path)}; });
+}
+
+void vocetta_curves_close(VocettaCurves* curves) {
+    delete curves;
+}
+
+int vocetta_curves_shape_set(const VocettaCurves* curves) {
+    if (curves == nullptr) return -1;
+    return curves->curves.set == ShapeSet::Visemes ? VOCETTA_SHAPES_VISEMES
+                                                   : VOCETTA_SHAPES_CARTOON;
+}
+
+int vocetta_curves_fps(const VocettaCurves* curves) {
+    return curves != nullptr ? curves->curves.fps : 0;
+}
+
+int vocetta_curves_frame_count(const VocettaCurves* curves) {
+    return curves != nullptr ? static_cast<int>(curves->curves.FrameCount()) : 0;
+}
+
+double vocetta_curves_duration(const VocettaCurves* curves) {
+    return curves != nullptr ? curves->curves.duration : 0.0;
+}
+
+float vocetta_curves_sample(const VocettaCurves* curves, double seconds, float* weights,
+                            int weight_count) {
+    if (curves == nullptr) return 0.0f;
+    const size_t count = weights != nullptr && weight_count > 0 ? size_t(weight_count) : 0;
+    return Vocetta::Host::SampleCurves(curves->curves, seconds, {weights, count});
 }
 
 }  // extern "C"

@@ -1,5 +1,5 @@
 /* Built against the installed live mouth's C interface alone (Vocetta::voice): a second of a
- * buzz through a voice, the shapes it shows named. */
+ * buzz through a voice, the shapes it shows named, and a baked line's file looked for. */
 #include <math.h>
 #include <stdio.h>
 #include <vocetta/voice.h>
@@ -35,6 +35,11 @@ int main(int argc, char** argv) {
     vocetta_voice_finish(voice, OnFrame, NULL);
     vocetta_voice_free(voice);
     vocetta_host_close(host);
+    /* Baked lines too: a file that is not there is a message naming it. */
+    VocettaCues* cues = NULL;
+    if (vocetta_cues_open("missing.json", VOCETTA_SHAPES_CARTOON, &cues, why, sizeof why) !=
+        VOCETTA_ERROR_FILE)
+        return 1;
     printf("%d frames\n", frames);
     return frames > 90 ? 0 : 1;
 }

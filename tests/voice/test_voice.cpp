@@ -3,15 +3,19 @@
 // A program of its own, so that counting operator new counts the interface alone.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "vocetta/cues.hpp"
 #include "vocetta/live_labels.hpp"
 #include "vocetta/mouth_shapes.hpp"
 #include "vocetta/profile.hpp"
@@ -255,6 +259,161 @@ TEST_F(Voice, PushingAllocatesNothingOnceItRuns) {
         EXPECT_GT(frames, 50);
         vocetta_voice_free(voice);
     }
+}
+
+// Baked lines read back: files written as the tool writes them, and edited ones.
+class BakedLine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ =
+            std::filesystem::temp_directory_path() / ("vocetta-baked-" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::string Write(const std::string& name, const std::string& text) {
+        const std::string path = (folder_ / name).string();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    std::filesystem::path folder_;
+};
+
+TEST_F(BakedLine, CuesAreShownWhereTheySay) {
+    // As the SDK writes them: times to two decimals, shapes by name.
+    Host::CueTrack track;
+    track.set = Host::ShapeSet::Visemes;
+    track.duration = 1.5;
+    const int aa = Host::ShapeIndex(track.set, "aa"), pp = Host::ShapeIndex(track.set, "PP");
+    const int rest = vocetta_rest_shape(VOCETTA_SHAPES_VISEMES);
+    track.cues = {{0.0, 0.25, rest}, {0.25, 0.5, aa}, {0.6, 1.25, pp}};
+    const std::string path = Write("line.json", Host::FormatCues(track, Host::CueFormat::Json, {}));
+    VocettaCues* cues = nullptr;
+    char why[256];
+    ASSERT_EQ(vocetta_cues_open(path.c_str(), VOCETTA_SHAPES_VISEMES, &cues, why, sizeof why),
+              VOCETTA_OK)
+        << why;
+    EXPECT_EQ(vocetta_cues_duration(cues), 1.5);
+    ASSERT_EQ(vocetta_cues_count(cues), 3);
+    double start = -1, end = -1;
+    EXPECT_EQ(vocetta_cues_get(cues, 2, &start, &end), pp);
+    EXPECT_EQ(start, 0.6);
+    EXPECT_EQ(end, 1.25);
+    EXPECT_EQ(vocetta_cues_get(cues, 3, &start, &end), -1);
+    EXPECT_EQ(vocetta_cues_get(cues, 0, nullptr, nullptr), rest);
+    // Each cue from its start to just before its end; the rest shape in a gap and outside.
+    for (const auto& [seconds, shape] : std::vector<std::pair<double, int>>{{-1, rest},
+                                                                            {0, rest},
+                                                                            {0.25, aa},
+                                                                            {0.499, aa},
+                                                                            {0.55, rest},
+                                                                            {0.6, pp},
+                                                                            {1.249, pp},
+                                                                            {1.25, rest},
+                                                                            {9, rest}})
+        EXPECT_EQ(vocetta_cues_shape_at(cues, seconds), shape) << seconds;
+    vocetta_cues_close(cues);
+    vocetta_cues_close(nullptr);
+    EXPECT_EQ(vocetta_cues_shape_at(nullptr, 0), -1);
+}
+
+TEST_F(BakedLine, FilesThatAreNotCuesAreRefusedNamingTheMember) {
+    const auto refused = [&](const std::string& text, int set, const std::string& message) {
+        const std::string path = Write("bad.json", text);
+        VocettaCues* cues = reinterpret_cast<VocettaCues*>(&allocations);  // set to null
+        char why[256];
+        EXPECT_EQ(vocetta_cues_open(path.c_str(), set, &cues, why, sizeof why), VOCETTA_ERROR_FILE)
+            << text;
+        EXPECT_EQ(cues, nullptr);
+        EXPECT_EQ(std::string(why), path + ": " + message) << text;
+    };
+    const std::string cue = R"({"start": 0, "end": 0.5, "value": "D"})";
+    refused("{\"mouthCues\": [", VOCETTA_SHAPES_CARTOON, "not JSON");
+    refused(R"({"mouthCues": []})", VOCETTA_SHAPES_CARTOON, "missing \"metadata\"");
+    refused(R"({"metadata": {"duration": -1}, "mouthCues": []})", VOCETTA_SHAPES_CARTOON,
+            "metadata.duration: must be a number of seconds, 0 or more");
+    refused(R"({"metadata": {"duration": 1}, "mouthCues": [)" + cue + "]}", VOCETTA_SHAPES_VISEMES,
+            "mouthCues[0].value: 'D' is not a shape of the visemes set");
+    refused(R"({"metadata": {"duration": 1}, "mouthCues": [)" + cue + ", " + cue + "]}",
+            VOCETTA_SHAPES_CARTOON,
+            "mouthCues[1]: must end after it starts, and not before the cue before it ends");
+    refused(R"({"metadata": {"duration": 1}, "mouthCues": [{"start": 0, "value": "D"}]})",
+            VOCETTA_SHAPES_CARTOON, "mouthCues[0]: missing \"end\"");
+    VocettaCues* cues = nullptr;
+    char why[256];
+    const std::string missing = (folder_ / "none.json").string();
+    EXPECT_EQ(vocetta_cues_open(missing.c_str(), VOCETTA_SHAPES_CARTOON, &cues, why, sizeof why),
+              VOCETTA_ERROR_FILE);
+    EXPECT_EQ(std::string(why), missing + ": no such cue file");
+    EXPECT_EQ(vocetta_cues_open(missing.c_str(), 7, &cues, why, sizeof why),
+              VOCETTA_ERROR_ARGUMENT);
+    EXPECT_EQ(vocetta_cues_open(nullptr, VOCETTA_SHAPES_CARTOON, &cues, why, sizeof why),
+              VOCETTA_ERROR_ARGUMENT);
+}
+
+// Weights and the jaw between animation frames, worked by hand: frames at 0, 0.1 and 0.2 s.
+TEST_F(BakedLine, CurvesAreSampledBetweenTheirFrames) {
+    Host::ShapeCurves baked;
+    baked.set = Host::ShapeSet::Cartoon;
+    baked.fps = 10;
+    baked.duration = 0.2;
+    const size_t shapes = Host::ShapeNames(baked.set).size();
+    baked.weights.assign(3 * shapes, 0.0f);
+    baked.weights[0 * shapes + 3] = 1.0f;
+    baked.weights[1 * shapes + 3] = 0.5f;
+    baked.weights[1 * shapes + 4] = 0.5f;
+    baked.weights[2 * shapes + 4] = 1.0f;
+    baked.jaw = {0.0f, 1.0f, 0.5f};
+    const std::string path = Write("line.json", Host::FormatCurves(baked, Host::CurveFormat::Json));
+    VocettaCurves* curves = nullptr;
+    char why[256];
+    ASSERT_EQ(vocetta_curves_open(path.c_str(), &curves, why, sizeof why), VOCETTA_OK) << why;
+    EXPECT_EQ(vocetta_curves_shape_set(curves), VOCETTA_SHAPES_CARTOON);
+    EXPECT_EQ(vocetta_curves_fps(curves), 10);
+    EXPECT_EQ(vocetta_curves_frame_count(curves), 3);
+    EXPECT_EQ(vocetta_curves_duration(curves), 0.2);
+    std::vector<float> weights(shapes, -1.0f);
+    const auto sample = [&](double seconds) {
+        return vocetta_curves_sample(curves, seconds, weights.data(), int(weights.size()));
+    };
+    EXPECT_FLOAT_EQ(sample(0.05), 0.5f);
+    EXPECT_FLOAT_EQ(weights[3], 0.75f);
+    EXPECT_FLOAT_EQ(weights[4], 0.25f);
+    EXPECT_FLOAT_EQ(weights[0], 0.0f);
+    EXPECT_FLOAT_EQ(sample(0.175), 0.625f);
+    EXPECT_FLOAT_EQ(weights[4], 0.875f);
+    EXPECT_FLOAT_EQ(sample(-3), 0.0f);
+    EXPECT_FLOAT_EQ(weights[3], 1.0f);
+    EXPECT_FLOAT_EQ(sample(5), 0.5f);
+    EXPECT_FLOAT_EQ(weights[4], 1.0f);
+    // Fewer weights asked for are all that is written; none at all gives the jaw alone.
+    weights.assign(shapes, -1.0f);
+    EXPECT_FLOAT_EQ(vocetta_curves_sample(curves, 0.1, weights.data(), 4), 1.0f);
+    EXPECT_FLOAT_EQ(weights[3], 0.5f);
+    EXPECT_FLOAT_EQ(weights[4], -1.0f);
+    EXPECT_FLOAT_EQ(vocetta_curves_sample(curves, 0.1, nullptr, 0), 1.0f);
+    vocetta_curves_close(curves);
+    // A curve missing, one of another length, another set's shape: refused, naming it.
+    std::string text = Host::FormatCurves(baked, Host::CurveFormat::Json);
+    const auto refused = [&](const std::string& changed, const std::string& message) {
+        const std::string bad = Write("bad.json", changed);
+        VocettaCurves* none = nullptr;
+        EXPECT_EQ(vocetta_curves_open(bad.c_str(), &none, why, sizeof why), VOCETTA_ERROR_FILE);
+        EXPECT_EQ(none, nullptr);
+        EXPECT_EQ(std::string(why), bad + ": " + message);
+    };
+    const size_t jaw = text.find("\"jaw\"");
+    ASSERT_NE(jaw, std::string::npos);
+    refused(std::string(text).replace(jaw, 5, "\"aa\""),
+            "curves.aa: is not a shape of the cartoon set");
+    const size_t a = text.find("\"A\"");
+    ASSERT_NE(a, std::string::npos);
+    refused(std::string(text).erase(a, text.find('\n', a) + 1 - a), "curves: missing \"A\"");
+    refused(std::string(text).replace(text.find("\"frames\": 3"), 11, "\"frames\": 2"),
+            "curves.jaw: must be a list of 2 values, one per frame");
+    refused(std::string(text).replace(text.find("cartoon"), 7, "muppets"),
+            "metadata.shapeSet: 'muppets' is no shape set (cartoon or visemes)");
 }
 
 }  // namespace

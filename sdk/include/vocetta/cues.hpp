@@ -12,6 +12,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vocetta/mouth_shapes.hpp"
@@ -160,5 +161,23 @@ const char* CurveFormatExtension(CurveFormat format);  // ".csv", ".json"
 // ...}}, one array of a value per frame for each curve. Times and values with four decimals.
 // CueError for weights that are not a row of the set's shapes per frame, or a frame rate below 1.
 std::string FormatCurves(const ShapeCurves& curves, CurveFormat format);
+
+// Reading them back, for an engine that plays baked lines beside their audio. The json cue files
+// FormatCues writes (also those an animator has edited: cues in order, each ending after it
+// starts and not before the one before it ends), their shapes named in `set` (the files do not
+// say which); CueError naming `origin` (the file) and the member for anything else.
+CueTrack ParseCueTrack(std::string_view json, ShapeSet set, const std::string& origin);
+CueTrack LoadCueTrack(const std::string& path, ShapeSet set);
+// The shape shown at `seconds`: the cue with start <= seconds < end, the rest shape outside.
+int ShapeAt(const CueTrack& track, double seconds);
+
+// The json curve files FormatCurves writes: every curve of the set's shapes and the jaw, each a
+// value per frame, as "metadata" counts them. CueError naming `origin` and the member otherwise.
+ShapeCurves ParseShapeCurves(std::string_view json, const std::string& origin);
+ShapeCurves LoadShapeCurves(const std::string& path);
+// The weights (the first weights.size() of the set's shapes) and the jaw (returned) at `seconds`:
+// linear between the animation frames on either side, the first frame's before it and the last's
+// after; with no frames, the rest shape alone and the jaw closed.
+float SampleCurves(const ShapeCurves& curves, double seconds, std::span<float> weights);
 
 }  // namespace Vocetta::Host

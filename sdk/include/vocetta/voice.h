@@ -16,6 +16,9 @@
  *     vocetta_voice_free(voice);
  *     vocetta_host_close(host);
  *
+ * It also plays back baked lines: the cue and curve files the tool bakes from recorded dialogue
+ * (vocetta_cues_open, vocetta_curves_open, at the end of this header).
+ *
  * No function throws: a failure is a status and, where a message buffer is given, one UTF-8
  * sentence naming the file or value and the problem (cut to the buffer, always terminated). Once
  * created, a voice allocates nothing when pushed blocks of at most its hop; a voice is used by
@@ -41,7 +44,8 @@ typedef enum VocettaStatus {
     VOCETTA_ERROR_LIBRARY = 2,  /* libvocetta.so could not be opened or initialised */
     VOCETTA_ERROR_PROFILE = 3,  /* the profile could not be read, or cannot analyse the rate */
     VOCETTA_ERROR_MEMORY = 4,   /* out of memory */
-    VOCETTA_ERROR_INTERNAL = 5  /* anything else; the message says what */
+    VOCETTA_ERROR_INTERNAL = 5, /* anything else; the message says what */
+    VOCETTA_ERROR_FILE = 6      /* a cue or curve file that cannot be read, or is not the tool's */
 } VocettaStatus;
 
 /* The shape sets, passed as an int (any other value is refused). */
@@ -123,6 +127,43 @@ VOCETTA_VOICE_API VocettaStatus vocetta_voice_finish(VocettaVoice* voice,
 /* How many frames a label comes after its frame, and the samples from one frame to the next. */
 VOCETTA_VOICE_API int vocetta_voice_lag(const VocettaVoice* voice);
 VOCETTA_VOICE_API int vocetta_voice_hop(const VocettaVoice* voice);
+
+/* A baked line: the mouth cues that `vocetta analyze --cues -f json` wrote for a recording (or an
+ * animator edited since), played beside its audio. The file does not say its set: `set` names
+ * its shapes (VOCETTA_SHAPES_...). A file that is not such cues is VOCETTA_ERROR_FILE, its
+ * message naming the file and the member; on failure *cues is NULL.
+ *
+ *     VocettaCues* cues;                                   // when the line loads
+ *     vocetta_cues_open("line.json", VOCETTA_SHAPES_CARTOON, &cues, why, sizeof why);
+ *     show(vocetta_cues_shape_at(cues, audio_time));       // every frame it plays */
+typedef struct VocettaCues VocettaCues;
+VOCETTA_VOICE_API VocettaStatus vocetta_cues_open(const char* path, int set, VocettaCues** cues,
+                                                  char* message, size_t message_size);
+VOCETTA_VOICE_API void vocetta_cues_close(VocettaCues* cues); /* NULL is ignored */
+VOCETTA_VOICE_API double vocetta_cues_duration(const VocettaCues* cues);
+VOCETTA_VOICE_API int vocetta_cues_count(const VocettaCues* cues);
+/* Cue `index` (0 ... count - 1): its shape, and its start and end in seconds where asked (NULL
+ * skips them); -1 outside. */
+VOCETTA_VOICE_API int vocetta_cues_get(const VocettaCues* cues, int index, double* start,
+                                       double* end);
+/* The shape shown at `seconds`: the cue with start <= seconds < end, the rest shape outside. */
+VOCETTA_VOICE_API int vocetta_cues_shape_at(const VocettaCues* cues, double seconds);
+
+/* A baked line for a rig that blends a blendshape per shape: the curves that `vocetta analyze
+ * --curves -f json` wrote, every shape's weight and the jaw on each animation frame. */
+typedef struct VocettaCurves VocettaCurves;
+VOCETTA_VOICE_API VocettaStatus vocetta_curves_open(const char* path, VocettaCurves** curves,
+                                                    char* message, size_t message_size);
+VOCETTA_VOICE_API void vocetta_curves_close(VocettaCurves* curves);          /* NULL is ignored */
+VOCETTA_VOICE_API int vocetta_curves_shape_set(const VocettaCurves* curves); /* -1 for NULL */
+VOCETTA_VOICE_API int vocetta_curves_fps(const VocettaCurves* curves);
+VOCETTA_VOICE_API int vocetta_curves_frame_count(const VocettaCurves* curves);
+VOCETTA_VOICE_API double vocetta_curves_duration(const VocettaCurves* curves);
+/* The mouth at `seconds`, linear between the animation frames on either side (the first frame's
+ * before it, the last's after): the jaw, returned, and the first `weight_count` shapes' weights
+ * into `weights` (which may be NULL with a count of 0). */
+VOCETTA_VOICE_API float vocetta_curves_sample(const VocettaCurves* curves, double seconds,
+                                              float* weights, int weight_count);
 
 #ifdef __cplusplus
 }

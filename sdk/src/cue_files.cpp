@@ -1,0 +1,199 @@
+// The tool's json cues and curves read back, for an engine that plays baked lines: the files as
+// FormatCues and FormatCurves write them, or as an animator has edited them since.
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "vocetta/cues.hpp"
+
+namespace Vocetta::Host {
+namespace {
+
+using Json = nlohmann::ordered_json;  // messages name the first fault in the file's order
+
+class Reader {
+  public:
+    explicit Reader(const std::string& origin) : origin_(origin) {}
+
+    [[noreturn]] void Fail(const std::string& where, const std::string& problem) const {
+        throw CueError(origin_ + ": " + (where.empty() ? "" : where + ": ") + problem);
+    }
+
+    Json Parse(std::string_view text) const {
+        Json json = Json::parse(text, nullptr, false);
+        if (json.is_discarded()) Fail("", "not JSON");
+        if (!json.is_object()) Fail("", "not a JSON object");
+        return json;
+    }
+
+    const Json& Member(const Json& object, const char* key, const std::string& where,
+                       Json::value_t type) const {
+        const std::string path = where.empty() ? key : where + "." + key;
+        const auto found = object.find(key);
+        if (found == object.end()) Fail(where, std::string("missing \"") + key + "\"");
+        const bool number = type == Json::value_t::number_float;
+        if (number ? !found->is_number() : found->type() != type) {
+            Fail(path, number                          ? "must be a number"
+                       : type == Json::value_t::object ? "must be an object"
+                       : type == Json::value_t::array  ? "must be a list"
+                       : type == Json::value_t::string ? "must be a string"
+                                                       : "must be a whole number, 0 or more");
+        }
+        return *found;
+    }
+
+    double Seconds(const Json& object, const char* key, const std::string& where) const {
+        const double value = Member(object, key, where, Json::value_t::number_float).get<double>();
+        if (!(value >= 0) || !std::isfinite(value)) {
+            Fail(where.empty() ? key : where + "." + key, "must be a number of seconds, 0 or more");
+        }
+        return value;
+    }
+
+  private:
+    const std::string& origin_;
+};
+
+std::string ReadCueFile(const std::string& path, const char* what) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        throw CueError(path + ": no such " + what + " file");
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) throw CueError(path + ": cannot open: " + std::strerror(errno));
+    std::ostringstream text;
+    text << stream.rdbuf();
+    if (stream.bad()) throw CueError(path + ": cannot read it");
+    return text.str();
+}
+
+}  // namespace
+
+CueTrack ParseCueTrack(std::string_view json, ShapeSet set, const std::string& origin) {
+    const Reader read(origin);
+    const Json document = read.Parse(json);
+    const Json& metadata = read.Member(document, "metadata", "", Json::value_t::object);
+    CueTrack track;
+    track.set = set;
+    track.duration = read.Seconds(metadata, "duration", "metadata");
+    const auto sound = metadata.find("soundFile");
+    if (sound != metadata.end() && sound->is_string()) track.soundFile = sound->get<std::string>();
+    const Json& cues = read.Member(document, "mouthCues", "", Json::value_t::array);
+    for (size_t i = 0; i < cues.size(); ++i) {
+        const std::string where = "mouthCues[" + std::to_string(i) + "]";
+        if (!cues[i].is_object()) read.Fail(where, "must be an object");
+        MouthCue cue;
+        cue.start = read.Seconds(cues[i], "start", where);
+        cue.end = read.Seconds(cues[i], "end", where);
+        const std::string name =
+            read.Member(cues[i], "value", where, Json::value_t::string).get<std::string>();
+        cue.shape = ShapeIndex(set, name);
+        if (cue.shape < 0) {
+            read.Fail(where + ".value", "'" + name + "' is not a shape of the " +
+                                            std::string(ShapeSetName(set)) + " set");
+        }
+        if (!(cue.end > cue.start) || (i > 0 && cue.start < track.cues.back().end))
+            read.Fail(where, "must end after it starts, and not before the cue before it ends");
+        track.cues.push_back(cue);
+    }
+    return track;
+}
+
+CueTrack LoadCueTrack(const std::string& path, ShapeSet set) {
+    return ParseCueTrack(ReadCueFile(path, "cue"), set, path);
+}
+
+int ShapeAt(const CueTrack& track, double seconds) {
+    return ShapeAt(track.cues, seconds, RestShape(track.set));
+}
+
+ShapeCurves ParseShapeCurves(std::string_view json, const std::string& origin) {
+    const Reader read(origin);
+    const Json document = read.Parse(json);
+    const Json& metadata = read.Member(document, "metadata", "", Json::value_t::object);
+    ShapeCurves curves;
+    curves.duration = read.Seconds(metadata, "duration", "metadata");
+    const auto sound = metadata.find("soundFile");
+    if (sound != metadata.end() && sound->is_string()) curves.soundFile = sound->get<std::string>();
+    const Json& fps = read.Member(metadata, "fps", "metadata", Json::value_t::number_unsigned);
+    if (fps.get<uint64_t>() < 1 || fps.get<uint64_t>() > 1000)
+        read.Fail("metadata.fps", "must be 1 to 1000 frames per second");
+    curves.fps = fps.get<int>();
+    const std::string setName =
+        read.Member(metadata, "shapeSet", "metadata", Json::value_t::string).get<std::string>();
+    const auto set = ShapeSetFromName(setName);
+    if (!set)
+        read.Fail("metadata.shapeSet", "'" + setName + "' is no shape set (cartoon or visemes)");
+    curves.set = *set;
+    const Json& frames =
+        read.Member(metadata, "frames", "metadata", Json::value_t::number_unsigned);
+    const auto count = frames.get<uint64_t>();
+    // A day of frames at the highest rate: more is a mistake, and would not fit in memory.
+    if (count > 86400ull * 1000) read.Fail("metadata.frames", "too many frames");
+    const Json& named = read.Member(document, "curves", "", Json::value_t::object);
+    const std::vector<std::string>& shapes = ShapeNames(curves.set);
+    curves.weights.assign(count * shapes.size(), 0.0f);
+    curves.jaw.assign(count, 0.0f);
+    for (const auto& [name, values] : named.items()) {
+        const int shape = name == "jaw" ? -1 : ShapeIndex(curves.set, name);
+        const std::string where = "curves." + name;
+        if (name != "jaw" && shape < 0)
+            read.Fail(where, "is not a shape of the " + setName + " set");
+        if (!values.is_array() || values.size() != count) {
+            read.Fail(where,
+                      "must be a list of " + std::to_string(count) + " values, one per frame");
+        }
+        for (size_t k = 0; k < count; ++k) {
+            if (!values[k].is_number() || !std::isfinite(values[k].get<double>()))
+                read.Fail(where + "[" + std::to_string(k) + "]", "must be a number");
+            const float value = values[k].get<float>();
+            if (shape < 0) {
+                curves.jaw[k] = value;
+            } else {
+                curves.weights[k * shapes.size() + size_t(shape)] = value;
+            }
+        }
+    }
+    if (!named.contains("jaw")) read.Fail("curves", "missing \"jaw\"");
+    for (const std::string& shape : shapes) {
+        if (!named.contains(shape)) read.Fail("curves", "missing \"" + shape + "\"");
+    }
+    return curves;
+}
+
+ShapeCurves LoadShapeCurves(const std::string& path) {
+    return ParseShapeCurves(ReadCueFile(path, "curve"), path);
+}
+
+float SampleCurves(const ShapeCurves& curves, double seconds, std::span<float> weights) {
+    const size_t shapes = ShapeNames(curves.set).size();
+    const size_t count = curves.FrameCount();
+    const size_t given = std::min(weights.size(), shapes);
+    if (count == 0) {
+        for (size_t s = 0; s < given; ++s)
+            weights[s] = int(s) == RestShape(curves.set) ? 1.0f : 0.0f;
+        return 0.0f;
+    }
+    double at = std::isnan(seconds) ? 0.0 : seconds * curves.fps;
+    // A frame's own time (k / fps, which times fps may miss k by an ulp) reads that frame alone.
+    if (std::abs(at - std::round(at)) < 1e-9) at = std::round(at);
+    size_t k = 0;
+    float part = 0.0f;
+    if (at >= double(count - 1)) {
+        k = count - 1;
+    } else if (at > 0) {
+        k = static_cast<size_t>(at);
+        part = static_cast<float>(at - double(k));
+    }
+    const size_t next = std::min(k + 1, count - 1);
+    for (size_t s = 0; s < given; ++s) {
+        const float a = curves.weights[k * shapes + s], b = curves.weights[next * shapes + s];
+        weights[s] = a + (b - a) * part;
+    }
+    return curves.jaw[k] + (curves.jaw[next] - curves.jaw[k]) * part;
+}
+
+}  // namespace Vocetta::Host
