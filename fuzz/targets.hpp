@@ -50,5 +50,6 @@ int AudioReader(const uint8_t* data, size_t size);
 int RingLength(const uint8_t* data, size_t size);
 int StreamingAnalyzer(const uint8_t* data, size_t size);
 int Transcript(const uint8_t* data, size_t size);
+int BakedLine(const uint8_t* data, size_t size);
 
 }  // namespace Vocetta::Fuzz

@@ -15,6 +15,7 @@
 #include "manifest.hpp"
 #include "targets.hpp"
 #include "vocetta/analyzer.hpp"
+#include "vocetta/cues.hpp"
 #include "vocetta/profile.hpp"
 #include "vocetta/ring.hpp"
 #include "vocetta/smoother.hpp"
@@ -410,6 +411,45 @@ int Transcript(const uint8_t* data, size_t size) {
     Require(
         std::count(aloud.begin(), aloud.end(), '\n') == std::count(ipa.begin(), ipa.end(), '\n'),
         "a line break lost");
+    return 0;
+}
+
+// A baked line's files as an animator may have left them: read as cues of either set and as
+// curves, each refused naming the file or accepted and played back in range.
+int BakedLine(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const std::string origin = "line.json";
+    for (const Host::ShapeSet set : {Host::ShapeSet::Cartoon, Host::ShapeSet::Visemes}) {
+        try {
+            const Host::CueTrack track = Host::ParseCueTrack(text, set, origin);
+            const int shapes = static_cast<int>(Host::ShapeNames(set).size());
+            double before = 0;
+            for (const Host::MouthCue& cue : track.cues) {
+                Require(cue.start >= before && cue.end > cue.start, "cues out of order");
+                Require(cue.shape >= 0 && cue.shape < shapes, "a cue of an unknown shape");
+                Require(Host::ShapeAt(track, cue.start) == cue.shape,
+                        "a cue not shown at its start");
+                before = cue.end;
+            }
+            Require(Host::ShapeAt(track, -1.0) == Host::RestShape(set), "a shape before the line");
+        } catch (const Host::CueError& error) {
+            RequireNamed(error, origin);
+        }
+    }
+    try {
+        const Host::ShapeCurves curves = Host::ParseShapeCurves(text, origin);
+        const size_t shapes = Host::ShapeNames(curves.set).size();
+        Require(curves.weights.size() == curves.FrameCount() * shapes, "curves of another shape");
+        std::vector<float> weights(shapes);
+        for (const double seconds : {-1.0, 0.0, 0.37, 1e9, std::nan("")}) {
+            const float jaw = Host::SampleCurves(curves, seconds, weights);
+            Require(std::isfinite(jaw), "a jaw that is not a number");
+            for (const float weight : weights)
+                Require(std::isfinite(weight), "a weight that is not a number");
+        }
+    } catch (const Host::CueError& error) {
+        RequireNamed(error, origin);
+    }
     return 0;
 }
 

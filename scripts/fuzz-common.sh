@@ -12,6 +12,7 @@ fuzz_options() {
     profile_loader) fuzz_args+=(-dict=fuzz/dict/profile.dict) ;;
     manifest_parser) fuzz_args+=(-dict=fuzz/dict/manifest.dict) ;;
     audio_reader) fuzz_args+=(-dict=fuzz/dict/audio.dict) ;;
+    baked_line) fuzz_args+=(-dict=fuzz/dict/baked.dict) ;;
   esac
   fuzz_args+=("$corpus")
   if [[ -d fuzz/corpus/$name ]]; then fuzz_args+=("fuzz/corpus/$name"); fi
