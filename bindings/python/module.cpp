@@ -679,6 +679,7 @@ PYBIND11_MODULE(_vocetta, module) {
     py::register_exception<Host::LibraryError>(module, "LibraryError", PyExc_RuntimeError);
     py::register_exception<Host::ShapeError>(module, "ShapeError", PyExc_ValueError);
     py::register_exception<Python::TranscriptError>(module, "TranscriptError", PyExc_ValueError);
+    py::register_exception<Host::CueError>(module, "CueError", PyExc_ValueError);
 
     module.def(
         "open_library", [](const std::string& path) { return Python::OpenLibrary(path).path(); },
@@ -888,6 +889,28 @@ PYBIND11_MODULE(_vocetta, module) {
             return Host::TranscriptLabels(ipa, Host::LabelNames(profile, silence));
         },
         py::arg("profile"), py::arg("ipa"));
+    module.def(
+        "load_cues",
+        [](const std::string& path, const std::string& shapes) {
+            const Host::CueTrack track = Host::LoadCueTrack(path, Host::ParseShapeSet(shapes));
+            std::vector<std::tuple<double, double, std::string>> cues;
+            for (const Host::MouthCue& cue : track.cues)
+                cues.emplace_back(cue.start, cue.end,
+                                  Host::ShapeNames(track.set)[size_t(cue.shape)]);
+            return py::make_tuple(cues, track.duration, track.soundFile);
+        },
+        py::arg("path"), py::arg("shapes"), "A json cue file read back: (cues, duration, sound).");
+    module.def(
+        "load_curves",
+        [](const std::string& path) {
+            const Host::ShapeCurves curves = Host::LoadShapeCurves(path);
+            const size_t shapes = Host::ShapeNames(curves.set).size();
+            return py::make_tuple(Python::ToArray(curves.weights, 0, curves.FrameCount(), shapes),
+                                  Python::ToArray(curves.jaw), curves.fps, curves.duration,
+                                  Host::ShapeSetName(curves.set), curves.soundFile);
+        },
+        py::arg("path"),
+        "A json curve file read back: (weights, jaw, fps, duration, shapes, sound).");
     module.def("read_audio", &Python::ReadAudio, py::arg("path"),
                "Decodes a recording as the tool does: (mono float32 samples, sample rate).");
 }

@@ -189,6 +189,30 @@ def test_a_scripted_line_is_read_without_its_directions(tmp_path):
         vocetta.curves_file(SAMPLE, text="(sighs)")
 
 
+def test_baked_files_read_back_as_they_were_written(tmp_path):
+    for shapes in ("cartoon", "visemes"):
+        cues = vocetta.cues_file(SAMPLE, shapes=shapes)
+        cues.save(tmp_path / "line.json")
+        loaded = vocetta.load_cues(tmp_path / "line.json", shapes)
+        assert [c.shape for c in loaded] == [c.shape for c in cues]
+        np.testing.assert_allclose([(c.start, c.end) for c in loaded],
+                                   [(c.start, c.end) for c in cues], atol=0.005)
+        assert loaded.sound_file == SAMPLE and loaded.shape_at(-1) == cues.shape_at(-1)
+        curves = vocetta.curves_file(SAMPLE, shapes=shapes, fps=30)
+        curves.save(tmp_path / "curves.json")
+        back = vocetta.load_curves(tmp_path / "curves.json")
+        assert (back.shapes, back.fps, len(back)) == (shapes, 30, len(curves))
+        np.testing.assert_allclose(back.weights, curves.weights, atol=5e-5)
+        np.testing.assert_allclose(back.jaw, curves.jaw, atol=5e-5)
+    # An edited file that is not cues of the set says where it is wrong.
+    (tmp_path / "edited.json").write_text(
+        '{"metadata": {"duration": 1}, "mouthCues": [{"start": 0, "end": 1, "value": "Q"}]}')
+    with pytest.raises(vocetta.CueError, match=r"edited\.json: mouthCues\[0\]\.value: 'Q'"):
+        vocetta.load_cues(tmp_path / "edited.json")
+    with pytest.raises(vocetta.CueError, match="no such curve file"):
+        vocetta.load_curves(tmp_path / "none.json")
+
+
 def test_analyze_of_a_stereo_file_mixes_as_the_tool(tmp_path):
     rate = 22050
     t = np.arange(rate // 2) / rate

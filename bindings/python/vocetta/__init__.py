@@ -26,14 +26,14 @@ from collections import namedtuple
 import numpy as np
 
 from . import _paths, _vocetta
-from ._vocetta import (AudioError, LibraryError, Profile, ProfileError, ShapeError,
+from ._vocetta import (AudioError, CueError, LibraryError, Profile, ProfileError, ShapeError,
                        TranscriptError)
 
 __all__ = ["AdaptationError", "Analyzer", "AudioError", "CalibrationError", "Cue", "Cues",
            "Frames", "LibraryError", "MouthShapes", "Phone", "Profile", "ProfileError", "ShapeError",
            "TranscriptError", "Word", "analyze", "analyze_file", "Curves", "adapt", "build_cues",
-           "calibrate", "cues", "cues_file", "curves", "curves_file", "load_profile", "phonemise",
-           "shape_names", "spoken_text"]
+           "calibrate", "cues", "cues_file", "curves", "curves_file", "load_cues", "load_curves",
+           "load_profile", "phonemise", "shape_names", "spoken_text", "CueError"]
 
 SILENCE = "sil"
 DEFAULT_HOP_MS = 10.0
@@ -714,6 +714,23 @@ def curves(samples, sample_rate, profile=None, fps=DEFAULT_FPS, hop_ms=DEFAULT_H
         None if silence_db is None else float(silence_db), arguments, int(fps), transcript)
     return Curves(weights, jaw, fps, len(samples) / analyzer.sample_rate,
                   _option(shapes, CUE_DEFAULTS, "shapes"), sound_file)
+
+
+def load_cues(path, shapes="cartoon"):
+    """The cues of a json cue file read back: one `vocetta analyze --cues -f json` or Cues.save
+    wrote, or one an animator has edited since, its shapes those of `shapes` (the file does not
+    say which). Raises CueError naming the file and the member for anything else (a cue that
+    ends before it starts or before the one before it ends, a shape not in the set)."""
+    cues, duration, sound_file = _vocetta.load_cues(os.fspath(path), str(shapes))
+    return Cues(cues, duration, shapes, sound_file)
+
+
+def load_curves(path):
+    """The curves of a json curve file read back (`vocetta analyze --curves -f json`, or
+    Curves.save): their set and frame rate are the file's. Raises CueError naming the file and
+    the member for anything else."""
+    weights, jaw, fps, duration, shapes, sound_file = _vocetta.load_curves(os.fspath(path))
+    return Curves(weights, jaw, fps, duration, shapes, sound_file)
 
 
 def curves_file(path, profile=None, **options):
