@@ -392,6 +392,24 @@ TEST_F(ToolTranscript, EachRecordingReadsItsRowOfADialogueTable) {
             Path("t.csv") +
                 ":2: espeak-ng could not turn the words into phones with the voice "
                 "'zz'");
+    // Phonemised on several threads, the lines give what they give on one, and of two bad
+    // lines the first is the one named.
+    Write(Path("two.csv"), "file,text\nvo/en/intro,(sighs)\nbye,[laughs]\n");
+    for (const char* threads : {"1", "2", "8"}) {
+        const ToolRun many = Run({"analyze", "-q", "--words", "-j", threads, "-o",
+                                  Path(std::string("words-") + threads), inputs[0], inputs[2],
+                                  "--script", Path("vo/lines.csv")});
+        ASSERT_EQ(many.status, 0) << many.err;
+        EXPECT_EQ(Read(Path(std::string("words-") + threads + "/intro.csv")),
+                  Read(Path("words/intro.csv")));
+        EXPECT_EQ(Read(Path(std::string("words-") + threads + "/bye.csv")),
+                  Read(Path("words/bye.csv")));
+        const ToolRun bad = Run({"analyze", "-q", "-j", threads, inputs[0], inputs[2], "--script",
+                                 Path("two.csv"), "-o", Path("none")});
+        EXPECT_EQ(bad.status, 1);
+        EXPECT_NE(bad.err.find(Path("two.csv") + ":2: no words to say"), std::string::npos)
+            << bad.err;
+    }
     const ToolRun both =
         Run({"analyze", inputs[2], "--script", Path("vo/lines.csv"), "--text", "a"});
     EXPECT_EQ(both.status, 2);

@@ -25,8 +25,9 @@ constexpr const char* kSummary =
     "timed segments (start, end, phoneme) for animation. With --cues, writes mouth cues:\n"
     "contiguous spans from 0 to the end of the recording, each showing one mouth shape. With\n"
     "--curves, writes every shape's weight and the jaw's opening on each animation frame, for\n"
-    "rigs that blend a blendshape per shape. With --text (or --text-file, --transcripts, --ipa),\n"
-    "the labels, cues and curves follow the phones of what the recording says, in order.";
+    "rigs that blend a blendshape per shape. With --text (or --text-file, --transcripts,\n"
+    "--script, --ipa), the labels, cues and curves follow the phones of what the recording\n"
+    "says, in order.";
 
 struct AnalyzeOptions {
     CommonOptions common;
@@ -66,10 +67,10 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
     line.Flag(
         "--phones", options.phones,
         "write the transcript's phones where they are said (start, end, phone, word, written) "
-        "instead of frames; needs --text, --text-file, --transcripts or --ipa");
+        "instead of frames; needs --text, --text-file, --transcripts, --script or --ipa");
     line.Flag("--words", options.words,
               "write the transcript's words where they are said (start, end, word, written, ipa) "
-              "instead of frames; needs --text, --text-file, --transcripts or --ipa");
+              "instead of frames; needs --text, --text-file, --transcripts, --script or --ipa");
     line.Flag("--cues", options.cues, "write mouth cues instead of frames");
     line.Integer("--fps", options.fps, 1, 1000, "N",
                  "animation frame rate of dat files, keyframes and curves (default 24)");
@@ -222,11 +223,12 @@ int RunAnalyze(const Arguments& arguments) {
     // Read first, so that a bad profile or transcript leaves no output directory behind.
     const Profile profile = LoadProfileOrDefault(options.common.profile);
     const std::vector<std::optional<Transcript>> transcripts =
-        TranscriptsFor(options.transcript, inputs, profile, labelling.smoothing);
+        TranscriptsFor(options.transcript, inputs, profile, labelling.smoothing, settings.threads);
     if (phones && !transcripts[0]) {
-        throw UsageError(std::string(timeline) +
-                         " needs what the recording says: --text, --text-file, --transcripts or "
-                         "--ipa");
+        throw UsageError(
+            std::string(timeline) +
+            " needs what the recording says: --text, --text-file, --transcripts, --script or "
+            "--ipa");
     }
 
     // Where each input's result goes.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "error.hpp"
 #include "manifest.hpp"
@@ -232,12 +234,51 @@ std::vector<const ScriptLine*> ScriptLinesOf(const std::vector<ScriptLine>& line
     return found;
 }
 
+// A recording's words: its text, what names the text in messages, and espeak-ng's voice.
+struct Words {
+    std::string text, source, language;
+};
+
+// Each line's transcript made on up to `threads` threads: espeak-ng takes some 10 ms a line, twice,
+// and a game's tens of thousands of lines would hold one processor for minutes before any audio.
+// What the first line in order that fails threw is thrown, and no line after it is begun.
+template <typename Make>
+std::vector<std::optional<Transcript>> InParallel(const std::vector<Words>& lines, int threads,
+                                                  const Make& make) {
+    std::vector<std::optional<Transcript>> made(lines.size());
+    std::vector<std::exception_ptr> errors(lines.size());
+    std::atomic<size_t> next{0}, failed{lines.size()};
+    const auto work = [&] {
+        for (size_t i = next++; i < lines.size() && i < failed.load(); i = next++) {
+            try {
+                made[i] = make(lines[i]);
+            } catch (...) {
+                errors[i] = std::current_exception();
+                for (size_t first = failed.load();
+                     i < first && !failed.compare_exchange_weak(first, i);) {
+                }
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    const size_t workers = std::min(lines.size(), size_t(std::max(threads, 1)));
+    for (size_t t = 1; t < workers; ++t)
+        pool.emplace_back(work);
+    work();
+    for (std::thread& thread : pool)
+        thread.join();
+    for (const std::exception_ptr& error : errors) {
+        if (error) std::rethrow_exception(error);
+    }
+    return made;
+}
+
 }  // namespace
 
 std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
                                                       const std::vector<std::string>& inputs,
-                                                      const Host::Profile& profile,
-                                                      bool smoothing) {
+                                                      const Host::Profile& profile, bool smoothing,
+                                                      int threads) {
     const int given = !arguments.text.empty() + !arguments.textFile.empty() +
                       !arguments.ipa.empty() + arguments.beside + !arguments.script.empty();
     if (given > 1) {
@@ -253,38 +294,39 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
     }
     int silence = 0;
     const std::vector<std::string> names = Host::LabelNames(profile, silence);
-    const auto fromWords = [&](const std::string& text, const std::string& source,
-                               const std::string& language) {
-        const std::string spoken = arguments.literal ? text : Host::SpokenText(text);
-        if (Blank(spoken) && !Blank(text)) {
-            throw ToolError(source +
+    const auto fromWords = [&](const Words& words) {
+        const std::string spoken = arguments.literal ? words.text : Host::SpokenText(words.text);
+        if (Blank(spoken) && !Blank(words.text)) {
+            throw ToolError(words.source +
                             ": no words to say, only directions and markup; --literal-text says "
                             "them as words");
         }
         Transcript transcript;
-        transcript.ipa = CheckedPhones(Phonemise(spoken, language, source), source, names);
-        transcript.written = WrittenWordsOf(spoken, transcript.ipa, language, source);
+        transcript.ipa =
+            CheckedPhones(Phonemise(spoken, words.language, words.source), words.source, names);
+        transcript.written = WrittenWordsOf(spoken, transcript.ipa, words.language, words.source);
         return transcript;
     };
-    if (!arguments.script.empty()) {
-        const std::vector<ScriptLine> lines = ReadScript(arguments.script);
-        const std::vector<const ScriptLine*> found = ScriptLinesOf(lines, inputs, arguments.script);
-        for (size_t i = 0; i < inputs.size(); ++i) {
-            const ScriptLine& line = *found[i];
-            transcripts[i] = fromWords(line.text, line.where,
-                                       Blank(line.language) ? arguments.language : line.language);
+    if (!arguments.script.empty() || arguments.beside) {
+        std::vector<Words> lines(inputs.size());
+        if (!arguments.script.empty()) {
+            const std::vector<ScriptLine> table = ReadScript(arguments.script);
+            const std::vector<const ScriptLine*> found =
+                ScriptLinesOf(table, inputs, arguments.script);
+            for (size_t i = 0; i < inputs.size(); ++i) {
+                lines[i] = {found[i]->text, found[i]->where,
+                            Blank(found[i]->language) ? arguments.language : found[i]->language};
+            }
+        } else {
+            for (size_t i = 0; i < inputs.size(); ++i) {
+                if (inputs[i] == "-")
+                    throw UsageError("--transcripts: standard input has no .txt beside it");
+                const std::string path =
+                    std::filesystem::path(inputs[i]).replace_extension(".txt").string();
+                lines[i] = {ReadTranscript(path), path, arguments.language};
+            }
         }
-        return transcripts;
-    }
-    if (arguments.beside) {
-        for (size_t i = 0; i < inputs.size(); ++i) {
-            if (inputs[i] == "-")
-                throw UsageError("--transcripts: standard input has no .txt beside it");
-            const std::string path =
-                std::filesystem::path(inputs[i]).replace_extension(".txt").string();
-            transcripts[i] = fromWords(ReadTranscript(path), path, arguments.language);
-        }
-        return transcripts;
+        return InParallel(lines, threads, fromWords);
     }
     if (inputs.size() != 1) {
         throw UsageError(std::string(!arguments.text.empty()       ? "--text"
@@ -297,10 +339,10 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
         const std::string ipa = CheckedPhones(arguments.ipa, "--ipa", names);
         transcripts[0] = Transcript{ipa, Host::IpaWords(ipa)};
     } else if (!arguments.text.empty()) {
-        transcripts[0] = fromWords(arguments.text, "--text", arguments.language);
+        transcripts[0] = fromWords({arguments.text, "--text", arguments.language});
     } else {
         transcripts[0] =
-            fromWords(ReadTranscript(arguments.textFile), arguments.textFile, arguments.language);
+            fromWords({ReadTranscript(arguments.textFile), arguments.textFile, arguments.language});
     }
     return transcripts;
 }

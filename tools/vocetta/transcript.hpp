@@ -40,10 +40,12 @@ struct Transcript {
 // holds no words (once its directions and markup are left out: Host::SpokenText, unless
 // --literal-text), no phones or none that `profile`'s phonemes stand for, or that espeak-ng cannot
 // phonemise. Everything is read and phonemised before any audio is, so that a bad transcript
-// stops the run before it writes anything.
+// stops the run before it writes anything; the recordings' own transcripts (--transcripts,
+// --script) are phonemised on up to `threads` threads.
 std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
                                                       const std::vector<std::string>& inputs,
-                                                      const Host::Profile& profile, bool smoothing);
+                                                      const Host::Profile& profile, bool smoothing,
+                                                      int threads);
 
 // `text` (UTF-8) in IPA, as espeak-ng's voice `language` speaks it; `source` names the text in
 // messages. ToolError when espeak-ng is missing, fails or gives nothing.
