@@ -766,6 +766,32 @@ static class Tests {
         Check(curves.Frames == (int)Math.Floor(curves.Duration * fps + 1e-9) + 1 &&
                   curves.ShapeCount == Vocetta.Shapes.Names(set).Length,
               what + ": " + curves.Frames + " frames of " + curves.ShapeCount + " shapes");
+        if (!json) return;
+        // Read back from the tool's file, as a game loads a baked line: the same curves, and at
+        // each frame's time that frame's values.
+        var loaded = Vocetta.ShapeCurves.FromJson(tool, "line.json");
+        Check(loaded.ToJson(soundFile) == tool && loaded.Set == set && loaded.Fps == fps,
+              what + ": read back, not the tool's file");
+        var weights = new float[loaded.ShapeCount];
+        int middle = loaded.Frames / 2, shapes = loaded.ShapeCount;
+        float jaw = loaded.Sample((middle + 0.25) / fps, weights);
+        bool between = Math.Abs(jaw - (0.75f * loaded.Jaw[middle] + 0.25f * loaded.Jaw[middle + 1])) < 1e-6;
+        for (int s = 0; s < shapes; ++s) {
+            float expected = 0.75f * loaded.Weight(middle, s) + 0.25f * loaded.Weight(middle + 1, s);
+            between &= Math.Abs(weights[s] - expected) < 1e-6;
+        }
+        Check(between && loaded.Sample(-1, weights) == loaded.Jaw[0] &&
+                  loaded.Sample(1e6, weights) == loaded.Jaw[loaded.Frames - 1],
+              what + ": sampled between frames");
+        try {
+            Vocetta.ShapeCurves.FromJson("{\"metadata\": {\"duration\": 1, \"fps\": 24, " +
+                                             "\"shapeSet\": \"visemes\", \"frames\": 1}, " +
+                                             "\"curves\": {\"jaw\": [0]}}",
+                                         "bad.json");
+            Check(false, "curves without their shapes are refused");
+        } catch (Vocetta.VocettaException error) {
+            Check(error.Message == "bad.json: curves.sil: missing", "message: " + error.Message);
+        }
     }
 
     // Adaptation: the estimate worked by hand, the tool's adapted references from the tool's

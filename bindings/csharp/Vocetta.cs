@@ -2364,6 +2364,76 @@ public sealed class ShapeCurves {
         return text.ToString();
     }
 
+    // A json curve file read back (the tool's, or ToJson's), for a game that loads baked lines:
+    // every curve of the set's shapes and the jaw, a value per frame. VocettaException naming
+    // `origin` and the member for anything else.
+    public static ShapeCurves FromJson(string text, string origin) {
+        object root;
+        try {
+            root = new Profile.Json(text).ReadDocument();
+        } catch (FormatException error) {
+            throw new VocettaException(origin + ": not JSON: " + error.Message);
+        }
+        var read = new Profile.Reader(origin);
+        var document = read.Object(root, "");
+        var metadata = read.Object(read.Member(document, "metadata", ""), "metadata");
+        object seconds = read.Member(metadata, "duration", "metadata");
+        if (!(seconds is double) || !((double)seconds >= 0) || double.IsInfinity((double)seconds))
+            read.Fail("metadata.duration", "must be a number of seconds, 0 or more");
+        int fps = read.Integer(metadata, "fps", "metadata");
+        if (fps < 1 || fps > 1000) read.Fail("metadata.fps", "must be 1 to 1000 frames per second");
+        ShapeSet set = ShapeSet.Cartoon;
+        try {
+            set = Shapes.Parse(read.Text(metadata, "shapeSet", "metadata"));
+        } catch (VocettaException error) {
+            read.Fail("metadata.shapeSet", error.Message);
+        }
+        int frames = read.Integer(metadata, "frames", "metadata");
+        if (frames < 0 || frames > 86400 * 1000) read.Fail("metadata.frames", "must be 0 or more");
+        var named = read.Object(read.Member(document, "curves", ""), "curves");
+        string[] names = Shapes.Names(set);
+        var curves = new ShapeCurves {Set = set, Duration = (double)seconds, Fps = fps,
+                                      Weights = new float[frames * names.Length],
+                                      Jaw = read.Numbers(named, "jaw", "curves", frames)};
+        foreach (string key in named.Keys) {
+            if (key != "jaw" && Shapes.Index(set, key) < 0)
+                read.Fail("curves." + key, "is not a shape of the " + Shapes.SetName(set) + " set");
+        }
+        for (int s = 0; s < names.Length; ++s) {
+            float[] values = read.Numbers(named, names[s], "curves", frames);
+            for (int k = 0; k < frames; ++k) curves.Weights[k * names.Length + s] = values[k];
+        }
+        return curves;
+    }
+
+    // The weights (the first weights.Length of the set's shapes) and the jaw (returned) at
+    // `seconds`, linear between the animation frames on either side, the first frame's before
+    // it and the last's after: what a rig shows at the audio's time.
+    public float Sample(double seconds, float[] weights) {
+        int shapes = Shapes.Names(Set).Length, count = Frames;
+        int given = weights == null ? 0 : Math.Min(weights.Length, shapes);
+        if (count == 0) {
+            for (int s = 0; s < given; ++s) weights[s] = s == Shapes.Rest(Set) ? 1.0f : 0.0f;
+            return 0.0f;
+        }
+        double at = double.IsNaN(seconds) ? 0.0 : seconds * Fps;
+        if (Math.Abs(at - Math.Round(at)) < 1e-9) at = Math.Round(at);
+        int k = 0;
+        float part = 0.0f;
+        if (at >= count - 1) {
+            k = count - 1;
+        } else if (at > 0) {
+            k = (int)at;
+            part = (float)(at - k);
+        }
+        int next = Math.Min(k + 1, count - 1);
+        for (int s = 0; s < given; ++s) {
+            float a = Weights[k * shapes + s], b = Weights[next * shapes + s];
+            weights[s] = a + (b - a) * part;
+        }
+        return Jaw[k] + (Jaw[next] - Jaw[k]) * part;
+    }
+
     // The tool's json: {"metadata": {"soundFile", "duration", "fps", "shapeSet", "frames"},
     // "curves": {"jaw": [...], SHAPE: [...] ...}}, byte for byte.
     public string ToJson(string soundFile) {
