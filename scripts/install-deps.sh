@@ -14,6 +14,7 @@ packages=(
   pybind11-dev python3-dev python3-numpy python3-pytest  # the Python package and its tests
   blender                                 # the Python package's Blender add-on, tested inside it
   mono-mcs mono-runtime                   # the C# host and its test
+  cargo                                   # the Rust binding and its test
 )
 sudo_if_needed=()
 if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi

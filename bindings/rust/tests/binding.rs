@@ -1,0 +1,122 @@
+//! The binding against the built C interface: its errors and what it reads back. The library
+//! under test is $VOCETTA_TEST_LIBRARY (the build's libvocetta.so).
+use std::path::{Path, PathBuf};
+
+use vocetta::{Cues, Curves, Host, ShapeSet, Status, VoiceSettings};
+
+fn library() -> PathBuf {
+    PathBuf::from(
+        std::env::var("VOCETTA_TEST_LIBRARY").expect("VOCETTA_TEST_LIBRARY names libvocetta.so"),
+    )
+}
+
+fn scratch(name: &str, text: &str) -> PathBuf {
+    let folder = std::env::temp_dir().join(format!("vocetta-rust-{}", std::process::id()));
+    std::fs::create_dir_all(&folder).unwrap();
+    let path = folder.join(name);
+    std::fs::write(&path, text).unwrap();
+    path
+}
+
+#[test]
+fn failures_are_errors_naming_what_failed() {
+    let missing = Host::open(Some(Path::new("/nowhere/libvocetta.so")), None).err().unwrap();
+    assert_eq!(missing.status, Status::Library);
+    assert!(missing.message.contains("/nowhere/libvocetta.so"), "{}", missing);
+    let profile =
+        Host::open(Some(&library()), Some(Path::new("/nowhere/actor.json"))).err().unwrap();
+    assert_eq!(profile.status, Status::Profile);
+    assert!(profile.message.contains("/nowhere/actor.json"), "{}", profile);
+    let host = Host::open(Some(&library()), None).unwrap();
+    let no_rate = host.voice(&VoiceSettings::new(0, ShapeSet::Cartoon)).err().unwrap();
+    assert_eq!(no_rate.status, Status::Argument);
+    assert!(no_rate.message.starts_with("sample_rate: 0 Hz"), "{}", no_rate);
+}
+
+#[test]
+fn labels_and_shapes_are_named() {
+    let host = Host::open(Some(&library()), None).unwrap();
+    let labels = host.label_names();
+    assert_eq!(labels.last(), Some(&"sil"));
+    assert_eq!(host.label_name(labels.len()), None);
+    assert_eq!(ShapeSet::Cartoon.shape_count(), 9);
+    assert_eq!(ShapeSet::Cartoon.shape_name(ShapeSet::Cartoon.rest_shape()), Some("X"));
+    assert_eq!(ShapeSet::Visemes.shape_name(0), Some("sil"));
+    assert_eq!(ShapeSet::Visemes.shape_name(15), None);
+}
+
+#[test]
+fn a_voice_hears_a_buzz_and_a_panic_comes_back_out() {
+    let host = Host::open(Some(&library()), None).unwrap();
+    let mut voice = host.voice(&VoiceSettings::new(16_000, ShapeSet::Visemes)).unwrap();
+    assert_eq!(voice.hop(), 160);
+    let buzz: Vec<f32> = (0..16_000)
+        .map(|i| (0.2 * (2.0 * std::f64::consts::PI * 150.0 * i as f64 / 16_000.0).sin()) as f32)
+        .collect();
+    let (mut frames, mut labels) = (0, 0);
+    voice
+        .push(&buzz, |frame| {
+            if frame.shape.is_some() {
+                assert_eq!(frame.weights.len(), ShapeSet::Visemes.shape_count());
+                frames += 1;
+            }
+            labels += frame.label.is_some() as usize;
+        })
+        .unwrap();
+    voice
+        .finish(|frame| {
+            frames += frame.shape.is_some() as usize;
+            labels += frame.label.is_some() as usize;
+        })
+        .unwrap();
+    assert!(frames >= 95, "{} frames", frames);
+    assert_eq!(labels, frames, "every frame's label settles, the last ones at the end");
+    // A callback that panics does not unwind through the library; the push raises it after.
+    let raised = std::panic::catch_unwind(std::panic::AssertUnwindSafe(|| {
+        let _ = voice.push(&buzz, |_| panic!("the game's own fault"));
+    }));
+    assert!(raised.is_err());
+    voice.push(&buzz[..1600], |_| {}).unwrap();
+}
+
+#[test]
+fn baked_cues_and_curves_play_back() {
+    let cues = scratch(
+        "cues.json",
+        r#"{"metadata": {"soundFile": "line.wav", "duration": 1.5}, "mouthCues": [
+            {"start": 0.00, "end": 0.25, "value": "X"},
+            {"start": 0.25, "end": 0.50, "value": "D"},
+            {"start": 0.60, "end": 1.25, "value": "A"}]}"#,
+    );
+    let track = Cues::open(&cues, ShapeSet::Cartoon).unwrap();
+    assert_eq!(track.duration(), 1.5);
+    let shape = |name| (0..9).find(|&s| ShapeSet::Cartoon.shape_name(s) == Some(name)).unwrap();
+    assert_eq!(track.cues()[2], vocetta::Cue { start: 0.6, end: 1.25, shape: shape("A") });
+    assert_eq!(track.shape_at(0.3), shape("D"));
+    assert_eq!(track.shape_at(0.55), shape("X"));
+    let wrong = Cues::open(&cues, ShapeSet::Visemes).err().unwrap();
+    assert_eq!(wrong.status, Status::File);
+    assert!(
+        wrong.message.ends_with("mouthCues[0].value: 'X' is not a shape of the visemes set"),
+        "{}",
+        wrong
+    );
+
+    let mut text = String::from(
+        r#"{"metadata": {"duration": 0.1, "fps": 10, "shapeSet": "cartoon", "frames": 2}, "curves": {"jaw": [0, 1]"#,
+    );
+    for name in ["A", "B", "C", "D", "E", "F", "G", "H", "X"] {
+        text += &format!(r#", "{}": {}"#, name, if name == "D" { "[1, 0.5]" } else { "[0, 0]" });
+    }
+    text += "}}";
+    let curves = Curves::open(&scratch("curves.json", &text)).unwrap();
+    assert_eq!(
+        (curves.shape_set(), curves.fps(), curves.frame_count()),
+        (ShapeSet::Cartoon, 10, 2)
+    );
+    let mut weights = [0.0f32; 9];
+    assert_eq!(curves.sample(0.05, &mut weights), 0.5);
+    assert_eq!(weights[shape("D")], 0.75);
+    let none = Curves::open(Path::new("/nowhere/curves.json")).err().unwrap();
+    assert_eq!(none.message, "/nowhere/curves.json: no such curve file");
+}
