@@ -2218,15 +2218,9 @@ public sealed class CueTrack {
     // ending after it starts, with shapes of the set `set`; a bad file is a VocettaException
     // naming `origin` and the member.
     public static CueTrack FromJson(string text, string origin, ShapeSet set = ShapeSet.Cartoon) {
-        object root;
-        try {
-            root = new Profile.Json(text).ReadDocument();
-        } catch (FormatException error) {
-            throw new VocettaException(origin + ": not JSON: " + error.Message);
-        }
-        var read = new Profile.Reader(origin);
-        var document = read.Object(root, "");
-        var metadata = read.Object(read.Member(document, "metadata", ""), "metadata");
+        Profile.Reader read;
+        Dictionary<string, object> metadata;
+        var document = ReadBaked(text, origin, out read, out metadata);
         double duration =
             Seconds(read, read.Member(metadata, "duration", "metadata"), "metadata.duration");
         var list = read.List(read.Member(document, "mouthCues", ""), "mouthCues");
@@ -2249,7 +2243,23 @@ public sealed class CueTrack {
         return new CueTrack {Set = set, Duration = duration, Cues = cues};
     }
 
-    static double Seconds(Profile.Reader read, object value, string where) {
+    // A baked file's document and its "metadata", for CueTrack's and ShapeCurves' readers.
+    internal static Dictionary<string, object> ReadBaked(string text, string origin,
+                                                         out Profile.Reader read,
+                                                         out Dictionary<string, object> metadata) {
+        object root;
+        try {
+            root = new Profile.Json(text).ReadDocument();
+        } catch (FormatException error) {
+            throw new VocettaException(origin + ": not JSON: " + error.Message);
+        }
+        read = new Profile.Reader(origin);
+        var document = read.Object(root, "");
+        metadata = read.Object(read.Member(document, "metadata", ""), "metadata");
+        return document;
+    }
+
+    internal static double Seconds(Profile.Reader read, object value, string where) {
         if (!(value is double) || !((double)value >= 0) || double.IsInfinity((double)value))
             read.Fail(where, "must be a number of seconds, 0 or more");
         return (double)value;
@@ -2368,18 +2378,11 @@ public sealed class ShapeCurves {
     // every curve of the set's shapes and the jaw, a value per frame. VocettaException naming
     // `origin` and the member for anything else.
     public static ShapeCurves FromJson(string text, string origin) {
-        object root;
-        try {
-            root = new Profile.Json(text).ReadDocument();
-        } catch (FormatException error) {
-            throw new VocettaException(origin + ": not JSON: " + error.Message);
-        }
-        var read = new Profile.Reader(origin);
-        var document = read.Object(root, "");
-        var metadata = read.Object(read.Member(document, "metadata", ""), "metadata");
-        object seconds = read.Member(metadata, "duration", "metadata");
-        if (!(seconds is double) || !((double)seconds >= 0) || double.IsInfinity((double)seconds))
-            read.Fail("metadata.duration", "must be a number of seconds, 0 or more");
+        Profile.Reader read;
+        Dictionary<string, object> metadata;
+        var document = CueTrack.ReadBaked(text, origin, out read, out metadata);
+        double duration = CueTrack.Seconds(read, read.Member(metadata, "duration", "metadata"),
+                                           "metadata.duration");
         int fps = read.Integer(metadata, "fps", "metadata");
         if (fps < 1 || fps > 1000) read.Fail("metadata.fps", "must be 1 to 1000 frames per second");
         ShapeSet set = ShapeSet.Cartoon;
@@ -2392,7 +2395,7 @@ public sealed class ShapeCurves {
         if (frames < 0 || frames > 86400 * 1000) read.Fail("metadata.frames", "must be 0 or more");
         var named = read.Object(read.Member(document, "curves", ""), "curves");
         string[] names = Shapes.Names(set);
-        var curves = new ShapeCurves {Set = set, Duration = (double)seconds, Fps = fps,
+        var curves = new ShapeCurves {Set = set, Duration = duration, Fps = fps,
                                       Weights = new float[frames * names.Length],
                                       Jaw = read.Numbers(named, "jaw", "curves", frames)};
         foreach (string key in named.Keys) {
