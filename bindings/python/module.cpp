@@ -868,6 +868,19 @@ PYBIND11_MODULE(_vocetta, module) {
         "Each word of `ipa` (the phonemised `text`) named by the written words it says, or by its "
         "IPA where they cannot be told apart.");
     module.def(
+        "checked_phones",
+        [](const Profile& profile, const std::string& ipa, const std::string& source) {
+            int silence = 0;
+            try {
+                return Tool::CheckedPhones(ipa, source, Host::LabelNames(profile, silence));
+            } catch (const Tool::ToolError& error) {
+                throw Python::TranscriptError(error.what());
+            }
+        },
+        py::arg("profile"), py::arg("ipa"), py::arg("source"),
+        "`ipa` when it holds phones the profile can align (the tool's check), else "
+        "TranscriptError naming `source`.");
+    module.def(
         "spoken_text", [](const std::string& text) { return Host::SpokenText(text); },
         py::arg("text"), "The text less its stage directions and markup (the tool's --text).");
     module.def(

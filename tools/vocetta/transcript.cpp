@@ -77,21 +77,6 @@ std::string ReadTranscript(const std::string& path) {
     return text.str();
 }
 
-// The phones of `ipa`, checked: something for the profile to align.
-std::string CheckedPhones(std::string ipa, const std::string& source,
-                          const std::vector<std::string>& names) {
-    const std::vector<int> phones = Host::TranscriptLabels(ipa, names);
-    if (phones.empty()) throw ToolError(source + ": no phones to align");
-    // Phones that only sound like a class (t as silence) give the path too little to hold on to.
-    if (std::all_of(phones.begin(), phones.end(), [](int label) {
-            return label == -1 || label == Host::kPauseMayFall || label <= Host::kSoundsLikeBase;
-        })) {
-        throw ToolError(source + ": the profile's phonemes stand for none of its phones (" + ipa +
-                        ")");
-    }
-    return ipa;
-}
-
 // A line of a dialogue table: the recording its "file" column names, its words and voice.
 struct ScriptLine {
     std::string where;  // table:line, for messages
@@ -274,6 +259,20 @@ std::vector<std::optional<Transcript>> InParallel(const std::vector<Words>& line
 }
 
 }  // namespace
+
+std::string CheckedPhones(std::string ipa, const std::string& source,
+                          const std::vector<std::string>& names) {
+    const std::vector<int> phones = Host::TranscriptLabels(ipa, names);
+    if (phones.empty()) throw ToolError(source + ": no phones to align");
+    // Phones that only sound like a class (t as silence) give the path too little to hold on to.
+    if (std::all_of(phones.begin(), phones.end(), [](int label) {
+            return label == -1 || label == Host::kPauseMayFall || label <= Host::kSoundsLikeBase;
+        })) {
+        throw ToolError(source + ": the profile's phonemes stand for none of its phones (" + ipa +
+                        ")");
+    }
+    return ipa;
+}
 
 std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
                                                       const std::vector<std::string>& inputs,

@@ -47,6 +47,12 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
                                                       const Host::Profile& profile, bool smoothing,
                                                       int threads);
 
+// `ipa`, checked to hold something for the profile (whose phoneme names are `names`, as
+// Host::LabelNames gives them) to align: ToolError naming `source` for no phones, or none that a
+// class stands for (phones that only sound like a class give the path too little to hold on to).
+std::string CheckedPhones(std::string ipa, const std::string& source,
+                          const std::vector<std::string>& names);
+
 // `text` (UTF-8) in IPA, as espeak-ng's voice `language` speaks it; `source` names the text in
 // messages. ToolError when espeak-ng is missing, fails or gives nothing.
 std::string Phonemise(const std::string& text, const std::string& language,

@@ -423,15 +423,9 @@ def _transcript(text, ipa, language, profile, smoothing=True, literal_text=False
     if not smoothing:
         raise ValueError("a transcript aligns the smoothed track: it and smoothing=False "
                          "exclude each other")
-    phones = phonemise(text, language, literal_text) if text is not None else str(ipa)
-    labels = _vocetta.transcript_labels(profile, phones)
-    if not [label for label in labels if label != -2]:
-        raise TranscriptError("no phones to align in %r" % phones)
-    # -3 and below: b and p, shown as M; from SOUNDS_LIKE_BASE down, phones that only sound like
-    # a class (t as silence), too little for the path to hold on to.
-    if all(label in (-1, -2) or label <= _vocetta.SOUNDS_LIKE_BASE for label in labels):
-        raise TranscriptError("the profile's phonemes stand for none of its phones (%s)" % phones)
-    return phones
+    if text is not None:
+        return _vocetta.checked_phones(profile, phonemise(text, language, literal_text), "text")
+    return _vocetta.checked_phones(profile, str(ipa), "ipa")
 
 
 def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFAULT_GATE_DB,
