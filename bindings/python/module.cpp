@@ -894,14 +894,6 @@ PYBIND11_MODULE(_vocetta, module) {
         },
         py::arg("text"), py::arg("language"),
         "The words in IPA, as espeak-ng's voice `language` speaks them (the tool's --text).");
-    module.attr("SOUNDS_LIKE_BASE") = Host::kSoundsLikeBase;
-    module.def(
-        "transcript_labels",
-        [](const Profile& profile, const std::string& ipa) {
-            int silence = 0;
-            return Host::TranscriptLabels(ipa, Host::LabelNames(profile, silence));
-        },
-        py::arg("profile"), py::arg("ipa"));
     module.def(
         "load_cues",
         [](const std::string& path, const std::string& shapes) {
