@@ -253,6 +253,29 @@ for mode, active in (("objects", mouth), ("grease_pencil", drawn)):
                                              start_frame=1, sound=False)
     keyed = (mouth.children[0] if mode == "objects" else drawn).animation_data
     check(result == {"FINISHED"} and keyed is not None, "the operator keyed %s" % mode)
+# A baked line, its cues edited since, keys the face as it stands; its curves as they are.
+import os  # noqa: E402
+import tempfile  # noqa: E402
+baked = tempfile.mkdtemp()
+edited = vocetta.cues_file(recording, shapes="visemes")
+edited.cues[3] = edited.cues[3]._replace(shape="oh")
+edited.save(os.path.join(baked, "line.json"))
+vocetta.curves_file(recording, shapes="visemes", fps=30).save(os.path.join(baked, "curves.json"))
+bpy.context.view_layer.objects.active = target
+target.data.shape_keys.animation_data_clear()
+result = bpy.ops.object.vocetta_lip_sync(filepath=os.path.join(baked, "line.json"),
+                                         shapes="visemes", mode="cues", start_frame=1, sound=False)
+scene.frame_set(1 + round(0.5 * (edited.cues[3].start + edited.cues[3].end) * 30))
+check(result == {"FINISHED"} and target.data.shape_keys.key_blocks["oh"].value == 1.0,
+      "the operator keyed the edited cue file")
+result = bpy.ops.object.vocetta_lip_sync(filepath=os.path.join(baked, "curves.json"),
+                                         mode="curves", start_frame=1, sound=False)
+check(result == {"FINISHED"}, "the operator keyed the baked curves")
+try:
+    bpy.ops.object.vocetta_lip_sync(filepath=os.path.join(baked, "line.json"), mode="curves")
+    check(False, "cues keyed as curves are refused")
+except RuntimeError as error:
+    check("holds cues: choose the keys Cues" in str(error), "message: %s" % error)
 # The line's words, when given, align its cues: the drawing shown in the "oo" is the aligned
 # cue's.
 words = "Hello! Watch my mouth: ah, ee, oo, eh, oh."

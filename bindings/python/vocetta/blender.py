@@ -344,7 +344,8 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
     bl_options = {"REGISTER", "UNDO"}
 
     filepath: StringProperty(subtype="FILE_PATH")
-    filter_glob: StringProperty(default="*.wav;*.flac;*.ogg;*.aiff;*.aif", options={"HIDDEN"})
+    filter_glob: StringProperty(default="*.wav;*.flac;*.ogg;*.aiff;*.aif;*.json",
+                                options={"HIDDEN"})
     shapes: EnumProperty(name="Shapes", items=[
         ("visemes", "Visemes", "sil PP FF TH DD kk CH SS nn RR aa E ih oh ou"),
         ("cartoon", "Cartoon", "A B C D E F G H X")])
@@ -384,6 +385,10 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
         profile = bpy.path.abspath(self.profile) if self.profile else None
         try:
             words = {"text": self.text, "language": self.language} if self.text.strip() else {}
+            if path.lower().endswith(".json"):
+                # A line baked by the tool (or its cues edited since): keyed as they are, its
+                # sound the one the file names.
+                return self._key_baked(context, obj, path)
             if self.mode == "curves":
                 track = vocetta.curves_file(path, profile, shapes=self.shapes,
                                             fps=scene_fps(context.scene), **words)
@@ -416,6 +421,32 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
             mark_words(said, self.start_frame, context.scene)
         if self.sound:
             add_sound(path, self.start_frame, context.scene)
+        self.report({"INFO"}, "Lip sync: keyed %s from %s" % (", ".join(keyed), path))
+        return {"FINISHED"}
+
+
+    def _key_baked(self, context, obj, path):
+        with open(path, "rb") as baked:
+            cues = b'"mouthCues"' in baked.read()
+        if cues == (self.mode == "curves"):
+            raise ValueError("%s holds %s: choose the keys %s" % (
+                path, "cues" if cues else "curves",
+                "Cues, Replacement mouths or Grease Pencil drawings" if cues else "Curves"))
+        if self.mode == "curves":
+            track = vocetta.load_curves(path)
+            keyed = key_curves(obj, track, self.start_frame, scene=context.scene)
+        else:
+            track = vocetta.load_cues(path, self.shapes)
+            key = {"cues": key_cues, "objects": key_cues_objects,
+                   "grease_pencil": key_cues_grease_pencil}[self.mode]
+            keyed = key(obj, track, self.start_frame, scene=context.scene)
+            if self.mode != "cues":
+                keyed = list(keyed)
+        sound = track.sound_file
+        if sound and not os.path.isabs(sound):
+            sound = os.path.join(os.path.dirname(path), sound)
+        if self.sound and sound and os.path.isfile(sound):
+            add_sound(sound, self.start_frame, context.scene)
         self.report({"INFO"}, "Lip sync: keyed %s from %s" % (", ".join(keyed), path))
         return {"FINISHED"}
 
