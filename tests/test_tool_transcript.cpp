@@ -345,7 +345,7 @@ TEST_F(ToolTranscript, EachRecordingReadsItsRowOfADialogueTable) {
           "1,Ann,en/intro," +
               words +
               ",\r\n"
-              "2,Ann,de/intro.flac,\"(leise) Hallo!\",de\r\n"
+              "2,Ann,de\\intro.flac,\"(leise) Hallo!\",de\r\n"
               "3,Ann,bye.flac,Hello!,\r\n"
               "4,,,\"Start, game\",\r\n"
               "5,Bob,unrecorded,,\r\n");

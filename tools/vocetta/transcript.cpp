@@ -152,6 +152,8 @@ std::vector<ScriptLine> ReadScript(const std::string& path) {
         };
         ScriptLine row{where, field(fileColumn), field(textColumn),
                        languageColumn < 0 ? std::string() : field(languageColumn)};
+        // A table written on Windows names its folders with backslashes.
+        std::replace(row.file.begin(), row.file.end(), '\\', '/');
         // A table also holds the lines no one records (a menu's text, a line not yet cast).
         if (!Blank(row.file)) lines.push_back(std::move(row));
     }
