@@ -367,6 +367,25 @@ TEST_F(ToolTranscript, EachRecordingReadsItsRowOfADialogueTable) {
     Write(Path("vo/lines.tsv"), "file\ttext\nbye\tHello!\n");
     EXPECT_EQ(Run({"analyze", inputs[2], "-q", "--words", "--script", Path("vo/lines.tsv")}).out,
               alone({"--text", "Hello!"}));
+    // A localisation table: a key per line, a column per language.
+    Write(Path("vo/loc.csv"), "Key,English,German\nintro,\"" + std::string(kSampleWords) +
+                                  "\",Hallo!\nbye,Hello!,Tsch\xc3\xbcss!\n");
+    EXPECT_EQ(Run({"analyze", inputs[1], "-q", "--words", "--script", Path("vo/loc.csv"),
+                   "--script-columns", "key,German", "--language", "de"})
+                  .out,
+              alone({"--text", "Hallo!", "--language", "de"}));
+    EXPECT_EQ(Run({"analyze", inputs[0], "-q", "--words", "--script", Path("vo/loc.csv"),
+                   "--script-columns", "Key,English"})
+                  .out,
+              Read(Path("words/intro.csv")));
+    const ToolRun columns = Run({"analyze", inputs[0], "-q", "--script", Path("vo/loc.csv")});
+    EXPECT_NE(columns.err.find(":1: the header must name the columns \"file\" (the recording) "
+                               "and \"text\" (its words); --script-columns names others"),
+              std::string::npos)
+        << columns.err;
+    EXPECT_EQ(Run({"analyze", inputs[0], "--script", Path("vo/loc.csv"), "--script-columns", "Key"})
+                  .status,
+              2);
     // What it cannot match is refused before anything is written.
     const auto refused = [&](const std::string& table, const std::vector<std::string>& given,
                              const std::string& message) {

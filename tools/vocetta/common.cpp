@@ -115,6 +115,10 @@ void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments) {
               "each recording's words from a dialogue table (CSV, or tab-separated .tsv) whose "
               "header names the columns file (the recording, with or without its extension) and "
               "text, and optionally language (an espeak-ng voice per line)");
+    line.Text("--script-columns", arguments.scriptColumns, "COLUMNS",
+              "FILE,TEXT: the table's columns of the recordings and of their words, by their "
+              "header's names "
+              "(default file,text; a localisation table's Key,German, say)");
     line.Flag("--literal-text", arguments.literal,
               "say the words as written: text in brackets, parentheses, braces or angle "
               "brackets (stage directions, markup) and asterisks are left out by default");

@@ -90,10 +90,11 @@ std::string Lower(std::string text) {
 }
 
 // The rows of a dialogue table: CSV (quoted fields may hold commas and quotes), or tab-separated
-// when its name ends in .tsv; a header row names the columns "file" and "text", and optionally
-// "language", in any case, among any others (a speaker, a note, other languages' lines). Rows
-// that name no recording are left out.
-std::vector<ScriptLine> ReadScript(const std::string& path) {
+// when its name ends in .tsv; a header row names the columns `fileName` and `textName` ("file"
+// and "text" unless --script-columns says), and optionally "language", in any case, among any
+// others (a speaker, a note, other languages' lines). Rows that name no recording are left out.
+std::vector<ScriptLine> ReadScript(const std::string& path, const std::string& fileName,
+                                   const std::string& textName) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
         throw ToolError(path +
@@ -135,14 +136,14 @@ std::vector<ScriptLine> ReadScript(const std::string& path) {
             for (size_t i = 0; i < fields.size(); ++i) {
                 const std::string name = Lower(fields[i]);
                 const int column = static_cast<int>(i);
-                if (name == "file") fileColumn = column;
-                if (name == "text") textColumn = column;
+                if (name == Lower(fileName)) fileColumn = column;
+                if (name == Lower(textName)) textColumn = column;
                 if (name == "language") languageColumn = column;
             }
             if (fileColumn < 0 || textColumn < 0) {
-                throw ToolError(where +
-                                ": the header must name the columns \"file\" (the recording) "
-                                "and \"text\" (its words)");
+                throw ToolError(where + ": the header must name the columns \"" + fileName +
+                                "\" (the recording) and \"" + textName +
+                                "\" (its words); --script-columns names others");
             }
             continue;
         }
@@ -311,7 +312,16 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
     if (!arguments.script.empty() || arguments.beside) {
         std::vector<Words> lines(inputs.size());
         if (!arguments.script.empty()) {
-            const std::vector<ScriptLine> table = ReadScript(arguments.script);
+            const size_t comma = arguments.scriptColumns.find(',');
+            const std::string fileName = arguments.scriptColumns.substr(0, comma);
+            const std::string textName = comma == std::string::npos
+                                             ? std::string()
+                                             : arguments.scriptColumns.substr(comma + 1);
+            if (Blank(fileName) || Blank(textName) || textName.find(',') != std::string::npos) {
+                throw UsageError("--script-columns: '" + arguments.scriptColumns +
+                                 "' is not two column names, FILE,TEXT");
+            }
+            const std::vector<ScriptLine> table = ReadScript(arguments.script, fileName, textName);
             const std::vector<const ScriptLine*> found =
                 ScriptLinesOf(table, inputs, arguments.script);
             for (size_t i = 0; i < inputs.size(); ++i) {

@@ -14,13 +14,14 @@ namespace Vocetta::Tool {
 class CommandLine;
 
 struct TranscriptArguments {
-    std::string text;                // --text: the words of the one recording
-    std::string textFile;            // --text-file: a UTF-8 file holding them
-    std::string ipa;                 // --ipa: its phones in IPA, no phonemiser needed
-    bool beside = false;             // --transcripts: each recording's words in the .txt beside it
-    bool literal = false;            // --literal-text: directions and markup said as words
-    std::string script;              // --script: a dialogue table of recordings and their words
-    std::string language = "en-us";  // --language: espeak-ng's voice for the words
+    std::string text;      // --text: the words of the one recording
+    std::string textFile;  // --text-file: a UTF-8 file holding them
+    std::string ipa;       // --ipa: its phones in IPA, no phonemiser needed
+    bool beside = false;   // --transcripts: each recording's words in the .txt beside it
+    bool literal = false;  // --literal-text: directions and markup said as words
+    std::string script;    // --script: a dialogue table of recordings and their words
+    std::string scriptColumns = "file,text";  // --script-columns: its recordings' and words'
+    std::string language = "en-us";           // --language: espeak-ng's voice for the words
 };
 
 // --text, --text-file, --ipa, --transcripts, --script, --literal-text, --language (common.cpp,
