@@ -163,13 +163,19 @@ std::vector<ScriptLine> ReadScript(const std::string& path, const std::string& f
     return lines;
 }
 
-// The names a table's "file" column may give `input` by: its file name, with or without its
-// extension, or its path (from the table's folder), with or without it.
-std::vector<std::string> NamesOf(const std::string& input) {
-    const std::filesystem::path path(input);
+// `path` whole, its links and dots resolved as far as it exists, so that two names of one file
+// compare equal.
+std::filesystem::path FullPath(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::path full = std::filesystem::weakly_canonical(path, error);
     if (error) full = std::filesystem::absolute(path, error);
+    return full;
+}
+
+// The names a table's row may give `input` by: its file name, with or without its extension, or
+// its path (from the table's folder), with or without it.
+std::vector<std::string> NamesOf(const std::string& input) {
+    const std::filesystem::path path(input), full = FullPath(path);
     return {path.filename().string(), path.stem().string(), full.string(),
             std::filesystem::path(full).replace_extension().string()};
 }
@@ -182,15 +188,8 @@ std::vector<const ScriptLine*> ScriptLinesOf(const std::vector<ScriptLine>& line
     std::map<std::string, std::vector<size_t>> byName;
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::string& file = lines[i].file;
-        std::string name = file;
-        if (file.find('/') != std::string::npos) {
-            std::error_code error;
-            const std::filesystem::path path = folder / file;
-            std::filesystem::path full = std::filesystem::weakly_canonical(path, error);
-            if (error) full = std::filesystem::absolute(path, error);
-            name = full.string();
-        }
-        byName[name].push_back(i);
+        byName[file.find('/') == std::string::npos ? file : FullPath(folder / file).string()]
+            .push_back(i);
     }
     std::vector<const ScriptLine*> found(inputs.size(), nullptr);
     std::map<size_t, size_t> readBy;  // row, the input it gives the words of
@@ -203,8 +202,8 @@ std::vector<const ScriptLine*> ScriptLinesOf(const std::vector<ScriptLine>& line
         }
         if (rows.empty()) {
             throw ToolError(table + ": no row names " + inputs[i] +
-                            " (its \"file\" column gives the recording's name, with or without "
-                            "its extension, or its path from the table's folder)");
+                            " (a row names its recording by its file name, with or without its "
+                            "extension, or by its path from the table's folder)");
         }
         if (rows.size() > 1) {
             throw ToolError(lines[*rows.begin()].where + " and " +
