@@ -2395,9 +2395,10 @@ public sealed class ShapeCurves {
         if (frames < 0 || frames > 86400 * 1000) read.Fail("metadata.frames", "must be 0 or more");
         var named = read.Object(read.Member(document, "curves", ""), "curves");
         string[] names = Shapes.Names(set);
+        // The jaw's list bears the count out before memory is set aside for every shape's.
+        float[] jaw = read.Numbers(named, "jaw", "curves", frames);
         var curves = new ShapeCurves {Set = set, Duration = duration, Fps = fps,
-                                      Weights = new float[frames * names.Length],
-                                      Jaw = read.Numbers(named, "jaw", "curves", frames)};
+                                      Weights = new float[frames * names.Length], Jaw = jaw};
         foreach (string key in named.Keys) {
             if (key != "jaw" && Shapes.Index(set, key) < 0)
                 read.Fail("curves." + key, "is not a shape of the " + Shapes.SetName(set) + " set");

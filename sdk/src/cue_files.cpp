@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -131,35 +132,36 @@ ShapeCurves ParseShapeCurves(std::string_view json, const std::string& origin) {
     const Json& frames =
         read.Member(metadata, "frames", "metadata", Json::value_t::number_unsigned);
     const auto count = frames.get<uint64_t>();
-    // A day of frames at the highest rate: more is a mistake, and would not fit in memory.
-    if (count > 86400ull * 1000) read.Fail("metadata.frames", "too many frames");
     const Json& named = read.Member(document, "curves", "", Json::value_t::object);
     const std::vector<std::string>& shapes = ShapeNames(curves.set);
-    curves.weights.assign(count * shapes.size(), 0.0f);
-    curves.jaw.assign(count, 0.0f);
+    // Every curve checked before any memory is set aside for them: a count that the lists do
+    // not bear out is a mistake, however large.
     for (const auto& [name, values] : named.items()) {
-        const int shape = name == "jaw" ? -1 : ShapeIndex(curves.set, name);
         const std::string where = "curves." + name;
-        if (name != "jaw" && shape < 0)
+        if (name != "jaw" && ShapeIndex(curves.set, name) < 0)
             read.Fail(where, "is not a shape of the " + setName + " set");
         if (!values.is_array() || values.size() != count) {
             read.Fail(where,
                       "must be a list of " + std::to_string(count) + " values, one per frame");
         }
-        for (size_t k = 0; k < count; ++k) {
-            if (!values[k].is_number() || !std::isfinite(values[k].get<double>()))
-                read.Fail(where + "[" + std::to_string(k) + "]", "must be a number");
-            const float value = values[k].get<float>();
-            if (shape < 0) {
-                curves.jaw[k] = value;
-            } else {
-                curves.weights[k * shapes.size() + size_t(shape)] = value;
-            }
-        }
     }
     if (!named.contains("jaw")) read.Fail("curves", "missing \"jaw\"");
     for (const std::string& shape : shapes) {
         if (!named.contains(shape)) read.Fail("curves", "missing \"" + shape + "\"");
+    }
+    curves.weights.assign(count * shapes.size(), 0.0f);
+    curves.jaw.assign(count, 0.0f);
+    for (const auto& [name, values] : named.items()) {
+        const int shape = name == "jaw" ? -1 : ShapeIndex(curves.set, name);
+        for (size_t k = 0; k < count; ++k) {
+            const double value = values[k].is_number() ? values[k].get<double>() : NAN;
+            if (!(std::abs(value) <= std::numeric_limits<float>::max())) {
+                read.Fail("curves." + name + "[" + std::to_string(k) + "]",
+                          "must be a finite single-precision number");
+            }
+            (shape < 0 ? curves.jaw[k] : curves.weights[k * shapes.size() + size_t(shape)]) =
+                static_cast<float>(value);
+        }
     }
     return curves;
 }

@@ -412,6 +412,15 @@ TEST_F(BakedLine, CurvesAreSampledBetweenTheirFrames) {
     refused(std::string(text).erase(a, text.find('\n', a) + 1 - a), "curves: missing \"A\"");
     refused(std::string(text).replace(text.find("\"frames\": 3"), 11, "\"frames\": 2"),
             "curves.jaw: must be a list of 2 values, one per frame");
+    // A count the file does not bear out sets nothing aside; a value past single precision is
+    // no weight.
+    refused(std::string(text).replace(text.find("\"frames\": 3"), 11, "\"frames\": 4000000000"),
+            "curves.jaw: must be a list of 4000000000 values, one per frame");
+    const size_t one = text.find("1.0000");
+    ASSERT_NE(one, std::string::npos);
+    refused(std::string(text).replace(one, 6, "1e39"),
+            "curves.jaw[1]: must be a finite "
+            "single-precision number");
     refused(std::string(text).replace(text.find("cartoon"), 7, "muppets"),
             "metadata.shapeSet: 'muppets' is no shape set (cartoon or visemes)");
 }
