@@ -473,13 +473,15 @@ public sealed class Profile {
             return (int)(double)value;
         }
 
-        public float[] Numbers(Dictionary<string, object> parent, string key, string where, int count) {
-            return Numbers(Member(parent, key, where), Join(where, key), count);
+        public float[] Numbers(Dictionary<string, object> parent, string key, string where, int count,
+                               string counted = "the coefficient count") {
+            return Numbers(Member(parent, key, where), Join(where, key), count, counted);
         }
 
-        public float[] Numbers(object value, string where, int count) {
+        public float[] Numbers(object value, string where, int count,
+                               string counted = "the coefficient count") {
             var items = List(value, where);
-            if (items.Count != count) Fail(where, "must hold " + count + " numbers (the coefficient count)");
+            if (items.Count != count) Fail(where, "must hold " + count + " numbers (" + counted + ")");
             var numbers = new float[count];
             for (int i = 0; i < count; ++i) {
                 if (!(items[i] is double)) Fail(where + "[" + i + "]", "must be a number");
@@ -2396,7 +2398,7 @@ public sealed class ShapeCurves {
         var named = read.Object(read.Member(document, "curves", ""), "curves");
         string[] names = Shapes.Names(set);
         // The jaw's list bears the count out before memory is set aside for every shape's.
-        float[] jaw = read.Numbers(named, "jaw", "curves", frames);
+        float[] jaw = read.Numbers(named, "jaw", "curves", frames, "one per frame");
         var curves = new ShapeCurves {Set = set, Duration = duration, Fps = fps,
                                       Weights = new float[frames * names.Length], Jaw = jaw};
         foreach (string key in named.Keys) {
@@ -2404,7 +2406,7 @@ public sealed class ShapeCurves {
                 read.Fail("curves." + key, "is not a shape of the " + Shapes.SetName(set) + " set");
         }
         for (int s = 0; s < names.Length; ++s) {
-            float[] values = read.Numbers(named, names[s], "curves", frames);
+            float[] values = read.Numbers(named, names[s], "curves", frames, "one per frame");
             for (int k = 0; k < frames; ++k) curves.Weights[k * names.Length + s] = values[k];
         }
         return curves;
