@@ -42,6 +42,17 @@ class TranscriptError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// What `work` gives, its tool error (a phonemiser's or a transcript's, or a voice the tool
+// refuses) raised as TranscriptError.
+template <typename Work>
+auto AsTranscript(const Work& work) {
+    try {
+        return work();
+    } catch (const std::runtime_error& error) {
+        throw TranscriptError(error.what());
+    }
+}
+
 using Host::Profile;
 using Samples = py::array_t<float, py::array::c_style | py::array::forcecast>;
 
@@ -858,11 +869,8 @@ PYBIND11_MODULE(_vocetta, module) {
     module.def(
         "written_words",
         [](const std::string& ipa, const std::string& text, const std::string& language) {
-            try {
-                return Tool::WrittenWordsOf(text, ipa, language, "text");
-            } catch (const std::runtime_error& error) {
-                throw Python::TranscriptError(error.what());
-            }
+            return Python::AsTranscript(
+                [&] { return Tool::WrittenWordsOf(text, ipa, language, "text"); });
         },
         py::arg("ipa"), py::arg("text"), py::arg("language"),
         "Each word of `ipa` (the phonemised `text`) named by the written words it says, or by its "
@@ -871,11 +879,8 @@ PYBIND11_MODULE(_vocetta, module) {
         "checked_phones",
         [](const Profile& profile, const std::string& ipa, const std::string& source) {
             int silence = 0;
-            try {
-                return Tool::CheckedPhones(ipa, source, Host::LabelNames(profile, silence));
-            } catch (const Tool::ToolError& error) {
-                throw Python::TranscriptError(error.what());
-            }
+            const std::vector<std::string> names = Host::LabelNames(profile, silence);
+            return Python::AsTranscript([&] { return Tool::CheckedPhones(ipa, source, names); });
         },
         py::arg("profile"), py::arg("ipa"), py::arg("source"),
         "`ipa` when it holds phones the profile can align (the tool's check), else "
@@ -886,11 +891,7 @@ PYBIND11_MODULE(_vocetta, module) {
     module.def(
         "phonemise",
         [](const std::string& text, const std::string& language) {
-            try {
-                return Tool::Phonemise(text, language, "text");
-            } catch (const std::runtime_error& error) {  // ToolError, and UsageError for a voice
-                throw Python::TranscriptError(error.what());
-            }
+            return Python::AsTranscript([&] { return Tool::Phonemise(text, language, "text"); });
         },
         py::arg("text"), py::arg("language"),
         "The words in IPA, as espeak-ng's voice `language` speaks them (the tool's --text).");
