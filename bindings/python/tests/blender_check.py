@@ -271,6 +271,18 @@ check(result == {"FINISHED"} and target.data.shape_keys.key_blocks["oh"].value =
 result = bpy.ops.object.vocetta_lip_sync(filepath=os.path.join(baked, "curves.json"),
                                          mode="curves", start_frame=1, sound=False)
 check(result == {"FINISHED"}, "the operator keyed the baked curves")
+# Its sound, named by a path from the machine that baked it, is found beside the file.
+import shutil  # noqa: E402
+shutil.copy(recording, os.path.join(baked, "moved.flac"))
+vocetta.Cues(edited.cues, edited.duration, "visemes", "/elsewhere/moved.flac").save(
+    os.path.join(baked, "moved.json"))
+result = bpy.ops.object.vocetta_lip_sync(filepath=os.path.join(baked, "moved.json"),
+                                         shapes="visemes", mode="cues", start_frame=400)
+strips = scene.sequence_editor.sequences_all if scene.sequence_editor else []
+check(result == {"FINISHED"} and any(
+    strip.type == "SOUND" and strip.frame_start == 400 and
+    strip.sound.filepath.endswith("moved.flac") for strip in strips),
+    "the baked line's sound found beside it")
 try:
     bpy.ops.object.vocetta_lip_sync(filepath=os.path.join(baked, "line.json"), mode="curves")
     check(False, "cues keyed as curves are refused")

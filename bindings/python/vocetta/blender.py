@@ -442,10 +442,12 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
             keyed = key(obj, track, self.start_frame, scene=context.scene)
             if self.mode != "cues":
                 keyed = list(keyed)
-        sound = track.sound_file
-        if sound and not os.path.isabs(sound):
-            sound = os.path.join(os.path.dirname(path), sound)
-        if self.sound and sound and os.path.isfile(sound):
+        # The sound the file names, from its folder when relative; one baked on another machine
+        # is looked for beside the file.
+        named, folder = track.sound_file, os.path.dirname(path)
+        candidates = [os.path.join(folder, named), os.path.join(folder, os.path.basename(named))]
+        sound = next((c for c in candidates if named and os.path.isfile(c)), None)
+        if self.sound and sound:
             add_sound(sound, self.start_frame, context.scene)
         self.report({"INFO"}, "Lip sync: keyed %s from %s" % (", ".join(keyed), path))
         return {"FINISHED"}
