@@ -313,6 +313,10 @@ TEST_F(BakedLine, CuesAreShownWhereTheySay) {
                                                                             {1.25, rest},
                                                                             {9, rest}})
         EXPECT_EQ(vocetta_cues_shape_at(cues, seconds), shape) << seconds;
+    const long before = allocations.load();
+    for (double seconds = -0.1; seconds < 1.6; seconds += 0.001)
+        vocetta_cues_shape_at(cues, seconds);
+    EXPECT_EQ(allocations.load() - before, 0);
     vocetta_cues_close(cues);
     vocetta_cues_close(nullptr);
     EXPECT_EQ(vocetta_cues_shape_at(nullptr, 0), -1);
@@ -393,6 +397,11 @@ TEST_F(BakedLine, CurvesAreSampledBetweenTheirFrames) {
     EXPECT_FLOAT_EQ(weights[3], 0.5f);
     EXPECT_FLOAT_EQ(weights[4], -1.0f);
     EXPECT_FLOAT_EQ(vocetta_curves_sample(curves, 0.1, nullptr, 0), 1.0f);
+    // Every frame of a game reads them: once open, they allocate nothing.
+    const long before = allocations.load();
+    for (double seconds = -0.1; seconds < 0.3; seconds += 0.001)
+        sample(seconds);
+    EXPECT_EQ(allocations.load() - before, 0);
     vocetta_curves_close(curves);
     // A curve missing, one of another length, another set's shape: refused, naming it.
     std::string text = Host::FormatCurves(baked, Host::CurveFormat::Json);

@@ -131,7 +131,9 @@ VOCETTA_VOICE_API int vocetta_voice_hop(const VocettaVoice* voice);
 /* A baked line: the mouth cues that `vocetta analyze --cues -f json` wrote for a recording (or an
  * animator edited since), played beside its audio. The file does not say its set: `set` names
  * its shapes (VOCETTA_SHAPES_...). A file that is not such cues is VOCETTA_ERROR_FILE, its
- * message naming the file and the member; on failure *cues is NULL.
+ * message naming the file and the member; on failure *cues is NULL. Once open, cues and curves
+ * only answer: any number of threads may read one at once, and nothing but the opening
+ * allocates.
  *
  *     VocettaCues* cues;                                   // when the line loads
  *     vocetta_cues_open("line.json", VOCETTA_SHAPES_CARTOON, &cues, why, sizeof why);
