@@ -365,6 +365,33 @@ TEST_F(ToolCues, RenderDrawsTheCueBandUnderTheTexture) {
     EXPECT_EQ(Run({"render", phrase, "--cues", "--mfcc", "-o", Path("x.png"), "-q"}).status, 2);
 }
 
+using ShownCue = std::tuple<double, double, std::string>;
+
+// The cues a preview page embeds for its script.
+std::vector<ShownCue> EmbeddedCues(const std::string& page) {
+    const std::string open = "<script type=\"application/json\" id=\"cue-data\">";
+    const size_t from = page.find(open);
+    if (from == std::string::npos) return {};
+    const size_t start = from + open.size();
+    std::string data = page.substr(start, page.find("</script>", start) - start);
+    for (size_t at = data.find("<\\/"); at != std::string::npos; at = data.find("<\\/", at))
+        data.erase(at + 1, 1);
+    std::vector<ShownCue> shown;
+    const Json embedded = Json::parse(data);
+    for (const Json& cue : embedded["cues"])
+        shown.emplace_back(cue[0].get<double>(), cue[1].get<double>(), cue[2].get<std::string>());
+    return shown;
+}
+
+std::vector<ShownCue> WrittenCues(const std::string& json) {
+    std::vector<ShownCue> cues;
+    const Json written = Json::parse(json);
+    for (const Json& cue : written["mouthCues"])
+        cues.emplace_back(cue["start"].get<double>(), cue["end"].get<double>(),
+                          cue["value"].get<std::string>());
+    return cues;
+}
+
 // The preview page shows the cues 'analyze --cues' writes, the mouth resting under the
 // recording's own gate: a phrase 30 dB down, under -40 dBFS, still opens it.
 TEST_F(ToolCues, PreviewShowsTheCuesOfAnalyze) {
@@ -372,27 +399,38 @@ TEST_F(ToolCues, PreviewShowsTheCuesOfAnalyze) {
     const std::string quiet = Phrase(0.03f);
     const ToolRun analyzed = Run({"analyze", quiet, "-p", profile, "--cues", "-f", "json", "-q"});
     ASSERT_EQ(analyzed.status, 0) << analyzed.err;
-    std::vector<std::tuple<double, double, std::string>> expected;
-    const Json written = Json::parse(analyzed.out);
-    for (const Json& cue : written["mouthCues"])
-        expected.emplace_back(cue["start"].get<double>(), cue["end"].get<double>(),
-                              cue["value"].get<std::string>());
+    const std::vector<ShownCue> expected = WrittenCues(analyzed.out);
     EXPECT_NE(std::find_if(expected.begin(), expected.end(),
                            [](const auto& cue) { return std::get<2>(cue) == "D"; }),
               expected.end());
     ASSERT_EQ(Run({"preview", quiet, "-p", profile, "-q", "-o", Path("page.html")}).status, 0);
-    const std::string page = Read(Path("page.html"));
-    const std::string open = "<script type=\"application/json\" id=\"cue-data\">";
-    const size_t from = page.find(open) + open.size();
-    ASSERT_NE(from, std::string::npos + open.size());
-    std::string data = page.substr(from, page.find("</script>", from) - from);
-    for (size_t at = data.find("<\\/"); at != std::string::npos; at = data.find("<\\/", at))
-        data.erase(at + 1, 1);
-    std::vector<std::tuple<double, double, std::string>> shown;
-    const Json embedded = Json::parse(data);
-    for (const Json& cue : embedded["cues"])
-        shown.emplace_back(cue[0].get<double>(), cue[1].get<double>(), cue[2].get<std::string>());
-    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(EmbeddedCues(Read(Path("page.html"))), expected);
+
+    // An animator's edit of those cues, previewed against the recording: the page shows them,
+    // and cues of another recording or set are refused before any page is written.
+    std::string edited = analyzed.out;
+    const size_t d = edited.find("\"value\": \"D\"");
+    edited.replace(d, 12, "\"value\": \"H\"");
+    Write(Path("edited.json"), edited);
+    const ToolRun previewed = Run(
+        {"preview", quiet, "-q", "--cues-file", Path("edited.json"), "-o", Path("edited.html")});
+    ASSERT_EQ(previewed.status, 0) << previewed.err;
+    EXPECT_EQ(EmbeddedCues(Read(Path("edited.html"))), WrittenCues(edited));
+    EXPECT_NE(EmbeddedCues(Read(Path("edited.html"))), expected);
+    const std::string other = WriteWav("short.wav", 16000, std::vector<float>(8000, 0.0f));
+    for (const auto& [arguments, message] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"preview", other, "--cues-file", Path("edited.json")}, "lasts"},
+             {{"preview", quiet, "--cues-file", Path("edited.json"), "--shapes", "visemes"},
+              "mouthCues[0].value: 'X' is not a shape of the visemes set"},
+             {{"preview", quiet, "--cues-file", Path("none.json")}, "no such cue file"}}) {
+        std::vector<std::string> command = arguments;
+        command.insert(command.end(), {"-q", "-o", Path("refused.html")});
+        const ToolRun refused = Run(command);
+        EXPECT_EQ(refused.status, 1) << message;
+        EXPECT_NE(refused.err.find(message), std::string::npos) << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(Path("refused.html")));
+    }
 }
 
 // The preview page in a real browser: seeking to a time draws that time's cue, and the page needs

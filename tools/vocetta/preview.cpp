@@ -32,6 +32,7 @@ struct PreviewOptions {
     std::string output;
     LabelArguments labels;
     TranscriptArguments transcript;
+    std::string cuesFile;  // --cues-file: a baked or edited json cue file to show instead
 };
 
 void AddOptions(CommandLine& line, PreviewOptions& options) {
@@ -39,6 +40,9 @@ void AddOptions(CommandLine& line, PreviewOptions& options) {
     line.Text("-o,--output", options.output, "FILE", "the HTML file to write (required)");
     AddLabelOptions(line, options.labels);
     AddTranscriptOptions(line, options.transcript);
+    line.Text("--cues-file", options.cuesFile, "FILE",
+              "show these cues (a json cue file of 'analyze --cues', edited since or not; its "
+              "shapes those of --shapes) instead of the recording's own");
     AddMouthOptions(line, options.mouth);
     AddCommonOptions(line, options.common);
     AddCleaningOption(line, options.common);
@@ -376,12 +380,32 @@ int RunPreview(const Arguments& arguments) {
         options.transcript, options.inputs, profile, labelling.smoothing, settings.threads);
     const Host::ShapeMap map =
         ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile));
+    // Read first, so that a file that is not cues stops the run before any audio is.
+    std::optional<CueTrack> given;
+    if (!options.cuesFile.empty()) {
+        try {
+            given = Host::LoadCueTrack(options.cuesFile, mouth.set);
+        } catch (const Host::CueError& error) {
+            throw ToolError(error.what());
+        }
+    }
     const Host::Library library = OpenLibrary(options.common.library);
 
     bool ok = false;
     RunBatch(
         library, profile, options.inputs, settings,
         [&](size_t, const Recording& recording, const Analysis& analysis) {
+            // Cues made for another recording would play against the wrong sound.
+            if (given && std::abs(given->duration - recording.Seconds()) > 0.05) {
+                const auto seconds = [](double value) {
+                    char text[32];
+                    std::snprintf(text, sizeof text, "%.2f s", value);
+                    return std::string(text);
+                };
+                throw ToolError(options.cuesFile + ": cues of " + seconds(given->duration) +
+                                ", but " + options.inputs[0] + " lasts " +
+                                seconds(recording.Seconds()));
+            }
             const FrameLabels labels = LabelFrames(profile, analysis, labelling,
                                                    transcripts[0] ? &transcripts[0]->ipa : nullptr);
             const MouthOptions own = RecordingMouth(options.mouth, labels, analysis, labelling);
@@ -395,7 +419,8 @@ int RunPreview(const Arguments& arguments) {
             }
             WriteOutput(
                 *output,
-                PreviewPage(BuildCueTrack(map, own, recording, analysis, labels), recording, phones,
+                PreviewPage(given ? *given : BuildCueTrack(map, own, recording, analysis, labels),
+                            recording, phones,
                             transcripts[0] ? transcripts[0]->written : std::vector<std::string>{}),
                 options.common.existing());
             ok = true;
