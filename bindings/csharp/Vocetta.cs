@@ -2504,8 +2504,9 @@ public static class Transcript {
         return RunPhonemiser(spoken, language, false).Replace('\n', ' ');
     }
 
-    static readonly string[] DirectionOpen = {"(", "[", "{", "<", "\uFF08", "\uFF3B", "\u3010"};
-    static readonly string[] DirectionClose = {")", "]", "}", ">", "\uFF09", "\uFF3D", "\u3011"};
+    // Each kind of bracket at the same place in both: ( [ { < and the full-width （ ［ 【.
+    const string DirectionOpen = "([{<\uFF08\uFF3B\u3010";
+    const string DirectionClose = ")]}>\uFF09\uFF3D\u3011";
 
     static bool WordChar(char c) {
         return c >= 0x80 || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
@@ -2528,8 +2529,7 @@ public static class Transcript {
                 foreach (var unclosed in open) unclosed.Clear();
                 continue;
             }
-            string c = text[i].ToString();
-            int opens = Array.IndexOf(DirectionOpen, c), closes = Array.IndexOf(DirectionClose, c);
+            int opens = DirectionOpen.IndexOf(text[i]), closes = DirectionClose.IndexOf(text[i]);
             if (opens >= 0) open[opens].Add(i);
             if (closes >= 0 && open[closes].Count > 0) {
                 ends[open[closes][open[closes].Count - 1]] = i + 1;

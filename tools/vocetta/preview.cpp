@@ -382,13 +382,7 @@ int RunPreview(const Arguments& arguments) {
         ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile));
     // Read first, so that a file that is not cues stops the run before any audio is.
     std::optional<CueTrack> given;
-    if (!options.cuesFile.empty()) {
-        try {
-            given = Host::LoadCueTrack(options.cuesFile, mouth.set);
-        } catch (const Host::CueError& error) {
-            throw ToolError(error.what());
-        }
-    }
+    if (!options.cuesFile.empty()) given = Host::LoadCueTrack(options.cuesFile, mouth.set);
     const Host::Library library = OpenLibrary(options.common.library);
 
     bool ok = false;
@@ -397,14 +391,9 @@ int RunPreview(const Arguments& arguments) {
         [&](size_t, const Recording& recording, const Analysis& analysis) {
             // Cues made for another recording would play against the wrong sound.
             if (given && std::abs(given->duration - recording.Seconds()) > 0.05) {
-                const auto seconds = [](double value) {
-                    char text[32];
-                    std::snprintf(text, sizeof text, "%.2f s", value);
-                    return std::string(text);
-                };
-                throw ToolError(options.cuesFile + ": cues of " + seconds(given->duration) +
-                                ", but " + options.inputs[0] + " lasts " +
-                                seconds(recording.Seconds()));
+                throw ToolError(options.cuesFile + ": cues of " + FormatNumber(given->duration) +
+                                " s, but " + options.inputs[0] + " lasts " +
+                                FormatNumber(recording.Seconds()) + " s");
             }
             const FrameLabels labels = LabelFrames(profile, analysis, labelling,
                                                    transcripts[0] ? &transcripts[0]->ipa : nullptr);

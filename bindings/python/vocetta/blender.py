@@ -402,12 +402,7 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
                     keyed.append(self.jaw_bone)
             else:
                 track = vocetta.cues_file(path, profile, shapes=self.shapes, **words)
-                key = {"cues": key_cues, "objects": key_cues_objects,
-                       "grease_pencil": key_cues_grease_pencil}[self.mode]
-                keyed = key(obj, track, self.start_frame, scene=context.scene)
-                if self.mode != "cues":  # the mouth or drawing of each shape
-                    form = "%s for %s" if self.mode == "objects" else "frame %s for %s"
-                    keyed = [form % (where, shape) for shape, where in keyed.items()]
+                keyed = self._key_cues(context, obj, track)
             said = None
             if words and self.markers:
                 said = vocetta.analyze_file(path, profile, **words)
@@ -425,6 +420,16 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
         return {"FINISHED"}
 
 
+    def _key_cues(self, context, obj, track):
+        """Keys the cues as the mode says; what was keyed, for the report."""
+        key = {"cues": key_cues, "objects": key_cues_objects,
+               "grease_pencil": key_cues_grease_pencil}[self.mode]
+        keyed = key(obj, track, self.start_frame, scene=context.scene)
+        if self.mode == "cues":
+            return keyed
+        form = "%s for %s" if self.mode == "objects" else "frame %s for %s"  # each shape's
+        return [form % (where, shape) for shape, where in keyed.items()]
+
     def _key_baked(self, context, obj, path):
         with open(path, "rb") as baked:
             cues = b'"mouthCues"' in baked.read()
@@ -437,11 +442,7 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
             keyed = key_curves(obj, track, self.start_frame, scene=context.scene)
         else:
             track = vocetta.load_cues(path, self.shapes)
-            key = {"cues": key_cues, "objects": key_cues_objects,
-                   "grease_pencil": key_cues_grease_pencil}[self.mode]
-            keyed = key(obj, track, self.start_frame, scene=context.scene)
-            if self.mode != "cues":
-                keyed = list(keyed)
+            keyed = self._key_cues(context, obj, track)
         # The sound the file names, from its folder when relative; one baked on another machine
         # is looked for beside the file.
         named, folder = track.sound_file, os.path.dirname(path)

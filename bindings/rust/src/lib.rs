@@ -165,19 +165,28 @@ impl std::error::Error for Error {}
 
 const MESSAGE_SIZE: usize = 1024;
 
-fn checked(status: c_int, message: &[c_char]) -> Result<(), Error> {
-    let status = match status {
-        0 => return Ok(()),
-        1 => Status::Argument,
-        2 => Status::Library,
-        3 => Status::Profile,
-        4 => Status::Memory,
-        6 => Status::File,
-        _ => Status::Internal,
-    };
-    // The interface always terminates what it writes, cut at a character's start.
-    let text = unsafe { CStr::from_ptr(message.as_ptr()) };
-    Err(Error { status, message: text.to_string_lossy().into_owned() })
+// A status code as a Status, None for success.
+fn status_of(code: c_int) -> Option<Status> {
+    match code {
+        0 => None,
+        1 => Some(Status::Argument),
+        2 => Some(Status::Library),
+        3 => Some(Status::Profile),
+        4 => Some(Status::Memory),
+        6 => Some(Status::File),
+        _ => Some(Status::Internal),
+    }
+}
+
+fn checked(code: c_int, message: &[c_char]) -> Result<(), Error> {
+    match status_of(code) {
+        None => Ok(()),
+        // The interface always terminates what it writes, cut at a character's start.
+        Some(status) => Err(Error {
+            status,
+            message: unsafe { CStr::from_ptr(message.as_ptr()) }.to_string_lossy().into_owned(),
+        }),
+    }
 }
 
 fn path_text(path: &Path, what: &str) -> Result<CString, Error> {
@@ -187,8 +196,9 @@ fn path_text(path: &Path, what: &str) -> Result<CString, Error> {
     })
 }
 
-fn name(text: *const c_char) -> Option<&'static str> {
-    // The names are the library's own static strings.
+// A name the library keeps for as long as `'a` (its shape names always, a host's labels while
+// it is open).
+fn name<'a>(text: *const c_char) -> Option<&'a str> {
     if text.is_null() {
         None
     } else {
@@ -278,12 +288,7 @@ impl Host {
     /// A label's name, `None` outside them.
     pub fn label_name(&self, label: usize) -> Option<&str> {
         let label = c_int::try_from(label).ok()?;
-        let text = unsafe { sys::vocetta_host_label_name(self.raw, label) };
-        if text.is_null() {
-            None
-        } else {
-            unsafe { CStr::from_ptr(text) }.to_str().ok()
-        }
+        name(unsafe { sys::vocetta_host_label_name(self.raw, label) })
     }
 
     /// A voice, one per talking character.
@@ -412,11 +417,13 @@ impl<'h> Voice<'h> {
         if let Some(panic) = listener.panic {
             std::panic::resume_unwind(panic);
         }
-        let none = [0 as c_char; 1];
-        checked(status, &none).map_err(|mut error| {
-            error.message = format!("the voice could not analyse the samples ({:?})", error.status);
-            error
-        })
+        match status_of(status) {
+            None => Ok(()),
+            Some(status) => Err(Error {
+                status,
+                message: format!("the voice could not analyse the samples ({:?})", status),
+            }),
+        }
     }
 
     /// More samples of the stream, in blocks of any size: `on_frame` hears every frame they
