@@ -288,11 +288,17 @@ TEST(TranscriptWords, LeavesOutDirectionsAndMarkup) {
     // Brackets left open, closed only on a later line or without an opening are the text's own.
     EXPECT_EQ(Host::SpokenText("I <3 you :) (really"), "I <3 you :) (really");
     EXPECT_EQ(Host::SpokenText("a (b\nc) d"), "a (b\nc) d");
+    // Ink's and Yarn's tags end their line; a sharp or a number sign is read.
+    EXPECT_EQ(Host::SpokenText("Hey, Bea! #line:0a1b2c #happy\nBye.(waves)#exit"),
+              "Hey, Bea! \nBye.");
+    EXPECT_EQ(Host::SpokenText("We're #1 in C# # tag with words"), "We're #1 in C# ");
+    EXPECT_EQ(Host::SpokenText("#line:0a1b2c"), "");
     EXPECT_EQ(Host::SpokenText("no markup at all"), "no markup at all");
     EXPECT_EQ(Host::SpokenText("(sighs)"), "");
     EXPECT_EQ(Host::SpokenText(""), "");
     // A megabyte of brackets left open is read in one pass, not one per bracket.
     EXPECT_EQ(Host::SpokenText(std::string(1 << 20, '(') + "x)"), std::string((1 << 20) - 1, '('));
+    EXPECT_EQ(Host::SpokenText(std::string(1 << 20, '#') + "\ny"), "\ny");
 }
 
 // espeak-ng's readings of lines, whole and word by word: the words it joins, the numbers it says

@@ -256,11 +256,11 @@ TEST_F(ToolTranscript, PhonemisedWordsAreNamedByTheirWrittenWords) {
 
 // A line copied from a dialogue script keeps its directions and markup: they are not said, so
 // the timeline, its names and the cues are those of the words alone, whatever the transcript's
-// source; --literal-text says them as words. A line that is all directions says nothing.
+// source; --literal-text says them as words. A line that is all directions or tags says nothing.
 TEST_F(ToolTranscript, DirectionsAndMarkupAreNotSaid) {
     if (!HaveEspeak()) GTEST_SKIP() << "no espeak-ng: --text is not tested";
     const std::string scripted =
-        "(cheerful) Hello! *Watch* my <i>mouth</i>: [slowly] ah, ee, oo, eh, oh.";
+        "(cheerful) Hello! *Watch* my <i>mouth</i>: [slowly] ah, ee, oo, eh, oh. #line:0a1b2c";
     for (const char* output : {"--words", "--phones", "--cues"}) {
         const ToolRun plain = Run({"analyze", sample_, "-q", output, "--text", kSampleWords});
         const ToolRun marked = Run({"analyze", sample_, "-q", output, "--text", scripted});
@@ -274,7 +274,8 @@ TEST_F(ToolTranscript, DirectionsAndMarkupAreNotSaid) {
         Run({"analyze", sample_, "-q", "--words", "--literal-text", "--text", scripted});
     ASSERT_EQ(literal.status, 0) << literal.err;
     EXPECT_NE(literal.out.find(",cheerful,"), std::string::npos) << literal.out;
-    Write(Path("sigh.txt"), "(sighs)\n");
+    EXPECT_NE(literal.out.find(",#line:0a1b2c,"), std::string::npos) << literal.out;
+    Write(Path("sigh.txt"), "(sighs) #line:0a1b2c\n");
     const ToolRun sigh = Run({"analyze", sample_, "-q", "--text-file", Path("sigh.txt")});
     EXPECT_EQ(sigh.status, 1);
     EXPECT_NE(sigh.err.find(Path("sigh.txt") + ": no words to say, only directions and markup"),

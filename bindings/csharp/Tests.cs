@@ -721,7 +721,10 @@ static class Tests {
             new[] {"(nested (brackets) too) yes", " yes"},
             new[] {"\uFF08\u7B11\uFF09\u306F\u3044\u3010\u5C0F\u58F0\u3011", "\u306F\u3044"},
             new[] {"I <3 you :) (really", "I <3 you :) (really"},
-            new[] {"a (b\nc) d", "a (b\nc) d"}, new[] {"(sighs)", ""}};
+            new[] {"a (b\nc) d", "a (b\nc) d"}, new[] {"(sighs)", ""},
+            new[] {"Hey, Bea! #line:0a1b2c #happy\nBye.(waves)#exit", "Hey, Bea! \nBye."},
+            new[] {"We're #1 in C# # tag with words", "We're #1 in C# "},
+            new[] {"#line:0a1b2c", ""}};
         foreach (string[] pair in spokenOf)
             Check(Vocetta.Transcript.SpokenText(pair[0]) == pair[1], "spoken: " + pair[0]);
         string text = "Hello, watch the mouth on the man";

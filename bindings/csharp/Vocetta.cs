@@ -2514,10 +2514,18 @@ public static class Transcript {
     }
     static bool SpaceChar(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+    // Whether text[at] starts the tags that end a line of Ink or Yarn ("#happy", "#line:0a1b2c"):
+    // a '#' that is no word's last character ("C#") nor a number's sign ("#1").
+    static bool TagStart(string text, int at) {
+        if (text[at] != '#' || (at > 0 && WordChar(text[at - 1]))) return false;
+        return at + 1 == text.Length || text[at + 1] < '0' || text[at + 1] > '9';
+    }
+
     // What a line's written text says aloud (the SDK's SpokenText): stage directions and markup
     // in parentheses, square brackets, braces and angle brackets (and the full-width ones) left
-    // out where they close on their line, and asterisks alone; nothing where they sat inside a
-    // word ("Hel<b>lo</b>"), a space between a stop and the word after it ("so.(beat)No").
+    // out where they close on their line, the tags that end a line of Ink or Yarn, and asterisks
+    // alone; nothing where they sat inside a word ("Hel<b>lo</b>"), a space between a stop and
+    // the word after it ("so.(beat)No").
     public static string SpokenText(string text) {
         // Past the end of the span each opening bracket opens, matched in one pass.
         var ends = new int[text.Length];
@@ -2539,6 +2547,11 @@ public static class Transcript {
         var spoken = new StringBuilder(text.Length);
         int at = 0;
         while (at < text.Length) {
+            if (TagStart(text, at)) {
+                int lineEnd = text.IndexOf('\n', at);
+                at = lineEnd < 0 ? text.Length : lineEnd;
+                continue;
+            }
             int end = ends[at];
             if (end < 0) {
                 spoken.Append(text[at++]);

@@ -609,6 +609,14 @@ std::vector<size_t> DirectionEnds(std::string_view text) {
     return ends;
 }
 
+// Whether text[at] starts the tags that end a line of Ink or Yarn ("#happy", "#line:0a1b2c",
+// Ink's "# tag with words"): a '#' that is no word's last character ("C#") nor a number's sign
+// ("#1"). They run to the end of their line.
+bool TagStart(std::string_view text, size_t at) {
+    if (text[at] != '#' || (at > 0 && WordByte(text[at - 1]))) return false;
+    return at + 1 == text.size() || text[at + 1] < '0' || text[at + 1] > '9';
+}
+
 }  // namespace
 
 std::string SpokenText(std::string_view text) {
@@ -626,6 +634,10 @@ std::string SpokenText(std::string_view text) {
     for (size_t at = 0; at < text.size();) {
         if (text[at] == '*') {
             leaveOut(++at);
+            continue;
+        }
+        if (TagStart(text, at)) {
+            at = std::min(text.find('\n', at), text.size());
             continue;
         }
         const size_t end = ends[at];

@@ -121,7 +121,8 @@ void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments) {
               "(default file,text; a localisation table's Key,German, say)");
     line.Flag("--literal-text", arguments.literal,
               "say the words as written: text in brackets, parentheses, braces or angle "
-              "brackets (stage directions, markup) and asterisks are left out by default");
+              "brackets (stage directions, markup), Ink or Yarn #tags and asterisks are left "
+              "out by default");
     line.Text("--ipa", arguments.ipa, "IPA",
               "what the recording says as IPA phones, instead of words (no espeak-ng needed)");
     line.Text("--language", arguments.language, "VOICE",

@@ -156,8 +156,10 @@ std::vector<int> TranscriptShapes(std::string_view ipa, ShapeSet set,
 // "<i>Run</i>" as "i run slash i", "*told*" as "asterisk told asterisk". Left out, each with its
 // brackets, where it opens and closes on one line: stage directions and markup in parentheses,
 // square brackets, braces and angle brackets ("(sighs)", "[laughs]", Godot's or Yarn's "[wave]",
-// Ren'Py's "{w=0.5}", rich text's "<color=red>"), and the full-width （）［］【】. Asterisks go
-// alone: they mark emphasis as often as an action, and the words they mark stay. What is left out
+// Ren'Py's "{w=0.5}", rich text's "<color=red>"), and the full-width （）［］【】. The tags that
+// end a line of Ink or Yarn go from their '#' to the end of the line ("Hi. #happy #line:0a1b2c"),
+// but a '#' ending a word ("C#") or before a digit ("#1") stays. Asterisks go alone: they mark
+// emphasis as often as an action, and the words they mark stay. What is left out
 // leaves nothing, so that markup may sit inside a word ("Hel<b>lo</b>" is "Hello"), but a space
 // between a stop and the word after it ("so.(beat)No" is "so. No"). A bracket that does not close
 // on its line stays, as the phonemiser reads it.
