@@ -24,8 +24,9 @@ ProgressMode ParseProgressMode(const std::string& text) {
     throw UsageError("--progress: unknown kind '" + text + "' (bar or json)");
 }
 
-Progress::Progress(std::string label, size_t files, ProgressMode mode)
+Progress::Progress(std::string label, size_t files, ProgressMode mode, std::string unit)
     : label_(std::move(label)),
+      unit_(std::move(unit)),
       files_(files),
       mode_(mode == ProgressMode::Bar && ::isatty(STDERR_FILENO) != 1 ? ProgressMode::None : mode) {
 }
@@ -62,6 +63,13 @@ void Progress::Draw(bool force) {
     drawn_ = true;
 }
 
+void Progress::Count(size_t done) {
+    if (mode_ != ProgressMode::Bar) return;
+    file_ = done;
+    frames_.store(0, std::memory_order_relaxed);
+    Draw();
+}
+
 void Progress::DrawBar() {
     const double within =
         std::min(1.0, double(frames_.load(std::memory_order_relaxed)) / double(fileFrames_));
@@ -70,8 +78,8 @@ void Progress::DrawBar() {
     const int filled = static_cast<int>(done * kWidth);
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kWidth, ' ');
-    std::fprintf(stderr, "\r%s [%s] %3d%%  file %zu/%zu", label_.c_str(), bar.c_str(),
-                 static_cast<int>(done * 100), std::min(file_ + 1, files_), files_);
+    std::fprintf(stderr, "\r%s [%s] %3d%%  %s %zu/%zu", label_.c_str(), bar.c_str(),
+                 static_cast<int>(done * 100), unit_.c_str(), std::min(file_ + 1, files_), files_);
     std::fflush(stderr);
     drawn_ = true;
 }

@@ -18,7 +18,8 @@ ProgressMode ParseProgressMode(const std::string& text);
 
 class Progress {
   public:
-    Progress(std::string label, size_t files, ProgressMode mode);
+    // `unit` names what is counted: "file", or "line" for transcripts phonemised before the audio.
+    Progress(std::string label, size_t files, ProgressMode mode, std::string unit = "file");
     ~Progress();
 
     // `frames` is the number of frames expected (0: unknown); frame k ends `firstEnd + k *
@@ -27,6 +28,9 @@ class Progress {
                    double totalSeconds = -1, double firstEnd = 0, double frameSeconds = 0);
     void AddFrames(size_t frames) { frames_.fetch_add(frames, std::memory_order_relaxed); }
     void Draw(bool force = false);
+    // Work counted in whole items alone, `done` of them so far: the bar only, since what wraps
+    // the tool reads JSON lines as files' progress.
+    void Count(size_t done);
     // The file ended after `seconds` (its whole length): the last JSON line of the file.
     void FinishFile(double seconds);
     // Prints a line above the bar (errors while the bar is shown).
@@ -37,7 +41,7 @@ class Progress {
     void DrawBar();
     void WriteJson(double done, double total);
 
-    std::string label_;
+    std::string label_, unit_;
     size_t files_;
     ProgressMode mode_;
     size_t file_ = 0;

@@ -228,14 +228,16 @@ struct Words {
 
 // Each line's transcript made on up to `threads` threads: espeak-ng takes some 10 ms a line, twice,
 // and a game's tens of thousands of lines would hold one processor for minutes before any audio.
-// What the first line in order that fails threw is thrown, and no line after it is begun.
+// What the first line in order that fails threw is thrown, and no line after it is begun. The
+// calling thread draws the lines done on the bar, since those minutes would otherwise be silent.
 template <typename Make>
-std::vector<std::optional<Transcript>> InParallel(const std::vector<Words>& lines, int threads,
-                                                  const Make& make) {
+std::vector<std::optional<Transcript>> InParallel(const std::vector<Words>& lines,
+                                                  const BatchSettings& settings, const Make& make) {
     std::vector<std::optional<Transcript>> made(lines.size());
     std::vector<std::exception_ptr> errors(lines.size());
-    std::atomic<size_t> next{0}, failed{lines.size()};
-    const auto work = [&] {
+    std::atomic<size_t> next{0}, failed{lines.size()}, done{0};
+    Progress progress(settings.command + " phonemising", lines.size(), settings.progress, "line");
+    const auto work = [&](bool draws) {
         for (size_t i = next++; i < lines.size() && i < failed.load(); i = next++) {
             try {
                 made[i] = make(lines[i]);
@@ -245,13 +247,15 @@ std::vector<std::optional<Transcript>> InParallel(const std::vector<Words>& line
                      i < first && !failed.compare_exchange_weak(first, i);) {
                 }
             }
+            ++done;
+            if (draws) progress.Count(done.load());
         }
     };
     std::vector<std::thread> pool;
-    const size_t workers = std::min(lines.size(), size_t(std::max(threads, 1)));
+    const size_t workers = std::min(lines.size(), size_t(std::max(settings.threads, 1)));
     for (size_t t = 1; t < workers; ++t)
-        pool.emplace_back(work);
-    work();
+        pool.emplace_back(work, false);
+    work(true);
     for (std::thread& thread : pool)
         thread.join();
     for (const std::exception_ptr& error : errors) {
@@ -279,7 +283,7 @@ std::string CheckedPhones(std::string ipa, const std::string& source,
 std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
                                                       const std::vector<std::string>& inputs,
                                                       const Host::Profile& profile, bool smoothing,
-                                                      int threads) {
+                                                      const BatchSettings& settings) {
     const int given = !arguments.text.empty() + !arguments.textFile.empty() +
                       !arguments.ipa.empty() + arguments.beside + !arguments.script.empty();
     if (given > 1) {
@@ -336,7 +340,7 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
                 lines[i] = {ReadTranscript(path), path, arguments.language};
             }
         }
-        return InParallel(lines, threads, fromWords);
+        return InParallel(lines, settings, fromWords);
     }
     if (inputs.size() != 1) {
         throw UsageError(std::string(!arguments.text.empty()       ? "--text"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "batch.hpp"
 #include "vocetta/profile.hpp"
 
 namespace Vocetta::Tool {
@@ -42,11 +43,11 @@ struct Transcript {
 // --literal-text), no phones or none that `profile`'s phonemes stand for, or that espeak-ng cannot
 // phonemise. Everything is read and phonemised before any audio is, so that a bad transcript
 // stops the run before it writes anything; the recordings' own transcripts (--transcripts,
-// --script) are phonemised on up to `threads` threads.
+// --script) are phonemised on up to `settings.threads` threads, under its progress bar.
 std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
                                                       const std::vector<std::string>& inputs,
                                                       const Host::Profile& profile, bool smoothing,
-                                                      int threads);
+                                                      const BatchSettings& settings);
 
 // `ipa`, checked to hold something for the profile (whose phoneme names are `names`, as
 // Host::LabelNames gives them) to align: ToolError naming `source` for no phones, or none that a
