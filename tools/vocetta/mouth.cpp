@@ -5,46 +5,6 @@
 
 namespace Vocetta::Tool {
 
-void AddMouthOptions(CommandLine& line, MouthArguments& arguments) {
-    const auto fallback = [](double value) { return " (default " + FormatNumber(value) + ")"; };
-    line.Text("--shapes", arguments.shapes, "SET",
-              "cartoon (A-H and X, the default) or visemes (sil PP FF TH DD kk CH SS nn RR aa E "
-              "ih oh ou)");
-    line.Number(
-        "--min-hold", arguments.minHoldMs, 0.0, 10000.0, "MS",
-        "every cue but the last lasts at least this long" + fallback(Host::kDefaultMinHoldMs));
-    line.Number("--closure", arguments.closureMs, 0.0, 10000.0, "MS",
-                "a rest shorter than this between two other cues shows closed lips (A, PP); "
-                "0 keeps every rest" +
-                    fallback(Host::kDefaultClosureMs));
-    line.Number("--attack", arguments.attackMs, 0.0, 10000.0, "MS",
-                "time constant of a shape's rise (default 0: cues follow the frames)");
-    line.Number("--release", arguments.releaseMs, 0.0, 10000.0, "MS",
-                "time constant of a shape's fall (default 0)");
-    line.Number("--sharpness", arguments.sharpness, 1.0, 100.0, "K",
-                "exponent that lets the winning shape dominate, 1 = none" +
-                    fallback(Host::kDefaultCueSharpness));
-    line.Number("--closed-margin", arguments.closedMargin, 1.0, 1000.0, "R",
-                "closed lips (A, PP) show only where they outweigh every other speaking shape "
-                "R times, 1 = plain comparison" +
-                    fallback(Host::kDefaultClosedMargin));
-    line.Number("--lip-margin", arguments.lipMargin, 1.0, 1000.0, "R",
-                "the same for the teeth on the lip (G, FF)" + fallback(Host::kDefaultLipMargin));
-    line.Number("--open-priority", arguments.openPriority, 1.0, 100.0, "R",
-                "a cue under the hold joins a neighbour counting open cues R times their "
-                "length, so short vowels are not swallowed; 1 = all alike" +
-                    fallback(Host::kDefaultOpenPriority));
-    line.Number("--closed-dip", arguments.closedDipDb, 0.0, 200.0, "DB",
-                "closed lips show only in frames DB under the loudest of the last --dip-window, "
-                "0 = no such test" +
-                    fallback(Host::kDefaultClosedDipDb));
-    line.Number("--lip-dip", arguments.lipDipDb, 0.0, 200.0, "DB",
-                "the same for the teeth on the lip" + fallback(Host::kDefaultLipDipDb));
-    line.Number(
-        "--dip-window", arguments.dipWindowMs, 0.0, 10000.0, "MS",
-        "how far back the dips look for the loudest frame" + fallback(Host::kDefaultDipWindowMs));
-}
-
 MouthOptions MouthFromOptions(const MouthArguments& arguments, float silenceVolume) {
     try {
         return Host::CueTrackSettingsFrom(arguments, silenceVolume);

@@ -280,6 +280,21 @@ std::string CheckedPhones(std::string ipa, const std::string& source,
     return ipa;
 }
 
+Transcript TranscriptOfWords(const std::string& text, const std::string& language,
+                             const std::string& source, bool literal,
+                             const std::vector<std::string>& names) {
+    const std::string spoken = literal ? text : Host::SpokenText(text);
+    if (Blank(spoken) && !Blank(text)) {
+        throw ToolError(source +
+                        ": no words to say, only directions and markup; --literal-text says "
+                        "them as words");
+    }
+    Transcript transcript;
+    transcript.ipa = CheckedPhones(Phonemise(spoken, language, source), source, names);
+    transcript.written = WrittenWordsOf(spoken, transcript.ipa, language, source);
+    return transcript;
+}
+
 std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
                                                       const std::vector<std::string>& inputs,
                                                       const Host::Profile& profile, bool smoothing,
@@ -300,17 +315,8 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
     int silence = 0;
     const std::vector<std::string> names = Host::LabelNames(profile, silence);
     const auto fromWords = [&](const Words& words) {
-        const std::string spoken = arguments.literal ? words.text : Host::SpokenText(words.text);
-        if (Blank(spoken) && !Blank(words.text)) {
-            throw ToolError(words.source +
-                            ": no words to say, only directions and markup; --literal-text says "
-                            "them as words");
-        }
-        Transcript transcript;
-        transcript.ipa =
-            CheckedPhones(Phonemise(spoken, words.language, words.source), words.source, names);
-        transcript.written = WrittenWordsOf(spoken, transcript.ipa, words.language, words.source);
-        return transcript;
+        return TranscriptOfWords(words.text, words.language, words.source, arguments.literal,
+                                 names);
     };
     if (!arguments.script.empty() || arguments.beside) {
         std::vector<Words> lines(inputs.size());

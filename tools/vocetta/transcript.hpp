@@ -49,6 +49,14 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
                                                       const Host::Profile& profile, bool smoothing,
                                                       const BatchSettings& settings);
 
+// The transcript of a line's words (UTF-8) in espeak-ng's voice `language`: its directions and
+// markup left out unless `literal` (Host::SpokenText), phonemised, checked as CheckedPhones checks
+// it and its words named. ToolError naming `source` for a line of directions alone, or what
+// Phonemise and CheckedPhones throw.
+Transcript TranscriptOfWords(const std::string& text, const std::string& language,
+                             const std::string& source, bool literal,
+                             const std::vector<std::string>& names);
+
 // `ipa`, checked to hold something for the profile (whose phoneme names are `names`, as
 // Host::LabelNames gives them) to align: ToolError naming `source` for no phones, or none that a
 // class stands for (phones that only sound like a class give the path too little to hold on to).
