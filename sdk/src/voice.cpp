@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -12,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "bake.hpp"
+#include "error.hpp"
+#include "output.hpp"
+#include "transcript.hpp"
 #include "vocetta/analyzer.hpp"
 #include "vocetta/cues.hpp"
 #include "vocetta/library.hpp"
@@ -19,6 +24,7 @@
 #include "vocetta/mouth_shapes.hpp"
 #include "vocetta/noise_cleaner.hpp"
 #include "vocetta/profile.hpp"
+#include "vocetta/ring.hpp"
 
 struct VocettaHost {
     Vocetta::Host::Library library;
@@ -98,6 +104,84 @@ bool KnownSet(int set) {
 
 ShapeSet SetOf(int set) {
     return set == VOCETTA_SHAPES_VISEMES ? ShapeSet::Visemes : ShapeSet::Cartoon;
+}
+
+// A line analysed and labelled as the tool bakes it, then handed to `make` with its shape map;
+// `fps` is nonzero for curves, whose mouth takes the SDK's smoothing as `--curves` gives it.
+template <typename Make>
+VocettaStatus Bake(const VocettaHost* host, const float* samples, size_t count,
+                   const VocettaBakeSettings* settings, int fps, char* message, size_t message_size,
+                   Make&& make) {
+    if (host == nullptr || settings == nullptr || samples == nullptr || count == 0 ||
+        !KnownSet(settings->shape_set) || (settings->text != nullptr && settings->ipa != nullptr)) {
+        Tell(message, message_size,
+             host == nullptr       ? "no host (host is null)"
+             : settings == nullptr ? "no settings (settings is null)"
+             : count == 0          ? "no samples to bake (count is 0)"
+             : samples == nullptr  ? "no samples (samples is null)"
+             : !KnownSet(settings->shape_set)
+                 ? "shape_set: " + std::to_string(settings->shape_set) +
+                       " is no shape set (VOCETTA_SHAPES_CARTOON or VOCETTA_SHAPES_VISEMES)"
+                 : "text and ipa exclude each other: give the words or their phones");
+        return VOCETTA_ERROR_ARGUMENT;
+    }
+    namespace Tool = Vocetta::Tool;
+    const ShapeSet set = SetOf(settings->shape_set);
+    Tool::MouthArguments arguments;
+    arguments.shapes = Vocetta::Host::ShapeSetName(set);
+    if (fps > 0) {
+        const Vocetta::Host::MouthSettings smoothing;
+        arguments.attackMs = smoothing.attackSeconds * 1000.0;
+        arguments.releaseMs = smoothing.releaseSeconds * 1000.0;
+    }
+    std::optional<std::string> transcript;
+    VocettaStatus status = Guarded(message, message_size, VOCETTA_ERROR_TRANSCRIPT, [&] {
+        if (settings->text != nullptr) {
+            const char* language = settings->language != nullptr ? settings->language : "en-us";
+            transcript = Tool::TranscriptOfWords(settings->text, language, "text",
+                                                 settings->literal_text != 0, host->labels)
+                             .ipa;
+        } else if (settings->ipa != nullptr) {
+            transcript = Tool::CheckedPhones(settings->ipa, "ipa", host->labels);
+        }
+    });
+    if (status != VOCETTA_OK) return status;
+    // The rate and the shapes are the profile's to refuse; what is left, the transcript's.
+    Vocetta::Host::ShapeMap map;
+    status = Guarded(message, message_size, VOCETTA_ERROR_PROFILE, [&] {
+        Vocetta::Host::RingLength(host->profile, settings->sample_rate, host->origin);
+        map = Vocetta::Host::ProfileShapeMap(host->profile, set, host->origin);
+    });
+    if (status != VOCETTA_OK) return status;
+    std::optional<Tool::BakedLine> line;
+    status = Guarded(message, message_size, VOCETTA_ERROR_TRANSCRIPT, [&] {
+        line = Tool::BakeLine(
+            host->library, host->profile, host->origin, {samples, count}, settings->sample_rate,
+            settings->sound_file != nullptr ? settings->sound_file : "", settings->keep_noise == 0,
+            arguments, transcript ? &*transcript : nullptr);
+    });
+    if (status != VOCETTA_OK) return status;
+    return Guarded(message, message_size, VOCETTA_ERROR_INTERNAL, [&] { make(*line, map); });
+}
+
+// Writes what `format` gives to `path` whole (a temporary file renamed into place), keeping a
+// file that is there unless `replace`.
+template <typename Format>
+VocettaStatus Save(const char* path, int replace, char* message, size_t message_size,
+                   Format&& format) {
+    if (path == nullptr || *path == '\0') {
+        Tell(message, message_size, "no file to write (path is null or empty)");
+        return VOCETTA_ERROR_ARGUMENT;
+    }
+    return Guarded(message, message_size, VOCETTA_ERROR_FILE, [&] {
+        std::error_code error;
+        if (replace == 0 && std::filesystem::exists(std::filesystem::symlink_status(path, error)))
+            throw std::runtime_error(std::string(path) + ": already exists (replace is 0)");
+        Vocetta::Tool::OutputFile file(path, replace != 0 ? Vocetta::Tool::Existing::Replace
+                                                          : Vocetta::Tool::Existing::Refuse);
+        file.Write(format());
+        file.Commit();
+    });
 }
 
 // The analysis of a new stream: the objects that keep a stream's state, made afresh.
@@ -399,6 +483,61 @@ float vocetta_curves_sample(const VocettaCurves* curves, double seconds, float* 
     if (curves == nullptr) return 0.0f;
     const size_t count = weights != nullptr && weight_count > 0 ? size_t(weight_count) : 0;
     return Vocetta::Host::SampleCurves(curves->curves, seconds, {weights, count});
+}
+
+VocettaStatus vocetta_cues_bake(const VocettaHost* host, const float* samples, size_t count,
+                                const VocettaBakeSettings* settings, VocettaCues** cues,
+                                char* message, size_t message_size) {
+    if (cues != nullptr) *cues = nullptr;
+    if (cues == nullptr) {
+        Tell(message, message_size, "no place for the cues (cues is null)");
+        return VOCETTA_ERROR_ARGUMENT;
+    }
+    return Bake(host, samples, count, settings, 0, message, message_size,
+                [&](const Vocetta::Tool::BakedLine& line, const Vocetta::Host::ShapeMap& map) {
+                    *cues = new VocettaCues{Vocetta::Tool::BuildCueTrack(
+                        map, line.mouth, line.recording, line.analysis, line.labels)};
+                });
+}
+
+VocettaStatus vocetta_curves_bake(const VocettaHost* host, const float* samples, size_t count,
+                                  const VocettaBakeSettings* settings, int fps,
+                                  VocettaCurves** curves, char* message, size_t message_size) {
+    if (curves != nullptr) *curves = nullptr;
+    if (curves == nullptr || fps < 1 || fps > 1000) {
+        Tell(message, message_size,
+             curves == nullptr
+                 ? "no place for the curves (curves is null)"
+                 : "fps: " + std::to_string(fps) + " is not 1 ... 1000 frames a second");
+        return VOCETTA_ERROR_ARGUMENT;
+    }
+    return Bake(host, samples, count, settings, fps, message, message_size,
+                [&](const Vocetta::Tool::BakedLine& line, const Vocetta::Host::ShapeMap& map) {
+                    *curves = new VocettaCurves{Vocetta::Tool::BuildShapeCurves(
+                        map, line.mouth, line.recording, line.analysis, fps, line.labels)};
+                });
+}
+
+VocettaStatus vocetta_cues_save(const VocettaCues* cues, const char* path, int replace,
+                                char* message, size_t message_size) {
+    if (cues == nullptr) {
+        Tell(message, message_size, "no cues to save (cues is null)");
+        return VOCETTA_ERROR_ARGUMENT;
+    }
+    return Save(path, replace, message, message_size, [&] {
+        return Vocetta::Host::FormatCues(cues->track, Vocetta::Host::CueFormat::Json, {});
+    });
+}
+
+VocettaStatus vocetta_curves_save(const VocettaCurves* curves, const char* path, int replace,
+                                  char* message, size_t message_size) {
+    if (curves == nullptr) {
+        Tell(message, message_size, "no curves to save (curves is null)");
+        return VOCETTA_ERROR_ARGUMENT;
+    }
+    return Save(path, replace, message, message_size, [&] {
+        return Vocetta::Host::FormatCurves(curves->curves, Vocetta::Host::CurveFormat::Json);
+    });
 }
 
 }  // extern "C"

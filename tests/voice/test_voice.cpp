@@ -21,6 +21,12 @@
 #include "vocetta/profile.hpp"
 #include "vocetta/voice.h"
 
+#ifdef VOCETTA_TOOL_PATH
+#include <sndfile.h>
+
+#include <iterator>
+#endif
+
 namespace {
 
 std::atomic<long> allocations{0};
@@ -433,6 +439,151 @@ TEST_F(BakedLine, CurvesAreSampledBetweenTheirFrames) {
     refused(std::string(text).replace(text.find("cartoon"), 7, "muppets"),
             "metadata.shapeSet: 'muppets' is no shape set (cartoon or visemes)");
 }
+
+#ifdef VOCETTA_TOOL_PATH
+// Baking in memory: the sample's cues and curves are those the tool writes from its file, byte
+// for byte, from the audio alone, as recorded, with the line's phones and with its words.
+class Baking : public BakedLine {
+  protected:
+    void SetUp() override {
+        BakedLine::SetUp();
+        char why[256];
+        ASSERT_EQ(vocetta_host_open(VOCETTA_LIBRARY_PATH, nullptr, &host_, why, sizeof why),
+                  VOCETTA_OK)
+            << why;
+        SF_INFO info{};
+        SNDFILE* file = sf_open(VOCETTA_SAMPLE_PATH, SFM_READ, &info);
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(info.channels, 1);
+        sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+        samples_.resize(size_t(info.frames));
+        ASSERT_EQ(sf_readf_float(file, samples_.data(), info.frames), info.frames);
+        sf_close(file);
+        rate_ = info.samplerate;
+    }
+    void TearDown() override {
+        vocetta_host_close(host_);
+        BakedLine::TearDown();
+    }
+
+    // What `vocetta analyze SAMPLE ARGUMENTS -o FILE` wrote.
+    std::string Tool(const std::string& arguments) {
+        const std::string out = (folder_ / "tool.json").string();
+        std::filesystem::remove(out);
+        const std::string command = std::string(VOCETTA_TOOL_PATH) + " analyze -q " +
+                                    VOCETTA_SAMPLE_PATH + " " + arguments + " -o " + out;
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return Read(out);
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    VocettaBakeSettings Settings(int set) const {
+        VocettaBakeSettings settings{};
+        settings.sample_rate = rate_;
+        settings.shape_set = set;
+        settings.sound_file = VOCETTA_SAMPLE_PATH;
+        return settings;
+    }
+    std::string Cues(const VocettaBakeSettings& settings) {
+        VocettaCues* cues = nullptr;
+        char why[256];
+        EXPECT_EQ(vocetta_cues_bake(host_, samples_.data(), samples_.size(), &settings, &cues, why,
+                                    sizeof why),
+                  VOCETTA_OK)
+            << why;
+        const std::string path = (folder_ / "baked.json").string();
+        EXPECT_EQ(vocetta_cues_save(cues, path.c_str(), 1, why, sizeof why), VOCETTA_OK) << why;
+        vocetta_cues_close(cues);
+        return Read(path);
+    }
+    std::string Curves(const VocettaBakeSettings& settings, int fps) {
+        VocettaCurves* curves = nullptr;
+        char why[256];
+        EXPECT_EQ(vocetta_curves_bake(host_, samples_.data(), samples_.size(), &settings, fps,
+                                      &curves, why, sizeof why),
+                  VOCETTA_OK)
+            << why;
+        const std::string path = (folder_ / "baked.json").string();
+        EXPECT_EQ(vocetta_curves_save(curves, path.c_str(), 1, why, sizeof why), VOCETTA_OK) << why;
+        vocetta_curves_close(curves);
+        return Read(path);
+    }
+
+    VocettaHost* host_ = nullptr;
+    std::vector<float> samples_;
+    int rate_ = 0;
+};
+
+constexpr const char* kSampleIpa = "həloʊ wɑtʃ maɪ maʊθ ɑ i u ɛ oʊ";
+
+TEST_F(Baking, BakesWhatTheToolWritesFromTheSameSamples) {
+    VocettaBakeSettings settings = Settings(VOCETTA_SHAPES_CARTOON);
+    const std::string plain = Tool("--cues -f json");
+    EXPECT_NE(plain.find("\"mouthCues\""), std::string::npos) << plain;
+    EXPECT_EQ(Cues(settings), plain);
+    settings.keep_noise = 1;
+    EXPECT_EQ(Cues(settings), Tool("--cues -f json --keep-noise"));
+    settings = Settings(VOCETTA_SHAPES_VISEMES);
+    settings.ipa = kSampleIpa;
+    const std::string aligned =
+        Tool("--shapes visemes --cues -f json --ipa '" + std::string(kSampleIpa) + "'");
+    EXPECT_EQ(Cues(settings), aligned);
+    EXPECT_NE(aligned, Tool("--shapes visemes --cues -f json"));
+    EXPECT_EQ(Curves(settings, 30), Tool("--shapes visemes --curves -f json --fps 30 --ipa '" +
+                                         std::string(kSampleIpa) + "'"));
+    if (std::system("espeak-ng --version > /dev/null 2>&1") != 0) return;  // no words then
+    settings = Settings(VOCETTA_SHAPES_CARTOON);
+    settings.text = "(cheerful) Hello! Watch my <i>mouth</i>: ah, ee, oo, eh, oh. #line:0a1b2c";
+    const std::string said =
+        Tool("--cues -f json --text 'Hello! Watch my mouth: ah, ee, oo, eh, oh.'");
+    EXPECT_EQ(Cues(settings), said);
+    EXPECT_NE(said, plain);
+}
+
+TEST_F(Baking, RefusesWhatItCannotBakeAndKeepsWhatIsThere) {
+    char why[256];
+    VocettaCues* cues = reinterpret_cast<VocettaCues*>(&why);  // set to NULL on failure
+    const auto bake = [&](const VocettaBakeSettings& settings, size_t count) {
+        return vocetta_cues_bake(host_, samples_.data(), count, &settings, &cues, why, sizeof why);
+    };
+    VocettaBakeSettings settings = Settings(VOCETTA_SHAPES_CARTOON);
+    settings.sample_rate = 8000;  // below the profile's analysis rate
+    EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_PROFILE);
+    EXPECT_NE(std::string(why).find("8000"), std::string::npos) << why;
+    EXPECT_EQ(cues, nullptr);
+    settings = Settings(7);
+    EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(why).find("shape_set: 7"), std::string::npos) << why;
+    settings = Settings(VOCETTA_SHAPES_CARTOON);
+    EXPECT_EQ(bake(settings, 0), VOCETTA_ERROR_ARGUMENT);
+    settings.ipa = "ttt";  // nothing a class stands for
+    EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_TRANSCRIPT);
+    EXPECT_NE(std::string(why).find("ipa: "), std::string::npos) << why;
+    settings.text = "Hello";
+    EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(why).find("text and ipa exclude each other"), std::string::npos) << why;
+    VocettaCurves* curves = nullptr;
+    settings = Settings(VOCETTA_SHAPES_CARTOON);
+    EXPECT_EQ(vocetta_curves_bake(host_, samples_.data(), samples_.size(), &settings, 0, &curves,
+                                  why, sizeof why),
+              VOCETTA_ERROR_ARGUMENT);
+    // A file that is there stays unless it may be replaced; a folder that is not is named.
+    ASSERT_EQ(bake(settings, samples_.size()), VOCETTA_OK) << why;
+    const std::string kept = Write("kept.json", "mine");
+    EXPECT_EQ(vocetta_cues_save(cues, kept.c_str(), 0, why, sizeof why), VOCETTA_ERROR_FILE);
+    EXPECT_NE(std::string(why).find(kept + ": already exists"), std::string::npos) << why;
+    EXPECT_EQ(Read(kept), "mine");
+    EXPECT_EQ(vocetta_cues_save(cues, kept.c_str(), 1, why, sizeof why), VOCETTA_OK) << why;
+    EXPECT_NE(Read(kept).find("\"mouthCues\""), std::string::npos);
+    const std::string lost = (folder_ / "no" / "such.json").string();
+    EXPECT_EQ(vocetta_cues_save(cues, lost.c_str(), 1, why, sizeof why), VOCETTA_ERROR_FILE);
+    EXPECT_NE(std::string(why).find(lost), std::string::npos) << why;
+    EXPECT_EQ(vocetta_cues_save(nullptr, kept.c_str(), 1, why, sizeof why), VOCETTA_ERROR_ARGUMENT);
+    vocetta_cues_close(cues);
+}
+#endif
 
 }  // namespace
 }  // namespace Vocetta::Testing

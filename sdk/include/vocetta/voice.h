@@ -16,8 +16,9 @@
  *     vocetta_voice_free(voice);
  *     vocetta_host_close(host);
  *
- * It also plays back baked lines: the cue and curve files the tool bakes from recorded dialogue
- * (vocetta_cues_open, vocetta_curves_open, at the end of this header).
+ * It also bakes recorded dialogue, as the tool bakes it, and plays baked lines back: cues and
+ * curves made from a line's samples (vocetta_cues_bake, vocetta_curves_bake) or read from the
+ * files the tool writes (vocetta_cues_open, vocetta_curves_open), at the end of this header.
  *
  * No function throws: a failure is a status and, where a message buffer is given, one UTF-8
  * sentence naming the file or value and the problem (cut to the buffer, always terminated). Once
@@ -40,12 +41,14 @@ extern "C" {
 
 typedef enum VocettaStatus {
     VOCETTA_OK = 0,
-    VOCETTA_ERROR_ARGUMENT = 1, /* a null pointer, or a value out of its range */
-    VOCETTA_ERROR_LIBRARY = 2,  /* libvocetta.so could not be opened or initialised */
-    VOCETTA_ERROR_PROFILE = 3,  /* the profile could not be read, or cannot analyse the rate */
-    VOCETTA_ERROR_MEMORY = 4,   /* out of memory */
-    VOCETTA_ERROR_INTERNAL = 5, /* anything else; the message says what */
-    VOCETTA_ERROR_FILE = 6      /* a cue or curve file that cannot be read, or is not the tool's */
+    VOCETTA_ERROR_ARGUMENT = 1,  /* a null pointer, or a value out of its range */
+    VOCETTA_ERROR_LIBRARY = 2,   /* libvocetta.so could not be opened or initialised */
+    VOCETTA_ERROR_PROFILE = 3,   /* the profile could not be read, or cannot analyse the rate */
+    VOCETTA_ERROR_MEMORY = 4,    /* out of memory */
+    VOCETTA_ERROR_INTERNAL = 5,  /* anything else; the message says what */
+    VOCETTA_ERROR_FILE = 6,      /* a cue or curve file that cannot be read, written or is not
+                                    the tool's */
+    VOCETTA_ERROR_TRANSCRIPT = 7 /* a line's words or phones that cannot be aligned to it */
 } VocettaStatus;
 
 /* The shape sets, passed as an int (any other value is refused). */
@@ -166,6 +169,55 @@ VOCETTA_VOICE_API double vocetta_curves_duration(const VocettaCurves* curves);
  * into `weights` (which may be NULL with a count of 0). */
 VOCETTA_VOICE_API float vocetta_curves_sample(const VocettaCurves* curves, double seconds,
                                               float* weights, int weight_count);
+
+/* Baking a recorded line where it is imported, without the tool: the cues and curves that
+ * `vocetta analyze --cues` and `--curves` make from a file of the same samples, its defaults
+ * all (the tool's test checks them file for file). The whole line is read at once, so the labels
+ * see what follows each frame, as no live voice can.
+ *
+ *     VocettaBakeSettings bake = {48000, VOCETTA_SHAPES_CARTOON};
+ *     bake.text = "Hello there!";                         // optional: the line of the script
+ *     vocetta_cues_bake(host, samples, count, &bake, &cues, why, sizeof why);
+ *     vocetta_cues_save(cues, "line.json", 1, why, sizeof why);  // or play them at once */
+typedef struct VocettaBakeSettings {
+    int sample_rate; /* of the samples, at least the profile's analysis rate */
+    int shape_set;   /* VOCETTA_SHAPES_... */
+    int keep_noise;  /* nonzero: analysed as recorded (--keep-noise); 0 takes the steady noise
+                        out first, as the tool does */
+    /* What the line says, aligned to it as --text aligns it (NULL: the audio alone): its words
+     * (UTF-8, as a script writes them: stage directions, markup and Ink or Yarn tags are left out
+     * unless literal_text), phonemised by espeak-ng in the voice `language` (NULL: "en-us"), which
+     * the machine that bakes needs; or `ipa`, its phones, instead. */
+    const char* text;
+    const char* language;
+    int literal_text;
+    const char* ipa;
+    const char* sound_file; /* what the cues' and curves' files name as their recording, or NULL */
+} VocettaBakeSettings;
+
+/* `count` mono samples (full scale +-1) of one line. On failure *cues is NULL: a rate the profile
+ * cannot analyse is VOCETTA_ERROR_PROFILE, words espeak-ng cannot phonemise or a line too long
+ * to align VOCETTA_ERROR_TRANSCRIPT. Close the cues with vocetta_cues_close. */
+VOCETTA_VOICE_API VocettaStatus vocetta_cues_bake(const VocettaHost* host, const float* samples,
+                                                  size_t count, const VocettaBakeSettings* settings,
+                                                  VocettaCues** cues, char* message,
+                                                  size_t message_size);
+/* The same line as curves on animation frames at `fps` (1 ... 1000), with the mouth's smoothing
+ * that `--curves` gives them. */
+VOCETTA_VOICE_API VocettaStatus vocetta_curves_bake(const VocettaHost* host, const float* samples,
+                                                    size_t count,
+                                                    const VocettaBakeSettings* settings, int fps,
+                                                    VocettaCurves** curves, char* message,
+                                                    size_t message_size);
+
+/* Writes the cues or curves as the tool's json files (what vocetta_cues_open and
+ * vocetta_curves_open read, and animators edit). The file appears whole or not at all; one that
+ * exists is replaced only when `replace` is nonzero, and is otherwise VOCETTA_ERROR_FILE. */
+VOCETTA_VOICE_API VocettaStatus vocetta_cues_save(const VocettaCues* cues, const char* path,
+                                                  int replace, char* message, size_t message_size);
+VOCETTA_VOICE_API VocettaStatus vocetta_curves_save(const VocettaCurves* curves, const char* path,
+                                                    int replace, char* message,
+                                                    size_t message_size);
 
 #ifdef __cplusplus
 }
