@@ -2,7 +2,8 @@
 //! Vocetta's C interface (`vocetta/voice.h`, `libvocetta_voice.so`): the host SDK's live
 //! pipeline frame for frame (the noise cleaned out when asked, the lip-sync job over each
 //! 10 ms frame, the labels smoothed under a gate that follows the speaker, the mouth's shapes,
-//! weights and jaw), and the cue and curve files `vocetta analyze` bakes.
+//! weights and jaw); recorded lines baked as `vocetta analyze` bakes them ([`Host::bake_cues`],
+//! [`Host::bake_curves`]), and the cue and curve files it writes played back.
 //!
 //! ```no_run
 //! use vocetta::{Host, ShapeSet, VoiceSettings};
@@ -56,6 +57,18 @@ mod sys {
     }
 
     pub type Callback = Option<unsafe extern "C" fn(user: *mut c_void, frame: *const VoiceFrame)>;
+
+    #[repr(C)]
+    pub struct BakeSettings {
+        pub sample_rate: c_int,
+        pub shape_set: c_int,
+        pub keep_noise: c_int,
+        pub text: *const c_char,
+        pub language: *const c_char,
+        pub literal_text: c_int,
+        pub ipa: *const c_char,
+        pub sound_file: *const c_char,
+    }
 
     #[link(name = "vocetta_voice")]
     extern "C" {
@@ -128,6 +141,39 @@ mod sys {
             weights: *mut c_float,
             weight_count: c_int,
         ) -> c_float;
+        pub fn vocetta_cues_bake(
+            host: *const Host,
+            samples: *const c_float,
+            count: usize,
+            settings: *const BakeSettings,
+            cues: *mut *mut Cues,
+            message: *mut c_char,
+            message_size: usize,
+        ) -> c_int;
+        pub fn vocetta_curves_bake(
+            host: *const Host,
+            samples: *const c_float,
+            count: usize,
+            settings: *const BakeSettings,
+            fps: c_int,
+            curves: *mut *mut Curves,
+            message: *mut c_char,
+            message_size: usize,
+        ) -> c_int;
+        pub fn vocetta_cues_save(
+            cues: *const Cues,
+            path: *const c_char,
+            replace: c_int,
+            message: *mut c_char,
+            message_size: usize,
+        ) -> c_int;
+        pub fn vocetta_curves_save(
+            curves: *const Curves,
+            path: *const c_char,
+            replace: c_int,
+            message: *mut c_char,
+            message_size: usize,
+        ) -> c_int;
     }
 }
 
@@ -142,8 +188,10 @@ pub enum Status {
     Profile,
     /// Out of memory.
     Memory,
-    /// A cue or curve file that cannot be read, or is not the tool's.
+    /// A cue or curve file that cannot be read, written or is not the tool's.
     File,
+    /// A line's words or phones that cannot be aligned to it.
+    Transcript,
     /// Anything else; the message says what.
     Internal,
 }
@@ -174,6 +222,7 @@ fn status_of(code: c_int) -> Option<Status> {
         3 => Some(Status::Profile),
         4 => Some(Status::Memory),
         6 => Some(Status::File),
+        7 => Some(Status::Transcript),
         _ => Some(Status::Internal),
     }
 }
@@ -291,6 +340,48 @@ impl Host {
         name(unsafe { sys::vocetta_host_label_name(self.raw, label) })
     }
 
+    /// A recorded line's mouth cues, as `vocetta analyze --cues` bakes a file of `samples`
+    /// (mono, full scale +-1).
+    pub fn bake_cues(&self, samples: &[f32], settings: &BakeSettings) -> Result<Cues, Error> {
+        let mut raw = ptr::null_mut();
+        settings.bake(|raw_settings, message| unsafe {
+            sys::vocetta_cues_bake(
+                self.raw,
+                samples.as_ptr(),
+                samples.len(),
+                raw_settings,
+                &mut raw,
+                message.as_mut_ptr(),
+                message.len(),
+            )
+        })?;
+        Ok(Cues { raw, set: settings.shape_set })
+    }
+
+    /// The same line as curves on animation frames at `fps`, as `vocetta analyze --curves`
+    /// bakes them.
+    pub fn bake_curves(
+        &self,
+        samples: &[f32],
+        settings: &BakeSettings,
+        fps: u32,
+    ) -> Result<Curves, Error> {
+        let mut raw = ptr::null_mut();
+        settings.bake(|raw_settings, message| unsafe {
+            sys::vocetta_curves_bake(
+                self.raw,
+                samples.as_ptr(),
+                samples.len(),
+                raw_settings,
+                c_int::try_from(fps).unwrap_or(c_int::MAX),
+                &mut raw,
+                message.as_mut_ptr(),
+                message.len(),
+            )
+        })?;
+        Ok(Curves { raw })
+    }
+
     /// A voice, one per talking character.
     pub fn voice(&self, settings: &VoiceSettings) -> Result<Voice<'_>, Error> {
         let raw_settings = sys::VoiceSettings {
@@ -339,6 +430,91 @@ impl VoiceSettings {
     pub fn new(sample_rate: u32, shape_set: ShapeSet) -> VoiceSettings {
         VoiceSettings { sample_rate, hop_samples: 0, shape_set, clean_noise: false }
     }
+}
+
+/// How a recorded line is baked: as `vocetta analyze` bakes a file of its samples, with the
+/// tool's defaults.
+#[derive(Clone, Debug, PartialEq, Eq)]
+pub struct BakeSettings {
+    /// Of the samples, at least the profile's analysis rate.
+    pub sample_rate: u32,
+    /// The shapes the cues or curves name.
+    pub shape_set: ShapeSet,
+    /// Analysed as recorded (`--keep-noise`), not with the steady noise taken out first.
+    pub keep_noise: bool,
+    /// The line's words as a script writes them (stage directions, markup and Ink or Yarn tags
+    /// are left out unless `literal_text`), phonemised by espeak-ng, which the machine that
+    /// bakes needs; the labels are aligned to them, as `--text` aligns them.
+    pub text: Option<String>,
+    /// The espeak-ng voice of `text`; `None`: en-us.
+    pub language: Option<String>,
+    pub literal_text: bool,
+    /// What the line says as IPA phones (`--ipa`), instead of `text`.
+    pub ipa: Option<String>,
+    /// What the saved files name as their recording.
+    pub sound_file: Option<String>,
+}
+
+impl BakeSettings {
+    /// The audio alone, its noise taken out first, as the tool bakes it.
+    pub fn new(sample_rate: u32, shape_set: ShapeSet) -> BakeSettings {
+        BakeSettings {
+            sample_rate,
+            shape_set,
+            keep_noise: false,
+            text: None,
+            language: None,
+            literal_text: false,
+            ipa: None,
+            sound_file: None,
+        }
+    }
+
+    // Calls `bake` with the C settings, whose texts live as long as the call, and a message.
+    fn bake(
+        &self,
+        bake: impl FnOnce(&sys::BakeSettings, &mut [c_char]) -> c_int,
+    ) -> Result<(), Error> {
+        let text = |value: &Option<String>, what: &str| {
+            value
+                .as_deref()
+                .map(|value| {
+                    CString::new(value).map_err(|_| Error {
+                        status: Status::Argument,
+                        message: format!("{} holds a NUL byte", what),
+                    })
+                })
+                .transpose()
+        };
+        let pointer = |value: &Option<CString>| value.as_ref().map_or(ptr::null(), |v| v.as_ptr());
+        let (words, language) = (text(&self.text, "text")?, text(&self.language, "language")?);
+        let (ipa, sound_file) = (text(&self.ipa, "ipa")?, text(&self.sound_file, "sound_file")?);
+        let raw = sys::BakeSettings {
+            sample_rate: c_int::try_from(self.sample_rate).unwrap_or(c_int::MAX),
+            shape_set: self.shape_set.code(),
+            keep_noise: self.keep_noise as c_int,
+            text: pointer(&words),
+            language: pointer(&language),
+            literal_text: self.literal_text as c_int,
+            ipa: pointer(&ipa),
+            sound_file: pointer(&sound_file),
+        };
+        let mut message = [0 as c_char; MESSAGE_SIZE];
+        let code = bake(&raw, &mut message);
+        checked(code, &message)
+    }
+}
+
+// Writes with `save`, which reports into a message, the file at `path`.
+fn save(
+    path: &Path,
+    replace: bool,
+    save: impl FnOnce(*const c_char, c_int, *mut c_char, usize) -> c_int,
+) -> Result<(), Error> {
+    let text = path_text(path, "the file's path")?;
+    let mut message = [0 as c_char; MESSAGE_SIZE];
+    let code = save(text.as_ptr(), replace as c_int, message.as_mut_ptr(), message.len());
+    checked(code, &message)
 }
 
 /// One frame of a voice, valid during the callback only.
@@ -535,6 +711,14 @@ impl Cues {
     pub fn shape_at(&self, seconds: f64) -> usize {
         unsafe { sys::vocetta_cues_shape_at(self.raw, seconds) as usize }
     }
+
+    /// Writes the cues as the tool's json file, whole or not at all; a file already at `path`
+    /// is replaced only when `replace` says so.
+    pub fn save(&self, path: &Path, replace: bool) -> Result<(), Error> {
+        save(path, replace, |path, replace, message, size| unsafe {
+            sys::vocetta_cues_save(self.raw, path, replace, message, size)
+        })
+    }
 }
 
 impl Drop for Cues {
@@ -585,6 +769,13 @@ impl Curves {
     pub fn sample(&self, seconds: f64, weights: &mut [f32]) -> f32 {
         let count = c_int::try_from(weights.len()).unwrap_or(c_int::MAX);
         unsafe { sys::vocetta_curves_sample(self.raw, seconds, weights.as_mut_ptr(), count) }
+    }
+
+    /// Writes the curves as the tool's json file, as [`Cues::save`] writes cues.
+    pub fn save(&self, path: &Path, replace: bool) -> Result<(), Error> {
+        save(path, replace, |path, replace, message, size| unsafe {
+            sys::vocetta_curves_save(self.raw, path, replace, message, size)
+        })
     }
 }
 

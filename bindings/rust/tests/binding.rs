@@ -2,7 +2,7 @@
 //! under test is $VOCETTA_TEST_LIBRARY (the build's libvocetta.so).
 use std::path::{Path, PathBuf};
 
-use vocetta::{Cues, Curves, Host, ShapeSet, Status, VoiceSettings};
+use vocetta::{BakeSettings, Cues, Curves, Host, ShapeSet, Status, VoiceSettings};
 
 fn library() -> PathBuf {
     PathBuf::from(
@@ -119,4 +119,46 @@ fn baked_cues_and_curves_play_back() {
     assert_eq!(weights[shape("D")], 0.75);
     let none = Curves::open(Path::new("/nowhere/curves.json")).err().unwrap();
     assert_eq!(none.message, "/nowhere/curves.json: no such curve file");
+}
+
+#[test]
+fn a_line_baked_in_memory_saves_as_the_tool_writes_it() {
+    let host = Host::open(Some(&library()), None).unwrap();
+    // Half a second of quiet, a second of a buzz, half a second of quiet.
+    let line: Vec<f32> = (0..32_000)
+        .map(|i| {
+            let t = i as f64 / 16_000.0;
+            let on = (8_000..24_000).contains(&i) as i32 as f64;
+            (on * 0.2 * (2.0 * std::f64::consts::PI * 150.0 * t).sin()) as f32
+        })
+        .collect();
+    let mut settings = BakeSettings::new(16_000, ShapeSet::Visemes);
+    settings.ipa = Some("ɑ".into());
+    settings.sound_file = Some("line.wav".into());
+    let cues = host.bake_cues(&line, &settings).unwrap();
+    assert_eq!(cues.duration(), 2.0);
+    let baked = cues.cues();
+    assert_eq!(baked.first().unwrap().shape, ShapeSet::Visemes.rest_shape());
+    assert!(baked.iter().any(|cue| ShapeSet::Visemes.shape_name(cue.shape) == Some("aa")));
+    let path = scratch("baked.json", "mine");
+    let kept = cues.save(&path, false).err().unwrap();
+    assert_eq!(kept.status, Status::File);
+    assert!(kept.message.contains("already exists"), "{}", kept);
+    assert_eq!(std::fs::read_to_string(&path).unwrap(), "mine");
+    cues.save(&path, true).unwrap();
+    assert!(std::fs::read_to_string(&path).unwrap().contains("\"soundFile\": \"line.wav\""));
+    assert_eq!(Cues::open(&path, ShapeSet::Visemes).unwrap().cues(), baked);
+    let curves = host.bake_curves(&line, &settings, 30).unwrap();
+    assert_eq!(
+        (curves.fps(), curves.shape_set(), curves.frame_count()),
+        (30, ShapeSet::Visemes, 61)
+    );
+    curves.save(&path, true).unwrap();
+    assert_eq!(Curves::open(&path).unwrap().frame_count(), 61);
+
+    settings.ipa = Some("ttt".into());
+    assert_eq!(host.bake_cues(&line, &settings).err().unwrap().status, Status::Transcript);
+    let slow = BakeSettings::new(8_000, ShapeSet::Cartoon);
+    assert_eq!(host.bake_cues(&line, &slow).err().unwrap().status, Status::Profile);
+    assert_eq!(host.bake_curves(&line, &slow, 0).err().unwrap().status, Status::Argument);
 }
