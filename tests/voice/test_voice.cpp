@@ -13,6 +13,7 @@
 #include <fstream>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "vocetta/cues.hpp"
@@ -540,6 +541,35 @@ TEST_F(Baking, BakesWhatTheToolWritesFromTheSameSamples) {
         Tool("--cues -f json --text 'Hello! Watch my mouth: ah, ee, oo, eh, oh.'");
     EXPECT_EQ(Cues(settings), said);
     EXPECT_NE(said, plain);
+}
+
+// An importer bakes its lines on several threads with one host: each gets what one thread gets.
+TEST_F(Baking, ThreadsShareAHost) {
+    const VocettaBakeSettings settings = Settings(VOCETTA_SHAPES_VISEMES);
+    const auto bake = [&] {
+        VocettaCues* cues = nullptr;
+        std::vector<double> track;
+        if (vocetta_cues_bake(host_, samples_.data(), samples_.size(), &settings, &cues, nullptr,
+                              0) != VOCETTA_OK)
+            return track;
+        for (int i = 0; i < vocetta_cues_count(cues); ++i) {
+            double start = 0;
+            track.push_back(vocetta_cues_get(cues, i, &start, nullptr));
+            track.push_back(start);
+        }
+        vocetta_cues_close(cues);
+        return track;
+    };
+    const std::vector<double> alone = bake();
+    ASSERT_GT(alone.size(), 20u);
+    std::vector<std::vector<double>> together(4);
+    std::vector<std::thread> threads;
+    for (std::vector<double>& track : together)
+        threads.emplace_back([&] { track = bake(); });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const std::vector<double>& track : together)
+        EXPECT_EQ(track, alone);
 }
 
 TEST_F(Baking, RefusesWhatItCannotBakeAndKeepsWhatIsThere) {

@@ -173,7 +173,8 @@ VOCETTA_VOICE_API float vocetta_curves_sample(const VocettaCurves* curves, doubl
 /* Baking a recorded line where it is imported, without the tool: the cues and curves that
  * `vocetta analyze --cues` and `--curves` make from a file of the same samples, its defaults
  * all (the tool's test checks them file for file). The whole line is read at once, so the labels
- * see what follows each frame, as no live voice can.
+ * see what follows each frame, as no live voice can. Baking only reads the host: any number of
+ * threads may bake with one host at once (an importer's lines in parallel).
  *
  *     VocettaBakeSettings bake = {48000, VOCETTA_SHAPES_CARTOON};
  *     bake.text = "Hello there!";                         // optional: the line of the script
