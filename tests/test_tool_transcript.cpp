@@ -1,6 +1,9 @@
 // The tool given what a recording says: its labels follow the words' phones in order, in every
 // command that labels frames, and a transcript it cannot use stops the run before any output.
+#include <nlohmann/json.hpp>
+
 #include <cstdlib>
+#include <sstream>
 
 #include "test_tool_support.hpp"
 
@@ -330,6 +333,28 @@ TEST_F(ToolTranscript, EachRecordingReadsTheTextBesideIt) {
               Run({"analyze", sample_, "-q", "--text", kSampleWords, "--cues"}).out);
     // Told the line says only "Hello!", the rest of b is pauses and that word.
     EXPECT_NE(Read(Path("cues/a.tsv")), Read(Path("cues/b.tsv")));
+    // What wraps the tool hears the lines phonemised, all of them last, before any file's seconds.
+    const ToolRun told = Run({"analyze", Path("a.flac"), Path("b.flac"), "--progress", "json", "-j",
+                              "2", "--transcripts", "--cues", "--force", "-o", Path("cues")});
+    ASSERT_EQ(told.status, 0) << told.err;
+    std::istringstream lines(told.err);
+    std::vector<nlohmann::json> stages;
+    bool fileSeen = false;
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json parsed = nlohmann::json::parse(line);
+        if (parsed.contains("file")) fileSeen = true;
+        if (!parsed.contains("stage")) continue;
+        EXPECT_FALSE(fileSeen) << line;
+        EXPECT_EQ(parsed.at("stage"), "phonemising");
+        EXPECT_EQ(parsed.at("lines"), 2);
+        if (!stages.empty()) {
+            EXPECT_GT(parsed.at("lines_done"), stages.back().at("lines_done"));
+        }
+        stages.push_back(parsed);
+    }
+    ASSERT_FALSE(stages.empty()) << told.err;
+    EXPECT_EQ(stages.back().at("lines_done"), 2);
+    EXPECT_TRUE(fileSeen) << told.err;
 }
 
 // A game's lines live in a table, not in a file per line: each recording reads its own row, by

@@ -64,10 +64,18 @@ void Progress::Draw(bool force) {
 }
 
 void Progress::Count(size_t done) {
-    if (mode_ != ProgressMode::Bar) return;
+    if (mode_ == ProgressMode::None) return;
     file_ = done;
     frames_.store(0, std::memory_order_relaxed);
-    Draw();
+    if (mode_ == ProgressMode::Bar) return Draw();
+    // What wraps the tool hears the count as often as a file's seconds, and always the last.
+    const auto now = std::chrono::steady_clock::now();
+    if (done < files_ && drawn_ && now - lastDraw_ < std::chrono::milliseconds(250)) return;
+    lastDraw_ = now;
+    drawn_ = true;
+    const Json line = {{"stage", label_}, {unit_ + "s_done", done}, {unit_ + "s", files_}};
+    std::fprintf(stderr, "%s\n", JsonText(line, {}).c_str());
+    std::fflush(stderr);
 }
 
 void Progress::DrawBar() {

@@ -28,8 +28,8 @@ class Progress {
                    double totalSeconds = -1, double firstEnd = 0, double frameSeconds = 0);
     void AddFrames(size_t frames) { frames_.fetch_add(frames, std::memory_order_relaxed); }
     void Draw(bool force = false);
-    // Work counted in whole items alone, `done` of them so far: the bar only, since what wraps
-    // the tool reads JSON lines as files' progress.
+    // Work counted in whole items alone, `done` of them so far: on the bar, or as JSON lines
+    // {"stage": LABEL, "UNITs_done": done, "UNITs": count}.
     void Count(size_t done);
     // The file ended after `seconds` (its whole length): the last JSON line of the file.
     void FinishFile(double seconds);

@@ -229,14 +229,21 @@ struct Words {
 // Each line's transcript made on up to `threads` threads: espeak-ng takes some 10 ms a line, twice,
 // and a game's tens of thousands of lines would hold one processor for minutes before any audio.
 // What the first line in order that fails threw is thrown, and no line after it is begun. The
-// calling thread draws the lines done on the bar, since those minutes would otherwise be silent.
+// calling thread reports the lines done (bar or JSON), since those minutes would otherwise be
+// silent.
 template <typename Make>
 std::vector<std::optional<Transcript>> InParallel(const std::vector<Words>& lines,
                                                   const BatchSettings& settings, const Make& make) {
     std::vector<std::optional<Transcript>> made(lines.size());
     std::vector<std::exception_ptr> errors(lines.size());
     std::atomic<size_t> next{0}, failed{lines.size()}, done{0};
-    Progress progress(settings.command + " phonemising", lines.size(), settings.progress, "line");
+    Progress progress(
+        settings.progress == ProgressMode::Json ? "phonemising" : settings.command + " phonemising",
+        lines.size(), settings.progress, "line");
+    size_t shown = 0;  // the count last drawn, by the calling thread alone
+    const auto show = [&] {
+        if (done.load() != shown) progress.Count(shown = done.load());
+    };
     const auto work = [&](bool draws) {
         for (size_t i = next++; i < lines.size() && i < failed.load(); i = next++) {
             try {
@@ -248,7 +255,7 @@ std::vector<std::optional<Transcript>> InParallel(const std::vector<Words>& line
                 }
             }
             ++done;
-            if (draws) progress.Count(done.load());
+            if (draws) show();
         }
     };
     std::vector<std::thread> pool;
@@ -258,6 +265,7 @@ std::vector<std::optional<Transcript>> InParallel(const std::vector<Words>& line
     work(true);
     for (std::thread& thread : pool)
         thread.join();
+    show();  // the lines the other threads finished last
     for (const std::exception_ptr& error : errors) {
         if (error) std::rethrow_exception(error);
     }
