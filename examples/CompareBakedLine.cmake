@@ -1,11 +1,32 @@
-# Bakes AUDIO with the tool, then plays the baked files back through the C interface's example:
-# the cues give the shape the tool's keyframes give on every animation frame, and the curves
-# sampled at each frame's time the tool's curve rows, byte for byte, in both shape sets.
-#     cmake -DBAKED=... -DTOOL=... -DAUDIO=... -DWORK=... -P CompareBakedLine.cmake
+# Bakes AUDIO through the C interface's example as an importer would, and with the tool: the
+# same cue file, byte for byte, from the audio alone and with its words. Then plays the tool's
+# files back through the example: the cues give the shape the tool's keyframes give on every
+# animation frame, and the curves sampled at each frame's time the tool's curve rows, byte for
+# byte, in both shape sets.
+#     cmake -DBAKED=... -DLIBRARY=... -DTOOL=... -DAUDIO=... -DWORK=... -P CompareBakedLine.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/RunCommand.cmake)
 
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
+set(words "Hello! Watch my mouth: ah, ee, oo, eh, oh.")
+find_program(ESPEAK espeak-ng)
+foreach(set cartoon visemes)
+  set(said "")
+  if(ESPEAK AND set STREQUAL "visemes")
+    set(said "${words}")  # the text as well, where espeak-ng can say it
+  endif()
+  run(${BAKED} bake ${LIBRARY} ${AUDIO} ${set} ${WORK}/imported.json ${said})
+  if(said)
+    run(${TOOL} analyze ${AUDIO} -q --cues --shapes ${set} --text "${said}" --force -o ${WORK}/cues.json)
+  else()
+    run(${TOOL} analyze ${AUDIO} -q --cues --shapes ${set} --force -o ${WORK}/cues.json)
+  endif()
+  file(READ ${WORK}/imported.json imported)
+  file(READ ${WORK}/cues.json baked)
+  if(NOT imported STREQUAL baked)
+    message(FATAL_ERROR "baked_line bake ${set} differs from the tool's cues:\n${imported}")
+  endif()
+endforeach()
 foreach(set cartoon visemes)
   foreach(fps 24 30 60)
     run(${TOOL} analyze ${AUDIO} -q --cues --shapes ${set} --force -o ${WORK}/cues.json)

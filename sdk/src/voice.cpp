@@ -3,6 +3,7 @@
 #include "vocetta/voice.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -124,6 +125,14 @@ VocettaStatus Bake(const VocettaHost* host, const float* samples, size_t count,
                        " is no shape set (VOCETTA_SHAPES_CARTOON or VOCETTA_SHAPES_VISEMES)"
                  : "text and ipa exclude each other: give the words or their phones");
         return VOCETTA_ERROR_ARGUMENT;
+    }
+    // As the tool refuses such a file: one NaN would make every score after it meaningless.
+    for (size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(samples[i])) {
+            Tell(message, message_size,
+                 "samples[" + std::to_string(i) + "] is not a finite number");
+            return VOCETTA_ERROR_ARGUMENT;
+        }
     }
     namespace Tool = Vocetta::Tool;
     const ShapeSet set = SetOf(settings->shape_set);

@@ -588,6 +588,12 @@ TEST_F(Baking, RefusesWhatItCannotBakeAndKeepsWhatIsThere) {
     EXPECT_NE(std::string(why).find("shape_set: 7"), std::string::npos) << why;
     settings = Settings(VOCETTA_SHAPES_CARTOON);
     EXPECT_EQ(bake(settings, 0), VOCETTA_ERROR_ARGUMENT);
+    std::vector<float> broken = samples_;
+    broken[1000] = std::nanf("");
+    EXPECT_EQ(
+        vocetta_cues_bake(host_, broken.data(), broken.size(), &settings, &cues, why, sizeof why),
+        VOCETTA_ERROR_ARGUMENT);
+    EXPECT_STREQ(why, "samples[1000] is not a finite number");
     settings.ipa = "ttt";  // nothing a class stands for
     EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_TRANSCRIPT);
     EXPECT_NE(std::string(why).find("ipa: "), std::string::npos) << why;

@@ -176,7 +176,7 @@ VOCETTA_VOICE_API float vocetta_curves_sample(const VocettaCurves* curves, doubl
  * see what follows each frame, as no live voice can. Baking only reads the host: any number of
  * threads may bake with one host at once (an importer's lines in parallel).
  *
- *     VocettaBakeSettings bake = {48000, VOCETTA_SHAPES_CARTOON};
+ *     VocettaBakeSettings bake = {.sample_rate = 48000, .shape_set = VOCETTA_SHAPES_CARTOON};
  *     bake.text = "Hello there!";                         // optional: the line of the script
  *     vocetta_cues_bake(host, samples, count, &bake, &cues, why, sizeof why);
  *     vocetta_cues_save(cues, "line.json", 1, why, sizeof why);  // or play them at once */
@@ -196,9 +196,9 @@ typedef struct VocettaBakeSettings {
     const char* sound_file; /* what the cues' and curves' files name as their recording, or NULL */
 } VocettaBakeSettings;
 
-/* `count` mono samples (full scale +-1) of one line. On failure *cues is NULL: a rate the profile
- * cannot analyse is VOCETTA_ERROR_PROFILE, words espeak-ng cannot phonemise or a line too long
- * to align VOCETTA_ERROR_TRANSCRIPT. Close the cues with vocetta_cues_close. */
+/* `count` mono samples (full scale +-1, all finite) of one line. On failure *cues is NULL: a rate
+ * the profile cannot analyse is VOCETTA_ERROR_PROFILE, words espeak-ng cannot phonemise or a line
+ * too long to align VOCETTA_ERROR_TRANSCRIPT. Close the cues with vocetta_cues_close. */
 VOCETTA_VOICE_API VocettaStatus vocetta_cues_bake(const VocettaHost* host, const float* samples,
                                                   size_t count, const VocettaBakeSettings* settings,
                                                   VocettaCues** cues, char* message,
