@@ -145,13 +145,19 @@ VocettaStatus Bake(const VocettaHost* host, const float* samples, size_t count,
     }
     std::optional<std::string> transcript;
     VocettaStatus status = Guarded(message, message_size, VOCETTA_ERROR_TRANSCRIPT, [&] {
-        if (settings->text != nullptr) {
-            const char* language = settings->language != nullptr ? settings->language : "en-us";
-            transcript = Tool::TranscriptOfWords(settings->text, language, "text",
-                                                 settings->literal_text != 0, host->labels)
-                             .ipa;
-        } else if (settings->ipa != nullptr) {
-            transcript = Tool::CheckedPhones(settings->ipa, "ipa", host->labels);
+        try {
+            if (settings->text != nullptr) {
+                const char* language = settings->language ? settings->language : "en-us";
+                transcript = Tool::TranscriptOfWords(settings->text, language, "text",
+                                                     settings->literal_text != 0, host->labels)
+                                 .ipa;
+            } else if (settings->ipa != nullptr) {
+                transcript = Tool::CheckedPhones(settings->ipa, "ipa", host->labels);
+            }
+        } catch (const Tool::UsageError& error) {
+            // A voice name that is none ("--language: ..."): a setting out of its range.
+            const std::string what = error.what();
+            throw std::invalid_argument(what.starts_with("--") ? what.substr(2) : what);
         }
     });
     if (status != VOCETTA_OK) return status;

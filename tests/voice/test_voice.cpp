@@ -597,7 +597,13 @@ TEST_F(Baking, RefusesWhatItCannotBakeAndKeepsWhatIsThere) {
     settings.ipa = "ttt";  // nothing a class stands for
     EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_TRANSCRIPT);
     EXPECT_NE(std::string(why).find("ipa: "), std::string::npos) << why;
+    settings.ipa = nullptr;
     settings.text = "Hello";
+    settings.language = "--version";
+    EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_ARGUMENT);
+    EXPECT_STREQ(why, "language: '--version' is no espeak-ng voice name");
+    settings.language = nullptr;
+    settings.ipa = "ttt";
     EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_ARGUMENT);
     EXPECT_NE(std::string(why).find("text and ipa exclude each other"), std::string::npos) << why;
     VocettaCurves* curves = nullptr;
