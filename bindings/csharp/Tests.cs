@@ -528,6 +528,15 @@ static class Tests {
         var curves = Vocetta.ShapeCurves.Bake(library, profile, hiss, 48000,
                                               Vocetta.ShapeSet.Cartoon, 24);
         Check(curves.Jaw.All(j => j < 0.01f), "room noise alone: the jaw stays shut");
+        // Samples that are not numbers are refused, as the tool refuses such a file.
+        hiss[1000] = float.NaN;
+        try {
+            Vocetta.CueTrack.Bake(library, profile, hiss, 48000, Vocetta.ShapeSet.Cartoon);
+            Check(false, "a NaN sample is refused");
+        } catch (Vocetta.VocettaException error) {
+            Check(error.Message == "samples[1000] is not a finite number",
+                  "message: " + error.Message);
+        }
     }
 
     static void CueBuildingWorkedByHand() {

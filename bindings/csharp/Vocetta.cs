@@ -3297,6 +3297,11 @@ internal sealed class LineFrames {
     public static LineFrames Analyse(Library library, Profile profile, float[] samples,
                                      int sampleRate, bool cleanNoise, double gateDb,
                                      string buildSuffix, string transcript = null) {
+        // As the tool refuses such a file: one NaN would make every score after it meaningless.
+        for (int i = 0; i < samples.Length; ++i) {
+            if (float.IsNaN(samples[i]) || float.IsInfinity(samples[i]))
+                throw new VocettaException("samples[" + i + "] is not a finite number");
+        }
         int[] phones = null;
         if (transcript != null) {
             phones = Transcript.Labels(transcript, profile);

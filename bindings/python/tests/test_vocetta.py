@@ -238,6 +238,12 @@ def test_unreadable_recording_names_the_file(tmp_path):
         vocetta.analyze_file(path)
     with pytest.raises(vocetta.AudioError, match="absent.wav"):
         vocetta.analyze_file(tmp_path / "absent.wav")
+    # Samples that are not numbers are refused as the tool refuses such a file.
+    broken = np.zeros(16000, dtype=np.float32)
+    broken[1000] = np.nan
+    for bake in (vocetta.analyze, vocetta.cues, vocetta.curves):
+        with pytest.raises(ValueError, match=r"samples\[1000\] is not a finite number"):
+            bake(broken, 16000)
 
 
 # --- streaming ----------------------------------------------------------------------------

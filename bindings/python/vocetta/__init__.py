@@ -385,8 +385,13 @@ class Analyzer:
 
 def _whole(samples, sample_rate, profile, hop_ms, clean_noise):
     # An analyzer that took a whole recording, frames labelled on their own.
+    samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
+    # As the tool refuses such a file: one NaN would make every score after it meaningless.
+    broken = np.flatnonzero(~np.isfinite(samples))
+    if broken.size:
+        raise ValueError("samples[%d] is not a finite number" % broken[0])
     analyzer = Analyzer(profile, sample_rate, hop_ms, clean_noise=clean_noise)
-    analyzer._native.push(np.ascontiguousarray(samples, dtype=np.float32).reshape(-1))
+    analyzer._native.push(samples)
     analyzer._native.finish()
     return analyzer
 
