@@ -223,7 +223,7 @@ int RunAnalyze(const Arguments& arguments) {
     // Read first, so that a bad profile or transcript leaves no output directory behind.
     const Profile profile = LoadProfileOrDefault(options.common.profile);
     const std::vector<std::optional<Transcript>> transcripts =
-        TranscriptsFor(options.transcript, inputs, profile, labelling.smoothing, settings);
+        TranscriptsFor(options.transcript, inputs, profile, labelling.smoothing, settings, phones);
     if (phones && !transcripts[0]) {
         throw UsageError(
             std::string(timeline) +

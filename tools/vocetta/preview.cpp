@@ -376,8 +376,8 @@ int RunPreview(const Arguments& arguments) {
     BatchSettings settings = BatchFromOptions(options.common, "vocetta preview");
     settings.keepSamples = true;  // the page embeds the audio
     const Profile profile = LoadProfileOrDefault(options.common.profile);
-    const std::vector<std::optional<Transcript>> transcripts =
-        TranscriptsFor(options.transcript, options.inputs, profile, labelling.smoothing, settings);
+    const std::vector<std::optional<Transcript>> transcripts = TranscriptsFor(
+        options.transcript, options.inputs, profile, labelling.smoothing, settings, true);
     const Host::ShapeMap map =
         ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile));
     // Read first, so that a file that is not cues stops the run before any audio is.

@@ -197,8 +197,8 @@ int RunRender(const Arguments& arguments) {
     const MouthOptions mouth = MouthFromOptions(options.mouth, 0.01f);
     const BatchSettings settings = BatchFromOptions(options.common, "vocetta render");
     const Profile profile = LoadProfileOrDefault(options.common.profile);
-    const std::vector<std::optional<Transcript>> transcripts =
-        TranscriptsFor(options.transcript, options.inputs, profile, labelling.smoothing, settings);
+    const std::vector<std::optional<Transcript>> transcripts = TranscriptsFor(
+        options.transcript, options.inputs, profile, labelling.smoothing, settings, false);
     const Host::ShapeMap shapeMap =
         cues ? ShapeMapFor(profile, mouth.set, ProfileOrigin(options.common.profile))
              : Host::ShapeMap{};

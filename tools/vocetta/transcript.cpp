@@ -290,7 +290,7 @@ std::string CheckedPhones(std::string ipa, const std::string& source,
 
 Transcript TranscriptOfWords(const std::string& text, const std::string& language,
                              const std::string& source, bool literal,
-                             const std::vector<std::string>& names) {
+                             const std::vector<std::string>& names, bool nameWords) {
     const std::string spoken = literal ? text : Host::SpokenText(text);
     if (Blank(spoken) && !Blank(text)) {
         throw ToolError(source +
@@ -299,14 +299,16 @@ Transcript TranscriptOfWords(const std::string& text, const std::string& languag
     }
     Transcript transcript;
     transcript.ipa = CheckedPhones(Phonemise(spoken, language, source), source, names);
-    transcript.written = WrittenWordsOf(spoken, transcript.ipa, language, source);
+    transcript.written = nameWords ? WrittenWordsOf(spoken, transcript.ipa, language, source)
+                                   : Host::IpaWords(transcript.ipa);
     return transcript;
 }
 
 std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
                                                       const std::vector<std::string>& inputs,
                                                       const Host::Profile& profile, bool smoothing,
-                                                      const BatchSettings& settings) {
+                                                      const BatchSettings& settings,
+                                                      bool nameWords) {
     const int given = !arguments.text.empty() + !arguments.textFile.empty() +
                       !arguments.ipa.empty() + arguments.beside + !arguments.script.empty();
     if (given > 1) {
@@ -323,8 +325,8 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
     int silence = 0;
     const std::vector<std::string> names = Host::LabelNames(profile, silence);
     const auto fromWords = [&](const Words& words) {
-        return TranscriptOfWords(words.text, words.language, words.source, arguments.literal,
-                                 names);
+        return TranscriptOfWords(words.text, words.language, words.source, arguments.literal, names,
+                                 nameWords);
     };
     if (!arguments.script.empty() || arguments.beside) {
         std::vector<Words> lines(inputs.size());

@@ -43,19 +43,23 @@ struct Transcript {
 // --literal-text), no phones or none that `profile`'s phonemes stand for, or that espeak-ng cannot
 // phonemise. Everything is read and phonemised before any audio is, so that a bad transcript
 // stops the run before it writes anything; the recordings' own transcripts (--transcripts,
-// --script) are phonemised on up to `settings.threads` threads, under its progress bar.
+// --script) are phonemised on up to `settings.threads` threads, under its progress bar. Their
+// words are named by what is written only for `nameWords` (output that shows words): naming takes
+// as long again.
 std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments& arguments,
                                                       const std::vector<std::string>& inputs,
                                                       const Host::Profile& profile, bool smoothing,
-                                                      const BatchSettings& settings);
+                                                      const BatchSettings& settings,
+                                                      bool nameWords);
 
 // The transcript of a line's words (UTF-8) in espeak-ng's voice `language`: its directions and
 // markup left out unless `literal` (Host::SpokenText), phonemised, checked as CheckedPhones checks
-// it and its words named. ToolError naming `source` for a line of directions alone, or what
+// it and, with `nameWords`, its words named by what is written (WrittenWordsOf: espeak-ng a second
+// time); without, by their IPA. ToolError naming `source` for a line of directions alone, or what
 // Phonemise and CheckedPhones throw.
 Transcript TranscriptOfWords(const std::string& text, const std::string& language,
                              const std::string& source, bool literal,
-                             const std::vector<std::string>& names);
+                             const std::vector<std::string>& names, bool nameWords);
 
 // `ipa`, checked to hold something for the profile (whose phoneme names are `names`, as
 // Host::LabelNames gives them) to align: ToolError naming `source` for no phones, or none that a
