@@ -226,8 +226,9 @@ struct Words {
     std::string text, source, language;
 };
 
-// Each line's transcript made on up to `threads` threads: espeak-ng takes some 10 ms a line, twice,
-// and a game's tens of thousands of lines would hold one processor for minutes before any audio.
+// Each line's transcript made on up to `threads` threads: espeak-ng takes some 10 ms a line (twice
+// where its words are named), and a game's tens of thousands of lines would hold one processor for
+// minutes before any audio.
 // What the first line in order that fails threw is thrown, and no line after it is begun. The
 // calling thread reports the lines done (bar or JSON), since those minutes would otherwise be
 // silent.
