@@ -598,6 +598,11 @@ TEST_F(Baking, RefusesWhatItCannotBakeAndKeepsWhatIsThere) {
     EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_TRANSCRIPT);
     EXPECT_NE(std::string(why).find("ipa: "), std::string::npos) << why;
     settings.ipa = nullptr;
+    settings.text = "(sighs) #line:0a1b2c";
+    EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_TRANSCRIPT);
+    EXPECT_STREQ(why,
+                 "text: no words to say, only directions and markup; literal_text says them "
+                 "as words");
     settings.text = "Hello";
     settings.language = "--version";
     EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_ARGUMENT);

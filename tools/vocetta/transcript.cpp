@@ -291,12 +291,12 @@ std::string CheckedPhones(std::string ipa, const std::string& source,
 
 Transcript TranscriptOfWords(const std::string& text, const std::string& language,
                              const std::string& source, bool literal,
-                             const std::vector<std::string>& names, bool nameWords) {
+                             const std::vector<std::string>& names, bool nameWords,
+                             const std::string& literalOption) {
     const std::string spoken = literal ? text : Host::SpokenText(text);
     if (Blank(spoken) && !Blank(text)) {
-        throw ToolError(source +
-                        ": no words to say, only directions and markup; --literal-text says "
-                        "them as words");
+        throw ToolError(source + ": no words to say, only directions and markup; " + literalOption +
+                        " says them as words");
     }
     Transcript transcript;
     transcript.ipa = CheckedPhones(Phonemise(spoken, language, source), source, names);

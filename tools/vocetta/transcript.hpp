@@ -55,11 +55,13 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
 // The transcript of a line's words (UTF-8) in espeak-ng's voice `language`: its directions and
 // markup left out unless `literal` (Host::SpokenText), phonemised, checked as CheckedPhones checks
 // it and, with `nameWords`, its words named by what is written (WrittenWordsOf: espeak-ng a second
-// time); without, by their IPA. ToolError naming `source` for a line of directions alone, or what
-// Phonemise and CheckedPhones throw.
+// time); without, by their IPA. ToolError naming `source` for a line of directions alone (its
+// message names `literalOption`, what says them as words), or what Phonemise and CheckedPhones
+// throw.
 Transcript TranscriptOfWords(const std::string& text, const std::string& language,
                              const std::string& source, bool literal,
-                             const std::vector<std::string>& names, bool nameWords);
+                             const std::vector<std::string>& names, bool nameWords,
+                             const std::string& literalOption = "--literal-text");
 
 // `ipa`, checked to hold something for the profile (whose phoneme names are `names`, as
 // Host::LabelNames gives them) to align: ToolError naming `source` for no phones, or none that a
