@@ -399,8 +399,9 @@ def _whole(samples, sample_rate, profile, hop_ms, clean_noise):
 def spoken_text(text):
     """What a line's written text says aloud, as `text=` reads it unless `literal_text`: stage
     directions and markup in parentheses, square brackets, braces and angle brackets ("(sighs)",
-    "[wave]", "{w=0.5}", "<i>") left out where they close on their line, and asterisks alone
-    (the words they mark stay), as `vocetta analyze --text` leaves them out."""
+    "[wave]", "{w=0.5}", "<i>") left out where they close on their line, the tags that end a line
+    of Ink or Yarn ("#happy", "#line:0a1b2c"; "C#" and "#1" stay), and asterisks alone (the words
+    they mark stay), as `vocetta analyze --text` leaves them out."""
     return _vocetta.spoken_text(str(text))
 
 
