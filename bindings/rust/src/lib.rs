@@ -227,8 +227,10 @@ fn status_of(code: c_int) -> Option<Status> {
     }
 }
 
-fn checked(code: c_int, message: &[c_char]) -> Result<(), Error> {
-    match status_of(code) {
+// Calls `call` with a message buffer for the interface to explain a failure in.
+fn checked(call: impl FnOnce(*mut c_char, usize) -> c_int) -> Result<(), Error> {
+    let mut message = [0 as c_char; MESSAGE_SIZE];
+    match status_of(call(message.as_mut_ptr(), message.len())) {
         None => Ok(()),
         // The interface always terminates what it writes, cut at a character's start.
         Some(status) => Err(Error {
@@ -314,17 +316,15 @@ impl Host {
         let library = library.map(|p| path_text(p, "the library's path")).transpose()?;
         let profile = profile.map(|p| path_text(p, "the profile's path")).transpose()?;
         let mut raw = ptr::null_mut();
-        let mut message = [0 as c_char; MESSAGE_SIZE];
-        let status = unsafe {
+        checked(|message, size| unsafe {
             sys::vocetta_host_open(
                 library.as_ref().map_or(ptr::null(), |p| p.as_ptr()),
                 profile.as_ref().map_or(ptr::null(), |p| p.as_ptr()),
                 &mut raw,
-                message.as_mut_ptr(),
-                message.len(),
+                message,
+                size,
             )
-        };
-        checked(status, &message)?;
+        })?;
         Ok(Host { raw })
     }
 
@@ -344,15 +344,15 @@ impl Host {
     /// (mono, full scale +-1).
     pub fn bake_cues(&self, samples: &[f32], settings: &BakeSettings) -> Result<Cues, Error> {
         let mut raw = ptr::null_mut();
-        settings.bake(|raw_settings, message| unsafe {
+        settings.bake(|raw_settings, message, size| unsafe {
             sys::vocetta_cues_bake(
                 self.raw,
                 samples.as_ptr(),
                 samples.len(),
                 raw_settings,
                 &mut raw,
-                message.as_mut_ptr(),
-                message.len(),
+                message,
+                size,
             )
         })?;
         Ok(Cues { raw, set: settings.shape_set })
@@ -367,7 +367,7 @@ impl Host {
         fps: u32,
     ) -> Result<Curves, Error> {
         let mut raw = ptr::null_mut();
-        settings.bake(|raw_settings, message| unsafe {
+        settings.bake(|raw_settings, message, size| unsafe {
             sys::vocetta_curves_bake(
                 self.raw,
                 samples.as_ptr(),
@@ -375,8 +375,8 @@ impl Host {
                 raw_settings,
                 c_int::try_from(fps).unwrap_or(c_int::MAX),
                 &mut raw,
-                message.as_mut_ptr(),
-                message.len(),
+                message,
+                size,
             )
         })?;
         Ok(Curves { raw })
@@ -391,17 +391,9 @@ impl Host {
             clean_noise: settings.clean_noise as c_int,
         };
         let mut raw = ptr::null_mut();
-        let mut message = [0 as c_char; MESSAGE_SIZE];
-        let status = unsafe {
-            sys::vocetta_voice_create(
-                self.raw,
-                &raw_settings,
-                &mut raw,
-                message.as_mut_ptr(),
-                message.len(),
-            )
-        };
-        checked(status, &message)?;
+        checked(|message, size| unsafe {
+            sys::vocetta_voice_create(self.raw, &raw_settings, &mut raw, message, size)
+        })?;
         Ok(Voice { raw, host: self, set: settings.shape_set })
     }
 }
@@ -473,7 +465,7 @@ impl BakeSettings {
     // Calls `bake` with the C settings, whose texts live as long as the call, and a message.
     fn bake(
         &self,
-        bake: impl FnOnce(&sys::BakeSettings, &mut [c_char]) -> c_int,
+        bake: impl FnOnce(&sys::BakeSettings, *mut c_char, usize) -> c_int,
     ) -> Result<(), Error> {
         let text = |value: &Option<String>, what: &str| {
             value
@@ -499,9 +491,7 @@ impl BakeSettings {
             ipa: pointer(&ipa),
             sound_file: pointer(&sound_file),
         };
-        let mut message = [0 as c_char; MESSAGE_SIZE];
-        let code = bake(&raw, &mut message);
-        checked(code, &message)
+        checked(|message, size| bake(&raw, message, size))
     }
 }
 
@@ -512,9 +502,7 @@ fn save(
     save: impl FnOnce(*const c_char, c_int, *mut c_char, usize) -> c_int,
 ) -> Result<(), Error> {
     let text = path_text(path, "the file's path")?;
-    let mut message = [0 as c_char; MESSAGE_SIZE];
-    let code = save(text.as_ptr(), replace as c_int, message.as_mut_ptr(), message.len());
-    checked(code, &message)
+    checked(|message, size| save(text.as_ptr(), replace as c_int, message, size))
 }
 
 /// One frame of a voice, valid during the callback only.
@@ -672,17 +660,9 @@ impl Cues {
     pub fn open(path: &Path, set: ShapeSet) -> Result<Cues, Error> {
         let text = path_text(path, "the cue file's path")?;
         let mut raw = ptr::null_mut();
-        let mut message = [0 as c_char; MESSAGE_SIZE];
-        let status = unsafe {
-            sys::vocetta_cues_open(
-                text.as_ptr(),
-                set.code(),
-                &mut raw,
-                message.as_mut_ptr(),
-                message.len(),
-            )
-        };
-        checked(status, &message)?;
+        checked(|message, size| unsafe {
+            sys::vocetta_cues_open(text.as_ptr(), set.code(), &mut raw, message, size)
+        })?;
         Ok(Cues { raw, set })
     }
 
@@ -740,11 +720,9 @@ impl Curves {
     pub fn open(path: &Path) -> Result<Curves, Error> {
         let text = path_text(path, "the curve file's path")?;
         let mut raw = ptr::null_mut();
-        let mut message = [0 as c_char; MESSAGE_SIZE];
-        let status = unsafe {
-            sys::vocetta_curves_open(text.as_ptr(), &mut raw, message.as_mut_ptr(), message.len())
-        };
-        checked(status, &message)?;
+        checked(|message, size| unsafe {
+            sys::vocetta_curves_open(text.as_ptr(), &mut raw, message, size)
+        })?;
         Ok(Curves { raw })
     }
 
