@@ -411,6 +411,12 @@ int Transcript(const uint8_t* data, size_t size) {
     Require(
         std::count(aloud.begin(), aloud.end(), '\n') == std::count(ipa.begin(), ipa.end(), '\n'),
         "a line break lost");
+    // Without its speakers, each line is a tail of itself with only the escapes' backslashes out.
+    const std::string unnamed = Host::WithoutSpeakerNames(ipa);
+    Require(std::count(unnamed.begin(), unnamed.end(), '\n') ==
+                std::count(ipa.begin(), ipa.end(), '\n'),
+            "a line break lost without speakers");
+    Require(unnamed.size() <= ipa.size(), "more than the line without speakers");
     return 0;
 }
 

@@ -301,6 +301,23 @@ TEST(TranscriptWords, LeavesOutDirectionsAndMarkup) {
     EXPECT_EQ(Host::SpokenText(std::string(1 << 20, '#') + "\ny"), "\ny");
 }
 
+// A line that names its speaker, as Yarn writes it, says only what follows the name's colon; a
+// colon of the words (a clock, a tag, an escaped one) ends no name, and each line has its own.
+TEST(TranscriptWords, LeavesOutSpeakerNames) {
+    EXPECT_EQ(Host::WithoutSpeakerNames("Mae: Hi there."), "Hi there.");
+    EXPECT_EQ(Host::WithoutSpeakerNames("  Old Man:\t Listen: we go now."), "Listen: we go now.");
+    EXPECT_EQ(Host::WithoutSpeakerNames("Mae: Hi.\r\nBea:\nNo name here\nKit: Bye."),
+              "Hi.\r\n\nNo name here\nBye.");
+    EXPECT_EQ(Host::WithoutSpeakerNames("Meet at 10:30 by line:0a1b"),
+              "Meet at 10:30 by line:0a1b");
+    EXPECT_EQ(Host::WithoutSpeakerNames("Listen\\: we go now."), "Listen: we go now.");
+    EXPECT_EQ(Host::WithoutSpeakerNames(": not a name"), ": not a name");
+    EXPECT_EQ(Host::WithoutSpeakerNames("Mae:"), "");
+    EXPECT_EQ(Host::WithoutSpeakerNames(""), "");
+    // Markup around the name goes first, as the tool reads a line.
+    EXPECT_EQ(Host::WithoutSpeakerNames(Host::SpokenText("<b>Mae:</b> Hi! #line:0a1b2c")), "Hi! ");
+}
+
 // espeak-ng's readings of lines, whole and word by word: the words it joins, the numbers it says
 // as several, and a word it says otherwise in context all find their written words.
 TEST(TranscriptWords, NamesEachPhonemisedWordByItsWrittenWords) {

@@ -287,6 +287,30 @@ TEST_F(ToolTranscript, DirectionsAndMarkupAreNotSaid) {
     EXPECT_TRUE(sigh.out.empty());
 }
 
+// Lines that name their speaker, from a Yarn string table: with --speaker-names the name is not
+// said, so the line times as its words alone; a row of a name alone says nothing.
+TEST_F(ToolTranscript, SpeakerNamesAreNotSaid) {
+    if (!HaveEspeak()) GTEST_SKIP() << "no espeak-ng: --text is not tested";
+    const std::string named = std::string("Mae: ") + kSampleWords + " #line:0a1b2c";
+    const ToolRun plain = Run({"analyze", sample_, "-q", "--words", "--text", kSampleWords});
+    const ToolRun spoken =
+        Run({"analyze", sample_, "-q", "--words", "--speaker-names", "--text", named});
+    ASSERT_EQ(spoken.status, 0) << spoken.err;
+    EXPECT_EQ(spoken.out, plain.out);
+    const ToolRun asWritten = Run({"analyze", sample_, "-q", "--words", "--text", named});
+    ASSERT_EQ(asWritten.status, 0) << asWritten.err;
+    EXPECT_NE(asWritten.out.find(",Mae,"), std::string::npos) << asWritten.out;
+    const std::string wav = Path("line_1.flac");
+    std::filesystem::copy_file(sample_, wav);
+    Write(Path("strings.csv"), "id,text\nline_1,Mae:\n");
+    const ToolRun empty = Run({"analyze", wav, "-q", "--speaker-names", "--script",
+                               Path("strings.csv"), "--script-columns", "id,text"});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.err.find("no words to say, only a speaker's name"), std::string::npos)
+        << empty.err;
+    EXPECT_TRUE(empty.out.empty());
+}
+
 // The preview shows the phones where they are said, under the cues, and names the word being
 // said as it plays.
 TEST_F(ToolTranscript, ThePreviewShowsThePhonesAndTheWord) {

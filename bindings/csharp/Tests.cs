@@ -736,6 +736,14 @@ static class Tests {
             new[] {"#line:0a1b2c", ""}};
         foreach (string[] pair in spokenOf)
             Check(Vocetta.Transcript.SpokenText(pair[0]) == pair[1], "spoken: " + pair[0]);
+        string[][] withoutSpeakers = {
+            new[] {"Mae: Hi there.", "Hi there."},
+            new[] {"  Old Man:\t Listen: we go.\r\nBea:\nat 10:30", "Listen: we go.\r\n\nat 10:30"},
+            new[] {"Listen\\: we go now.", "Listen: we go now."},
+            new[] {": not a name", ": not a name"}};
+        foreach (string[] pair in withoutSpeakers)
+            Check(Vocetta.Transcript.WithoutSpeakerNames(pair[0]) == pair[1],
+                  "speaker: " + pair[0]);
         string text = "Hello, watch the mouth on the man";
         string ipa;
         try {
@@ -753,6 +761,11 @@ static class Tests {
               "a scripted line reads as its words");
         Check(Vocetta.Transcript.Phonemise(marked, literalText: true) != ipa,
               "literalText says the directions");
+        string yarn = "Mae: " + marked;
+        Check(Vocetta.Transcript.Phonemise(yarn, speakerNames: true) == ipa &&
+                  string.Join("|", Vocetta.Transcript.WrittenWords(yarn, ipa, speakerNames: true)) ==
+                      string.Join("|", named.Written),
+              "a Yarn line's speaker is not said");
         try {
             Vocetta.Transcript.Phonemise("(sighs)");
             Check(false, "a line of directions alone says nothing");

@@ -2491,18 +2491,54 @@ public static class Transcript {
     public const string WordBreak = " ";  // SplitIpa's entry between two words
 
     // The words in IPA, as espeak-ng's voice `language` speaks them: what the tool's --text
-    // aligns, its directions and markup left out unless `literalText` (SpokenText).
+    // aligns, its directions and markup left out unless `literalText` (SpokenText), and with
+    // `speakerNames` the speaker that begins each line (WithoutSpeakerNames, --speaker-names).
     // VocettaException when espeak-ng is missing, lacks the voice or gives nothing.
     public static string Phonemise(string words, string language = "en-us",
-                                   bool literalText = false) {
+                                   bool literalText = false, bool speakerNames = false) {
         if (string.IsNullOrWhiteSpace(words))
             throw new VocettaException("the transcript has no words");
-        string spoken = literalText ? words : SpokenText(words);
+        string directions = literalText ? words : SpokenText(words);
+        string spoken = speakerNames ? WithoutSpeakerNames(directions) : directions;
         if (string.IsNullOrWhiteSpace(spoken))
-            throw new VocettaException("no words to say, only directions and markup; " +
-                                       "literalText says them as words");
+            throw new VocettaException(
+                string.IsNullOrWhiteSpace(directions)
+                    ? "no words to say, only directions and markup; literalText says them as words"
+                    : "no words to say, only a speaker's name");
         return RunPhonemiser(spoken, language, false).Replace('\n', ' ');
     }
+
+    // `text` less the speaker that begins each of its lines, as Yarn and many dialogue scripts
+    // write one ("Mae: Hi there." is "Hi there."; the SDK's WithoutSpeakerNames): a line's name
+    // runs to its first colon followed by a space or the line's end, and goes with that colon
+    // and the spaces after it; a colon of the words is written "\\:" (its backslash goes).
+    public static string WithoutSpeakerNames(string text) {
+        var spoken = new StringBuilder(text.Length);
+        string[] lines = text.Split('\n');
+        for (int l = 0; l < lines.Length; ++l) {
+            string line = lines[l];
+            int from = 0;
+            for (int at = 0; at < line.Length; ++at) {
+                if (line[at] != ':' || (at > 0 && line[at - 1] == '\\')) continue;
+                if (at + 1 < line.Length && !BlankChar(line[at + 1])) continue;
+                bool named = false;
+                for (int i = 0; i < at; ++i) named |= !BlankChar(line[i]);
+                if (named) {
+                    from = at + 1;
+                    while (from < line.Length && BlankChar(line[from])) ++from;
+                }
+                break;
+            }
+            for (int at = from; at < line.Length; ++at) {
+                if (line[at] == '\\' && at + 1 < line.Length && line[at + 1] == ':') continue;
+                spoken.Append(line[at]);
+            }
+            if (l + 1 < lines.Length) spoken.Append('\n');
+        }
+        return spoken.ToString();
+    }
+
+    static bool BlankChar(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
     // Each kind of bracket at the same place in both: ( [ { < and the full-width （ ［ 【.
     const string DirectionOpen = "([{<\uFF08\uFF3B\u3010";
@@ -2831,14 +2867,16 @@ public static class Transcript {
         return names;
     }
 
-    // Each word of `ipa`, the Phonemise of `text` (with the same `literalText`), named by the
+    // Each word of `ipa`, the Phonemise of `text` (with the same `literalText` and
+    // `speakerNames`), named by the
     // written words of `text` it says (each phonemised alone by espeak-ng, then
     // WrittenWordNames), or by its IPA where they cannot be told apart: the names the tool's
     // --phones writes. Errors of Phonemise.
     public static string[] WrittenWords(string text, string ipa, string language = "en-us",
-                                        bool literalText = false) {
+                                        bool literalText = false, bool speakerNames = false) {
         List<string> own = IpaWords(ipa);
-        List<string> written = SplitWords(literalText ? text ?? "" : SpokenText(text ?? ""));
+        string spoken = literalText ? text ?? "" : SpokenText(text ?? "");
+        List<string> written = SplitWords(speakerNames ? WithoutSpeakerNames(spoken) : spoken);
         var lines = new StringBuilder();
         foreach (string word in written) {
             if (Encoding.UTF8.GetByteCount(word) + 1 >= ClauseLine) return own.ToArray();
@@ -3215,13 +3253,14 @@ public sealed class PhoneTimeline {
     // span from halfway between the frame before it and its first frame to the same after its
     // last, the first from 0, the last to the recording's end. With `text`, the words that
     // transcript was phonemised from, each word is named by its written words
-    // (Transcript.WrittenWords in `language`, with the same `literalText`). VocettaException for
+    // (Transcript.WrittenWords in `language`, with the same `literalText` and `speakerNames`).
+    // VocettaException for
     // a transcript the profile cannot align, or a recording too short to say all its phones.
     public static PhoneTimeline Bake(Library library, Profile profile, float[] samples,
                                      int sampleRate, string transcript, string text = null,
                                      string language = "en-us", bool cleanNoise = true,
                                      double gateDb = -30.0, string buildSuffix = "",
-                                     bool literalText = false) {
+                                     bool literalText = false, bool speakerNames = false) {
         if (transcript == null) throw new ArgumentNullException("transcript");
         var line = LineFrames.Analyse(library, profile, samples, sampleRate, cleanNoise, gateDb,
                                       buildSuffix, transcript);
@@ -3267,7 +3306,8 @@ public sealed class PhoneTimeline {
             Duration = line.Duration, Phones = spans.ToArray(), Words = words,
             Written = text == null
                           ? words
-                          : Transcript.WrittenWords(text, transcript, language, literalText)};
+                          : Transcript.WrittenWords(text, transcript, language, literalText,
+                                                    speakerNames)};
     }
 }
 

@@ -889,6 +889,10 @@ PYBIND11_MODULE(_vocetta, module) {
         "spoken_text", [](const std::string& text) { return Host::SpokenText(text); },
         py::arg("text"), "The text less its stage directions and markup (the tool's --text).");
     module.def(
+        "without_speaker_names",
+        [](const std::string& text) { return Host::WithoutSpeakerNames(text); }, py::arg("text"),
+        "The text less the speaker that begins each line (the tool's --speaker-names).");
+    module.def(
         "phonemise",
         [](const std::string& text, const std::string& language) {
             return Python::AsTranscript([&] { return Tool::Phonemise(text, language, "text"); });

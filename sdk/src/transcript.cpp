@@ -651,6 +651,37 @@ std::string SpokenText(std::string_view text) {
     return spoken;
 }
 
+std::string WithoutSpeakerNames(std::string_view text) {
+    std::string spoken;
+    spoken.reserve(text.size());
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    for (size_t start = 0; start <= text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line = text.substr(start, end - start);
+        // The name ends at the line's first colon before a space or the line's end: a clock's
+        // "10:30" or a tag's "line:0a1b" is none, and "\:" is a colon of the words.
+        size_t from = 0;
+        for (size_t at = 0; at < line.size(); ++at) {
+            if (line[at] != ':' || (at > 0 && line[at - 1] == '\\')) continue;
+            if (at + 1 < line.size() && !blank(line[at + 1])) continue;
+            if (std::any_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(at),
+                            [&](char c) { return !blank(c); })) {
+                from = at + 1;
+                while (from < line.size() && blank(line[from]))
+                    ++from;
+            }
+            break;
+        }
+        for (size_t at = from; at < line.size(); ++at) {
+            if (line[at] == '\\' && at + 1 < line.size() && line[at + 1] == ':') continue;
+            spoken += line[at];
+        }
+        if (end < text.size()) spoken += '\n';
+        start = end + 1;
+    }
+    return spoken;
+}
+
 std::vector<std::string> SplitWords(std::string_view text) {
     std::vector<std::string> words;
     // The current word's part between the punctuation at its edges.

@@ -149,9 +149,10 @@ VocettaStatus Bake(const VocettaHost* host, const float* samples, size_t count,
             if (settings->text != nullptr) {
                 const char* language = settings->language ? settings->language : "en-us";
                 // Cues and curves name no words: only the phones are needed.
-                transcript = Tool::TranscriptOfWords(settings->text, language, "text",
-                                                     settings->literal_text != 0, host->labels,
-                                                     false, "literal_text")
+                const Tool::Reading reading{settings->literal_text != 0,
+                                            settings->speaker_names != 0, "literal_text"};
+                transcript = Tool::TranscriptOfWords(settings->text, language, "text", reading,
+                                                     host->labels, false)
                                  .ipa;
             } else if (settings->ipa != nullptr) {
                 transcript = Tool::CheckedPhones(settings->ipa, "ipa", host->labels);

@@ -603,6 +603,11 @@ TEST_F(Baking, RefusesWhatItCannotBakeAndKeepsWhatIsThere) {
     EXPECT_STREQ(why,
                  "text: no words to say, only directions and markup; literal_text says them "
                  "as words");
+    settings.speaker_names = 1;
+    settings.text = "Mae: (sighs)";
+    EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_TRANSCRIPT);
+    EXPECT_STREQ(why, "text: no words to say, only a speaker's name");
+    settings.speaker_names = 0;
     settings.text = "Hello";
     settings.language = "--version";
     EXPECT_EQ(bake(settings, samples_.size()), VOCETTA_ERROR_ARGUMENT);

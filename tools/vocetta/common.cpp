@@ -124,6 +124,10 @@ void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments) {
               "say the words as written: text in brackets, parentheses, braces or angle "
               "brackets (stage directions, markup), Ink or Yarn #tags and asterisks are left "
               "out by default");
+    line.Flag("--speaker-names", arguments.speakerNames,
+              "each line of the words begins with its speaker's name and a colon, as Yarn "
+              "writes them ('Mae: Hi there.'): the name is left out, and a colon of the words "
+              "is written \\:");
     line.Text("--ipa", arguments.ipa, "IPA",
               "what the recording says as IPA phones, instead of words (no espeak-ng needed)");
     line.Text("--language", arguments.language, "VOICE",

@@ -289,14 +289,21 @@ std::string CheckedPhones(std::string ipa, const std::string& source,
     return ipa;
 }
 
+std::string SpokenWords(const std::string& text, const Reading& reading) {
+    const std::string spoken = reading.literal ? text : Host::SpokenText(text);
+    return reading.speakerNames ? Host::WithoutSpeakerNames(spoken) : spoken;
+}
+
 Transcript TranscriptOfWords(const std::string& text, const std::string& language,
-                             const std::string& source, bool literal,
-                             const std::vector<std::string>& names, bool nameWords,
-                             const std::string& literalOption) {
-    const std::string spoken = literal ? text : Host::SpokenText(text);
+                             const std::string& source, const Reading& reading,
+                             const std::vector<std::string>& names, bool nameWords) {
+    const std::string spoken = SpokenWords(text, reading);
     if (Blank(spoken) && !Blank(text)) {
-        throw ToolError(source + ": no words to say, only directions and markup; " + literalOption +
-                        " says them as words");
+        const std::string directions = reading.literal ? text : Host::SpokenText(text);
+        if (!Blank(directions))
+            throw ToolError(source + ": no words to say, only a speaker's name");
+        throw ToolError(source + ": no words to say, only directions and markup; " +
+                        reading.literalOption + " says them as words");
     }
     Transcript transcript;
     transcript.ipa = CheckedPhones(Phonemise(spoken, language, source), source, names);
@@ -326,8 +333,8 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
     int silence = 0;
     const std::vector<std::string> names = Host::LabelNames(profile, silence);
     const auto fromWords = [&](const Words& words) {
-        return TranscriptOfWords(words.text, words.language, words.source, arguments.literal, names,
-                                 nameWords);
+        return TranscriptOfWords(words.text, words.language, words.source,
+                                 {arguments.literal, arguments.speakerNames}, names, nameWords);
     };
     if (!arguments.script.empty() || arguments.beside) {
         std::vector<Words> lines(inputs.size());

@@ -15,17 +15,19 @@ namespace Vocetta::Tool {
 class CommandLine;
 
 struct TranscriptArguments {
-    std::string text;      // --text: the words of the one recording
-    std::string textFile;  // --text-file: a UTF-8 file holding them
-    std::string ipa;       // --ipa: its phones in IPA, no phonemiser needed
-    bool beside = false;   // --transcripts: each recording's words in the .txt beside it
-    bool literal = false;  // --literal-text: directions and markup said as words
-    std::string script;    // --script: a dialogue table of recordings and their words
+    std::string text;           // --text: the words of the one recording
+    std::string textFile;       // --text-file: a UTF-8 file holding them
+    std::string ipa;            // --ipa: its phones in IPA, no phonemiser needed
+    bool beside = false;        // --transcripts: each recording's words in the .txt beside it
+    bool literal = false;       // --literal-text: directions and markup said as words
+    bool speakerNames = false;  // --speaker-names: each line begins with its speaker's name
+    std::string script;         // --script: a dialogue table of recordings and their words
     std::string scriptColumns = "file,text";  // --script-columns: its recordings' and words'
     std::string language = "en-us";           // --language: espeak-ng's voice for the words
 };
 
-// --text, --text-file, --ipa, --transcripts, --script, --literal-text, --language (common.cpp,
+// --text, --text-file, --ipa, --transcripts, --script, --literal-text, --speaker-names,
+// --language (common.cpp,
 // with the other options that commands share).
 void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments);
 
@@ -52,16 +54,26 @@ std::vector<std::optional<Transcript>> TranscriptsFor(const TranscriptArguments&
                                                       const BatchSettings& settings,
                                                       bool nameWords);
 
-// The transcript of a line's words (UTF-8) in espeak-ng's voice `language`: its directions and
-// markup left out unless `literal` (Host::SpokenText), phonemised, checked as CheckedPhones checks
-// it and, with `nameWords`, its words named by what is written (WrittenWordsOf: espeak-ng a second
-// time); without, by their IPA. ToolError naming `source` for a line of directions alone (its
-// message names `literalOption`, what says them as words), or what Phonemise and CheckedPhones
-// throw.
+// How a line's written words are read: what of them is said, and the options that say so (named
+// in messages).
+struct Reading {
+    bool literal = false;       // directions and markup said too (else Host::SpokenText)
+    bool speakerNames = false;  // each line's speaker left out (Host::WithoutSpeakerNames)
+    std::string literalOption = "--literal-text";
+};
+
+// What `text` says aloud, read as `reading` says.
+std::string SpokenWords(const std::string& text, const Reading& reading);
+
+// The transcript of a line's words (UTF-8) in espeak-ng's voice `language`: what it says aloud
+// (SpokenWords), phonemised, checked as CheckedPhones checks it and, with `nameWords`, its words
+// named by what is written (WrittenWordsOf: espeak-ng a second time); without, by their IPA.
+// ToolError naming `source` for a line of directions or a speaker's name alone (its message names
+// the reading's `literalOption`, what says directions as words), or what Phonemise and
+// CheckedPhones throw.
 Transcript TranscriptOfWords(const std::string& text, const std::string& language,
-                             const std::string& source, bool literal,
-                             const std::vector<std::string>& names, bool nameWords,
-                             const std::string& literalOption = "--literal-text");
+                             const std::string& source, const Reading& reading,
+                             const std::vector<std::string>& names, bool nameWords);
 
 // `ipa`, checked to hold something for the profile (whose phoneme names are `names`, as
 // Host::LabelNames gives them) to align: ToolError naming `source` for no phones, or none that a

@@ -187,6 +187,12 @@ def test_a_scripted_line_is_read_without_its_directions(tmp_path):
     assert literal.written[0] == "cheerful"
     with pytest.raises(vocetta.TranscriptError, match="only directions and markup"):
         vocetta.curves_file(SAMPLE, text="(sighs)")
+    # A Yarn line's speaker is not said when the text names its speakers.
+    assert vocetta.without_speaker_names("Mae: Hi at 10:30\\: ok\nBea: Bye") == "Hi at 10:30: ok\nBye"
+    named = vocetta.analyze_file(SAMPLE, text="Mae: " + SAMPLE_WORDS, speaker_names=True)
+    assert named.written == plain.written and named.phones == plain.phones
+    with pytest.raises(vocetta.TranscriptError, match="only a speaker's name"):
+        vocetta.cues_file(SAMPLE, text="Mae: [sighs]", speaker_names=True)
 
 
 def test_baked_files_read_back_as_they_were_written(tmp_path):

@@ -33,7 +33,8 @@ __all__ = ["AdaptationError", "Analyzer", "AudioError", "CalibrationError", "Cue
            "Frames", "LibraryError", "MouthShapes", "Phone", "Profile", "ProfileError", "ShapeError",
            "TranscriptError", "Word", "analyze", "analyze_file", "Curves", "adapt", "build_cues",
            "calibrate", "cues", "cues_file", "curves", "curves_file", "load_cues", "load_curves",
-           "load_profile", "phonemise", "shape_names", "spoken_text", "CueError"]
+           "load_profile", "phonemise", "shape_names", "spoken_text", "without_speaker_names",
+           "CueError"]
 
 SILENCE = "sil"
 DEFAULT_HOP_MS = 10.0
@@ -405,22 +406,36 @@ def spoken_text(text):
     return _vocetta.spoken_text(str(text))
 
 
-def _spoken(text, literal_text):
-    spoken = str(text) if literal_text else spoken_text(text)
+def without_speaker_names(text):
+    """`text` less the speaker's name that begins each of its lines, as Yarn and many dialogue
+    scripts write one ("Mae: Hi there." is "Hi there."), as `text=` reads it with
+    `speaker_names` and `vocetta analyze --speaker-names` does: a line's name runs to its first
+    colon followed by a space or the line's end, and goes with it; a colon of the words is
+    written "\\:"."""
+    return _vocetta.without_speaker_names(str(text))
+
+
+def _spoken(text, literal_text, speaker_names=False):
+    directions = str(text) if literal_text else spoken_text(text)
+    spoken = without_speaker_names(directions) if speaker_names else directions
     if not spoken.strip() and str(text).strip():
+        if directions.strip():
+            raise TranscriptError("no words to say, only a speaker's name")
         raise TranscriptError("no words to say, only directions and markup; literal_text=True "
                               "says them as words")
     return spoken
 
 
-def phonemise(text, language=DEFAULT_LANGUAGE, literal_text=False):
+def phonemise(text, language=DEFAULT_LANGUAGE, literal_text=False, speaker_names=False):
     """`text` (words) in IPA, as espeak-ng's voice `language` speaks it: what `text=` aligns,
-    its directions and markup left out unless `literal_text` (spoken_text). Raises
-    TranscriptError when espeak-ng is missing, lacks the voice or gives nothing."""
-    return _vocetta.phonemise(_spoken(text, literal_text), str(language))
+    its directions and markup left out unless `literal_text` (spoken_text), and with
+    `speaker_names` each line's speaker (without_speaker_names). Raises TranscriptError when
+    espeak-ng is missing, lacks the voice or gives nothing."""
+    return _vocetta.phonemise(_spoken(text, literal_text, speaker_names), str(language))
 
 
-def _transcript(text, ipa, language, profile, smoothing=True, literal_text=False):
+def _transcript(text, ipa, language, profile, smoothing=True, literal_text=False,
+                speaker_names=False):
     """The IPA a recording's labels follow (text= phonemised, or ipa= as it is), or None."""
     if text is None and ipa is None:
         return None
@@ -430,23 +445,27 @@ def _transcript(text, ipa, language, profile, smoothing=True, literal_text=False
         raise ValueError("a transcript aligns the smoothed track: it and smoothing=False "
                          "exclude each other")
     if text is not None:
-        return _vocetta.checked_phones(profile, phonemise(text, language, literal_text), "text")
+        return _vocetta.checked_phones(
+            profile, phonemise(text, language, literal_text, speaker_names), "text")
     return _vocetta.checked_phones(profile, str(ipa), "ipa")
 
 
 def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFAULT_GATE_DB,
             silence_db=None, smoothing=True, switch_cost=DEFAULT_SWITCH_COST, clean_noise=True,
-            text=None, ipa=None, language=DEFAULT_LANGUAGE, literal_text=False):
+            text=None, ipa=None, language=DEFAULT_LANGUAGE, literal_text=False,
+            speaker_names=False):
     """Analyses a whole recording and labels its frames exactly as `vocetta analyze` does: its
     steady noise taken out first unless `clean_noise` is off (`--keep-noise`), a frame is "sil"
     when it is more than `gate_db` below the recording's level (or, with `silence_db`, quieter
     than that fixed dBFS level) or scored nothing, the rest are smoothed into one phoneme track
     at `switch_cost` per change unless `smoothing` is off. With `text` (the words the recording
     says, in the espeak-ng voice `language`'s language, its stage directions and markup left out
-    unless `literal_text`: spoken_text) or `ipa` (its phones), the track says those phones in
+    unless `literal_text`: spoken_text, and with `speaker_names` the speaker that begins each of
+    its lines: without_speaker_names) or `ipa` (its phones), the track says those phones in
     order, as `--text` and `--ipa` make it; TranscriptError when it cannot."""
     analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
-    transcript = _transcript(text, ipa, language, analyzer.profile, smoothing, literal_text)
+    transcript = _transcript(text, ipa, language, analyzer.profile, smoothing, literal_text,
+                             speaker_names)
     raw = analyzer.frames
     seconds = np.size(samples) / float(sample_rate)
     labels, phones = _vocetta.label_frames(
@@ -457,7 +476,8 @@ def analyze(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=D
     if transcript is not None:
         words = _vocetta.transcript_words(transcript)
         written = _vocetta.written_words(
-            transcript, "" if text is None else _spoken(text, literal_text), language)
+            transcript, "" if text is None else _spoken(text, literal_text, speaker_names),
+            language)
     return Frames(raw.phonemes, raw.time, labels, raw.volume, raw.scores, raw.best, raw.mfcc,
                   raw.hop, words=words, written=written,
                   phones=None if phones is None else [Phone(*phone) for phone in phones])
@@ -663,7 +683,7 @@ def cues(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFA
          release_ms=None, sharpness=None, closed_margin=None, lip_margin=None,
          open_priority=None, closed_dip_db=None, lip_dip_db=None, dip_window_ms=None,
          sound_file="", clean_noise=True, text=None, ipa=None, language=DEFAULT_LANGUAGE,
-         literal_text=False):
+         literal_text=False, speaker_names=False):
     """The mouth cues of a whole recording exactly as `vocetta analyze --cues` makes them, with
     its options by the same names and its defaults (CUE_DEFAULTS): the mouth rests below the
     recording's silence gate (`gate_db` below its level, or the fixed `silence_db`; -40 dBFS
@@ -676,7 +696,8 @@ def cues(samples, sample_rate, profile=None, hop_ms=DEFAULT_HOP_MS, gate_db=DEFA
                                lip_dip_db, dip_window_ms)
     samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
     analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
-    transcript = _transcript(text, ipa, language, analyzer.profile, literal_text=literal_text)
+    transcript = _transcript(text, ipa, language, analyzer.profile, literal_text=literal_text,
+                             speaker_names=speaker_names)
     frames = analyzer.frames
     starts, ends, values = _vocetta.recording_cues(
         analyzer.profile, frames.time, frames.volume, frames.best, frames.scores, analyzer.hop,
@@ -695,7 +716,7 @@ def cues_file(path, profile=None, **options):
 def curves(samples, sample_rate, profile=None, fps=DEFAULT_FPS, hop_ms=DEFAULT_HOP_MS,
            gate_db=DEFAULT_GATE_DB, silence_db=None, shapes=None, attack_ms=None, release_ms=None,
            sharpness=None, sound_file="", clean_noise=True, text=None, ipa=None,
-           language=DEFAULT_LANGUAGE, literal_text=False):
+           language=DEFAULT_LANGUAGE, literal_text=False, speaker_names=False):
     """Every shape's weight and the jaw on each animation frame at `fps`, exactly as `vocetta
     analyze --curves` writes them, with its options by the same names and its defaults: the
     mouth's smoothing is the real-time mouth's (MOUTH_DEFAULTS) unless given, and it rests below
@@ -706,7 +727,8 @@ def curves(samples, sample_rate, profile=None, fps=DEFAULT_FPS, hop_ms=DEFAULT_H
     arguments = _cue_arguments(shapes, None, None, attack_ms, release_ms, sharpness)
     samples = np.ascontiguousarray(samples, dtype=np.float32).reshape(-1)
     analyzer = _whole(samples, sample_rate, profile, hop_ms, clean_noise)
-    transcript = _transcript(text, ipa, language, analyzer.profile, literal_text=literal_text)
+    transcript = _transcript(text, ipa, language, analyzer.profile, literal_text=literal_text,
+                             speaker_names=speaker_names)
     frames = analyzer.frames
     weights, jaw = _vocetta.recording_curves(
         analyzer.profile, frames.time, frames.volume, frames.best, frames.scores, analyzer.hop,

@@ -66,6 +66,7 @@ mod sys {
         pub text: *const c_char,
         pub language: *const c_char,
         pub literal_text: c_int,
+        pub speaker_names: c_int,
         pub ipa: *const c_char,
         pub sound_file: *const c_char,
     }
@@ -441,6 +442,9 @@ pub struct BakeSettings {
     /// The espeak-ng voice of `text`; `None`: en-us.
     pub language: Option<String>,
     pub literal_text: bool,
+    /// Each line of `text` begins with its speaker's name and a colon, as Yarn writes it
+    /// ("Mae: Hi there."), and the name is left out (`--speaker-names`).
+    pub speaker_names: bool,
     /// What the line says as IPA phones (`--ipa`), instead of `text`.
     pub ipa: Option<String>,
     /// What the saved files name as their recording.
@@ -457,6 +461,7 @@ impl BakeSettings {
             text: None,
             language: None,
             literal_text: false,
+            speaker_names: false,
             ipa: None,
             sound_file: None,
         }
@@ -488,6 +493,7 @@ impl BakeSettings {
             text: pointer(&words),
             language: pointer(&language),
             literal_text: self.literal_text as c_int,
+            speaker_names: self.speaker_names as c_int,
             ipa: pointer(&ipa),
             sound_file: pointer(&sound_file),
         };

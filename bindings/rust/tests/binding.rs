@@ -158,6 +158,13 @@ fn a_line_baked_in_memory_saves_as_the_tool_writes_it() {
 
     settings.ipa = Some("ttt".into());
     assert_eq!(host.bake_cues(&line, &settings).err().unwrap().status, Status::Transcript);
+    // A speaker's name alone says nothing, and needs no phonemiser to tell.
+    settings.ipa = None;
+    settings.text = Some("Mae: (sighs)".into());
+    settings.speaker_names = true;
+    let named = host.bake_cues(&line, &settings).err().unwrap();
+    assert_eq!(named.status, Status::Transcript);
+    assert!(named.message.contains("only a speaker's name"), "{}", named);
     let slow = BakeSettings::new(8_000, ShapeSet::Cartoon);
     assert_eq!(host.bake_cues(&line, &slow).err().unwrap().status, Status::Profile);
     assert_eq!(host.bake_curves(&line, &slow, 0).err().unwrap().status, Status::Argument);

@@ -165,6 +165,14 @@ std::vector<int> TranscriptShapes(std::string_view ipa, ShapeSet set,
 // on its line stays, as the phonemiser reads it.
 std::string SpokenText(std::string_view text);
 
+// `text` less the speaker that begins each of its lines, as Yarn and many dialogue scripts write
+// one ("Mae: Hi there." is "Hi there."): a line's name runs to its first colon followed by a space
+// or the line's end, and goes with that colon and the spaces after it. A clock's "10:30" or a
+// tag's "#line:0a1b" ends no name, and a colon of a line's words is written "\:", as Yarn writes
+// it (its backslash goes). A line with no such colon stays as it is; so does a colon that begins
+// its line. Only for text that names its speakers: in "Listen: we go now." the name is "Listen".
+std::string WithoutSpeakerNames(std::string_view text);
+
 // The words of written text (UTF-8), as a script reads: what spaces (and dashes or an ellipsis
 // between words) separate, less the punctuation at either end ("Well,", "(sighs)", "«Non»"), and
 // none of punctuation alone. What a word holds inside stays: "don't", "well-known", "$42.50",

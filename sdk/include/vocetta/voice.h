@@ -187,11 +187,14 @@ typedef struct VocettaBakeSettings {
                         out first, as the tool does */
     /* What the line says, aligned to it as --text aligns it (NULL: the audio alone): its words
      * (UTF-8, as a script writes them: stage directions, markup and Ink or Yarn tags are left out
-     * unless literal_text), phonemised by espeak-ng in the voice `language` (NULL: "en-us"), which
-     * the machine that bakes needs; or `ipa`, its phones, instead. */
+     * unless literal_text; with speaker_names nonzero, the "Mae: " that begins a line as Yarn
+     * writes it goes too, as --speaker-names takes it out), phonemised by espeak-ng in the voice
+     * `language` (NULL: "en-us"), which the machine that bakes needs; or `ipa`, its phones,
+     * instead. */
     const char* text;
     const char* language;
     int literal_text;
+    int speaker_names;
     const char* ipa;
     const char* sound_file; /* what the cues' and curves' files name as their recording, or NULL */
 } VocettaBakeSettings;
