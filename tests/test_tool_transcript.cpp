@@ -413,10 +413,20 @@ TEST_F(ToolTranscript, EachRecordingReadsItsRowOfADialogueTable) {
     EXPECT_EQ(Read(Path("words/bye.csv")), alone({"--text", "Hello!"}));
     EXPECT_EQ(Run({"analyze", inputs[1], "-q", "--words", "--script", Path("vo/lines.csv")}).out,
               alone({"--text", "Hallo!", "--language", "de"}));
-    // Tab-separated as well.
+    // Tab-separated as well: by the name's .tsv or .tab (Ren'Py's extracted dialogue), or a
+    // header of tabs and no comma, whatever the name.
     Write(Path("vo/lines.tsv"), "file\ttext\nbye\tHello!\n");
+    Write(Path("vo/dialogue.tab"),
+          "Identifier\tCharacter\tDialogue\tFilename\nbye\te\t{i}Hello!{/i}\tgame/script.rpy\n");
+    Write(Path("vo/lines.txt"), "file\ttext\nbye\tHello, you!\n");
     EXPECT_EQ(Run({"analyze", inputs[2], "-q", "--words", "--script", Path("vo/lines.tsv")}).out,
               alone({"--text", "Hello!"}));
+    EXPECT_EQ(Run({"analyze", inputs[2], "-q", "--words", "--script", Path("vo/dialogue.tab"),
+                   "--script-columns", "Identifier,Dialogue"})
+                  .out,
+              alone({"--text", "Hello!"}));
+    EXPECT_EQ(Run({"analyze", inputs[2], "-q", "--words", "--script", Path("vo/lines.txt")}).out,
+              alone({"--text", "Hello, you!"}));
     // A localisation table: a key per line, a column per language.
     Write(Path("vo/loc.csv"), "Key,English,German\nintro,\"" + std::string(kSampleWords) +
                                   "\",Hallo!\nbye,Hello!,Tsch\xc3\xbcss!\n");

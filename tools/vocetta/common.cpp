@@ -112,10 +112,12 @@ void AddTranscriptOptions(CommandLine& line, TranscriptArguments& arguments) {
     line.Text("--text-file", arguments.textFile, "FILE", "the same, from a UTF-8 text file");
     line.Flag("--transcripts", arguments.beside,
               "each recording's words in the .txt file of the same name beside it");
-    line.Text("--script", arguments.script, "FILE",
-              "each recording's words from a dialogue table (CSV, or tab-separated .tsv) whose "
-              "header names the columns file (the recording, with or without its extension) and "
-              "text, and optionally language (an espeak-ng voice per line)");
+    line.Text(
+        "--script", arguments.script, "FILE",
+        "each recording's words from a dialogue table (CSV, or tab-separated: .tsv, .tab or a "
+        "header of tabs) whose "
+        "header names the columns file (the recording, with or without its extension) and "
+        "text, and optionally language (an espeak-ng voice per line)");
     line.Text("--script-columns", arguments.scriptColumns, "COLUMNS",
               "FILE,TEXT: the table's columns of the recordings and of their words, by their "
               "header's names "

@@ -90,9 +90,11 @@ std::string Lower(std::string text) {
 }
 
 // The rows of a dialogue table: CSV (quoted fields may hold commas and quotes), or tab-separated
-// when its name ends in .tsv; a header row names the columns `fileName` and `textName` ("file"
-// and "text" unless --script-columns says), and optionally "language", in any case, among any
-// others (a speaker, a note, other languages' lines). Rows that name no recording are left out.
+// when its name ends in .tsv or .tab (Ren'Py's dialogue.tab) or its header holds tabs and no
+// comma (a spreadsheet's "tab delimited" text); a header row names the columns `fileName` and
+// `textName` ("file" and "text" unless --script-columns says), and optionally "language", in any
+// case, among any others (a speaker, a note, other languages' lines). Rows that name no recording
+// are left out.
 std::vector<ScriptLine> ReadScript(const std::string& path, const std::string& fileName,
                                    const std::string& textName) {
     std::error_code error;
@@ -101,7 +103,8 @@ std::vector<ScriptLine> ReadScript(const std::string& path, const std::string& f
                         ": no such dialogue table (a CSV file of recordings and their words)");
     std::ifstream stream(path, std::ios::binary);
     if (!stream) throw ToolError(path + ": cannot open the dialogue table: " + strerror(errno));
-    const bool tabs = Lower(std::filesystem::path(path).extension().string()) == ".tsv";
+    const std::string extension = Lower(std::filesystem::path(path).extension().string());
+    bool tabs = extension == ".tsv" || extension == ".tab";
     std::vector<ScriptLine> lines;
     int fileColumn = -1, textColumn = -1, languageColumn = -1;
     std::string line;
@@ -111,6 +114,10 @@ std::vector<ScriptLine> ReadScript(const std::string& path, const std::string& f
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (Blank(line)) continue;
         const std::string where = path + ":" + std::to_string(number);
+        if (fileColumn < 0 && line.find('\t') != std::string::npos &&
+            line.find(',') == std::string::npos) {
+            tabs = true;
+        }
         std::vector<std::string> fields;
         if (tabs) {
             for (size_t at = 0;;) {
