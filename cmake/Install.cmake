@@ -1,9 +1,9 @@
 # What `cmake --install` puts under the prefix: the library (libvocetta.so.MAJOR with the
 # libvocetta.so link that hosts open), the C header, the host SDK and its headers, the live
 # mouth's C library, the CMake package Vocetta (Vocetta::headers, Vocetta::sdk, Vocetta::voice),
-# the pkg-config module vocetta, and with the tool its default profile, man pages and bash
-# completion. The testing library never ships. Each rule names its component (library, voice,
-# development, tool, python: the Debian packages below).
+# the pkg-config module vocetta, and with the tool its default profile, built-in rigs, man pages
+# and bash completion. The testing library never ships. Each rule names its component (library,
+# voice, development, tool, python: the Debian packages below).
 include(CMakePackageConfigHelpers)
 
 set(VOCETTA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Vocetta)
@@ -48,6 +48,9 @@ if(VOCETTA_BUILD_TOOL)
   install(TARGETS vocetta_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
   install(FILES ${PROJECT_SOURCE_DIR}/profiles/default.json DESTINATION ${VOCETTA_PROFILE_DIR}
           COMPONENT development)
+  # The built-in rigs, for a rig file of one's own to start from (--rig takes either).
+  install(FILES ${PROJECT_SOURCE_DIR}/rigs/arkit.json ${PROJECT_SOURCE_DIR}/rigs/vrm.json
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/vocetta/rigs COMPONENT tool)
   install(FILES ${PROJECT_SOURCE_DIR}/tools/vocetta/completion.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vocetta
           COMPONENT tool)

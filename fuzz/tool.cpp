@@ -17,6 +17,7 @@
 #include "vocetta/analyzer.hpp"
 #include "vocetta/cues.hpp"
 #include "vocetta/profile.hpp"
+#include "vocetta/rig.hpp"
 #include "vocetta/ring.hpp"
 #include "vocetta/smoother.hpp"
 #include "vocetta/transcript.hpp"
@@ -420,8 +421,8 @@ int Transcript(const uint8_t* data, size_t size) {
     return 0;
 }
 
-// A baked line's files as an animator may have left them: read as cues of either set and as
-// curves, each refused naming the file or accepted and played back in range.
+// A baked line's files as an animator may have left them: read as cues of either set, as curves
+// and as a rig, each refused naming the file or accepted and played back in range.
 int BakedLine(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::string origin = "line.json";
@@ -453,6 +454,19 @@ int BakedLine(const uint8_t* data, size_t size) {
             for (const float weight : weights)
                 Require(std::isfinite(weight), "a weight that is not a number");
         }
+    } catch (const Host::CueError& error) {
+        RequireNamed(error, origin);
+    }
+    // The same bytes as a rig: one mixes curves of its set into values of 0 ... 1.
+    try {
+        const Host::Rig rig = Host::ParseRig(text, origin);
+        Require(!rig.curves.empty() && rig.factors.size() == rig.curves.size(), "a rig of nothing");
+        Host::ShapeCurves curves;
+        curves.set = rig.set;
+        curves.weights.assign(Host::ShapeNames(rig.set).size(), 1.0f);
+        curves.jaw = {1.0f};
+        for (const float value : Host::RigValues(rig, curves))
+            Require(value >= 0.0f && value <= 1.0f, "a rig's value outside 0 ... 1");
     } catch (const Host::CueError& error) {
         RequireNamed(error, origin);
     }

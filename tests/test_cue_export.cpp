@@ -4,10 +4,13 @@
 // uses.
 #include <cmath>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "support.hpp"
 #include "vocetta/cues.hpp"
+#include "vocetta/rig.hpp"
 #include "vocetta/text.hpp"
 
 namespace Vocetta::Testing {
@@ -360,6 +363,140 @@ TEST(ShapeCurves, BothFormatsMatchTheirHandWrittenText) {
               "    \"X\": [1.0000, 0.0000]\n"
               "  }\n"
               "}\n");
+}
+
+// A rig's curve is its factors times the jaw and the shapes' weights, clipped to 0 ... 1, in the
+// file's order; its files name the rig beside the curves' own metadata.
+TEST(Rigs, EachCurveMixesTheJawAndTheShapes) {
+    const Host::Rig rig = Host::ParseRig(
+        R"({"rig": "mine", "shapeSet": "cartoon",
+            "curves": {"open": {"jaw": 0.5, "D": 1}, "round": {"F": 2, "C": -1},
+                       "shut": {"A": 1, "jaw": -4}}})",
+        "mine.json");
+    EXPECT_EQ(rig.name, "mine");
+    EXPECT_EQ(rig.curves, (std::vector<std::string>{"open", "round", "shut"}));
+    Host::ShapeCurves curves;
+    curves.soundFile = "l.wav";
+    curves.duration = 0.05;
+    curves.fps = 20;
+    // Frame 0 at rest; frame 1 half C, half D, the jaw at 0.5; frame 2 F and A, the jaw shut.
+    curves.weights = {0,    0, 0,    0,    0, 0,    0, 0, 1,  //
+                      0,    0, 0.5f, 0.5f, 0, 0,    0, 0, 0,  //
+                      0.4f, 0, 0,    0,    0, 0.6f, 0, 0, 0};
+    curves.jaw = {0, 0.5f, 0};
+    const std::vector<float> values = Host::RigValues(rig, curves);
+    const std::vector<float> expected = {0, 0, 0, 0.75f, 0, 0, 0, 1, 0.4f};
+    ASSERT_EQ(values.size(), expected.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        EXPECT_NEAR(values[i], expected[i], 1e-6) << i;
+    EXPECT_EQ(Host::FormatRigCurves(curves, rig, Host::CurveFormat::Csv),
+              "frame,time,open,round,shut\n"
+              "0,0.0000,0.0000,0.0000,0.0000\n"
+              "1,0.0500,0.7500,0.0000,0.0000\n"
+              "2,0.1000,0.0000,1.0000,0.4000\n");
+    const std::string json = Host::FormatRigCurves(curves, rig, Host::CurveFormat::Json);
+    EXPECT_NE(json.find("\"shapeSet\": \"cartoon\",\n    \"rig\": \"mine\",\n    \"frames\": 3"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"round\": [0.0000, 0.0000, 1.0000]"), std::string::npos) << json;
+    // Curves of another set have nothing for the rig to mix.
+    curves.set = Host::ShapeSet::Visemes;
+    EXPECT_THROW(Host::RigValues(rig, curves), Host::CueError);
+}
+
+TEST(Rigs, BuiltInRigsMixTheVisemesIntoTheirFacesNames) {
+    EXPECT_EQ(Host::BuiltInRigNames(), (std::vector<std::string>{"arkit", "vrm"}));
+    EXPECT_FALSE(Host::BuiltInRig("mine"));
+    // Every curve of the ARKit rig is one of ARKit's own blendshapes.
+    const std::set<std::string> arkit = {"jawOpen",
+                                         "jawForward",
+                                         "jawLeft",
+                                         "jawRight",
+                                         "mouthClose",
+                                         "mouthFunnel",
+                                         "mouthPucker",
+                                         "mouthLeft",
+                                         "mouthRight",
+                                         "mouthSmileLeft",
+                                         "mouthSmileRight",
+                                         "mouthFrownLeft",
+                                         "mouthFrownRight",
+                                         "mouthDimpleLeft",
+                                         "mouthDimpleRight",
+                                         "mouthStretchLeft",
+                                         "mouthStretchRight",
+                                         "mouthRollLower",
+                                         "mouthRollUpper",
+                                         "mouthShrugLower",
+                                         "mouthShrugUpper",
+                                         "mouthPressLeft",
+                                         "mouthPressRight",
+                                         "mouthLowerDownLeft",
+                                         "mouthLowerDownRight",
+                                         "mouthUpperUpLeft",
+                                         "mouthUpperUpRight",
+                                         "cheekPuff",
+                                         "tongueOut"};
+    const Host::Rig face = Host::BuiltInRig("arkit").value();
+    EXPECT_EQ(face.set, Host::ShapeSet::Visemes);
+    for (const std::string& curve : face.curves)
+        EXPECT_TRUE(arkit.count(curve)) << curve;
+    // At rest every curve is 0; "aa" opens the jaw most, "ou" puckers most.
+    const auto pose = [&](const Host::Rig& rig, const char* shape) {
+        Host::ShapeCurves curves;
+        curves.set = Host::ShapeSet::Visemes;
+        curves.weights.assign(Host::ShapeNames(curves.set).size(), 0.0f);
+        curves.weights[static_cast<size_t>(Host::ShapeIndex(curves.set, shape))] = 1;
+        curves.jaw = {0};
+        const std::vector<float> values = Host::RigValues(rig, curves);
+        std::map<std::string, float> named;
+        for (size_t i = 0; i < values.size(); ++i)
+            named[rig.curves[i]] = values[i];
+        return named;
+    };
+    for (const auto& [curve, value] : pose(face, "sil"))
+        EXPECT_EQ(value, 0.0f) << curve;
+    for (const char* shape : {"PP", "FF", "E", "ih", "oh", "ou"})
+        EXPECT_LT(pose(face, shape)["jawOpen"], pose(face, "aa")["jawOpen"]) << shape;
+    for (const char* shape : {"aa", "E", "ih", "oh"})
+        EXPECT_LT(pose(face, shape)["mouthPucker"], pose(face, "ou")["mouthPucker"]) << shape;
+    // VRM's five expressions are the five vowel visemes.
+    const Host::Rig vrm = Host::BuiltInRig("vrm").value();
+    EXPECT_EQ(vrm.curves, (std::vector<std::string>{"aa", "ih", "ou", "ee", "oh"}));
+    EXPECT_EQ(pose(vrm, "E")["ee"], 1.0f);
+    EXPECT_EQ(pose(vrm, "E")["ih"], 0.0f);
+}
+
+// A rig file's faults are named with the file and the member.
+TEST(Rigs, FilesThatAreNoRigAreRefusedByName) {
+    const auto fault = [](const std::string& json) {
+        try {
+            Host::ParseRig(json, "r.json");
+        } catch (const Host::CueError& error) {
+            return std::string(error.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_EQ(fault("[1]"), "r.json: not a JSON object");
+    EXPECT_EQ(fault(R"({"shapeSet": "visemes", "curves": {"a": {"aa": 1}}})"),
+              "r.json: missing \"rig\"");
+    EXPECT_EQ(fault(R"({"rig": "r", "shapeSet": "faces", "curves": {"a": {}}})"),
+              "r.json: shapeSet: 'faces' is no shape set (cartoon or visemes)");
+    EXPECT_EQ(fault(R"({"rig": "r", "shapeSet": "visemes", "curves": {}})"),
+              "r.json: curves: must name at least one curve");
+    EXPECT_EQ(fault(R"({"rig": "r", "shapeSet": "visemes", "curves": {"a": 1}})"),
+              "r.json: curves.a: must be an object of factors");
+    EXPECT_EQ(fault(R"({"rig": "r", "shapeSet": "visemes", "curves": {"a,b": {"aa": 1}}})"),
+              "r.json: curves.a,b: a curve's name must be a column's: not empty, no comma or "
+              "quote");
+    EXPECT_EQ(fault(R"({"rig": "r", "shapeSet": "cartoon", "curves": {"a": {"aa": 1}}})"),
+              "r.json: curves.a: 'aa' is neither the jaw nor a shape of the cartoon set (jaw A B "
+              "C D E F G H X)");
+    EXPECT_EQ(fault(R"({"rig": "r", "shapeSet": "visemes", "curves": {"a": {"aa": "1"}}})"),
+              "r.json: curves.a.aa: must be a number");
+    EXPECT_EQ(fault(R"({"rig": "r", "shapeSet": "visemes", "curves": {"a": {"aa": 1e999}}})"),
+              "r.json: not JSON");
+    EXPECT_THROW(Host::LoadRig("/nonexistent/rig.json"), Host::CueError);
 }
 
 // The layouts, written out by hand: a line per member down to `spread`, one line below it.

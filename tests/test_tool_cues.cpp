@@ -265,6 +265,33 @@ TEST_F(ToolCues, CurvesWeighEveryShapeOnEveryAnimationFrame) {
     EXPECT_EQ(visemes.Strongest(7), "aa");
     EXPECT_EQ(visemes.Strongest(16), "ou");
 
+    // A rig's curves are its file's mix of those visemes' curves, clipped to 0 ... 1.
+    const CurveTable face(
+        Run({"analyze", phrase, "-p", profile, "--curves", "--rig", "arkit", "--fps", "10", "-q"})
+            .out);
+    const auto rig = nlohmann::ordered_json::parse(Read(VOCETTA_SOURCE_DIR "/rigs/arkit.json"));
+    ASSERT_EQ(face.rows.size(), visemes.rows.size());
+    ASSERT_EQ(face.names.size(), 2 + rig["curves"].size());
+    size_t column = 2;
+    for (const auto& [curve, mix] : rig["curves"].items()) {
+        EXPECT_EQ(face.names[column++], curve);
+        for (size_t k = 0; k < face.rows.size(); ++k) {
+            double value = 0;
+            for (const auto& [shape, factor] : mix.items())
+                value += factor.get<double>() * visemes.At(k, shape);
+            EXPECT_NEAR(face.At(k, curve), std::clamp(value, 0.0, 1.0), 3e-4) << curve << k;
+        }
+    }
+    EXPECT_GT(face.At(7, "jawOpen"), face.At(16, "jawOpen"));  // "ah" against "oo"
+    EXPECT_LT(face.At(7, "mouthPucker"), face.At(16, "mouthPucker"));
+    const Json vrm = Json::parse(Run({"analyze", phrase, "-p", profile, "--curves", "--rig", "vrm",
+                                      "-f", "json", "--fps", "10", "-q"})
+                                     .out);
+    EXPECT_EQ(vrm["metadata"]["rig"], "vrm");
+    EXPECT_EQ(vrm["metadata"]["shapeSet"], "visemes");
+    for (size_t k = 0; k < visemes.rows.size(); ++k)
+        EXPECT_NEAR(vrm["curves"]["ee"][k].get<double>(), visemes.At(k, "E"), 1e-9) << k;
+
     // Refused before any work, and nothing written.
     for (const std::vector<std::string>& options :
          {std::vector<std::string>{"--cues"}, {"--segments"}, {"--keyframes"}, {"-f", "tsv"}}) {
@@ -274,6 +301,23 @@ TEST_F(ToolCues, CurvesWeighEveryShapeOnEveryAnimationFrame) {
         EXPECT_EQ(Run(arguments).status, 2) << options[0];
         EXPECT_FALSE(std::filesystem::exists(Path("out.csv"))) << options[0];
     }
+    Write(Path("bad-rig.json"),
+          R"({"rig": "r", "shapeSet": "cartoon", "curves": {"a": {"aa": 1}}})");
+    for (const std::vector<std::string>& options : {std::vector<std::string>{"--rig", "faces"},
+                                                    {"--rig", "arkit", "--shapes", "cartoon"},
+                                                    {"--rig", Path("bad-rig.json")},
+                                                    {"--rig", Path("missing.json")}}) {
+        std::vector<std::string> arguments = {"analyze", phrase, "--curves",
+                                              "-q",      "-o",   Path("out.csv")};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const ToolRun refused = Run(arguments);
+        EXPECT_NE(refused.status, 0) << options[1];
+        EXPECT_NE(refused.err.find(options[1] == "arkit" ? "--shapes cartoon" : options[1]),
+                  std::string::npos)
+            << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(Path("out.csv"))) << options[1];
+    }
+    EXPECT_EQ(Run({"analyze", phrase, "--cues", "--rig", "arkit", "-q"}).status, 2);
     const ToolRun xml = Run({"analyze", phrase, "--curves", "-q", "-o", Path("out.xml")});
     EXPECT_EQ(xml.status, 2);
     EXPECT_NE(xml.err.find("is not a format curves are written in"), std::string::npos) << xml.err;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "vocetta/rig.hpp"
 #include "vocetta/text.hpp"
 
 namespace Vocetta::Host {
@@ -177,47 +178,76 @@ const char* CurveFormatExtension(CurveFormat format) {
     return format == CurveFormat::Json ? ".json" : ".csv";
 }
 
-std::string FormatCurves(const ShapeCurves& curves, CurveFormat format) {
-    const std::vector<std::string>& names = ShapeNames(curves.set);
-    const auto shapes = static_cast<int>(names.size());
-    const size_t count = curves.FrameCount();
-    if (curves.fps < 1) throw CueError("the frame rate must be at least 1");
-    if (curves.weights.size() != count * names.size()) {
-        throw CueError("curves: " + std::to_string(curves.weights.size()) + " weights for " +
-                       std::to_string(count) + " frames of " + std::to_string(names.size()) +
-                       " shapes");
-    }
+namespace {
+
+// A curve file: `names` each with a value per frame of `curves` (`values`, frames x names), the
+// metadata of `curves` and, for a rig's curves, its name.
+std::string FormatCurveTable(const ShapeCurves& curves, const std::vector<std::string>& names,
+                             const std::vector<float>& values, const std::string* rig,
+                             CurveFormat format) {
+    const size_t count = curves.FrameCount(), columns = names.size();
     if (format == CurveFormat::Json) {
         Json metadata = {{"soundFile", curves.soundFile},
                          {"duration", curves.duration},
                          {"fps", curves.fps},
-                         {"shapeSet", ShapeSetName(curves.set)},
-                         {"frames", count}};
-        Json series = {{"jaw", curves.jaw}};
-        for (int shape = 0; shape < shapes; ++shape) {
-            Json values = Json::array();
+                         {"shapeSet", ShapeSetName(curves.set)}};
+        if (rig != nullptr) metadata["rig"] = *rig;
+        metadata["frames"] = count;
+        Json series = Json::object();
+        for (size_t column = 0; column < columns; ++column) {
+            Json list = Json::array();
             for (size_t frame = 0; frame < count; ++frame)
-                values.push_back(curves.Weight(frame, shape));
-            series[names[static_cast<size_t>(shape)]] = values;
+                list.push_back(values[frame * columns + column]);
+            series[names[column]] = list;
         }
         return JsonText({{"metadata", metadata}, {"curves", series}},
                         {.spread = 2, .decimals = 4}) +
                "\n";
     }
     // Fields appended one by one: "," + a temporary trips GCC 12's -Wrestrict.
-    std::string out = "frame,time,jaw";
+    std::string out = "frame,time";
     for (const std::string& name : names)
         (out += ',') += name;
     out += '\n';
     for (size_t frame = 0; frame < count; ++frame) {
         out += std::to_string(frame);
         (out += ',') += FormatFixed(static_cast<double>(frame) / curves.fps, 4);
-        (out += ',') += FormatFixed(curves.jaw[frame], 4);
-        for (int shape = 0; shape < shapes; ++shape)
-            (out += ',') += FormatFixed(curves.Weight(frame, shape), 4);
+        for (size_t column = 0; column < columns; ++column)
+            (out += ',') += FormatFixed(values[frame * columns + column], 4);
         out += '\n';
     }
     return out;
+}
+
+void CheckCurves(const ShapeCurves& curves) {
+    const size_t count = curves.FrameCount(), shapes = ShapeNames(curves.set).size();
+    if (curves.fps < 1) throw CueError("the frame rate must be at least 1");
+    if (curves.weights.size() != count * shapes) {
+        throw CueError("curves: " + std::to_string(curves.weights.size()) + " weights for " +
+                       std::to_string(count) + " frames of " + std::to_string(shapes) + " shapes");
+    }
+}
+
+}  // namespace
+
+std::string FormatCurves(const ShapeCurves& curves, CurveFormat format) {
+    CheckCurves(curves);
+    const std::vector<std::string>& shapes = ShapeNames(curves.set);
+    std::vector<std::string> names = {"jaw"};
+    names.insert(names.end(), shapes.begin(), shapes.end());
+    std::vector<float> values;
+    values.reserve(curves.FrameCount() * names.size());
+    for (size_t frame = 0; frame < curves.FrameCount(); ++frame) {
+        values.push_back(curves.jaw[frame]);
+        for (size_t shape = 0; shape < shapes.size(); ++shape)
+            values.push_back(curves.Weight(frame, static_cast<int>(shape)));
+    }
+    return FormatCurveTable(curves, names, values, nullptr, format);
+}
+
+std::string FormatRigCurves(const ShapeCurves& curves, const Rig& rig, CurveFormat format) {
+    CheckCurves(curves);
+    return FormatCurveTable(curves, rig.curves, RigValues(rig, curves), &rig.name, format);
 }
 
 CueFormat ParseCueFormat(const std::string& name) {

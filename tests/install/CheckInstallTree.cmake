@@ -31,7 +31,8 @@ function(check_install_tree prefix work)
   foreach(name include/vocetta/vocetta.h include/vocetta/voice.h include/vocetta/library.hpp
                include/vocetta/profile.hpp
                include/vocetta/ring.hpp include/vocetta/host_services.hpp bin/vocetta
-               share/vocetta/profiles/default.json share/bash-completion/completions/vocetta
+               share/vocetta/profiles/default.json share/vocetta/rigs/arkit.json
+               share/bash-completion/completions/vocetta
                share/vocetta/csharp/Vocetta.cs)
     expect("EXISTS;${prefix}/${name}" "${name} is not installed")
   endforeach()

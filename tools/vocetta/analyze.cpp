@@ -13,6 +13,7 @@
 #include "output.hpp"
 #include "timeline.hpp"
 #include "transcript.hpp"
+#include "vocetta/rig.hpp"
 #include "vocetta/transcript.hpp"
 
 namespace Vocetta::Tool {
@@ -47,6 +48,7 @@ struct AnalyzeOptions {
     int fps = 24;
     bool keyframes = false;
     bool curves = false;
+    std::string rig;
     std::string raw;
 };
 
@@ -79,6 +81,10 @@ void AddOptions(CommandLine& line, AnalyzeOptions& options) {
     line.Flag("--curves", options.curves,
               "write each shape's weight and the jaw on every animation frame (at --fps) "
               "instead of frames; --attack and --release default to 20 and 50");
+    line.Text("--rig", options.rig, "RIG",
+              "with --curves: a face rig's own blendshapes instead, each a mix of the shapes' "
+              "weights and the jaw: arkit (jawOpen, mouthFunnel, mouthPucker, ...), vrm (aa ih "
+              "ou ee oh), or a rig file (json, as the built-in ones in share/vocetta/rigs)");
     AddLabelOptions(line, options.labels);
     AddTranscriptOptions(line, options.transcript);
     char lag[32];
@@ -136,6 +142,28 @@ Format ChooseFormat(const AnalyzeOptions& options) {
 // An output file's extension names what it holds: one that names another format than the one
 // written, or none the tool writes, is a mistake caught before anything is written.
 enum class Written { Frames, Cues, Curves };
+
+// --rig: a built-in rig by its name, or a file (a path, or a name ending in .json).
+bool IsRigFile(const std::string& name) {
+    return name.find('/') != std::string::npos ||
+           std::filesystem::path(name).extension() == ".json";
+}
+
+Host::Rig RigNamed(const std::string& name) {
+    if (IsRigFile(name)) {
+        try {
+            return Host::LoadRig(name);
+        } catch (const Host::CueError& error) {
+            throw ToolError(error.what());
+        }
+    }
+    if (std::optional<Host::Rig> rig = Host::BuiltInRig(name)) return *rig;
+    std::string known;
+    for (const std::string& builtIn : Host::BuiltInRigNames())
+        known += (known.empty() ? "" : ", ") + builtIn;
+    throw UsageError("--rig: '" + name + "' is no built-in rig (" + known +
+                     "); a rig file is a path or ends in .json");
+}
 
 void CheckExtension(const std::string& output, const std::string& written, Written what) {
     const std::string extension = std::filesystem::path(output).extension().string();
@@ -198,6 +226,17 @@ int RunAnalyze(const Arguments& arguments) {
     // Curves feed a rig that blends them, which the frames' own steps would make twitch: they
     // take the SDK's smoothing unless told otherwise. Cues follow the frames.
     MouthArguments mouthArguments = options.mouth;
+    const std::optional<Host::Rig> rig =
+        options.rig.empty() ? std::nullopt : std::optional<Host::Rig>(RigNamed(options.rig));
+    if (rig) {
+        if (!curves) throw UsageError("--rig needs --curves");
+        const char* set = Host::ShapeSetName(rig->set);
+        if (line.app().get_option("--shapes")->count() != 0 && mouthArguments.shapes != set) {
+            throw UsageError("--rig " + options.rig + " mixes the " + set + " set: --shapes " +
+                             mouthArguments.shapes + " gives it nothing to mix");
+        }
+        mouthArguments.shapes = set;
+    }
     if (curves) {
         const Host::MouthSettings smoothing;
         if (line.app().get_option("--attack")->count() == 0)
@@ -261,6 +300,7 @@ int RunAnalyze(const Arguments& arguments) {
     }
     std::vector<std::string> read = inputs;  // standard input has no name to clash with
     if (!options.common.profile.empty()) read.push_back(options.common.profile);
+    if (rig && IsRigFile(options.rig)) read.push_back(options.rig);
     for (const std::string& target : targets)
         CheckOutput(target, read, options.common.existing());
     if (!intoDirectory) CheckExtension(output, extension, written);
@@ -353,6 +393,10 @@ int RunAnalyze(const Arguments& arguments) {
                                         transcripts[index]->written, said, format)
                 : cues ? FormatCues(BuildCueTrack(shapeMap, mouthOf(), recording, analysis, labels),
                                     cueFormat, layout)
+                : curves && rig
+                    ? Host::FormatRigCurves(BuildShapeCurves(shapeMap, mouthOf(), recording,
+                                                             analysis, options.fps, labels),
+                                            *rig, curveFormat)
                 : curves ? Host::FormatCurves(BuildShapeCurves(shapeMap, mouthOf(), recording,
                                                                analysis, options.fps, labels),
                                               curveFormat)
