@@ -27,6 +27,7 @@
 #include "vocetta/mouth_shapes.hpp"
 #include "vocetta/noise_cleaner.hpp"
 #include "vocetta/profile.hpp"
+#include "vocetta/rig.hpp"
 #include "vocetta/ring.hpp"
 #include "vocetta/text.hpp"
 #include "vocetta/transcript.hpp"
@@ -624,11 +625,10 @@ std::string FormatCues(const std::string& shapes, const std::string& soundFile, 
     }
 }
 
-// Curves as the text of one of the tool's curve formats.
-std::string FormatCurves(const std::string& shapes, const std::string& soundFile, double duration,
-                         int fps, const py::array_t<float, py::array::forcecast>& weights,
-                         const py::array_t<float, py::array::forcecast>& jaw,
-                         const std::string& format) {
+// The SDK's curves of the Python ones.
+Host::ShapeCurves CurvesOf(const std::string& shapes, const std::string& soundFile, double duration,
+                           int fps, const py::array_t<float, py::array::forcecast>& weights,
+                           const py::array_t<float, py::array::forcecast>& jaw) {
     Host::ShapeCurves curves;
     curves.soundFile = soundFile;
     curves.duration = duration;
@@ -642,11 +642,29 @@ std::string FormatCurves(const std::string& shapes, const std::string& soundFile
     }
     curves.weights.assign(weights.data(), weights.data() + weights.size());
     curves.jaw.assign(jaw.data(), jaw.data() + jaw.size());
+    return curves;
+}
+
+// Curves as the text of one of the tool's curve formats, or a rig's curves with `rig`.
+std::string FormatCurves(const std::string& shapes, const std::string& soundFile, double duration,
+                         int fps, const py::array_t<float, py::array::forcecast>& weights,
+                         const py::array_t<float, py::array::forcecast>& jaw,
+                         const std::string& format, const Host::Rig* rig) {
+    const Host::ShapeCurves curves = CurvesOf(shapes, soundFile, duration, fps, weights, jaw);
     try {
-        return Host::FormatCurves(curves, Host::ParseCurveFormat(format));
+        const Host::CurveFormat kind = Host::ParseCurveFormat(format);
+        return rig ? Host::FormatRigCurves(curves, *rig, kind) : Host::FormatCurves(curves, kind);
     } catch (const Host::CueError& error) {
         throw py::value_error(error.what());
     }
+}
+
+// A rig's curves on the frames of the curves, frames x the rig's curves.
+py::array_t<float> RigValues(const Host::Rig& rig, const std::string& shapes,
+                             const py::array_t<float, py::array::forcecast>& weights,
+                             const py::array_t<float, py::array::forcecast>& jaw) {
+    const Host::ShapeCurves curves = CurvesOf(shapes, "", 0, 1, weights, jaw);
+    return ToArray(Host::RigValues(rig, curves), 0, curves.FrameCount(), rig.curves.size());
 }
 
 // Writes `text` as the tool writes its outputs: whole or not at all. Naming the file in a call is
@@ -850,7 +868,22 @@ PYBIND11_MODULE(_vocetta, module) {
                py::arg("arguments"), py::arg("fps"), py::arg("transcript"));
     module.def("format_curves", &Python::FormatCurves, py::arg("shapes"), py::arg("sound_file"),
                py::arg("duration"), py::arg("fps"), py::arg("weights"), py::arg("jaw"),
-               py::arg("format"));
+               py::arg("format"), py::arg("rig") = nullptr);
+    py::class_<Host::Rig>(module, "Rig")
+        .def_readonly("name", &Host::Rig::name)
+        .def_readonly("curve_names", &Host::Rig::curves)
+        .def_property_readonly("shapes",
+                               [](const Host::Rig& rig) { return Host::ShapeSetName(rig.set); })
+        .def("__repr__", [](const Host::Rig& rig) {
+            return "<vocetta.Rig " + rig.name + ": " + std::to_string(rig.curves.size()) +
+                   " curves of the " + Host::ShapeSetName(rig.set) + " set>";
+        });
+    module.def("find_rig", &Host::FindRig, py::arg("name"),
+               "A built-in rig by its name, or a rig file (a path, or a name ending in .json); "
+               "CueError otherwise.");
+    module.def("built_in_rigs", &Host::BuiltInRigNames);
+    module.def("rig_values", &Python::RigValues, py::arg("rig"), py::arg("shapes"),
+               py::arg("weights"), py::arg("jaw"));
     module.def("build_cues", &Python::BuildCues, py::arg("times"), py::arg("shapes"),
                py::arg("duration"), py::arg("arguments"), py::arg("resolution_ms"));
     module.def("format_cues", &Python::FormatCues, py::arg("shapes"), py::arg("sound_file"),

@@ -70,6 +70,20 @@ const std::vector<std::string>& BuiltInRigNames() {
     return names;
 }
 
+bool NamesRigFile(std::string_view name) {
+    return name.find('/') != std::string_view::npos || name.ends_with(".json");
+}
+
+Rig FindRig(const std::string& name) {
+    if (NamesRigFile(name)) return LoadRig(name);
+    if (std::optional<Rig> rig = BuiltInRig(name)) return *rig;
+    std::string known;
+    for (const std::string& builtIn : BuiltInRigNames())
+        known += (known.empty() ? "" : ", ") + builtIn;
+    throw CueError("'" + name + "' is no built-in rig (" + known +
+                   "); a rig file is a path or ends in .json");
+}
+
 std::vector<float> RigValues(const Rig& rig, const ShapeCurves& curves) {
     if (curves.set != rig.set) {
         throw CueError("the rig " + rig.name + " mixes the " + ShapeSetName(rig.set) +

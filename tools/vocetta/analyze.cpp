@@ -143,26 +143,15 @@ Format ChooseFormat(const AnalyzeOptions& options) {
 // written, or none the tool writes, is a mistake caught before anything is written.
 enum class Written { Frames, Cues, Curves };
 
-// --rig: a built-in rig by its name, or a file (a path, or a name ending in .json).
-bool IsRigFile(const std::string& name) {
-    return name.find('/') != std::string::npos ||
-           std::filesystem::path(name).extension() == ".json";
-}
-
+// --rig: a built-in rig by its name, or a rig file.
 Host::Rig RigNamed(const std::string& name) {
-    if (IsRigFile(name)) {
-        try {
-            return Host::LoadRig(name);
-        } catch (const Host::CueError& error) {
-            throw ToolError(error.what());
-        }
+    try {
+        return Host::FindRig(name);
+    } catch (const Host::CueError& error) {
+        // A name that is no rig is the command line's mistake; a file that is none, the file's.
+        if (Host::NamesRigFile(name)) throw ToolError(error.what());
+        throw UsageError(std::string("--rig: ") + error.what());
     }
-    if (std::optional<Host::Rig> rig = Host::BuiltInRig(name)) return *rig;
-    std::string known;
-    for (const std::string& builtIn : Host::BuiltInRigNames())
-        known += (known.empty() ? "" : ", ") + builtIn;
-    throw UsageError("--rig: '" + name + "' is no built-in rig (" + known +
-                     "); a rig file is a path or ends in .json");
 }
 
 void CheckExtension(const std::string& output, const std::string& written, Written what) {
@@ -300,7 +289,7 @@ int RunAnalyze(const Arguments& arguments) {
     }
     std::vector<std::string> read = inputs;  // standard input has no name to clash with
     if (!options.common.profile.empty()) read.push_back(options.common.profile);
-    if (rig && IsRigFile(options.rig)) read.push_back(options.rig);
+    if (rig && Host::NamesRigFile(options.rig)) read.push_back(options.rig);
     for (const std::string& target : targets)
         CheckOutput(target, read, options.common.existing());
     if (!intoDirectory) CheckExtension(output, extension, written);

@@ -73,6 +73,16 @@ curve = obj.data.shape_keys.animation_data.action.fcurves.find('key_blocks["aa"]
 check(len(curve.keyframe_points) == len(curves) and curve.keyframe_points[0].co[0] == 100,
       "keyed again from frame 100: %d points" % len(curve.keyframe_points))
 
+# An ARKit face keys the rig's curves by their own names; shape keys it lacks are left alone.
+head = face("Head", ["jawOpen", "mouthPucker", "eyeBlinkLeft"])
+keyed = vocetta.blender.key_curves(head, curves, rig="arkit")
+check(keyed == ["jawOpen", "mouthPucker"], "keyed on the ARKit face: %s" % keyed)
+mixed = curves.rig_curves("arkit")
+for name in keyed:
+    shown = np.array([value_at(head, name, 10 + k) for k in range(len(curves))])
+    check(np.allclose(shown, mixed[name], atol=1e-6), "%s keyed from the rig" % name)
+check(max(mixed["jawOpen"]) > 0.5, "the rig opens the jaw")
+
 # A jaw bone: the opening as a turn about the bone's axis, in the bone's own rotation mode.
 bpy.ops.object.armature_add()
 rig = bpy.context.active_object
@@ -243,6 +253,15 @@ check(rig.animation_data is not None and
 strips = scene.sequence_editor.sequences_all if scene.sequence_editor else []
 check(any(strip.type == "SOUND" and strip.frame_start == 10 for strip in strips),
       "the sound placed at the start frame")
+# The operator keys an ARKit face's curves by the rig's names, from the visemes' curves whatever
+# the shapes chosen.
+operated_head = face("OperatedHead", ["jawOpen", "mouthFunnel"])
+result = bpy.ops.object.vocetta_lip_sync(filepath=recording, shapes="cartoon", mode="curves",
+                                         rig="arkit", start_frame=10, sound=False)
+check(result == {"FINISHED"}, "the operator on the ARKit face: %s" % result)
+check(operated_head.data.shape_keys.animation_data is not None and
+      len(operated_head.data.shape_keys.animation_data.action.fcurves) == 2,
+      "the operator keyed the ARKit face's two keys")
 for mode, active in (("objects", mouth), ("grease_pencil", drawn)):
     mouth.animation_data_clear()
     for child in mouth.children:

@@ -324,6 +324,32 @@ def test_curves_file_writes_what_the_tool_writes(options, arguments):
                                              *arguments), fmt
 
 
+def test_a_rigs_curves_are_the_tools_and_mix_the_shapes(tmp_path):
+    curves = vocetta.curves_file(SAMPLE, shapes="visemes")
+    for fmt in vocetta.CURVE_FORMATS:
+        assert curves.to_string(fmt, rig="arkit") == tool(
+            "analyze", "-q", "--curves", "--rig", "arkit", "-f", fmt, SAMPLE), fmt
+    face = curves.rig_curves("arkit")
+    assert list(face)[:3] == ["jawOpen", "mouthFunnel", "mouthPucker"]
+    mix = json.loads(open(os.path.join(SOURCE, "rigs", "arkit.json")).read())["curves"]["jawOpen"]
+    expected = sum(factor * curves.weight(shape) for shape, factor in mix.items())
+    np.testing.assert_allclose(face["jawOpen"], np.clip(expected, 0, 1), atol=1e-6)
+    vrm = vocetta.load_rig("vrm")
+    assert vrm.curve_names == ["aa", "ih", "ou", "ee", "oh"] and vrm.shapes == "visemes"
+    np.testing.assert_array_equal(curves.rig_curves(vrm)["ee"], curves.weight("E"))
+    curves.save(tmp_path / "face.json", rig="arkit")
+    assert json.loads((tmp_path / "face.json").read_text())["metadata"]["rig"] == "arkit"
+    (tmp_path / "mine.json").write_text('{"rig": "mine", "shapeSet": "visemes", '
+                                        '"curves": {"Jaw": {"aa": 2, "jaw": -1}}}')
+    mine = curves.rig_curves(tmp_path / "mine.json")["Jaw"]
+    np.testing.assert_allclose(mine, np.clip(2 * curves.weight("aa") - curves.jaw, 0, 1),
+                               atol=1e-6)
+    with pytest.raises(vocetta.CueError, match="not the cartoon set"):
+        vocetta.curves_file(SAMPLE).rig_curves("arkit")
+    with pytest.raises(vocetta.CueError, match="'face' is no built-in rig"):
+        vocetta.load_rig("face")
+
+
 def test_curves_rest_in_pauses_and_save_refuses_mistakes(tmp_path):
     samples, rate = vocetta.read_audio(SAMPLE)
     curves = vocetta.curves(samples, rate, sound_file="line.flac")

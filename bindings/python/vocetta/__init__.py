@@ -26,15 +26,16 @@ from collections import namedtuple
 import numpy as np
 
 from . import _paths, _vocetta
-from ._vocetta import (AudioError, CueError, LibraryError, Profile, ProfileError, ShapeError,
+from ._vocetta import (AudioError, CueError, LibraryError, Profile, ProfileError, Rig, ShapeError,
                        TranscriptError)
 
 __all__ = ["AdaptationError", "Analyzer", "AudioError", "CalibrationError", "Cue", "Cues",
-           "Frames", "LibraryError", "MouthShapes", "Phone", "Profile", "ProfileError", "ShapeError",
+           "Frames", "LibraryError", "MouthShapes", "Phone", "Profile", "ProfileError", "Rig",
+           "ShapeError",
            "TranscriptError", "Word", "analyze", "analyze_file", "Curves", "adapt", "build_cues",
            "calibrate", "cues", "cues_file", "curves", "curves_file", "load_cues", "load_curves",
-           "load_profile", "phonemise", "shape_names", "spoken_text", "without_speaker_names",
-           "CueError"]
+           "load_profile", "load_rig", "phonemise", "shape_names", "spoken_text",
+           "without_speaker_names", "CueError"]
 
 SILENCE = "sil"
 DEFAULT_HOP_MS = 10.0
@@ -606,17 +607,31 @@ class Curves:
             raise ShapeError("the %s set has no shape %r" % (self.shapes, name))
         return self.weights[:, self.shape_names.index(name)]
 
-    def to_string(self, format="csv"):
+    def rig_curves(self, rig):
+        """The curves of a face rig's own blendshapes on every frame, as `--curves --rig`
+        writes them: a dict from each of the rig's curve names, in its order, to a float32
+        array of a value per frame, each the rig's mix of the shapes' weights and the jaw,
+        clipped to 0 ... 1. `rig` is a Rig or what load_rig takes ("arkit", "vrm", a file);
+        CueError for a rig of another shape set than these curves' (both built-in rigs mix
+        the visemes: curves(..., shapes="visemes"))."""
+        rig = load_rig(rig)
+        values = _vocetta.rig_values(rig, self.shapes, self.weights, self.jaw)
+        return {name: values[:, i] for i, name in enumerate(rig.curve_names)}
+
+    def to_string(self, format="csv", rig=None):
         """The curves as `vocetta analyze --curves -f FORMAT` writes them: "csv" (frame, time,
-        jaw and a column per shape) or "json" (an array per curve)."""
+        jaw and a column per shape) or "json" (an array per curve); with `rig`, its curves
+        instead, as `--rig` writes them."""
         if format not in CURVE_FORMATS:
             raise ValueError("unknown curve format %r (csv or json)" % (format,))
         return _vocetta.format_curves(self.shapes, self.sound_file, self.duration, self.fps,
-                                      self.weights, self.jaw, format)
+                                      self.weights, self.jaw, format,
+                                      None if rig is None else load_rig(rig))
 
-    def save(self, path, format=None):
-        """Writes the curves to `path` in `format` (default: from the extension, .csv or .json),
-        whole or not at all; an extension naming another format is refused."""
+    def save(self, path, format=None, rig=None):
+        """Writes the curves (with `rig`, the rig's curves) to `path` in `format` (default: from
+        the extension, .csv or .json), whole or not at all; an extension naming another format
+        is refused."""
         path = os.fspath(path)
         extension = os.path.splitext(path)[1][1:]
         if format is None:
@@ -627,7 +642,16 @@ class Curves:
         elif extension in CURVE_FORMATS + CUE_FORMATS and extension != format:
             raise ValueError("%s: the extension says %s, but the format written is %s"
                              % (path, extension, format))
-        _vocetta.write_text(path, self.to_string(format))
+        _vocetta.write_text(path, self.to_string(format, rig))
+
+
+def load_rig(rig):
+    """A face rig whose blendshapes curves' weights are mixed into (Curves.rig_curves): "arkit"
+    or "vrm", the built-in rigs, or a rig file (a path, or a name ending in .json), as `vocetta
+    analyze --rig` takes them; a Rig as it is. CueError for a name or a file that is no rig."""
+    if isinstance(rig, Rig):
+        return rig
+    return _vocetta.find_rig(os.fspath(rig))
 
 
 def _cue_arguments(shapes, min_hold_ms, closure_ms, attack_ms, release_ms, sharpness,

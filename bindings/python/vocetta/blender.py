@@ -7,6 +7,7 @@ Inside Blender (its Python is the system's on Debian, where python3-vocetta inst
     face = bpy.context.object                     # a mesh with a shape key per viseme
     curves = vocetta.curves_file("line.wav", shapes="visemes", fps=vocetta.blender.scene_fps())
     vocetta.blender.key_curves(face, curves)       # linear keys on every animation frame
+    vocetta.blender.key_curves(head, curves, rig="arkit")   # an ARKit face: jawOpen, mouthFunnel ...
     vocetta.blender.key_cues(face, vocetta.cues_file("line.wav"))   # or switch keys, held
     vocetta.blender.key_jaw_bone(rig, "jaw", curves, degrees=15)   # a jaw bone, if the rig has one
     cues = vocetta.cues_file("line.wav")          # 2D: A to H and X
@@ -17,7 +18,8 @@ Inside Blender (its Python is the system's on Debian, where python3-vocetta inst
 
 Shape keys are found by the shapes' own names (aa, E, ih, oh, ou ... or A to X), or through
 `names` (shape name -> shape key name); the jaw's opening goes to a shape key called "jaw" when
-there is one. Replacement mouths are found by their names' last part (Mouth_A, mouth.X), or
+there is one; with `rig=` ("arkit", "vrm" or a rig file) the rig's curves key the shape keys
+of their own names (jawOpen, mouthFunnel ...) instead. Replacement mouths are found by their names' last part (Mouth_A, mouth.X), or
 through `names`; Grease Pencil drawings by their frames (A on 1 ... X on 9 by default), or
 through `frames`. The add-on that python3-vocetta installs beside Blender's own ("Vocetta lip
 sync", enabled in Edit > Preferences > Add-ons; `register()` from a script) adds Object > Lip
@@ -117,16 +119,24 @@ def _key(curve, frames, values, interpolation):
     curve.update()
 
 
-def key_curves(obj, curves, start_frame=None, names=None, jaw=JAW, scene=None):
+def key_curves(obj, curves, start_frame=None, names=None, jaw=JAW, scene=None, rig=None):
     """Keys every animation frame of `curves` (vocetta.Curves) onto the shape keys of `obj`,
     linear between frames as the curves are: frame k of the curves, at k / curves.fps seconds,
     lands on scene frame start_frame + k x (scene fps / curves.fps), start_frame the scene's
-    first frame unless given. Returns the names of the shape keys keyed. ValueError, before
-    anything is keyed, for an object with no shape key of the set."""
-    keys, blocks = _blocks(obj, curves.shape_names, names, jaw)
+    first frame unless given. With `rig` ("arkit", "vrm", a rig file or a vocetta.Rig), the
+    rig's curves (Curves.rig_curves) key the shape keys of their names instead: an ARKit face's
+    jawOpen, mouthFunnel ... Returns the names of the shape keys keyed. ValueError, before
+    anything is keyed, for an object with no shape key of the set (or of the rig)."""
+    if rig is None:
+        columns = [curves.weights[:, index] for index in range(len(curves.shape_names))]
+        keys, blocks = _blocks(obj, curves.shape_names, names, jaw)
+    else:
+        mixed = curves.rig_curves(rig)
+        columns = list(mixed.values())
+        keys, blocks = _blocks(obj, list(mixed), names, None)
     frames = _curve_frames(scene or bpy.context.scene, start_frame, curves)
     for index, block in blocks:
-        values = curves.jaw if index == JAW else curves.weights[:, index]
+        values = curves.jaw if index == JAW else columns[index]
         _key(_block_curve(keys, block), frames, [float(v) for v in values], "LINEAR")
     return [block.name for _, block in blocks]
 
@@ -357,6 +367,11 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
         ("grease_pencil", "Grease Pencil drawings",
          "the active Grease Pencil object's drawing per shape, on frames 1, 2, ... in the "
          "set's order")])
+    rig: EnumProperty(name="Shape keys", items=[
+        ("shapes", "The shapes' names", "a shape key per shape of the set (aa, E ... or A to X)"),
+        ("arkit", "ARKit face", "jawOpen, mouthFunnel, mouthPucker ... (curves of the visemes)"),
+        ("vrm", "VRM expressions", "aa, ih, ou, ee, oh (curves of the visemes)")],
+        description="Whose names the curves key")
     profile: StringProperty(name="Profile", subtype="FILE_PATH",
                             description="A calibrated profile (empty: the built-in one)")
     text: StringProperty(name="Words", description="What the recording says, for labels that "
@@ -390,9 +405,11 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
                 # sound the one the file names.
                 return self._key_baked(context, obj, path)
             if self.mode == "curves":
-                track = vocetta.curves_file(path, profile, shapes=self.shapes,
+                rig = None if self.rig == "shapes" else self.rig
+                track = vocetta.curves_file(path, profile,  # both rigs mix the visemes
+                                            shapes="visemes" if rig else self.shapes,
                                             fps=scene_fps(context.scene), **words)
-                keyed = key_curves(obj, track, self.start_frame, scene=context.scene)
+                keyed = key_curves(obj, track, self.start_frame, scene=context.scene, rig=rig)
                 if self.jaw_armature or self.jaw_bone:
                     armature = bpy.data.objects.get(self.jaw_armature)
                     if armature is None:
@@ -439,7 +456,8 @@ class VOCETTA_OT_lip_sync(bpy.types.Operator):
                 "Cues, Replacement mouths or Grease Pencil drawings" if cues else "Curves"))
         if self.mode == "curves":
             track = vocetta.load_curves(path)
-            keyed = key_curves(obj, track, self.start_frame, scene=context.scene)
+            keyed = key_curves(obj, track, self.start_frame, scene=context.scene,
+                               rig=None if self.rig == "shapes" else self.rig)
         else:
             track = vocetta.load_cues(path, self.shapes)
             keyed = self._key_cues(context, obj, track)

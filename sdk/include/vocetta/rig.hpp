@@ -39,6 +39,10 @@ Rig LoadRig(const std::string& path);
 // "arkit" and "vrm", or nothing.
 std::optional<Rig> BuiltInRig(std::string_view name);
 const std::vector<std::string>& BuiltInRigNames();
+// Whether `name` is a rig file's (a path: it holds a '/' or ends in .json) rather than a built-in
+// rig's, and the rig it names: LoadRig's or BuiltInRig's; CueError for a name that is neither.
+bool NamesRigFile(std::string_view name);
+Rig FindRig(const std::string& name);
 
 // The rig's curves on `curves`' animation frames: frames x rig.curves. CueError when the curves
 // are of another shape set than the rig mixes.
