@@ -399,6 +399,26 @@ TEST(Rigs, EachCurveMixesTheJawAndTheShapes) {
               std::string::npos)
         << json;
     EXPECT_NE(json.find("\"round\": [0.0000, 0.0000, 1.0000]"), std::string::npos) << json;
+    // Live, one frame's weights give that frame's row.
+    float row[3];
+    Host::MixRig(rig, std::span<const float>(curves.weights).subspan(9, 9), 0.5f, row);
+    EXPECT_NEAR(row[0], 0.75f, 1e-6);
+    EXPECT_EQ(row[1], 0.0f);
+    EXPECT_EQ(row[2], 0.0f);
+    // A rig's curves are keyed as they are, not read back as the shapes'.
+    EXPECT_THROW(
+        {
+            try {
+                Host::ParseShapeCurves(json, "face.json");
+            } catch (const Host::CueError& error) {
+                EXPECT_STREQ(error.what(),
+                             "face.json: metadata.rig: the curves of the rig mine, which key its "
+                             "blendshapes as they are; this reads the shapes' own curves "
+                             "(--curves without --rig)");
+                throw;
+            }
+        },
+        Host::CueError);
     // Curves of another set have nothing for the rig to mix.
     curves.set = Host::ShapeSet::Visemes;
     EXPECT_THROW(Host::RigValues(rig, curves), Host::CueError);

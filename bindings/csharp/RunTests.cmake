@@ -60,6 +60,12 @@ run(${TOOL} analyze -q --cues --keep-noise ${WORK}/recording.wav -o ${WORK}/cart
 run(${TOOL} analyze -q --curves ${WORK}/noisy.wav -o ${WORK}/noisy-curves.csv)
 run(${TOOL} analyze -q --curves --shapes visemes --fps 30 --keep-noise ${WORK}/recording.wav
     -o ${WORK}/curves.json)
+# The same curves mixed into the ARKit rig's: what Rig.ToJson and ToCsv must write.
+get_filename_component(rig ${SOURCE}/../../rigs/arkit.json ABSOLUTE)
+foreach(format json csv)
+  run(${TOOL} analyze -q --curves --rig ${rig} --fps 30 --keep-noise ${WORK}/recording.wav
+      -o ${WORK}/rig-curves.${format})
+endforeach()
 # Told what the recording says (the sample's words as espeak-ng en-us phonemises them): the cues
 # and curves a transcript gives, what CueTrack.Bake and ShapeCurves.Bake must write with it.
 set(words "həlˈoʊ wˈɑːtʃ maɪ mˈaʊθ ˈɑː ˈiː ˈuː ˈeɪ ˈoʊ")
@@ -76,5 +82,6 @@ run(${MONO} ${WORK}/vocetta-csharp-tests.exe ${LIBRARY} ${PROFILE} ${WORK}/recor
     ${WORK}/stream.csv ${WORK}/noisy.wav ${WORK}/noisy-stream.csv ${WORK}/noisy-cartoon.json
     ${WORK}/noisy-visemes.json ${WORK}/cartoon.json ${WORK}/noisy-curves.csv ${WORK}/curves.json
     ${WORK}/adapted.json ${WORK}/labels.csv ${WORK}/noisy-aligned.json
-    ${WORK}/aligned-curves.csv ${WORK}/noisy-phones.csv ${WORK}/noisy-words.csv)
+    ${WORK}/aligned-curves.csv ${WORK}/noisy-phones.csv ${WORK}/noisy-words.csv ${rig}
+    ${WORK}/rig-curves.json ${WORK}/rig-curves.csv)
 message(STATUS "${out}")

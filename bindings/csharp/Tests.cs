@@ -774,6 +774,50 @@ static class Tests {
         }
     }
 
+    // A rig's curves of the baked visemes are the tool's --rig files, byte for byte; live, Mix
+    // gives a frame's row of them; a file that is no rig is refused naming the member.
+    static void RigAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
+                                  float[] samples, int rate, string soundFile, string rigPath,
+                                  string json, string csv) {
+        var curves = Vocetta.ShapeCurves.Bake(library, profile, samples, rate,
+                                              Vocetta.ShapeSet.Visemes, 30, null, false);
+        var rig = Vocetta.Rig.Load(rigPath);
+        Check(rig.Name == "arkit" && rig.Curves[0] == "jawOpen" && rig.Curves[2] == "mouthPucker",
+              "the ARKit rig's curves in the file's order: " + string.Join(",", rig.Curves));
+        Check(rig.ToJson(curves, soundFile) == json, "the rig's json differs from the tool's");
+        Check(rig.ToCsv(curves) == csv, "the rig's csv differs from the tool's");
+        var weights = new float[curves.ShapeCount];
+        var row = new float[rig.Curves.Length];
+        int middle = curves.Frames / 2;
+        float jaw = curves.Sample((double)middle / curves.Fps, weights);
+        rig.Mix(weights, jaw, row);
+        float[] all = rig.Values(curves);
+        bool same = true;
+        for (int c = 0; c < row.Length; ++c) same &= row[c] == all[middle * row.Length + c];
+        Check(same, "Mix of a frame's weights gives that frame's row");
+        string[][] faults = {
+            new[] {"{\"rig\": \"r\", \"shapeSet\": \"cartoon\", \"curves\": {\"a\": {\"aa\": 1}}}",
+                   "r.json: curves.a: 'aa' is neither the jaw nor a shape of the cartoon set"},
+            new[] {"{\"rig\": \"r\", \"shapeSet\": \"visemes\", \"curves\": {}}",
+                   "r.json: curves: must name at least one curve"},
+            new[] {"{\"rig\": \"r\", \"shapeSet\": \"visemes\", \"curves\": {\"a\": {\"aa\": \"1\"}}}",
+                   "r.json: curves.a.aa: must be a number"}};
+        foreach (string[] fault in faults) {
+            try {
+                Vocetta.Rig.FromJson(fault[0], "r.json");
+                Check(false, "accepted: " + fault[0]);
+            } catch (Vocetta.VocettaException error) {
+                Check(error.Message.StartsWith(fault[1]), "rig fault: " + error.Message);
+            }
+        }
+        try {
+            rig.Values(Vocetta.ShapeCurves.Bake(library, profile, samples, rate));
+            Check(false, "a visemes rig mixed cartoon curves");
+        } catch (Vocetta.VocettaException error) {
+            Check(error.Message.Contains("not the cartoon set"), "set mismatch: " + error.Message);
+        }
+    }
+
     // Baked curves are the tool's bytes; between frame centres they are linear.
     static void CurvesAgainstTheTool(Vocetta.Library library, Vocetta.Profile profile,
                                      float[] samples, int rate, bool clean, Vocetta.ShapeSet set,
@@ -1013,6 +1057,8 @@ static class Tests {
                              arguments[9], File.ReadAllText(arguments[14]), false);
         CurvesAgainstTheTool(library, profile, samples, rate, false, Vocetta.ShapeSet.Visemes, 30,
                              arguments[2], File.ReadAllText(arguments[15]), true);
+        RigAgainstTheTool(library, profile, samples, rate, arguments[2], arguments[22],
+                          File.ReadAllText(arguments[23]), File.ReadAllText(arguments[24]));
         AdaptationAgainstTheTool(library, profile, File.ReadAllText(arguments[1]), samples, rate,
                                  Vocetta.Profile.Load(arguments[16]));
         TranscriptAgainstTheTool(library, profile, samples, rate, noisy, noisyRate, arguments[9],

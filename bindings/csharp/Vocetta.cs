@@ -518,6 +518,11 @@ public sealed class Profile {
         }
     }
 
+    // An object's members, and their names in the order the text gives them (a rig's curves).
+    internal sealed class JsonObject : Dictionary<string, object> {
+        public readonly List<string> Order = new List<string>();
+    }
+
     // Just enough JSON for profiles and cue files: objects, arrays, strings, numbers, true,
     // false, null.
     internal sealed class Json {
@@ -546,7 +551,7 @@ public sealed class Profile {
             char c = text[at];
             if (c == '{') {
                 ++at;
-                var result = new Dictionary<string, object>();
+                var result = new JsonObject();
                 Space();
                 if (Peek('}')) return result;
                 do {
@@ -554,6 +559,7 @@ public sealed class Profile {
                     string key = String();
                     Space();
                     Expect(':');
+                    if (!result.ContainsKey(key)) result.Order.Add(key);
                     result[key] = Value();
                     Space();
                 } while (Peek(','));
@@ -2455,6 +2461,139 @@ public sealed class ShapeCurves {
             for (int k = 0; k < Frames; ++k) {
                 if (k > 0) text.Append(", ");
                 text.Append(LineText.Fixed(s < 0 ? Jaw[k] : Weights[k * names.Length + s], 4));
+            }
+            text.Append(']');
+        }
+        return text.Append("\n  }\n}\n").ToString();
+    }
+}
+
+// A face rig's own blendshapes driven by the mouth (the host SDK's rig.hpp, `vocetta analyze
+// --curves --rig`): each of its curves the sum of factors times the shapes' weights and the jaw,
+// clipped to 0 ... 1, in the file's order. The built-in rigs' files are installed with the tool
+// (share/vocetta/rigs/arkit.json, vrm.json): copy one into the project and tune it to the face.
+//
+//     var rig = Vocetta.Rig.Load("arkit.json");
+//     rig.Mix(mouth.Weights, mouth.Jaw, values);     // live: values[i] keys rig.Curves[i]
+//     string csv = rig.ToCsv(curves);                // baked: the tool's --rig file, byte for byte
+public sealed class Rig {
+    public string Name;
+    public ShapeSet Set;
+    public string[] Curves;    // the rig's names, in the file's order
+    float[][] factors;         // per curve: the jaw's, then each of the set's shapes'
+
+    public static Rig Load(string path) {
+        string text;
+        try {
+            text = System.IO.File.ReadAllText(path);
+        } catch (Exception error) {
+            throw new VocettaException(path + ": cannot read the rig file: " + error.Message);
+        }
+        return FromJson(text, path);
+    }
+
+    // VocettaException naming `origin` and the member, as the SDK's ParseRig refuses a file.
+    public static Rig FromJson(string text, string origin) {
+        var read = new Profile.Reader(origin);
+        object document = null;
+        try {
+            document = new Profile.Json(text).ReadDocument();
+        } catch (FormatException error) {
+            read.Fail("the document", "not JSON: " + error.Message);
+        }
+        var root = read.Object(document, "");
+        var rig = new Rig {Name = read.Text(root, "rig", "")};
+        try {
+            rig.Set = Shapes.Parse(read.Text(root, "shapeSet", ""));
+        } catch (VocettaException error) {
+            read.Fail("shapeSet", error.Message);
+        }
+        string[] shapes = Shapes.Names(rig.Set);
+        var curves = read.Object(read.Member(root, "curves", ""), "curves") as Profile.JsonObject;
+        if (curves.Count == 0) read.Fail("curves", "must name at least one curve");
+        rig.Curves = curves.Order.ToArray();
+        rig.factors = new float[rig.Curves.Length][];
+        for (int c = 0; c < rig.Curves.Length; ++c) {
+            string name = rig.Curves[c], where = "curves." + name;
+            if (name.Length == 0 || name.IndexOfAny(new[] {',', '"', '\n', '\r'}) >= 0)
+                read.Fail(where, "a curve's name must be a column's: not empty, no comma or quote");
+            var mix = curves[name] as Dictionary<string, object>;
+            if (mix == null) read.Fail(where, "must be an object of factors");
+            var row = new float[1 + shapes.Length];
+            foreach (var factor in mix) {
+                int shape = factor.Key == "jaw" ? -1 : Array.IndexOf(shapes, factor.Key);
+                if (factor.Key != "jaw" && shape < 0)
+                    read.Fail(where, "'" + factor.Key + "' is neither the jaw nor a shape of the " +
+                                         Shapes.SetName(rig.Set) + " set (jaw " +
+                                         string.Join(" ", shapes) + ")");
+                if (!(factor.Value is double) || double.IsInfinity((double)factor.Value))
+                    read.Fail(where + "." + factor.Key, "must be a number");
+                row[shape + 1] = (float)(double)factor.Value;
+            }
+            rig.factors[c] = row;
+        }
+        return rig;
+    }
+
+    // The rig's curves (one per Curves entry, into `values`) for one frame's shape weights (the
+    // set's order: MouthShapes.Weights, ShapeCurves.Sample) and jaw.
+    public void Mix(float[] weights, float jaw, float[] values) {
+        for (int c = 0; c < factors.Length; ++c) {
+            float[] row = factors[c];
+            float value = row[0] * jaw;
+            for (int s = 0; s + 1 < row.Length; ++s) value += row[s + 1] * weights[s];
+            values[c] = Math.Min(1.0f, Math.Max(0.0f, value));
+        }
+    }
+
+    // Every frame's curves, Frames x Curves.Length: VocettaException for curves of another set.
+    public float[] Values(ShapeCurves curves) {
+        if (curves.Set != Set)
+            throw new VocettaException("the rig " + Name + " mixes the " + Shapes.SetName(Set) +
+                                       " set, not the " + Shapes.SetName(curves.Set) +
+                                       " set of these curves");
+        int shapes = Shapes.Names(Set).Length;
+        var values = new float[curves.Frames * Curves.Length];
+        var weights = new float[shapes];
+        var frame = new float[Curves.Length];
+        for (int k = 0; k < curves.Frames; ++k) {
+            Array.Copy(curves.Weights, k * shapes, weights, 0, shapes);
+            Mix(weights, curves.Jaw[k], frame);
+            Array.Copy(frame, 0, values, k * Curves.Length, Curves.Length);
+        }
+        return values;
+    }
+
+    // The tool's --rig csv: "frame,time,CURVE..." and a row per frame, four decimals.
+    public string ToCsv(ShapeCurves curves) {
+        float[] values = Values(curves);
+        var text = new StringBuilder("frame,time,").Append(string.Join(",", Curves)).Append('\n');
+        for (int k = 0; k < curves.Frames; ++k) {
+            text.Append(k.ToString(CultureInfo.InvariantCulture)).Append(',');
+            text.Append(LineText.Fixed((double)k / curves.Fps, 4));
+            for (int c = 0; c < Curves.Length; ++c)
+                text.Append(',').Append(LineText.Fixed(values[k * Curves.Length + c], 4));
+            text.Append('\n');
+        }
+        return text.ToString();
+    }
+
+    // The tool's --rig json, byte for byte: the curves' metadata with the rig's name, then its
+    // curves.
+    public string ToJson(ShapeCurves curves, string soundFile) {
+        float[] values = Values(curves);
+        var text = new StringBuilder("{\n  \"metadata\": {\n    \"soundFile\": ");
+        text.Append(LineText.Quoted(soundFile)).Append(",\n    \"duration\": ");
+        text.Append(LineText.Fixed(curves.Duration, 4)).Append(",\n    \"fps\": ").Append(curves.Fps);
+        text.Append(",\n    \"shapeSet\": ").Append(LineText.Quoted(Shapes.SetName(Set)));
+        text.Append(",\n    \"rig\": ").Append(LineText.Quoted(Name));
+        text.Append(",\n    \"frames\": ").Append(curves.Frames).Append("\n  },\n  \"curves\": {");
+        for (int c = 0; c < Curves.Length; ++c) {
+            text.Append(c == 0 ? "\n    " : ",\n    ");
+            text.Append(LineText.Quoted(Curves[c])).Append(": [");
+            for (int k = 0; k < curves.Frames; ++k) {
+                if (k > 0) text.Append(", ");
+                text.Append(LineText.Fixed(values[k * Curves.Length + c], 4));
             }
             text.Append(']');
         }

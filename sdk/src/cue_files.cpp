@@ -50,6 +50,12 @@ ShapeCurves ParseShapeCurves(std::string_view json, const std::string& origin) {
     const Reader read(origin);
     const Json document = read.Parse(json);
     const Json& metadata = read.Member(document, "metadata", "", Json::value_t::object);
+    const auto rig = metadata.find("rig");
+    if (rig != metadata.end() && rig->is_string()) {
+        read.Fail("metadata.rig", "the curves of the rig " + rig->get<std::string>() +
+                                      ", which key its blendshapes as they are; this reads the "
+                                      "shapes' own curves (--curves without --rig)");
+    }
     ShapeCurves curves;
     curves.duration = read.Seconds(metadata, "duration", "metadata");
     const auto sound = metadata.find("soundFile");

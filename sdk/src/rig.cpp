@@ -84,21 +84,27 @@ Rig FindRig(const std::string& name) {
                    "); a rig file is a path or ends in .json");
 }
 
+void MixRig(const Rig& rig, std::span<const float> weights, float jaw, std::span<float> values) {
+    for (size_t curve = 0; curve < rig.factors.size() && curve < values.size(); ++curve) {
+        const std::vector<float>& factors = rig.factors[curve];
+        float value = factors[0] * jaw;
+        for (size_t shape = 0; shape + 1 < factors.size() && shape < weights.size(); ++shape)
+            value += factors[1 + shape] * weights[shape];
+        values[curve] = std::clamp(value, 0.0f, 1.0f);
+    }
+}
+
 std::vector<float> RigValues(const Rig& rig, const ShapeCurves& curves) {
     if (curves.set != rig.set) {
         throw CueError("the rig " + rig.name + " mixes the " + ShapeSetName(rig.set) +
                        " set, not the " + ShapeSetName(curves.set) + " set of these curves");
     }
     const size_t shapes = ShapeNames(curves.set).size(), count = curves.FrameCount();
-    std::vector<float> values;
-    values.reserve(count * rig.curves.size());
+    const size_t width = rig.curves.size();
+    std::vector<float> values(count * width);
     for (size_t frame = 0; frame < count; ++frame) {
-        for (const std::vector<float>& factors : rig.factors) {
-            float value = factors[0] * curves.jaw[frame];
-            for (size_t shape = 0; shape < shapes; ++shape)
-                value += factors[1 + shape] * curves.weights[frame * shapes + shape];
-            values.push_back(std::clamp(value, 0.0f, 1.0f));
-        }
+        MixRig(rig, std::span<const float>(curves.weights).subspan(frame * shapes, shapes),
+               curves.jaw[frame], std::span<float>(values).subspan(frame * width, width));
     }
     return values;
 }

@@ -4,6 +4,7 @@
 //
 //     const Host::Rig rig = Host::BuiltInRig("arkit").value();        // or Host::LoadRig(path)
 //     const std::string csv = Host::FormatRigCurves(curves, rig, Host::CurveFormat::Csv);
+//     Host::MixRig(rig, mouth.Weights(), mouth.Jaw(), values);        // live, once a frame
 //
 // A rig file (json; rigs/arkit.json and rigs/vrm.json are the built-in ones):
 //
@@ -15,6 +16,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +45,10 @@ const std::vector<std::string>& BuiltInRigNames();
 // rig's, and the rig it names: LoadRig's or BuiltInRig's; CueError for a name that is neither.
 bool NamesRigFile(std::string_view name);
 Rig FindRig(const std::string& name);
+
+// The rig's curves for one frame's shape weights (the set's order: MouthShapes::Weights(),
+// SampleCurves) and jaw, into `values` (one per rig.curves): a live mouth keys the rig with it.
+void MixRig(const Rig& rig, std::span<const float> weights, float jaw, std::span<float> values);
 
 // The rig's curves on `curves`' animation frames: frames x rig.curves. CueError when the curves
 // are of another shape set than the rig mixes.
