@@ -25,6 +25,7 @@
 #include "vocetta/mouth_shapes.hpp"
 #include "vocetta/noise_cleaner.hpp"
 #include "vocetta/profile.hpp"
+#include "vocetta/rig.hpp"
 #include "vocetta/ring.hpp"
 
 struct VocettaHost {
@@ -40,6 +41,10 @@ struct VocettaCues {
 
 struct VocettaCurves {
     Vocetta::Host::ShapeCurves curves;
+};
+
+struct VocettaRig {
+    Vocetta::Host::Rig rig;
 };
 
 struct VocettaVoice {
@@ -501,6 +506,50 @@ float vocetta_curves_sample(const VocettaCurves* curves, double seconds, float* 
     if (curves == nullptr) return 0.0f;
     const size_t count = weights != nullptr && weight_count > 0 ? size_t(weight_count) : 0;
     return Vocetta::Host::SampleCurves(curves->curves, seconds, {weights, count});
+}
+
+VocettaStatus vocetta_rig_open(const char* name, VocettaRig** rig, char* message,
+                               size_t message_size) {
+    if (rig == nullptr || name == nullptr) {
+        Tell(message, message_size,
+             rig == nullptr ? "no place for the rig (rig is null)" : "no rig (name is null)");
+        if (rig != nullptr) *rig = nullptr;
+        return VOCETTA_ERROR_ARGUMENT;
+    }
+    *rig = nullptr;
+    return Guarded(message, message_size, VOCETTA_ERROR_FILE,
+                   [&] { *rig = new VocettaRig{Vocetta::Host::FindRig(name)}; });
+}
+
+void vocetta_rig_close(VocettaRig* rig) {
+    delete rig;
+}
+
+int vocetta_rig_shape_set(const VocettaRig* rig) {
+    if (rig == nullptr) return -1;
+    return rig->rig.set == ShapeSet::Visemes ? VOCETTA_SHAPES_VISEMES : VOCETTA_SHAPES_CARTOON;
+}
+
+int vocetta_rig_curve_count(const VocettaRig* rig) {
+    return rig != nullptr ? static_cast<int>(rig->rig.curves.size()) : 0;
+}
+
+const char* vocetta_rig_curve_name(const VocettaRig* rig, int index) {
+    if (rig == nullptr || index < 0 || size_t(index) >= rig->rig.curves.size()) return nullptr;
+    return rig->rig.curves[size_t(index)].c_str();
+}
+
+void vocetta_rig_mix(const VocettaRig* rig, const float* weights, int weight_count, float jaw,
+                     float* values, int value_count) {
+    if (rig == nullptr || values == nullptr || value_count <= 0) return;
+    // Shapes the caller does not give weigh nothing.
+    float given[32] = {};
+    const size_t shapes =
+        std::min(Vocetta::Host::ShapeNames(rig->rig.set).size(), std::size(given));
+    const size_t count = weights != nullptr && weight_count > 0 ? size_t(weight_count) : 0;
+    for (size_t shape = 0; shape < shapes && shape < count; ++shape)
+        given[shape] = weights[shape];
+    Vocetta::Host::MixRig(rig->rig, {given, shapes}, jaw, {values, size_t(value_count)});
 }
 
 VocettaStatus vocetta_cues_bake(const VocettaHost* host, const float* samples, size_t count,

@@ -363,6 +363,45 @@ TEST_F(BakedLine, FilesThatAreNotCuesAreRefusedNamingTheMember) {
               VOCETTA_ERROR_ARGUMENT);
 }
 
+// A rig from C: the built-in ones and files, each curve its factors times the weights and the
+// jaw (worked by hand), shapes not given weighing nothing, and what is no rig refused.
+TEST_F(BakedLine, RigsMixAFramesWeightsIntoTheirCurves) {
+    VocettaRig* rig = nullptr;
+    char why[256];
+    const std::string path = Write("mine.json", R"({"rig": "mine", "shapeSet": "cartoon",
+        "curves": {"open": {"jaw": 0.5, "D": 1}, "round": {"F": 2, "C": -1}}})");
+    ASSERT_EQ(vocetta_rig_open(path.c_str(), &rig, why, sizeof why), VOCETTA_OK) << why;
+    EXPECT_EQ(vocetta_rig_shape_set(rig), VOCETTA_SHAPES_CARTOON);
+    ASSERT_EQ(vocetta_rig_curve_count(rig), 2);
+    EXPECT_STREQ(vocetta_rig_curve_name(rig, 0), "open");
+    EXPECT_STREQ(vocetta_rig_curve_name(rig, 1), "round");
+    EXPECT_EQ(vocetta_rig_curve_name(rig, 2), nullptr);
+    const float weights[9] = {0, 0, 0.5f, 0.25f, 0, 0.25f, 0, 0, 0};  // C, D, F
+    float values[3] = {-1, -1, -1};
+    vocetta_rig_mix(rig, weights, 9, 0.5f, values, 3);
+    EXPECT_FLOAT_EQ(values[0], 0.5f);  // 0.5 x 0.5 + 0.25
+    EXPECT_FLOAT_EQ(values[1], 0.0f);  // 0.5 - 0.5
+    EXPECT_EQ(values[2], -1.0f);
+    vocetta_rig_mix(rig, weights, 4, 0.5f, values, 2);  // F not given
+    EXPECT_FLOAT_EQ(values[1], 0.0f);
+    vocetta_rig_mix(rig, nullptr, 0, 4.0f, values, 1);
+    EXPECT_FLOAT_EQ(values[0], 1.0f);  // clipped
+    vocetta_rig_close(rig);
+    ASSERT_EQ(vocetta_rig_open("arkit", &rig, why, sizeof why), VOCETTA_OK) << why;
+    EXPECT_EQ(vocetta_rig_shape_set(rig), VOCETTA_SHAPES_VISEMES);
+    EXPECT_STREQ(vocetta_rig_curve_name(rig, 0), "jawOpen");
+    vocetta_rig_close(rig);
+    vocetta_rig_close(nullptr);
+    EXPECT_EQ(vocetta_rig_open("face", &rig, why, sizeof why), VOCETTA_ERROR_FILE);
+    EXPECT_EQ(rig, nullptr);
+    EXPECT_NE(std::string(why).find("'face' is no built-in rig (arkit, vrm)"), std::string::npos)
+        << why;
+    const std::string bad = Write("bad-rig.json", R"({"rig": "r", "shapeSet": "visemes"})");
+    EXPECT_EQ(vocetta_rig_open(bad.c_str(), &rig, why, sizeof why), VOCETTA_ERROR_FILE);
+    EXPECT_EQ(std::string(why), bad + ": missing \"curves\"");
+    EXPECT_EQ(vocetta_rig_open(nullptr, &rig, why, sizeof why), VOCETTA_ERROR_ARGUMENT);
+}
+
 // Weights and the jaw between animation frames, worked by hand: frames at 0, 0.1 and 0.2 s.
 TEST_F(BakedLine, CurvesAreSampledBetweenTheirFrames) {
     Host::ShapeCurves baked;

@@ -35,6 +35,7 @@ mod sys {
     pub enum Voice {}
     pub enum Cues {}
     pub enum Curves {}
+    pub enum Rig {}
 
     #[repr(C)]
     pub struct VoiceSettings {
@@ -142,6 +143,24 @@ mod sys {
             weights: *mut c_float,
             weight_count: c_int,
         ) -> c_float;
+        pub fn vocetta_rig_open(
+            name: *const c_char,
+            rig: *mut *mut Rig,
+            message: *mut c_char,
+            message_size: usize,
+        ) -> c_int;
+        pub fn vocetta_rig_close(rig: *mut Rig);
+        pub fn vocetta_rig_shape_set(rig: *const Rig) -> c_int;
+        pub fn vocetta_rig_curve_count(rig: *const Rig) -> c_int;
+        pub fn vocetta_rig_curve_name(rig: *const Rig, index: c_int) -> *const c_char;
+        pub fn vocetta_rig_mix(
+            rig: *const Rig,
+            weights: *const c_float,
+            weight_count: c_int,
+            jaw: c_float,
+            values: *mut c_float,
+            value_count: c_int,
+        );
         pub fn vocetta_cues_bake(
             host: *const Host,
             samples: *const c_float,
@@ -766,5 +785,75 @@ impl Curves {
 impl Drop for Curves {
     fn drop(&mut self) {
         unsafe { sys::vocetta_curves_close(self.raw) }
+    }
+}
+
+/// A face rig whose blendshapes have names of their own (ARKit's `jawOpen`, a VRM avatar's
+/// `aa`): each of its curves a mix of a shape set's weights and the jaw, clipped to 0 ... 1, as
+/// `vocetta analyze --curves --rig` writes them. Mix a voice's frame or a baked line's sample
+/// into it every frame.
+pub struct Rig {
+    raw: *mut sys::Rig,
+    curves: Vec<String>,
+}
+
+unsafe impl Send for Rig {}
+unsafe impl Sync for Rig {}
+
+impl Rig {
+    /// A built-in rig ("arkit", "vrm") or a rig file (a path, or a name ending in .json).
+    pub fn open(name: &str) -> Result<Rig, Error> {
+        let text = CString::new(name).map_err(|_| Error {
+            status: Status::Argument,
+            message: "the rig's name holds a NUL byte".into(),
+        })?;
+        let mut raw = ptr::null_mut();
+        checked(|message, size| unsafe {
+            sys::vocetta_rig_open(text.as_ptr(), &mut raw, message, size)
+        })?;
+        let count = unsafe { sys::vocetta_rig_curve_count(raw) };
+        let curves = (0..count)
+            .map(|index| unsafe {
+                CStr::from_ptr(sys::vocetta_rig_curve_name(raw, index))
+                    .to_string_lossy()
+                    .into_owned()
+            })
+            .collect();
+        Ok(Rig { raw, curves })
+    }
+
+    /// The shapes it mixes: a frame's weights must be of this set.
+    pub fn shape_set(&self) -> ShapeSet {
+        ShapeSet::from_code(unsafe { sys::vocetta_rig_shape_set(self.raw) })
+    }
+
+    /// Its blendshapes' names, in the order [`Rig::mix`] writes their values.
+    pub fn curve_names(&self) -> &[String] {
+        &self.curves
+    }
+
+    /// The rig's curves for one frame: its shapes' `weights` (shapes beyond them weigh 0) and
+    /// the jaw, into the first `values.len()` of them.
+    pub fn mix(&self, weights: &[f32], jaw: f32, values: &mut [f32]) {
+        let (given, wanted) = (
+            c_int::try_from(weights.len()).unwrap_or(c_int::MAX),
+            c_int::try_from(values.len()).unwrap_or(c_int::MAX),
+        );
+        unsafe {
+            sys::vocetta_rig_mix(
+                self.raw,
+                weights.as_ptr(),
+                given,
+                jaw,
+                values.as_mut_ptr(),
+                wanted,
+            )
+        }
+    }
+}
+
+impl Drop for Rig {
+    fn drop(&mut self) {
+        unsafe { sys::vocetta_rig_close(self.raw) }
     }
 }

@@ -2,7 +2,7 @@
 //! under test is $VOCETTA_TEST_LIBRARY (the build's libvocetta.so).
 use std::path::{Path, PathBuf};
 
-use vocetta::{BakeSettings, Cues, Curves, Host, ShapeSet, Status, VoiceSettings};
+use vocetta::{BakeSettings, Cues, Curves, Host, Rig, ShapeSet, Status, VoiceSettings};
 
 fn library() -> PathBuf {
     PathBuf::from(
@@ -155,6 +155,20 @@ fn a_line_baked_in_memory_saves_as_the_tool_writes_it() {
     );
     curves.save(&path, true).unwrap();
     assert_eq!(Curves::open(&path).unwrap().frame_count(), 61);
+
+    // The baked curves' mouth keys an ARKit face: a frame of "aa" opens its jaw.
+    let rig = Rig::open("arkit").unwrap();
+    assert_eq!(rig.shape_set(), ShapeSet::Visemes);
+    assert_eq!(rig.curve_names()[0], "jawOpen");
+    let mut weights = vec![0.0; ShapeSet::Visemes.shape_count()];
+    let jaw = curves.sample(1.0, &mut weights);
+    let mut keys = vec![-1.0; rig.curve_names().len()];
+    rig.mix(&weights, jaw, &mut keys);
+    assert!(keys.iter().all(|key| (0.0..=1.0).contains(key)), "{:?}", keys);
+    assert!(keys[0] > 0.3, "jawOpen {} in a second of a buzz", keys[0]);
+    let none = Rig::open("face").err().unwrap();
+    assert_eq!(none.status, Status::File);
+    assert!(none.message.contains("no built-in rig"), "{}", none);
 
     settings.ipa = Some("ttt".into());
     assert_eq!(host.bake_cues(&line, &settings).err().unwrap().status, Status::Transcript);

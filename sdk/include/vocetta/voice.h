@@ -170,6 +170,30 @@ VOCETTA_VOICE_API double vocetta_curves_duration(const VocettaCurves* curves);
 VOCETTA_VOICE_API float vocetta_curves_sample(const VocettaCurves* curves, double seconds,
                                               float* weights, int weight_count);
 
+/* A face rig whose blendshapes have names of their own (ARKit's jawOpen, a VRM avatar's aa):
+ * each of its curves a mix of a shape set's weights and the jaw, clipped to 0 ... 1, as
+ * `vocetta analyze --curves --rig` writes them. `name` is a built-in rig ("arkit", "vrm") or a
+ * rig file (a path, or a name ending in .json); anything else is VOCETTA_ERROR_FILE, its message
+ * naming the file and the member, and *rig NULL. Once open a rig only answers, on any thread.
+ *
+ *     VocettaRig* rig;
+ *     vocetta_rig_open("arkit", &rig, why, sizeof why);
+ *     vocetta_rig_mix(rig, frame->weights, frame->shape_count, frame->jaw, keys, key_count);
+ *     // keys[i] is the weight of the blendshape vocetta_rig_curve_name(rig, i) */
+typedef struct VocettaRig VocettaRig;
+VOCETTA_VOICE_API VocettaStatus vocetta_rig_open(const char* name, VocettaRig** rig, char* message,
+                                                 size_t message_size);
+VOCETTA_VOICE_API void vocetta_rig_close(VocettaRig* rig);          /* NULL is ignored */
+VOCETTA_VOICE_API int vocetta_rig_shape_set(const VocettaRig* rig); /* -1 for NULL */
+VOCETTA_VOICE_API int vocetta_rig_curve_count(const VocettaRig* rig);
+/* Curve `index`'s name (0 ... count - 1), NULL outside; it lives as long as the rig. */
+VOCETTA_VOICE_API const char* vocetta_rig_curve_name(const VocettaRig* rig, int index);
+/* The rig's curves for one frame of its set: `weight_count` shapes' weights (a voice frame's, or
+ * vocetta_curves_sample's; shapes beyond the count weigh 0) and the jaw, into the first
+ * `value_count` of `values`. */
+VOCETTA_VOICE_API void vocetta_rig_mix(const VocettaRig* rig, const float* weights,
+                                       int weight_count, float jaw, float* values, int value_count);
+
 /* Baking a recorded line where it is imported, without the tool: the cues and curves that
  * `vocetta analyze --cues` and `--curves` make from a file of the same samples, its defaults
  * all (the tool's test checks them file for file). The whole line is read at once, so the labels
