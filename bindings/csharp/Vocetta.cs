@@ -227,14 +227,15 @@ public sealed class Profile {
     static readonly string[] ScoreMethods = {"MeanAbsoluteDistance", "RootMeanSquareDistance",
                                              "CosineSimilarity"};
 
-    public static Profile Load(string path) {
-        string text;
+    public static Profile Load(string path) { return Parse(ReadFile(path), path); }
+
+    // A file's text; VocettaException naming it when it cannot be read.
+    internal static string ReadFile(string path) {
         try {
-            text = System.IO.File.ReadAllText(path);
+            return System.IO.File.ReadAllText(path);
         } catch (Exception error) {
             throw new VocettaException(path + ": cannot read: " + error.Message);
         }
-        return Parse(text, path);
     }
 
     public static Profile Parse(string text, string origin) {
@@ -2482,15 +2483,7 @@ public sealed class Rig {
     public string[] Curves;    // the rig's names, in the file's order
     float[][] factors;         // per curve: the jaw's, then each of the set's shapes'
 
-    public static Rig Load(string path) {
-        string text;
-        try {
-            text = System.IO.File.ReadAllText(path);
-        } catch (Exception error) {
-            throw new VocettaException(path + ": cannot read the rig file: " + error.Message);
-        }
-        return FromJson(text, path);
-    }
+    public static Rig Load(string path) { return FromJson(Profile.ReadFile(path), path); }
 
     // VocettaException naming `origin` and the member, as the SDK's ParseRig refuses a file.
     public static Rig FromJson(string text, string origin) {
