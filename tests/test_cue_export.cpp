@@ -405,6 +405,11 @@ TEST(Rigs, EachCurveMixesTheJawAndTheShapes) {
     EXPECT_NEAR(row[0], 0.75f, 1e-6);
     EXPECT_EQ(row[1], 0.0f);
     EXPECT_EQ(row[2], 0.0f);
+    // Weights that are no numbers rest the curve; nothing below 0 is written as -0.
+    const float broken[9] = {std::nanf(""), 0, 0, 0, 0, 0, 0, 0, 0};
+    Host::MixRig(rig, broken, 0.0f, row);
+    EXPECT_EQ(row[2], 0.0f);
+    EXPECT_FALSE(std::signbit(row[1]));
     // A rig's curves are keyed as they are, not read back as the shapes'.
     EXPECT_THROW(
         {
@@ -513,7 +518,9 @@ TEST(Rigs, FilesThatAreNoRigAreRefusedByName) {
               "r.json: curves.a: 'aa' is neither the jaw nor a shape of the cartoon set (jaw A B "
               "C D E F G H X)");
     EXPECT_EQ(fault(R"({"rig": "r", "shapeSet": "visemes", "curves": {"a": {"aa": "1"}}})"),
-              "r.json: curves.a.aa: must be a number");
+              "r.json: curves.a.aa: must be a number of single precision");
+    EXPECT_EQ(fault(R"({"rig": "r", "shapeSet": "visemes", "curves": {"a": {"aa": 1e39}}})"),
+              "r.json: curves.a.aa: must be a number of single precision");
     EXPECT_EQ(fault(R"({"rig": "r", "shapeSet": "visemes", "curves": {"a": {"aa": 1e999}}})"),
               "r.json: not JSON");
     EXPECT_THROW(Host::LoadRig("/nonexistent/rig.json"), Host::CueError);

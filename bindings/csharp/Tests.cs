@@ -801,7 +801,7 @@ static class Tests {
             new[] {"{\"rig\": \"r\", \"shapeSet\": \"visemes\", \"curves\": {}}",
                    "r.json: curves: must name at least one curve"},
             new[] {"{\"rig\": \"r\", \"shapeSet\": \"visemes\", \"curves\": {\"a\": {\"aa\": \"1\"}}}",
-                   "r.json: curves.a.aa: must be a number"}};
+                   "r.json: curves.a.aa: must be a number of single precision"}};
         foreach (string[] fault in faults) {
             try {
                 Vocetta.Rig.FromJson(fault[0], "r.json");

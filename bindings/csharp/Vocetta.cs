@@ -2519,8 +2519,8 @@ public sealed class Rig {
                     read.Fail(where, "'" + factor.Key + "' is neither the jaw nor a shape of the " +
                                          Shapes.SetName(rig.Set) + " set (jaw " +
                                          string.Join(" ", shapes) + ")");
-                if (!(factor.Value is double) || double.IsInfinity((double)factor.Value))
-                    read.Fail(where + "." + factor.Key, "must be a number");
+                if (!(factor.Value is double) || float.IsInfinity((float)(double)factor.Value))
+                    read.Fail(where + "." + factor.Key, "must be a number of single precision");
                 row[shape + 1] = (float)(double)factor.Value;
             }
             rig.factors[c] = row;
@@ -2535,7 +2535,7 @@ public sealed class Rig {
             float[] row = factors[c];
             float value = row[0] * jaw;
             for (int s = 0; s + 1 < row.Length; ++s) value += row[s + 1] * weights[s];
-            values[c] = Math.Min(1.0f, Math.Max(0.0f, value));
+            values[c] = value > 0.0f ? Math.Min(value, 1.0f) : 0.0f;  // as the SDK: no NaN, no -0
         }
     }
 

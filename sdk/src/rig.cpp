@@ -38,8 +38,8 @@ Rig ParseRig(std::string_view json, const std::string& origin) {
                 read.Fail(where, "'" + source + "' is neither the jaw nor a shape of the " +
                                      setName + " set (" + names + ")");
             }
-            if (!factor.is_number() || !std::isfinite(factor.get<double>()))
-                read.Fail(where + "." + source, "must be a number");
+            if (!factor.is_number() || !std::isfinite(factor.get<float>()))
+                read.Fail(where + "." + source, "must be a number of single precision");
             factors[source == "jaw" ? 0 : 1 + static_cast<size_t>(shape - shapes.begin())] =
                 factor.get<float>();
         }
@@ -90,7 +90,8 @@ void MixRig(const Rig& rig, std::span<const float> weights, float jaw, std::span
         float value = factors[0] * jaw;
         for (size_t shape = 0; shape + 1 < factors.size() && shape < weights.size(); ++shape)
             value += factors[1 + shape] * weights[shape];
-        values[curve] = std::clamp(value, 0.0f, 1.0f);
+        // Not a number (weights that are none) rests, and -0 is 0: a file never says "-0.0000".
+        values[curve] = value > 0.0f ? std::min(value, 1.0f) : 0.0f;
     }
 }
 

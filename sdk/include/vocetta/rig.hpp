@@ -34,8 +34,8 @@ struct Rig {
 };
 
 // CueError naming `origin` (the file) and the member: not a rig's json, no curves, a curve
-// named twice or by nothing, a factor on a name that is neither "jaw" nor a shape of the set, or
-// one that is not a finite number.
+// named by nothing or by what a csv column cannot hold, a factor on a name that is neither "jaw"
+// nor a shape of the set, or one that is not a finite single-precision number.
 Rig ParseRig(std::string_view json, const std::string& origin);
 Rig LoadRig(const std::string& path);
 // "arkit" and "vrm", or nothing.
