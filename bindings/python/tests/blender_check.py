@@ -82,6 +82,13 @@ for name in keyed:
     shown = np.array([value_at(head, name, 10 + k) for k in range(len(curves))])
     check(np.allclose(shown, mixed[name], atol=1e-6), "%s keyed from the rig" % name)
 check(max(mixed["jawOpen"]) > 0.5, "the rig opens the jaw")
+smiling = face("Smiling", ["smile"])
+try:
+    vocetta.blender.key_curves(smiling, curves, rig="arkit")
+    check(False, "a face without the rig's keys keyed")
+except ValueError as error:
+    check("no shape key for any curve of the rig arkit (jawOpen" in str(error), str(error))
+bpy.data.objects.remove(smiling)
 
 # A jaw bone: the opening as a turn about the bone's axis, in the bone's own rotation mode.
 bpy.ops.object.armature_add()

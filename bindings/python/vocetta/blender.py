@@ -45,8 +45,9 @@ def scene_fps(scene=None):
     return max(1, round(scene.render.fps / scene.render.fps_base))
 
 
-def _blocks(obj, shape_names, names, jaw):
-    """(shape index or JAW, key block) for every shape the object has a key for."""
+def _blocks(obj, shape_names, names, jaw, what="shape of the set"):
+    """(shape index or JAW, key block) for every shape (or, with a rig, `what` names its curves)
+    the object has a key for."""
     if obj is None:
         raise ValueError("no object: select the face to key")
     keys = getattr(obj.data, "shape_keys", None)
@@ -68,8 +69,9 @@ def _blocks(obj, shape_names, names, jaw):
         if block is not None and block != keys.reference_key:
             found.append((index, block))
     if not found:
-        raise ValueError("%s has no shape key for any shape of the set (%s): name them so, or "
-                         "give names={shape: key}" % (_name(obj), " ".join(shape_names)))
+        raise ValueError("%s has no shape key for any %s (%s): name them so, or give "
+                         "names={%s: key}" % (_name(obj), what, " ".join(shape_names),
+                                              what.split()[0]))
     jaw_block = keys.key_blocks.get(names.get(JAW, jaw)) if jaw is not None else None
     if jaw_block is not None:
         found.append((JAW, jaw_block))
@@ -133,7 +135,8 @@ def key_curves(obj, curves, start_frame=None, names=None, jaw=JAW, scene=None, r
     else:
         mixed = curves.rig_curves(rig)
         columns = list(mixed.values())
-        keys, blocks = _blocks(obj, list(mixed), names, None)
+        keys, blocks = _blocks(obj, list(mixed), names, None,
+                               "curve of the rig %s" % vocetta.load_rig(rig).name)
     frames = _curve_frames(scene or bpy.context.scene, start_frame, curves)
     for index, block in blocks:
         values = curves.jaw if index == JAW else columns[index]
