@@ -542,14 +542,9 @@ const char* vocetta_rig_curve_name(const VocettaRig* rig, int index) {
 void vocetta_rig_mix(const VocettaRig* rig, const float* weights, int weight_count, float jaw,
                      float* values, int value_count) {
     if (rig == nullptr || values == nullptr || value_count <= 0) return;
-    // Shapes the caller does not give weigh nothing.
-    float given[32] = {};
-    const size_t shapes =
-        std::min(Vocetta::Host::ShapeNames(rig->rig.set).size(), std::size(given));
+    // MixRig weighs the shapes beyond those given as nothing.
     const size_t count = weights != nullptr && weight_count > 0 ? size_t(weight_count) : 0;
-    for (size_t shape = 0; shape < shapes && shape < count; ++shape)
-        given[shape] = weights[shape];
-    Vocetta::Host::MixRig(rig->rig, {given, shapes}, jaw, {values, size_t(value_count)});
+    Vocetta::Host::MixRig(rig->rig, {weights, count}, jaw, {values, size_t(value_count)});
 }
 
 VocettaStatus vocetta_cues_bake(const VocettaHost* host, const float* samples, size_t count,

@@ -19,9 +19,9 @@ Inside Blender (its Python is the system's on Debian, where python3-vocetta inst
 Shape keys are found by the shapes' own names (aa, E, ih, oh, ou ... or A to X), or through
 `names` (shape name -> shape key name); the jaw's opening goes to a shape key called "jaw" when
 there is one; with `rig=` ("arkit", "vrm" or a rig file) the rig's curves key the shape keys
-of their own names (jawOpen, mouthFunnel ...) instead. Replacement mouths are found by their names' last part (Mouth_A, mouth.X), or
-through `names`; Grease Pencil drawings by their frames (A on 1 ... X on 9 by default), or
-through `frames`. The add-on that python3-vocetta installs beside Blender's own ("Vocetta lip
+of their own names (jawOpen, mouthFunnel ...) instead. Replacement mouths are found by their
+names' last part (Mouth_A, mouth.X), or through `names`; Grease Pencil drawings by their frames
+(A on 1 ... X on 9 by default), or through `frames`. The add-on that python3-vocetta installs beside Blender's own ("Vocetta lip
 sync", enabled in Edit > Preferences > Add-ons; `register()` from a script) adds Object > Lip
 Sync from Audio, which does the same for the active object and puts the sound in the sequencer
 at the first keyed frame, so that the animation plays against it; given the line's words, it
@@ -133,10 +133,9 @@ def key_curves(obj, curves, start_frame=None, names=None, jaw=JAW, scene=None, r
         columns = [curves.weights[:, index] for index in range(len(curves.shape_names))]
         keys, blocks = _blocks(obj, curves.shape_names, names, jaw)
     else:
-        mixed = curves.rig_curves(rig)
-        columns = list(mixed.values())
-        keys, blocks = _blocks(obj, list(mixed), names, None,
-                               "curve of the rig %s" % vocetta.load_rig(rig).name)
+        rig = vocetta.load_rig(rig)
+        columns = list(curves.rig_curves(rig).values())
+        keys, blocks = _blocks(obj, rig.curve_names, names, None, "curve of the rig " + rig.name)
     frames = _curve_frames(scene or bpy.context.scene, start_frame, curves)
     for index, block in blocks:
         values = curves.jaw if index == JAW else columns[index]

@@ -47,7 +47,8 @@ bool NamesRigFile(std::string_view name);
 Rig FindRig(const std::string& name);
 
 // The rig's curves for one frame's shape weights (the set's order: MouthShapes::Weights(),
-// SampleCurves) and jaw, into `values` (one per rig.curves): a live mouth keys the rig with it.
+// SampleCurves; shapes beyond those given weigh nothing) and jaw, into the first `values` (one
+// per rig.curves): a live mouth keys the rig with it.
 void MixRig(const Rig& rig, std::span<const float> weights, float jaw, std::span<float> values);
 
 // The rig's curves on `curves`' animation frames: frames x rig.curves. CueError when the curves
